@@ -1,0 +1,82 @@
+// memory: AllocVec and friends. Every call is traced at level 9 in the
+// global log; the level test comes first so that tracing costs nothing
+// at lower levels.
+#include "memory.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "log.h"
+
+namespace {
+inline bool tracing() { return __kxlib_log_global && __kxlib_log_global->Level >= 9; }
+}  // namespace
+
+void* AllocVec(size_t size, uint32_t flags) {
+    void* block = nullptr;
+    if (size > 0) block = (flags & MEMF_CLEAR) ? calloc(1, size) : malloc(size);
+    if (tracing())
+        __kxlib_log_global->Log(9, "%-16s: $%016llx (S: %08ld, F: $%08lx)\n", "AllocVec",
+                                (unsigned long long)(uintptr_t)block, (long)size, (unsigned long)flags);
+    return block;
+}
+
+void* ReAllocVec(void* block, size_t size, uint32_t flags) {
+    if (!block) return AllocVec(size, flags);
+    if (size == 0) {
+        if (tracing())
+            __kxlib_log_global->Log(9, "%-16s: $%016llx (S: %08ld)\n", "ReAllocVec", (unsigned long long)(uintptr_t)block, (long)size);
+        free(block);
+        return nullptr;
+    }
+    uintptr_t old = (uintptr_t)block;  // only printed: the block may move
+    void* grown = realloc(block, size);
+    if (tracing())
+        __kxlib_log_global->Log(9, "%-16s: $%016llx (S: ????????, F: $%08lx) => $%016llx (S: %08ld)\n", "ReAllocVec",
+                                (unsigned long long)old, (unsigned long)flags, (unsigned long long)(uintptr_t)grown,
+                                (long)size);
+    return grown;
+}
+
+void FreeVec(void* block) {
+    if (tracing()) {
+        if (block)
+            __kxlib_log_global->Log(9, "%-16s: $%016llx\n", "FreeVec", (unsigned long long)(uintptr_t)block);
+        else
+            __kxlib_log_global->Log(9, "%-16s: NULL\n", "FreeVec");
+    }
+    free(block);
+}
+
+void* AllocVecNamed(size_t size, uint32_t flags, size_t extra, const char* tag) {
+    if (tracing()) __kxlib_log_global->Log(9, "%-16s: %04ld + %04ld\n", tag ? tag : "", (long)size, (long)extra);
+    return AllocVec(size ? size + extra : 0, flags);
+}
+
+void* ReAllocVecNamed(void* block, size_t size, uint32_t flags, size_t extra, const char* tag) {
+    if (tracing()) __kxlib_log_global->Log(9, "%-16s: %04ld + %04ld\n", tag ? tag : "", (long)size, (long)extra);
+    return ReAllocVec(block, size ? size + extra : 0, flags);
+}
+
+void FreeVecNamed(void* block, const char* tag) {
+    if (tracing()) __kxlib_log_global->Log(9, "%-16s:\n", tag ? tag : "");
+    FreeVec(block);
+}
+
+void CopyMem(const void* source, void* destination, size_t length) {
+    if (length) memmove(destination, source, length);
+}
+
+void CopyMemQuick(const void* source, void* destination, size_t length) { CopyMem(source, destination, length); }
+
+bool KXSUP_CheckedSize(uint32_t* out, uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
+    if (out) *out = 0;
+    unsigned __int128 p = (unsigned __int128)a * b;
+    if (p > 0xFFFFFFFFu) return false;
+    p *= c;
+    if (p > 0xFFFFFFFFu) return false;
+    p *= d;
+    if (p > 0xFFFFFFFFu) return false;
+    if (out) *out = (uint32_t)p;
+    return true;
+}

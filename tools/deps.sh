@@ -1,0 +1,18 @@
+# Debian packages that the build, the tests and the external programs need.
+# Sourced by test.sh and run.sh; installs only what is missing.
+KX_BUILD_PKGS=(cmake ninja-build g++ ccache pkg-config zlib1g-dev libpng-dev liblcms2-dev)
+KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3)
+
+kx_install_packages() {
+  local missing=() p
+  for p in "$@"; do
+    [ -n "$p" ] || continue
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
