@@ -3,6 +3,7 @@
 // at lower levels.
 #include "memory.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,12 +30,13 @@ void* ReAllocVec(void* block, size_t size, uint32_t flags) {
         free(block);
         return nullptr;
     }
-    uintptr_t old = (uintptr_t)block;  // only printed: the block may move
+    // The old address is only printed; format it before the block can move.
+    char oldText[24];
+    snprintf(oldText, sizeof(oldText), "%016llx", (unsigned long long)(uintptr_t)block);
     void* grown = realloc(block, size);
     if (tracing())
-        __kxlib_log_global->Log(9, "%-16s: $%016llx (S: ????????, F: $%08lx) => $%016llx (S: %08ld)\n", "ReAllocVec",
-                                (unsigned long long)old, (unsigned long)flags, (unsigned long long)(uintptr_t)grown,
-                                (long)size);
+        __kxlib_log_global->Log(9, "%-16s: $%s (S: ????????, F: $%08lx) => $%016llx (S: %08ld)\n", "ReAllocVec", oldText,
+                                (unsigned long)flags, (unsigned long long)(uintptr_t)grown, (long)size);
     return grown;
 }
 
