@@ -71,14 +71,20 @@ void CopyMem(const void* source, void* destination, size_t length) {
 
 void CopyMemQuick(const void* source, void* destination, size_t length) { CopyMem(source, destination, length); }
 
+namespace {
+uint32_t g_sizeLimit = 0xFFFFFFFFu;
+}
+
+void KXSUP_SetSizeLimit(uint32_t limit) { g_sizeLimit = limit; }
+
 bool KXSUP_CheckedSize(uint32_t* out, uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
     if (out) *out = 0;
     unsigned __int128 p = (unsigned __int128)a * b;
-    if (p > 0xFFFFFFFFu) return false;
+    if (p > g_sizeLimit) return false;
     p *= c;
-    if (p > 0xFFFFFFFFu) return false;
+    if (p > g_sizeLimit) return false;
     p *= d;
-    if (p > 0xFFFFFFFFu) return false;
+    if (p > g_sizeLimit) return false;
     if (out) *out = (uint32_t)p;
     return true;
 }

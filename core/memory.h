@@ -18,6 +18,9 @@ void CopyMemQuick(const void* source, void* destination, size_t length);
 // and *out set when it fits the 32-bit BufferSize of a graphics buffer;
 // false and *out 0 when it does not. Every byte count formed from file or
 // key values goes through here before anything is allocated.
+// A process-wide cap for KXSUP_CheckedSize (fuzzing keeps it small);
+// the default is the whole 32-bit range.
+void KXSUP_SetSizeLimit(uint32_t limit);
 bool KXSUP_CheckedSize(uint32_t* out, uint64_t a, uint64_t b = 1, uint64_t c = 1, uint64_t d = 1);
 
 // ---- lists ----
