@@ -198,7 +198,7 @@ uint32_t KXSUP_BitPlaneToOnePlane8(const KX_GfxBuffer* buffer, KX_GfxBuffer** re
     const uint32_t depth = buffer->ColorDepth;
     if (buffer->Type != BITPLANE || depth < 1 || depth > 8) return KXERR_FILEREQUIREMENTS;
     const uint32_t width = buffer->Width, height = buffer->Height;
-    const uint32_t bpl = (width + 7) >> 3;
+    const uint32_t bpl = static_cast<uint32_t>((uint64_t(width) + 7) >> 3);
     uint32_t planeBytes = 0, needed = 0, pixels = 0;
     if (uint32_t err = checkedBytes(&planeBytes, bpl, height)) return err;
     if (uint32_t err = checkedBytes(&needed, planeBytes, depth)) return err;
@@ -236,7 +236,7 @@ uint32_t KXSUP_OnePlaneToBitPlane8(const KX_GfxBuffer* buffer, KX_GfxBuffer** re
     const uint32_t depth = buffer->ColorDepth;
     if (buffer->Type != ONEPLANE || depth < 1 || depth > 8) return KXERR_FILEREQUIREMENTS;
     const uint32_t width = buffer->Width, height = buffer->Height;
-    const uint32_t bpl = (width + 7) >> 3;
+    const uint32_t bpl = static_cast<uint32_t>((uint64_t(width) + 7) >> 3);
     uint32_t planeBytes = 0, outBytes = 0, pixels = 0;
     if (uint32_t err = checkedBytes(&planeBytes, bpl, height)) return err;
     if (uint32_t err = checkedBytes(&outBytes, planeBytes, depth)) return err;
