@@ -1,0 +1,351 @@
+#include "View.h"
+
+#include <lcms2.h>
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "OwnOperator.h"
+#include "PictureBox.h"
+#include "UiServices.h"
+
+namespace {
+
+constexpr uint32_t kResize = 14, kRotate = 4;
+
+// The embedded profile to sRGB, in place on a 24-bit chunky buffer.
+bool profileToSRGB(KX_GfxBuffer* b, const uint8_t* icc, uint32_t size) {
+    if (!b || b->Type != ONEPLANE || b->ColorDepth != 24 || !b->Data) return false;
+    cmsHPROFILE in = cmsOpenProfileFromMem(icc, size);
+    if (!in) return false;
+    cmsHPROFILE out = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = nullptr;
+    if (out && cmsGetColorSpace(in) == cmsSigRgbData)
+        t = cmsCreateTransform(in, TYPE_RGB_8, out, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    if (t) {
+        const size_t row = size_t(b->Width) * 3;
+        for (uint32_t y = 0; y < b->Height; ++y) cmsDoTransform(t, b->Data + row * y, b->Data + row * y, b->Width);
+        cmsDeleteTransform(t);
+    }
+    if (out) cmsCloseProfile(out);
+    cmsCloseProfile(in);
+    return t != nullptr;
+}
+
+// High byte of each 16-bit value, read in the buffer's byte order.
+void highBytes(const uint8_t* in, uint8_t* out, size_t count, bool bigEndian) {
+    const size_t hi = bigEndian ? 0 : 1;
+    for (size_t i = 0; i < count; ++i) out[i] = in[2 * i + hi];
+}
+
+}  // namespace
+
+View::View(KXClass* l, KX_GfxBuffer* buffer, const KXOSpecialInfo* meta, bool showalpha, bool applycms, bool force24,
+           UiServices* u, QWidget* parent)
+    : QDialog(parent), lib(l), ui(u), checkalpha(showalpha) {
+    setWindowTitle(QStringLiteral("(V)iew -- (+)/(-), (L)eft/(R)ight - (Q)uit"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    menuStripNav = new QToolBar(this);
+    auto nav = [this](const QString& text, int code) {
+        QAction* a = menuStripNav->addAction(text);
+        connect(a, &QAction::triggered, this, [this, code] { finish(code); });
+        return a;
+    };
+    nav(QStringLiteral("|<"), First);
+    nav(QStringLiteral("<"), Back);
+    nav(QStringLiteral(">"), Forward);
+    nav(QStringLiteral(">|"), Last)->setEnabled(false);
+    connect(menuStripNav->addAction(QStringLiteral("L")), &QAction::triggered, this, &View::TurnLeft);
+    connect(menuStripNav->addAction(QStringLiteral("R")), &QAction::triggered, this, &View::TurnRight);
+    QAction* plus = menuStripNav->addAction(QStringLiteral("+"));
+    QAction* minus = menuStripNav->addAction(QStringLiteral("-"));
+    plus->setVisible(false);
+    minus->setVisible(false);
+    nav(QStringLiteral("X"), Stop);
+    fileItem = menuStripNav->addAction(QString());
+    fileItem->setEnabled(false);
+    menuStripNav->setVisible(false);
+    menuStripNav->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(menuStripNav);
+    pictureBox1 = new PictureBox(this);
+    pictureBox1->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(pictureBox1, 1);
+    setFocusPolicy(Qt::StrongFocus);
+    resize(345, 277);
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] { finish(Forward); });
+    prepare(buffer, meta, applycms, force24);
+}
+
+View::~View() {
+    timer->stop();
+    KXSUP_FreeGfxBuffer(op2);
+    KXSUP_FreeGfxBuffer(op1);
+    KXSUP_FreeGfxBuffer(_free);
+}
+
+void View::prepare(KX_GfxBuffer* b, const KXOSpecialInfo* meta, bool applycms, bool force24) {
+    _cs_scale = 0;
+    _cs_rotate = 0;
+    if (!b) return;
+    // Only an embedded profile is used: this platform has no colour
+    // directory with a display profile, and sRGB-declared images are sRGB.
+    const uint8_t* icc = meta && meta->IccData && meta->IccSize ? meta->IccData : nullptr;
+    const bool keyedPalette = checkalpha && b->ColorDepth <= 8 && b->Version >= 3 &&
+                              (b->AlphaType & (KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR));
+    uint32_t err = 0;
+    if (force24 || IsHamBuffer(b) || (icc && applycms) || keyedPalette) {
+        err = KXSUP_GfxBufferTo24Bit(b, &_free);
+        if (!err) b = _free;
+    }
+    if (!err && icc && applycms && !profileToSRGB(b, icc, meta->IccSize) && ui)
+        ui->Message(this, QStringLiteral("Error"), QStringLiteral("Broken/unsuitable ICC profile contained in image!"), UiServices::Icon::Critical);
+    if (!err && b->Type == BITPLANE) {
+        KX_GfxBuffer* chunky = nullptr;
+        err = KXSUP_BitPlaneToOnePlane8(b, &chunky);
+        if (!err) {
+            KXSUP_FreeGfxBuffer(_free);
+            _free = chunky;
+            b = chunky;
+        } else {
+            KXSUP_FreeGfxBuffer(chunky);
+        }
+    }
+    if (err) {
+        _error = err;
+        if (ui) ui->Message(this, QStringLiteral("Error"), QStringLiteral("Low memory, cannot prepare graphics!"), UiServices::Icon::Critical);
+        return;
+    }
+    _gfxb = b;
+    showBuffer(b);
+    maxx = maxy = 65535;
+}
+
+QImage View::SetImage(const KX_GfxBuffer* b, bool showalpha) {
+    if (!b || !b->Data || b->Type != ONEPLANE || !b->Width || !b->Height) return QImage();
+    const int w = int(b->Width), h = int(b->Height);
+    if (b->ColorDepth <= 8) {
+        if (b->BufferSize < uint64_t(w) * h) return QImage();
+        QImage img(w, h, QImage::Format_Indexed8);
+        if (img.isNull()) return img;
+        QList<QRgb> table(256);
+        for (int i = 0; i < 256; ++i) table[i] = qRgb(b->Palette[3 * i], b->Palette[3 * i + 1], b->Palette[3 * i + 2]);
+        img.setColorTable(table);
+        for (int y = 0; y < h; ++y) std::memcpy(img.scanLine(y), b->Data + size_t(y) * w, size_t(w));
+        return img;
+    }
+    const bool deep = b->ColorDepth == 48;
+    if (!deep && b->ColorDepth != 24) return QImage();
+    const size_t bpp = deep ? 6 : 3;
+    if (b->BufferSize < uint64_t(w) * h * bpp) return QImage();
+    const bool big = KXSUP_GetGfxBufferEndianess(b) == KXENDIAN_BIG;
+
+    // An alpha source: the 8-bit map as it is, a 16-bit map by its high bytes.
+    const uint8_t* alpha = nullptr;
+    QByteArray alphaTemp;
+    if (showalpha && b->Version >= 3 && b->AlphaData) {
+        if (b->AlphaType & KXALPHA_CHANNEL8) {
+            alpha = KXSUP_AlphaBytes(b);
+        } else if (b->AlphaType & KXALPHA_CHANNEL16) {
+            alphaTemp.resize(qsizetype(w) * h);
+            highBytes(KXSUP_AlphaBytes(b), reinterpret_cast<uint8_t*>(alphaTemp.data()), size_t(w) * h, big);
+            alpha = reinterpret_cast<const uint8_t*>(alphaTemp.constData());
+        }
+    }
+    QImage img(w, h, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (img.isNull()) return img;
+    const size_t hi = big ? 0 : 1;
+    for (int y = 0; y < h; ++y) {
+        uint8_t* out = img.scanLine(y);
+        const uint8_t* in = b->Data + size_t(y) * w * bpp;
+        const uint8_t* a = alpha ? alpha + size_t(y) * w : nullptr;
+        if (!deep && !a) {
+            std::memcpy(out, in, size_t(w) * 3);
+            continue;
+        }
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < 3; ++c) *out++ = deep ? in[(3 * x + c) * 2 + hi] : in[3 * x + c];
+            if (a) *out++ = a[x];
+        }
+    }
+    return img;
+}
+
+const KX_GfxBuffer* View::shown() const { return op2 ? op2 : op1 ? op1 : _gfxb; }
+
+void View::showBuffer(const KX_GfxBuffer* b) {
+    _img = SetImage(b, checkalpha);
+    pictureBox1->setImage(_img);
+    scalex = b ? b->Width : 0;
+    scaley = b ? b->Height : 0;
+}
+
+int View::sizeMode() const { return pictureBox1->mode(); }
+
+void View::ChangeSizeMode(int mode) { pictureBox1->setMode(mode); }
+
+void View::ChangeSizeLimits(bool limit, bool fullscreen, bool borderless, int width, int height) {
+    _cs_limit = limit;
+    _cs_fullscreen = fullscreen;
+    _cs_borderless = borderless;
+    _cs_width = width;
+    _cs_height = height;
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    maxx = uint32_t(work.width()) * 6;
+    maxy = uint32_t(work.height()) * 6;
+    resizeToSettings();
+}
+
+void View::resizeToSettings() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const int bar = menuStripNav->isVisible() ? menuStripNav->sizeHint().height() : 0;
+    if (!_cs_limit && !_cs_fullscreen) {
+        if (_cs_borderless) setWindowFlag(Qt::FramelessWindowHint, true);
+        resize(std::max(1, _img.width()), std::max(1, _img.height()) + bar);
+    } else if (_cs_limit && !_cs_fullscreen) {
+        resize(std::max(1, _cs_width), std::max(1, _cs_height) + bar);
+    } else if (_cs_borderless) {
+        setWindowFlag(Qt::FramelessWindowHint, true);
+        setGeometry(work.x() + 1, work.y() + 1, work.width(), work.height());
+        return;
+    } else {
+        setGeometry(work.x() + 5, work.y() + 5, work.width() - 10, work.height() - 10);
+        return;
+    }
+    // Centred on the screen's working area.
+    QRect frame = frameGeometry();
+    move(work.center() - QPoint(frame.width() / 2, frame.height() / 2));
+}
+
+void View::zoom(bool in) {
+    if (!_gfxb) return;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    KXSUP_FreeGfxBuffer(op2);
+    KXSUP_FreeGfxBuffer(op1);
+    op2 = op1 = nullptr;
+    if (in) {
+        if (_cs_scale == 0) _cs_scale = 2;
+        else if (_cs_scale == -2) _cs_scale = 0;
+        else if (scalex <= maxx && scaley <= maxy) ++_cs_scale;
+    } else {
+        if (_cs_scale == 0) _cs_scale = -2;
+        else if (_cs_scale == 2) _cs_scale = 0;
+        else if (scalex >= 4 && scaley >= 4) --_cs_scale;
+    }
+    _opError = 0;
+    if (_cs_scale != 0) {
+        double w, h;
+        if (_cs_scale > 0) {
+            w = double(_gfxb->Width) * _cs_scale;
+            h = double(_gfxb->Height) * _cs_scale;
+        } else {
+            w = double(_gfxb->Width) / -_cs_scale;
+            h = double(_gfxb->Height) / -_cs_scale;
+        }
+        // A thin picture reduced further would ask for less than one pixel.
+        w = std::max(1.0, w);
+        h = std::max(1.0, h);
+        _opError = kxown::Run(lib, kResize, _gfxb, &op1, {{"NEW_WIDTH", kxown::Num(w)}, {"NEW_HEIGHT", kxown::Num(h)}});
+    }
+    showBuffer(shown());
+    resizeToSettings();
+    if (_cs_rotate % 360) turn(_cs_rotate % 360, true);
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void View::turn(int degrees, bool afterZoom) {
+    if (!_gfxb) return;
+    KX_GfxBuffer* source;
+    bool fromPrepared = false;
+    if (op2) {
+        KXSUP_FreeGfxBuffer(op1);
+        op1 = op2;
+        op2 = nullptr;
+        source = op1;
+    } else if (op1) {
+        source = op1;
+    } else {
+        source = _gfxb;
+        fromPrepared = true;
+    }
+    KX_GfxBuffer* result = nullptr;
+    _opError = kxown::Run(lib, kRotate, source, &result, {{"DEGREES", kxown::Int(degrees)}});
+    if (!afterZoom) _cs_rotate += degrees;
+    if (_opError) return;
+    if (fromPrepared) op1 = result;
+    else op2 = result;
+    showBuffer(result);
+    resizeToSettings();
+}
+
+void View::finish(int code) {
+    if (_retval) *_retval = code;
+    timer->stop();
+    accept();
+}
+
+int View::ShowDialogDia(int* result, const QString& path, bool timerOn, int seconds) {
+    _retval = result;
+    diashow = true;
+    fileItem->setText(path.mid(path.lastIndexOf('/') + 1));
+    menuStripNav->setVisible(true);
+    resizeToSettings();
+    if (timerOn) timer->start(seconds * 1000);
+    return exec();
+}
+
+void View::keyPressEvent(QKeyEvent* e) {
+    const bool running = timer->isActive();
+    const int interval = timer->interval();
+    timer->stop();
+    switch (e->key()) {
+    case Qt::Key_V: {
+        int m = pictureBox1->mode();
+        pictureBox1->setMode(m >= 0 && m < 4 ? m + 1 : m == 4 ? 0 : 4);
+        break;
+    }
+    case Qt::Key_L: TurnLeft(); break;
+    case Qt::Key_R: TurnRight(); break;
+    case Qt::Key_X:
+        if (diashow) return finish(Stop);
+        close();
+        return;
+    case Qt::Key_Escape:
+    case Qt::Key_Z:
+        if (diashow) return finish(Stop);
+        _quitkx5 = true;
+        close();
+        return;
+    case Qt::Key_Q: close(); return;
+    case Qt::Key_Plus: ZoomIn(); break;
+    case Qt::Key_Minus: ZoomOut(); break;
+    case Qt::Key_Backspace:
+    case Qt::Key_PageUp:
+    case Qt::Key_MediaPrevious:
+        if (diashow) return finish(Back);
+        break;
+    case Qt::Key_Space:
+    case Qt::Key_PageDown:
+    case Qt::Key_MediaNext:
+        if (diashow) return finish(Forward);
+        break;
+    default: QDialog::keyPressEvent(e); break;
+    }
+    if (running) timer->start(interval);
+}
+
+void View::closeEvent(QCloseEvent* e) {
+    timer->stop();
+    QDialog::closeEvent(e);
+}
