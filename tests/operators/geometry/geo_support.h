@@ -133,15 +133,35 @@ struct Pnm {
     std::vector<uint16_t> samples;
 };
 
+// Header numbers, skipping blanks and "#" comment lines.
+inline bool PnmNumber(FILE* f, uint32_t* v)
+{
+    int c = fgetc(f);
+    for (;;) {
+        if (c == '#')
+            while (c != '\n' && c != EOF) c = fgetc(f);
+        else if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            c = fgetc(f);
+        else
+            break;
+    }
+    if (c < '0' || c > '9') return false;
+    *v = 0;
+    while (c >= '0' && c <= '9') {
+        *v = *v * 10 + static_cast<uint32_t>(c - '0');
+        c = fgetc(f);
+    }
+    return true;  // the one blank after the number is consumed
+}
+
 inline bool ReadPNM(const std::string& path, Pnm& out)
 {
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) return false;
-    char magic[3] = {};
-    bool ok = fscanf(f, "%2s %u %u %u", magic, &out.w, &out.h, &out.maxval) == 4;
-    ok = ok && (!strcmp(magic, "P6") || !strcmp(magic, "P5"));
+    char magic[2] = {};
+    bool ok = fread(magic, 1, 2, f) == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6');
+    ok = ok && PnmNumber(f, &out.w) && PnmNumber(f, &out.h) && PnmNumber(f, &out.maxval);
     if (ok) {
-        fgetc(f);
         out.channels = magic[1] == '6' ? 3 : 1;
         size_t n = static_cast<size_t>(out.w) * out.h * out.channels;
         out.samples.resize(n);
