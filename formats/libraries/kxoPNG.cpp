@@ -10,7 +10,6 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <cctype>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -202,71 +201,25 @@ kxoPNG::~kxoPNG() {
 
 void kxoPNG::Reset() { FrameReset(); }
 
-uint32_t kxoPNG::SetIOMode(int32_t mode) {
-    if (mode != KXIO_FILE && mode != KXIO_CLIPBOARD) return KXERR_NOTSUPPORTED;
-    IOMode = mode;
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::SetSubFormat(uint32_t index) {
-    SelectedSubFormat = index;
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::SetSaveName(const char* path) {
-    SaveName = path;
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::SetReadName(const char* path) {
-    ReadName = path;
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::GetGfxBuffer(KX_GfxBuffer** buffer) {
-    if (!buffer) return KXERR_INTERNALACCESS;
-    *buffer = LoadedBuffer;
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::SetGfxBuffer(KX_GfxBuffer* buffer) {
-    if (!buffer) return KXERR_INTERNALACCESS;
-    SaveBuffer = buffer;
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::DetachGfxBuffer(KX_GfxBuffer** buffer) {
-    if (!buffer) return KXERR_INTERNALACCESS;
-    *buffer = LoadedBuffer;
-    LoadedBuffer = nullptr;
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::GetExtension(char* buffer) {
-    if (!buffer) return KXERR_INTERNALACCESS;
-    memcpy(buffer, ".PNG", 5);
-    return KXERR_NONE;
-}
-
-uint32_t kxoPNG::SetProgress(KXProgressHook hook, uintptr_t user) {
-    ProgressHook = hook;
-    ProgressUser = user;
-    return KXERR_NONE;
-}
-
 // ---- settings ------------------------------------------------------------------
 
 int kxoPNG::keyValue(const char* key, bool anyCase, char* value, size_t size) {
     if (GetKey(key, value, size)) return 1;
-    if (!anyCase) return 0;
-    // The pad may spell these keys in any case: try the common spellings.
-    char lower[32], capital[32];
-    size_t n = strlen(key);
-    if (n >= sizeof(lower)) return 0;
-    for (size_t i = 0; i <= n; ++i) lower[i] = (char)tolower((unsigned char)key[i]);
-    memcpy(capital, lower, n + 1);
-    capital[0] = (char)toupper((unsigned char)capital[0]);
-    return GetKey(lower, value, size) || GetKey(capital, value, size);
+    if (!anyCase || !value || size == 0) return 0;
+    // These keys may be spelt in any case: the same two places GetKey
+    // looks in, compared without regard to case.
+    KX_ControlPad* pad = nullptr;
+    bool loaded = false;
+    if (!(PadList && KXCP_FindPad(PadPath, &pad, PadList)) && PadPath && PadPath[0])
+        loaded = KXSUP_LoadControlPad(PadPath, &pad) != 0;
+    char* found = nullptr;
+    int hit = pad ? KXSUP_FindControlPadNoCase(pad, key, &found) : 0;
+    if (hit) {
+        strncpy(value, found ? found : "", size - 1);
+        value[size - 1] = 0;
+    }
+    if (loaded) KXSUP_FreeControlPad(pad);
+    return hit;
 }
 
 bool kxoPNG::keyIsOn(const char* key, bool fallback) {
@@ -527,8 +480,7 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
     for (int pass = 0; pass < passes; ++pass) {
         for (uint32_t y = 0; y < height; ++y) {
             if ((y & 7) == 0 && ProgressHook) {
-                Progress.Percent = (uint32_t)(pass * 100 / passes + (uint64_t)y * 100 / height / passes);
-                ReportProgress(Progress.Percent);
+                KXF_Progress(this, (uint32_t)(pass * 100 / passes + (uint64_t)y * 100 / height / passes));
             }
             uint8_t* dst = b->Data + (size_t)y * stride;
             uint8_t* alpha = keepAlpha ? s.alpha + (size_t)y * width * alphaBytes : nullptr;
@@ -604,40 +556,30 @@ uint32_t kxoPNG::Load() {
         KXSUP_FreeGfxBuffer(LoadedBuffer);
         LoadedBuffer = nullptr;
     }
-    if (ReadFile) {
-        amClose(ReadFile);
-        ReadFile = nullptr;
-    }
-    ReadFile = (ReadName && ReadName[0]) ? amOpen(ReadName, "rb") : nullptr;
-    if (!ReadFile) return KXERR_FILENOTFOUND;
+    uint32_t err = KXF_OpenRead(this);
+    if (err != KXERR_NONE) return err;
     SubFormatId = 0;
     OwnSpecialInfo.SubFormat = 0;
     setvbuf(ReadFile, nullptr, _IOFBF, 8192);
 
     uint8_t head[4];
     if (amRead(ReadFile, head, 4) != 4 || strncasecmp(reinterpret_cast<const char*>(head + 1), "PNG", 3) != 0 ||
-        fseek(ReadFile, 0, SEEK_SET) != 0) {
-        amClose(ReadFile);
-        ReadFile = nullptr;
-        return KXERR_UNKNOWNFORMAT;
-    }
+        fseek(ReadFile, 0, SEEK_SET) != 0)
+        return KXF_EndLoad(this, KXERR_UNKNOWNFORMAT);
 
     ReadSession s;
-    uint32_t err = KXERR_NOMEMORY;
+    err = KXERR_NOMEMORY;
     s.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, this, readError, readWarning, nullptr, readAlloc, readFree);
     if (s.png) s.info = png_create_info_struct(s.png);
     if (s.png && s.info) err = readImage(s);
     png_destroy_read_struct(s.png ? &s.png : nullptr, s.info ? &s.info : nullptr, nullptr);
     FreeVec(s.row);
     FreeVec(s.alpha);
-    amClose(ReadFile);
-    ReadFile = nullptr;
-    if (err != KXERR_NONE) {
-        if (s.buffer) KXSUP_FreeGfxBuffer(s.buffer);
-        return err;
-    }
-    LoadedBuffer = s.buffer;
-    return KXERR_NONE;
+    if (err == KXERR_NONE)
+        LoadedBuffer = s.buffer;
+    else if (s.buffer)
+        KXSUP_FreeGfxBuffer(s.buffer);
+    return KXF_EndLoad(this, err);
 }
 
 // ---- save ----------------------------------------------------------------------
@@ -766,14 +708,10 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
     const size_t stride = (size_t)width * pixelBytes;
     for (int pass = 0; pass < passes; ++pass) {
         if (passes > 1 && pass > 0 && ProgressHook) {
-            Progress.Percent = (uint32_t)(pass * 100 / passes);
-            ReportProgress(Progress.Percent);
+            KXF_Progress(this, (uint32_t)(pass * 100 / passes));
         }
         for (uint32_t y = 0; y < height; ++y) {
-            if (passes == 1 && (y & 7) == 0 && ProgressHook) {
-                Progress.Percent = (uint32_t)((uint64_t)y * 100 / height);
-                ReportProgress(Progress.Percent);
-            }
+            if (passes == 1) KXF_RowProgress(this, y, height);
             const uint8_t* src = b->Data + y * stride;
             if (!hasAlpha) {
                 png_write_row(s.png, src);
@@ -790,27 +728,12 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
 }
 
 uint32_t kxoPNG::Save() {
-    if (IOMode != KXIO_FILE || !SaveBuffer) return KXERR_NOTSUPPORTED;
-    if (SaveBuffer->Type == BITPLANE) {
-        if (LoadedBuffer) {
-            KXSUP_FreeGfxBuffer(LoadedBuffer);
-            LoadedBuffer = nullptr;
-        }
-        uint32_t err = KXSUP_BitPlaneToOnePlane8(SaveBuffer, &LoadedBuffer);
-        if (err) return err;
-        if (!LoadedBuffer) return KXERR_NOMEMORY;
-        SaveBuffer = LoadedBuffer;
-    }
+    uint32_t err = KXF_SaveChecks(this);
+    if (err != KXERR_NONE) return err;
     KX_GfxBuffer* b = SaveBuffer;
-    if (b->Type != ONEPLANE) return KXERR_NOTSUPPORTED;
     const uint32_t depth = b->ColorDepth;
     if (!(depth >= 1 && depth <= 8) && depth != 24 && depth != 48) return KXERR_FILEREQUIREMENTS;
-    if (IsHamBuffer(b)) return KXERR_NOHAM;
-    // The pixels must be there and cover the picture before anything is written.
-    const uint32_t pixelBytes = depth <= 8 ? 1 : depth / 8;
-    uint32_t need = 0;
-    if (!b->Data || b->Width == 0 || b->Height == 0 || b->Width > PNG_UINT_31_MAX || b->Height > PNG_UINT_31_MAX ||
-        !KXSUP_CheckedSize(&need, b->Width, b->Height, pixelBytes) || need > b->BufferSize)
+    if (b->PixelBits != (depth <= 8 ? 8u : depth) || b->Width > PNG_UINT_31_MAX || b->Height > PNG_UINT_31_MAX)
         return KXERR_FILEREQUIREMENTS;
 
     WriteSession s;
@@ -820,16 +743,13 @@ uint32_t kxoPNG::Save() {
         // file's order (and marked); an older one is unmarked host order,
         // so libpng swaps while writing instead of changing it unseen.
         if (b->Version >= 4) {
-            uint32_t err = KXSUP_ConvertGfxBufferEndianess(b, KXENDIAN_BIG);
-            if (err) return err;
+            if ((err = KXSUP_ConvertGfxBufferEndianess(b, KXENDIAN_BIG)) != KXERR_NONE) return err;
         } else {
             s.swap16 = true;
         }
     }
-    uint32_t rowSize = 0;
     if (depth > 8) {
         int allocated = 0;
-        uint32_t err = KXERR_NONE;
         if (depth == 24 && !AlphaMap8) {
             err = KXSUP_GetAlphaMap8(b, &AlphaMap8, &allocated, 1, 1);
             AlphaMap8Owned = allocated ? 1 : 0;
@@ -840,6 +760,7 @@ uint32_t kxoPNG::Save() {
         if (err == KXERR_NOMEMORY) return KXERR_NOMEMORY;
         if (depth == 24) s.alpha8 = AlphaMap8;
         if (depth == 48) s.alpha16 = AlphaMap16;
+        uint32_t rowSize = 0;
         if (s.alpha8 || s.alpha16) {
             if (!KXSUP_CheckedSize(&rowSize, b->Width, depth == 24 ? 4 : 8)) return KXERR_FILEREQUIREMENTS;
             s.row = static_cast<uint8_t*>(AllocVec(rowSize, MEMF_ANY));
@@ -853,25 +774,18 @@ uint32_t kxoPNG::Save() {
         return KXERR_NOMEMORY;
     }
     KXSafeFile sf;
-    WriteFile = KXSUP_SafeOpen(&sf, SaveName);
-    uint32_t err = KXERR_NODESTFILE;
-    if (WriteFile) {
+    err = KXF_OpenSave(this, &sf);
+    if (err == KXERR_NONE) {
         s.info = png_create_info_struct(s.png);
-        if (s.info) err = writeImage(s);
+        err = s.info ? writeImage(s) : KXERR_NODESTFILE;
+        // The new file replaces the old one only when all of it went out;
+        // a failed flush or close is a failed save like any other.
+        if (KXF_EndSave(this, &sf, err) != KXERR_NONE) err = KXERR_NODESTFILE;
     }
     png_destroy_write_struct(&s.png, s.info ? &s.info : nullptr);
     FreeVec(s.row);
     FreeVec(s.exif);
     FreeVec(s.iptc);
     FreeVec(s.xmp);
-    if (WriteFile) {
-        // The new file replaces the old one only when all of it was written.
-        WriteFile = nullptr;
-        if (KXSUP_SafeCommit(&sf, err == KXERR_NONE) != KXERR_NONE && err == KXERR_NONE) err = KXERR_NODESTFILE;
-    }
-    if (ReadFile) {
-        amClose(ReadFile);
-        ReadFile = nullptr;
-    }
     return err;
 }

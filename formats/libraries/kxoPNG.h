@@ -5,30 +5,22 @@
 // palette images of 1 to 8 bits, 24- and 48-bit RGB with or without alpha,
 // tRNS, texts, raw profiles, XMP and iCCP or sRGB.
 // Relies on the colour-management builders, the hex-text coding, the
-// checked-size helper and the safe save. Refuses sizes beyond the 32-bit
+// checked-size helper and the format frame (safe save). Refuses sizes beyond the 32-bit
 // buffer size, HAM images and depths other than 1-8, 24 and 48.
 #pragma once
 
-#include "core/object.h"
+#include "formats/raster/kxframe.h"
 
 class kxoPNG : public KXObject {
 public:
-    explicit kxoPNG(KXClass* lib);
+    explicit kxoPNG(KXClass* lib = nullptr);
     ~kxoPNG() override;
 
     void Reset() override;
     uint32_t Save() override;
-    uint32_t SetIOMode(int32_t mode) override;
-    uint32_t SetSubFormat(uint32_t index) override;
-    uint32_t SetSaveName(const char* path) override;
-    uint32_t SetReadName(const char* path) override;
     uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
     uint32_t Load() override;
-    uint32_t GetGfxBuffer(KX_GfxBuffer** buffer) override;
-    uint32_t SetGfxBuffer(KX_GfxBuffer* buffer) override;
-    uint32_t DetachGfxBuffer(KX_GfxBuffer** buffer) override;
-    uint32_t GetExtension(char* buffer) override;
-    uint32_t SetProgress(KXProgressHook hook, uintptr_t user) override;
+    KXF_FRAME_OPERATIONS(".PNG")
 
 private:
     struct ReadSession;
