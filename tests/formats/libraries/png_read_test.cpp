@@ -120,14 +120,19 @@ TEST(PngRead, AlphaFromImageMagick) {
     const Variant variants[] = {
         {"PNG32:", {}, false},
         {"-interlace PNG PNG32:", {}, false},
-        {"-colorspace Gray -define png:color-type=4 PNG:", {{"GRAYDEPTH8", "24"}}, true},
-        {"-colorspace Gray -define png:color-type=4 -interlace PNG PNG:", {{"GRAYDEPTH8", "24"}}, true},
-        {"-colorspace Gray -define png:color-type=4 PNG:", {}, true},
+        {"-colorspace Gray -depth 8 -define png:color-type=4 PNG:", {{"GRAYDEPTH8", "24"}}, true},
+        {"-colorspace Gray -depth 8 -define png:color-type=4 -interlace PNG PNG:", {{"GRAYDEPTH8", "24"}}, true},
+        {"-colorspace Gray -depth 8 -define png:color-type=4 PNG:", {}, true},
     };
     for (const Variant& v : variants) {
         SCOPED_TRACE(v.args);
         const std::string out = TempPath("rgba.png");
         ASSERT_EQ(RunTool("convert-im6.q16 " + in + " " + v.args + out), 0);
+        const auto file = ReadAll(out);
+        ASSERT_GT(file.size(), 28u);
+        ASSERT_EQ(file[24], 8);                      // bit depth
+        ASSERT_EQ(file[25], v.greyFile ? 4 : 6);     // colour type
+        ASSERT_EQ(file[28], strstr(v.args, "interlace") ? 1 : 0);
         // What the file holds, as an independent program decodes it.
         ASSERT_EQ(RunTool("convert-im6.q16 " + out + " -depth 8 RGBA:" + out + ".rgba"), 0);
         const auto rgba = ReadAll(out + ".rgba");
