@@ -1,0 +1,350 @@
+#include "ActionTable.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace kxactions {
+
+namespace {
+
+using K = Kind;
+using C = Cmd;
+
+#define MENU(id, parent, key, text) {id, parent, key, text, nullptr, nullptr, K::Menu, C::None, -1, nullptr, nullptr, 0}
+#define SEP(parent) {"", parent, nullptr, "", nullptr, nullptr, K::Separator, C::None, -1, nullptr, nullptr, 0}
+#define ITEM(id, parent, key, text, cmd) {id, parent, key, text, nullptr, nullptr, K::Item, cmd, -1, nullptr, nullptr, 0}
+#define ITEMA(id, parent, key, text, cmd, arg) {id, parent, key, text, nullptr, nullptr, K::Item, cmd, -1, nullptr, arg, 0}
+#define ICON(id, parent, key, text, cmd, icon) {id, parent, key, text, nullptr, icon, K::Item, cmd, -1, nullptr, nullptr, 0}
+#define OFF(id, parent, key, text) {id, parent, key, text, nullptr, nullptr, K::Item, C::None, -1, nullptr, nullptr, 0}
+#define OP(id, parent, text, op, settings) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, 0}
+#define OPF(id, parent, text, op, settings, flags) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, flags}
+#define DITHER(id, parent, text, arg) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Dither, 8, nullptr, arg, 0}
+
+const std::vector<ActionDef> kTable = {
+    // ---- File ----
+    MENU("file", "", "MEN_FILE", "F&ile"),
+    ICON("file.diashow", "file", "MN1_FILE_DIASHOW", "DiaShow...", C::DiaShow, "media-playback-start"),
+    ICON("file.open", "file", "MN1_FILE_OPEN", "Open...", C::Open, "document-open"),
+    OFF("file.openclip", "file", "MN1_FILE_OPENCLIP", "Open from Clipboard"),
+    ICON("file.saveas", "file", "MN1_FILE_SAVEAS", "Save As...", C::SaveAs, "document-save-as"),
+    OFF("file.saveclip", "file", "MN1_FILE_SAVECLIP", "Save to Clipboard"),
+    MENU("file.import", "file", "MN1_FILE_IMPORT", "Import..."),
+    MENU("file.import.image", "file.import", nullptr, "Image Data..."),
+    OFF("file.import.image.raw", "file.import.image", nullptr, "RAW..."),
+    OFF("file.import.image.dcraw", "file.import.image", nullptr, "DCRAW (ext) ..."),
+    ITEM("file.import.alpha", "file.import", nullptr, "Alpha Channel...", C::ImportAlpha),
+    MENU("file.import.meta", "file.import", nullptr, "Meta Data..."),
+    OFF("file.import.meta.iff", "file.import.meta", nullptr, "IFF-META"),
+    MENU("file.import.meta.rawmeta", "file.import.meta", nullptr, "RAWMeta..."),
+    OFF("file.import.meta.rawmeta.exif", "file.import.meta.rawmeta", nullptr, "EXIF"),
+    OFF("file.import.meta.rawmeta.iptc", "file.import.meta.rawmeta", nullptr, "IPTC"),
+    OFF("file.import.meta.rawmeta.xmp", "file.import.meta.rawmeta", nullptr, "XMP"),
+    OFF("file.import.meta.icc", "file.import.meta", nullptr, "ICCP CMS Data"),
+    OFF("file.import.meta.exiftool", "file.import.meta", nullptr, "ExifTool (ext)..."),
+    MENU("file.export", "file", "MN1_FILE_EXPORT", "Export..."),
+    ITEMA("file.export.image", "file.export", nullptr, "Image Data...", C::InfoNote, "TXT_INFO_SAVE_RAW"),
+    ITEM("file.export.alpha", "file.export", nullptr, "Alpha Channel...", C::ExportAlpha),
+    MENU("file.export.meta", "file.export", nullptr, "Meta Data..."),
+    OFF("file.export.meta.iff", "file.export.meta", nullptr, "IFF-META"),
+    ITEMA("file.export.meta.rawmeta", "file.export.meta", nullptr, "RAWMeta", C::InfoNote, "TXT_INFO_SAVE_RAWMETA"),
+    OFF("file.export.meta.icc", "file.export.meta", nullptr, "ICCP CMS Data..."),
+    OFF("file.export.meta.exiftool", "file.export.meta", nullptr, "ExifTool (ext)"),
+    OFF("file.printersetup", "file", "MN1_FILE_PRINTERSETUP", "Printer Setup..."),
+    OFF("file.printpreview", "file", "MN1_FILE_PRINTPREVIEW", "Print Preview"),
+    OFF("file.print", "file", "MN1_FILE_PRINT", "Print"),
+    MENU("file.imageacq", "file", "MN1_FILE_IMAGEACQ", "Image Acquisition"),
+    OFF("file.imageacq.scanner", "file.imageacq", nullptr, "Scanner"),
+    OFF("file.imageacq.camera", "file.imageacq", nullptr, "Camera"),
+    ICON("file.exit", "file", "MN1_FILE_EXIT", "Exit", C::Exit, "application-exit"),
+
+    // ---- Edit ----
+    MENU("edit", "", "MEN_EDIT", "&Edit"),
+    {"edit.undo", "edit", "MN2_EDIT_UNDO", "Undo", "Ctrl+Z", "edit-undo", K::Item, C::Undo, -1, nullptr, nullptr, 0},
+    SEP("edit"),
+    OFF("edit.mark", "edit", "MN2_EDIT_MARK", "Mark"),
+    OFF("edit.cut", "edit", "MN2_EDIT_CUT", "Cut"),
+    OFF("edit.copy", "edit", "MN2_EDIT_COPY", "Copy"),
+    OFF("edit.paste", "edit", "MN2_EDIT_PASTE", "Paste"),
+    SEP("edit"),
+    OFF("edit.crop", "edit", "MN2_EDIT_CROP", "Crop"),
+    SEP("edit"),
+    OFF("edit.cutalpha", "edit", "MN2_EDIT_CUTALPHA", "Cut Alpha"),
+    OFF("edit.copyalpha", "edit", "MN2_EDIT_COPYALPHA", "Copy Alpha"),
+    OFF("edit.pastealpha", "edit", "MN2_EDIT_PASTEALPHA", "Paste Alpha"),
+
+    // ---- Image ----
+    MENU("image", "", "MEN_IMAGE", "Image"),
+    ICON("image.view", "image", "MN3_IMAGE_VIEW", "View", C::View, "zoom-fit-best"),
+    MENU("rot", "image", "MN3_IMAGE_ROTATEFLIPMIRROR", "Rotate/Flip/Mirror"),
+    {"rot.90", "rot", nullptr, "Rotate 90 deg", "R", "object-rotate-right", K::Item, C::Operator, 4, "DEGREES=270", nullptr, 0},
+    OP("rot.180", "rot", "Rotate 180 deg", 4, "DEGREES=180"),
+    {"rot.270", "rot", nullptr, "Rotate 270 deg", "L", "object-rotate-left", K::Item, C::Operator, 4, nullptr, nullptr, 0},
+    OFF("rot.free", "rot", nullptr, "Rotate freely"),
+    OPF("rot.flipx", "rot", "Flip X (LeftToRight)", 25, nullptr, QuietError),
+    OPF("rot.flipy", "rot", "FlipY (TopToBottom)", 26, nullptr, QuietError),
+    MENU("rot.mirror", "rot", nullptr, "Mirror"),
+    OP("rot.mirror.point", "rot.mirror", "Point", 29, "MIRRORMODE=ZEROPOINT"),
+    OP("rot.mirror.x", "rot.mirror", "X-Axis", 29, "MIRRORMODE=X_AXIS"),
+    OP("rot.mirror.y", "rot.mirror", "Y-Axis", 29, "MIRRORMODE=Y_AXIS"),
+    MENU("rot.mirrorcopy", "rot", nullptr, "Mirror Copy"),
+    OP("rot.mirrorcopy.vu", "rot.mirrorcopy", "Vert Upper Copy", 30, "MIRRORMODE=VERTUPPER"),
+    OP("rot.mirrorcopy.vl", "rot.mirrorcopy", "Vert Lower Copy", 30, "MIRRORMODE=VERTLOWER"),
+    OP("rot.mirrorcopy.hl", "rot.mirrorcopy", "Horiz Left Copy", 30, "MIRRORMODE=HORIZLEFT"),
+    OP("rot.mirrorcopy.hr", "rot.mirrorcopy", "Horiz Right Copy", 30, "MIRRORMODE=HORIZRIGHT"),
+    ITEM("rot.fixorientation", "rot", nullptr, "Fix Orientation (using Meta)", C::FixOrientation),
+
+    MENU("size", "image", "MN3_IMAGE_SIZECHANGING", "Size Changing"),
+    {"size.halve", "size", nullptr, "Halve Size", "-", "zoom-out", K::Item, C::Operator, 9, "METHOD=HALF", nullptr, DropAreaFirst},
+    {"size.double", "size", nullptr, "Double Size", "+", "zoom-in", K::Item, C::Operator, 9, "METHOD=DOUBLE", nullptr, DropAreaFirst},
+    OFF("size.free", "size", nullptr, "Free Scaling"),
+
+    MENU("shape", "image", "MN3_IMAGE_SHAPING", "Shaping"),
+    OP("shape.autoborder", "shape", "AutoBorder (Strip)", 2, nullptr),
+    MENU("shape.addborder", "shape", nullptr, "AddBorder (Frame)"),
+    OP("shape.addborder.8", "shape.addborder", "8", 45, "LEFT_WIDTH=8;RIGHT_WIDTH=8;TOP_WIDTH=8;BOTTOM_WIDTH=8"),
+    OP("shape.addborder.32", "shape.addborder", "32", 45, "LEFT_WIDTH=32;RIGHT_WIDTH=32;TOP_WIDTH=32;BOTTOM_WIDTH=32"),
+    OP("shape.addborder.64", "shape.addborder", "64", 45, "LEFT_WIDTH=64;RIGHT_WIDTH=64;TOP_WIDTH=64;BOTTOM_WIDTH=64"),
+    OFF("shape.cropselect", "shape", nullptr, "Crop (Select)"),
+    OFF("shape.cuterase", "shape", nullptr, "Cut (Erase)"),
+    OFF("shape.cutinverse", "shape", nullptr, "Cut Inverse (Erase)"),
+
+    MENU("depth", "image", "MN3_IMAGE_COLORDEPTH", "Color Depth"),
+    MENU("depth.1bit", "depth", nullptr, "Convert to 1 Bit (b+w)"),
+    OP("depth.1bit.black", "depth.1bit", "Background: black", 38, "BACKGROUND=BLACK"),
+    OP("depth.1bit.white", "depth.1bit", "Background: white", 38, "BACKGROUND=WHITE"),
+    MENU("depth.8bit", "depth", nullptr, "Convert to 8 Bit"),
+    MENU("depth.8bit.bestpen", "depth.8bit", nullptr, "Best Pen"),
+    DITHER("depth.8bit.bestpen.1", "depth.8bit.bestpen", "1 bit", "1,0"),
+    DITHER("depth.8bit.bestpen.2", "depth.8bit.bestpen", "2 bit", "2,0"),
+    DITHER("depth.8bit.bestpen.3", "depth.8bit.bestpen", "3 bit", "3,0"),
+    DITHER("depth.8bit.bestpen.4", "depth.8bit.bestpen", "4 bit", "4,0"),
+    DITHER("depth.8bit.bestpen.5", "depth.8bit.bestpen", "5 bit", "5,0"),
+    DITHER("depth.8bit.bestpen.6", "depth.8bit.bestpen", "6 bit", "6,0"),
+    DITHER("depth.8bit.bestpen.7", "depth.8bit.bestpen", "7 bit", "7,0"),
+    DITHER("depth.8bit.bestpen.8", "depth.8bit.bestpen", "8 bit", "8,0"),
+    MENU("depth.8bit.fs", "depth.8bit", nullptr, "Floyd-Steinberg"),
+    DITHER("depth.8bit.fs.1", "depth.8bit.fs", "1 bit", "1,1"),
+    DITHER("depth.8bit.fs.2", "depth.8bit.fs", "2 bit", "2,1"),
+    DITHER("depth.8bit.fs.3", "depth.8bit.fs", "3 bit", "3,1"),
+    DITHER("depth.8bit.fs.4", "depth.8bit.fs", "4 bit", "4,1"),
+    DITHER("depth.8bit.fs.5", "depth.8bit.fs", "5 bit", "5,1"),
+    DITHER("depth.8bit.fs.6", "depth.8bit.fs", "6 bit", "6,1"),
+    DITHER("depth.8bit.fs.7", "depth.8bit.fs", "7 bit", "7,1"),
+    DITHER("depth.8bit.fs.8", "depth.8bit.fs", "8 bit", "8,1"),
+    OFF("depth.8bit.reference", "depth.8bit", nullptr, "Reference Image (Palette) ..."),
+    OFF("depth.8bit.alloptions", "depth.8bit", nullptr, "All Options..."),
+    OPF("depth.24", "depth", "Convert to 24 Bit", 0, nullptr, QuietError),
+    OP("depth.48", "depth", "Convert to 48 Bit", 1, nullptr),
+
+    MENU("palette", "image", "MN3_IMAGE_COLORPALETTE", "Color Palette"),
+    OFF("palette.editor", "palette", nullptr, "Palette Editor..."),
+    OFF("palette.browser", "palette", nullptr, "Palette Browser..."),
+    ITEM("palette.increase", "palette", nullptr, "Increase Palette Depth", C::IncreasePaletteDepth),
+    OP("palette.optimize", "palette", "Optimize Palette", 10, nullptr),
+    OP("palette.invert", "palette", "Invert Palette Order", 53, ""),
+
+    MENU("adjust", "image", "MN3_IMAGE_COLORADJUSTMENT", "Color Adjustment"),
+    OFF("adjust.brightness", "adjust", nullptr, "Brightness"),
+    OFF("adjust.contrast", "adjust", nullptr, "Contrast"),
+    OFF("adjust.gamma", "adjust", nullptr, "Gamma (simple)"),
+    OFF("adjust.colorimetry", "adjust", nullptr, "Colorimetry / Gamma"),
+
+    MENU("manip", "image", "MN3_IMAGE_COLORMANIPULATION", "Color Manipulation"),
+    OFF("manip.grey", "manip", nullptr, "Convert to Greyscale..."),
+    OFF("manip.graytablet", "manip", nullptr, "Gray Tablet..."),
+    OFF("manip.antique", "manip", nullptr, "Convert to Antique"),
+    OFF("manip.redeye", "manip", nullptr, "Red Eye Fix"),
+    MENU("manip.negative", "manip", nullptr, "Negative"),
+    OP("manip.negative.complement", "manip.negative", "Complement", 40, ""),
+    OP("manip.negative.negate", "manip.negative", "Negate", 41, ""),
+    OFF("manip.xor", "manip", nullptr, "XOr Transformation..."),
+
+    MENU("comp", "image", "MN3_IMAGE_COLORCOMPONENTS", "Color Components"),
+    MENU("comp.extract", "comp", nullptr, "ExtractChannel..."),
+    OP("comp.extract.red", "comp.extract", "ExtractRed", 11, nullptr),
+    OP("comp.extract.green", "comp.extract", "ExtractGreen", 12, nullptr),
+    OP("comp.extract.blue", "comp.extract", "ExtractBlue", 13, nullptr),
+    MENU("comp.cycle", "comp", nullptr, "Color Cycle"),
+    OP("comp.cycle.gbr", "comp.cycle", "GBR", 35, "INDEX=1"),
+    OP("comp.cycle.brg", "comp.cycle", "BRG", 35, "INDEX=2"),
+    OP("comp.cycle.bgr", "comp.cycle", "BGR", 35, "INDEX=3"),
+    OP("comp.cycle.grb", "comp.cycle", "GRB", 35, "INDEX=4"),
+    OP("comp.cycle.rbg", "comp.cycle", "RBG", 35, "INDEX=5"),
+    OFF("comp.resetchannel", "comp", nullptr, "Set/ResetChannel..."),
+
+    MENU("alpha", "image", "MN3_IMAGE_ALPHACHANNEL", "Alpha Channel"),
+    OFF("alpha.tablet", "alpha", nullptr, "Alpha Tablet..."),
+    OFF("alpha.add", "alpha", nullptr, "Add Alpha..."),
+    OP("alpha.extract", "alpha", "Extract Alpha", 18, nullptr),
+    OP("alpha.invert", "alpha", "Invert Alpha", 19, nullptr),
+    OP("alpha.strip", "alpha", "Strip Alpha", 20, nullptr),
+    OP("alpha.optimize", "alpha", "OptimizeAlpha", 58, nullptr),
+
+    MENU("proc", "image", "MN3_IMAGE_IMAGEPROCESSING", "Image Processing..."),
+    OP("proc.blur", "proc", "Blur", 3, nullptr),
+    MENU("proc.convolution", "proc", nullptr, "Convolution..."),
+    OFF("proc.convolution.3", "proc.convolution", nullptr, "Convolve 3x3"),
+    OFF("proc.convolution.3f", "proc.convolution", nullptr, "Convolve 3x3 Float"),
+    OFF("proc.convolution.5", "proc.convolution", nullptr, "Convolve 5x5"),
+    OFF("proc.convolution.7", "proc.convolution", nullptr, "Convolve 7x7"),
+    OFF("proc.convolution.9", "proc.convolution", nullptr, "Convolve 9x9"),
+    OFF("proc.sharpen", "proc", nullptr, "Sharpen"),
+    MENU("proc.median", "proc", nullptr, "Median..."),
+    OP("proc.median.lower", "proc.median", "Lower", 55, "METHOD=LOWER"),
+    OP("proc.median.median", "proc.median", "Median", 55, "METHOD=MEDIAN"),
+    OP("proc.median.upper", "proc.median", "Upper", 55, "METHOD=UPPER"),
+    MENU("proc.edge", "proc", nullptr, "EdgeDetect..."),
+    OP("proc.edge.bright", "proc.edge", "Bright", 15, "MATRIX_FILE=@Convolve/EdgeDetect_White.controlpad"),
+    OP("proc.edge.normal", "proc.edge", "Normal", 15, "MATRIX_FILE=@Convolve/Edge_Strong.controlpad"),
+    OP("proc.edge.dark", "proc.edge", "Dark", 15, "MATRIX_FILE=@Convolve/EdgeDetect_Inverse.controlpad"),
+    MENU("proc.emboss", "proc", nullptr, "Emboss..."),
+    OP("proc.emboss.low", "proc.emboss", "Low", 15, "MATRIX_FILE=@Convolve/Emboss_Low.controlpad"),
+    OP("proc.emboss.medium", "proc.emboss", "Medium", 15, "MATRIX_FILE=@Convolve/Emboss_Medium.controlpad"),
+    OP("proc.emboss.high", "proc.emboss", "High", 15, "MATRIX_FILE=@Convolve/Emboss_High.controlpad"),
+    MENU("proc.prewitt", "proc", nullptr, "Prewitt..."),
+    OP("proc.prewitt.horiz", "proc.prewitt", "Horiz", 15, "MATRIX_FILE=@Convolve/Prewitt.controlpad"),
+    OP("proc.prewitt.vert", "proc.prewitt", "Vert", 15, "MATRIX_FILE=@Convolve/Prewitt_Vert.controlpad"),
+    MENU("proc.sobel", "proc", nullptr, "Sobel..."),
+    OP("proc.sobel.horiz", "proc.sobel", "Horiz", 15, "MATRIX_FILE=@Convolve/Sobel.controlpad"),
+    OP("proc.sobel.vert", "proc.sobel", "Vert", 15, "MATRIX_FILE=@Convolve/Sobel_vert.controlpad"),
+    OFF("proc.fulllist", "proc", nullptr, "Operator Full List..."),
+
+    MENU("effects", "image", "MN3_IMAGE_IMAGEEFFECTS", "Image Effects..."),
+    OFF("effects.watermark", "effects", nullptr, "Watermark..."),
+    MENU("effects.mosaic", "effects", nullptr, "Mosaic"),
+    OP("effects.mosaic.2", "effects.mosaic", "2", 33, "BLOCKS=32"),
+    OP("effects.mosaic.4", "effects.mosaic", "4", 33, "BLOCKS=16"),
+    OP("effects.mosaic.8", "effects.mosaic", "8", 33, "BLOCKS=8"),
+    OP("effects.mosaic.16", "effects.mosaic", "16", 33, "BLOCKS=4"),
+    OP("effects.mosaic.32", "effects.mosaic", "32", 33, "BLOCKS=2"),
+    OFF("effects.tiling", "effects", nullptr, "Tiling..."),
+    OP("effects.oilpaint", "effects", "OilPaint", 42, nullptr),
+    OP("effects.digipaint", "effects", "DigiPaint", 43, nullptr),
+    {"effects.waxpaint", "effects", nullptr, "WaxPaint", nullptr, nullptr, K::Item, C::Chain, 15,
+     "MATRIX_FILE=@Convolve/Mosaic_Stripes.controlpad", "proc.blur;proc.blur", 0},
+    {"effects.waterpaint", "effects", nullptr, "WaterPaint", nullptr, nullptr, K::Item, C::Chain, 15,
+     "MATRIX_FILE=@Convolve/Mosaic_Stripes.controlpad", "proc.blur;effects.oilpaint", 0},
+    MENU("effects.ghost", "effects", nullptr, "Ghost"),
+    OP("effects.ghost.red", "effects.ghost", "Red", 36, "GHOSTMODE=RED;GHOSTFACTOR=8"),
+    OP("effects.ghost.green", "effects.ghost", "Green", 36, "GHOSTMODE=GREEN;GHOSTFACTOR=8"),
+    OP("effects.ghost.blue", "effects.ghost", "Blue", 36, "GHOSTMODE=BLUE;GHOSTFACTOR=8"),
+    MENU("effects.scatter", "effects", nullptr, "Scatter"),
+    MENU("effects.scatter.x", "effects.scatter", nullptr, "X axis"),
+    OP("effects.scatter.x.8", "effects.scatter.x", "x/factor 8", 39, "SCATTERMODE=X_AXIS;SCATTERFACTOR=8"),
+    OP("effects.scatter.x.16", "effects.scatter.x", "x/factor 16", 39, "SCATTERMODE=X_AXIS;SCATTERFACTOR=16"),
+    MENU("effects.scatter.y", "effects.scatter", nullptr, "Y axis"),
+    OP("effects.scatter.y.8", "effects.scatter.y", "y/factor 8", 39, "SCATTERMODE=Y_AXIS;SCATTERFACTOR=8"),
+    OP("effects.scatter.y.16", "effects.scatter.y", "y/factor 16", 39, "SCATTERMODE=Y_AXIS;SCATTERFACTOR=16"),
+    OP("effects.slicing", "effects", "Slicing", 57, ""),
+    OFF("effects.fulllist", "effects", nullptr, "Operator Full List..."),
+
+    MENU("repair", "image", "MN3_IMAGE_REPAIR", "Repair"),
+    MENU("repair.nibbles", "repair", nullptr, "Flip Nibbles..."),
+    OP("repair.nibbles.swap", "repair.nibbles", "Swap", 50, "FLIPMODE=SWAP"),
+    OP("repair.nibbles.minuslow", "repair.nibbles", "Minus Low", 50, "FLIPMODE=MINUS_LOW"),
+    OP("repair.nibbles.minushigh", "repair.nibbles", "Minus High", 50, "FLIPMODE=MINUS_HIGH"),
+    OP("repair.nibbles.shiftlow", "repair.nibbles", "Shift Low", 50, "FLIPMODE=SHIFT_LOW"),
+    OP("repair.nibbles.shifthigh", "repair.nibbles", "Shift High", 50, "FLIPMODE=SHIFT_HIGH"),
+    OP("repair.nibbles.doublelow", "repair.nibbles", "Double Low", 50, "FLIPMODE=DOUBLE_LOW"),
+    OP("repair.nibbles.doublehigh", "repair.nibbles", "Double High", 50, "FLIPMODE=DOUBLE_HIGH"),
+    ITEM("repair.endianswap", "repair", nullptr, "Endian Swap", C::EndianSwap),
+    OP("repair.rgbbgr", "repair", "RGB <-> BGR", 35, "INDEX=3"),
+
+    MENU("info", "image", "MN3_IMAGE_IMAGEINFORMATION", "Image Information"),
+    OFF("info.gfxbuffer", "info", nullptr, "GfxBuffer Info"),
+    OFF("info.colorspace", "info", nullptr, "ColorSpace Info"),
+    OFF("info.analyzer", "info", nullptr, "Color Analyzer..."),
+    MENU("info.histogram", "info", nullptr, "Histogram"),
+    {"info.histogram.brightness", "info.histogram", nullptr, "Brightness", nullptr, nullptr, K::Item, C::Chain, 47,
+     "MODE=BRIGHTNESS", "rot.270", 0},
+    OP("info.histogram.colors", "info.histogram", "Colors", 47, "MODE=COLOR"),
+    ITEM("info.striphamehb", "info", nullptr, "Strip HAM/EHB Info", C::StripHamEhb),
+
+    MENU("meta", "image", "MN3_IMAGE_METAINFORMATION", "Meta Information"),
+    OFF("meta.show", "meta", nullptr, "Show EXIF/IPTC/XMP/..."),
+    ITEM("meta.strip", "meta", nullptr, "Strip Meta/ICC Profile", C::StripMeta),
+    ITEM("meta.stripicc", "meta", nullptr, "Strip ICC Profile", C::StripMeta),
+    ITEM("meta.applyicc", "meta", nullptr, "Strip + Apply ICC Profile (CMS)", C::ApplyStripIcc),
+
+    // ---- Scripting ----
+    MENU("scripting", "", "MEN_SCRIPTING", "Scripting"),
+    OFF("scripting.editor", "scripting", "MN4_SCRIPTING_SCRIPTEDITOR", "Script Editor..."),
+
+    // ---- Options ----
+    MENU("options", "", "MEN_OPTIONS", "Options"),
+    ICON("options.program", "options", "MN5_OPTIONS_PROGRAMSETTINGS", "Program Settings...", C::ProgramSettings, "preferences-system"),
+    OFF("options.filters", "options", "MN5_OPTIONS_IMAGEFILTERDEFAULTS", "Image Filter Defaults..."),
+    OFF("options.formats", "options", "MN5_OPTIONS_LOADERSAVERDEFAULTS", "Loader/Saver Defaults..."),
+
+    // ---- Help ----
+    MENU("help", "", "MEN_HELP", "Help"),
+    MENU("help.local", "help", "MN6_HELP_LOCALDOCUMENTATION", "Local Documentation"),
+    ITEMA("help.local.usage", "help.local", nullptr, "Usage", C::HelpFile, "Usage.txt"),
+    ITEMA("help.local.features", "help.local", nullptr, "Features", C::HelpFile, "Features.txt"),
+    ITEMA("help.local.credits", "help.local", nullptr, "Credits", C::HelpFile, "Credits.txt"),
+    ITEMA("help.local.history", "help.local", nullptr, "History", C::HelpFile, "Changes.txt"),
+    ITEMA("help.local.legal", "help.local", nullptr, "Legal", C::HelpFile, "Kaxon5.txt"),
+    ITEMA("help.manual", "help", "MN6_HELP_ONLINEMANUAL", "Online Manual", C::HelpUrl, "0"),
+    OFF("help.update", "help", "MN6_HELP_CHECKFORUPDATE", "Check for Update"),
+    ITEMA("help.addons", "help", "MN6_HELP_CHECKFORADDONS", "Check for Add-Ons", C::HelpUrl, "1"),
+    ITEMA("help.support", "help", "MN6_HELP_ONLINESUPPORT", "Online Support", C::HelpUrl, "2"),
+    ITEMA("help.author", "help", "MN6_HELP_VISITAUTHORWEBSITE", "Visit Author Website", C::HelpUrl, "3"),
+    OFF("help.about", "help", "MN6_HELP_ABOUT", "About"),
+    SEP("help"),
+    OFF("help.instance", "help", "MN6_HELP_PROGRAMINSTANCEINFO", "Program/Instance Info"),
+    ITEM("help.viewlog", "help", "MN6_HELP_VIEWLOG", "View Log...", C::ViewLog),
+};
+
+#undef MENU
+#undef SEP
+#undef ITEM
+#undef ITEMA
+#undef ICON
+#undef OFF
+#undef OP
+#undef OPF
+#undef DITHER
+
+}  // namespace
+
+const std::vector<ActionDef>& Table() { return kTable; }
+
+const ActionDef* Find(const QString& id) {
+    for (const ActionDef& d : kTable)
+        if (d.kind != Kind::Separator && id == QLatin1String(d.id)) return &d;
+    return nullptr;
+}
+
+void BuildMenus(QMenuBar* bar, QHash<QString, QAction*>& actions, QHash<QString, QMenu*>& menus) {
+    for (const ActionDef& d : kTable) {
+        const QString parent = QString::fromLatin1(d.parent);
+        QMenu* into = parent.isEmpty() ? nullptr : menus.value(parent);
+        if (!parent.isEmpty() && !into) continue;  // a parent must come first
+        switch (d.kind) {
+        case Kind::Separator:
+            into->addSeparator();
+            break;
+        case Kind::Menu: {
+            QMenu* m = into ? into->addMenu(QString::fromUtf8(d.text)) : bar->addMenu(QString::fromUtf8(d.text));
+            m->setObjectName(QString::fromLatin1(d.id));
+            menus.insert(QString::fromLatin1(d.id), m);
+            actions.insert(QString::fromLatin1(d.id), m->menuAction());
+            break;
+        }
+        case Kind::Item: {
+            QAction* a = into->addAction(QString::fromUtf8(d.text));
+            a->setObjectName(QString::fromLatin1(d.id));
+            if (d.icon) a->setIcon(QIcon::fromTheme(QString::fromLatin1(d.icon)));
+            // The keys are the window's own (see the key handler); menu
+            // entries show none.
+            a->setEnabled(d.cmd != Cmd::None);
+            actions.insert(QString::fromLatin1(d.id), a);
+            break;
+        }
+        }
+    }
+}
+
+}  // namespace kxactions

@@ -1,0 +1,79 @@
+// ActionTable: every menu entry of the main window in one table (id, parent
+// menu, catalog key, English text, window key, theme icon, command, operator
+// number and settings). The menu bar and every QAction are made from it
+// once; operator items carry their number and settings and one dispatcher
+// runs them. Entries without a command are present and disabled (their
+// dialogs and commands come with later work).
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QObject;
+
+namespace kxactions {
+
+enum class Kind { Menu, Item, Separator };
+
+enum class Cmd {
+    None,
+    Operator,        // op with settings
+    Chain,           // op, then the items named in arg, as one undo step
+    Dither,          // the window's dithering routine: arg "depth,mode"
+    DiaShow,
+    Open,
+    SaveAs,
+    Exit,
+    ImportAlpha,
+    ExportAlpha,
+    InfoNote,        // arg: catalog key of the note
+    Undo,
+    View,
+    FixOrientation,
+    IncreasePaletteDepth,
+    EndianSwap,
+    StripHamEhb,
+    StripMeta,
+    ApplyStripIcc,
+    ProgramSettings,
+    HelpFile,        // arg: file of the program directory
+    HelpUrl,         // arg: index into the link list
+    ViewLog,
+};
+
+enum Flags : unsigned {
+    DropAreaFirst = 1,   // Halve/Double work on the whole image
+    QuietError = 2,      // the dispatcher reports; the command adds nothing
+};
+
+struct ActionDef {
+    const char* id;
+    const char* parent;    // "" for the menu bar
+    const char* key;       // catalog key, or nullptr (fixed text)
+    const char* text;      // English text
+    const char* shortcut;  // window key, or nullptr
+    const char* icon;      // theme icon, or nullptr
+    Kind kind;
+    Cmd cmd;
+    int op;                // operator number, -1 for none
+    // nullptr: no settings list (the operator reads its own pad);
+    // "": an empty list; "KEY=VALUE;KEY=VALUE": those keys. A value
+    // starting with "@" is a file of the archive settings directory.
+    const char* settings;
+    const char* arg;
+    unsigned flags;
+};
+
+const std::vector<ActionDef>& Table();
+const ActionDef* Find(const QString& id);
+
+// Builds the menus under bar in table order; every item (and every menu,
+// as its menuAction) is stored in actions by id. Items without a command
+// are disabled.
+void BuildMenus(QMenuBar* bar, QHash<QString, QAction*>& actions, QHash<QString, QMenu*>& menus);
+
+}  // namespace kxactions

@@ -1,0 +1,168 @@
+// Main: the main window. Owns the application core (KXApp) and implements
+// its user-interface interface; builds the menus from the action table,
+// shows the current image's thumbnail and facts, runs the commands, the
+// viewer, the neighbour buttons and the slide show, applies the language
+// catalog and the program settings dialog's result.
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "FolderWalk.h"
+#include "core/kxapp.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class CatalogHandler;
+class DialogOptions;
+class PictureBox;
+class UiServices;
+class View;
+
+namespace kxactions {
+struct ActionDef;
+}
+
+struct MainOptions {
+    QStringList arguments;     // as main() got them: program, then the file
+    QString programDir;        // empty: the executable's directory
+    QString userHome;          // empty: the core's default
+    QString lockDir;           // empty: the core's default
+    UiServices* ui = nullptr;  // null: the desktop's own dialogs
+};
+
+class Main : public QMainWindow, public KXUserInterface {
+    Q_OBJECT
+public:
+    explicit Main(const MainOptions& options);
+    ~Main() override;
+
+    // False when the window must not enter the event loop (quit during
+    // start-up, or the library could not be made).
+    bool StartOk() const { return start; }
+
+    // ---- KXUserInterface ----
+    std::string Text(const char* key) override;
+    void SetStatus(const std::string& text) override;
+    void SetStatusLight(KXStatusLight light) override;
+    bool AskYesNo(KXMessageKind caption, const std::string& text) override;
+    void ShowMessage(KXMessageKind caption, const std::string& text) override;
+    void SetProgressBar(int value) override;
+    void UpdatePreview(bool clear) override;
+    void SetBusyCursor(bool busy) override;
+    void AreaDropped() override;
+    uint32_t DecodeImage(const char* path, KXDecodedImage* image) override;
+
+    // ---- operations other parts and the tests call ----
+    uint32_t LoadFile(const QString& path);
+    void UpdateImageInfo(KX_GfxBuffer* image);
+    void UpdateMetaStatus();
+    void Localize();
+    // Runs the command behind an action id (as its menu entry would).
+    bool Trigger(const QString& id);
+    // The message text of a key (TXT_*).
+    QString Msg(const QString& key) const { return txt.value(key); }
+
+    // Test seam: when set, every viewer is handed to this function instead
+    // of being shown; its result is the viewer's code.
+    std::function<int(View*)> viewerScript;
+    // Test seam: the program settings dialog is prepared and handed here.
+    std::function<int(DialogOptions*)> optionsScript;
+
+    KXApp app;
+    QString language = QStringLiteral("english");
+    QString progdir;
+    QString iccdir;
+    QString std_cmfile;
+    bool iniload = false;
+    bool quitRequest = false;
+    QString loadRememberPath, loadRememberFile, saveRememberPath, saveRememberFile, diaRememberPath;
+    bool catalogApplied = false;
+    int catalogRead = -1;  // LoadLocale's code of the language read at start-up
+
+    // ---- controls (names as the window's designer gave them) ----
+    QMenuBar* menuStripMain;
+    QToolBar* toolStripMain;
+    QHash<QString, QAction*> actions;
+    QHash<QString, QMenu*> menus;
+    QAction *toolStripLoad, *toolStripFromClip, *toolStripSave, *toolStripToClip, *toolStripView, *toolStripDiaShow,
+        *toolStripButtonScreenshot, *toolStripButtonLanguage;
+    QGroupBox *groupBoxViewDia, *groupBoxLoadSave, *groupBoxProcessing, *groupBox1;
+    QCheckBox *checkBoxAutoView, *checkBoxRotate, *checkBoxAlpha, *checkBoxFixedSize, *checkBoxFullScreen,
+        *checkBoxBorderLess, *checkBoxDiaTimer, *checkBoxLoop, *checkBoxMetaLoad, *checkBoxMetaSave, *checkBoxArea,
+        *checkBoxUndo, *checkBoxAutoConv, *checkBoxAutoConv8, *checkBoxAutoCM, *checkBoxBackFwd;
+    QLabel *labelOR, *labelViewMode, *labelSaveFormat, *labelMetaData, *labelLossLess, *labelBackFwd;
+    QComboBox *comboBoxViewMode, *comboBoxFormat, *comboBoxSubFormat;
+    QSpinBox *numericFixWidth, *numericFixHeight, *numericDiaTimer;
+    QPushButton *buttonConfig, *buttonCrop, *buttonTransform, *buttonCM, *buttonCMApply, *buttonCMStrip;
+    PictureBox* pictureBoxPreview;
+    QPushButton *buttonView, *buttonBackward, *buttonForward, *buttonFullBackward, *buttonFullForward, *buttonMeta,
+        *buttonGfxInfo, *buttonICCInfo, *buttonToggle, *buttonArea;
+    QLabel *labelFileInfo, *labelSubType, *labelFileFlags, *labelFileName, *labelStatus;
+    QPushButton* buttonStatus;
+    QProgressBar* progressBar1;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildWindow();
+    void buildToolBar();
+    void wireControls();
+    void applySettingsToControls();
+    void fillSubFormats();
+    void applyCatalog(const CatalogHandler& catalog, bool languageFailed);
+    void runAction(const kxactions::ActionDef& d);
+    uint32_t runOperatorDef(const kxactions::ActionDef& d);
+    void statusError(uint32_t code);
+    void mirrorSettings();
+
+    // Commands
+    void cmdOpen();
+    void cmdSave();
+    void cmdExit();
+    void cmdUndo();
+    void cmdView();
+    int showViewer(View* v, int* result, const QString& path, bool dia);
+    void cmdDiaShow();
+    void cmdFixOrientation();
+    void cmdIncreasePaletteDepth();
+    void cmdEndianSwap();
+    void cmdStripHamEhb();
+    void cmdStripMeta();
+    void cmdApplyStripIcc();
+    void cmdDither(int depth, int mode);
+    void cmdImportAlpha();
+    void cmdExportAlpha();
+    void cmdProgramSettings();
+    void cmdViewLog();
+    void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
+    void updateNavButtons();
+    bool singleLetterBlocked() const;
+
+    UiServices* ui;
+    std::unique_ptr<UiServices> ownUi;
+    QHash<QString, QString> txt;
+    QTimer* poller = nullptr;
+    bool start = true;
+    bool disposed = false;
+    bool closeConfirmed = false;
+    bool formatGuard = false;
+    QString saveFilter = QStringLiteral("All Files (*)");
+    kxwalk::Neighbours neighbours;
+};
