@@ -9,20 +9,24 @@
 
 #include <cstring>
 
+#include "operators/colour/kxpAnyTo24Bit.h"
+#include "operators/colour/kxpAnyTo48Bit.h"
+#include "operators/colour/kxpDither24Bit.h"
+
 namespace {
 
 #define KXP(n, cls, pad, desc, caps) {n, cls, pad, desc, caps, KX_MakePlaceholderOperator}
 
 const KXOperatorReg kOperators[] = {
-    KXP(0, "kxpAnyTo24Bit", "AnyTo24Bit.controlpad", "Converts input to 24 Bit.", 0x974),
-    KXP(1, "kxpAnyTo48Bit", "AnyTo48Bit.controlpad", "Converts input to 48 Bit.", 0x974),
+    {0, "kxpAnyTo24Bit", "AnyTo24Bit.controlpad", "Converts input to 24 Bit.", 0x974, KX_MakeOperator<kxpAnyTo24Bit>},
+    {1, "kxpAnyTo48Bit", "AnyTo48Bit.controlpad", "Converts input to 48 Bit.", 0x974, KX_MakeOperator<kxpAnyTo48Bit>},
     KXP(2, "kxpAutoBorder", "AutoBorder.controlpad", "Removes single-color borders.", 0x1CFC),
     KXP(3, "kxpBlur", "Blur.controlpad", "Apply Blur effect to a graphics.", 0x1830),
     KXP(4, "kxpRotate", "Rotate.controlpad", "Apply Rotate effect to a graphics.", 0x1830),
     KXP(5, "kxpExtractGrayScales", "ExtractGrayScales.controlpad", "Extracts GrayScale values from graphics.", 0x81C),
     KXP(6, "kxpAntique", "Antique.controlpad", "Antique color effect.", 0x81C),
     KXP(7, "kxpDitherFix24", "DitherFix24.controlpad", "Dithers 24 Bit to fixed palette.", 0x18),
-    KXP(8, "kxpDither24Bit", "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18),
+    {8, "kxpDither24Bit", "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18, KX_MakeOperator<kxpDither24Bit>},
     KXP(9, "kxpScale50", "Scale50.controlpad", "Doubles/halves graphics size.", 0x1CFC),
     KXP(10, "kxpOptimizePalette", "OptimizePalette.controlpad", "Palette optimization (redundancy reduction).", 0xC),
     KXP(11, "kxpExtractRed", "ExtractRed.controlpad", "Extracts RED channel values from graphics.", 0x81C),
