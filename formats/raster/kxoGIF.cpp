@@ -72,8 +72,13 @@ struct kxoGIF::Scan {
     ExtState ext;
 };
 
-kxoGIF::kxoGIF(KXClass* lib) : KXObject(lib) {
+// The pad paths are derived from the registered pad name, so the base is
+// initialised only once the registration is in place.
+kxoGIF::kxoGIF(KXClass* lib) {
+    Lib = lib ? lib : _KXClass;
     ApplyRegistration("kxoGIF");
+    BaseInit();
+    InitWorkingFields();
     Configure(nullptr);
 }
 
