@@ -94,12 +94,12 @@ bool KXT_ImageIsValid(const KX_GfxBuffer* b, std::string* why) {
     }
     if (b->BufferSize < need) return no("BufferSize smaller than the image");
     volatile uint32_t sum = 0;
-    for (uint32_t i = 0; i < b->BufferSize; ++i) sum += b->Data[i];
+    for (uint32_t i = 0; i < b->BufferSize; ++i) sum = sum + b->Data[i];
     if (b->Version >= 3 && (b->AlphaType == KXALPHA_CHANNEL8 || b->AlphaType == KXALPHA_CHANNEL16)) {
         if (!b->AlphaData) return no("alpha kind without alpha data");
         uint64_t n = (uint64_t)b->Width * b->Height * (b->AlphaType == KXALPHA_CHANNEL16 ? 2 : 1);
         const uint8_t* a = static_cast<const uint8_t*>(b->AlphaData);
-        for (uint64_t i = 0; i < n; ++i) sum += a[i];
+        for (uint64_t i = 0; i < n; ++i) sum = sum + a[i];
     }
     return true;
 }

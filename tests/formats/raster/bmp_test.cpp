@@ -200,11 +200,13 @@ TEST(Bmp, RunLengthDecodingWrapsRowsAndStaysInsideTheImage) {
         std::vector<uint8_t> Data;
         std::vector<uint8_t> Want;  // top row first
     } cases[] = {
-        // 3 pixels of 4, 5 of 6 wrapped past the row end.
-        {"rle8 wrap", 8, 1, 4, 2, {3, 4, 5, 6, 0, 0, 0, 1}, {6, 6, 6, 6, 4, 4, 4, 6}},
+        // 3 pixels of 4, 5 of 6: what passes the row end is dropped.
+        {"rle8 run past the row end", 8, 1, 4, 2, {3, 4, 5, 6, 0, 0, 0, 1}, {0, 0, 0, 0, 4, 4, 4, 6}},
+        // Row padding written as a run (as ImageMagick does) stays in its row.
+        {"rle8 padding run", 8, 1, 2, 2, {2, 1, 2, 0, 0, 0, 2, 3, 0, 1}, {3, 3, 1, 1}},
         {"rle8 literal odd", 8, 1, 3, 1, {0, 3, 7, 8, 9, 0, 0, 1}, {7, 8, 9}},
         {"rle8 delta", 8, 1, 3, 2, {0, 2, 1, 1, 1, 5, 0, 1}, {0, 5, 0, 0, 0, 0}},
-        {"rle4 run and literal", 4, 2, 4, 1, {2, 0x12, 0, 2, 0x34, 0, 0, 1}, {1, 2, 3, 4}},
+        {"rle4 run and literal", 4, 2, 5, 1, {2, 0x12, 0, 3, 0x34, 0x50, 0, 1}, {1, 2, 3, 4, 5}},
         // Codes past the last row and a literal cut by the file end.
         {"rle8 overflow", 8, 1, 2, 1, {255, 9, 255, 9, 0, 200, 1}, {9, 9}},
         {"rle8 huge delta", 8, 1, 2, 2, {0, 2, 255, 255, 4, 4}, {0, 0, 0, 0}},
@@ -420,11 +422,11 @@ TEST(Bmp, OurFilesReadTheSameInImageMagickAndNetpbm) {
         ASSERT_EQ(saveImage(img, k.Sub, p).Err, KXERR_NONE);
         Rgb want = ToRgb(img);
         Rgb got;
-        ASSERT_TRUE(Run("convert-im6.q16 " + p + (k.Alpha ? " pam:" : " -alpha off ppm:") + q));
+        ASSERT_TRUE(Shell("convert-im6.q16 " + p + (k.Alpha ? " -depth 8 pam:" : " -alpha off -depth 8 ppm:") + q));
         ASSERT_TRUE(ReadNetpbm(q, got));
         EXPECT_EQ(Compare(got, want), "") << "ImageMagick";
         if (!k.Alpha) {
-            ASSERT_TRUE(Run("bmptoppm " + p + " > " + q));
+            ASSERT_TRUE(Shell("bmptoppm " + p + " > " + q));
             ASSERT_TRUE(ReadNetpbm(q, got));
             EXPECT_EQ(Compare(got, want), "") << "netpbm";
         }
@@ -438,13 +440,13 @@ TEST(Bmp, TheirFilesOfARandomPictureLoadTheSame) {
     KXT_NEED_TOOL("convert-im6.q16");
     KXT_NEED_TOOL("ppmtobmp");
     std::string src = TempPath("src.ppm"), out = TempPath("their.bmp");
-    ASSERT_TRUE(Run("convert-im6.q16 -size 23x9 xc: +noise Random -depth 8 ppm:" + src));
+    ASSERT_TRUE(Shell("convert-im6.q16 -size 23x9 xc: +noise Random -depth 8 ppm:" + src));
     Rgb want;
     ASSERT_TRUE(ReadNetpbm(src, want));
     for (std::string cmd : {"ppmtobmp -windows -bpp 24 " + src + " > " + out, "ppmtobmp -os2 -bpp 24 " + src + " > " + out,
                             "convert-im6.q16 " + src + " BMP3:" + out, "convert-im6.q16 " + src + " BMP:" + out}) {
         SCOPED_TRACE(cmd);
-        ASSERT_TRUE(Run(cmd));
+        ASSERT_TRUE(Shell(cmd));
         Loaded l;
         loadFile(out, l);
         ASSERT_EQ(l.Err, KXERR_NONE);

@@ -149,7 +149,7 @@ inline bool HaveTool(const char* name) {
 }
 
 // Runs a shell command; true when it exits with 0.
-inline bool Run(const std::string& cmd) { return system((cmd + " 2>/dev/null").c_str()) == 0; }
+inline bool Shell(const std::string& cmd) { return system((cmd + " 2>/dev/null").c_str()) == 0; }
 
 #define KXT_NEED_TOOL(name) \
     if (!kxt::HaveTool(name)) GTEST_SKIP() << name << " is not installed (tools/deps.sh installs it)"
