@@ -72,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 // Touch the whole block so that a short allocation shows up.
                 uint32_t sum = 0;
                 for (uint32_t i = 0; i < buffer->BufferSize; i += 61) sum += buffer->Data[i];
-                static volatile uint32_t sink;
-                sink = sum;
+                __asm__ volatile("" : : "g"(sum) : "memory");
             }
             obj->GetSpecialInfo();
         }
