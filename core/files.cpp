@@ -93,13 +93,15 @@ int amSetComment(const char* imagePath, const char* text) {
 }
 
 int amGetComment(const char* imagePath, char* buffer, size_t size) {
-    if (!imagePath || !buffer || size == 0) return 0;
+    if (!buffer || size == 0) return 0;
     buffer[0] = 0;
+    if (!imagePath) return 0;
     char name[4096];
     if (!KXSUP_CommentFileName(imagePath, name, sizeof(name))) return 0;
     FILE* f = fopen(name, "rb");
     if (!f) return 0;
-    int ok = fgets(buffer, (int)(size > 0x7FFFFFFF ? 0x7FFFFFFF : size), f) != nullptr;
+    // A one-byte buffer holds no character: nothing was read.
+    int ok = fgets(buffer, (int)(size > 0x7FFFFFFF ? 0x7FFFFFFF : size), f) != nullptr && buffer[0] != 0;
     if (!ok) buffer[0] = 0;
     fclose(f);
     return ok;
@@ -150,6 +152,9 @@ FILE* KXSUP_SafeOpen(KXSafeFile* sf, const char* target) {
             sf->TempPath[0] = 0;
             return nullptr;
         }
+        // The replacement keeps the permissions of the file it replaces.
+        struct stat st;
+        if (stat(target, &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);
         sf->File = fdopen(fd, "wb");
         if (!sf->File) {
             close(fd);

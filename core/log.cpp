@@ -27,6 +27,9 @@ void KXLog::Open(const char* name, int overwrite) {
     snprintf(path, n, "%s%s", temp, FileName);
     free(Path);
     Path = path;
+    // Opening again closes the file in use first: two streams must not
+    // share the one stream buffer, and the old one would never be closed.
+    Stop();
     File = fopen(Path, overwrite ? "w" : "a");
     if (!File) return;
     setvbuf(File, StreamBuffer, _IOLBF, 79);

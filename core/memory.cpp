@@ -3,6 +3,7 @@
 // at lower levels.
 #include "memory.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,11 +53,15 @@ void FreeVec(void* block) {
 
 void* AllocVecNamed(size_t size, uint32_t flags, size_t extra, const char* tag) {
     if (tracing()) __kxlib_log_global->Log(9, "%-16s: %04ld + %04ld\n", tag ? tag : "", (long)size, (long)extra);
+    // Sizes come from codec libraries reading files: a sum that wraps
+    // would hand back a tiny block for a huge request.
+    if (size > SIZE_MAX - extra) return AllocVec(0, flags);
     return AllocVec(size ? size + extra : 0, flags);
 }
 
 void* ReAllocVecNamed(void* block, size_t size, uint32_t flags, size_t extra, const char* tag) {
     if (tracing()) __kxlib_log_global->Log(9, "%-16s: %04ld + %04ld\n", tag ? tag : "", (long)size, (long)extra);
+    if (size > SIZE_MAX - extra) return nullptr;  // the old block stays, as after a failed resize
     return ReAllocVec(block, size ? size + extra : 0, flags);
 }
 

@@ -1,0 +1,144 @@
+// Memory: the allocation trace lines, clearing, resizing and freeing, the
+// named allocators' size guard and the checked size.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/kxlib.h"
+#include "core/libstate.h"
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string hex(const void* p) {
+    char buf[24];
+    snprintf(buf, sizeof(buf), "$%016llx", (unsigned long long)(uintptr_t)p);
+    return buf;
+}
+
+// A global log at the given level, read back after Close.
+struct TraceLog {
+    KXLog* log;
+    explicit TraceLog(uint32_t level) {
+        char templ[] = "/tmp/kxmemtest-XXXXXX";
+        setenv("TMPDIR", mkdtemp(templ), 1);
+        KX_RefreshProcessTempDir();
+        log = new KXLog;
+        log->SetLevel(level);
+        __kxlib_log_global = log;
+    }
+    // The lines after the header and level marker.
+    std::string lines() {
+        __kxlib_log_global = nullptr;
+        log->Close();
+        std::string text = readFile(log->GetPath());
+        delete log;
+        size_t start = text.find(" ***\n");
+        text = text.substr(start + 5);
+        return text.substr(0, text.rfind("*** Logging stopped ***\n"));
+    }
+};
+
+}  // namespace
+
+TEST(Memory, TracesEveryCallAtLevel9) {
+    TraceLog trace(9);
+    void* none = AllocVec(0, MEMF_CLEAR);
+    EXPECT_EQ(none, nullptr);
+    auto* block = static_cast<unsigned char*>(AllocVec(16, MEMF_CLEAR));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(block[i], 0) << i;
+    memset(block, 0xAB, 16);
+    std::string blockHex = hex(block);
+    auto* grown = static_cast<unsigned char*>(ReAllocVec(block, 4096, 0));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(grown[15], 0xAB);  // contents kept
+    std::string grownHex = hex(grown);
+    EXPECT_EQ(ReAllocVec(grown, 0, 0), nullptr);  // frees
+    void* fresh = ReAllocVec(nullptr, 8, 0);      // as AllocVec
+    std::string freshHex = hex(fresh);
+    FreeVec(fresh);
+    FreeVec(nullptr);
+    void* named = AllocVecNamed(10, 0, 8, "png");
+    std::string namedHex = hex(named);
+    FreeVecNamed(named, "png");
+
+    EXPECT_EQ(trace.lines(),
+              "AllocVec        : $0000000000000000 (S: 00000000, F: $00000001)\n"
+              "AllocVec        : " + blockHex + " (S: 00000016, F: $00000001)\n"
+              "ReAllocVec      : " + blockHex + " (S: ????????, F: $00000000) => " + grownHex + " (S: 00004096)\n"
+              "ReAllocVec      : " + grownHex + " (S: 00000000)\n"
+              "AllocVec        : " + freshHex + " (S: 00000008, F: $00000000)\n"
+              "FreeVec         : " + freshHex + "\n"
+              "FreeVec         : NULL\n"
+              "png             : 0010 + 0008\n"
+              "AllocVec        : " + namedHex + " (S: 00000018, F: $00000000)\n"
+              "png             :\n"
+              "FreeVec         : " + namedHex + "\n");
+}
+
+TEST(Memory, NoTraceBelowLevel9) {
+    TraceLog trace(8);
+    FreeVec(AllocVec(32, 0));
+    EXPECT_EQ(trace.lines(), "");
+}
+
+// Codec libraries pass sizes read from files: size + extra must not wrap
+// round to a small block.
+TEST(Memory, NamedAllocatorsRefuseWrappingSizes) {
+    EXPECT_EQ(AllocVecNamed(SIZE_MAX - 3, 0, 8, "exifdata"), nullptr);
+    void* block = AllocVecNamed(4, 0, 8, "iptcdata");
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(ReAllocVecNamed(block, SIZE_MAX - 3, 0, 8, "iptcdata"), nullptr);
+    FreeVecNamed(block, "iptcdata");  // still owned after the refused resize
+    EXPECT_EQ(AllocVecNamed(0, 0, 8, "png"), nullptr);
+}
+
+TEST(Memory, CopyMemCopiesSourceToDestination) {
+    char a[] = "abcdef", b[7] = {};
+    CopyMem(a, b, 7);
+    EXPECT_STREQ(b, "abcdef");
+    CopyMemQuick(a, a + 2, 3);  // overlapping
+    EXPECT_STREQ(a, "ababcf");
+    CopyMem(nullptr, nullptr, 0);
+}
+
+TEST(Memory, CheckedSize) {
+    struct Case {
+        uint64_t a, b, c, d;
+        bool fits;
+        uint32_t product;
+    };
+    const Case cases[] = {
+        {640, 480, 3, 1, true, 921600},
+        {0, 0xFFFFFFFFFFFFFFFFull, 7, 9, true, 0},
+        {0xFFFFFFFFull, 1, 1, 1, true, 0xFFFFFFFFu},
+        {0x100000000ull, 1, 1, 1, false, 0},
+        {65536, 65536, 1, 1, false, 0},
+        {0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFFFFFFFFFFull, 2, false, 0},
+        {3, 0x55555555, 1, 1, true, 0xFFFFFFFFu},
+        {3, 0x55555556, 1, 1, false, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t out = 12345;
+        EXPECT_EQ(KXSUP_CheckedSize(&out, c.a, c.b, c.c, c.d), c.fits) << c.a << "*" << c.b << "*" << c.c << "*" << c.d;
+        EXPECT_EQ(out, c.product);
+    }
+    KXSUP_SetSizeLimit(1000);
+    uint32_t out = 0;
+    EXPECT_FALSE(KXSUP_CheckedSize(&out, 1001));
+    EXPECT_TRUE(KXSUP_CheckedSize(&out, 10, 100));
+    KXSUP_SetSizeLimit(0xFFFFFFFFu);
+}
