@@ -124,7 +124,7 @@ inline void iffPut32(uint8_t* p, uint32_t v) { p[0] = (uint8_t)(v >> 24); p[1] =
 // module's Reset calls ReleaseFrame() for the handle and the safe save.
 class KXIffModule : public KXObject {
 public:
-    explicit KXIffModule(KXClass* lib) : KXObject(lib) {}
+    explicit KXIffModule(KXClass* lib) { Lib = lib ? lib : _KXClass; }
 
     uint32_t SetIOMode(int32_t mode) override;
     uint32_t SetSubFormat(uint32_t index) override;

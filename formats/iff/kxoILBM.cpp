@@ -111,6 +111,8 @@ void ilbmChannelToPlanes(const uint8_t* values, uint32_t stride, uint32_t width,
 
 kxoILBM::kxoILBM(KXClass* lib) : KXIffModule(lib) {
     ApplyRegistration("kxoILBM");
+    BaseInit();
+    InitWorkingFields();
     Extension = ".LBM";
     InitOwn();
     Configure(nullptr);

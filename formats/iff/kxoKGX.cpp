@@ -61,6 +61,8 @@ uint32_t readKgxLz77(const uint8_t* block, uint32_t blockSize, uint32_t expected
 
 kxoKGX::kxoKGX(KXClass* lib) : KXIffModule(lib) {
     ApplyRegistration("kxoKGX");
+    BaseInit();
+    InitWorkingFields();
     Extension = ".KGX";
     InitOwn();
     Configure(nullptr);

@@ -62,6 +62,8 @@ bool bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t dept
 
 kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib) {
     ApplyRegistration("kxoRGFX");
+    BaseInit();
+    InitWorkingFields();
     Extension = ".RGX";
     InitOwn();
     Configure(nullptr);
