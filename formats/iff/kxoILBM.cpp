@@ -496,9 +496,10 @@ uint32_t kxoILBM::Load() {
 
     if (bmhd.Compression > 1) return fail(KXERR_FILEREQUIREMENTS);
     SetCompressionText(bmhd.Compression == 1 ? "ILBM:CmpByteRun1" : "ILBM:None");
+    // A BMHD that could not be taken leaves no plane count to judge.
+    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
     const uint32_t planes = bmhd.Planes;
     if (!loadablePlanes(planes)) return fail(KXERR_FILEREQUIREMENTS);
-    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
     if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
     const uint32_t width = bmhd.Width, height = bmhd.Height;
     if (width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);

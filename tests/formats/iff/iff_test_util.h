@@ -128,7 +128,8 @@ inline uint64_t imageBytes(const KX_GfxBuffer* b) {
 
 // The same picture: geometry, pixels (16-bit samples by value), palette of
 // palette images, HAM/EHB, alpha kind and values, and the source flags.
-inline void expectSamePicture(const KX_GfxBuffer* a, const KX_GfxBuffer* b, const std::string& what) {
+// paletteEntries: how many palette entries the format keeps.
+inline void expectSamePicture(const KX_GfxBuffer* a, const KX_GfxBuffer* b, const std::string& what, uint32_t paletteEntries = 256) {
     SCOPED_TRACE(what);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
@@ -150,7 +151,7 @@ inline void expectSamePicture(const KX_GfxBuffer* a, const KX_GfxBuffer* b, cons
         ASSERT_EQ(0, memcmp(a->Data, b->Data, n));
     }
     if (a->ColorDepth <= 8) {
-        EXPECT_EQ(0, memcmp(a->Palette, b->Palette, 768));
+        EXPECT_EQ(0, memcmp(a->Palette, b->Palette, 3 * paletteEntries));
         EXPECT_EQ(IsHamBuffer(a), IsHamBuffer(b));
         EXPECT_EQ(IsEhbBuffer(a), IsEhbBuffer(b));
     }
