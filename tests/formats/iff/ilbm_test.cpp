@@ -415,8 +415,8 @@ TEST(ILBM, IgnoreCamgDropsHam) {
 }
 
 TEST(ILBM, FixturesAndTruncations) {
-    for (const char* name : {"pal4.lbm", "ham6.lbm", "deep24.lbm", "deep48.lbm"}) {
-        std::string path = std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/" + name;
+    for (const char* name : {"pal4.lbm", "ham6.lbm", "deep24.lbm", "deep48.lbm", "alph24.lbm"}) {
+        std::string path = std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/ilbm/" + name;
         std::vector<uint8_t> f = readFile(path);
         ASSERT_FALSE(f.empty()) << name;
         BufferPtr b;

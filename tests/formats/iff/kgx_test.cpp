@@ -176,3 +176,11 @@ TEST(KGX, RecognitionAndRobustness) {
         robustnessRun<kxoKGX>(readFile(path), "robust_try.kgx");
     }
 }
+
+// The stored fixtures (written by an earlier build) still load.
+TEST(KGX, FixturesOfEarlierBuildsLoad) {
+    for (const char* name : {"planes5", "planes5_lz77", "rgb_alpha", "rgb_alpha_lz77", "rgb48_alpha", "rgb48_alpha_lz77", "table8", "table8_lz77"}) {
+        BufferPtr b;
+        EXPECT_EQ(loadFile<kxoKGX>(std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/kgx/" + name + ".kgx", &b), KXERR_NONE) << name;
+    }
+}

@@ -370,3 +370,11 @@ TEST(RGFX, TruncatedAndFlippedFilesFailCleanly) {
         robustnessRun<kxoRGFX>(readFile(path), "robust_try.rgx");
     }
 }
+
+// The stored fixtures (written by an earlier build) still load.
+TEST(RGFX, FixturesOfEarlierBuildsLoad) {
+    for (const char* name : {"planes5", "planes5_zip", "rgb_alpha", "rgb_alpha_zip", "rgb48_alpha", "rgb48_alpha_zip", "table8", "table8_zip"}) {
+        BufferPtr b;
+        EXPECT_EQ(loadFile<kxoRGFX>(std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/rgfx/" + name + ".rgx", &b), KXERR_NONE) << name;
+    }
+}
