@@ -433,11 +433,11 @@ TEST(ILBM, FixturesAndTruncations) {
                 for (size_t i = 0; i < p.v.size(); ++i) ASSERT_EQ(p.v[i], rgb->Data[i]) << name;
             }
         }
-        robustnessRun<kxoILBM>(f, "robust.lbm");
+        robustnessRun(f, "robust.lbm", "kxoILBM");
     }
     BufferPtr src = makeChunky(9, 5, 24, 1);
     addAlpha8(src.get(), 1);
     std::string path = tempPath("alph.lbm");
     ASSERT_EQ(saveIlbm(src.get(), path, 1, "WRITE_ALPH"), KXERR_NONE);
-    robustnessRun<kxoILBM>(readFile(path), "robust.lbm");
+    robustnessRun(readFile(path), "robust.lbm", "kxoILBM");
 }

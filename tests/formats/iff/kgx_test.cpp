@@ -173,7 +173,7 @@ TEST(KGX, RecognitionAndRobustness) {
         EXPECT_EQ(r.CheckFile(fp, "x", KXIO_FILE), 1u);
         EXPECT_EQ(r.CheckFile(fp, "x", KXIO_CLIPBOARD), 0u);
         fclose(fp);
-        robustnessRun<kxoKGX>(readFile(path), "robust_try.kgx");
+        robustnessRun(readFile(path), "robust_try.kgx", "kxoKGX");
     }
 }
 

@@ -367,7 +367,7 @@ TEST(RGFX, TruncatedAndFlippedFilesFailCleanly) {
         std::string path = tempPath("robust.rgx");
         kxoRGFX w(nullptr);
         ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE);
-        robustnessRun<kxoRGFX>(readFile(path), "robust_try.rgx");
+        robustnessRun(readFile(path), "robust_try.rgx", "kxoRGFX");
     }
 }
 
