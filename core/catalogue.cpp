@@ -9,6 +9,9 @@
 
 #include <cstring>
 
+#include "formats/iff/kxoILBM.h"
+#include "formats/iff/kxoKGX.h"
+#include "formats/iff/kxoRGFX.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoPNM.h"
@@ -113,7 +116,7 @@ const KXFormatReg kFormats[] = {
     {"kxoDEG", "Degas.controlpad", "Degas", 6, 6, S("(PI1)", "(PI2)", "(PI3)", "(PC1)", "(PC2)", "(PC3)"), S(0, 1, 2, 3, 4, 5), 0x20801, 2, -1, -1, PH},
     {"kxoFBM", "FBM.controlpad", "FBM", 1, 1, S("(Fuzzy BM)"), S(0), 0xE7805, 3, 1, -1, PH},
     {"kxoGIF", "GIF.controlpad", "GIF", 2, 2, S("87a", "89a"), S(0, 1), 0x21805, 4, 2, -1, KX_MakeObject<kxoGIF>},
-    {"kxoILBM", "ILBM.controlpad", "ILBM", 2, 2, S("uncompressed", "CmpByteRun1"), S(0, 1), 0x2FF805, 5, 3, -1, PH},
+    {"kxoILBM", "ILBM.controlpad", "ILBM", 2, 2, S("uncompressed", "CmpByteRun1"), S(0, 1), 0x2FF805, 5, 3, -1, KX_MakeObject<kxoILBM>},
     {"kxoIMG", "IMG.controlpad", "IMG", 3, 4, S("(HS 16)", "(HS 18)", "(XIMG v1)", "(XIMG v2)"), S(0, 1, 2, 3), 0x27805, 6, 34, -1, PH},
     {"kxoJFIF", "JFIF.controlpad", "JPEG", 2, 2, S("(IJG-JFIF)", "(SPIFF)"), S(0, 1), 0x227805, 7, 4, -1, PH},
     {"kxoMAC", "MAC.controlpad", "MAC", 1, 1, S("(MacP''nt)"), S(0), 0x21805, 8, 33, -1, PH},
@@ -131,8 +134,8 @@ const KXFormatReg kFormats[] = {
     {"kxoTIFF", "TIFF.controlpad", "TIFF", 2, 3, S("V5.0", "V6.0", "EP (ISO)"), S(0, 1, 2), 0x2FF805, 20, 12, -1, PH},
     {"kxoTIM", "TIM.controlpad", "TIM", 1, 1, S("(PSX)"), S(0), 0x22801, 21, -1, -1, PH},
     {"kxoJPEG2000", "JPEG2000.controlpad", "JPEG2000", 2, 2, S("(JP2)", "(PGX)"), S(0, 1), 0x27805, 22, 13, -1, PH},
-    {"kxoRGFX", "RGFX.controlpad", "RGFX", 2, 2, S("uncompressed", "ZIP-compressed"), S(0, 1), 0x2FF805, 23, 14, -1, PH},
-    {"kxoKGX", "KGX.controlpad", "KGX", 3, 3, S("old-style", "compressed", "uncompressed"), S(0, 1, 2), 0xFF805, 24, 15, -1, PH},
+    {"kxoRGFX", "RGFX.controlpad", "RGFX", 2, 2, S("uncompressed", "ZIP-compressed"), S(0, 1), 0x2FF805, 23, 14, -1, KX_MakeObject<kxoRGFX>},
+    {"kxoKGX", "KGX.controlpad", "KGX", 3, 3, S("old-style", "compressed", "uncompressed"), S(0, 1, 2), 0xFF805, 24, 15, -1, KX_MakeObject<kxoKGX>},
     {"kxoXPM", "XPM.controlpad", "XPM", 3, 3, S("v1", "v2", "v3"), S(0, 1, 2), 0x21805, 25, 16, -1, PH},
     {"kxoPSD", "PSD.controlpad", "PSD", 1, 1, S("(Ph'toSh'p)"), S(0), 0x3F805, 26, 17, -1, PH},
     {"kxoDDS", "DDS.controlpad", "DDS", 1, 1, S("(MS DX10)"), S(0), 0xFF805, 27, 18, -1, PH},
