@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoPNM.h"
 
 namespace {
@@ -95,7 +96,7 @@ const KXFormatReg kFormats[] = {
     {"kxoC64", "C64.controlpad", "C64", 4, 4, S("Koala", "Doodle", "GEOS", "GODOT/4BT"), S(0, 1, 2, 3), 0x20801, 1, -1, -1, PH},
     {"kxoDEG", "Degas.controlpad", "Degas", 6, 6, S("(PI1)", "(PI2)", "(PI3)", "(PC1)", "(PC2)", "(PC3)"), S(0, 1, 2, 3, 4, 5), 0x20801, 2, -1, -1, PH},
     {"kxoFBM", "FBM.controlpad", "FBM", 1, 1, S("(Fuzzy BM)"), S(0), 0xE7805, 3, 1, -1, PH},
-    {"kxoGIF", "GIF.controlpad", "GIF", 2, 2, S("87a", "89a"), S(0, 1), 0x21805, 4, 2, -1, PH},
+    {"kxoGIF", "GIF.controlpad", "GIF", 2, 2, S("87a", "89a"), S(0, 1), 0x21805, 4, 2, -1, KX_MakeObject<kxoGIF>},
     {"kxoILBM", "ILBM.controlpad", "ILBM", 2, 2, S("uncompressed", "CmpByteRun1"), S(0, 1), 0x2FF805, 5, 3, -1, PH},
     {"kxoIMG", "IMG.controlpad", "IMG", 3, 4, S("(HS 16)", "(HS 18)", "(XIMG v1)", "(XIMG v2)"), S(0, 1, 2, 3), 0x27805, 6, 34, -1, PH},
     {"kxoJFIF", "JFIF.controlpad", "JPEG", 2, 2, S("(IJG-JFIF)", "(SPIFF)"), S(0, 1), 0x227805, 7, 4, -1, PH},
