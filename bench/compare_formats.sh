@@ -7,9 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/bench}
-if [ ! -x "$build/bin/kxbench_formats" ]; then
+if [ ! -x "$build/bin/formats_bench" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BENCH=ON -DKX_TESTS=OFF -DKX_FRONTEND=OFF > /dev/null
-  cmake --build "$build" --target kxbench_formats -j 4 > /dev/null
+  cmake --build "$build" --target formats_bench -j 4 > /dev/null
 fi
 for tool in convert-im6.q16 bmptoppm ppmtobmp ppmtoppm; do
   command -v "$tool" > /dev/null || { echo "$tool is missing (tools/deps.sh installs it)"; exit 1; }
@@ -33,7 +33,7 @@ time_ms() {
 }
 
 # Our times: Convert/<format> real time in milliseconds.
-ours=$(KX_BENCH_DIR="$work" "$build/bin/kxbench_formats" --benchmark_filter='^Convert/' \
+ours=$(KX_BENCH_DIR="$work" "$build/bin/formats_bench" --benchmark_filter='^Convert/' \
   --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_format=csv 2> /dev/null |
   awk -F, '/_median/ { gsub(/"/, "", $1); sub(/_median$/, "", $1); sub(/\/real_time$/, "", $1); sub(/^Convert\//, "", $1); print $1, $3 }')
 
@@ -51,7 +51,7 @@ declare -A np=(
 printf '%-6s %10s %14s %10s %12s %10s\n' format "ours ms" "ImageMagick ms" "ours/IM" "netpbm ms" "ours/netpbm"
 for f in BMP PNM; do
   o=$(our_ms "$f")
-  [ -n "$o" ] || { echo "$f: no result from kxbench_formats"; continue; }
+  [ -n "$o" ] || { echo "$f: no result from formats_bench"; continue; }
   t_im=$(time_ms "${im[$f]}")
   t_np=$(time_ms "${np[$f]}")
   printf '%-6s %10d %14d %10.2f %12d %10.2f\n' "$f" "$o" "$t_im" "$(awk -v a="$o" -v b="$t_im" 'BEGIN { print a / b }')" "$t_np" "$(awk -v a="$o" -v b="$t_np" 'BEGIN { print a / b }')"

@@ -134,9 +134,8 @@ void benchConvert(benchmark::State& state, const FormatRow* row) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The table's benchmarks, registered before benchmark_main runs them.
+[[maybe_unused]] const bool kRegistered = [] {
     for (const FormatRow& row : kFormats) {
         benchmark::RegisterBenchmark((std::string("Load/") + row.Name).c_str(), benchLoad, &row)->Unit(benchmark::kMillisecond)->UseRealTime();
         benchmark::RegisterBenchmark((std::string("Save/") + row.Name).c_str(), benchSave, &row)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -144,8 +143,7 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+    return true;
+}();
+
+}  // namespace
