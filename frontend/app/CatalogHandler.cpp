@@ -24,10 +24,9 @@ QString CatalogHandler::ApplyEscapes(const QByteArray& value) {
                 ++i;
                 continue;
             }
-            // Any other pair stays as it is, both characters.
+            // Any other pair stays; its second character is scanned on, so
+            // "\\n" gives a backslash and a line feed.
             out.append(c);
-            out.append(n);
-            ++i;
             continue;
         }
         out.append(c);

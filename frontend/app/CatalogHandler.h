@@ -2,7 +2,7 @@
 // core's control-pad reader. Keys that are empty or begin with ';', a line
 // feed or a carriage return are skipped; the first value of a key counts;
 // "\n", "\r" and "\t" in values become control characters (one pass, left
-// to right, so "\\n" is a backslash and a line feed). Plain Qt types only,
+// to right, so "\\\\n" is a backslash and a line feed). Plain Qt types only,
 // so a catalog read on a worker thread can be handed to the window.
 #pragma once
 

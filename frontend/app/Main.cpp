@@ -982,10 +982,8 @@ uint32_t Main::runOperatorDef(const ActionDef& d) {
             QString value = pair.mid(eq + 1);
             if (value.startsWith('@')) value = QFile::decodeName(app.EnvArcDir.c_str()) + value.mid(1);
             QByteArray v = value.toUtf8();
-            if (cfg->SetValue(key.constData(), v.constData())) {
-                statusError(KXERR_NOMEMORY);
-                return KXERR_NOMEMORY;
-            }
+            // SetValue's result is not an error code (1 means stored).
+            cfg->SetValue(key.constData(), v.constData());
         }
     }
     uint32_t err = app.DoOperation(img, nullptr, uint32_t(d.op), cfg.get());
@@ -1118,7 +1116,8 @@ void Main::cmdFixOrientation() {
     uint32_t err = 0;
     if (step.degrees) {
         std::unique_ptr<KXConfig> cfg(app.MakeOperatorSettings(4));
-        err = cfg ? cfg->SetValue("DEGREES", kxown::Int(step.degrees).constData()) : KXERR_NOMEMORY;
+        err = cfg ? 0u : uint32_t(KXERR_NOMEMORY);
+        if (cfg) cfg->SetValue("DEGREES", kxown::Int(step.degrees).constData());
         if (!err) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 4, cfg.get());
     }
     if (!err && step.flip) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 25, nullptr);
@@ -1210,10 +1209,12 @@ void Main::cmdImportAlpha() {
     }
     std::unique_ptr<KXConfig> cfg(app.MakeOperatorSettings(49));
     QByteArray p = QFile::encodeName(path);
-    uint32_t err = cfg ? 0 : KXERR_NOMEMORY;
-    if (!err) err = cfg->SetValue("ALPHA_MODE", "SOURCE");
-    if (!err) err = cfg->SetValue("SCALE_SOURCEGFX", "ON");
-    if (!err) err = cfg->SetValue("ALPHA_SOURCE", p.constData());
+    uint32_t err = cfg ? 0u : uint32_t(KXERR_NOMEMORY);
+    if (!err) {
+        cfg->SetValue("ALPHA_MODE", "SOURCE");
+        cfg->SetValue("SCALE_SOURCEGFX", "ON");
+        cfg->SetValue("ALPHA_SOURCE", p.constData());
+    }
     if (!err) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 49, cfg.get());
     if (err) statusError(err);
 }
@@ -1314,14 +1315,16 @@ void Main::cmdViewLog() {
 // ---------------------------------------------------------------------------
 // Keys: the window sees them before its controls.
 
-bool Main::singleLetterBlocked() const {
-    QWidget* f = QApplication::focusWidget();
-    if (!f) return false;
-    if (qobject_cast<QLineEdit*>(f) || qobject_cast<QAbstractSpinBox*>(f) || qobject_cast<QTextEdit*>(f) ||
-        qobject_cast<QPlainTextEdit*>(f))
-        return true;
-    if (auto* c = qobject_cast<QComboBox*>(f)) return c->isEditable();
-    if (auto* v = qobject_cast<QAbstractItemView*>(f)) return v->editTriggers() != QAbstractItemView::NoEditTriggers;
+// The key goes to the widget with the focus: a text field (or the line
+// edit inside a spin box or an editable list) keeps its letters.
+bool Main::singleLetterBlocked(QWidget* target) const {
+    for (QWidget* f = target; f && f != this; f = f->parentWidget()) {
+        if (qobject_cast<QLineEdit*>(f) || qobject_cast<QAbstractSpinBox*>(f) || qobject_cast<QTextEdit*>(f) ||
+            qobject_cast<QPlainTextEdit*>(f))
+            return true;
+        if (auto* c = qobject_cast<QComboBox*>(f)) return c->isEditable();
+        if (auto* v = qobject_cast<QAbstractItemView*>(f)) return v->editTriggers() != QAbstractItemView::NoEditTriggers;
+    }
     return false;
 }
 
@@ -1345,7 +1348,7 @@ bool Main::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     if (key.isEmpty()) return QMainWindow::eventFilter(watched, event);
-    if (key != QLatin1String("Ctrl+Z") && singleLetterBlocked()) return QMainWindow::eventFilter(watched, event);
+    if (key != QLatin1String("Ctrl+Z") && singleLetterBlocked(w)) return QMainWindow::eventFilter(watched, event);
     for (const ActionDef& d : kxactions::Table()) {
         if (d.shortcut && key == QLatin1String(d.shortcut)) {
             runAction(d);

@@ -153,7 +153,7 @@ private:
     void cmdViewLog();
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();
-    bool singleLetterBlocked() const;
+    bool singleLetterBlocked(QWidget* target) const;
 
     UiServices* ui;
     std::unique_ptr<UiServices> ownUi;

@@ -44,8 +44,8 @@ uint32_t Run(KXClass* lib, uint32_t number, KX_GfxBuffer* source, KX_GfxBuffer**
         uint32_t err = 0;
         cfg = std::make_unique<KXConfig>(op->PadPath, &err);
         if (err) return KXERR_NOMEMORY;
-        for (const auto& [key, value] : keys)
-            if (cfg->SetValue(key, value.constData())) return KXERR_NOMEMORY;
+        // SetValue answers 1 for a stored key, not an error code.
+        for (const auto& [key, value] : keys) cfg->SetValue(key, value.constData());
         op->SetLocalConfig(cfg->GetPadList());
     }
     KX_GfxBuffer* out = nullptr;

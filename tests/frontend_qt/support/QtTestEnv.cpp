@@ -1,0 +1,92 @@
+#include "support/QtTestEnv.h"
+
+#include <QFile>
+#include <QTextStream>
+
+#include "core/kxlib.h"
+
+namespace {
+void copyTree(const QString& from, const QString& to) {
+    QDir src(from);
+    QDir().mkpath(to);
+    for (const QFileInfo& fi : src.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (fi.isDir()) copyTree(fi.filePath(), to + "/" + fi.fileName());
+        else QFile::copy(fi.filePath(), to + "/" + fi.fileName());
+    }
+}
+}  // namespace
+
+Sandbox::Sandbox(const QStringList& extraSettings) {
+    copyTree(QStringLiteral(KX_SOURCE_DIR "/Resources/Locale"), progDir() + "/Resources/Locale");
+    QDir().mkpath(progDir() + "/ENV/Kaxon5-Library");
+    QDir().mkpath(userHome());
+    QDir().mkpath(lockDir());
+    QDir().mkpath(pictures());
+    writeSettings(extraSettings);
+}
+
+void Sandbox::writeSettings(const QStringList& lines) const {
+    QDir().mkpath(envDir());
+    QFile f(envDir() + "Kaxon5.controlpad");
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QTextStream out(&f);
+    // Tests never reach the network.
+    out << "ONLINE_UPDATE=NO\n";
+    for (const QString& l : lines) out << l << "\n";
+}
+
+void Sandbox::writeCatalog(const QString& language, const QStringList& lines) const {
+    const QString folder = progDir() + "/Resources/Locale/Catalogs/" + language;
+    QDir().mkpath(folder);
+    QFile f(folder + "/KX5_Main.catalog");
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QTextStream out(&f);
+    for (const QString& l : lines) out << l << "\n";
+}
+
+MainOptions Sandbox::options(ScriptedUi* ui, const QString& file) const {
+    MainOptions o;
+    o.arguments = QStringList{QStringLiteral("kaxon5")};
+    if (!file.isEmpty()) o.arguments << file;
+    o.programDir = progDir();
+    o.userHome = userHome();
+    o.lockDir = lockDir();
+    o.ui = ui;
+    return o;
+}
+
+bool WritePPM(const QString& path, const QImage& image) {
+    QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    f.write(QStringLiteral("P6\n%1 %2\n255\n").arg(rgb.width()).arg(rgb.height()).toLatin1());
+    for (int y = 0; y < rgb.height(); ++y) f.write(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+    return true;
+}
+
+QImage TestPicture(int w, int h) {
+    QImage img(w, h, QImage::Format_RGB888);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) img.setPixelColor(x, y, QColor((x * 255) / std::max(1, w - 1), (y * 255) / std::max(1, h - 1), 128));
+    img.setPixelColor(0, 0, Qt::white);
+    return img;
+}
+
+QString ArtefactDir() {
+    QString d = QStringLiteral(KX_BINARY_DIR "/artefacts");
+    QDir().mkpath(d);
+    return d;
+}
+
+bool OperatorReady(uint32_t number) {
+    uint32_t count = 0;
+    const KXOperatorReg* regs = KX_OperatorRegs(&count);
+    for (uint32_t i = 0; i < count; ++i)
+        if (regs[i].Number == number) return regs[i].Make && regs[i].Make != KX_MakePlaceholderOperator;
+    return false;
+}
+
+bool ReaderReady(const char* className) {
+    const KXFormatReg* r = KX_FindFormatReg(className);
+    return r && r->Make && r->Make != KX_MakePlaceholderObject;
+}
