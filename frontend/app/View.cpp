@@ -230,38 +230,38 @@ void View::resizeToSettings() {
 
 void View::zoom(bool in) {
     if (!_gfxb) return;
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    KXSUP_FreeGfxBuffer(op2);
-    KXSUP_FreeGfxBuffer(op1);
-    op2 = op1 = nullptr;
+    int step = _cs_scale;
     if (in) {
-        if (_cs_scale == 0) _cs_scale = 2;
-        else if (_cs_scale == -2) _cs_scale = 0;
-        else if (scalex <= maxx && scaley <= maxy) ++_cs_scale;
+        if (step == 0) step = 2;
+        else if (step == -2) step = 0;
+        else if (scalex <= maxx && scaley <= maxy) ++step;
     } else {
-        if (_cs_scale == 0) _cs_scale = -2;
-        else if (_cs_scale == 2) _cs_scale = 0;
-        else if (scalex >= 4 && scaley >= 4) --_cs_scale;
+        if (step == 0) step = -2;
+        else if (step == 2) step = 0;
+        else if (scalex >= 4 && scaley >= 4) --step;
     }
     _opError = 0;
-    if (_cs_scale != 0) {
-        double w, h;
-        if (_cs_scale > 0) {
-            w = double(_gfxb->Width) * _cs_scale;
-            h = double(_gfxb->Height) * _cs_scale;
-        } else {
-            w = double(_gfxb->Width) / -_cs_scale;
-            h = double(_gfxb->Height) / -_cs_scale;
-        }
-        // A thin picture reduced further would ask for less than one pixel.
-        w = std::max(1.0, w);
-        h = std::max(1.0, h);
-        _opError = kxown::Run(lib, kResize, _gfxb, &op1, {{"NEW_WIDTH", kxown::Num(w)}, {"NEW_HEIGHT", kxown::Num(h)}});
+    if (step == _cs_scale) return;
+    KX_GfxBuffer* fresh = nullptr;
+    if (step != 0) {
+        const double w = step > 0 ? double(_gfxb->Width) * step : double(_gfxb->Width) / -step;
+        const double h = step > 0 ? double(_gfxb->Height) * step : double(_gfxb->Height) / -step;
+        // A thin picture is not reduced below one pixel: the step is not taken.
+        if (w < 1.0 || h < 1.0) return;
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        _opError = kxown::Run(lib, kResize, _gfxb, &fresh, {{"NEW_WIDTH", kxown::Num(w)}, {"NEW_HEIGHT", kxown::Num(h)}});
+        QGuiApplication::restoreOverrideCursor();
+        // The operator's refusal leaves the picture as it was shown.
+        if (_opError) return;
     }
+    KXSUP_FreeGfxBuffer(op2);
+    KXSUP_FreeGfxBuffer(op1);
+    op2 = nullptr;
+    op1 = fresh;
+    _cs_scale = step;
     showBuffer(shown());
     resizeToSettings();
     if (_cs_rotate % 360) turn(_cs_rotate % 360, true);
-    QGuiApplication::restoreOverrideCursor();
 }
 
 void View::turn(int degrees, bool afterZoom) {
