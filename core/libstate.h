@@ -1,8 +1,10 @@
 // libstate: the library-wide state that belongs to the process, not to a
 // library object: instance count and id, the process-wide directories, the
-// global log and its reference count. Only the core touches it directly.
+// global log and its reference count; and what the two module base classes
+// share. Only the core touches it directly.
 #pragma once
 
+#include "controlpad.h"
 #include "kxtypes.h"
 
 struct KXLibState {
@@ -26,3 +28,22 @@ const char* KX_RefreshProcessTempDir();
 // Replaces one of the process-wide directory texts (copied; null keeps a
 // fallback).
 void KX_SetProcessDir(char** slot, const char* value, const char* fallback);
+
+// ---- what the two module base classes share ----
+namespace kxbase {
+// Settings and archive pad paths (AllocVec) from the library object's
+// directories, or the process-wide ones without a library object; the pad
+// path in use is the settings path, or the bare pad name.
+void MakePadPaths(KXClass* lib, const char* padName, char** settings, char** archive, const char** inUse);
+void FreePadPaths(char** settings, char** archive, const char** inUse);
+void InitPadList(List* list, KXPadNode* node);
+// Reads the settings pad, else the archive pad, into the own node (named by
+// the pad path in use) and returns the own list; null when neither loads.
+List* LoadOwnPad(KXLog* log, const char* padName, const char* padPath, const char* settingsPath,
+                 const char* archivePath, List* list, KXPadNode* node);
+void FreeOwnPad(List** inUse, List* list, KXPadNode* node);
+// The settings list's pad named by the pad path in use, else the settings
+// pad file, else the archive pad file; case-sensitive key.
+int GetKey(List* padList, const char* padPath, const char* settingsPath, const char* archivePath,
+           const char* key, char* value, size_t size);
+}  // namespace kxbase
