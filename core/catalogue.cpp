@@ -9,6 +9,10 @@
 
 #include <cstring>
 
+#include "formats/libraries/kxoPNG.h"
+#include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoPNM.h"
+
 namespace {
 
 #define KXP(n, cls, pad, desc, caps) {n, cls, pad, desc, caps, KX_MakePlaceholderOperator}
@@ -88,7 +92,7 @@ const KXOperatorReg kOperators[] = {
 #define PH KX_MakePlaceholderObject
 
 const KXFormatReg kFormats[] = {
-    {"kxoBMP", "BMP.controlpad", "BMP", 2, 2, S("v1-v4", "v5"), S(0, 1), 0x23F805, 0, 0, -1, PH},
+    {"kxoBMP", "BMP.controlpad", "BMP", 2, 2, S("v1-v4", "v5"), S(0, 1), 0x23F805, 0, 0, -1, KX_MakeObject<kxoBMP>},
     {"kxoC64", "C64.controlpad", "C64", 4, 4, S("Koala", "Doodle", "GEOS", "GODOT/4BT"), S(0, 1, 2, 3), 0x20801, 1, -1, -1, PH},
     {"kxoDEG", "Degas.controlpad", "Degas", 6, 6, S("(PI1)", "(PI2)", "(PI3)", "(PC1)", "(PC2)", "(PC3)"), S(0, 1, 2, 3, 4, 5), 0x20801, 2, -1, -1, PH},
     {"kxoFBM", "FBM.controlpad", "FBM", 1, 1, S("(Fuzzy BM)"), S(0), 0xE7805, 3, 1, -1, PH},
@@ -101,8 +105,8 @@ const KXFormatReg kFormats[] = {
     {"kxoPCP", "Pictor.controlpad", "PCP v2.0", 2, 2, S("uncompressed", "packed"), S(0, 1), 0x21805, 10, 35, -1, PH},
     {"kxoPCX", "PCX.controlpad", "PCX", 1, 1, S("V2.5-3.0"), S(0), 0x27805, 11, 5, -1, PH},
     {"kxoPICT", "PICT2.controlpad", "PICT2", 1, 1, S("(PCT)"), S(0), 0x27805, 12, 36, -1, PH},
-    {"kxoPNG", "PNG.controlpad", "PNG", 1, 1, S("(PiNG)"), S(0), 0x2FF805, 13, 6, -1, PH},
-    {"kxoPNM", "PNM.controlpad", "PNM", 2, 2, S("PPM (P6)", "PGM (P5)"), S(0, 1), 0xE7805, 14, 7, -1, PH},
+    {"kxoPNG", "PNG.controlpad", "PNG", 1, 1, S("(PiNG)"), S(0), 0x2FF805, 13, 6, -1, KX_MakeObject<kxoPNG>},
+    {"kxoPNM", "PNM.controlpad", "PNM", 2, 2, S("PPM (P6)", "PGM (P5)"), S(0, 1), 0xE7805, 14, 7, -1, KX_MakeObject<kxoPNM>},
     {"kxoQRT", "QRT.controlpad", "QRT", 1, 1, S("POV Raytracer"), S(0), 0x27805, 15, 8, -1, PH},
     {"kxoRAS", "RAS.controlpad", "RAS", 1, 1, S("(S'nRaster)"), S(0), 0x27805, 16, 9, -1, PH},
     {"kxoSCR", "Spectrum.controlpad", "Spectrum", 2, 2, S("(SCR)", "(TAP)"), S(0, 1), 0x20801, 17, -1, -1, PH},

@@ -6,6 +6,7 @@
 
 #include "core/colour.h"
 #include "png_helpers.h"
+#include "support/robustness.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ TEST(PngErrors, LoadFailures) {
 }
 
 // Every truncation fails with the load code and leaves no buffer; flipped
-// bytes never crash or leak (the sanitizers watch).
+// bytes end in an error or a valid image, never a crash or a leak.
 TEST(PngErrors, TruncatedAndFlippedFiles) {
     const std::string path = TempPath("cut.png");
     for (uint32_t depth : {4u, 24u, 48u}) {
@@ -155,15 +156,8 @@ TEST(PngErrors, TruncatedAndFlippedFiles) {
             ASSERT_EQ(r.Load(path), KXERR_NOMEMORY) << depth << " cut at " << n;
             ASSERT_EQ(r.Image(), nullptr);
         }
-        for (size_t i = 0; i < good.size(); ++i) {
-            std::vector<uint8_t> bad = good;
-            bad[i] ^= (uint8_t)(0x5A + i);
-            WriteAll(path, bad);
-            Png r(Settings{{"GRAYDEPTH8", i % 2 ? "24" : "8"}});
-            if (r.Load(path) != KXERR_NONE) {
-                ASSERT_EQ(r.Image(), nullptr);
-            }
-        }
+        WriteAll(path, good);
+        KXT_CheckReaderRobustness("kxoPNG", path);
     }
     remove(path.c_str());
 }
