@@ -2,6 +2,10 @@
 // keeps the old file and leaves no partial one, libpng errors become one
 // code per operation, and damaged or oversized files fail cleanly.
 #include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include "core/colour.h"
@@ -97,6 +101,37 @@ TEST(PngErrors, FailedSaveKeepsTheOldFile) {
 
     Png v;
     EXPECT_EQ(v.Save(img.get(), TempPath("missing-dir/x.png")), KXERR_NODESTFILE);
+}
+
+// A write that fails half-way (file size limit, as on a full disk) is a
+// failed save: code 7, old file kept, no temporary file left.
+TEST(PngErrors, FailedWriteKeepsTheOldFile) {
+    Buffer img = MakeImage(24, 300, 300);
+    uint32_t x = 0x12345678;  // noise that deflate cannot shrink
+    for (uint32_t i = 0; i < img->BufferSize; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        img->Data[i] = (uint8_t)x;
+    }
+    const std::string path = TempPath("full.png");
+    WriteAll(path, {'o', 'l', 'd'});
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {16384, 16384};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Png w;
+        _exit((int)w.Save(img.get(), path));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), (int)KXERR_NODESTFILE);
+    EXPECT_EQ(ReadAll(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(Leftovers(path), 0);
+    remove(path.c_str());
 }
 
 TEST(PngErrors, LoadFailures) {
