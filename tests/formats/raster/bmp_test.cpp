@@ -85,6 +85,13 @@ struct FixtureCase {
     int Tolerance;
 };
 
+std::string fixtureName(const ::testing::TestParamInfo<FixtureCase>& info) {
+    std::string n = info.param.File;
+    for (char& ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+    return n;
+}
+
 class BmpFixture : public ::testing::TestWithParam<FixtureCase> {};
 
 TEST_P(BmpFixture, LoadsLikeTheOtherPrograms) {
@@ -114,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(Files, BmpFixture,
                                            FixtureCase{"rle8.bmp", "rle8.ppm", 8, "BMP:RLE8", 0},
                                            FixtureCase{"rgb555.bmp", "rgb555.ppm", 24, "BMP:Bitfield", 4},
                                            FixtureCase{"rgb565.bmp", "rgb565.ppm", 24, "BMP:Bitfield", 4},
-                                           FixtureCase{"rgba32.bmp", "rgba32.pam", 24, "BMP:Bitfield", 0}));
+                                           FixtureCase{"rgba32.bmp", "rgba32.pam", 24, "BMP:Bitfield", 0}),
+                         fixtureName);
 
 TEST(Bmp, ReadersSurviveDamagedFiles) {
     for (const char* f : {"rgb24.bmp", "pal4.bmp", "pal1.bmp", "rle8.bmp", "rgba32.bmp", "os2_pal8.bmp", "rgb565.bmp"})

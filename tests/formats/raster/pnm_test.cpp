@@ -49,6 +49,13 @@ struct FixtureCase {
     uint32_t SubFormat;
 };
 
+std::string fixtureName(const ::testing::TestParamInfo<FixtureCase>& info) {
+    std::string n = info.param.File;
+    for (char& ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+    return n;
+}
+
 class PnmFixture : public ::testing::TestWithParam<FixtureCase> {};
 
 TEST_P(PnmFixture, LoadsLikeNetpbm) {
@@ -85,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(Files, PnmFixture,
                                            FixtureCase{"p6_m15.ppm", "p6_m15.expect.ppm", 24, 24, 0},
                                            FixtureCase{"p3_m100.ppm", "p3_m100.expect.ppm", 24, 24, 0},
                                            FixtureCase{"p5_m15.pgm", "p5_m15.expect.ppm", 4, 8, 1},
-                                           FixtureCase{"p2_m100.pgm", "p2_m100.expect.ppm", 7, 8, 1}));
+                                           FixtureCase{"p2_m100.pgm", "p2_m100.expect.ppm", 7, 8, 1}),
+                         fixtureName);
 
 TEST(Pnm, ReadersSurviveDamagedFiles) {
     for (const char* f : {"p6.ppm", "p3.ppm", "p5.pgm", "p2.pgm", "p4.pbm", "p1.pbm", "p6_16.ppm", "p5_m15.pgm"})

@@ -1,0 +1,44 @@
+// kxpLeftToRight: flips an image left to right. Any depth (bit planes as
+// a chunky copy, HAM refused); samples are moved unchanged, so 48-bit
+// images keep their byte order; an 8-bit alpha map is flipped with them.
+#include "kxpLeftToRight.h"
+
+#include <cstring>
+
+#include "kxpRows.h"
+
+uint32_t kxpLeftToRight::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
+{
+    KX_GfxBuffer* work = nullptr;
+    uint32_t err = InputAnyDepth(source, result, &work);
+    if (!err) err = FetchAlphaMap8(work);
+    if (!err) err = NewResult(work);
+    if (err) return err;
+
+    KX_GfxBuffer* r = Result;
+    const uint32_t w = work->Width, h = work->Height, bpp = KXP_BytesPerPixel(work);
+    r->Data = static_cast<uint8_t*>(AllocVec(work->BufferSize, MEMF_ANY));
+    if (!r->Data) return KXERR_NOMEMORY;
+    uint8_t* map = nullptr;
+    if (AlphaMap8) {
+        if (!(map = static_cast<uint8_t*>(AllocVec(static_cast<size_t>(w) * h, MEMF_ANY)))) return KXERR_NOMEMORY;
+        AttachAlphaMap(r, map);
+    }
+
+    const size_t rowBytes = static_cast<size_t>(w) * bpp;
+    size_t used = rowBytes * h;
+    if (work->BufferSize > used) std::memset(r->Data + used, 0, work->BufferSize - used);
+    // Only palette images report progress here.
+    const bool report = bpp == 1;
+    for (uint32_t y = 0; y < h; y++) {
+        if (report) RowProgress(y, h);
+        kxp_rows::ReverseRow(r->Data + rowBytes * y, work->Data + rowBytes * y, w, bpp);
+    }
+    if (map)
+        for (uint32_t y = 0; y < h; y++) kxp_rows::ReverseRow(map + static_cast<size_t>(w) * y, AlphaMap8 + static_cast<size_t>(w) * y, w, 1);
+    else if ((err = CarryAlpha(r, work)))
+        return err;
+    MarkResult(r, work, source, CarryAll);
+    *result = r;
+    return KXERR_NONE;
+}
