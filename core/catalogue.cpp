@@ -9,10 +9,10 @@
 
 #include <cstring>
 
-#include "formats/libraries/kxoPNG.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoPNM.h"
