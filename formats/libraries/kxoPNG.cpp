@@ -559,7 +559,6 @@ uint32_t kxoPNG::Load() {
     uint32_t err = KXF_OpenRead(this);
     if (err != KXERR_NONE) return err;
     SubFormatId = 0;
-    OwnSpecialInfo.SubFormat = 0;
     setvbuf(ReadFile, nullptr, _IOFBF, 8192);
 
     uint8_t head[4];
