@@ -11,15 +11,9 @@ using namespace kxp_depth;
 
 namespace {
 
-// 48-bit samples go big-endian in place. A source already marked so needs
-// no change and is not refused for being locked; an older record is raised
-// to version 4 first so that the new order is recorded with the samples.
-uint32_t MakeBigEndian(KX_GfxBuffer* work)
-{
-    if ((KXSUP_GetGfxBufferFlags(work) & (KXGFXF_MM | KXGFXF_II)) == KXGFXF_MM) return KXERR_NONE;
-    if (work->Version < 4) KXSUP_SetGfxBufferEndianess(work, 0);
-    return KXSUP_ConvertGfxBufferEndianess(work, KXENDIAN_BIG);
-}
+// 48-bit samples go big-endian in place; the core records the new order
+// with them and leaves a source already marked so alone, locked or not.
+uint32_t MakeBigEndian(KX_GfxBuffer* work) { return KXSUP_ConvertGfxBufferEndianess(work, KXENDIAN_BIG); }
 
 // The 8-bit map of a true-colour source: its own 8-bit map copied, its
 // 16-bit map narrowed, anything else (or a missing block) opaque.
