@@ -9,46 +9,72 @@
 
 #include <cstring>
 
+#include "formats/iff/kxoILBM.h"
+#include "formats/iff/kxoKGX.h"
+#include "formats/iff/kxoRGFX.h"
+#include "formats/libraries/kxoPNG.h"
+#include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoPNM.h"
+#include "operators/geometry/kxpCrop.h"
+#include "operators/geometry/kxpCut.h"
+#include "operators/geometry/kxpCutInverse.h"
+#include "operators/geometry/kxpLeftToRight.h"
+#include "operators/geometry/kxpMirror.h"
+#include "operators/geometry/kxpMirrorCopy.h"
+#include "operators/geometry/kxpPaste.h"
+#include "operators/geometry/kxpResize.h"
+#include "operators/geometry/kxpResizeDDA.h"
+#include "operators/geometry/kxpRotate.h"
+#include "operators/geometry/kxpRotateFree.h"
+#include "operators/geometry/kxpScale50.h"
+#include "operators/geometry/kxpTopToBottom.h"
+#include "operators/colour/kxpAnyTo24Bit.h"
+#include "operators/colour/kxpAnyTo48Bit.h"
+#include "operators/colour/kxpDither24Bit.h"
+
 namespace {
 
 #define KXP(n, cls, pad, desc, caps) {n, cls, pad, desc, caps, KX_MakePlaceholderOperator}
+// A built operator: the same row with its class as the factory.
+#define KXPM(n, cls, pad, desc, caps, T) {n, cls, pad, desc, caps, KX_MakeOperator<T>}
 
 const KXOperatorReg kOperators[] = {
-    KXP(0, "kxpAnyTo24Bit", "AnyTo24Bit.controlpad", "Converts input to 24 Bit.", 0x974),
-    KXP(1, "kxpAnyTo48Bit", "AnyTo48Bit.controlpad", "Converts input to 48 Bit.", 0x974),
+    KXPM(0, "kxpAnyTo24Bit", "AnyTo24Bit.controlpad", "Converts input to 24 Bit.", 0x974, kxpAnyTo24Bit),
+    KXPM(1, "kxpAnyTo48Bit", "AnyTo48Bit.controlpad", "Converts input to 48 Bit.", 0x974, kxpAnyTo48Bit),
     KXP(2, "kxpAutoBorder", "AutoBorder.controlpad", "Removes single-color borders.", 0x1CFC),
     KXP(3, "kxpBlur", "Blur.controlpad", "Apply Blur effect to a graphics.", 0x1830),
-    KXP(4, "kxpRotate", "Rotate.controlpad", "Apply Rotate effect to a graphics.", 0x1830),
+    KXPM(4, "kxpRotate", "Rotate.controlpad", "Apply Rotate effect to a graphics.", 0x1830, kxpRotate),
     KXP(5, "kxpExtractGrayScales", "ExtractGrayScales.controlpad", "Extracts GrayScale values from graphics.", 0x81C),
     KXP(6, "kxpAntique", "Antique.controlpad", "Antique color effect.", 0x81C),
     KXP(7, "kxpDitherFix24", "DitherFix24.controlpad", "Dithers 24 Bit to fixed palette.", 0x18),
-    KXP(8, "kxpDither24Bit", "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18),
-    KXP(9, "kxpScale50", "Scale50.controlpad", "Doubles/halves graphics size.", 0x1CFC),
+    KXPM(8, "kxpDither24Bit", "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18, kxpDither24Bit),
+    KXPM(9, "kxpScale50", "Scale50.controlpad", "Doubles/halves graphics size.", 0x1CFC, kxpScale50),
     KXP(10, "kxpOptimizePalette", "OptimizePalette.controlpad", "Palette optimization (redundancy reduction).", 0xC),
     KXP(11, "kxpExtractRed", "ExtractRed.controlpad", "Extracts RED channel values from graphics.", 0x81C),
     KXP(12, "kxpExtractGreen", "ExtractGreen.controlpad", "Extracts GREEN channel values from graphics.", 0x81C),
     KXP(13, "kxpExtractBlue", "ExtractBlue.controlpad", "Extracts BLUE channel values from graphics.", 0x81C),
-    KXP(14, "kxpResize", "Resize.controlpad", "Resizes a graphics by interpolation.", 0x1CFC),
+    KXPM(14, "kxpResize", "Resize.controlpad", "Resizes a graphics by interpolation.", 0x1CFC, kxpResize),
     KXP(15, "kxpConvolve", "Convolve.controlpad", "An integer 3x3 convolution matrix operator.", 0x1830),
     KXP(16, "kxpConvolveFloat", "ConvolveFloat.controlpad", "A floating point 3x3 convolution matrix operator.", 0x1830),
     KXP(17, "kxpConvolveNxN", "ConvolveNxN.controlpad", "An integer NxN convolution matrix operator.", 0x1830),
     KXP(18, "kxpExtractAlpha", "ExtractAlpha.controlpad", "Extracts Alpha Channel as 8 bit grayscales.", 0x858),
     KXP(19, "kxpInvertAlpha", "InvertAlpha.controlpad", "Invert Alpha Channel/Map of 8/24/48 bit graphics.", 0x18FC),
     KXP(20, "kxpStripAlpha", "StripAlpha.controlpad", "Strips AlphaChannel/Map/TransparentColor from graphics.", 0x187C),
-    KXP(21, "kxpCrop", "Crop.controlpad", "Crops graphics.", 0x1CFC),
-    KXP(22, "kxpPaste", "Paste.controlpad", "Pastes graphics.", 0x1CFC),
-    KXP(23, "kxpCut", "Cut.controlpad", "Cuts part out of graphics.", 0x18FC),
+    KXPM(21, "kxpCrop", "Crop.controlpad", "Crops graphics.", 0x1CFC, kxpCrop),
+    KXPM(22, "kxpPaste", "Paste.controlpad", "Pastes graphics.", 0x1CFC, kxpPaste),
+    KXPM(23, "kxpCut", "Cut.controlpad", "Cuts part out of graphics.", 0x18FC, kxpCut),
     KXP(24, "kxpSharpen", "Sharpen.controlpad", "Apply Sharpen operator to a graphics.", 0x1830),
-    KXP(25, "kxpLeftToRight", "LeftToRight.controlpad", "Also known as FlipX", 0x18FC),
-    KXP(26, "kxpTopToBottom", "TopToBottom.controlpad", "Also known as FlipY.", 0x18FC),
-    KXP(27, "kxpRotateFree", "RotateFree.controlpad", "Rotates graphics freely.", 0x1CFC),
+    KXPM(25, "kxpLeftToRight", "LeftToRight.controlpad", "Also known as FlipX", 0x18FC, kxpLeftToRight),
+    KXPM(26, "kxpTopToBottom", "TopToBottom.controlpad", "Also known as FlipY.", 0x18FC, kxpTopToBottom),
+    KXPM(27, "kxpRotateFree", "RotateFree.controlpad", "Rotates graphics freely.", 0x1CFC, kxpRotateFree),
     KXP(28, "kxpRedEyeFix", "RedEyeFix.controlpad", "Attempts to fix redeye defects locally.", 0x1830),
-    KXP(29, "kxpMirror", "Mirror.controlpad", "Mirrors an image in 3 different ways.", 0x18FC),
-    KXP(30, "kxpMirrorCopy", "MirrorCopy.controlpad", "Mirrors an image in 4 different ways.", 0x18FC),
+    KXPM(29, "kxpMirror", "Mirror.controlpad", "Mirrors an image in 3 different ways.", 0x18FC, kxpMirror),
+    KXPM(30, "kxpMirrorCopy", "MirrorCopy.controlpad", "Mirrors an image in 4 different ways.", 0x18FC, kxpMirrorCopy),
     KXP(31, "kxpBrightness", "Brightness.controlpad", "Adjusts brightness.", 0x18FC),
     KXP(32, "kxpContrast", "Contrast.controlpad", "Adjusts contrast.", 0x18FC),
     KXP(33, "kxpMosaic", "Mosaic.controlpad", "Mosaic effect.", 0x183C),
-    KXP(34, "kxpCutInverse", "CutInverse.controlpad", "CutInverses inverse part of graphics.", 0x18FC),
+    KXPM(34, "kxpCutInverse", "CutInverse.controlpad", "CutInverses inverse part of graphics.", 0x18FC, kxpCutInverse),
     KXP(35, "kxpColorCycle", "ColorCycle.controlpad", "Cycle R,G,B values in color map or pixels.", 0x18FC),
     KXP(36, "kxpGhost", "Ghost.controlpad", "Apply Ghost effect to a graphics.", 0x1830),
     KXP(37, "kxpGamma", "Gamma.controlpad", "Applies Gamma correction.", 0x18FC),
@@ -68,7 +94,7 @@ const KXOperatorReg kOperators[] = {
     KXP(51, "kxpXOr", "XOr.controlpad", "XOr color effect.", 0x81C),
     KXP(52, "kxpAlphaBlend", "AlphaBlend.controlpad", "Alpha-blend two graphics using either alpha.", 0x18F0),
     KXP(53, "kxpInvertColors256", "InvertColors256.controlpad", "InvertColors256 color effect.", 0x81C),
-    KXP(54, "kxpResizeDDA", "ResizeDDA.controlpad", "ResizeDDAs a graphics by interpolation.", 0x1CFC),
+    KXPM(54, "kxpResizeDDA", "ResizeDDA.controlpad", "ResizeDDAs a graphics by interpolation.", 0x1CFC, kxpResizeDDA),
     KXP(55, "kxpMedian", "Median.controlpad", "Apply Median effect to a graphics.", 0x1830),
     KXP(56, "kxpTiling", "Tiling.controlpad", "Apply Tile-breaking effect to image.", 0x183C),
     KXP(57, "kxpSlicing", "Slicing.controlpad", "Apply slicing effect to image.", 0x183C),
@@ -79,6 +105,7 @@ const KXOperatorReg kOperators[] = {
 };
 
 #undef KXP
+#undef KXPM
 
 // Columns: class, pad, format name, subtypes offered, subtypes registered,
 // names, ids, capability word, reader / writer / device-reader position
@@ -88,12 +115,12 @@ const KXOperatorReg kOperators[] = {
 #define PH KX_MakePlaceholderObject
 
 const KXFormatReg kFormats[] = {
-    {"kxoBMP", "BMP.controlpad", "BMP", 2, 2, S("v1-v4", "v5"), S(0, 1), 0x23F805, 0, 0, -1, PH},
+    {"kxoBMP", "BMP.controlpad", "BMP", 2, 2, S("v1-v4", "v5"), S(0, 1), 0x23F805, 0, 0, -1, KX_MakeObject<kxoBMP>},
     {"kxoC64", "C64.controlpad", "C64", 4, 4, S("Koala", "Doodle", "GEOS", "GODOT/4BT"), S(0, 1, 2, 3), 0x20801, 1, -1, -1, PH},
     {"kxoDEG", "Degas.controlpad", "Degas", 6, 6, S("(PI1)", "(PI2)", "(PI3)", "(PC1)", "(PC2)", "(PC3)"), S(0, 1, 2, 3, 4, 5), 0x20801, 2, -1, -1, PH},
     {"kxoFBM", "FBM.controlpad", "FBM", 1, 1, S("(Fuzzy BM)"), S(0), 0xE7805, 3, 1, -1, PH},
-    {"kxoGIF", "GIF.controlpad", "GIF", 2, 2, S("87a", "89a"), S(0, 1), 0x21805, 4, 2, -1, PH},
-    {"kxoILBM", "ILBM.controlpad", "ILBM", 2, 2, S("uncompressed", "CmpByteRun1"), S(0, 1), 0x2FF805, 5, 3, -1, PH},
+    {"kxoGIF", "GIF.controlpad", "GIF", 2, 2, S("87a", "89a"), S(0, 1), 0x21805, 4, 2, -1, KX_MakeObject<kxoGIF>},
+    {"kxoILBM", "ILBM.controlpad", "ILBM", 2, 2, S("uncompressed", "CmpByteRun1"), S(0, 1), 0x2FF805, 5, 3, -1, KX_MakeObject<kxoILBM>},
     {"kxoIMG", "IMG.controlpad", "IMG", 3, 4, S("(HS 16)", "(HS 18)", "(XIMG v1)", "(XIMG v2)"), S(0, 1, 2, 3), 0x27805, 6, 34, -1, PH},
     {"kxoJFIF", "JFIF.controlpad", "JPEG", 2, 2, S("(IJG-JFIF)", "(SPIFF)"), S(0, 1), 0x227805, 7, 4, -1, PH},
     {"kxoMAC", "MAC.controlpad", "MAC", 1, 1, S("(MacP''nt)"), S(0), 0x21805, 8, 33, -1, PH},
@@ -101,8 +128,8 @@ const KXFormatReg kFormats[] = {
     {"kxoPCP", "Pictor.controlpad", "PCP v2.0", 2, 2, S("uncompressed", "packed"), S(0, 1), 0x21805, 10, 35, -1, PH},
     {"kxoPCX", "PCX.controlpad", "PCX", 1, 1, S("V2.5-3.0"), S(0), 0x27805, 11, 5, -1, PH},
     {"kxoPICT", "PICT2.controlpad", "PICT2", 1, 1, S("(PCT)"), S(0), 0x27805, 12, 36, -1, PH},
-    {"kxoPNG", "PNG.controlpad", "PNG", 1, 1, S("(PiNG)"), S(0), 0x2FF805, 13, 6, -1, PH},
-    {"kxoPNM", "PNM.controlpad", "PNM", 2, 2, S("PPM (P6)", "PGM (P5)"), S(0, 1), 0xE7805, 14, 7, -1, PH},
+    {"kxoPNG", "PNG.controlpad", "PNG", 1, 1, S("(PiNG)"), S(0), 0x2FF805, 13, 6, -1, KX_MakeObject<kxoPNG>},
+    {"kxoPNM", "PNM.controlpad", "PNM", 2, 2, S("PPM (P6)", "PGM (P5)"), S(0, 1), 0xE7805, 14, 7, -1, KX_MakeObject<kxoPNM>},
     {"kxoQRT", "QRT.controlpad", "QRT", 1, 1, S("POV Raytracer"), S(0), 0x27805, 15, 8, -1, PH},
     {"kxoRAS", "RAS.controlpad", "RAS", 1, 1, S("(S'nRaster)"), S(0), 0x27805, 16, 9, -1, PH},
     {"kxoSCR", "Spectrum.controlpad", "Spectrum", 2, 2, S("(SCR)", "(TAP)"), S(0, 1), 0x20801, 17, -1, -1, PH},
@@ -111,8 +138,8 @@ const KXFormatReg kFormats[] = {
     {"kxoTIFF", "TIFF.controlpad", "TIFF", 2, 3, S("V5.0", "V6.0", "EP (ISO)"), S(0, 1, 2), 0x2FF805, 20, 12, -1, PH},
     {"kxoTIM", "TIM.controlpad", "TIM", 1, 1, S("(PSX)"), S(0), 0x22801, 21, -1, -1, PH},
     {"kxoJPEG2000", "JPEG2000.controlpad", "JPEG2000", 2, 2, S("(JP2)", "(PGX)"), S(0, 1), 0x27805, 22, 13, -1, PH},
-    {"kxoRGFX", "RGFX.controlpad", "RGFX", 2, 2, S("uncompressed", "ZIP-compressed"), S(0, 1), 0x2FF805, 23, 14, -1, PH},
-    {"kxoKGX", "KGX.controlpad", "KGX", 3, 3, S("old-style", "compressed", "uncompressed"), S(0, 1, 2), 0xFF805, 24, 15, -1, PH},
+    {"kxoRGFX", "RGFX.controlpad", "RGFX", 2, 2, S("uncompressed", "ZIP-compressed"), S(0, 1), 0x2FF805, 23, 14, -1, KX_MakeObject<kxoRGFX>},
+    {"kxoKGX", "KGX.controlpad", "KGX", 3, 3, S("old-style", "compressed", "uncompressed"), S(0, 1, 2), 0xFF805, 24, 15, -1, KX_MakeObject<kxoKGX>},
     {"kxoXPM", "XPM.controlpad", "XPM", 3, 3, S("v1", "v2", "v3"), S(0, 1, 2), 0x21805, 25, 16, -1, PH},
     {"kxoPSD", "PSD.controlpad", "PSD", 1, 1, S("(Ph'toSh'p)"), S(0), 0x3F805, 26, 17, -1, PH},
     {"kxoDDS", "DDS.controlpad", "DDS", 1, 1, S("(MS DX10)"), S(0), 0xFF805, 27, 18, -1, PH},

@@ -69,8 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (obj->Load() == KXERR_NONE) {
             KX_GfxBuffer* buffer = nullptr;
             if (obj->GetGfxBuffer(&buffer) == KXERR_NONE && buffer && buffer->Data) {
-                volatile uint32_t sum = 0;
+                // Touch the whole block so that a short allocation shows up.
+                uint32_t sum = 0;
                 for (uint32_t i = 0; i < buffer->BufferSize; i += 61) sum += buffer->Data[i];
+                __asm__ volatile("" : : "g"(sum) : "memory");
             }
             obj->GetSpecialInfo();
         }

@@ -177,76 +177,62 @@ void unpackRow(const uint8_t* src, uint8_t* dst, uint8_t* alpha, uint32_t width,
 }
 
 // Run-length decoding of RLE8 (bitCount 8) and RLE4 (bitCount 4) into one
-// index per pixel, rows in file order. Bounded by the data (the reader
-// holds no more than `available` bytes of it), by the row and by the image:
-// runs that pass a row's end wrap into the next rows, pixels below the last
-// row are dropped, and every code consumes input, so the loop ends.
+// index per pixel, rows in file order. Bounded by the data (no more than
+// `available` bytes), by the row and by the image: pixels past a row's end
+// are dropped until the end-of-line code, as other readers do (encoders pad
+// runs to the padded row length). Every code consumes input, so the loop ends.
 void decodeRle(KXByteReader& r, uint64_t available, uint8_t* image, uint32_t width, uint32_t height, bool topDown,
                uint32_t bitCount, KXObject* o) {
-    uint64_t end = r.tell() + available;
+    const uint64_t end = r.tell() + available;
     uint32_t x = 0, y = 0;
-    bool wrapped = false;  // the last code ended exactly at a row end
     auto next = [&]() -> int { return r.tell() < end ? r.next() : -1; };
-    auto put = [&](uint8_t v) {
-        if (y < height) image[(uint64_t)(topDown ? y : height - 1 - y) * width + x] = v;
-        if (++x == width) {
-            x = 0;
-            ++y;
-        }
-    };
+    auto row = [&]() { return image + (uint64_t)(topDown ? y : height - 1 - y) * width; };
     uint32_t reported = UINT32_MAX;
     while (y < height) {
-        if (y != reported && (y & 7) == 0) {
+        if (y != reported) {
             KXF_RowProgress(o, y, height);
             reported = y;
         }
         int n = next(), c = next();
         if (n < 0 || c < 0) break;
-        if (n > 0) {
-            uint32_t startY = y;
-            for (int k = 0; k < n && y < height; ++k) put(bitCount == 8 ? (uint8_t)c : (uint8_t)((k & 1) ? c & 15 : c >> 4));
-            wrapped = x == 0 && y > startY;
-            continue;
-        }
-        if (c == 0) {  // end of line
-            if (!wrapped) {
-                x = 0;
-                ++y;
-            }
-            wrapped = false;
+        if (n > 0) {  // a run of n pixels
+            uint8_t* line = row();
+            for (int k = 0; k < n; ++k, ++x)
+                if (x < width) line[x] = bitCount == 8 ? (uint8_t)c : (uint8_t)((k & 1) ? c & 15 : c >> 4);
+        } else if (c == 0) {  // end of line
+            x = 0;
+            ++y;
         } else if (c == 1) {  // end of bitmap
             break;
-        } else if (c == 2) {  // delta
+        } else if (c == 2) {  // delta: right and up
             int dx = next(), dy = next();
             if (dx < 0 || dy < 0) break;
             x += (uint32_t)dx;
             y += (uint32_t)dy;
-            if (x >= width) {
-                x = 0;
-                ++y;
-            }
-            wrapped = false;
-        } else {  // literal block of c pixels, padded to an even byte count
-            uint32_t bytes = bitCount == 8 ? (uint32_t)c : ((uint32_t)c + 1) / 2;
-            uint32_t startY = y;
+        } else {  // c literal pixels, padded to an even byte count
+            uint8_t* line = row();
             int v = 0;
-            for (int k = 0; k < c; ++k) {
+            for (int k = 0; k < c; ++k, ++x) {
                 if (bitCount == 8 || (k & 1) == 0) {
                     v = next();
                     if (v < 0) return;
                 }
-                if (y < height) put(bitCount == 8 ? (uint8_t)v : (uint8_t)((k & 1) ? v & 15 : v >> 4));
+                if (x < width) line[x] = bitCount == 8 ? (uint8_t)v : (uint8_t)((k & 1) ? v & 15 : v >> 4);
             }
+            uint32_t bytes = bitCount == 8 ? (uint32_t)c : ((uint32_t)c + 1) / 2;
             if (bytes & 1) next();
-            wrapped = x == 0 && y > startY;
         }
     }
 }
 
 }  // namespace
 
-kxoBMP::kxoBMP(KXClass* lib) : KXObject(lib) {
+// The registration comes first so that the pad paths follow its pad name.
+kxoBMP::kxoBMP(KXClass* lib) {
+    Lib = lib ? lib : _KXClass;
     ApplyRegistration("kxoBMP");
+    BaseInit();
+    InitWorkingFields();
     Configure(nullptr);
 }
 

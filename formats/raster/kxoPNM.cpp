@@ -96,8 +96,12 @@ inline uint16_t load16(const uint8_t* p) {
 
 }  // namespace
 
-kxoPNM::kxoPNM(KXClass* lib) : KXObject(lib) {
+// The registration comes first so that the pad paths follow its pad name.
+kxoPNM::kxoPNM(KXClass* lib) {
+    Lib = lib ? lib : _KXClass;
     ApplyRegistration("kxoPNM");
+    BaseInit();
+    InitWorkingFields();
     Configure(nullptr);
 }
 
@@ -250,7 +254,7 @@ uint32_t kxoPNM::LoadBody() {
         KXF_Log(this, 5, TAG, "reading depth %lu\n", (unsigned long)pixelBits);
         KXF_Log(this, 5, TAG, "buffer size %ld bytes\n", (long)img->BufferSize);
         const uint32_t samples = width * 3;  // fits: the image fits 32 bits
-        const uint64_t rowBytes = (uint64_t)samples * (pixelBits / 8);
+        const uint64_t rowBytes = (uint64_t)samples * (pixelBits / 24);  // bytes per sample: 1 or 2
         uint8_t lut[256];
         if (!wide) rescaleTable(lut, maxval);
         if (kind == 3) {
@@ -313,14 +317,16 @@ uint32_t kxoPNM::Save() {
     const bool pgm = SelectedSubFormat == SUBFORMAT_PGM;
     const uint32_t w = src->Width, h = src->Height;
 
-    // 16-bit samples go out most significant byte first; the caller's
-    // buffer keeps that order and its mark afterwards.
-    if (depth == 48 && (err = KXSUP_ConvertGfxBufferEndianess(src, KXENDIAN_BIG)) != KXERR_NONE) return err;
+    // 16-bit samples go out most significant byte first. They are turned
+    // row by row in a line buffer: the caller's image stays as it was (a
+    // record below version 4 could not even carry the changed order mark).
+    const bool bigEndian = depth == 48 && KXSUP_GetGfxBufferEndianess(src) == KXENDIAN_BIG;
+    const uint32_t hi = bigEndian ? 0 : 1;  // offset of the high byte of a sample
 
     const uint64_t srcRow = (uint64_t)w * (src->PixelBits / 8);
     const uint64_t outRow = pgm ? w : depth <= 8 ? (uint64_t)w * 3 : srcRow;
     VecPtr line;
-    if (pgm || depth <= 8) {
+    if (pgm || depth <= 8 || (depth == 48 && !bigEndian)) {
         line.reset(static_cast<uint8_t*>(AllocVec((size_t)outRow, MEMF_ANY)));
         if (!line) return KXERR_NOMEMORY;
     }
@@ -348,12 +354,17 @@ uint32_t kxoPNM::Save() {
                     const uint8_t* p = pal + 3 * s[x];
                     d[x] = (uint8_t)((p[0] * 30 + p[1] * 59 + p[2] * 11) / 100);
                 }
+            } else if (depth == 24) {
+                for (uint32_t x = 0; x < w; ++x, s += 3) d[x] = (uint8_t)((s[0] * 30 + s[1] * 59 + s[2] * 11) / 100);
             } else {
-                const uint32_t step = depth == 48 ? 6 : 3;  // 48: the high byte leads each sample now
-                for (uint32_t x = 0; x < w; ++x, s += step) {
-                    uint32_t r = s[0], g = s[step / 3], b = s[2 * step / 3];
-                    d[x] = (uint8_t)((r * 30 + g * 59 + b * 11) / 100);
-                }
+                for (uint32_t x = 0; x < w; ++x, s += 6) d[x] = (uint8_t)((s[hi] * 30 + s[2 + hi] * 59 + s[4 + hi] * 11) / 100);
+            }
+            row = d;
+        } else if (depth == 48 && !bigEndian) {
+            uint8_t* d = line.get();
+            for (uint64_t i = 0; i < srcRow; i += 2) {
+                d[i] = s[i + 1];
+                d[i + 1] = s[i];
             }
             row = d;
         } else if (depth <= 8) {

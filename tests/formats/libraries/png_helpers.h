@@ -122,7 +122,10 @@ struct Png {
     uint32_t Save(KX_GfxBuffer* b, const std::string& path, KXOSpecialInfo* info = nullptr) {
         obj.SetSaveName(path.c_str());
         obj.SetGfxBuffer(b);
-        if (info) obj.SetSpecialInfo(info);
+        if (info) {
+            obj.SetSaveMeta(1);
+            obj.SetSpecialInfo(info);
+        }
         return obj.Save();
     }
     uint32_t Load(const std::string& path) {

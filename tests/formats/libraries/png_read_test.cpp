@@ -228,4 +228,29 @@ TEST(PngRead, ProgressReportsEveryEighthRowAcrossPasses) {
     remove(path.c_str());
 }
 
+// The fuzz seeds come from netpbm, ImageMagick and a hand-made file with
+// raw profiles (upper-case EXIF hex, zTXt IPTC, iTXt XMP).
+TEST(PngRead, FuzzSeedsLoad) {
+    const std::string dir = std::string(KX_SOURCE_DIR) + "/fuzz/corpus/kxoPNG/";
+    for (const char* name : {"grey16.png", "grey2.png", "grey2_trns.png", "greyalpha.png", "palette.png",
+                             "raw_profiles.png", "rgb_interlaced.png", "rgba16.png", "rgba_interlaced.png",
+                             "text_gamma.png"}) {
+        Png r;
+        EXPECT_EQ(r.Load(dir + name), KXERR_NONE) << name;
+        ASSERT_NE(r.Image(), nullptr) << name;
+        if (strcmp(name, "raw_profiles.png") == 0) {
+            ASSERT_EQ(r.obj.ExifSize, 46u);
+            EXPECT_EQ(memcmp(r.obj.Exif, "Exif\0\0\0\1\2", 9), 0);
+            EXPECT_EQ(r.obj.IptcSize, 26u + 7u);
+            EXPECT_STREQ(reinterpret_cast<const char*>(r.obj.Xmp0), "<x:xmpmeta/>");
+            EXPECT_EQ(r.obj.IccType, 1u);
+        }
+        if (strcmp(name, "text_gamma.png") == 0) {
+            EXPECT_STREQ(r.obj.Name, "kaxon");
+            EXPECT_STREQ(r.obj.Anno, "a comment");
+            EXPECT_EQ(r.obj.IccType, 3u);
+        }
+    }
+}
+
 }  // namespace

@@ -145,6 +145,45 @@ TEST_P(PngRoundTrip, WidthsOneToSeventeenAndAPrime) {
 INSTANTIATE_TEST_SUITE_P(Kinds, PngRoundTrip, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
+// A 24-bit image's 16-bit map is narrowed, a 48-bit image's 8-bit map
+// widened; the same writer saving another image uses that image's map.
+TEST(PngWrite, AlphaMapsOfTheOtherWidthAndASecondSave) {
+    const std::string path = TempPath("alpha.png");
+    Png w;
+    for (int round = 0; round < 3; ++round) {
+        const uint32_t depth = round == 1 ? 48 : 24;
+        Buffer img = MakeImage(depth, 6, 5);
+        AddAlpha(img.get());
+        const uint32_t n = 30;
+        std::vector<uint16_t> want(n);
+        if (round == 0) {  // give it a 16-bit map instead
+            auto* a16 = static_cast<uint16_t*>(AllocVec(n * 2, MEMF_ANY));
+            for (uint32_t i = 0; i < n; ++i) a16[i] = (uint16_t)(KXSUP_AlphaBytes(img.get())[i] * 257);
+            for (uint32_t i = 0; i < n; ++i) want[i] = KXSUP_AlphaBytes(img.get())[i];
+            FreeVec(img->AlphaData);
+            img->AlphaData = a16;
+            img->AlphaType = KXALPHA_CHANNEL16;
+        } else {  // and these an 8-bit map
+            auto* a8 = static_cast<uint8_t*>(AllocVec(n, MEMF_ANY));
+            for (uint32_t i = 0; i < n; ++i) a8[i] = (uint8_t)(i * 8);
+            for (uint32_t i = 0; i < n; ++i) want[i] = (uint16_t)(depth == 48 ? i * 8 * 257 : i * 8);
+            FreeVec(img->AlphaData);
+            img->AlphaData = a8;
+            img->AlphaType = KXALPHA_CHANNEL8;
+        }
+        ASSERT_EQ(w.Save(img.get(), path), KXERR_NONE);
+        Png r;
+        ASSERT_EQ(r.Load(path), KXERR_NONE);
+        KX_GfxBuffer* got = r.Image();
+        ASSERT_EQ(got->ColorDepth, depth);
+        if (depth == 48) {
+            ASSERT_EQ(KXSUP_ConvertGfxBufferEndianess(got, KXENDIAN_LITTLE), KXERR_NONE);
+        }
+        for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(Alpha(got, i), want[i]) << depth << " " << i;
+    }
+    remove(path.c_str());
+}
+
 TEST(PngWrite, ProgressCountsRowsOrPasses) {
     Buffer b = MakeImage(24, 3, 20);
     const std::string path = TempPath("progress.png");

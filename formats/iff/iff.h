@@ -1,0 +1,163 @@
+// iff: the small EA IFF 85 chunk layer the IFF-family modules share (one
+// FORM read chunk by chunk up to the chunks a module asks for; chunk
+// headers written with sizes computed in advance), the metadata chunk set,
+// BMHD/CMAP/CAMG, the ByteRun1 codec and the module frame of these modules.
+// Relies on the core's file helpers, AllocVec and the safe save.
+// Refuses chunks that claim more bytes than the file still holds.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "core/kxlib.h"
+
+// ---- chunk layer ------------------------------------------------------------
+
+struct IffChunk {
+    char FormType[4];
+    char Id[4];
+    uint32_t Size;      // as stored, without the pad byte
+    int64_t Position;   // stream offset of the first data byte
+};
+
+struct IffHandle {
+    FILE* Stream;  // borrowed: the module opens and closes it
+    uint32_t StreamType;  // 0 none, 1 file, 2 clipboard
+    const char* StopChunks;  // runs of 8 characters: form type, chunk id
+    uint32_t StopCount;
+    IffChunk* Current;
+    char FormType[4];
+    int64_t FileSize;    // known after iffOpen in read mode
+    uint32_t WriteFailed;  // a write came back short
+};
+
+enum : int32_t { IFFF_READ = 1, IFFF_WRITE = 2 };
+
+IffHandle* iffAlloc();
+void iffFree(IffHandle* h);
+void iffInitAsFile(IffHandle* h);
+void iffInitAsClipboard(IffHandle* h);
+// 0 on success, 1 on failure.
+int iffOpen(IffHandle* h, int32_t mode);
+void iffClose(IffHandle* h);
+void iffSetStopChunks(IffHandle* h, const char* pairs, uint32_t count);
+IffChunk* iffParse(IffHandle* h);
+int iffIsStopChunk(IffHandle* h, const char* id);
+void iffScanChunks(IffHandle* h, int32_t mode);
+IffChunk* iffCurrentChunk(IffHandle* h);
+void iffPushChunk(IffHandle* h, const char* formType, const char* id, uint32_t size);
+void iffPopChunk(IffHandle* h);
+long iffReadChunkBytes(IffHandle* h, void* buffer, size_t count);
+long iffWriteChunkBytes(IffHandle* h, const void* data, size_t count);
+FILE* iffOpenClipboard(uint32_t unit);
+void iffCloseClipboard(FILE* stream);
+
+// The data bytes of the current chunk that the file really holds:
+// min(chunk size, bytes left after the chunk's position).
+uint32_t iffChunkAvailable(IffHandle* h);
+// True when the whole current chunk lies inside the file.
+bool iffChunkComplete(IffHandle* h);
+// Reads a record of exactly `size` bytes from the current chunk: false when
+// the chunk is shorter than the record or the read comes back short.
+bool iffReadRecord(IffHandle* h, void* record, uint32_t size);
+
+bool iffIdIs(const char* id, const char* four);
+
+// ---- shared writing -----------------------------------------------------------
+
+void iffWriteDataChunk(IffHandle* h, const char* formType, const char* id, const void* data, uint32_t size);
+// FORM-size share of the metadata chunk set (0 without a record).
+uint64_t iffMetaChunksSize(const KXOSpecialInfo* info);
+void iffWriteMetaChunks(IffHandle* h, const char* formType, const KXOSpecialInfo* info);
+
+// Stop pairs of the metadata chunk set, for building a module's list.
+extern const char* const kIffMetaIds[10];
+// True when the id belongs to the metadata chunk set.
+bool iffIsMetaChunk(const char* id);
+// Stores one metadata chunk in the module's metadata fields. With
+// skipEmpty a chunk of size 0 is ignored; without it an empty text chunk
+// gives an empty text.
+void iffReadMetaChunk(KXObject* module, IffHandle* h, const IffChunk* chunk, bool skipEmpty);
+
+// ---- BMHD / CMAP / CAMG ---------------------------------------------------------
+
+struct IffBmhd {
+    uint16_t Width, Height;
+    int16_t X, Y;
+    uint8_t Planes, Masking, Compression, Flags;
+    uint16_t TransparentColor;
+    uint8_t XAspect, YAspect;
+    int16_t PageWidth, PageHeight;
+};
+// Parses 20 big-endian bytes; shorter data leaves the rest zero.
+void iffParseBmhd(const uint8_t* data, uint32_t size, IffBmhd* out);
+void iffBuildBmhd(const IffBmhd& in, uint8_t out[20]);
+
+// Reads the current CAMG chunk; false when it could not be read.
+bool iffReadCamg(IffHandle* h, uint32_t* value);
+// The display mode of a loaded palette image.
+uint32_t iffResolveModeId(KXObject* module, uint32_t camg, bool camgPresent, uint32_t width, uint32_t height, uint32_t depth);
+// The CAMG word written for a buffer's display mode.
+uint32_t iffCamgForViewMode(uint32_t viewMode);
+
+// ---- ByteRun1 -------------------------------------------------------------------
+
+// Worst-case packed size of n bytes.
+inline uint64_t byteRun1Bound(uint64_t n) { return n + (n + 127) / 128; }
+uint32_t byteRun1PackRow(const uint8_t* row, uint32_t n, uint8_t* out);
+// Unpacks one row of n bytes from [*src, end) into out (n bytes). Bytes
+// produced beyond n are dropped. Returns false when the source ends before
+// n bytes were produced (the rest of out is left as it was).
+bool byteRun1UnpackRow(const uint8_t** src, const uint8_t* end, uint8_t* out, uint32_t n);
+
+// ---- numbers ----------------------------------------------------------------------
+
+inline uint16_t iffGet16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }
+inline uint32_t iffGet32(const uint8_t* p) { return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3]; }
+inline void iffPut16(uint8_t* p, uint32_t v) { p[0] = (uint8_t)(v >> 8); p[1] = (uint8_t)v; }
+inline void iffPut32(uint8_t* p, uint32_t v) { p[0] = (uint8_t)(v >> 24); p[1] = (uint8_t)(v >> 16); p[2] = (uint8_t)(v >> 8); p[3] = (uint8_t)v; }
+
+// ---- module frame ------------------------------------------------------------------
+
+// The operations every module of the family implements alike: I/O mode,
+// subtype, names, buffer hand-over, extension and progress hook. The
+// module's Reset calls ReleaseFrame() for the handle and the safe save.
+class KXIffModule : public KXObject {
+public:
+    explicit KXIffModule(KXClass* lib) { Lib = lib ? lib : _KXClass; }
+
+    uint32_t SetIOMode(int32_t mode) override;
+    uint32_t SetSubFormat(uint32_t index) override;
+    uint32_t SetSaveName(const char* path) override;
+    uint32_t SetReadName(const char* path) override;
+    uint32_t GetGfxBuffer(KX_GfxBuffer** buffer) override;
+    uint32_t SetGfxBuffer(KX_GfxBuffer* buffer) override;
+    uint32_t DetachGfxBuffer(KX_GfxBuffer** buffer) override;
+    uint32_t GetExtension(char* buffer) override;
+    uint32_t SetProgress(KXProgressHook hook, uintptr_t user) override;
+
+protected:
+    // Frees a left-over handle and drops an unfinished save file.
+    void ReleaseFrame();
+    // Opens the read file and a handle on it (2 file, 3 memory, 4 no FORM,
+    // 5 clipboard).
+    uint32_t OpenRead();
+    // Opens a sibling temporary file and a handle for writing (3, 5, 7).
+    uint32_t OpenWrite();
+    // Ends a save: frees the handle and renames the file over SaveName only
+    // when result is 0 and every write went through (else 30 or result).
+    uint32_t FinishWrite(uint32_t result);
+    // Ends a load: frees the handle, closes the file.
+    void FinishRead();
+    // A switch key: on when present, whatever its value.
+    bool KeyPresent(const char* key);
+    // A number key read with atol; empty text when absent.
+    long KeyNumber(const char* key, long fallback);
+    // Replaces the module's compression text.
+    void SetCompressionText(const char* text);
+
+    const char* Extension = "";
+    IffHandle* Iff = nullptr;
+    KXSafeFile Safe = {};
+    bool SafeOpenNow = false;
+};

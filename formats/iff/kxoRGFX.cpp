@@ -1,0 +1,544 @@
+// kxoRGFX: reads and writes FORM "RGFX" (see kxoRGFX.h). Relies on the chunk
+// layer, zlib (deflate to write, uncompress to read), the graphics-buffer
+// helpers and the safe save. Refuses bodies shorter than the image, unpacked
+// lengths other than the header's, pixel formats outside the table and
+// "XPK"-packed bodies.
+#include "formats/iff/kxoRGFX.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace {
+const char kStops[] =
+    "RGFXRGHD"
+    "RGFXRSCM"
+    "RGFXRCOL"
+    "RGFXRTRN"
+    "RGFXRFLG"
+    "RGFXRDIP"
+    "RGFXNAME"
+    "RGFXAUTH"
+    "RGFXANNO"
+    "RGFX(c) "
+    "RGFXEXIF"
+    "RGFXIPTC"
+    "RGFXXMP0"
+    "RGFXXMP1"
+    "RGFXICCP"
+    "RGFXICCN"
+    "RGFXRBOD";
+const uint32_t kStopCount = 17;
+
+enum : uint32_t {
+    kFmtPlanes = 0,
+    kFmtChunky8 = 1,
+    kFmtRGB = 2,
+    kFmtARGB = 4,
+    kFmtRGB16 = 0x40,
+    kFmtARGB16 = 0x80,
+    kFmtAlpha = 0x40000000u,
+    kFmtInverted = 0x80000000u,
+    kFlagBits = KXGFXF_GRAY | KXGFXF_SRC8BIT | KXGFXF_SRCLOWDEPTH | KXGFXF_ALPHASRC8BIT,
+};
+
+// deflate cannot expand its input by more than about 1032:1; a stated
+// length beyond that cannot be real and is refused before allocation.
+bool plausibleUnpackedLength(uint64_t unpacked, uint64_t packed) { return unpacked <= packed * 1040 + 1024; }
+
+// Bytes of the stored image for a layout, in 64 bits through the checked helper.
+bool bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t depth, uint32_t bytesPerRow, uint32_t* out) {
+    switch (format) {
+        case kFmtPlanes: return KXSUP_CheckedSize(out, bytesPerRow, height, depth);
+        case kFmtChunky8: return KXSUP_CheckedSize(out, width, height);
+        case kFmtRGB: return KXSUP_CheckedSize(out, width, height, 3);
+        case kFmtARGB: return KXSUP_CheckedSize(out, width, height, 4);
+        case kFmtRGB16: return KXSUP_CheckedSize(out, width, height, 6);
+        case kFmtARGB16: return KXSUP_CheckedSize(out, width, height, 8);
+        default: return false;
+    }
+}
+}  // namespace
+
+kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib) {
+    ApplyRegistration("kxoRGFX");
+    BaseInit();
+    InitWorkingFields();
+    Extension = ".RGX";
+    InitOwn();
+    Configure(nullptr);
+}
+
+void kxoRGFX::InitOwn() {
+    memset(Rghd, 0, sizeof(Rghd));
+    memset(Rscm, 0, sizeof(Rscm));
+    memset(Rcol, 0, sizeof(Rcol));
+    memset(Rtrn, 0, sizeof(Rtrn));
+    memset(Rflg, 0, sizeof(Rflg));
+    memset(Rdip, 0, sizeof(Rdip));
+    RtrnRead = false;
+    Interleaved = nullptr;
+    Body = nullptr;
+    ChunkyCopy = nullptr;
+    Iff = nullptr;
+    SafeOpenNow = false;
+}
+
+void kxoRGFX::Reset() {
+    ReleaseFrame();
+    FrameReset();
+    if (Interleaved) FreeVec(Interleaved);
+    if (Body) FreeVec(Body);
+    if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
+    InitOwn();
+}
+
+uint32_t kxoRGFX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
+    if (mode != KXIO_FILE || !file) return 0;
+    uint8_t head[12];
+    if (amSeek(file, 0, SEEK_SET) < 0) return 0;
+    long got = amRead(file, head, 12);
+    amSeek(file, 0, SEEK_SET);
+    return got == 12 && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "RGFX", 4) == 0 ? 1 : 0;
+}
+
+uint32_t kxoRGFX::Save() {
+    if (!SaveBuffer) return KXERR_NOTSUPPORTED;
+    KX_GfxBuffer* buf = SaveBuffer;
+    if (Interleaved) {
+        FreeVec(Interleaved);
+        Interleaved = nullptr;
+    }
+    if (buf->Type == BITPLANE && KeyPresent("SAVE_CHUNKY")) {
+        if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
+        ChunkyCopy = nullptr;
+        uint32_t e = KXSUP_BitPlaneToOnePlane8(buf, &ChunkyCopy);
+        if (e != KXERR_NONE) return e;
+        if (!ChunkyCopy) return KXERR_NOMEMORY;
+        buf = ChunkyCopy;
+    }
+    const uint32_t depth = buf->ColorDepth, width = buf->Width, height = buf->Height;
+    if (!((depth >= 1 && depth <= 8) || depth == 24 || depth == 48)) return KXERR_NOTSUPPORTED;
+    if (width == 0 || height == 0 || !buf->Data) return KXERR_NOTSUPPORTED;
+
+    // Layout of the stored body.
+    uint32_t format, pixelBits, bytesPerRow;
+    if (buf->Type == BITPLANE) {
+        if (depth > 8 || buf->BytesPerLine < (width + 7) / 8) return KXERR_NOTSUPPORTED;
+        format = kFmtPlanes;
+        pixelBits = depth;
+        bytesPerRow = buf->BytesPerLine;
+    } else if (buf->Type == ONEPLANE) {
+        if (depth <= 8 && buf->PixelBits == 8)
+            format = kFmtChunky8;
+        else if (depth == 24 && buf->PixelBits == 24)
+            format = kFmtRGB;
+        else if (depth == 48 && buf->PixelBits == 48)
+            format = kFmtRGB16;
+        else
+            return KXERR_NOTSUPPORTED;
+        pixelBits = buf->PixelBits;
+        bytesPerRow = 0;
+    } else {
+        return KXERR_NOTSUPPORTED;
+    }
+    uint32_t imageSize;
+    if (!bodySizeFor(format, width, height, depth, bytesPerRow, &imageSize)) return KXERR_NOTSUPPORTED;
+    if (buf->BufferSize < imageSize) return KXERR_NOTSUPPORTED;
+
+    if (depth == 48) {
+        uint32_t e = KXSUP_ConvertGfxBufferEndianess(buf, KXENDIAN_BIG);
+        if (e != KXERR_NONE) return e;
+    }
+
+    // Alpha of true-colour images: an 8-bit map for 24 bits, 16-bit for 48.
+    const uint8_t* body = buf->Data;
+    uint32_t bodySize = imageSize;
+    if (format == kFmtRGB) {
+        uint8_t* map = nullptr;
+        int owned = 0;
+        uint32_t e = KXSUP_GetAlphaMap8(buf, &map, &owned, 1, 1);
+        if (e == KXERR_NOMEMORY) return e;
+        if (e == KXERR_NONE && map) {
+            if (AlphaMap8 && AlphaMap8Owned) FreeVec(AlphaMap8);
+            AlphaMap8 = map;
+            AlphaMap8Owned = owned ? 1 : 0;
+            if (!KXSUP_CheckedSize(&bodySize, width, height, 4)) return KXERR_NOTSUPPORTED;
+            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
+            if (!Interleaved) return KXERR_NOMEMORY;
+            const uint8_t* s = buf->Data;
+            uint8_t* d = Interleaved;
+            for (uint64_t i = 0, n = (uint64_t)width * height; i < n; ++i, s += 3, d += 4) {
+                d[0] = map[i];
+                d[1] = s[0];
+                d[2] = s[1];
+                d[3] = s[2];
+            }
+            format = kFmtARGB | kFmtAlpha;
+            pixelBits = 32;
+            body = Interleaved;
+        }
+    } else if (format == kFmtRGB16) {
+        uint16_t* map = nullptr;
+        int owned = 0;
+        uint32_t e = KXSUP_GetAlphaMap16(buf, &map, &owned, 1);
+        if (e == KXERR_NOMEMORY) return e;
+        if (e == KXERR_NONE && map) {
+            if (AlphaMap16 && AlphaMap16Owned) FreeVec(AlphaMap16);
+            AlphaMap16 = map;
+            AlphaMap16Owned = owned ? 1 : 0;
+            if (!KXSUP_CheckedSize(&bodySize, width, height, 8)) return KXERR_NOTSUPPORTED;
+            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
+            if (!Interleaved) return KXERR_NOMEMORY;
+            // Samples and alpha as they lie in memory: big-endian by now
+            // (an alpha map widened from 8 bits has equal bytes).
+            const uint8_t* s = buf->Data;
+            const uint8_t* a = reinterpret_cast<const uint8_t*>(map);
+            uint8_t* d = Interleaved;
+            for (uint64_t i = 0, n = (uint64_t)width * height; i < n; ++i, s += 6, a += 2, d += 8) {
+                d[0] = a[0];
+                d[1] = a[1];
+                memcpy(d + 2, s, 6);
+            }
+            format = kFmtARGB16 | kFmtAlpha;
+            pixelBits = 64;
+            body = Interleaved;
+        }
+    }
+    if (buf->Type == ONEPLANE) {
+        uint64_t row = (uint64_t)(pixelBits / 8) * width;
+        if (row > 0xFFFFFFFFu) return KXERR_NOTSUPPORTED;
+        bytesPerRow = (uint32_t)row;
+    }
+
+    // Packing happens before the file is opened: a failure leaves no file.
+    uint8_t* packed = nullptr;
+    uint32_t packedSize = 0;
+    const bool compress = SelectedSubFormat == SubFormatIds[1];
+    if (compress) {
+        long level = KeyNumber("Z_COMPRESSION", 6);
+        if ((unsigned long)level > 9) level = 6;
+        long strategy = KeyNumber("Z_STRATEGY", 0);
+        if (strategy < 1 || strategy > 3) strategy = 0;
+        z_stream zs;
+        memset(&zs, 0, sizeof(zs));
+        // The macro passes the real size of z_stream for this build.
+        if (deflateInit2(&zs, (int)level, Z_DEFLATED, 15, 9, (int)strategy) != Z_OK) return KXERR_ENCODE;
+        // deflateBound: room for any input, even a single pixel.
+        uLong bound = deflateBound(&zs, bodySize);
+        uint32_t room;
+        if (!KXSUP_CheckedSize(&room, (uint64_t)bound + 4) || !(packed = static_cast<uint8_t*>(AllocVec(room, MEMF_ANY)))) {
+            deflateEnd(&zs);
+            return KXERR_NOMEMORY;
+        }
+        iffPut32(packed, bodySize);
+        zs.next_in = const_cast<Bytef*>(body);
+        zs.avail_in = bodySize;
+        zs.next_out = packed + 4;
+        zs.avail_out = (uInt)(room - 4);
+        int r = deflate(&zs, Z_FINISH);
+        uLong total = zs.total_out;
+        deflateEnd(&zs);
+        if (r != Z_STREAM_END) {
+            FreeVec(packed);
+            return KXERR_ENCODE;
+        }
+        packedSize = (uint32_t)(total + 4);
+        body = packed;
+        bodySize = packedSize;
+    }
+
+    // Records.
+    uint8_t rghd[52] = {};
+    iffPut32(rghd + 8, width);
+    iffPut32(rghd + 12, height);
+    iffPut32(rghd + 16, width);
+    iffPut32(rghd + 20, height);
+    iffPut32(rghd + 24, depth);
+    iffPut32(rghd + 28, pixelBits);
+    iffPut32(rghd + 32, bytesPerRow);
+    iffPut32(rghd + 36, compress ? 2 : 0);
+    iffPut32(rghd + 40, 1);
+    iffPut32(rghd + 44, 1);
+    iffPut32(rghd + 48, format);
+
+    uint32_t mode;
+    if (depth > 8)
+        mode = KXVIEWMODE_NONE;
+    else if (IsHamBuffer(buf))
+        mode = buf->ViewMode | KXVIEWMODE_HAM;
+    else if (buf->ViewMode == KXVIEWMODE_NONE)
+        mode = KXSUP_BestModeID(width, height, depth);
+    else
+        mode = buf->ViewMode;
+    uint8_t rscm[12];
+    iffPut32(rscm, mode);
+    iffPut32(rscm + 4, 0xFFFFFFFFu);
+    iffPut32(rscm + 8, 0xFFFFFFFFu);
+
+    const bool v3 = buf->Version >= 3;
+    uint8_t rcol[776];
+    const bool transparent = v3 && (buf->AlphaType & KXALPHA_SINGLECOLOR);
+    iffPut32(rcol, transparent ? 1 : 0);
+    iffPut32(rcol + 4, transparent ? KXSUP_AlphaIndex(buf) : 0);
+    memcpy(rcol + 8, buf->Palette, 768);
+
+    const bool table = v3 && (buf->AlphaType & KXALPHA_MULTICOLOR) && buf->AlphaData;
+    uint8_t rtrn[260];
+    if (table) {
+        iffPut32(rtrn, kFmtAlpha);
+        memcpy(rtrn + 4, buf->AlphaData, 256);
+    }
+    uint8_t rflg[8] = {};
+    iffPut32(rflg, KXSUP_GetGfxBufferFlags(buf) & kFlagBits);
+    const bool dip = buf->Version > 1;
+    uint8_t rdip[4];
+    iffPut32(rdip, buf->NativeDIPF);
+
+    const KXOSpecialInfo* info = SaveMetaFlag ? SpecialInfo : nullptr;
+    uint64_t formSize = 4 + (8 + 52) + (8 + 12) + (8 + 776) + (table ? 8 + 260 : 0) + (8 + 8) + (dip ? 8 + 4 : 0) + iffMetaChunksSize(info) + 8 +
+                        (uint64_t)bodySize + (bodySize & 1);
+    if (formSize > 0xFFFFFFFFu) {
+        if (packed) FreeVec(packed);
+        return KXERR_NOTSUPPORTED;
+    }
+
+    uint32_t e = OpenWrite();
+    if (e != KXERR_NONE) {
+        if (packed) FreeVec(packed);
+        return FinishWrite(e);
+    }
+    iffPushChunk(Iff, "RGFX", "FORM", (uint32_t)formSize);
+    iffWriteDataChunk(Iff, "RGFX", "RGHD", rghd, 52);
+    iffWriteDataChunk(Iff, "RGFX", "RSCM", rscm, 12);
+    iffWriteDataChunk(Iff, "RGFX", "RCOL", rcol, 776);
+    if (table) iffWriteDataChunk(Iff, "RGFX", "RTRN", rtrn, 260);
+    iffWriteDataChunk(Iff, "RGFX", "RFLG", rflg, 8);
+    if (dip) iffWriteDataChunk(Iff, "RGFX", "RDIP", rdip, 4);
+    iffWriteMetaChunks(Iff, "RGFX", info);
+    iffWriteDataChunk(Iff, "RGFX", "RBOD", body, bodySize);
+    iffPopChunk(Iff);
+    if (packed) FreeVec(packed);
+    return FinishWrite(KXERR_NONE);
+}
+
+uint32_t kxoRGFX::Load() {
+    if (LoadedBuffer) {
+        KXSUP_FreeGfxBuffer(LoadedBuffer);
+        LoadedBuffer = nullptr;
+    }
+    if (Body) {
+        FreeVec(Body);
+        Body = nullptr;
+    }
+    memset(Rghd, 0, sizeof(Rghd));
+    memset(Rscm, 0, sizeof(Rscm));
+    memset(Rcol, 0, sizeof(Rcol));
+    memset(Rtrn, 0, sizeof(Rtrn));
+    memset(Rflg, 0, sizeof(Rflg));
+    memset(Rdip, 0, sizeof(Rdip));
+    RtrnRead = false;
+
+    uint32_t e = OpenRead();
+    if (e != KXERR_NONE) {
+        FinishRead();
+        return e;
+    }
+    iffSetStopChunks(Iff, kStops, kStopCount);
+    uint32_t err = KXERR_NONE;
+    IffChunk* bodyChunk = nullptr;
+    while (IffChunk* c = iffParse(Iff)) {
+        const char* id = c->Id;
+        // Fixed-length records: a chunk shorter than its record is a short read.
+        if (iffIdIs(id, "RGHD")) {
+            if (!iffReadRecord(Iff, Rghd, 52)) err = KXERR_EOF;
+            uint32_t depth = iffGet32(Rghd + 24), bits = iffGet32(Rghd + 28);
+            if (depth > 8 && (bits < depth / 3 || bits > depth + depth / 3)) {
+                FinishRead();
+                return KXERR_FILEREQUIREMENTS;
+            }
+        } else if (iffIdIs(id, "RSCM")) {
+            if (!iffReadRecord(Iff, Rscm, 12)) err = KXERR_EOF;
+        } else if (iffIdIs(id, "RCOL")) {
+            if (!iffReadRecord(Iff, Rcol, 776)) err = KXERR_EOF;
+        } else if (iffIdIs(id, "RTRN")) {
+            if (!iffReadRecord(Iff, Rtrn, 260))
+                err = KXERR_EOF;
+            else if (err == KXERR_NONE)
+                RtrnRead = true;
+        } else if (iffIdIs(id, "RFLG")) {
+            if (!iffReadRecord(Iff, Rflg, 8)) err = KXERR_EOF;
+        } else if (iffIdIs(id, "RDIP")) {
+            if (!iffReadRecord(Iff, Rdip, 4)) err = KXERR_EOF;
+        } else if (iffIdIs(id, "RBOD")) {
+            bodyChunk = c;
+            break;
+        } else if (iffIsMetaChunk(id)) {
+            iffReadMetaChunk(this, Iff, c, false);
+        }
+    }
+    const uint32_t width = iffGet32(Rghd + 8), height = iffGet32(Rghd + 12), depth = iffGet32(Rghd + 24);
+    const uint32_t bytesPerRow = iffGet32(Rghd + 32), compression = iffGet32(Rghd + 36);
+    const uint32_t pixelFormat = iffGet32(Rghd + 48), layout = pixelFormat & 0x3FFFFFFFu;
+    if (err == KXERR_NONE && compression != 0 && compression != 2) err = KXERR_FILEREQUIREMENTS;
+    if (err == KXERR_NONE && !bodyChunk) err = KXERR_NOVIEWABLEDATA;
+    // The layout must describe the depth it claims; bit-plane rows must hold the width.
+    bool layoutOk;
+    switch (layout) {
+        case kFmtPlanes: layoutOk = depth >= 1 && depth <= 8 && bytesPerRow >= (uint64_t)(width + 7ull) / 8; break;
+        case kFmtChunky8: layoutOk = depth >= 1 && depth <= 8; break;
+        case kFmtRGB:
+        case kFmtARGB: layoutOk = depth == 24; break;
+        case kFmtRGB16:
+        case kFmtARGB16: layoutOk = depth == 48; break;
+        default: layoutOk = false;
+    }
+    uint32_t imageSize = 0;
+    if (err == KXERR_NONE && (!layoutOk || width == 0 || height == 0 || !bodySizeFor(layout, width, height, depth, bytesPerRow, &imageSize)))
+        err = KXERR_FILEREQUIREMENTS;
+    if (err != KXERR_NONE) {
+        FinishRead();
+        return err;
+    }
+
+    // The body: refused before allocation when the file does not hold it.
+    if (!iffChunkComplete(Iff)) {
+        FinishRead();
+        return KXERR_EOF;
+    }
+    const uint32_t bodySize = bodyChunk->Size;
+    if (bodySize < (compression == 2 ? 4u : imageSize)) {
+        FinishRead();
+        return KXERR_EOF;
+    }
+    Body = static_cast<uint8_t*>(AllocVec(bodySize ? bodySize : 1, MEMF_ANY));
+    if (!Body) {
+        FinishRead();
+        return KXERR_NOMEMORY;
+    }
+    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) {
+        FinishRead();
+        return KXERR_EOF;
+    }
+    if (bodySize >= 3 && (Body[0] | 0x20) == 'x' && (Body[1] | 0x20) == 'p' && (Body[2] | 0x20) == 'k') {
+        FinishRead();
+        return KXERR_NOTSUPPORTED;
+    }
+    SubFormatId = 0;
+    if (compression == 2) {
+        const uint32_t n = iffGet32(Body);
+        // The stated length is checked before it is allocated.
+        if (n != imageSize) {
+            FinishRead();
+            return KXERR_FILEREQUIREMENTS;
+        }
+        if (!plausibleUnpackedLength(n, bodySize - 4)) {
+            FinishRead();
+            return KXERR_DECODE;
+        }
+        uint8_t* unpacked = static_cast<uint8_t*>(AllocVec(n, MEMF_ANY));
+        if (!unpacked) {
+            FinishRead();
+            return KXERR_NOMEMORY;
+        }
+        uLongf got = n;
+        int r = uncompress(unpacked, &got, Body + 4, bodySize - 4);
+        if (r != Z_OK || got != n) {
+            FreeVec(unpacked);
+            FinishRead();
+            return r == Z_OK ? KXERR_FILEREQUIREMENTS : KXERR_DECODE;
+        }
+        FreeVec(Body);
+        Body = unpacked;
+        SubFormatId = 1;
+    }
+
+    KX_GfxBuffer* b = nullptr;
+    e = KXSUP_AllocGfxBuffer(&b, 2, 0, MEMF_CLEAR);
+    if (e != KXERR_NONE || !b) {
+        FinishRead();
+        return e != KXERR_NONE ? e : KXERR_NOMEMORY;
+    }
+    b->Version = 2;
+    b->Width = width;
+    b->Height = height;
+    b->ColorDepth = depth;
+    b->ViewMode = KXSUP_BestModeID(width, height, depth > 8 ? 8 : depth);
+    if (layout == kFmtPlanes) {
+        b->Type = BITPLANE;
+        b->BytesPerLine = bytesPerRow;
+    } else {
+        b->Type = ONEPLANE;
+        b->PixelBits = layout == kFmtChunky8 ? 8 : (layout == kFmtRGB || layout == kFmtARGB) ? 24 : 48;
+    }
+    b->Data = Body;
+    b->BufferSize = imageSize;
+    Body = nullptr;
+    memcpy(b->Palette, Rcol + 8, 768);
+    LoadedBuffer = b;
+
+    if (b->PixelBits == 0 || b->PixelBits == 8) {
+        if (iffGet32(Rcol) != 0) {
+            b->Version = 3;
+            b->AlphaType = KXALPHA_SINGLECOLOR;
+            KXSUP_SetAlphaIndex(b, iffGet32(Rcol + 4));
+        }
+        const uint32_t word = iffGet32(Rtrn);
+        if (RtrnRead && (word & (kFmtAlpha | kFmtInverted))) {
+            uint8_t* tableData = static_cast<uint8_t*>(AllocVec(256, MEMF_ANY));
+            if (tableData) {
+                for (int i = 0; i < 256; ++i) tableData[i] = (word & kFmtInverted) ? (uint8_t)(255 - Rtrn[4 + i]) : Rtrn[4 + i];
+                b->Version = 3;
+                b->AlphaType = KXALPHA_MULTICOLOR;
+                b->AlphaData = tableData;
+            }
+        }
+    }
+    const uint32_t mode = iffGet32(Rscm);
+    if (mode != KXVIEWMODE_NONE) b->ViewMode = mode;
+    KXSUP_SetGfxBufferModeFlags(b);
+
+    const uint64_t pixels = (uint64_t)width * height;
+    const bool storedAlpha = pixelFormat & (kFmtAlpha | kFmtInverted);
+    const bool inverted = pixelFormat & kFmtInverted;
+    if (layout == kFmtARGB) {
+        uint8_t* map = storedAlpha ? static_cast<uint8_t*>(AllocVec((size_t)pixels, MEMF_ANY)) : nullptr;
+        uint8_t* d = b->Data;
+        const uint8_t* s = b->Data;
+        for (uint64_t i = 0; i < pixels; ++i, s += 4, d += 3) {
+            if (map) map[i] = inverted ? (uint8_t)(255 - s[0]) : s[0];
+            d[0] = s[1];
+            d[1] = s[2];
+            d[2] = s[3];
+        }
+        if (map) {
+            b->Version = 3;
+            b->AlphaType = KXALPHA_CHANNEL8;
+            b->AlphaData = map;
+        }
+        b->BufferSize = (uint32_t)(pixels * 3);
+    } else if (layout == kFmtARGB16) {
+        uint16_t* map = storedAlpha ? static_cast<uint16_t*>(AllocVec((size_t)(pixels * 2), MEMF_ANY)) : nullptr;
+        uint16_t* d = reinterpret_cast<uint16_t*>(b->Data);
+        const uint8_t* s = b->Data;
+        for (uint64_t i = 0; i < pixels; ++i, s += 8, d += 3) {
+            uint16_t a = iffGet16(s), r = iffGet16(s + 2), g = iffGet16(s + 4), bl = iffGet16(s + 6);
+            if (map) map[i] = inverted ? (uint16_t)(65535 - a) : a;
+            d[0] = r;
+            d[1] = g;
+            d[2] = bl;
+        }
+        if (map) {
+            b->Version = 3;
+            b->AlphaType = KXALPHA_CHANNEL16;
+            b->AlphaData = map;
+        }
+        b->BufferSize = (uint32_t)(pixels * 6);
+        KXSUP_SetGfxBufferEndianess(b, KXGFXF_II);
+    }
+    const uint32_t flags = iffGet32(Rflg) & kFlagBits;
+    if (flags) KXSUP_AddGfxBufferFlags(b, flags, 1);
+    FinishRead();
+    if (layout == kFmtRGB16) KXSUP_SetGfxBufferEndianess(b, KXGFXF_MM);
+    return KXERR_NONE;
+}

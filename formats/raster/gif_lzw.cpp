@@ -1,0 +1,450 @@
+// gif_lzw: GIF LZW compressor (hashed string table after the classic
+// "compress" design) and bounded decompressor. See gif_lzw.h.
+#include "formats/raster/gif_lzw.h"
+
+#include "core/memory.h"
+
+namespace {
+
+constexpr int32_t kHashSize = 5003;  // prime, about 120 % of 4096
+constexpr int32_t kHashShift = 4;    // 8 minus the doublings that take 5003 to 65536
+constexpr int32_t kMaxCodes = 4096;  // 12-bit codes
+
+const uint32_t kMasks[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
+                             0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+// Row order of a picture: straight, or the four interlace passes (every 8th
+// row from 0, every 8th from 4, every 4th from 2, every 2nd from 1). A pass
+// whose first row lies at or beyond the height is skipped.
+class RowOrder {
+public:
+    RowOrder(uint32_t height, bool interlaced) : height_(height), interlaced_(interlaced) {
+        if (interlaced_) skipEmptyPasses();
+    }
+    bool done() const { return row_ >= height_; }
+    uint32_t row() const { return row_; }
+    uint32_t pass() const { return pass_; }
+    void next() {
+        if (!interlaced_) {
+            ++row_;
+            return;
+        }
+        row_ += kStep[pass_];
+        skipEmptyPasses();
+    }
+
+private:
+    static constexpr uint32_t kStart[4] = {0, 4, 2, 1};
+    static constexpr uint32_t kStep[4] = {8, 8, 4, 2};
+    void skipEmptyPasses() {
+        while (row_ >= height_ && pass_ < 3) row_ = kStart[++pass_];
+    }
+    uint32_t height_;
+    bool interlaced_;
+    uint32_t row_ = 0;
+    uint32_t pass_ = 0;
+};
+
+}  // namespace
+
+uint64_t GifLzwBound(uint64_t pixels) {
+    // Codes: the first clear code, at most one per pixel, a clear code per
+    // table refill (a refill takes at least 4096 - 258 new strings, each of
+    // which consumed a pixel), the end code.
+    const uint64_t codes = 1 + pixels + pixels / (kMaxCodes - 258) + 1 + 1;
+    const uint64_t dataBytes = (codes * 12 + 7) / 8;
+    const uint64_t lengthBytes = (dataBytes + 253) / 254;  // packets hold 254 bytes
+    return 1 + dataBytes + lengthBytes + 1;
+}
+
+// ---- compressor ------------------------------------------------------------
+
+struct GifLzwEncoder::Run {
+    uint8_t* out;
+    uint8_t* end;
+    bool overflow;
+    int32_t initialWidth;
+    uint8_t pixelMask;
+    int32_t* keys;
+    uint16_t* codes;
+    GifLzwProgressHook hook;
+    void* user;
+};
+
+void GifLzwEncoder::FlushPacket(Run& run) {
+    if (PacketLength == 0) return;
+    // Nothing is ever stored beyond the area: a packet that does not fit
+    // ends the block as failed.
+    if (run.overflow || run.end - run.out < PacketLength + 1) {
+        run.overflow = true;
+        PacketLength = 0;
+        return;
+    }
+    *run.out++ = static_cast<uint8_t>(PacketLength);
+    for (int32_t i = 0; i < PacketLength; ++i) *run.out++ = Packet[i];
+    PacketLength = 0;
+}
+
+void GifLzwEncoder::PutByte(Run& run, uint8_t byte) {
+    Packet[PacketLength++] = byte;
+    if (PacketLength >= 254) FlushPacket(run);
+}
+
+void GifLzwEncoder::OutputCode(Run& run, int32_t code) {
+    Accumulator &= kMasks[AccumulatedBits];
+    if (AccumulatedBits > 0)
+        Accumulator |= static_cast<uint32_t>(code) << AccumulatedBits;
+    else
+        Accumulator = static_cast<uint32_t>(code);
+    AccumulatedBits += CodeWidth;
+    while (AccumulatedBits >= 8) {
+        PutByte(run, static_cast<uint8_t>(Accumulator & 0xFF));
+        Accumulator >>= 8;
+        AccumulatedBits -= 8;
+    }
+    // The code that triggers a width change has been written with the old width.
+    if (NextCode > MaxCode || ClearPending) {
+        if (ClearPending) {
+            CodeWidth = run.initialWidth;
+            MaxCode = (1 << CodeWidth) - 1;
+            ClearPending = 0;
+        } else {
+            ++CodeWidth;
+            MaxCode = CodeWidth == 12 ? kMaxCodes : (1 << CodeWidth) - 1;
+        }
+    }
+    if (code == EndCode) {
+        while (AccumulatedBits > 0) {
+            PutByte(run, static_cast<uint8_t>(Accumulator & 0xFF));
+            Accumulator >>= 8;
+            AccumulatedBits -= 8;
+        }
+        AccumulatedBits = 0;
+        FlushPacket(run);
+    }
+}
+
+uint32_t GifLzwEncoder::Compress(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced) {
+    run.keys = static_cast<int32_t*>(AllocVec(sizeof(int32_t) * kHashSize, 1));
+    if (!run.keys) return KXERR_NOMEMORY;
+    run.codes = static_cast<uint16_t*>(AllocVec(sizeof(uint16_t) * kHashSize, 1));
+    if (!run.codes) {
+        FreeVec(run.keys);
+        return KXERR_NOMEMORY;
+    }
+    CodeWidth = run.initialWidth;
+    MaxCode = (1 << CodeWidth) - 1;
+    ClearPending = 0;
+    ClearCode = 1 << (run.initialWidth - 1);
+    EndCode = ClearCode + 1;
+    NextCode = ClearCode + 2;
+    PacketLength = 0;
+    AccumulatedBits = 0;
+    Accumulator = 0;
+
+    const uint8_t mask = run.pixelMask;
+    const uint64_t count = static_cast<uint64_t>(width) * height;
+    uint64_t left = count;  // pixels not yet read
+
+    int32_t ent = pixels[0] & mask;
+    --left;
+    for (int32_t i = 0; i < kHashSize; ++i) run.keys[i] = -1;
+    OutputCode(run, ClearCode);
+
+    for (RowOrder order(height, interlaced); !order.done() && !run.overflow; order.next()) {
+        const uint32_t y = order.row();
+        if (interlaced && run.hook) run.hook(run.user, order.pass() * 100 / 3);
+        const uint8_t* row = pixels + static_cast<uint64_t>(y) * width;
+        for (uint32_t x = (y == 0 ? 1 : 0); x < width; ++x) {
+            if (!interlaced && run.hook && (left & 4095) == 0)
+                run.hook(run.user, static_cast<uint32_t>((count - left) * 100 / count));
+            --left;
+            const int32_t c = row[x] & mask;
+            const int32_t key = (c << 12) + ent;
+            int32_t i = (c << kHashShift) ^ ent;
+            if (run.keys[i] == key) {
+                ent = run.codes[i];
+                continue;
+            }
+            if (run.keys[i] >= 0) {
+                // Secondary probe, stepping backwards by the slot's complement.
+                const int32_t d = i == 0 ? 1 : kHashSize - i;
+                bool found = false;
+                do {
+                    i -= d;
+                    if (i < 0) i += kHashSize;
+                    if (run.keys[i] == key) {
+                        ent = run.codes[i];
+                        found = true;
+                        break;
+                    }
+                } while (run.keys[i] > 0);
+                if (found) continue;
+            }
+            OutputCode(run, ent);
+            ent = c;
+            if (NextCode < kMaxCodes) {
+                run.codes[i] = static_cast<uint16_t>(NextCode++);
+                run.keys[i] = key;
+            } else {
+                for (int32_t k = 0; k < kHashSize; ++k) run.keys[k] = -1;
+                NextCode = ClearCode + 2;
+                ClearPending = 1;
+                OutputCode(run, ClearCode);
+            }
+        }
+    }
+    OutputCode(run, ent);
+    OutputCode(run, EndCode);
+    FreeVec(run.codes);
+    FreeVec(run.keys);
+    return run.overflow ? KXERR_ENCODE : KXERR_NONE;
+}
+
+uint32_t GifLzwEncoder::EncodeImage(uint8_t** out, uint8_t* end, const uint8_t* pixels, uint32_t width,
+                                    uint32_t height, uint32_t depth, uint32_t imageFlags, GifLzwProgressHook hook,
+                                    void* user) {
+    if (!out || !*out || !pixels || width == 0 || height == 0 || depth == 0 || depth > 8 || end < *out)
+        return KXERR_INTERNALACCESS;
+    Accumulator = 0;
+    NextCode = 0;
+    ClearPending = 0;
+    AccumulatedBits = 0;
+    PacketLength = 0;
+    if (end - *out < 2) return KXERR_ENCODE;
+
+    const int32_t minCodeSize = depth < 2 ? 2 : static_cast<int32_t>(depth);
+    const auto pixelMask = static_cast<uint8_t>((1u << depth) - 1);
+    Run run = {*out, end, false, minCodeSize + 1, pixelMask, nullptr, nullptr, hook, user};
+    *run.out++ = static_cast<uint8_t>(minCodeSize);
+    uint32_t err = Compress(run, pixels, width, height, (imageFlags & kGifInterlaced) != 0);
+    if (err) return err;
+    if (run.out >= run.end) return KXERR_ENCODE;
+    *run.out++ = 0;
+    *out = run.out;
+    return KXERR_NONE;
+}
+
+// ---- decompressor ----------------------------------------------------------
+
+namespace {
+
+// Codes least significant bit first from the payloads of the sub-blocks,
+// never past a sub-block's length, the terminator or the end of the data. A
+// sub-block cut short by the end of the data gives what is there.
+class CodeReader {
+public:
+    CodeReader(const uint8_t* p, const uint8_t* end) : p_(p), end_(end) {}
+
+    // False once no whole code is left.
+    bool read(int32_t width, int32_t* code) {
+        while (bits_ < width) {
+            if (blockLeft_ == 0 && !nextBlock()) return false;
+            buffer_ |= static_cast<uint32_t>(*p_++) << bits_;
+            bits_ += 8;
+            --blockLeft_;
+        }
+        *code = static_cast<int32_t>(buffer_ & kMasks[width]);
+        buffer_ >>= width;
+        bits_ -= width;
+        return true;
+    }
+
+    // After an end code: passes over the remaining sub-blocks; true when a
+    // terminator ends them, false when the data ends first.
+    bool skipToTerminator() {
+        if (terminated_) return true;
+        if (exhausted_) return false;
+        p_ += blockLeft_;
+        blockLeft_ = 0;
+        while (nextBlock()) {
+            p_ += blockLeft_;
+            blockLeft_ = 0;
+        }
+        return terminated_;
+    }
+
+private:
+    bool nextBlock() {
+        if (terminated_ || exhausted_) return false;
+        if (p_ >= end_) {
+            exhausted_ = true;
+            return false;
+        }
+        const uint32_t n = *p_++;
+        if (n == 0) {
+            terminated_ = true;
+            return false;
+        }
+        const uint64_t avail = static_cast<uint64_t>(end_ - p_);
+        if (avail == 0) {
+            exhausted_ = true;
+            return false;
+        }
+        blockLeft_ = n <= avail ? n : static_cast<uint32_t>(avail);
+        return true;
+    }
+
+    const uint8_t* p_;
+    const uint8_t* end_;
+    uint32_t blockLeft_ = 0;
+    uint32_t buffer_ = 0;
+    int32_t bits_ = 0;
+    bool terminated_ = false;
+    bool exhausted_ = false;
+};
+
+// The picture as a sequence of rows in file order; put() stops at its end.
+class PixelSink {
+public:
+    PixelSink(uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced, GifLzwProgressHook hook, void* user)
+        : pixels_(pixels), rowWidth_(width), height_(height), order_(height, interlaced), hook_(hook), user_(user) {
+        startRow();
+    }
+    bool full() const { return order_.done(); }
+    // Returns false once the picture is full.
+    bool put(uint8_t v) {
+        *dst_++ = v;
+        if (dst_ == rowEnd_) {
+            order_.next();
+            ++rowsDone_;
+            startRow();
+        }
+        return !order_.done();
+    }
+    // Zeroes everything not yet written.
+    void fillRest() {
+        while (!order_.done()) {
+            while (dst_ != rowEnd_) *dst_++ = 0;
+            order_.next();
+            ++rowsDone_;
+            startRow();
+        }
+    }
+
+private:
+    void startRow() {
+        if (order_.done()) return;
+        if (hook_ && (rowsDone_ & 7) == 0)
+            hook_(user_, static_cast<uint32_t>((static_cast<uint64_t>(rowsDone_) + 1) * 100 / height_));
+        dst_ = pixels_ + static_cast<uint64_t>(order_.row()) * rowWidth_;
+        rowEnd_ = dst_ + rowWidth_;
+    }
+    uint8_t* pixels_;
+    uint32_t rowWidth_;
+    uint32_t height_;
+    RowOrder order_;
+    GifLzwProgressHook hook_;
+    void* user_;
+    uint32_t rowsDone_ = 0;
+    uint8_t* dst_ = nullptr;
+    uint8_t* rowEnd_ = nullptr;
+};
+
+struct DecodeTables {
+    uint16_t prefix[kMaxCodes];
+    uint16_t suffix[kMaxCodes];
+    uint8_t stack[kMaxCodes + 1];
+};
+
+}  // namespace
+
+uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t width, uint32_t height, uint8_t* pixels,
+                      const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook, void* user) {
+    if (!pixels || !pixelsEnd) return KXERR_INTERNALACCESS;
+    const uint64_t count = static_cast<uint64_t>(width) * height;
+    if (pixelsEnd < pixels || static_cast<uint64_t>(pixelsEnd - pixels) < count) return KXERR_INTERNALACCESS;
+    if (count == 0) return KXERR_NONE;
+
+    PixelSink sink(pixels, width, height, interlaced, hook, user);
+    if (!data || !dataEnd || data >= dataEnd) {
+        sink.fillRest();
+        return KXERR_DECODE;
+    }
+    const int32_t m = data[0];
+    if (m < 1 || m > 11) {
+        sink.fillRest();
+        return KXERR_DECODE;
+    }
+    auto* t = static_cast<DecodeTables*>(AllocVec(sizeof(DecodeTables), 1));
+    if (!t) return KXERR_NOMEMORY;
+
+    const int32_t clear = 1 << m;
+    const int32_t end = clear + 1;
+    for (int32_t i = 0; i < clear; ++i) t->suffix[i] = static_cast<uint16_t>(i);
+    CodeReader reader(data + 1, dataEnd);
+
+    // Every entry made refers to an older code, so a chain from any code
+    // below next falls strictly and ends below clear within 4096 steps.
+    int32_t next = clear + 2;
+    int32_t codeWidth = m + 1;
+    int32_t threshold = 2 * clear;
+    int32_t old = -1;  // none: the next code starts a table
+    uint8_t first = 0;
+    uint32_t result = KXERR_NONE;
+
+    for (;;) {
+        int32_t code;
+        if (!reader.read(codeWidth, &code)) {
+            sink.put(255);
+            break;
+        }
+        if (code == clear) {
+            next = clear + 2;
+            codeWidth = m + 1;
+            threshold = 2 * clear;
+            old = -1;
+            continue;
+        }
+        if (code == end) {
+            sink.put(reader.skipToTerminator() ? 254 : 253);
+            break;
+        }
+        if (old < 0) {
+            if (code > end) {
+                result = KXERR_DECODE;
+                break;
+            }
+            old = code;
+            first = static_cast<uint8_t>(t->suffix[code]);
+            if (!sink.put(first)) break;
+            continue;
+        }
+        // A code at or above the next free one stands for the previous
+        // string followed by its own first character.
+        const int32_t incoming = code;
+        uint32_t sp = 0;
+        int32_t c = code;
+        uint8_t tail = 0;
+        bool kwk = false;
+        if (c >= next) {
+            kwk = true;
+            c = old;
+        }
+        while (c >= clear) {
+            t->stack[sp++] = static_cast<uint8_t>(t->suffix[c]);
+            c = t->prefix[c];
+        }
+        first = static_cast<uint8_t>(t->suffix[c]);
+        t->stack[sp++] = first;
+        if (kwk) tail = first;
+        if (next < kMaxCodes) {
+            t->prefix[next] = static_cast<uint16_t>(old);
+            t->suffix[next] = first;
+            ++next;
+            if (next >= threshold && threshold < kMaxCodes) {
+                threshold *= 2;
+                ++codeWidth;
+            }
+        }
+        // A code above next has no entry of its own; it decodes as next did.
+        old = incoming < next ? incoming : next - 1;
+        bool more = true;
+        while (sp > 0 && more) more = sink.put(t->stack[--sp]);
+        if (more && kwk) more = sink.put(tail);
+        if (!more) break;
+    }
+    sink.fillRest();
+    FreeVec(t);
+    return result;
+}

@@ -1,0 +1,72 @@
+// gif_lzw: the variable-length-code LZW compressor and decompressor of the
+// GIF module. The compressor turns one picture of 8-bit indices, held whole
+// in memory, into a GIF image data block (minimum code size byte, data
+// sub-blocks, terminator) in a caller's memory area; the decompressor turns
+// such a block back into indices, row by row or in the four interlace passes.
+// Neither reads or writes outside the areas it is given.
+#pragma once
+
+#include <cstdint>
+
+// Progress relay: the percentage reached; user is handed back unchanged.
+typedef void (*GifLzwProgressHook)(void* user, uint32_t percent);
+
+// Bytes an image data block of this many pixels can take at most: every
+// pixel its own 12-bit code, the clear codes of every table refill, the
+// first clear and end codes, the sub-block length bytes, the minimum code
+// size byte and the terminator. Formed in 64 bits.
+uint64_t GifLzwBound(uint64_t pixels);
+
+// Image flag of the descriptor that selects interlaced order.
+constexpr uint32_t kGifInterlaced = 0x40;
+
+// Compressor: a hashed string table of 5003 slots, codes up to 12 bits, a
+// clear code whenever the table is full. The bit and packet state lives in
+// the object between the calls of one picture.
+class GifLzwEncoder {
+public:
+    // Writes the block for width x height pixels of the given depth (1..8)
+    // into [*out, end); *out is left after the last byte produced. Pixels
+    // above the depth's largest index are masked to it, so the stream always
+    // stays valid. Results: 0, KXERR_NOMEMORY, KXERR_ENCODE (the block did
+    // not fit; nothing was stored past end and the bytes are not to be used).
+    uint32_t EncodeImage(uint8_t** out, uint8_t* end, const uint8_t* pixels, uint32_t width, uint32_t height,
+                         uint32_t depth, uint32_t imageFlags, GifLzwProgressHook hook = nullptr,
+                         void* user = nullptr);
+
+    uint32_t Accumulator = 0;
+    int32_t CodeWidth = 0;
+    int32_t MaxCode = 0;
+    int32_t NextCode = 0;
+    int32_t ClearPending = 0;
+    int32_t ClearCode = 0;
+    int32_t EndCode = 0;
+    int32_t PacketLength = 0;
+    int32_t AccumulatedBits = 0;
+    uint8_t Packet[256] = {};
+
+private:
+    struct Run;
+    uint32_t Compress(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced);
+    void OutputCode(Run& run, int32_t code);
+    void PutByte(Run& run, uint8_t byte);
+    void FlushPacket(Run& run);
+};
+
+// Decompressor. data points at the minimum code size byte, dataEnd after the
+// last byte that may be read. Fills width x height indices at pixels, which
+// must hold that many bytes before pixelsEnd, in row order or interlaced.
+// With a hook, reports before every eighth row.
+//
+// Malformed data never makes it read outside data..dataEnd, its tables or
+// the picture, and the picture is always filled whole: a code above the next
+// free code is taken as the next free code; an end code while pixels are
+// missing marks the current pixel 254 when a block terminator follows, 253
+// when the data ends first; data running out marks the current pixel 255;
+// pixels after such a mark are 0. Results: 0; KXERR_DECODE when there is no
+// data, the minimum code size is not 1 to 11, or a first code (after the
+// start or a clear code) is no pixel; KXERR_NOMEMORY; KXERR_INTERNALACCESS
+// when the picture area is too small.
+uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t width, uint32_t height, uint8_t* pixels,
+                      const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook = nullptr,
+                      void* user = nullptr);

@@ -1,0 +1,150 @@
+// kxpDepthRows: the row functions of the two depth conversions
+// (kxpAnyTo24Bit, kxpAnyTo48Bit): palette lookup, HAM6/HAM8 decoding,
+// 48-to-24 narrowing, 24-to-48 widening and the per-pixel alpha values.
+// 16-bit values widened from 8 bits hold the byte in both halves, so they
+// read the same in either byte order.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "kxlib.h"
+
+namespace kxp_depth {
+
+// The colour a HAM row holds; it runs on from row to row.
+struct HamColour {
+    uint8_t r = 0, g = 0, b = 0;
+};
+
+// Writes one 8-bit sample as 8 bits (Wide false) or as v * 257 (Wide true).
+template <bool Wide>
+inline uint8_t* Put(uint8_t* out, uint8_t v)
+{
+    out[0] = v;
+    if constexpr (Wide) {
+        out[1] = v;
+        return out + 2;
+    } else {
+        return out + 1;
+    }
+}
+
+template <bool Wide>
+inline void PaletteRow(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* palette)
+{
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint8_t* c = palette + 3 * in[x];
+        out = Put<Wide>(out, c[0]);
+        out = Put<Wide>(out, c[1]);
+        out = Put<Wide>(out, c[2]);
+    }
+}
+
+// HAM6: bits 5-4 select set-from-palette, blue, red or green; the 4-bit
+// level is copied into both nibbles.
+template <bool Wide>
+inline void Ham6Row(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* palette, HamColour& held)
+{
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint8_t d = in[x];
+        const uint8_t level = static_cast<uint8_t>((d & 0x0F) * 17);
+        switch (d & 0x30) {
+        case 0x10: held.b = level; break;
+        case 0x20: held.r = level; break;
+        case 0x30: held.g = level; break;
+        default: held = {palette[3 * d], palette[3 * d + 1], palette[3 * d + 2]}; break;
+        }
+        out = Put<Wide>(out, held.r);
+        out = Put<Wide>(out, held.g);
+        out = Put<Wide>(out, held.b);
+    }
+}
+
+// HAM8: bits 7-6 select; the 6-bit level is only shifted (0x3F gives 0xFC).
+template <bool Wide>
+inline void Ham8Row(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* palette, HamColour& held)
+{
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint8_t d = in[x];
+        const uint8_t level = static_cast<uint8_t>((d & 0x3F) << 2);
+        switch (d & 0xC0) {
+        case 0x40: held.b = level; break;
+        case 0x80: held.r = level; break;
+        case 0xC0: held.g = level; break;
+        default: held = {palette[3 * d], palette[3 * d + 1], palette[3 * d + 2]}; break;
+        }
+        out = Put<Wide>(out, held.r);
+        out = Put<Wide>(out, held.g);
+        out = Put<Wide>(out, held.b);
+    }
+}
+
+// count 16-bit values, read in the given order, to 8 bits: value / 257
+// with the remainder dropped (precise), else the high byte.
+inline void Narrow16Row(const uint8_t* in, uint8_t* out, uint64_t count, bool precise, bool bigEndian)
+{
+    const unsigned hi = bigEndian ? 0 : 1;
+    if (!precise) {
+        for (uint64_t i = 0; i < count; ++i) out[i] = in[2 * i + hi];
+        return;
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint32_t v = (uint32_t(in[2 * i + hi]) << 8) | in[2 * i + (1 - hi)];
+        out[i] = static_cast<uint8_t>(v / 257);
+    }
+}
+
+// count 8-bit values to v * 257.
+inline void Widen8Row(const uint8_t* in, uint8_t* out, uint64_t count)
+{
+    for (uint64_t i = 0; i < count; ++i) {
+        out[2 * i] = in[i];
+        out[2 * i + 1] = in[i];
+    }
+}
+
+// Alpha of a palette row: 0 on the key index, else opaque.
+template <bool Wide>
+inline void KeyAlphaRow(const uint8_t* in, uint8_t* out, uint32_t width, uint8_t key)
+{
+    for (uint32_t x = 0; x < width; ++x) out = Put<Wide>(out, in[x] == key ? 0 : 255);
+}
+
+// Alpha of a palette row from a 256-entry table.
+template <bool Wide>
+inline void TableAlphaRow(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* table)
+{
+    for (uint32_t x = 0; x < width; ++x) out = Put<Wide>(out, table[in[x]]);
+}
+
+}  // namespace kxp_depth
+
+namespace kxp_depth {
+
+// The alpha kind a depth conversion turns into a map: the source's kind 1,
+// 2, 4 or 8 of a record of version 3 or later; 0 (no map) for HAM and EHB
+// pictures and for any other kind.
+inline uint32_t MappedAlphaKind(const KX_GfxBuffer* work, bool ham, bool ehb)
+{
+    if (ham || ehb || work->Version < 3) return 0;
+    switch (work->AlphaType) {
+    case KXALPHA_SINGLECOLOR:
+    case KXALPHA_CHANNEL8:
+    case KXALPHA_MULTICOLOR:
+    case KXALPHA_CHANNEL16: return work->AlphaType;
+    default: return 0;
+    }
+}
+
+// The result's pixels are plain RGB: the HAM and EHB mode bits go (a mode
+// of all bits set means none and stays as it is).
+inline void DropModeBits(KX_GfxBuffer* result, bool ham, bool ehb)
+{
+    result->NativeDIPF = 0;
+    if (result->ViewMode == KXVIEWMODE_NONE) return;
+    if (ham) result->ViewMode &= ~uint32_t(KXVIEWMODE_HAM);
+    if (ehb) result->ViewMode &= ~uint32_t(KXVIEWMODE_EHB);
+}
+
+}  // namespace kxp_depth

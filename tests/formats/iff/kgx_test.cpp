@@ -1,0 +1,186 @@
+// KGX: round trips of every storage kind and subtype, the header layout,
+// the zlib block checked by an independent inflater, and damaged headers.
+#include "formats/iff/kxoKGX.h"
+#include "iff_test_util.h"
+
+using namespace ifftest;
+
+namespace {
+uint32_t be32(const std::vector<uint8_t>& f, size_t at) { return uint32_t(f[at]) << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3]; }
+void put32(std::vector<uint8_t>& f, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = uint8_t(v >> (24 - 8 * i));
+}
+}  // namespace
+
+TEST(KGX, RoundTripsEveryStorageAndSubtype) {
+    struct Kind {
+        const char* name;
+        std::function<BufferPtr()> make;
+    } kinds[] = {
+        {"planes 5", [] { return toPlanes(makeChunky(100, 3, 5, 1).get()); }},
+        {"HAM planes", [] {
+             BufferPtr b = toPlanes(makeChunky(9, 3, 6, 2).get());
+             b->ViewMode = KXVIEWMODE_HAM;
+             KXSUP_SetGfxBufferModeFlags(b.get());
+             return b;
+         }},
+        {"chunky 8", [] { return makeChunky(7, 4, 8, 3); }},
+        {"24", [] { return makeChunky(7, 4, 24, 4); }},
+        {"24 alpha", [] {
+             BufferPtr b = makeChunky(7, 4, 24, 5);
+             addAlpha8(b.get(), 1);
+             return b;
+         }},
+        {"48", [] { return makeChunky(5, 4, 48, 6); }},
+        {"48 alpha", [] {
+             BufferPtr b = makeChunky(5, 4, 48, 7);
+             addAlpha16(b.get(), 2);
+             return b;
+         }},
+        {"1x1 24", [] { return makeChunky(1, 1, 24, 8); }},
+    };
+    for (const Kind& k : kinds) {
+        for (uint32_t sub : {0u, 1u, 2u}) {
+            BufferPtr src = k.make(), expect = k.make();
+            std::string path = tempPath("rt.kgx");
+            kxoKGX w(nullptr);
+            ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE) << k.name << " sub " << sub;
+            kxoKGX r(nullptr);
+            r.SetReadName(path.c_str());
+            ASSERT_EQ(r.Load(), KXERR_NONE) << k.name;
+            r.SetLoadMeta(1);
+            EXPECT_EQ(r.GetSpecialInfo()->SubFormat, sub);
+            KX_GfxBuffer* b = nullptr;
+            r.DetachGfxBuffer(&b);
+            BufferPtr back(b);
+            expectSamePicture(expect.get(), back.get(), std::string(k.name) + " sub " + std::to_string(sub));
+            EXPECT_EQ(back->ViewMode, expect->ViewMode);
+        }
+    }
+}
+
+TEST(KGX, HeaderLayoutAndIndependentInflate) {
+    BufferPtr src = toPlanes(makeChunky(100, 2, 5, 1).get());
+    std::string path = tempPath("layout.kgx");
+    kxoKGX w(nullptr);
+    ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE);
+    std::vector<uint8_t> f = readFile(path);
+    EXPECT_EQ(std::string(f.begin(), f.begin() + 17), "KGX Graphics File");
+    EXPECT_EQ(be32(f, 20), 822u);
+    EXPECT_EQ(f[48], 1);
+    EXPECT_EQ(f[49], 5);
+    EXPECT_EQ(be32(f, 50), 13u);
+    EXPECT_EQ(0, memcmp(&f[54], src->Palette, 768));
+    EXPECT_EQ(std::string(f.begin() + 822, f.begin() + 826), "LZ77");
+    std::vector<uint8_t> inflated;
+    if (!pythonInflate(std::vector<uint8_t>(f.begin() + 830, f.end()), &inflated)) GTEST_SKIP() << "python3 with zlib not available";
+    EXPECT_EQ(inflated.size(), be32(f, 826));
+    EXPECT_EQ(inflated, std::vector<uint8_t>(src->Data, src->Data + 13 * 2 * 5));
+
+    // Old style: its own magic and the data unpacked.
+    BufferPtr rgb = makeChunky(3, 3, 24, 2);
+    addAlpha8(rgb.get(), 3);
+    kxoKGX w2(nullptr);
+    ASSERT_EQ(saveWith(&w2, rgb.get(), path, 0), KXERR_NONE);
+    f = readFile(path);
+    EXPECT_EQ(std::string(f.begin(), f.begin() + 17), "KXG Graphics File");
+    EXPECT_EQ(be32(f, 40), 32u);
+    EXPECT_EQ(f[48], 32);
+    EXPECT_EQ(f.size(), 822u + 3 * 3 * 4);
+}
+
+TEST(KGX, CompressionLevelKey) {
+    BufferPtr src = makeChunky(16, 16, 24, 1);
+    for (const char* level : {"0", "10", "-1"}) {
+        std::string path = tempPath("lvl.kgx");
+        kxoKGX w(nullptr);
+        Settings s(&w);
+        s.set("Z_COMPRESSION", level);
+        w.SetLocalConfig(s.cfg.GetPadList());
+        ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE) << level;
+        BufferPtr b;
+        ASSERT_EQ(loadFile<kxoKGX>(path, &b), KXERR_NONE) << level;
+    }
+}
+
+TEST(KGX, DamagedFilesFailWithTheirCodes) {
+    BufferPtr src = makeChunky(6, 4, 24, 1);
+    std::string good = tempPath("good.kgx"), goodZ = tempPath("goodz.kgx");
+    {
+        kxoKGX w(nullptr);
+        ASSERT_EQ(saveWith(&w, src.get(), good, 2), KXERR_NONE);
+        kxoKGX wz(nullptr);
+        ASSERT_EQ(saveWith(&wz, src.get(), goodZ, 1), KXERR_NONE);
+    }
+    const std::vector<uint8_t> plain = readFile(good), packed = readFile(goodZ);
+    struct Case {
+        const char* name;
+        std::function<std::vector<uint8_t>()> make;
+        uint32_t code;
+    } cases[] = {
+        {"unknown magic", [&] { auto f = plain; f[0] = 'Q'; return f; }, KXERR_UNKNOWNFORMAT},
+        {"short header", [&] { return std::vector<uint8_t>(plain.begin(), plain.begin() + 400); }, KXERR_DECODE},
+        {"one byte more", [&] { auto f = plain; f.push_back(0); return f; }, KXERR_DECODE},
+        {"depth 16", [&] { auto f = plain; put32(f, 40, 16); return f; }, KXERR_FILEREQUIREMENTS},
+        {"unknown storage", [&] { auto f = plain; f[48] = 16; return f; }, KXERR_FILEREQUIREMENTS},
+        {"storage 8 with depth 24", [&] { auto f = plain; f[48] = 8; return f; }, KXERR_FILEREQUIREMENTS},
+        {"storage 1 with rows too short", [&] {
+             auto f = plain;
+             put32(f, 40, 4);
+             f[48] = 1;
+             put32(f, 50, 0);
+             return f;
+         }, KXERR_FILEREQUIREMENTS},
+        {"data offset past the end", [&] { auto f = plain; put32(f, 20, 0x7FFFFFFF); return f; }, KXERR_DECODE},
+        {"huge size, tiny file", [&] { auto f = plain; put32(f, 32, 0xFFFFF); put32(f, 36, 0xFFF); return f; }, KXERR_FILEREQUIREMENTS},
+        {"PP20 data", [&] { auto f = plain; memcpy(&f[822], "PP20", 4); return f; }, KXERR_FILEREQUIREMENTS},
+        {"LZ77 length differs", [&] { auto f = packed; put32(f, 826, 6 * 4 * 3 + 1); return f; }, KXERR_DECODE},
+        {"LZ77 stream broken", [&] { auto f = packed; f[831] ^= 0xFF; f[832] ^= 0x55; return f; }, KXERR_DECODE},
+    };
+    for (const Case& c : cases) {
+        std::string path = tempPath("damaged.kgx");
+        writeFile(path, c.make());
+        BufferPtr b;
+        EXPECT_EQ(loadFile<kxoKGX>(path, &b), c.code) << c.name;
+    }
+}
+
+TEST(KGX, FailedSavesLeaveTheOldFile) {
+    std::string path = tempPath("keep.kgx");
+    writeFile(path, {'o', 'l', 'd'});
+    BufferPtr bad = makeChunky(4, 4, 24, 1);
+    bad->ColorDepth = 12;
+    kxoKGX w(nullptr);
+    EXPECT_EQ(saveWith(&w, bad.get(), path, 1), KXERR_FILEREQUIREMENTS);
+    BufferPtr ok = makeChunky(4, 4, 24, 1);
+    kxoKGX w2(nullptr);
+    w2.SetIOMode(KXIO_CLIPBOARD);
+    EXPECT_EQ(saveWith(&w2, ok.get(), path, 1), KXERR_NOTSUPPORTED);
+    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    kxoKGX w3(nullptr);
+    EXPECT_EQ(w3.SetIOMode(KXIO_DEVICE), KXERR_NOTSUPPORTED);
+}
+
+TEST(KGX, RecognitionAndRobustness) {
+    BufferPtr src = makeChunky(5, 3, 48, 1);
+    addAlpha16(src.get(), 1);
+    for (uint32_t sub : {0u, 1u}) {
+        std::string path = tempPath("robust.kgx");
+        kxoKGX w(nullptr);
+        ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE);
+        kxoKGX r(nullptr);
+        FILE* fp = fopen(path.c_str(), "rb");
+        EXPECT_EQ(r.CheckFile(fp, "x", KXIO_FILE), 1u);
+        EXPECT_EQ(r.CheckFile(fp, "x", KXIO_CLIPBOARD), 0u);
+        fclose(fp);
+        robustnessRun(readFile(path), "robust_try.kgx", "kxoKGX");
+    }
+}
+
+// The stored fixtures (written by an earlier build) still load.
+TEST(KGX, FixturesOfEarlierBuildsLoad) {
+    for (const char* name : {"planes5", "planes5_lz77", "rgb_alpha", "rgb_alpha_lz77", "rgb48_alpha", "rgb48_alpha_lz77", "table8", "table8_lz77"}) {
+        BufferPtr b;
+        EXPECT_EQ(loadFile<kxoKGX>(std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/kgx/" + name + ".kgx", &b), KXERR_NONE) << name;
+    }
+}

@@ -1,0 +1,380 @@
+// RGFX: every kind of buffer the program holds survives writer then reader
+// (the undo files depend on it), stored and deflated; the deflate stream is
+// checked by an independent inflater; damaged files fail with their codes.
+#include <zlib.h>
+
+#include "formats/iff/kxoRGFX.h"
+#include "iff_test_util.h"
+
+using namespace ifftest;
+
+namespace {
+
+// Offset of the first data byte of the chunk with this id, or 0.
+size_t findChunk(const std::vector<uint8_t>& f, const char* id) {
+    size_t pos = 12;
+    while (pos + 8 <= f.size()) {
+        uint32_t size = uint32_t(f[pos + 4]) << 24 | f[pos + 5] << 16 | f[pos + 6] << 8 | f[pos + 7];
+        if (memcmp(&f[pos], id, 4) == 0) return pos + 8;
+        pos += 8 + size + (size & 1);
+    }
+    return 0;
+}
+
+uint32_t be32(const std::vector<uint8_t>& f, size_t at) { return uint32_t(f[at]) << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3]; }
+void put32(std::vector<uint8_t>& f, size_t at, uint32_t v) {
+    f[at] = uint8_t(v >> 24);
+    f[at + 1] = uint8_t(v >> 16);
+    f[at + 2] = uint8_t(v >> 8);
+    f[at + 3] = uint8_t(v);
+}
+
+struct Kind {
+    const char* name;
+    std::function<BufferPtr()> make;
+};
+
+BufferPtr planes(uint32_t w, uint32_t h, uint32_t depth, uint32_t mode) {
+    BufferPtr c = makeChunky(w, h, depth, depth * 31 + w);
+    BufferPtr p = toPlanes(c.get());
+    p->ViewMode = mode;
+    KXSUP_SetGfxBufferModeFlags(p.get());
+    return p;
+}
+
+BufferPtr withFlags(BufferPtr b, uint32_t flags) {
+    KXSUP_AddGfxBufferFlags(b.get(), flags, 1);
+    return b;
+}
+
+std::vector<Kind> kinds() {
+    std::vector<Kind> k;
+    for (uint32_t d = 1; d <= 8; ++d) {
+        k.push_back({"planes", [d] { return planes(13, 5, d, 0); }});
+        k.push_back({"chunky8", [d] { return makeChunky(11, 4, d, d); }});
+    }
+    k.push_back({"HAM6 planes", [] { return planes(17, 3, 6, KXVIEWMODE_HAM); }});
+    k.push_back({"HAM8 planes", [] { return planes(17, 3, 8, KXVIEWMODE_HAM | 0x21000); }});
+    k.push_back({"EHB planes", [] { return planes(9, 4, 6, KXVIEWMODE_EHB); }});
+    k.push_back({"transparent index planes", [] {
+                     BufferPtr b = planes(10, 3, 4, 0);
+                     addTransparentIndex(b.get(), 5);
+                     return b;
+                 }});
+    k.push_back({"alpha table chunky", [] {
+                     BufferPtr b = makeChunky(10, 3, 8, 3);
+                     addAlphaTable(b.get());
+                     return b;
+                 }});
+    k.push_back({"transparent index chunky", [] {
+                     BufferPtr b = makeChunky(10, 3, 8, 4);
+                     addTransparentIndex(b.get(), 200);
+                     return b;
+                 }});
+    k.push_back({"24", [] { return makeChunky(7, 5, 24, 1); }});
+    k.push_back({"24 alpha8", [] {
+                     BufferPtr b = makeChunky(7, 5, 24, 2);
+                     addAlpha8(b.get(), 7);
+                     return b;
+                 }});
+    k.push_back({"48", [] { return makeChunky(6, 5, 48, 3); }});
+    k.push_back({"48 alpha16", [] {
+                     BufferPtr b = makeChunky(6, 5, 48, 4);
+                     addAlpha16(b.get(), 8);
+                     return b;
+                 }});
+    k.push_back({"48 alpha16 marked big-endian", [] {
+                     BufferPtr b = makeChunky(6, 5, 48, 5);
+                     addAlpha16(b.get(), 9);
+                     KXSUP_SetGfxBufferEndianess(b.get(), KXGFXF_MM);
+                     return b;
+                 }});
+    k.push_back({"1x1 24", [] { return makeChunky(1, 1, 24, 6); }});
+    k.push_back({"1x1 planes", [] { return planes(1, 1, 1, 0); }});
+    k.push_back({"gray flags", [] { return withFlags(makeChunky(5, 5, 8, 7), KXGFXF_GRAY | KXGFXF_SRCLOWDEPTH); }});
+    k.push_back({"src8bit flags 48", [] { return withFlags(makeChunky(5, 5, 48, 8), KXGFXF_SRC8BIT); }});
+    k.push_back({"alphasrc8bit flags", [] {
+                     BufferPtr b = makeChunky(4, 4, 48, 9);
+                     addAlpha16(b.get(), 10);
+                     return withFlags(std::move(b), KXGFXF_ALPHASRC8BIT);
+                 }});
+    return k;
+}
+
+}  // namespace
+
+TEST(RGFX, EveryBufferKindRoundTripsStoredAndDeflated) {
+    int n = 0;
+    for (const Kind& kind : kinds()) {
+        for (uint32_t sub : {0u, 1u}) {
+            BufferPtr src = kind.make();
+            BufferPtr expect = kind.make();
+            std::string path = tempPath("kind" + std::to_string(n++) + ".rgx");
+            kxoRGFX w(nullptr);
+            ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE) << kind.name;
+            BufferPtr back;
+            kxoRGFX r(nullptr);
+            r.SetReadName(path.c_str());
+            ASSERT_EQ(r.Load(), KXERR_NONE) << kind.name;
+            r.SetLoadMeta(1);
+            EXPECT_EQ(r.GetSpecialInfo()->SubFormat, sub);
+            KX_GfxBuffer* b = nullptr;
+            r.DetachGfxBuffer(&b);
+            back.reset(b);
+            expectSamePicture(expect.get(), back.get(), std::string(kind.name) + (sub ? " deflated" : " stored"));
+        }
+    }
+}
+
+TEST(RGFX, MetadataChunksRoundTrip) {
+    BufferPtr src = makeChunky(3, 3, 24, 1);
+    std::vector<uint8_t> iptc(26 + 5, 0);
+    memcpy(iptc.data(), "Photoshop 3.0", 14);
+    memcpy(iptc.data() + 14, "8BIM", 4);
+    iptc[18] = iptc[19] = 4;
+    iptc[25] = 5;
+    memcpy(iptc.data() + 26, "\x1c\x02\x05\x00\x00", 5);
+    uint8_t exif[] = {'E', 'x', 'i', 'f', 0, 0, 1};
+    uint8_t icc[] = {1, 2, 3, 4, 5};
+    char anno[] = "a note", auth[] = "", copy[] = "me", name[] = "pic", iccName[] = "Profile X";
+    char xmp[] = "<x/>";
+    KXOSpecialInfo info = {};
+    info.Version = 1;
+    info.Anno = anno;
+    info.Auth = auth;
+    info.Copy = copy;
+    info.Name = name;
+    info.Exif = exif;
+    info.ExifSize = sizeof(exif);
+    info.Iptc = iptc.data();
+    info.IptcSize = uint32_t(iptc.size());
+    info.Xmp0 = reinterpret_cast<uint8_t*>(xmp);
+    info.Xmp0Size = 4;
+    info.IccName = iccName;
+    info.IccData = icc;
+    info.IccSize = sizeof(icc);
+    std::string path = tempPath("meta.rgx");
+    kxoRGFX w(nullptr);
+    ASSERT_EQ(saveWith(&w, src.get(), path, 1, &info), KXERR_NONE);
+
+    kxoRGFX r(nullptr);
+    r.SetLoadMeta(1);
+    r.SetReadName(path.c_str());
+    ASSERT_EQ(r.Load(), KXERR_NONE);
+    KXOSpecialInfo* got = r.GetSpecialInfo();
+    ASSERT_NE(got, nullptr);
+    EXPECT_STREQ(got->Anno, "a note");
+    ASSERT_NE(got->Auth, nullptr);  // an empty text chunk gives an empty text
+    EXPECT_STREQ(got->Auth, "");
+    EXPECT_STREQ(got->Copy, "me");
+    EXPECT_STREQ(got->Name, "pic");
+    EXPECT_STREQ(got->IccName, "Profile X");
+    ASSERT_EQ(got->ExifSize, sizeof(exif));
+    EXPECT_EQ(0, memcmp(got->Exif, exif, sizeof(exif)));
+    ASSERT_EQ(got->IptcSize, iptc.size());
+    EXPECT_EQ(0, memcmp(got->Iptc, iptc.data(), iptc.size()));
+    ASSERT_EQ(got->Xmp0Size, 4u);
+    EXPECT_EQ(got->Xmp1, nullptr);
+    ASSERT_EQ(got->IccSize, sizeof(icc));
+    EXPECT_EQ(0, memcmp(got->IccData, icc, sizeof(icc)));
+}
+
+// A single pixel once failed to pack ("no room"); now it packs, and the
+// stream is whole for an inflater that is not ours.
+TEST(RGFX, TinyPicturesDeflateAndInflateIndependently) {
+    for (uint32_t depth : {24u, 8u, 48u}) {
+        BufferPtr src = makeChunky(1, 1, depth, depth);
+        BufferPtr expect = makeChunky(1, 1, depth, depth);
+        std::string path = tempPath("tiny" + std::to_string(depth) + ".rgx");
+        kxoRGFX w(nullptr);
+        ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE);
+        std::vector<uint8_t> f = readFile(path);
+        size_t body = findChunk(f, "RBOD");
+        ASSERT_NE(body, 0u);
+        uint32_t size = be32(f, body - 4);
+        std::vector<uint8_t> stream(f.begin() + (long)body + 4, f.begin() + (long)body + size);
+        std::vector<uint8_t> inflated;
+        if (!pythonInflate(stream, &inflated)) GTEST_SKIP() << "python3 with zlib not available";
+        EXPECT_EQ(inflated.size(), be32(f, body));
+        EXPECT_EQ(inflated.size(), imageBytes(expect.get()));
+        BufferPtr back;
+        ASSERT_EQ(loadFile<kxoRGFX>(path, &back), KXERR_NONE);
+        expectSamePicture(expect.get(), back.get(), "tiny");
+    }
+}
+
+// The output room grew from 2n to deflate's bound; streams that fitted
+// before must come out byte for byte as they did.
+TEST(RGFX, DeflatedBodiesMatchTheEarlierRoom) {
+    for (const char* level : {"0", "6", "9"}) {
+        BufferPtr src = makeChunky(40, 30, 24, 1);
+        for (uint32_t i = 0; i < src->BufferSize; i += 5) src->Data[i] = 0;  // some redundancy
+        std::vector<uint8_t> raw(src->Data, src->Data + src->BufferSize);
+        std::string path = tempPath(std::string("level") + level + ".rgx");
+        kxoRGFX w(nullptr);
+        Settings s(&w);
+        s.set("Z_COMPRESSION", level);
+        w.SetLocalConfig(s.cfg.GetPadList());
+        ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE);
+        std::vector<uint8_t> f = readFile(path);
+        size_t body = findChunk(f, "RBOD");
+        std::vector<uint8_t> got(f.begin() + (long)body + 4, f.begin() + (long)body + be32(f, body - 4));
+
+        z_stream zs = {};
+        ASSERT_EQ(deflateInit2(&zs, atoi(level), Z_DEFLATED, 15, 9, 0), Z_OK);
+        std::vector<uint8_t> ref(raw.size() * 2);
+        zs.next_in = raw.data();
+        zs.avail_in = uInt(raw.size());
+        zs.next_out = ref.data();
+        zs.avail_out = uInt(ref.size());
+        ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+        ref.resize(zs.total_out);
+        deflateEnd(&zs);
+        EXPECT_EQ(got, ref) << "level " << level;
+    }
+}
+
+TEST(RGFX, SaveChunkyKeyConvertsPlanesWhateverItsValue) {
+    BufferPtr src = planes(12, 4, 5, 0);
+    std::string path = tempPath("chunky.rgx");
+    kxoRGFX w(nullptr);
+    Settings s(&w);
+    s.set("SAVE_CHUNKY", "NO");
+    w.SetLocalConfig(s.cfg.GetPadList());
+    ASSERT_EQ(saveWith(&w, src.get(), path, 0), KXERR_NONE);
+    BufferPtr back;
+    ASSERT_EQ(loadFile<kxoRGFX>(path, &back), KXERR_NONE);
+    EXPECT_EQ(back->Type, (uint32_t)ONEPLANE);
+    KX_GfxBuffer* expect = nullptr;
+    ASSERT_EQ(KXSUP_BitPlaneToOnePlane8(src.get(), &expect), KXERR_NONE);
+    EXPECT_EQ(0, memcmp(expect->Data, back->Data, 12 * 4));
+    KXSUP_FreeGfxBuffer(expect);
+}
+
+TEST(RGFX, FileLayoutOf48BitWithAlpha) {
+    BufferPtr src = makeChunky(3, 2, 48, 1);
+    addAlpha16(src.get(), 2);
+    std::string path = tempPath("layout48.rgx");
+    kxoRGFX w(nullptr);
+    ASSERT_EQ(saveWith(&w, src.get(), path, 0), KXERR_NONE);
+    std::vector<uint8_t> f = readFile(path);
+    size_t h = findChunk(f, "RGHD");
+    EXPECT_EQ(be32(f, h + 28), 64u);
+    EXPECT_EQ(be32(f, h + 32), 24u);
+    EXPECT_EQ(be32(f, h + 48), 0x40000080u);
+    EXPECT_EQ(be32(f, 4), f.size() - 8);  // FORM size counts every chunk and pad
+    BufferPtr back;
+    ASSERT_EQ(loadFile<kxoRGFX>(path, &back), KXERR_NONE);
+    EXPECT_EQ(KXSUP_GetGfxBufferEndianess(back.get()), (uint32_t)KXENDIAN_LITTLE);
+    EXPECT_EQ(back->AlphaType, (uint32_t)KXALPHA_CHANNEL16);
+}
+
+// Damaged files, each made from a valid one.
+TEST(RGFX, DamagedFilesFailWithTheirCodes) {
+    BufferPtr src = makeChunky(8, 6, 24, 1);
+    std::string good = tempPath("good.rgx"), goodZ = tempPath("goodz.rgx");
+    {
+        kxoRGFX w(nullptr);
+        ASSERT_EQ(saveWith(&w, src.get(), good, 0), KXERR_NONE);
+        kxoRGFX wz(nullptr);
+        ASSERT_EQ(saveWith(&wz, src.get(), goodZ, 1), KXERR_NONE);
+    }
+    const std::vector<uint8_t> plain = readFile(good), packed = readFile(goodZ);
+    const size_t hd = findChunk(plain, "RGHD"), bd = findChunk(plain, "RBOD"), bdz = findChunk(packed, "RBOD");
+    struct Case {
+        const char* name;
+        std::function<std::vector<uint8_t>()> make;
+        uint32_t code;
+    } cases[] = {
+        {"not a FORM", [&] { auto f = plain; f[0] = 'X'; return f; }, KXERR_IFFPARSE},
+        {"body shorter than the image", [&] {
+             auto f = plain;
+             put32(f, bd - 4, 8 * 6 * 3 - 3);
+             f.resize(bd + 8 * 6 * 3 - 3);
+             return f;
+         }, KXERR_EOF},
+        {"body chunk larger than the file", [&] { auto f = plain; put32(f, bd - 4, 0x7FFFFFF0); return f; }, KXERR_EOF},
+        {"unpacked length differs from the image", [&] { auto f = packed; put32(f, bdz, 8 * 6 * 3 + 1); return f; }, KXERR_FILEREQUIREMENTS},
+        {"unpacked length far beyond the stream", [&] {
+             auto f = packed;
+             put32(f, hd + 8, 0x7000);  // width: the image now needs far more than the stream holds
+             put32(f, bdz, 0x7000 * 6 * 3);
+             return f;
+         }, KXERR_DECODE},
+        {"broken deflate stream", [&] { auto f = packed; f[bdz + 4] ^= 0xFF; f[bdz + 5] ^= 0xFF; return f; }, KXERR_DECODE},
+        {"pixel bits 40 for depth 24", [&] { auto f = plain; put32(f, hd + 28, 40); return f; }, KXERR_FILEREQUIREMENTS},
+        {"compression 1", [&] { auto f = plain; put32(f, hd + 36, 1); return f; }, KXERR_FILEREQUIREMENTS},
+        {"pixel format not in the table", [&] { auto f = plain; put32(f, hd + 48, 3); return f; }, KXERR_FILEREQUIREMENTS},
+        {"layout of another depth", [&] { auto f = plain; put32(f, hd + 48, 0x40); return f; }, KXERR_FILEREQUIREMENTS},
+        {"header chunk shorter than its record", [&] { auto f = plain; put32(f, hd - 4, 20); return f; }, KXERR_EOF},
+        {"no body", [&] { auto f = plain; memcpy(&f[bd - 8], "XBOD", 4); return f; }, KXERR_NOVIEWABLEDATA},
+        {"XPK body", [&] { auto f = plain; memcpy(&f[bd], "xPk", 3); return f; }, KXERR_NOTSUPPORTED},
+    };
+    for (const Case& c : cases) {
+        std::string path = tempPath("damaged.rgx");
+        writeFile(path, c.make());
+        BufferPtr b;
+        EXPECT_EQ(loadFile<kxoRGFX>(path, &b), c.code) << c.name;
+    }
+    // Pixel bits 32 are within range for depth 24.
+    auto f = plain;
+    put32(f, hd + 28, 32);
+    writeFile(tempPath("bits32.rgx"), f);
+    BufferPtr b;
+    EXPECT_EQ(loadFile<kxoRGFX>(tempPath("bits32.rgx"), &b), KXERR_NONE);
+}
+
+TEST(RGFX, SaveRefusalsLeaveTheOldFile) {
+    std::string path = tempPath("keep.rgx");
+    writeFile(path, {'o', 'l', 'd'});
+    BufferPtr bad = makeChunky(4, 4, 24, 1);
+    bad->ColorDepth = 16;
+    kxoRGFX w(nullptr);
+    EXPECT_EQ(saveWith(&w, bad.get(), path, 1), KXERR_NOTSUPPORTED);
+    kxoRGFX w2(nullptr);
+    EXPECT_EQ(w2.Save(), KXERR_NOTSUPPORTED);
+    BufferPtr ok = makeChunky(4, 4, 24, 1);
+    kxoRGFX w3(nullptr);
+    EXPECT_EQ(saveWith(&w3, ok.get(), tempPath("nodir/x.rgx"), 0), KXERR_NODESTFILE);
+    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    kxoRGFX w4(nullptr);
+    w4.SetIOMode(KXIO_CLIPBOARD);
+    EXPECT_EQ(saveWith(&w4, ok.get(), path, 0), KXERR_NOCLIPBOARD);
+    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+}
+
+TEST(RGFX, RecognisesOnlyItsForm) {
+    std::string path = tempPath("rec.rgx");
+    BufferPtr src = makeChunky(2, 2, 8, 1);
+    kxoRGFX w(nullptr);
+    ASSERT_EQ(saveWith(&w, src.get(), path, 0), KXERR_NONE);
+    kxoRGFX r(nullptr);
+    FILE* f = fopen(path.c_str(), "rb");
+    EXPECT_EQ(r.CheckFile(f, path.c_str(), KXIO_FILE), 1u);
+    EXPECT_EQ(r.CheckFile(f, path.c_str(), KXIO_CLIPBOARD), 0u);
+    EXPECT_EQ(ftell(f), 0);
+    fclose(f);
+    writeFile(tempPath("ilbm.iff"), {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'I', 'L', 'B', 'M'});
+    f = fopen(tempPath("ilbm.iff").c_str(), "rb");
+    EXPECT_EQ(r.CheckFile(f, "x", KXIO_FILE), 0u);
+    fclose(f);
+}
+
+TEST(RGFX, TruncatedAndFlippedFilesFailCleanly) {
+    BufferPtr src = makeChunky(9, 7, 24, 1);
+    addAlpha8(src.get(), 3);
+    for (uint32_t sub : {0u, 1u}) {
+        std::string path = tempPath("robust.rgx");
+        kxoRGFX w(nullptr);
+        ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE);
+        robustnessRun(readFile(path), "robust_try.rgx", "kxoRGFX");
+    }
+}
+
+// The stored fixtures (written by an earlier build) still load.
+TEST(RGFX, FixturesOfEarlierBuildsLoad) {
+    for (const char* name : {"planes5", "planes5_zip", "rgb_alpha", "rgb_alpha_zip", "rgb48_alpha", "rgb48_alpha_zip", "table8", "table8_zip"}) {
+        BufferPtr b;
+        EXPECT_EQ(loadFile<kxoRGFX>(std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/rgfx/" + name + ".rgx", &b), KXERR_NONE) << name;
+    }
+}
