@@ -51,7 +51,9 @@ struct TableSlot {
     uint32_t Number;
     KXOperator* Saved;
     TableSlot(uint32_t n, KXOperator* op) : Number(n), Saved(kxpAction[n]) { kxpAction[n] = op; }
-    ~TableSlot() { kxpAction[Number] = Saved; }
+    ~TableSlot() {
+        if (Saved) kxpAction[Number] = Saved;
+    }
 };
 
 constexpr uint32_t kSpare = 60;  // a table slot the tests borrow
@@ -251,6 +253,8 @@ TEST_F(AppFixture, OperatorRunsWithProgressThreadedOrNot) {
         }
         App->Tasks.PollProgress();
         EXPECT_EQ(App->Tasks.BarValue(), 100);
+        kxpAction[kSpare] = slot.Saved;  // before the table goes
+        slot.Saved = nullptr;
         delete App;
         App = nullptr;
     }
@@ -489,6 +493,8 @@ TEST_F(AppFixture, AreaResultIsBroughtToTheMainDepthAndPasted) {
         ASSERT_NE(App->AreaBuffer, nullptr);
         EXPECT_EQ(App->AreaBuffer->ColorDepth, mainDepth);
         EXPECT_FALSE(KX_IsPasteBufferRegistered(App->AreaBuffer));
+        kxpAction[kSpare] = slot.Saved;  // before the table goes
+        slot.Saved = nullptr;
         delete App;
         App = nullptr;
     }

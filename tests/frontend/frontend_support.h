@@ -140,6 +140,10 @@ struct AppFixture : ::testing::Test {
         KXStartOptions o;
         std::string prog = Dir / "prog", home = Dir / "home", locks = Dir / "locks";
         fs::create_directories(locks);
+        // A temporary directory of its own: undo and clipboard files of
+        // tests running side by side must not meet.
+        fs::create_directories(Dir.Path / "tmp");
+        setenv("TMPDIR", (Dir / "tmp").c_str(), 1);
         o.ProgramDir = prog.c_str();
         o.UserHome = home.c_str();
         o.LockDir = locks.c_str();
