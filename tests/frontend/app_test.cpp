@@ -593,3 +593,19 @@ TEST_F(AppFixture, EmbeddedProfileIsRemovedOnlyAfterASuccessfulConversion) {
     EXPECT_EQ(App->RemoveCMS(), 0u);
     EXPECT_FALSE(App->CheckCMS());
 }
+
+TEST_F(AppFixture, PostScriptPadWithGsPathSkipsTheLibrary) {
+    KXT_NEED_FORMAT("kxoGS");
+    KXT_NEED_FORMAT("kxoPNG");
+    if (_system("gs", nullptr, std::vector<const char*>{"-v", nullptr}.data()) != 0)
+        GTEST_SKIP() << "needs Ghostscript (package ghostscript)";
+    WriteFile(Dir / "home/ENV/Kaxon5-Library/GS.controlpad", "gs_path=gs\ndpi=36\n");
+    StartApp();
+    std::string ps = Dir / "chain.ps";
+    WriteFile(ps, "%!PS-Adobe-3.0\n<< /PageSize [144 72] >> setpagedevice\n0 0 72 72 rectfill showpage\n");
+    ASSERT_EQ(App->LoadFile(ps.c_str()), 0u);
+    EXPECT_EQ(KX_GetGfxBuffer()->Width, 72u);
+    EXPECT_EQ(App->LastFile, "chain.ps");
+    // The readers never saw the PostScript file: no failed library load.
+    EXPECT_FALSE(UI.Saw("TXT_ERROR_LOADING: " + std::string(KXL_GetErrorString(1))));
+}
