@@ -77,7 +77,7 @@ TEST(PngErrors, SaveChecksComeBeforeTheFile) {
 
 TEST(PngErrors, FailedSaveKeepsTheOldFile) {
     const std::string path = TempPath("old.png");
-    WriteAll(path, {'o', 'l', 'd'});
+    ASSERT_TRUE(KXT_WriteBytes(path, {'o', 'l', 'd'}));
     Buffer img = MakeImage(24, 3, 3);
     uint8_t* profile = nullptr;
     uint32_t profileSize = 0;
@@ -90,13 +90,13 @@ TEST(PngErrors, FailedSaveKeepsTheOldFile) {
     info.IccName = const_cast<char*>("   ");
     Png w;
     EXPECT_EQ(w.Save(img.get(), path, &info), KXERR_NODESTFILE);
-    EXPECT_EQ(ReadAll(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(KXT_ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(Leftovers(path), 0);
     FreeVec(profile);
     // The same object saves again once the problem is gone.
     w.obj.Reset();
     EXPECT_EQ(w.Save(img.get(), path), KXERR_NONE);
-    EXPECT_EQ(ReadAll(path).size() > 8 && ReadAll(path)[1] == 'P', true);
+    EXPECT_EQ(KXT_ReadBytes(path).size() > 8 && KXT_ReadBytes(path)[1] == 'P', true);
     remove(path.c_str());
 
     Png v;
@@ -115,7 +115,7 @@ TEST(PngErrors, FailedWriteKeepsTheOldFile) {
         img->Data[i] = (uint8_t)x;
     }
     const std::string path = TempPath("full.png");
-    WriteAll(path, {'o', 'l', 'd'});
+    ASSERT_TRUE(KXT_WriteBytes(path, {'o', 'l', 'd'}));
     fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -129,7 +129,7 @@ TEST(PngErrors, FailedWriteKeepsTheOldFile) {
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), (int)KXERR_NODESTFILE);
-    EXPECT_EQ(ReadAll(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(KXT_ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(Leftovers(path), 0);
     remove(path.c_str());
 }
@@ -146,7 +146,7 @@ TEST(PngErrors, LoadFailures) {
         Buffer img = MakeImage(8, 9, 9);
         Png w;
         ASSERT_EQ(w.Save(img.get(), path), KXERR_NONE);
-        good = ReadAll(path);
+        good = KXT_ReadBytes(path);
     }
     std::vector<uint8_t> badCrc = good;
     badCrc[29] ^= 1;  // IHDR CRC
@@ -161,7 +161,7 @@ TEST(PngErrors, LoadFailures) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        WriteAll(path, c.bytes);
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
         Png r;
         EXPECT_EQ(r.Load(path), c.code);
         EXPECT_EQ(r.Image(), nullptr);
@@ -183,15 +183,15 @@ TEST(PngErrors, TruncatedAndFlippedFiles) {
         {
             Png w(Settings{{"SAVE_INTERLACED", depth == 24 ? "ON" : "OFF"}});
             ASSERT_EQ(w.Save(img.get(), path), KXERR_NONE);
-            good = ReadAll(path);
+            good = KXT_ReadBytes(path);
         }
         for (size_t n = 4; n < good.size(); ++n) {
-            WriteAll(path, std::vector<uint8_t>(good.begin(), good.begin() + (long)n));
+            ASSERT_TRUE(KXT_WriteBytes(path, std::vector<uint8_t>(good.begin(), good.begin() + (long)n)));
             Png r;
             ASSERT_EQ(r.Load(path), KXERR_NOMEMORY) << depth << " cut at " << n;
             ASSERT_EQ(r.Image(), nullptr);
         }
-        WriteAll(path, good);
+        ASSERT_TRUE(KXT_WriteBytes(path, good));
         KXT_CheckReaderRobustness("kxoPNG", path);
     }
     remove(path.c_str());
@@ -231,7 +231,7 @@ TEST(PngErrors, OversizedPicturesAreRefused) {
         z.resize(zn);
         Chunk(f, "IDAT", z);
         Chunk(f, "IEND", {});
-        WriteAll(path, f);
+        ASSERT_TRUE(KXT_WriteBytes(path, f));
         Png r;
         EXPECT_EQ(r.Load(path), KXERR_NOMEMORY) << c.w << "x" << c.h;
         EXPECT_EQ(r.Image(), nullptr);
@@ -256,7 +256,7 @@ TEST(PngErrors, CheckFile) {
     };
     Png r;
     for (const Case& c : cases) {
-        WriteAll(path, c.bytes);
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
         FILE* f = fopen(path.c_str(), "rb");
         fseek(f, 2, SEEK_SET);
         EXPECT_EQ(r.obj.CheckFile(f, path.c_str(), c.mode), c.known);

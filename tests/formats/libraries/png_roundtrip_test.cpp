@@ -71,7 +71,7 @@ bool HasAlpha(const Case& c) { return c.kind == Rgba24 || c.kind == Rgba48 || c.
 void CheckWithNetpbm(const Case& c, const KX_GfxBuffer* b, const std::string& path) {
     Pnm colour;
     ASSERT_EQ(RunTool("pngtopnm " + path + " > " + path + ".pnm"), 0);
-    ASSERT_TRUE(ParsePnm(ReadAll(path + ".pnm"), &colour));
+    ASSERT_TRUE(ParsePnm(KXT_ReadBytes(path + ".pnm"), &colour));
     ASSERT_EQ(colour.width, b->Width);
     ASSERT_EQ(colour.height, b->Height);
     const uint32_t n = b->Width * b->Height;
@@ -81,7 +81,7 @@ void CheckWithNetpbm(const Case& c, const KX_GfxBuffer* b, const std::string& pa
     if (HasAlpha(c)) {
         Pnm alpha;
         ASSERT_EQ(RunTool("pngtopnm -alpha " + path + " > " + path + ".pgm"), 0);
-        ASSERT_TRUE(ParsePnm(ReadAll(path + ".pgm"), &alpha));
+        ASSERT_TRUE(ParsePnm(KXT_ReadBytes(path + ".pgm"), &alpha));
         for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(alpha.rgb[i * 3], Alpha(b, i)) << c.name << " alpha " << i;
     }
     remove((path + ".pnm").c_str());
@@ -115,7 +115,7 @@ class PngRoundTrip : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PngRoundTrip, WidthsOneToSeventeenAndAPrime) {
     const Case& c = GetParam();
-    const bool tools = HaveTool("pngcheck") && HaveTool("pngtopnm");
+    const bool tools = KXT_HaveTool("pngcheck") && KXT_HaveTool("pngtopnm");
     for (const char* interlaced : {"OFF", "ON"}) {
         for (uint32_t w : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 31u}) {
             SCOPED_TRACE(std::string(c.name) + " width " + std::to_string(w) + " interlaced " + interlaced);
@@ -128,7 +128,7 @@ TEST_P(PngRoundTrip, WidthsOneToSeventeenAndAPrime) {
                 EXPECT_EQ(KXSUP_GetGfxBufferEndianess(b.get()), (uint32_t)KXENDIAN_BIG);
                 ASSERT_EQ(KXSUP_ConvertGfxBufferEndianess(b.get(), KXENDIAN_LITTLE), KXERR_NONE);
             }
-            const auto bytes = ReadAll(path);
+            const auto bytes = KXT_ReadBytes(path);
             ASSERT_GT(bytes.size(), 33u);
             EXPECT_EQ(bytes[24], c.fileBitDepth);  // IHDR bit depth
             if (tools) {
