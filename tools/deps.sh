@@ -1,7 +1,7 @@
 # Debian packages that the build, the tests and the external programs need.
 # Sourced by test.sh and run.sh; installs only what is missing.
 KX_BUILD_PKGS=(cmake ninja-build g++ ccache pkg-config zlib1g-dev libpng-dev liblcms2-dev)
-KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3 locales-all bc time)
+KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3 locales-all bc ghostscript time)
 
 kx_install_packages() {
   local missing=() p

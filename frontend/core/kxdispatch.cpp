@@ -1,0 +1,341 @@
+// kxdispatch: the operator dispatcher with its automatic depth conversions
+// and area road, the undo files and the colour-profile steps.
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+
+#include "kxapp.h"
+#include "operators/geometry/kxpFrame.h"
+
+namespace {
+std::string errorText(uint32_t code) { return KXL_GetErrorString(code); }
+
+KXOperator* tableOperator(uint32_t number) {
+    if (number >= static_cast<uint32_t>(KX_TableLength(kxpAction))) return nullptr;
+    return kxpAction[number];
+}
+
+// An operator object of the dispatcher's own (not the table's).
+std::unique_ptr<KXOperator> makeOperator(KXClass* lib, uint32_t number) {
+    uint32_t count = 0;
+    const KXOperatorReg* regs = KX_OperatorRegs(&count);
+    if (!regs || number >= count || !regs[number].Make) return nullptr;
+    return std::unique_ptr<KXOperator>(regs[number].Make(lib, regs[number]));
+}
+
+// A reader object of its own for the reader-table position index.
+std::unique_ptr<KXObject> makeReader(KXClass* lib, int index) {
+    uint32_t count = 0;
+    const KXFormatReg* regs = KX_FormatRegs(&count);
+    for (uint32_t i = 0; regs && i < count; i++)
+        if (regs[i].Reader == index && regs[i].Make) return std::unique_ptr<KXObject>(regs[i].Make(lib, regs[i]));
+    return nullptr;
+}
+
+void clearProfile(KXOSpecialInfo* r) {
+    r->SRGBIntent = 0;
+    r->IccType = 0;
+    FreeVec(r->IccData);
+    r->IccData = nullptr;
+    r->IccSize = 0;
+    FreeVec(r->IccName);
+    r->IccName = nullptr;
+}
+}  // namespace
+
+KXConfig* KXApp::MakeOperatorSettings(uint32_t number) {
+    KXOperator* op = tableOperator(number);
+    if (!op) return nullptr;
+    uint32_t err = 0;
+    auto* list = new (std::nothrow) KXConfig(op->PadPath ? op->PadPath : op->PadName, &err);
+    if (list && err) {
+        delete list;
+        list = nullptr;
+    }
+    return list;
+}
+
+uint32_t KXApp::RunOperator(KXOperator* op, KX_GfxBuffer* source, KX_GfxBuffer** dest, KXConfig* settings) {
+    op->Reset();
+    if (settings)
+        op->SetLocalConfig(settings->GetPadList());
+    else
+        op->Configure(nullptr);
+    Tasks.Threaded = Settings.ThreadedProgress;
+    Tasks.Begin();
+    op->SetProgress(MyProgress, 0);
+    uint32_t code = Tasks.Run([op, source, dest] { return op->OperateTagList(source, dest, nullptr); });
+    Tasks.End();
+    if (settings) op->FreeConfig();
+    return code;
+}
+
+uint32_t KXApp::DoOperation(KX_GfxBuffer* source, KX_GfxBuffer** dest, uint32_t number, KXConfig* settings) {
+    if (UI) UI->SetBusyCursor(true);
+    KX_GfxBuffer* local = nullptr;
+    if (!dest) dest = &local;
+    if (!source) source = KX_GetGfxBuffer();
+    if (source && Settings.Undo) AddUndoStep(source);
+    if (!source) {
+        if (UI) UI->SetBusyCursor(false);
+        return KXERR_NONE;
+    }
+    Modified = true;
+    KXOperator* op = tableOperator(number);
+    uint32_t code;
+    if (!op) {
+        code = KXERR_NOTSUPPORTED;
+    } else if (AreaBuffer) {
+        code = AreaRoad(op, dest, settings);
+    } else {
+        if (CheckCMS()) ApplyAndRemoveCMS(source, false);
+        oper = op;
+        code = RunOperator(op, source, dest, settings);
+        if (code == KXERR_NONE) {
+            KX_GetGfxBuffer();  // the result becomes the current image
+            if (UI) UI->UpdatePreview(false);
+            Status(T("TXT_OPERATION_SUCCESS"));
+        } else if (Settings.AutoConv && (code == KXERR_NEED24BIT || code == KXERR_NEED48BIT || code == KXERR_NOHAM)) {
+            op->Reset();
+            oper = nullptr;
+            int conversion = -1;
+            if (code == KXERR_NEED24BIT) conversion = KXOP_ANYTO24BIT;
+            if (code == KXERR_NEED48BIT) conversion = KXOP_ANYTO48BIT;
+            if (code == KXERR_NOHAM && UI && UI->AskYesNo(KXMessageKind::Request, T("TXT_REQUEST_CONVERT_HAM")))
+                conversion = KXOP_ANYTO24BIT;
+            if (conversion >= 0) {
+                KX_GfxBuffer* converted = nullptr;
+                if (DoOperation(source, &converted, static_cast<uint32_t>(conversion), nullptr) == KXERR_NONE)
+                    code = DoOperation(KX_GetGfxBuffer(), dest, number, settings);
+            }
+        } else if (Settings.AutoConv8 && (code == KXERR_NO24BIT || code == KXERR_NO48BIT)) {
+            op->Reset();
+            oper = nullptr;
+            if (UI && UI->AskYesNo(KXMessageKind::Request, T("TXT_REQUEST_CONVERT_TRUECOLOR"))) {
+                if (Dither24Bit(8, 0) == KXERR_NONE) code = DoOperation(nullptr, dest, number, settings);
+            }
+        }
+    }
+    if (UI) UI->SetStatusLight(KXStatusLight::Green);
+    if (code != KXERR_NONE) {
+        Status(T("TXT_ERROR") + " " + errorText(code));
+        if (oper) {
+            oper->Reset();
+            oper = nullptr;
+        }
+        DropArea();
+    }
+    if (UI) UI->SetBusyCursor(false);
+    return code;
+}
+
+// The operator runs on the area's own buffer; the result, brought to the
+// main image's depth, is pasted back by a full dispatcher run of Paste.
+uint32_t KXApp::AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings) {
+    KX_GfxBuffer* main = KX_GetGfxBuffer();
+    uint32_t code = RunOperator(op, AreaBuffer, dest, settings);
+    if (code != KXERR_NONE || !*dest) return code;
+
+    KX_GfxBuffer* result = *dest;
+    KXOperator* holder = op;
+    std::unique_ptr<KXOperator> converter;
+    KXSUP_FreeGfxBuffer(AreaBuffer);
+    AreaBuffer = nullptr;
+    if (!main || (main->ColorDepth != 24 && main->ColorDepth != 48)) {
+        op->Reset();
+        return KXERR_NEED24BIT;
+    }
+    if (result->ColorDepth < 24) {
+        converter = makeOperator(Library, main->ColorDepth == 48 ? KXOP_ANYTO48BIT : KXOP_ANYTO24BIT);
+        if (!converter) {
+            op->Reset();
+            return KXERR_NOMEMORY;
+        }
+        converter->Configure(nullptr);
+        KX_GfxBuffer* converted = nullptr;
+        code = converter->OperateTagList(result, &converted, nullptr);
+        if (code == KXERR_NONE && !converted) code = KXERR_INTERNALACCESS;
+        op->Reset();  // frees the unconverted result
+        if (code != KXERR_NONE) return code;
+        holder = converter.get();
+        result = converted;
+    }
+    ApplyAndRemoveCMS(main, false);
+
+    KXConfig* list = MakeOperatorSettings(KXOP_PASTE);
+    if (!list) {
+        holder->Reset();
+        return KXERR_NOMEMORY;
+    }
+    char text[64];
+    snprintf(text, sizeof(text), "%lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(result)));
+    list->SetValue("PASTEBUFFER", text);
+    snprintf(text, sizeof(text), "%ld,%ld,%ld,%ld", static_cast<long>(AreaLeft), static_cast<long>(AreaTop),
+             static_cast<long>(AreaWidth), static_cast<long>(AreaHeight));
+    list->SetValue("KX_AREA", text);
+    // Paste dereferences only buffers in its registry, never a bare address.
+    KX_RegisterPasteBuffer(result);
+    code = DoOperation(main, nullptr, KXOP_PASTE, list);
+    KX_UnregisterPasteBuffer(result);
+    delete list;
+    if (code == KXERR_NONE) {
+        KX_GfxBuffer* area = nullptr;
+        if (holder->DetachResult(&area) == KXERR_NONE) AreaBuffer = area;
+    }
+    holder->Reset();
+    return code;
+}
+
+// ---- undo ------------------------------------------------------------------------
+
+std::string KXApp::UndoFileName(uint32_t step) const {
+    const char* temp = Library && Library->TempDir ? Library->TempDir : KX_GetProcessTempDir();
+    return std::string(temp) + "undo" + AtomName + "_" + std::to_string(step) + ".tmp";
+}
+
+void KXApp::AddUndoStep(KX_GfxBuffer*) {
+    if (UndoSkip) return;
+    if (Settings.UndoLimit && UndoCount + 1 > static_cast<uint32_t>(Settings.UndoMax)) {
+        Status(T("TXT_UNDO_LIMIT_REACHED"));
+        ClearUndo();
+    }
+    Status(T("TXT_UNDO_PREPARE_BUFFER"));
+    std::string name = UndoFileName(UndoCount);
+    uint32_t code;
+    if (Settings.UndoCompress) {
+        KX_SetSaveFormat(KXWRITER_RGFX, 1);
+        if (!objw) {
+            code = KXERR_NOVIEWABLEDATA;
+        } else {
+            uint32_t err = 0;
+            KXConfig list(objw->PadPath ? objw->PadPath : objw->PadName, &err);
+            if (err) return;  // no list, no file
+            list.SetValue("Z_COMPRESSION", static_cast<int32_t>(Settings.UndoCompressLevel));
+            // Handed over inside the save, after the writer's own reset.
+            code = KX_Save(name.c_str(), 1, KX_GetMetaData(), &list);
+        }
+    } else {
+        KX_SetSaveFormat(KXWRITER_RGFX, 0);
+        code = KX_Save(name.c_str(), 1, KX_GetMetaData());
+    }
+    if (code == KXERR_NONE) {
+        Status(T("TXT_UNDO_PREPARE_BUFFER_DONE"));
+        UndoCount++;
+    } else {
+        Status(T("TXT_UNDO_PREPARE_BUFFER_FAIL"));
+    }
+}
+
+void KXApp::ClearUndo() {
+    for (uint32_t i = 0; i < UndoCount; i++) amDeleteFile(UndoFileName(i).c_str());
+    UndoCount = 0;
+}
+
+uint32_t KXApp::Undo() {
+    UndoSkip = false;
+    if (UndoCount < 1) {
+        Status(T("TXT_ERROR") + " " + T("TXT_NO_UNDO"));
+        return KXERR_EOF;
+    }
+    UndoCount--;
+    std::string name = UndoFileName(UndoCount);
+    kx_value_progress.store(0);
+    kx_update_progress.store(3);
+    if (UI) {
+        UI->SetProgressBar(0);
+        UI->SetStatusLight(KXStatusLight::Yellow);
+    }
+    Status(T("TXT_UNDO_RESTORING"));
+
+    // The file is read once by a reader of its own first: a step that cannot
+    // be read back must not cost the current image.
+    uint32_t code = KXERR_UNKNOWNFORMAT;
+    bool imageLost = false;
+    if (KXObject* found = KX_CheckFileType(name.c_str())) {
+        int index = 0;
+        while (kxoRead[index] != found) index++;
+        std::unique_ptr<KXObject> probe = makeReader(Library, index);
+        if (!probe) {
+            code = KXERR_NOMEMORY;
+        } else if ((code = probe->SetReadName(name.c_str())) == KXERR_NONE && (code = probe->Load()) == KXERR_NONE) {
+            KX_GfxBuffer* image = nullptr;
+            code = probe->GetGfxBuffer(&image);
+            if (code == KXERR_NONE && !image) code = KXERR_NOVIEWABLEDATA;
+        }
+    }
+    if (code == KXERR_NONE) {
+        code = KX_Load(name.c_str(), Settings.MetaLoad ? 1 : 0);
+        imageLost = code != KXERR_NONE;
+    }
+    kx_value_progress.store(100);
+    kx_update_progress.store(2);
+    if (UI) UI->SetStatusLight(KXStatusLight::Green);
+
+    if (code != KXERR_NONE) {
+        UndoCount++;  // the step stays available
+        Status(T("TXT_ERROR_UNDO") + ": " + errorText(code));
+        if (UI) {
+            if (imageLost) UI->UpdatePreview(true);
+            UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_UNDO_FAILED"));
+        }
+        return code;
+    }
+    IsVirtual = false;
+    Undone = true;
+    Status(T("TXT_DONE_UNDO"));
+    if (UI) UI->UpdatePreview(false);
+    amDeleteFile(name.c_str());
+    return KXERR_NONE;
+}
+
+// ---- colour profiles ------------------------------------------------------------------
+
+bool KXApp::CheckCMS() {
+    KXOSpecialInfo* r = KX_GetMetaData();
+    return r && r->IccData && r->IccSize;
+}
+
+uint32_t KXApp::ApplyAndRemoveCMS(KX_GfxBuffer* buffer, bool forced) {
+    uint32_t code = KXERR_NONE;
+    if (!KX_IsUnlinkedMetaData()) {
+        code = KX_UnLinkMetaData();
+        if (code != KXERR_NONE && code != KXERR_EOF) {
+            if (UI) UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_ICCP_RESOLVE"));
+            return code;
+        }
+    }
+    KXOSpecialInfo* r = KX_GetMetaData();
+    if (KX_IsUnlinkedMetaData() && r && (forced || Settings.AutoCM) && r->IccData && r->IccSize) {
+        code = buffer && ApplyProfile ? ApplyProfile(buffer, r->IccData, r->IccSize) : KXERR_INTERNALACCESS;
+        // The profile still describes the pixels when the conversion failed.
+        if (code == KXERR_NONE) clearProfile(r);
+    }
+    return code;
+}
+
+uint32_t KXApp::RemoveCMS() {
+    uint32_t code = KXERR_NONE;
+    if (!KX_IsUnlinkedMetaData()) {
+        code = KX_UnLinkMetaData();
+        if (code != KXERR_NONE && code != KXERR_EOF) {
+            if (UI) UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_ICCP_RESOLVE"));
+            return code;
+        }
+    }
+    KXOSpecialInfo* r = KX_GetMetaData();
+    if (KX_IsUnlinkedMetaData() && r && r->IccData) clearProfile(r);
+    return code;
+}
+
+uint32_t KXApp::Dither24Bit(int32_t depth, int32_t mode) {
+    KX_GfxBuffer* current = KX_GetGfxBuffer();
+    if (!current) return KXERR_NOVIEWABLEDATA;
+    KXConfig* list = MakeOperatorSettings(KXOP_DITHER24BIT);
+    if (!list) return KXERR_NOMEMORY;
+    list->SetValue("COLORDEPTH", depth);
+    if (mode == 0) list->SetValue("DITHERMODE", "BESTPEN");
+    uint32_t code = DoOperation(current, KXOP_DITHER24BIT, list);
+    delete list;
+    if (code != KXERR_NONE) Status(T("TXT_ERROR") + " " + errorText(code));
+    return code;
+}
