@@ -258,7 +258,8 @@ uint32_t kxoGIF::ReadImage(KXByteReader& r, uint8_t** pixels, uint32_t* size, bo
     uint32_t err = GifLzwDecode(readSource, &r, length, window, windowSize, width, height, *pixels, *pixels + *size,
                                 (Descriptor[8] & 0x40) != 0, single ? RelayProgress : nullptr, this);
     FreeVec(window);
-    if (!r.seek(end)) err = KXERR_EOF;
+    // Data after the end code is passed over; seeking costs the stream its buffer.
+    if (r.tell() != end && !r.seek(end)) err = KXERR_EOF;
     return err;
 }
 
