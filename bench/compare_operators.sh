@@ -1,12 +1,14 @@
 #!/bin/sh
 # Times resize 50%, rotate 90 and the flips with kxop against ImageMagick 6,
 # libvips and netpbm, each single-threaded, on a 4000 x 3000 24-bit picture,
-# and prints our time over theirs (below 1: we are faster).
+# and prints our time over theirs (below 1: we are faster) and the peak
+# memory of each side.
 #   bench/compare_operators.sh [build dir]   (default build/release; needs kxop)
 set -eu
 BUILD=${1:-build/release}
 KXOP=$BUILD/bin/kxop
 [ -x "$KXOP" ] || { echo "no $KXOP: build with -DCMAKE_BUILD_TYPE=Release first" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "no /usr/bin/time: install the package time" >&2; exit 1; }
 export MAGICK_THREAD_LIMIT=1 VIPS_CONCURRENCY=1
 DIR=$(mktemp -d)
 trap 'rm -rf "$DIR"' EXIT
@@ -19,19 +21,25 @@ with open(sys.argv[1], "wb") as f:
     f.write(os.urandom(w * h * 3))
 PY
 now() { date +%s.%N; }
-# Wall time of a command, best of three, in milliseconds.
+# Wall time of a command, best of three, in milliseconds, and its peak
+# resident memory (the largest of its processes, highest of the runs) in
+# MB, left in $ms and $mb.
 best() {
-    b=""
+    ms=""; kb=0
     for i in 1 2 3; do
-        t0=$(now); sh -c "$1" >/dev/null 2>&1; t1=$(now)
+        t0=$(now); /usr/bin/time -f %M -o "$DIR/mem" sh -c "$1" >/dev/null 2>&1; t1=$(now)
         t=$(echo "($t1 - $t0) * 1000" | bc -l)
-        if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
+        if [ -z "$ms" ] || [ "$(echo "$t < $ms" | bc -l)" = 1 ]; then ms=$t; fi
+        k=$(tail -n 1 "$DIR/mem")
+        [ "$k" -gt "$kb" ] && kb=$k
     done
-    echo "$b"
+    mb=$(echo "$kb / 1024" | bc -l)
 }
 compare() {  # name, our command, tool name, tool command
-    ours=$(best "$2"); theirs=$(best "$4")
-    printf "%-14s %-12s ours %8.1f ms  theirs %8.1f ms  ratio %5.2f\n" "$1" "$3" "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
+    best "$2"; ours=$ms; ourmb=$mb
+    best "$4"; theirs=$ms; theirmb=$mb
+    printf "%-14s %-12s ours %8.1f ms %6.1f MB  theirs %8.1f ms %6.1f MB  ratio %5.2f\n" "$1" "$3" "$ours" "$ourmb" "$theirs" "$theirmb" \
+        "$(echo "$ours / $theirs" | bc -l)"
 }
 O=$DIR/out.ppm
 compare "resize 50%" "$KXOP 14 $IN $O NEW_WIDTH=2000 NEW_HEIGHT=1500" ImageMagick "convert-im6.q16 $IN -scale 50% $O"
@@ -46,4 +54,5 @@ compare "mirror" "$KXOP 25 $IN $O" netpbm "pamflip -lr $IN > $O"
 compare "flip" "$KXOP 26 $IN $O" ImageMagick "convert-im6.q16 $IN -flip $O"
 compare "flip" "$KXOP 26 $IN $O" libvips "vips flip $IN $O vertical"
 compare "flip" "$KXOP 26 $IN $O" netpbm "pamflip -tb $IN > $O"
-echo "(whole-program times: reading and writing the PPM included on both sides)"
+echo "(whole-program times: reading and writing the PPM included on both sides;
+      memory: peak resident set of the largest process)"

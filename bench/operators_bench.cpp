@@ -1,5 +1,5 @@
 // Geometry operators on 4000 x 3000 pictures of 24 bits, 48 bits and 8-bit
-// palette: resize to half, quarter turn, flips, crop.
+// palette: resize to half, quarter turns both ways, flips, crop.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -63,6 +63,7 @@ void BM_ResizeHalf(benchmark::State& s) { RunOp<kxpResize>(s, {{"NEW_WIDTH", "20
 void BM_ResizeUp(benchmark::State& s) { RunOp<kxpResize>(s, {{"NEW_WIDTH", "5000"}, {"NEW_HEIGHT", "3750"}}); }
 void BM_Rotate90(benchmark::State& s) { RunOp<kxpRotate>(s, {{"DEGREES", "90"}}); }
 void BM_Rotate180(benchmark::State& s) { RunOp<kxpRotate>(s, {{"DEGREES", "180"}}); }
+void BM_Rotate270(benchmark::State& s) { RunOp<kxpRotate>(s, {{"DEGREES", "270"}}); }
 void BM_RotateFree30(benchmark::State& s) { RunOp<kxpRotateFree>(s, {{"ROTATE_ANGLE", "30"}}); }
 void BM_LeftToRight(benchmark::State& s) { RunOp<kxpLeftToRight>(s, {}); }
 void BM_TopToBottom(benchmark::State& s) { RunOp<kxpTopToBottom>(s, {}); }
@@ -73,6 +74,7 @@ BENCHMARK(BM_ResizeHalf) KX_DEPTHS;
 BENCHMARK(BM_ResizeUp) KX_DEPTHS;
 BENCHMARK(BM_Rotate90) KX_DEPTHS;
 BENCHMARK(BM_Rotate180) KX_DEPTHS;
+BENCHMARK(BM_Rotate270) KX_DEPTHS;
 BENCHMARK(BM_RotateFree30) KX_DEPTHS;
 BENCHMARK(BM_LeftToRight) KX_DEPTHS;
 BENCHMARK(BM_TopToBottom) KX_DEPTHS;

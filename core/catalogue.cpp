@@ -12,6 +12,7 @@
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoPNM.h"
@@ -127,7 +128,7 @@ const KXFormatReg kFormats[] = {
     {"kxoPCP", "Pictor.controlpad", "PCP v2.0", 2, 2, S("uncompressed", "packed"), S(0, 1), 0x21805, 10, 35, -1, PH},
     {"kxoPCX", "PCX.controlpad", "PCX", 1, 1, S("V2.5-3.0"), S(0), 0x27805, 11, 5, -1, PH},
     {"kxoPICT", "PICT2.controlpad", "PICT2", 1, 1, S("(PCT)"), S(0), 0x27805, 12, 36, -1, PH},
-    {"kxoPNG", "PNG.controlpad", "PNG", 1, 1, S("(PiNG)"), S(0), 0x2FF805, 13, 6, -1, PH},
+    {"kxoPNG", "PNG.controlpad", "PNG", 1, 1, S("(PiNG)"), S(0), 0x2FF805, 13, 6, -1, KX_MakeObject<kxoPNG>},
     {"kxoPNM", "PNM.controlpad", "PNM", 2, 2, S("PPM (P6)", "PGM (P5)"), S(0, 1), 0xE7805, 14, 7, -1, KX_MakeObject<kxoPNM>},
     {"kxoQRT", "QRT.controlpad", "QRT", 1, 1, S("POV Raytracer"), S(0), 0x27805, 15, 8, -1, PH},
     {"kxoRAS", "RAS.controlpad", "RAS", 1, 1, S("(S'nRaster)"), S(0), 0x27805, 16, 9, -1, PH},

@@ -233,6 +233,9 @@ uint32_t KXSUP_ConvertGfxBufferEndianess(KX_GfxBuffer* buffer, uint32_t wantedOr
     uint32_t wanted = wantedOrder == KXENDIAN_BIG ? KXENDIAN_BIG : KXENDIAN_LITTLE;
     uint32_t flags = KXSUP_GetGfxBufferFlags(buffer);
     if (buffer->Version >= 4) {
+        // A buffer already marked with the wanted order needs nothing, locked or not.
+        if (wanted == KXENDIAN_BIG && (flags & KXGFXF_MM) && !(flags & KXGFXF_II)) return KXERR_NONE;
+        if (wanted == KXENDIAN_LITTLE && (flags & KXGFXF_II) && !(flags & KXGFXF_MM)) return KXERR_NONE;
         if (flags & KXGFXF_LOCKED) return KXERR_ENDIANLOCKED;
         if ((flags & KXGFXF_MM) && (flags & KXGFXF_II)) return KXERR_ENDIANCONFLICT;
     }
@@ -246,6 +249,9 @@ uint32_t KXSUP_ConvertGfxBufferEndianess(KX_GfxBuffer* buffer, uint32_t wantedOr
         if (alpha16 && sampleBytes && !buffer->AlphaData) return KXERR_INTERNALACCESS;
         swapSamples(buffer->Data, uint64_t(sampleBytes) / 2);
         if (alpha16) swapSamples(KXSUP_AlphaBytes(buffer), uint64_t(sampleBytes) / 6);
+        // Swapped samples must carry their mark, or the next reader takes
+        // them for little-endian: an older record is raised to version 4.
+        if (buffer->Version < 4) KXSUP_SetGfxBufferVersion(buffer, 4);
     }
     markOrder(buffer, wanted == KXENDIAN_BIG ? KXGFXF_MM : KXGFXF_II);
     return KXERR_NONE;

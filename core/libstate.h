@@ -42,6 +42,9 @@ void InitPadList(List* list, KXPadNode* node);
 List* LoadOwnPad(KXLog* log, const char* padName, const char* padPath, const char* settingsPath,
                  const char* archivePath, List* list, KXPadNode* node);
 void FreeOwnPad(List** inUse, List* list, KXPadNode* node);
+// What Configure reads from its tags: the settings list to use and, where
+// specialInfo is given, the metadata record; logged under padName.
+void ReadConfigTags(KXLog* log, const char* padName, const TagItem* tags, List** padList, KXOSpecialInfo** specialInfo);
 // The settings list's pad named by the pad path in use, else the settings
 // pad file, else the archive pad file; case-sensitive key.
 int GetKey(List* padList, const char* padPath, const char* settingsPath, const char* archivePath,

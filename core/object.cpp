@@ -85,6 +85,20 @@ void FreeOwnPad(List** inUse, List* list, KXPadNode* node) {
     NewList(list);
 }
 
+void ReadConfigTags(KXLog* log, const char* padName, const TagItem* tags, List** padList, KXOSpecialInfo** specialInfo) {
+    if (log) log->Log(5, "%-16s: Configure...\n", padName);
+    if (!tags) return;
+    if (TagItem* t = FindTagItem(KXTAG_LocalConfig, tags)) {
+        *padList = reinterpret_cast<List*>(t->Data);
+        if (log) log->Log(9, "%-16s: LocalConfig SET\n", padName);
+    }
+    if (!specialInfo) return;
+    if (TagItem* t = FindTagItem(KXTAG_SpecialInfo, tags)) {
+        *specialInfo = reinterpret_cast<KXOSpecialInfo*>(t->Data);
+        if (log) log->Log(9, "%-16s: SpecialInfo SET\n", padName);
+    }
+}
+
 int GetKey(List* padList, const char* padPath, const char* settingsPath, const char* archivePath,
            const char* key, char* value, size_t size) {
     if (value && size) value[0] = 0;
@@ -217,17 +231,7 @@ void KXObject::SetLocalConfig(List* settings) {
 
 void KXObject::Configure(const TagItem* tags) {
     FreeConfig();
-    if (Log) Log->Log(5, "%-16s: Configure...\n", PadName);
-    if (tags) {
-        if (TagItem* t = FindTagItem(KXTAG_LocalConfig, tags)) {
-            PadList = reinterpret_cast<List*>(t->Data);
-            if (Log) Log->Log(9, "%-16s: LocalConfig SET\n", PadName);
-        }
-        if (TagItem* t = FindTagItem(KXTAG_SpecialInfo, tags)) {
-            SpecialInfo = reinterpret_cast<KXOSpecialInfo*>(t->Data);
-            if (Log) Log->Log(9, "%-16s: SpecialInfo SET\n", PadName);
-        }
-    }
+    kxbase::ReadConfigTags(Log, PadName, tags, &PadList, &SpecialInfo);
     if (!PadList) PadList = kxbase::LoadOwnPad(Log, PadName, PadPath, PadPathSettings, PadPathArchive, &OwnPadList, &OwnPadNode);
 }
 

@@ -96,13 +96,7 @@ void KXOperator::SetLocalConfig(List* settings) {
 
 void KXOperator::Configure(const TagItem* tags) {
     FreeConfig();
-    if (Log) Log->Log(5, "%-16s: Configure...\n", PadName);
-    if (tags) {
-        if (TagItem* t = FindTagItem(KXTAG_LocalConfig, tags)) {
-            PadList = reinterpret_cast<List*>(t->Data);
-            if (Log) Log->Log(9, "%-16s: LocalConfig SET\n", PadName);
-        }
-    }
+    kxbase::ReadConfigTags(Log, PadName, tags, &PadList, nullptr);
     if (!PadList) PadList = kxbase::LoadOwnPad(Log, PadName, PadPath, PadPathSettings, PadPathArchive, &OwnPadList, &OwnPadNode);
 }
 

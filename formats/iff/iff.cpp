@@ -521,28 +521,36 @@ uint32_t KXIffModule::SetProgress(KXProgressHook hook, uintptr_t user) {
     return KXERR_NONE;
 }
 
+void KXIffModule::CloseHandle() {
+    if (!Iff) return;
+    iffClose(Iff);
+    if (IOMode == KXIO_CLIPBOARD) iffCloseClipboard(Iff->Stream);
+    iffFree(Iff);
+    Iff = nullptr;
+}
+
 void KXIffModule::ReleaseFrame() {
-    if (Iff) {
-        iffClose(Iff);
-        if (IOMode == KXIO_CLIPBOARD) iffCloseClipboard(Iff->Stream);
-        iffFree(Iff);
-        Iff = nullptr;
-    }
+    CloseHandle();
     if (SafeOpenNow) {
         KXSUP_SafeCommit(&Safe, false);
         SafeOpenNow = false;
     }
 }
 
-uint32_t KXIffModule::OpenRead() {
+uint32_t KXIffModule::NewHandle() {
     ReleaseFrame();
     Iff = iffAlloc();
     if (!Iff) return KXERR_NOMEMORY;
-    if (IOMode == KXIO_CLIPBOARD) {
-        Iff->Stream = iffOpenClipboard(0);
-        if (!Iff->Stream) return KXERR_NOCLIPBOARD;
-        iffInitAsClipboard(Iff);
-    } else {
+    if (IOMode != KXIO_CLIPBOARD) return KXERR_NONE;
+    Iff->Stream = iffOpenClipboard(0);
+    if (!Iff->Stream) return KXERR_NOCLIPBOARD;
+    iffInitAsClipboard(Iff);
+    return KXERR_NONE;
+}
+
+uint32_t KXIffModule::OpenRead() {
+    if (uint32_t err = NewHandle()) return err;
+    if (IOMode != KXIO_CLIPBOARD) {
         if (ReadFile) amClose(ReadFile);
         ReadFile = amOpen(ReadName, "rb");
         if (!ReadFile) return KXERR_FILENOTFOUND;
@@ -554,14 +562,8 @@ uint32_t KXIffModule::OpenRead() {
 }
 
 uint32_t KXIffModule::OpenWrite() {
-    ReleaseFrame();
-    Iff = iffAlloc();
-    if (!Iff) return KXERR_NOMEMORY;
-    if (IOMode == KXIO_CLIPBOARD) {
-        Iff->Stream = iffOpenClipboard(0);
-        if (!Iff->Stream) return KXERR_NOCLIPBOARD;
-        iffInitAsClipboard(Iff);
-    } else {
+    if (uint32_t err = NewHandle()) return err;
+    if (IOMode != KXIO_CLIPBOARD) {
         if (!SaveName || !*SaveName || !KXSUP_SafeOpen(&Safe, SaveName)) return KXERR_NODESTFILE;
         SafeOpenNow = true;
         Iff->Stream = Safe.File;
@@ -587,12 +589,7 @@ uint32_t KXIffModule::FinishWrite(uint32_t result) {
 }
 
 void KXIffModule::FinishRead() {
-    if (Iff) {
-        iffClose(Iff);
-        if (IOMode == KXIO_CLIPBOARD) iffCloseClipboard(Iff->Stream);
-        iffFree(Iff);
-        Iff = nullptr;
-    }
+    CloseHandle();
     if (ReadFile) {
         amClose(ReadFile);
         ReadFile = nullptr;

@@ -160,4 +160,12 @@ protected:
     IffHandle* Iff = nullptr;
     KXSafeFile Safe = {};
     bool SafeOpenNow = false;
+
+private:
+    // Releases the frame and allocates a new handle; on the clipboard its
+    // stream is opened too (3, 5).
+    uint32_t NewHandle();
+    // Closes and frees the handle (and its clipboard stream), if any.
+    void CloseHandle();
 };
+

@@ -559,7 +559,6 @@ uint32_t kxoPNG::Load() {
     uint32_t err = KXF_OpenRead(this);
     if (err != KXERR_NONE) return err;
     SubFormatId = 0;
-    OwnSpecialInfo.SubFormat = 0;
     setvbuf(ReadFile, nullptr, _IOFBF, 8192);
 
     uint8_t head[4];
@@ -748,12 +747,18 @@ uint32_t kxoPNG::Save() {
             s.swap16 = true;
         }
     }
+    // A map kept from an earlier save belongs to another buffer: fetch afresh.
+    if (AlphaMap8Owned) FreeVec(AlphaMap8);
+    if (AlphaMap16Owned) FreeVec(AlphaMap16);
+    AlphaMap8 = nullptr;
+    AlphaMap16 = nullptr;
+    AlphaMap8Owned = AlphaMap16Owned = 0;
     if (depth > 8) {
         int allocated = 0;
-        if (depth == 24 && !AlphaMap8) {
+        if (depth == 24) {
             err = KXSUP_GetAlphaMap8(b, &AlphaMap8, &allocated, 1, 1);
             AlphaMap8Owned = allocated ? 1 : 0;
-        } else if (depth == 48 && !AlphaMap16) {
+        } else {
             err = KXSUP_GetAlphaMap16(b, &AlphaMap16, &allocated, 1);
             AlphaMap16Owned = allocated ? 1 : 0;
         }

@@ -2,6 +2,8 @@
 // "compress" design) and bounded decompressor. See gif_lzw.h.
 #include "formats/raster/gif_lzw.h"
 
+#include <cstring>
+
 #include "core/memory.h"
 
 namespace {
@@ -63,6 +65,10 @@ struct GifLzwEncoder::Run {
     uint8_t* out;
     uint8_t* end;
     bool overflow;
+    GifLzwSink sink;  // with a sink, out runs over an area that is emptied into it
+    void* sinkUser;
+    uint8_t* area;
+    bool refused;
     int32_t initialWidth;
     uint8_t pixelMask;
     int32_t* keys;
@@ -71,8 +77,19 @@ struct GifLzwEncoder::Run {
     void* user;
 };
 
+// Hands the area's bytes to the sink and starts it afresh; a refusal ends
+// the block as failed.
+void GifLzwEncoder::Drain(Run& run) {
+    if (run.out > run.area && !run.sink(run.sinkUser, run.area, static_cast<size_t>(run.out - run.area))) {
+        run.refused = true;
+        run.overflow = true;
+    }
+    run.out = run.area;
+}
+
 void GifLzwEncoder::FlushPacket(Run& run) {
     if (PacketLength == 0) return;
+    if (run.sink && !run.overflow && run.end - run.out < PacketLength + 1) Drain(run);
     // Nothing is ever stored beyond the area: a packet that does not fit
     // ends the block as failed.
     if (run.overflow || run.end - run.out < PacketLength + 1) {
@@ -201,28 +218,46 @@ uint32_t GifLzwEncoder::Compress(Run& run, const uint8_t* pixels, uint32_t width
     return run.overflow ? KXERR_ENCODE : KXERR_NONE;
 }
 
-uint32_t GifLzwEncoder::EncodeImage(uint8_t** out, uint8_t* end, const uint8_t* pixels, uint32_t width,
-                                    uint32_t height, uint32_t depth, uint32_t imageFlags, GifLzwProgressHook hook,
-                                    void* user) {
-    if (!out || !*out || !pixels || width == 0 || height == 0 || depth == 0 || depth > 8 || end < *out)
-        return KXERR_INTERNALACCESS;
+uint32_t GifLzwEncoder::Encode(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t depth,
+                              uint32_t imageFlags) {
     Accumulator = 0;
     NextCode = 0;
     ClearPending = 0;
     AccumulatedBits = 0;
     PacketLength = 0;
-    if (end - *out < 2) return KXERR_ENCODE;
+    if (run.end - run.out < 2) return KXERR_ENCODE;
 
     const int32_t minCodeSize = depth < 2 ? 2 : static_cast<int32_t>(depth);
-    const auto pixelMask = static_cast<uint8_t>((1u << depth) - 1);
-    Run run = {*out, end, false, minCodeSize + 1, pixelMask, nullptr, nullptr, hook, user};
+    run.initialWidth = minCodeSize + 1;
+    run.pixelMask = static_cast<uint8_t>((1u << depth) - 1);
     *run.out++ = static_cast<uint8_t>(minCodeSize);
     uint32_t err = Compress(run, pixels, width, height, (imageFlags & kGifInterlaced) != 0);
-    if (err) return err;
-    if (run.out >= run.end) return KXERR_ENCODE;
+    if (err) return run.refused ? KXERR_IO : err;
+    if (run.sink && run.out >= run.end) Drain(run);
+    if (run.out >= run.end) return run.refused ? KXERR_IO : KXERR_ENCODE;
     *run.out++ = 0;
-    *out = run.out;
-    return KXERR_NONE;
+    if (run.sink) Drain(run);
+    return run.refused ? KXERR_IO : KXERR_NONE;
+}
+
+uint32_t GifLzwEncoder::EncodeImage(uint8_t** out, uint8_t* end, const uint8_t* pixels, uint32_t width,
+                                    uint32_t height, uint32_t depth, uint32_t imageFlags, GifLzwProgressHook hook,
+                                    void* user) {
+    if (!out || !*out || !pixels || width == 0 || height == 0 || depth == 0 || depth > 8 || end < *out)
+        return KXERR_INTERNALACCESS;
+    Run run = {*out, end, false, nullptr, nullptr, *out, false, 0, 0, nullptr, nullptr, hook, user};
+    const uint32_t err = Encode(run, pixels, width, height, depth, imageFlags);
+    if (err == KXERR_NONE) *out = run.out;
+    return err;
+}
+
+uint32_t GifLzwEncoder::EncodeImage(GifLzwSink sink, void* sinkUser, uint8_t* area, size_t areaSize,
+                                    const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t depth,
+                                    uint32_t imageFlags, GifLzwProgressHook hook, void* user) {
+    if (!sink || !area || areaSize < 512 || !pixels || width == 0 || height == 0 || depth == 0 || depth > 8)
+        return KXERR_INTERNALACCESS;
+    Run run = {area, area + areaSize, false, sink, sinkUser, area, false, 0, 0, nullptr, nullptr, hook, user};
+    return Encode(run, pixels, width, height, depth, imageFlags);
 }
 
 // ---- decompressor ----------------------------------------------------------
@@ -231,15 +266,23 @@ namespace {
 
 // Codes least significant bit first from the payloads of the sub-blocks,
 // never past a sub-block's length, the terminator or the end of the data. A
-// sub-block cut short by the end of the data gives what is there.
+// sub-block cut short by the end of the data gives what is there. The data
+// is either all in memory or comes from a source through a window; the
+// bytes not yet in the window are counted in rest_.
 class CodeReader {
 public:
-    CodeReader(const uint8_t* p, const uint8_t* end) : p_(p), end_(end) {}
+    CodeReader(const uint8_t* p, const uint8_t* end) : p_(p), win_(end) {}
+    CodeReader(GifLzwSource source, void* user, uint64_t length, uint8_t* window, size_t windowSize)
+        : p_(window), win_(window), rest_(length), source_(source), user_(user), window_(window),
+          windowSize_(windowSize) {}
+
+    bool failed() const { return failed_; }
 
     // False once no whole code is left.
     bool read(int32_t width, int32_t* code) {
         while (bits_ < width) {
             if (blockLeft_ == 0 && !nextBlock()) return false;
+            if (p_ == win_) refill();
             buffer_ |= static_cast<uint32_t>(*p_++) << bits_;
             bits_ += 8;
             --blockLeft_;
@@ -255,28 +298,55 @@ public:
     bool skipToTerminator() {
         if (terminated_) return true;
         if (exhausted_) return false;
-        p_ += blockLeft_;
+        pass(blockLeft_);
         blockLeft_ = 0;
         while (nextBlock()) {
-            p_ += blockLeft_;
+            pass(blockLeft_);
             blockLeft_ = 0;
         }
         return terminated_;
     }
 
 private:
+    uint64_t available() const { return static_cast<uint64_t>(win_ - p_) + rest_; }
+
+    // The next part of the source into the window; only called with bytes
+    // left. A source that falls short leaves zeros and the reader failed.
+    void refill() {
+        const size_t want = rest_ < windowSize_ ? static_cast<size_t>(rest_) : windowSize_;
+        const size_t got = failed_ ? 0 : source_(user_, window_, want);
+        if (got < want) {
+            memset(window_ + got, 0, want - got);
+            failed_ = true;
+        }
+        rest_ -= want;
+        p_ = window_;
+        win_ = window_ + want;
+    }
+
+    void pass(uint64_t count) {
+        while (count > 0) {
+            if (p_ == win_) refill();
+            const uint64_t here = static_cast<uint64_t>(win_ - p_);
+            const uint64_t step = count < here ? count : here;
+            p_ += step;
+            count -= step;
+        }
+    }
+
     bool nextBlock() {
         if (terminated_ || exhausted_) return false;
-        if (p_ >= end_) {
+        if (available() == 0) {
             exhausted_ = true;
             return false;
         }
+        if (p_ == win_) refill();
         const uint32_t n = *p_++;
         if (n == 0) {
             terminated_ = true;
             return false;
         }
-        const uint64_t avail = static_cast<uint64_t>(end_ - p_);
+        const uint64_t avail = available();
         if (avail == 0) {
             exhausted_ = true;
             return false;
@@ -286,12 +356,18 @@ private:
     }
 
     const uint8_t* p_;
-    const uint8_t* end_;
+    const uint8_t* win_;
+    uint64_t rest_ = 0;
+    GifLzwSource source_ = nullptr;
+    void* user_ = nullptr;
+    uint8_t* window_ = nullptr;
+    size_t windowSize_ = 0;
     uint32_t blockLeft_ = 0;
     uint32_t buffer_ = 0;
     int32_t bits_ = 0;
     bool terminated_ = false;
     bool exhausted_ = false;
+    bool failed_ = false;
 };
 
 // The picture as a sequence of rows in file order; put() stops at its end.
@@ -349,30 +425,16 @@ struct DecodeTables {
 
 }  // namespace
 
-uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t width, uint32_t height, uint8_t* pixels,
-                      const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook, void* user) {
-    if (!pixels || !pixelsEnd) return KXERR_INTERNALACCESS;
-    const uint64_t count = static_cast<uint64_t>(width) * height;
-    if (pixelsEnd < pixels || static_cast<uint64_t>(pixelsEnd - pixels) < count) return KXERR_INTERNALACCESS;
-    if (count == 0) return KXERR_NONE;
+namespace {
 
-    PixelSink sink(pixels, width, height, interlaced, hook, user);
-    if (!data || !dataEnd || data >= dataEnd) {
-        sink.fillRest();
-        return KXERR_DECODE;
-    }
-    const int32_t m = data[0];
-    if (m < 1 || m > 11) {
-        sink.fillRest();
-        return KXERR_DECODE;
-    }
+// The codes after the minimum code size m, decoded into the sink.
+uint32_t decodeCodes(CodeReader& reader, int32_t m, PixelSink& sink) {
     auto* t = static_cast<DecodeTables*>(AllocVec(sizeof(DecodeTables), 1));
     if (!t) return KXERR_NOMEMORY;
 
     const int32_t clear = 1 << m;
     const int32_t end = clear + 1;
     for (int32_t i = 0; i < clear; ++i) t->suffix[i] = static_cast<uint16_t>(i);
-    CodeReader reader(data + 1, dataEnd);
 
     // Every entry made refers to an older code, so a chain from any code
     // below next falls strictly and ends below clear within 4096 steps.
@@ -447,4 +509,51 @@ uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t widt
     sink.fillRest();
     FreeVec(t);
     return result;
+}
+
+}  // namespace
+
+uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t width, uint32_t height, uint8_t* pixels,
+                      const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook, void* user) {
+    if (!pixels || !pixelsEnd) return KXERR_INTERNALACCESS;
+    const uint64_t count = static_cast<uint64_t>(width) * height;
+    if (pixelsEnd < pixels || static_cast<uint64_t>(pixelsEnd - pixels) < count) return KXERR_INTERNALACCESS;
+    if (count == 0) return KXERR_NONE;
+
+    PixelSink sink(pixels, width, height, interlaced, hook, user);
+    if (!data || !dataEnd || data >= dataEnd) {
+        sink.fillRest();
+        return KXERR_DECODE;
+    }
+    const int32_t m = data[0];
+    if (m < 1 || m > 11) {
+        sink.fillRest();
+        return KXERR_DECODE;
+    }
+    CodeReader reader(data + 1, dataEnd);
+    return decodeCodes(reader, m, sink);
+}
+
+uint32_t GifLzwDecode(GifLzwSource source, void* sourceUser, uint64_t length, uint8_t* window, size_t windowSize,
+                      uint32_t width, uint32_t height, uint8_t* pixels, const uint8_t* pixelsEnd, bool interlaced,
+                      GifLzwProgressHook hook, void* user) {
+    if (!pixels || !pixelsEnd || !source || !window || windowSize == 0) return KXERR_INTERNALACCESS;
+    const uint64_t count = static_cast<uint64_t>(width) * height;
+    if (pixelsEnd < pixels || static_cast<uint64_t>(pixelsEnd - pixels) < count) return KXERR_INTERNALACCESS;
+    if (count == 0) return KXERR_NONE;
+
+    PixelSink sink(pixels, width, height, interlaced, hook, user);
+    uint8_t m = 0;
+    if (length == 0) {
+        sink.fillRest();
+        return KXERR_DECODE;
+    }
+    if (source(sourceUser, &m, 1) != 1) return KXERR_EOF;
+    if (m < 1 || m > 11) {
+        sink.fillRest();
+        return KXERR_DECODE;
+    }
+    CodeReader reader(source, sourceUser, length - 1, window, windowSize);
+    const uint32_t err = decodeCodes(reader, m, sink);
+    return reader.failed() ? KXERR_EOF : err;
 }

@@ -6,10 +6,18 @@
 // Neither reads or writes outside the areas it is given.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Progress relay: the percentage reached; user is handed back unchanged.
 typedef void (*GifLzwProgressHook)(void* user, uint32_t percent);
+
+// Streaming: the compressor hands each filled part of its area to a sink
+// (false when it could not take it), the decompressor asks a source for
+// the next bytes of the block (the count copied; fewer than asked means
+// the source failed). Neither then holds more than its area.
+typedef bool (*GifLzwSink)(void* sink, const uint8_t* data, size_t size);
+typedef size_t (*GifLzwSource)(void* source, uint8_t* buffer, size_t size);
 
 // Bytes an image data block of this many pixels can take at most: every
 // pixel its own 12-bit code, the clear codes of every table refill, the
@@ -33,6 +41,11 @@ public:
     uint32_t EncodeImage(uint8_t** out, uint8_t* end, const uint8_t* pixels, uint32_t width, uint32_t height,
                          uint32_t depth, uint32_t imageFlags, GifLzwProgressHook hook = nullptr,
                          void* user = nullptr);
+    // The same block, given to sink through the area (at least 512 bytes)
+    // as it fills. Results as above; KXERR_IO when the sink refused a part.
+    uint32_t EncodeImage(GifLzwSink sink, void* sinkUser, uint8_t* area, size_t areaSize, const uint8_t* pixels,
+                         uint32_t width, uint32_t height, uint32_t depth, uint32_t imageFlags,
+                         GifLzwProgressHook hook = nullptr, void* user = nullptr);
 
     uint32_t Accumulator = 0;
     int32_t CodeWidth = 0;
@@ -47,10 +60,13 @@ public:
 
 private:
     struct Run;
+    uint32_t Encode(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t depth,
+                    uint32_t imageFlags);
     uint32_t Compress(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced);
     void OutputCode(Run& run, int32_t code);
     void PutByte(Run& run, uint8_t byte);
     void FlushPacket(Run& run);
+    void Drain(Run& run);
 };
 
 // Decompressor. data points at the minimum code size byte, dataEnd after the
@@ -70,3 +86,10 @@ private:
 uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t width, uint32_t height, uint8_t* pixels,
                       const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook = nullptr,
                       void* user = nullptr);
+
+// The same, with the block's length bytes taken from source through a
+// window of windowSize bytes (at least 1). KXERR_EOF when the source
+// failed; the picture is then not to be used.
+uint32_t GifLzwDecode(GifLzwSource source, void* sourceUser, uint64_t length, uint8_t* window, size_t windowSize,
+                      uint32_t width, uint32_t height, uint8_t* pixels, const uint8_t* pixelsEnd, bool interlaced,
+                      GifLzwProgressHook hook = nullptr, void* user = nullptr);

@@ -13,6 +13,18 @@ namespace {
 constexpr uint32_t kSubFormat87a = 0;
 constexpr uint32_t kTile = 16;
 constexpr size_t kTileArea = 8192;
+constexpr size_t kReadWindow = 65536;   // compressed bytes held while decoding
+constexpr size_t kWriteArea = 65536;    // compressed bytes held while encoding
+
+size_t readSource(void* reader, uint8_t* buffer, size_t size) {
+    return static_cast<KXByteReader*>(reader)->bytes(buffer, size) ? size : 0;
+}
+
+bool writeSink(void* writer, const uint8_t* data, size_t size) {
+    auto* w = static_cast<KXByteWriter*>(writer);
+    w->bytes(data, size);
+    return w->ok();
+}
 
 uint16_t le16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -237,16 +249,17 @@ uint32_t kxoGIF::ReadImage(KXByteReader& r, uint8_t** pixels, uint32_t* size, bo
     skipSubBlocks(r);
     const uint64_t end = r.tell();
     if (!r.seek(start)) return KXERR_EOF;
-    const size_t length = static_cast<size_t>(end - start);
-    auto* data = static_cast<uint8_t*>(AllocVec(length, MEMF_ANY));
-    if (!data) return KXERR_NOMEMORY;
-    if (!r.bytes(data, length)) {
-        FreeVec(data);
-        return KXERR_EOF;
-    }
-    const uint32_t err = GifLzwDecode(data, data + length, width, height, *pixels, *pixels + *size,
-                                      (Descriptor[8] & 0x40) != 0, single ? RelayProgress : nullptr, this);
-    FreeVec(data);
+    // The block is decoded as it is read, so that only a window of it is
+    // ever held beside the picture.
+    const uint64_t length = end - start;
+    const size_t windowSize = static_cast<size_t>(length < kReadWindow ? (length ? length : 1) : kReadWindow);
+    auto* window = static_cast<uint8_t*>(AllocVec(windowSize, MEMF_ANY));
+    if (!window) return KXERR_NOMEMORY;
+    uint32_t err = GifLzwDecode(readSource, &r, length, window, windowSize, width, height, *pixels, *pixels + *size,
+                                (Descriptor[8] & 0x40) != 0, single ? RelayProgress : nullptr, this);
+    FreeVec(window);
+    // Data after the end code is passed over; seeking costs the stream its buffer.
+    if (r.tell() != end && !r.seek(end)) err = KXERR_EOF;
     return err;
 }
 
@@ -475,7 +488,7 @@ void kxoGIF::WriteHeader(KXByteWriter& w, uint8_t flags) {
 
 void kxoGIF::WriteColorMap(KXByteWriter& w) { w.bytes(SaveBuffer->Palette, size_t(3) << SaveBuffer->ColorDepth); }
 
-uint32_t kxoGIF::SavePalette(KXByteWriter& w, const uint8_t* block, size_t blockSize) {
+uint32_t kxoGIF::SavePalette(KXByteWriter& w, uint8_t* area, size_t areaSize) {
     const KX_GfxBuffer* b = SaveBuffer;
     const uint32_t depth = b->ColorDepth;
     WriteHeader(w, static_cast<uint8_t>(0x80 | (depth - 1)));
@@ -500,7 +513,11 @@ uint32_t kxoGIF::SavePalette(KXByteWriter& w, const uint8_t* block, size_t block
     w.u8(',');
     w.bytes(Descriptor, sizeof(Descriptor));
     if (local) WriteColorMap(w);
-    w.bytes(block, blockSize);
+    // The block goes out as it is compressed.
+    const uint32_t err = Lzw.EncodeImage(writeSink, &w, area, areaSize, b->Data, b->Width, b->Height, depth,
+                                         SaveInterlaced() ? kGifInterlaced : 0, RelayProgress, this);
+    if (!w.ok()) return KXERR_IO;
+    if (err) return err;
     w.u8(';');
     return w.ok() ? KXERR_NONE : KXERR_IO;
 }
@@ -567,23 +584,12 @@ uint32_t kxoGIF::Save() {
     // Screen and image sizes are 16-bit fields.
     if (b->Width > 0xFFFF || b->Height > 0xFFFF) return KXERR_FILEREQUIREMENTS;
 
-    // The output area comes from a true bound of the compressed size, and a
-    // palette picture is compressed whole before the file is opened.
-    const uint64_t bound = tiled ? GifLzwBound(kTile * kTile) : GifLzwBound(uint64_t(b->Width) * b->Height);
-    const size_t areaSize = static_cast<size_t>(tiled && bound < kTileArea ? kTileArea : bound);
+    // A tile's area comes from a true bound of its compressed size; a
+    // palette picture streams through an area of fixed size.
+    const uint64_t bound = GifLzwBound(kTile * kTile);
+    const size_t areaSize = tiled ? static_cast<size_t>(bound < kTileArea ? kTileArea : bound) : kWriteArea;
     auto* area = static_cast<uint8_t*>(AllocVec(areaSize, MEMF_ANY));
     if (!area) return KXERR_NOMEMORY;
-    size_t blockSize = 0;
-    if (!tiled) {
-        uint8_t* out = area;
-        err = Lzw.EncodeImage(&out, area + areaSize, b->Data, b->Width, b->Height, b->ColorDepth,
-                              SaveInterlaced() ? kGifInterlaced : 0, RelayProgress, this);
-        if (err) {
-            FreeVec(area);
-            return err;
-        }
-        blockSize = static_cast<size_t>(out - area);
-    }
 
     KXSafeFile sf;
     err = KXF_OpenSave(this, &sf);
@@ -592,7 +598,7 @@ uint32_t kxoGIF::Save() {
         return err;
     }
     KXByteWriter w(WriteFile);
-    err = tiled ? SaveTiled(w, area, areaSize) : SavePalette(w, area, blockSize);
+    err = tiled ? SaveTiled(w, area, areaSize) : SavePalette(w, area, areaSize);
     FreeVec(area);
     return KXF_EndSave(this, &sf, err);
 }

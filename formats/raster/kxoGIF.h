@@ -61,7 +61,7 @@ private:
     uint32_t LoadSingle(KXByteReader& r, const Scan& scan);
     uint32_t LoadComposite(KXByteReader& r, Scan& scan, int64_t selection);
     uint32_t LoadBody();
-    uint32_t SavePalette(KXByteWriter& w, const uint8_t* block, size_t blockSize);
+    uint32_t SavePalette(KXByteWriter& w, uint8_t* area, size_t areaSize);
     uint32_t SaveTiled(KXByteWriter& w, uint8_t* area, size_t areaSize);
     void WriteColorMap(KXByteWriter& w);
     void WriteHeader(KXByteWriter& w, uint8_t flags);

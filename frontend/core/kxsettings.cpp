@@ -22,10 +22,19 @@ struct Row {
     int32_t KXProgramSettings::* Num;
     const char* Word;  // switch: the word that changes the default
     int32_t Min, Max;
+    bool To;  // switch: the value that word sets
 };
 
-constexpr Row sw(const char* k, bool KXProgramSettings::* f, const char* w) { return {k, Kind::Switch, f, nullptr, w, 0, 0}; }
-constexpr Row num(const char* k, int32_t KXProgramSettings::* n, int32_t lo, int32_t hi) { return {k, Kind::Number, nullptr, n, nullptr, lo, hi}; }
+// A switch: YES turns it on, NO turns it off (or sets `to` when given).
+constexpr Row sw(const char* k, bool KXProgramSettings::* f, const char* w) {
+    return {k, Kind::Switch, f, nullptr, w, 0, 0, w[0] == 'Y'};
+}
+constexpr Row swTo(const char* k, bool KXProgramSettings::* f, const char* w, bool to) {
+    return {k, Kind::Switch, f, nullptr, w, 0, 0, to};
+}
+constexpr Row num(const char* k, int32_t KXProgramSettings::* n, int32_t lo, int32_t hi) {
+    return {k, Kind::Number, nullptr, n, nullptr, lo, hi, false};
+}
 
 // VIEW_FIXEDSIZE, VIEW_FULLSCREEN, VIEW_MODE, SAVE_FORMAT and the texts
 // have rules of their own and are read in between (see apply()).
@@ -33,7 +42,8 @@ const Row kHead[] = {
     sw("THREADED_PROGRESS", &KXProgramSettings::ThreadedProgress, "NO"),
     sw("LOGFILE", &KXProgramSettings::LogStart, "YES"),
     num("LOGLEVEL", &KXProgramSettings::LogLevel, 1, 9),
-    sw("UNDO_UNLIMITED", &KXProgramSettings::UndoLimit, "NO"),
+    // "NO" to unlimited undo enforces the limit.
+    swTo("UNDO_UNLIMITED", &KXProgramSettings::UndoLimit, "NO", true),
     num("UNDO_LIMIT", &KXProgramSettings::UndoMax, 1, 999),
     sw("UNDO_COMPRESS", &KXProgramSettings::UndoCompress, "YES"),
     num("UNDO_COMPRESS_FACTOR", &KXProgramSettings::UndoCompressLevel, 0, 9),
@@ -76,7 +86,7 @@ int32_t clampTo(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi
 void applyRow(KX_ControlPad* pad, const Row& r, KXProgramSettings* s) {
     const char* v = find(pad, r.Key);
     if (r.K == Kind::Switch) {
-        if (v && strcasecmp(v, r.Word) == 0) s->*r.Flag = strcasecmp(r.Word, "YES") == 0;
+        if (v && strcasecmp(v, r.Word) == 0) s->*r.Flag = r.To;
         return;
     }
     if (v) s->*r.Num = KXSettingsNumber(v);

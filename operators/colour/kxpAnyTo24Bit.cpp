@@ -11,15 +11,9 @@ using namespace kxp_depth;
 
 namespace {
 
-// 48-bit samples go big-endian in place. A source already marked so needs
-// no change and is not refused for being locked; an older record is raised
-// to version 4 first so that the new order is recorded with the samples.
-uint32_t MakeBigEndian(KX_GfxBuffer* work)
-{
-    if ((KXSUP_GetGfxBufferFlags(work) & (KXGFXF_MM | KXGFXF_II)) == KXGFXF_MM) return KXERR_NONE;
-    if (work->Version < 4) KXSUP_SetGfxBufferEndianess(work, 0);
-    return KXSUP_ConvertGfxBufferEndianess(work, KXENDIAN_BIG);
-}
+// 48-bit samples go big-endian in place; the core records the new order
+// with them and leaves a source already marked so alone, locked or not.
+uint32_t MakeBigEndian(KX_GfxBuffer* work) { return KXSUP_ConvertGfxBufferEndianess(work, KXENDIAN_BIG); }
 
 // The 8-bit map of a true-colour source: its own 8-bit map copied, its
 // 16-bit map narrowed, anything else (or a missing block) opaque.
@@ -65,13 +59,7 @@ uint32_t kxpAnyTo24Bit::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
         AttachAlphaMap(r, alpha);
     }
     MarkResult(r, work, source, CarryAll);
-    r->Data = static_cast<uint8_t*>(AllocVec(outBytes, MEMF_ANY));
-    if (!r->Data) {
-        FreeVec(alpha);
-        r->AlphaType = KXALPHA_NONE;
-        r->AlphaData = nullptr;
-        return KXERR_NOMEMORY;
-    }
+    if ((err = AllocPixels(r, outBytes))) return err;
 
     const uint8_t* in = work->Data;
     uint8_t* out = r->Data;
@@ -86,29 +74,8 @@ uint32_t kxpAnyTo24Bit::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
             Narrow16Row(in + size_t(y) * w * 6, out + size_t(y) * w * 3, uint64_t(w) * 3, precise, big);
         }
         if (alpha) TrueColourAlpha(work, kind, alpha, pixels, precise);
-    } else if (ham) {
-        HamColour held;
-        for (uint32_t y = 0; y < h; ++y) {
-            RowProgress(y, h);
-            const uint8_t* row = in + size_t(y) * w;
-            uint8_t* dst = out + size_t(y) * w * 3;
-            if (depth == 6) Ham6Row<false>(row, dst, w, work->Palette, held);
-            else if (depth == 8) Ham8Row<false>(row, dst, w, work->Palette, held);
-            else std::memset(dst, 0, size_t(w) * 3);
-        }
     } else {
-        const auto* table = static_cast<const uint8_t*>(work->AlphaData);
-        const uint8_t key = static_cast<uint8_t>(KXSUP_AlphaIndex(work));
-        for (uint32_t y = 0; y < h; ++y) {
-            RowProgress(y, h);
-            const uint8_t* row = in + size_t(y) * w;
-            PaletteRow<false>(row, out + size_t(y) * w * 3, w, work->Palette);
-            if (!alpha) continue;
-            uint8_t* a = alpha + size_t(y) * w;
-            if (kind == KXALPHA_SINGLECOLOR) KeyAlphaRow<false>(row, a, w, key);
-            else if (kind == KXALPHA_MULTICOLOR && table) TableAlphaRow<false>(row, a, w, table);
-            else std::memset(a, 255, w);
-        }
+        IndexedRows<false>(work, ham, kind, out, alpha, w, [this, h](uint32_t y) { RowProgress(y, h); });
     }
     *result = r;
     return KXERR_NONE;

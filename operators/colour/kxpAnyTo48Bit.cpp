@@ -81,13 +81,7 @@ uint32_t kxpAnyTo48Bit::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
     // Byte order of the source, then the carried flag bits.
     MarkResult(r, work, source, CarryAll);
     if (trueColour && kind == KXALPHA_CHANNEL8 && map == MapKind::Sixteen) KXSUP_AddGfxBufferFlags(r, KXGFXF_ALPHASRC8BIT, 1);
-    r->Data = static_cast<uint8_t*>(AllocVec(outBytes, MEMF_ANY));
-    if (!r->Data) {
-        FreeVec(alpha);
-        r->AlphaType = KXALPHA_NONE;
-        r->AlphaData = nullptr;
-        return KXERR_NOMEMORY;
-    }
+    if ((err = AllocPixels(r, outBytes))) return err;
 
     const uint8_t* in = work->Data;
     uint8_t* out = r->Data;
@@ -100,30 +94,9 @@ uint32_t kxpAnyTo48Bit::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
             Widen8Row(in + size_t(y) * w * 3, out + size_t(y) * w * 6, uint64_t(w) * 3);
         }
         if (alpha) TrueColourAlpha(work, kind, map, alpha, pixels);
-    } else if (ham) {
-        HamColour held;
-        for (uint32_t y = 0; y < h; ++y) {
-            RowProgress(y, h);
-            const uint8_t* row = in + size_t(y) * w;
-            uint8_t* dst = out + size_t(y) * w * 6;
-            if (depth == 6) Ham6Row<true>(row, dst, w, work->Palette, held);
-            else if (depth == 8) Ham8Row<true>(row, dst, w, work->Palette, held);
-            else std::memset(dst, 0, size_t(w) * 6);
-        }
     } else {
-        const auto* table = static_cast<const uint8_t*>(work->AlphaData);
-        const uint8_t key = static_cast<uint8_t>(KXSUP_AlphaIndex(work));
         const size_t alphaRow = map == MapKind::Sixteen ? size_t(w) * 2 : w;
-        for (uint32_t y = 0; y < h; ++y) {
-            RowProgress(y, h);
-            const uint8_t* row = in + size_t(y) * w;
-            PaletteRow<true>(row, out + size_t(y) * w * 6, w, work->Palette);
-            if (!alpha) continue;
-            uint8_t* a = alpha + alphaRow * y;
-            if (kind == KXALPHA_SINGLECOLOR) KeyAlphaRow<true>(row, a, w, key);
-            else if (kind == KXALPHA_MULTICOLOR && table) TableAlphaRow<true>(row, a, w, table);
-            else std::memset(a, 255, alphaRow);  // a palette picture's map kinds: opaque
-        }
+        IndexedRows<true>(work, ham, kind, out, alpha, alphaRow, [this, h](uint32_t y) { RowProgress(y, h); });
     }
     *result = r;
     return KXERR_NONE;

@@ -1,6 +1,7 @@
 // kxpDepthRows: the row functions of the two depth conversions
 // (kxpAnyTo24Bit, kxpAnyTo48Bit): palette lookup, HAM6/HAM8 decoding,
-// 48-to-24 narrowing, 24-to-48 widening and the per-pixel alpha values.
+// 48-to-24 narrowing, 24-to-48 widening and the per-pixel alpha values;
+// and the parts of their runs that differ only in sample width.
 // 16-bit values widened from 8 bits hold the byte in both halves, so they
 // read the same in either byte order.
 #pragma once
@@ -145,6 +146,54 @@ inline void DropModeBits(KX_GfxBuffer* result, bool ham, bool ehb)
     if (result->ViewMode == KXVIEWMODE_NONE) return;
     if (ham) result->ViewMode &= ~uint32_t(KXVIEWMODE_HAM);
     if (ehb) result->ViewMode &= ~uint32_t(KXVIEWMODE_EHB);
+}
+
+// The result's pixel buffer. Without memory the alpha map already attached
+// goes too, so the result holds no block of its own.
+inline uint32_t AllocPixels(KX_GfxBuffer* result, uint32_t bytes)
+{
+    result->Data = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY));
+    if (result->Data) return KXERR_NONE;
+    FreeVec(result->AlphaData);
+    result->AlphaType = KXALPHA_NONE;
+    result->AlphaData = nullptr;
+    return KXERR_NOMEMORY;
+}
+
+// The rows of a HAM or palette picture as RGB of 8-bit samples (Wide
+// false) or of byte x 257 (Wide true); a HAM depth other than 6 or 8 gives
+// black. With a map, a key or table kind gives the alpha rows (alphaRow
+// bytes apart), any other kind opaque rows. progress(y) runs before row y.
+template <bool Wide, class Progress>
+inline void IndexedRows(const KX_GfxBuffer* work, bool ham, uint32_t kind, uint8_t* out, uint8_t* alpha, size_t alphaRow, Progress progress)
+{
+    const uint32_t w = work->Width, h = work->Height, depth = work->ColorDepth;
+    const size_t outRow = size_t(w) * (Wide ? 6 : 3);
+    const uint8_t* in = work->Data;
+    if (ham) {
+        HamColour held;
+        for (uint32_t y = 0; y < h; ++y) {
+            progress(y);
+            const uint8_t* row = in + size_t(y) * w;
+            uint8_t* dst = out + outRow * y;
+            if (depth == 6) Ham6Row<Wide>(row, dst, w, work->Palette, held);
+            else if (depth == 8) Ham8Row<Wide>(row, dst, w, work->Palette, held);
+            else std::memset(dst, 0, outRow);
+        }
+        return;
+    }
+    const auto* table = static_cast<const uint8_t*>(work->AlphaData);
+    const uint8_t key = static_cast<uint8_t>(KXSUP_AlphaIndex(work));
+    for (uint32_t y = 0; y < h; ++y) {
+        progress(y);
+        const uint8_t* row = in + size_t(y) * w;
+        PaletteRow<Wide>(row, out + outRow * y, w, work->Palette);
+        if (!alpha) continue;
+        uint8_t* a = alpha + alphaRow * y;
+        if (kind == KXALPHA_SINGLECOLOR) KeyAlphaRow<Wide>(row, a, w, key);
+        else if (kind == KXALPHA_MULTICOLOR && table) TableAlphaRow<Wide>(row, a, w, table);
+        else std::memset(a, 255, alphaRow);  // a palette picture's map kinds: opaque
+    }
 }
 
 }  // namespace kxp_depth

@@ -15,11 +15,9 @@ uint32_t kxpCut::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, con
     if (!err) err = FetchAlphaMap8(work);
     if (err) return err;
 
-    KXPKeyReader keys(this, true);
-    KXPArea a = KXP_ReadArea(keys, "CUT_", work->Width, work->Height);
-    KXP_LimitArea(a, work->Width, work->Height);
-    if (!a.Width || !a.Height) return KXERR_SIZEMISMATCH;
-    const KXPBackground bg = KXP_ReadBackground(keys, work);
+    KXPArea a;
+    KXPBackground bg;
+    if (!KXP_ReadCutSettings(this, work, &a, &bg)) return KXERR_SIZEMISMATCH;
 
     if ((err = NewResult(work))) return err;
     KX_GfxBuffer* r = Result;

@@ -16,20 +16,15 @@ uint32_t kxpCutInverse::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
     if (!err) err = FetchAlphaMap8(work);
     if (err) return err;
 
-    KXPKeyReader keys(this, true);
-    KXPArea a = KXP_ReadArea(keys, "CUT_", work->Width, work->Height);
-    KXP_LimitArea(a, work->Width, work->Height);
-    if (!a.Width || !a.Height) return KXERR_SIZEMISMATCH;
-    const KXPBackground bg = KXP_ReadBackground(keys, work);
+    KXPArea a;
+    KXPBackground bg;
+    if (!KXP_ReadCutSettings(this, work, &a, &bg)) return KXERR_SIZEMISMATCH;
 
     if ((err = NewResult(work))) return err;
     KX_GfxBuffer* r = Result;
     const uint32_t bpp = KXP_BytesPerPixel(work);
-    r->BufferSize = work->BufferSize;
-    if (!(r->Data = static_cast<uint8_t*>(AllocVec(r->BufferSize, MEMF_ANY)))) return KXERR_NOMEMORY;
-    const uint64_t pixels = static_cast<uint64_t>(work->Width) * work->Height;
-    kxp_rows::FillPixels(r->Data, bg.Pixel, pixels, bpp);
-    if (r->BufferSize > pixels * bpp) std::memset(r->Data + pixels * bpp, 0, r->BufferSize - pixels * bpp);
+    if ((err = AllocSameSizePixels(r, work))) return err;
+    kxp_rows::FillPixels(r->Data, bg.Pixel, static_cast<uint64_t>(work->Width) * work->Height, bpp);
     const size_t areaBytes = static_cast<size_t>(a.Width) * bpp, leftBytes = static_cast<size_t>(a.Left) * bpp;
     for (uint32_t i = 0; i < a.Height; i++) {
         RowProgress(i, a.Height);

@@ -375,6 +375,15 @@ void kxpFrame::DropResult()
     Result = nullptr;
 }
 
+uint32_t kxpFrame::AllocSameSizePixels(KX_GfxBuffer* result, const KX_GfxBuffer* work)
+{
+    result->Data = static_cast<uint8_t*>(AllocVec(work->BufferSize, MEMF_ANY));
+    if (!result->Data) return KXERR_NOMEMORY;
+    const size_t used = static_cast<size_t>(work->Width) * KXP_BytesPerPixel(work) * work->Height;
+    if (work->BufferSize > used) std::memset(result->Data + used, 0, work->BufferSize - used);
+    return KXERR_NONE;
+}
+
 void kxpFrame::AttachAlphaMap(KX_GfxBuffer* result, uint8_t* map)
 {
     if (result->Version < 3) result->Version = 3;

@@ -103,6 +103,9 @@ protected:
     // of the copy are cleared: they belong to the work image. Becomes
     // Result; the operator sets *result once its run has succeeded.
     uint32_t NewResult(const KX_GfxBuffer* work);
+    // Gives the result a pixel buffer of the work image's buffer size with
+    // the bytes past its rows cleared; the rows are the operator's to fill.
+    uint32_t AllocSameSizePixels(KX_GfxBuffer* result, const KX_GfxBuffer* work);
     // Frees Result (after a failure that must not leave it held).
     void DropResult();
     // Attaches a new 8-bit map of the result's size (owned by the result).

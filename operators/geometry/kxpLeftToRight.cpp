@@ -3,8 +3,6 @@
 // images keep their byte order; an 8-bit alpha map is flipped with them.
 #include "kxpLeftToRight.h"
 
-#include <cstring>
-
 #include "kxpRows.h"
 
 uint32_t kxpLeftToRight::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
@@ -17,8 +15,7 @@ uint32_t kxpLeftToRight::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** res
 
     KX_GfxBuffer* r = Result;
     const uint32_t w = work->Width, h = work->Height, bpp = KXP_BytesPerPixel(work);
-    r->Data = static_cast<uint8_t*>(AllocVec(work->BufferSize, MEMF_ANY));
-    if (!r->Data) return KXERR_NOMEMORY;
+    if ((err = AllocSameSizePixels(r, work))) return err;
     uint8_t* map = nullptr;
     if (AlphaMap8) {
         if (!(map = static_cast<uint8_t*>(AllocVec(static_cast<size_t>(w) * h, MEMF_ANY)))) return KXERR_NOMEMORY;
@@ -26,8 +23,6 @@ uint32_t kxpLeftToRight::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** res
     }
 
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
-    size_t used = rowBytes * h;
-    if (work->BufferSize > used) std::memset(r->Data + used, 0, work->BufferSize - used);
     // Only palette images report progress here.
     const bool report = bpp == 1;
     for (uint32_t y = 0; y < h; y++) {

@@ -40,10 +40,7 @@ uint32_t kxpMirror::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, 
 
     KX_GfxBuffer* r = Result;
     const uint32_t w = work->Width, h = work->Height, bpp = KXP_BytesPerPixel(work);
-    r->Data = static_cast<uint8_t*>(AllocVec(work->BufferSize, MEMF_ANY));
-    if (!r->Data) return KXERR_NOMEMORY;
-    size_t used = static_cast<size_t>(w) * bpp * h;
-    if (work->BufferSize > used) std::memset(r->Data + used, 0, work->BufferSize - used);
+    if ((err = AllocSameSizePixels(r, work))) return err;
 
     MirrorImage(r->Data, work->Data, w, h, bpp, flipX, flipY, this, [](kxpMirror* op, uint32_t y, uint32_t rows) { op->RowProgress(y, rows); });
     if (AlphaMap8) {

@@ -55,10 +55,8 @@ uint32_t kxpMirrorCopy::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
 
     KX_GfxBuffer* r = Result;
     const uint32_t w = work->Width, h = work->Height, bpp = KXP_BytesPerPixel(work);
-    r->Data = static_cast<uint8_t*>(AllocVec(work->BufferSize, MEMF_ANY));
-    if (!r->Data) return KXERR_NOMEMORY;
+    if ((err = AllocSameSizePixels(r, work))) return err;
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
-    if (work->BufferSize > rowBytes * h) std::memset(r->Data + rowBytes * h, 0, work->BufferSize - rowBytes * h);
 
     for (uint32_t y = 0; y < h; y++) {
         RowProgress(y, h);

@@ -12,42 +12,47 @@
 
 namespace {
 
-// Quarter turns go through bands of Band result rows (Band source
-// columns): each source row gives Band neighbouring pixels, written to
-// Band result rows that are filled front to back, so both sides stay in
-// cache.
-constexpr uint32_t Band = 8;
+// Quarter turns go through bands of Band<B> source columns (result rows):
+// each source row gives Band<B> neighbouring pixels, written to Band<B>
+// result rows that are filled front to back, so both sides stay in cache.
+// A band a few cache lines wide uses each source line it touches fully
+// before moving on, while its result rows stay within the cache and the
+// address-translation cache; 8-bit rows do best with narrow bands.
+template <unsigned B>
+constexpr uint32_t Band = B == 1 ? 8 : B == 3 ? 64 : 32;
 
 // result (x, y) = source (W-1-y, x) when counterClockwise, else (y, H-1-x).
+// Turns source columns [c0, c0+cols): each source row, read left to right,
+// gives one pixel to each of the band's result rows.
 template <unsigned B>
-void QuarterBand(uint8_t* dst, const uint8_t* src, uint32_t w, uint32_t h, uint32_t y0, uint32_t rows, bool counterClockwise)
+void QuarterBand(uint8_t* dst, const uint8_t* src, uint32_t w, uint32_t h, uint32_t c0, uint32_t cols, bool counterClockwise)
 {
     const size_t srcRow = static_cast<size_t>(w) * B, dstRow = static_cast<size_t>(h) * B;
-    uint8_t* d[Band];
-    for (uint32_t k = 0; k < rows; k++) d[k] = dst + dstRow * (y0 + k);
     if (counterClockwise) {
-        // Result row y0+k is source column w-1-y0-k.
-        const size_t col = static_cast<size_t>(w - 1 - y0) * B;
+        // Result row w-1-c holds source column c; result column x is source row x.
         for (uint32_t x = 0; x < h; x++) {
-            const uint8_t* s = src + srcRow * x + col;
-            for (uint32_t k = 0; k < rows; k++) std::memcpy(d[k] + static_cast<size_t>(x) * B, s - static_cast<size_t>(k) * B, B);
+            const uint8_t* s = src + srcRow * x + static_cast<size_t>(c0) * B;
+            uint8_t* d = dst + dstRow * (w - 1 - c0) + static_cast<size_t>(x) * B;
+            for (uint32_t c = 0; c < cols; c++, s += B, d -= dstRow) std::memcpy(d, s, B);
         }
     } else {
-        // Result row y0+k is source column y0+k, read from the bottom.
-        const size_t col = static_cast<size_t>(y0) * B;
+        // Result row c holds source column c read from the bottom.
         for (uint32_t x = 0; x < h; x++) {
-            const uint8_t* s = src + srcRow * (h - 1 - x) + col;
-            for (uint32_t k = 0; k < rows; k++) std::memcpy(d[k] + static_cast<size_t>(x) * B, s + static_cast<size_t>(k) * B, B);
+            const uint8_t* s = src + srcRow * (h - 1 - x) + static_cast<size_t>(c0) * B;
+            uint8_t* d = dst + dstRow * c0 + static_cast<size_t>(x) * B;
+            for (uint32_t c = 0; c < cols; c++, s += B, d += dstRow) std::memcpy(d, s, B);
         }
     }
 }
 
-void QuarterBandBpp(uint8_t* dst, const uint8_t* src, uint32_t w, uint32_t h, uint32_t bpp, uint32_t y0, uint32_t rows, bool ccw)
+uint32_t BandFor(uint32_t bpp) { return bpp == 1 ? Band<1> : bpp == 3 ? Band<3> : Band<6>; }
+
+void QuarterBandBpp(uint8_t* dst, const uint8_t* src, uint32_t w, uint32_t h, uint32_t bpp, uint32_t c0, uint32_t cols, bool ccw)
 {
     switch (bpp) {
-    case 1: QuarterBand<1>(dst, src, w, h, y0, rows, ccw); break;
-    case 3: QuarterBand<3>(dst, src, w, h, y0, rows, ccw); break;
-    default: QuarterBand<6>(dst, src, w, h, y0, rows, ccw); break;
+    case 1: QuarterBand<1>(dst, src, w, h, c0, cols, ccw); break;
+    case 3: QuarterBand<3>(dst, src, w, h, c0, cols, ccw); break;
+    default: QuarterBand<6>(dst, src, w, h, c0, cols, ccw); break;
     }
 }
 
@@ -87,13 +92,16 @@ uint32_t kxpRotate::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, 
         const bool ccw = angle == 0;
         r->Width = h;
         r->Height = w;
-        // Progress runs over the source columns.
-        for (uint32_t y0 = 0; y0 < w; y0 += Band) {
-            RowProgress(y0, w);
-            const uint32_t rows = w - y0 < Band ? w - y0 : Band;
+        // Progress runs over the source columns (before every 8th); the
+        // map goes in 8-bit bands of its own.
+        const uint32_t band = BandFor(bpp);
+        for (uint32_t y0 = 0; y0 < w; y0 += band) {
+            const uint32_t rows = w - y0 < band ? w - y0 : band;
+            for (uint32_t y = y0; y < y0 + rows; y++) RowProgress(y, w);
             QuarterBandBpp(r->Data, work->Data, w, h, bpp, y0, rows, ccw);
-            if (map) QuarterBandBpp(map, AlphaMap8, w, h, 1, y0, rows, ccw);
         }
+        if (map)
+            for (uint32_t y0 = 0; y0 < w; y0 += Band<1>) QuarterBandBpp(map, AlphaMap8, w, h, 1, y0, w - y0 < Band<1> ? w - y0 : Band<1>, ccw);
     }
     if (map)
         AttachAlphaMap(r, map);

@@ -11,6 +11,7 @@
 
 #include "core/colour.h"
 #include "core/kxlib.h"
+#include "support/testfiles.h"
 
 namespace {
 
@@ -36,17 +37,7 @@ std::vector<uint8_t> srgbProfile() {
 
 struct Buffer {
     KX_GfxBuffer* b = nullptr;
-    Buffer(uint32_t version, uint32_t w, uint32_t h, uint32_t depth) {
-        const uint32_t pixelBits = depth <= 8 ? 8 : depth;
-        EXPECT_EQ(KXSUP_AllocGfxBuffer(&b, version, w * h * pixelBits / 8, MEMF_CLEAR), KXERR_NONE);
-        b->Type = ONEPLANE;
-        b->Width = w;
-        b->Height = h;
-        b->ColorDepth = depth;
-        b->PixelBits = pixelBits;
-        b->BufferSize = w * h * pixelBits / 8;
-        b->ViewMode = 0;
-    }
+    Buffer(uint32_t version, uint32_t w, uint32_t h, uint32_t depth) : b(KXT_NewChunkyBuffer(version, w, h, depth)) {}
     ~Buffer() { KXSUP_FreeGfxBuffer(b); }
 };
 

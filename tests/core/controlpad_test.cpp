@@ -5,33 +5,18 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/kxlib.h"
 #include "core/libstate.h"
+#include "support/testfiles.h"
 
 namespace {
 
 std::string scratchDir() {
-    static std::string dir = [] {
-        char templ[] = "/tmp/kxpadtest-XXXXXX";
-        return std::string(mkdtemp(templ)) + "/";
-    }();
+    static const std::string dir = KXT_NewTempDir("/tmp/kxpadtest-XXXXXX") + "/";
     return dir;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 struct Line {
@@ -87,19 +72,19 @@ TEST(ControlPad, LoadsAndSavesBackAsWritten) {
     for (const RoundTrip& rt : kRoundTrips) {
         SCOPED_TRACE(rt.name);
         std::string in = scratchDir() + "in.controlpad", out = scratchDir() + "out.controlpad";
-        writeFile(in, rt.in);
+        KXT_WriteFile(in, rt.in);
         KX_ControlPad* pad = nullptr;
         ASSERT_EQ(KXSUP_LoadControlPad(in.c_str(), &pad), 1);
         expectLines(pad, rt.lines);
         EXPECT_EQ(KXSUP_SaveControlPad(out.c_str(), pad), 1);
-        EXPECT_EQ(readFile(out), rt.out);
+        EXPECT_EQ(KXT_ReadFile(out), rt.out);
         EXPECT_EQ(KXSUP_FreeControlPad(pad), 1);
     }
 }
 
 TEST(ControlPad, NothingToLoadGivesZeroAndNullPad) {
     std::string empty = scratchDir() + "empty.controlpad";
-    writeFile(empty, "");
+    KXT_WriteFile(empty, "");
     KX_ControlPad* pad = reinterpret_cast<KX_ControlPad*>(0x1);
     EXPECT_EQ(KXSUP_LoadControlPad(empty.c_str(), &pad), 0);
     EXPECT_EQ(pad, nullptr);
@@ -120,19 +105,19 @@ TEST(ControlPad, SaveReplacesTheOldFileWhole) {
     std::string dir = scratchDir() + "safe/";
     ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
     std::string path = dir + "Resize.controlpad";
-    writeFile(path, "OLD=1\n");
+    KXT_WriteFile(path, "OLD=1\n");
     FILE* old = fopen(path.c_str(), "rb");  // still sees the old file after the rename
     ASSERT_NE(old, nullptr);
 
     KX_ControlPad* pad = AddControlPadLine(nullptr, "NEW", "2");
     ASSERT_EQ(KXSUP_SaveControlPad(path.c_str(), pad), 1);
-    EXPECT_EQ(readFile(path), "NEW=2\n");
+    EXPECT_EQ(KXT_ReadFile(path), "NEW=2\n");
     char buf[16] = {};
     EXPECT_EQ(fread(buf, 1, sizeof(buf) - 1, old), 6u);
     EXPECT_STREQ(buf, "OLD=1\n");
     fclose(old);
-    EXPECT_EQ(readFile(dir + "../safe/Resize.controlpad"), "NEW=2\n");
-    EXPECT_EQ(system(("test $(ls -A " + dir + " | wc -l) -eq 1").c_str()), 0) << "temporary file left behind";
+    EXPECT_EQ(KXT_ReadFile(dir + "../safe/Resize.controlpad"), "NEW=2\n");
+    EXPECT_EQ(KXT_CountEntries(dir), 1) << "temporary file left behind";
 
     // A folder that does not exist: 0, nothing created.
     EXPECT_EQ(KXSUP_SaveControlPad((dir + "no/such/x.controlpad").c_str(), pad), 0);
@@ -189,12 +174,12 @@ TEST(ControlPad, FindModifyAndAdd) {
 
 TEST(ControlPad, AddAfterTrailingCommentAppends) {
     std::string in = scratchDir() + "c.controlpad";
-    writeFile(in, "A=1\n; end\n");
+    KXT_WriteFile(in, "A=1\n; end\n");
     KX_ControlPad* pad = nullptr;
     ASSERT_EQ(KXSUP_LoadControlPad(in.c_str(), &pad), 1);
     EXPECT_EQ(KXSUP_AddControlPad(pad, "B", "2", 0), 1);
     ASSERT_EQ(KXSUP_SaveControlPad(in.c_str(), pad), 1);
-    EXPECT_EQ(readFile(in), "A=1\n; end\nB=2\n");
+    EXPECT_EQ(KXT_ReadFile(in), "A=1\n; end\nB=2\n");
     KXSUP_FreeControlPad(pad);
 }
 
@@ -235,7 +220,7 @@ TEST(SettingsList, FindNameIgnoresCaseAndTracesAtLevel9) {
     __kxlib_log_global = nullptr;
     log.Close();
 
-    std::string text = readFile(log.GetPath());
+    std::string text = KXT_ReadFile(log.GetPath());
     const char* expected =
         "KXCP_FindName   : cmp 'Resize.controlpad vs. '/U/env/kaxon5-library/crop.CONTROLPAD'\n"
         "KXCP_FindName   : Failed (once).\n"

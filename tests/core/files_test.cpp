@@ -6,33 +6,16 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/kxlib.h"
+#include "support/testfiles.h"
 
 namespace {
 
 std::string scratchDir() {
-    static std::string dir = [] {
-        char templ[] = "/tmp/kxfiletest-XXXXXX";
-        return std::string(mkdtemp(templ)) + "/";
-    }();
+    static const std::string dir = KXT_NewTempDir("/tmp/kxfiletest-XXXXXX") + "/";
     return dir;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-int entries(const std::string& dir) {
-    return system(("exit $(ls -A " + dir + " | wc -l)").c_str()) >> 8;
 }
 
 }  // namespace
@@ -62,7 +45,7 @@ TEST(Files, CommentFileName) {
 TEST(Files, CommentIsWrittenAsBytesAndReadAsFirstLine) {
     std::string image = scratchDir() + "cat.tiff";
     ASSERT_EQ(amSetComment(image.c_str(), "abc\nxyz"), 1);
-    EXPECT_EQ(readFile(scratchDir() + "cat_COMMENT.txt"), "abc\nxyz");
+    EXPECT_EQ(KXT_ReadFile(scratchDir() + "cat_COMMENT.txt"), "abc\nxyz");
     char buf[80] = "stale";
     EXPECT_EQ(amGetComment(image.c_str(), buf, sizeof(buf)), 1);
     EXPECT_STREQ(buf, "abc\n");
@@ -105,7 +88,7 @@ TEST(Files, PathParts) {
 
 TEST(Files, BlockReadsSeekAndBuffer) {
     std::string path = scratchDir() + "ten.bin";
-    writeFile(path, "0123456789");
+    KXT_WriteFile(path, "0123456789");
     FILE* f = amOpen(path.c_str(), "rb");
     ASSERT_NE(f, nullptr);
     char buf[16] = {};
@@ -131,7 +114,7 @@ TEST(Files, BlockReadsSeekAndBuffer) {
     EXPECT_GE(amFPuts(w, "e\n"), 0);
     EXPECT_EQ(amFPutC(w, 0x141), 0x41);  // a byte: the low eight bits
     amClose(w);
-    EXPECT_EQ(readFile(path).substr(0, 4), "abcd");
+    EXPECT_EQ(KXT_ReadFile(path).substr(0, 4), "abcd");
 
     EXPECT_EQ(amOpen(nullptr, "rb"), nullptr);
     EXPECT_EQ(amOpen(path.c_str(), nullptr), nullptr);
@@ -148,24 +131,24 @@ TEST(Files, SafeSaveKeepsTheOldFileUntilCommitted) {
     std::string dir = scratchDir() + "safe/";
     ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     std::string target = dir + "out.bmp";
-    writeFile(target, "old");
+    KXT_WriteFile(target, "old");
     ASSERT_EQ(chmod(target.c_str(), 0640), 0);
 
     KXSafeFile sf;
     FILE* f = KXSUP_SafeOpen(&sf, target.c_str());
     ASSERT_NE(f, nullptr);
     fputs("half", f);
-    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(KXT_ReadFile(target), "old");
     EXPECT_EQ(KXSUP_SafeCommit(&sf, false), KXERR_IO);  // a failed save
-    EXPECT_EQ(readFile(target), "old");
-    EXPECT_EQ(entries(dir), 1) << "temporary file left behind";
+    EXPECT_EQ(KXT_ReadFile(target), "old");
+    EXPECT_EQ(KXT_CountEntries(dir), 1) << "temporary file left behind";
 
     f = KXSUP_SafeOpen(&sf, target.c_str());
     ASSERT_NE(f, nullptr);
     fputs("new", f);
     EXPECT_EQ(KXSUP_SafeCommit(&sf, true), KXERR_NONE);
-    EXPECT_EQ(readFile(target), "new");
-    EXPECT_EQ(entries(dir), 1);
+    EXPECT_EQ(KXT_ReadFile(target), "new");
+    EXPECT_EQ(KXT_CountEntries(dir), 1);
     struct stat st;
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replacement keeps the permissions

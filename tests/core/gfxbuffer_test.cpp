@@ -221,6 +221,8 @@ TEST(GfxBuffer, ConvertEndianessRulesAndErrors) {
         {"24 bit little", 4, 24, ONEPLANE, 0, KXENDIAN_LITTLE, KXERR_NEED48BIT, false, 0},
         {"bit planes", 4, 48, BITPLANE, 0, KXENDIAN_BIG, KXERR_FILEREQUIREMENTS, false, 0},
         {"locked", 4, 48, ONEPLANE, LK, KXENDIAN_BIG, KXERR_ENDIANLOCKED, false, LK},
+        {"locked but already big", 4, 48, ONEPLANE, LK | MM, KXENDIAN_BIG, 0, false, LK | MM},
+        {"locked but already little", 4, 48, ONEPLANE, LK | II, KXENDIAN_LITTLE, 0, false, LK | II},
         {"both marks to big", 4, 48, ONEPLANE, MM | II, KXENDIAN_BIG, KXERR_ENDIANCONFLICT, false, MM | II},
         {"both marks to little", 4, 48, ONEPLANE, MM | II, KXENDIAN_LITTLE, KXERR_ENDIANCONFLICT, false, MM | II},
     };
@@ -245,6 +247,18 @@ TEST(GfxBuffer, ConvertEndianessRulesAndErrors) {
         }
     }
     EXPECT_EQ(KXSUP_ConvertGfxBufferEndianess(nullptr, KXENDIAN_BIG), KXERR_INTERNALACCESS);
+}
+
+TEST(GfxBuffer, SwappedOlderRecordIsRaisedSoItsMarkSticks) {
+    // Swapped but unmarked samples would be read back as little-endian.
+    BufferPtr b = rgb48(1, 2, 1);
+    EXPECT_EQ(KXSUP_ConvertGfxBufferEndianess(b.get(), KXENDIAN_BIG), KXERR_NONE);
+    EXPECT_EQ(b->Version, 4u);
+    EXPECT_EQ(KXSUP_GetGfxBufferEndianess(b.get()), uint32_t(KXENDIAN_BIG));
+    EXPECT_EQ(b->Data[0], 2);
+    // Asking again changes nothing.
+    EXPECT_EQ(KXSUP_ConvertGfxBufferEndianess(b.get(), KXENDIAN_BIG), KXERR_NONE);
+    EXPECT_EQ(b->Data[0], 2);
 }
 
 TEST(GfxBuffer, ConvertEndianessRefusesInconsistentBuffers) {

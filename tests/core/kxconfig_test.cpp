@@ -7,31 +7,20 @@
 #include <clocale>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "core/kxlib.h"
 #include "core/libstate.h"
+#include "support/testfiles.h"
 
 namespace {
 
 const char kPadPath[] = "/home/u/ENV/Kaxon5-Library/Resize.controlpad";
 
 std::string scratchDir() {
-    static std::string dir = [] {
-        char templ[] = "/tmp/kxcfgtest-XXXXXX";
-        return std::string(mkdtemp(templ)) + "/";
-    }();
+    static const std::string dir = KXT_NewTempDir("/tmp/kxcfgtest-XXXXXX") + "/";
     return dir;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 const char* valueOf(KXConfig& cfg, const char* key) {
@@ -162,14 +151,14 @@ TEST(KXConfig, SavePadToWritesThePadAndLogsIt) {
     cfg.SetValue("DIVISOR", 1.5f);
     cfg.SetValue("QUICK");
     EXPECT_EQ(cfg.SavePadTo(scratchDir().c_str(), kPadPath, "Matrix.controlpad"), 1u);
-    EXPECT_EQ(readFile(scratchDir() + "Matrix.controlpad"),
+    EXPECT_EQ(KXT_ReadFile(scratchDir() + "Matrix.controlpad"),
               "; created by KXConfig class\nMATRIX_LINE1=1 2 3\nDIVISOR=1.500000\nQUICK=0\n");
     EXPECT_EQ(cfg.SavePadTo(nullptr, kPadPath, "Matrix.controlpad"), 0u);
     EXPECT_EQ(cfg.SavePadTo((scratchDir() + "missing/").c_str(), kPadPath, "M.controlpad"), 0u);
 
     __kxlib_log_global = nullptr;
     log.Close();
-    std::string text = readFile(log.GetPath());
+    std::string text = KXT_ReadFile(log.GetPath());
     std::string line = "kxconfig        : saving " + scratchDir() + "Matrix.controlpad\n";
     EXPECT_NE(text.find(line), std::string::npos) << text;
 }
@@ -203,10 +192,10 @@ TEST(KXConfig, SavePadWritesIntoTheSettingsDirectory) {
     KXConfig cfg(kPadPath, &err);
     cfg.SetValue("NEW_WIDTH", 640);
     EXPECT_EQ(cfg.SavePad(&lib), 1u);
-    EXPECT_EQ(readFile(dir + "Resize.controlpad"), "; created by KXConfig class\nNEW_WIDTH=640\n");
+    EXPECT_EQ(KXT_ReadFile(dir + "Resize.controlpad"), "; created by KXConfig class\nNEW_WIDTH=640\n");
     EXPECT_EQ(cfg.SavePadAs(nullptr, "x.controlpad"), KXERR_INTERNALACCESS);
     KXConfig bare("Bare.controlpad", &err);
     EXPECT_EQ(bare.SavePad(&lib), 1u);
-    EXPECT_EQ(readFile(dir + "Bare.controlpad"), "; created by KXConfig class\n");
+    EXPECT_EQ(KXT_ReadFile(dir + "Bare.controlpad"), "; created by KXConfig class\n");
     lib.SettingsDir = kept;
 }

@@ -6,25 +6,17 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/kxlib.h"
 #include "core/libstate.h"
+#include "support/testfiles.h"
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // TMPDIR must be set before the temporary directory is first used.
 std::string useFreshTemp(uint32_t instanceId) {
-    char templ[] = "/tmp/kxlogtest-XXXXXX";
-    std::string dir = mkdtemp(templ);
+    std::string dir = KXT_NewTempDir("/tmp/kxlogtest-XXXXXX");
     setenv("TMPDIR", dir.c_str(), 1);
     KX_RefreshProcessTempDir();
     KX_LibState().InstanceId = instanceId;
@@ -55,7 +47,7 @@ TEST(Log, WritesExactLinesAndMarkers) {
         EXPECT_EQ(log.Level, 0u);
         EXPECT_EQ(std::string(log.GetPath()), path);  // kept after Close
     }
-    EXPECT_EQ(readFile(path),
+    EXPECT_EQ(KXT_ReadFile(path),
               "Logfile: " + path + "\n"
               "***\n"
               "*** Loglevel changed to 5 ***\n"
@@ -74,12 +66,12 @@ TEST(Log, OverwriteEmptiesAndAppendKeeps) {
     log.Open("front", 0);
     log.Print("appended\n");
     log.Close();
-    EXPECT_EQ(readFile(temp + "front_3.log"), "old line\nLogfile: " + temp + "front_3.log\n***\nappended\n*** Logging stopped ***\n");
+    EXPECT_EQ(KXT_ReadFile(temp + "front_3.log"), "old line\nLogfile: " + temp + "front_3.log\n***\nappended\n*** Logging stopped ***\n");
     log.Open("front", 1);
     log.Close();
-    EXPECT_EQ(readFile(temp + "front_3.log"), "Logfile: " + temp + "front_3.log\n***\n*** Logging stopped ***\n");
+    EXPECT_EQ(KXT_ReadFile(temp + "front_3.log"), "Logfile: " + temp + "front_3.log\n***\n*** Logging stopped ***\n");
     // Opening the default again closed the first file, which is complete.
-    EXPECT_EQ(readFile(temp + "kxlib_3.log"), "Logfile: " + temp + "kxlib_3.log\n***\n*** Logging stopped ***\n");
+    EXPECT_EQ(KXT_ReadFile(temp + "kxlib_3.log"), "Logfile: " + temp + "kxlib_3.log\n***\n*** Logging stopped ***\n");
     log.Open(nullptr, 1);  // nothing happens
     EXPECT_EQ(log.File, nullptr);
 }
@@ -102,5 +94,5 @@ TEST(Log, UnopenableFileDropsLinesAndRestartsLater) {
     log.Restart();
     log.Log(1, "%s\n", "now");
     log.Close();
-    EXPECT_EQ(readFile(path), "*** Logging restarted ***\nnow\n*** Logging stopped ***\n");
+    EXPECT_EQ(KXT_ReadFile(path), "*** Logging restarted ***\nnow\n*** Logging stopped ***\n");
 }

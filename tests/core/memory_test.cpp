@@ -6,21 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/kxlib.h"
 #include "core/libstate.h"
+#include "support/testfiles.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::string hex(const void* p) {
     char buf[24];
@@ -32,8 +24,7 @@ std::string hex(const void* p) {
 struct TraceLog {
     KXLog* log;
     explicit TraceLog(uint32_t level) {
-        char templ[] = "/tmp/kxmemtest-XXXXXX";
-        setenv("TMPDIR", mkdtemp(templ), 1);
+        setenv("TMPDIR", KXT_NewTempDir("/tmp/kxmemtest-XXXXXX").c_str(), 1);
         KX_RefreshProcessTempDir();
         log = new KXLog;
         log->SetLevel(level);
@@ -43,7 +34,7 @@ struct TraceLog {
     std::string lines() {
         __kxlib_log_global = nullptr;
         log->Close();
-        std::string text = readFile(log->GetPath());
+        std::string text = KXT_ReadFile(log->GetPath());
         delete log;
         size_t start = text.find(" ***\n");
         text = text.substr(start + 5);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/kxlib.h"
+#include "support/testfiles.h"
 
 namespace fs = std::filesystem;
 
@@ -24,8 +25,7 @@ struct Tree {
     Tree() {
         // Taken once: every tree points TMPDIR into itself.
         static const std::string base = fs::temp_directory_path().string();
-        std::string templ = base + "/kxobjXXXXXX";
-        root = mkdtemp(templ.data()) + std::string("/");
+        root = KXT_NewTempDir(base + "/kxobjXXXXXX") + "/";
         prog = root + "prog/";
         user = root + "user/";
         fs::create_directories(prog + "ENV/Kaxon5-Library");

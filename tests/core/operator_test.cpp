@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/kxlib.h"
+#include "support/testfiles.h"
 
 namespace fs = std::filesystem;
 
@@ -160,8 +161,7 @@ TEST(KXOperatorTest, ResetTakesTheLibraryLogAgain) {
 }
 
 TEST(KXOperatorTest, PadsComeFromSettingsThenArchiveAndAreSeparatePerObject) {
-    std::string templ = fs::temp_directory_path().string() + "/kxopXXXXXX";
-    std::string root = mkdtemp(templ.data()) + std::string("/");
+    std::string root = KXT_NewTempDir(fs::temp_directory_path().string() + "/kxopXXXXXX") + "/";
     fs::create_directories(root + "prog/ENV/Kaxon5-Library");
     fs::create_directories(root + "user/ENV/Kaxon5-Library");
     std::ofstream(root + "prog/ENV/Kaxon5-Library/Resize.controlpad") << "NEW_WIDTH=10\n";

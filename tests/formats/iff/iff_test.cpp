@@ -102,7 +102,7 @@ TEST(IffMeta, ReaderRules) {
         chunk("EXIF", {1, 2, 3, 4}, 400),      // larger than the file: dropped
     });
     std::string path = tempPath("meta_rules.rgx");
-    writeFile(path, f);
+    KXT_WriteBytes(path, f);
     kxoRGFX r(nullptr);
     r.SetLoadMeta(1);
     r.SetReadName(path.c_str());
@@ -122,7 +122,7 @@ TEST(IffMeta, ReaderRules) {
 TEST(IffMeta, IccnKeepsItsNameAndGetsAnEnd) {
     std::vector<uint8_t> f = rgfxWith({chunk("ICCN", text("Monitor", false)), chunk("ICCP", {9})});
     std::string path = tempPath("iccn.rgx");
-    writeFile(path, f);
+    KXT_WriteBytes(path, f);
     kxoRGFX r(nullptr);
     r.SetLoadMeta(1);
     r.SetReadName(path.c_str());
@@ -149,7 +149,7 @@ TEST(IffMeta, WriterRules) {
     std::string path = tempPath("wmeta.rgx");
     kxoRGFX w(nullptr);
     ASSERT_EQ(saveWith(&w, src.get(), path, 0, &info), KXERR_NONE);
-    std::vector<uint8_t> f = readFile(path);
+    std::vector<uint8_t> f = KXT_ReadBytes(path);
     EXPECT_EQ(std::search(f.begin(), f.end(), std::begin("IPTC"), std::end("IPTC") - 1), f.end());
     auto e = std::search(f.begin(), f.end(), std::begin("EXIF"), std::end("EXIF") - 1);
     ASSERT_NE(e, f.end());
@@ -164,7 +164,7 @@ TEST(IffChunks, ScannerSkipsOddChunksAndNestedForms) {
     add(chunk("FORM", text("ILBMBODY", false)));
     add(chunk("WANT", {7}));
     std::string path = tempPath("scan.iff");
-    writeFile(path, f);
+    KXT_WriteBytes(path, f);
     FILE* fp = fopen(path.c_str(), "rb");
     IffHandle* h = iffAlloc();
     h->Stream = fp;
@@ -189,7 +189,7 @@ TEST(IffChunks, OversizedCmapCopies256Entries) {
     std::string path = tempPath("bigcmap.lbm");
     kxoILBM w(nullptr);
     ASSERT_EQ(saveWith(&w, src.get(), path, 0), KXERR_NONE);
-    std::vector<uint8_t> f = readFile(path);
+    std::vector<uint8_t> f = KXT_ReadBytes(path);
     auto at = std::search(f.begin(), f.end(), std::begin("CMAP"), std::end("CMAP") - 1) - f.begin();
     std::vector<uint8_t> map(900);
     for (size_t i = 0; i < map.size(); ++i) map[i] = uint8_t(i * 7);
@@ -197,7 +197,7 @@ TEST(IffChunks, OversizedCmapCopies256Entries) {
     auto c = chunk("CMAP", map);
     g.insert(g.end(), c.begin(), c.end());
     g.insert(g.end(), f.begin() + at + 8 + 768, f.end());
-    writeFile(path, g);
+    KXT_WriteBytes(path, g);
     BufferPtr b;
     ASSERT_EQ(loadFile<kxoILBM>(path, &b), KXERR_NONE);
     EXPECT_EQ(0, memcmp(b->Palette, map.data(), 768));

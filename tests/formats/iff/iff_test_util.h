@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -17,6 +16,7 @@
 
 #include "core/kxlib.h"
 #include "support/robustness.h"
+#include "support/testfiles.h"
 
 namespace ifftest {
 
@@ -26,31 +26,11 @@ struct BufferDeleter {
 using BufferPtr = std::unique_ptr<KX_GfxBuffer, BufferDeleter>;
 
 inline std::string tempDir() {
-    static std::string dir = [] {
-        std::string templ = ::testing::TempDir() + "kxiffXXXXXX";
-        std::vector<char> t(templ.begin(), templ.end());
-        t.push_back(0);
-        return std::string(mkdtemp(t.data())) + "/";
-    }();
+    static const std::string dir = KXT_NewTempDir(::testing::TempDir() + "kxiffXXXXXX") + "/";
     return dir;
 }
 
 inline std::string tempPath(const std::string& name) { return tempDir() + name; }
-
-inline std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string& path, const std::vector<uint8_t>& data) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), (std::streamsize)data.size());
-}
-
-inline bool haveTool(const char* name) {
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return system(cmd.c_str()) == 0;
-}
 
 // A palette whose entries all differ.
 inline void fillPalette(KX_GfxBuffer* b) {
@@ -215,12 +195,12 @@ uint32_t loadFile(const std::string& path, BufferPtr* out, std::function<void(Re
 
 // Inflates a zlib stream with python3's zlib; empty when that fails.
 inline bool pythonInflate(const std::vector<uint8_t>& stream, std::vector<uint8_t>* out) {
-    if (!haveTool("python3")) return false;
+    if (!KXT_HaveTool("python3")) return false;
     std::string in = tempPath("zin.bin"), res = tempPath("zout.bin");
-    writeFile(in, stream);
+    KXT_WriteBytes(in, stream);
     std::string cmd = "python3 -c \"import zlib,sys; d=open(sys.argv[1],'rb').read(); open(sys.argv[2],'wb').write(zlib.decompress(d))\" " + in + " " + res;
     if (system(cmd.c_str()) != 0) return false;
-    *out = readFile(res);
+    *out = KXT_ReadBytes(res);
     return true;
 }
 
@@ -228,7 +208,7 @@ inline bool pythonInflate(const std::vector<uint8_t>& stream, std::vector<uint8_
 // or fail cleanly (the shared robustness check; sanitizers watch the rest).
 inline void robustnessRun(const std::vector<uint8_t>& file, const std::string& name, const char* className) {
     const std::string path = tempPath(name);
-    writeFile(path, file);
+    KXT_WriteBytes(path, file);
     KXT_CheckReaderRobustness(className, path);
 }
 

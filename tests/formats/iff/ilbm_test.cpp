@@ -16,7 +16,7 @@ struct Ppm {
 };
 
 bool readPpm(const std::string& path, Ppm* p) {
-    std::vector<uint8_t> f = readFile(path);
+    std::vector<uint8_t> f = KXT_ReadBytes(path);
     size_t i = 0;
     auto num = [&]() {
         while (i < f.size() && (isspace(f[i]) || f[i] == '#')) {
@@ -47,7 +47,7 @@ void writePpm(const std::string& path, uint32_t w, uint32_t h, const std::vector
     std::string head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
     std::vector<uint8_t> f(head.begin(), head.end());
     f.insert(f.end(), rgb.begin(), rgb.end());
-    writeFile(path, f);
+    KXT_WriteBytes(path, f);
 }
 
 bool run(const std::string& cmd) {
@@ -178,7 +178,7 @@ TEST(ILBM, WrittenLayout) {
     addAlpha8(src.get(), 2);
     std::string path = tempPath("layout.lbm");
     ASSERT_EQ(saveIlbm(src.get(), path, 0, "WRITE_ALPH"), KXERR_NONE);
-    std::vector<uint8_t> f = readFile(path);
+    std::vector<uint8_t> f = KXT_ReadBytes(path);
     EXPECT_EQ(uint32_t(f[4] << 24 | f[5] << 16 | f[6] << 8 | f[7]), f.size() - 8);
     EXPECT_EQ(f[12 + 8 + 8], 24);  // planes
     auto body = std::search(f.begin(), f.end(), std::begin("BODY"), std::end("BODY") - 1);
@@ -202,7 +202,7 @@ TEST(ILBM, WrittenLayout) {
     BufferPtr ham = toPlanes(hamImage(8, 2, 6, 1).get());
     ham->ViewMode = 0x21804;
     ASSERT_EQ(saveIlbm(ham.get(), path, 0), KXERR_NONE);
-    f = readFile(path);
+    f = KXT_ReadBytes(path);
     auto camg = std::search(f.begin(), f.end(), std::begin("CAMG"), std::end("CAMG") - 1);
     ASSERT_NE(camg, f.end());
     EXPECT_EQ(std::vector<uint8_t>(camg + 8, camg + 12), (std::vector<uint8_t>{0x00, 0x02, 0x18, 0x04}));
@@ -210,7 +210,7 @@ TEST(ILBM, WrittenLayout) {
 
 // Our writer, netpbm's reader.
 TEST(ILBM, NetpbmReadsWhatWeWrite) {
-    if (!haveTool("ilbmtoppm")) GTEST_SKIP() << "netpbm (ilbmtoppm) not installed";
+    if (!KXT_HaveTool("ilbmtoppm")) GTEST_SKIP() << "netpbm (ilbmtoppm) not installed";
     struct Case {
         const char* name;
         std::function<BufferPtr()> make;
@@ -252,7 +252,7 @@ TEST(ILBM, NetpbmReadsWhatWeWrite) {
 
 // netpbm's writer, our reader, compared with netpbm's reader.
 TEST(ILBM, WeReadWhatNetpbmWrites) {
-    if (!haveTool("ppmtoilbm") || !haveTool("ilbmtoppm")) GTEST_SKIP() << "netpbm (ppmtoilbm, ilbmtoppm) not installed";
+    if (!KXT_HaveTool("ppmtoilbm") || !KXT_HaveTool("ilbmtoppm")) GTEST_SKIP() << "netpbm (ppmtoilbm, ilbmtoppm) not installed";
     std::mt19937 rng(11);
     const uint32_t w = 29, h = 6;
     std::vector<uint8_t> rgb(w * h * 3), few(w * h * 3);
@@ -320,7 +320,7 @@ TEST(ILBM, PaletteWithoutCmapAndMasking) {
                               0, 8, 0, 1, 0, 0, 0, 0, 4, 2, 0, 0x80, 0, 5, 1, 1, 0, 8, 0, 1,
                               'B', 'O', 'D', 'Y', 0, 0, 0, 8, 0xF0, 0, 0x0F, 0, 0xFF, 0, 0, 0};
     std::string path = tempPath("nocmap.lbm");
-    writeFile(path, f);
+    KXT_WriteBytes(path, f);
     BufferPtr b;
     ASSERT_EQ(loadFile<kxoILBM>(path, &b), KXERR_NONE);
     EXPECT_EQ(b->Palette[3 * 1], 16);
@@ -339,7 +339,7 @@ TEST(ILBM, DamagedFilesFailWithTheirCodes) {
     BufferPtr src = toPlanes(makeChunky(16, 4, 3, 1).get());
     std::string good = tempPath("good.lbm");
     ASSERT_EQ(saveIlbm(src.get(), good, 1), KXERR_NONE);
-    const std::vector<uint8_t> plain = readFile(good);
+    const std::vector<uint8_t> plain = KXT_ReadBytes(good);
     const size_t bmhd = 20;  // data of the first chunk
     auto bodyAt = size_t(std::search(plain.begin(), plain.end(), std::begin("BODY"), std::end("BODY") - 1) - plain.begin());
     struct Case {
@@ -357,7 +357,7 @@ TEST(ILBM, DamagedFilesFailWithTheirCodes) {
     };
     for (const Case& c : cases) {
         std::string path = tempPath("damaged.lbm");
-        writeFile(path, c.make());
+        KXT_WriteBytes(path, c.make());
         BufferPtr b;
         EXPECT_EQ(loadFile<kxoILBM>(path, &b), c.code) << c.name;
     }
@@ -365,7 +365,7 @@ TEST(ILBM, DamagedFilesFailWithTheirCodes) {
     auto f = plain;
     uint32_t size = uint32_t(f[bodyAt + 4] << 24 | f[bodyAt + 5] << 16 | f[bodyAt + 6] << 8 | f[bodyAt + 7]);
     std::fill(f.begin() + (long)bodyAt + 8, f.begin() + (long)bodyAt + 8 + size, 0x80);
-    writeFile(tempPath("noops.lbm"), f);
+    KXT_WriteBytes(tempPath("noops.lbm"), f);
     BufferPtr b;
     ASSERT_EQ(loadFile<kxoILBM>(tempPath("noops.lbm"), &b), KXERR_NONE);
     for (uint32_t i = 0; i < b->BufferSize; ++i) ASSERT_EQ(b->Data[i], 0);
@@ -375,10 +375,10 @@ TEST(ILBM, RecognitionNeedsBodyAndBmhd) {
     BufferPtr src = toPlanes(makeChunky(4, 2, 2, 1).get());
     std::string path = tempPath("rec.lbm");
     ASSERT_EQ(saveIlbm(src.get(), path, 0), KXERR_NONE);
-    std::vector<uint8_t> good = readFile(path);
+    std::vector<uint8_t> good = KXT_ReadBytes(path);
     kxoILBM r(nullptr);
     auto check = [&](const std::vector<uint8_t>& bytes) {
-        writeFile(tempPath("rec_try.lbm"), bytes);
+        KXT_WriteBytes(tempPath("rec_try.lbm"), bytes);
         FILE* fp = fopen(tempPath("rec_try.lbm").c_str(), "rb");
         uint32_t v = r.CheckFile(fp, "x", KXIO_FILE);
         EXPECT_EQ(ftell(fp), 0);
@@ -417,7 +417,7 @@ TEST(ILBM, IgnoreCamgDropsHam) {
 TEST(ILBM, FixturesAndTruncations) {
     for (const char* name : {"pal4.lbm", "ham6.lbm", "deep24.lbm", "deep48.lbm", "alph24.lbm"}) {
         std::string path = std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/ilbm/" + name;
-        std::vector<uint8_t> f = readFile(path);
+        std::vector<uint8_t> f = KXT_ReadBytes(path);
         ASSERT_FALSE(f.empty()) << name;
         BufferPtr b;
         ASSERT_EQ(loadFile<kxoILBM>(path, &b), KXERR_NONE) << name;
@@ -439,5 +439,5 @@ TEST(ILBM, FixturesAndTruncations) {
     addAlpha8(src.get(), 1);
     std::string path = tempPath("alph.lbm");
     ASSERT_EQ(saveIlbm(src.get(), path, 1, "WRITE_ALPH"), KXERR_NONE);
-    robustnessRun(readFile(path), "robust.lbm", "kxoILBM");
+    robustnessRun(KXT_ReadBytes(path), "robust.lbm", "kxoILBM");
 }

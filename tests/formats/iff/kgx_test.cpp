@@ -64,7 +64,7 @@ TEST(KGX, HeaderLayoutAndIndependentInflate) {
     std::string path = tempPath("layout.kgx");
     kxoKGX w(nullptr);
     ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE);
-    std::vector<uint8_t> f = readFile(path);
+    std::vector<uint8_t> f = KXT_ReadBytes(path);
     EXPECT_EQ(std::string(f.begin(), f.begin() + 17), "KGX Graphics File");
     EXPECT_EQ(be32(f, 20), 822u);
     EXPECT_EQ(f[48], 1);
@@ -82,7 +82,7 @@ TEST(KGX, HeaderLayoutAndIndependentInflate) {
     addAlpha8(rgb.get(), 3);
     kxoKGX w2(nullptr);
     ASSERT_EQ(saveWith(&w2, rgb.get(), path, 0), KXERR_NONE);
-    f = readFile(path);
+    f = KXT_ReadBytes(path);
     EXPECT_EQ(std::string(f.begin(), f.begin() + 17), "KXG Graphics File");
     EXPECT_EQ(be32(f, 40), 32u);
     EXPECT_EQ(f[48], 32);
@@ -112,7 +112,7 @@ TEST(KGX, DamagedFilesFailWithTheirCodes) {
         kxoKGX wz(nullptr);
         ASSERT_EQ(saveWith(&wz, src.get(), goodZ, 1), KXERR_NONE);
     }
-    const std::vector<uint8_t> plain = readFile(good), packed = readFile(goodZ);
+    const std::vector<uint8_t> plain = KXT_ReadBytes(good), packed = KXT_ReadBytes(goodZ);
     struct Case {
         const char* name;
         std::function<std::vector<uint8_t>()> make;
@@ -139,7 +139,7 @@ TEST(KGX, DamagedFilesFailWithTheirCodes) {
     };
     for (const Case& c : cases) {
         std::string path = tempPath("damaged.kgx");
-        writeFile(path, c.make());
+        KXT_WriteBytes(path, c.make());
         BufferPtr b;
         EXPECT_EQ(loadFile<kxoKGX>(path, &b), c.code) << c.name;
     }
@@ -147,7 +147,7 @@ TEST(KGX, DamagedFilesFailWithTheirCodes) {
 
 TEST(KGX, FailedSavesLeaveTheOldFile) {
     std::string path = tempPath("keep.kgx");
-    writeFile(path, {'o', 'l', 'd'});
+    KXT_WriteBytes(path, {'o', 'l', 'd'});
     BufferPtr bad = makeChunky(4, 4, 24, 1);
     bad->ColorDepth = 12;
     kxoKGX w(nullptr);
@@ -156,7 +156,7 @@ TEST(KGX, FailedSavesLeaveTheOldFile) {
     kxoKGX w2(nullptr);
     w2.SetIOMode(KXIO_CLIPBOARD);
     EXPECT_EQ(saveWith(&w2, ok.get(), path, 1), KXERR_NOTSUPPORTED);
-    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(KXT_ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
     kxoKGX w3(nullptr);
     EXPECT_EQ(w3.SetIOMode(KXIO_DEVICE), KXERR_NOTSUPPORTED);
 }
@@ -173,7 +173,7 @@ TEST(KGX, RecognitionAndRobustness) {
         EXPECT_EQ(r.CheckFile(fp, "x", KXIO_FILE), 1u);
         EXPECT_EQ(r.CheckFile(fp, "x", KXIO_CLIPBOARD), 0u);
         fclose(fp);
-        robustnessRun(readFile(path), "robust_try.kgx", "kxoKGX");
+        robustnessRun(KXT_ReadBytes(path), "robust_try.kgx", "kxoKGX");
     }
 }
 

@@ -188,7 +188,7 @@ TEST(RGFX, TinyPicturesDeflateAndInflateIndependently) {
         std::string path = tempPath("tiny" + std::to_string(depth) + ".rgx");
         kxoRGFX w(nullptr);
         ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE);
-        std::vector<uint8_t> f = readFile(path);
+        std::vector<uint8_t> f = KXT_ReadBytes(path);
         size_t body = findChunk(f, "RBOD");
         ASSERT_NE(body, 0u);
         uint32_t size = be32(f, body - 4);
@@ -216,7 +216,7 @@ TEST(RGFX, DeflatedBodiesMatchTheEarlierRoom) {
         s.set("Z_COMPRESSION", level);
         w.SetLocalConfig(s.cfg.GetPadList());
         ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE);
-        std::vector<uint8_t> f = readFile(path);
+        std::vector<uint8_t> f = KXT_ReadBytes(path);
         size_t body = findChunk(f, "RBOD");
         std::vector<uint8_t> got(f.begin() + (long)body + 4, f.begin() + (long)body + be32(f, body - 4));
 
@@ -257,7 +257,7 @@ TEST(RGFX, FileLayoutOf48BitWithAlpha) {
     std::string path = tempPath("layout48.rgx");
     kxoRGFX w(nullptr);
     ASSERT_EQ(saveWith(&w, src.get(), path, 0), KXERR_NONE);
-    std::vector<uint8_t> f = readFile(path);
+    std::vector<uint8_t> f = KXT_ReadBytes(path);
     size_t h = findChunk(f, "RGHD");
     EXPECT_EQ(be32(f, h + 28), 64u);
     EXPECT_EQ(be32(f, h + 32), 24u);
@@ -279,7 +279,7 @@ TEST(RGFX, DamagedFilesFailWithTheirCodes) {
         kxoRGFX wz(nullptr);
         ASSERT_EQ(saveWith(&wz, src.get(), goodZ, 1), KXERR_NONE);
     }
-    const std::vector<uint8_t> plain = readFile(good), packed = readFile(goodZ);
+    const std::vector<uint8_t> plain = KXT_ReadBytes(good), packed = KXT_ReadBytes(goodZ);
     const size_t hd = findChunk(plain, "RGHD"), bd = findChunk(plain, "RBOD"), bdz = findChunk(packed, "RBOD");
     struct Case {
         const char* name;
@@ -312,21 +312,21 @@ TEST(RGFX, DamagedFilesFailWithTheirCodes) {
     };
     for (const Case& c : cases) {
         std::string path = tempPath("damaged.rgx");
-        writeFile(path, c.make());
+        KXT_WriteBytes(path, c.make());
         BufferPtr b;
         EXPECT_EQ(loadFile<kxoRGFX>(path, &b), c.code) << c.name;
     }
     // Pixel bits 32 are within range for depth 24.
     auto f = plain;
     put32(f, hd + 28, 32);
-    writeFile(tempPath("bits32.rgx"), f);
+    KXT_WriteBytes(tempPath("bits32.rgx"), f);
     BufferPtr b;
     EXPECT_EQ(loadFile<kxoRGFX>(tempPath("bits32.rgx"), &b), KXERR_NONE);
 }
 
 TEST(RGFX, SaveRefusalsLeaveTheOldFile) {
     std::string path = tempPath("keep.rgx");
-    writeFile(path, {'o', 'l', 'd'});
+    KXT_WriteBytes(path, {'o', 'l', 'd'});
     BufferPtr bad = makeChunky(4, 4, 24, 1);
     bad->ColorDepth = 16;
     kxoRGFX w(nullptr);
@@ -336,11 +336,11 @@ TEST(RGFX, SaveRefusalsLeaveTheOldFile) {
     BufferPtr ok = makeChunky(4, 4, 24, 1);
     kxoRGFX w3(nullptr);
     EXPECT_EQ(saveWith(&w3, ok.get(), tempPath("nodir/x.rgx"), 0), KXERR_NODESTFILE);
-    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(KXT_ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
     kxoRGFX w4(nullptr);
     w4.SetIOMode(KXIO_CLIPBOARD);
     EXPECT_EQ(saveWith(&w4, ok.get(), path, 0), KXERR_NOCLIPBOARD);
-    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(KXT_ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
 }
 
 TEST(RGFX, RecognisesOnlyItsForm) {
@@ -354,7 +354,7 @@ TEST(RGFX, RecognisesOnlyItsForm) {
     EXPECT_EQ(r.CheckFile(f, path.c_str(), KXIO_CLIPBOARD), 0u);
     EXPECT_EQ(ftell(f), 0);
     fclose(f);
-    writeFile(tempPath("ilbm.iff"), {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'I', 'L', 'B', 'M'});
+    KXT_WriteBytes(tempPath("ilbm.iff"), {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'I', 'L', 'B', 'M'});
     f = fopen(tempPath("ilbm.iff").c_str(), "rb");
     EXPECT_EQ(r.CheckFile(f, "x", KXIO_FILE), 0u);
     fclose(f);
@@ -367,7 +367,7 @@ TEST(RGFX, TruncatedAndFlippedFilesFailCleanly) {
         std::string path = tempPath("robust.rgx");
         kxoRGFX w(nullptr);
         ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE);
-        robustnessRun(readFile(path), "robust_try.rgx", "kxoRGFX");
+        robustnessRun(KXT_ReadBytes(path), "robust_try.rgx", "kxoRGFX");
     }
 }
 

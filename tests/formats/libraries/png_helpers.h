@@ -18,6 +18,7 @@
 
 #include "core/kxlib.h"
 #include "formats/libraries/kxoPNG.h"
+#include "support/testfiles.h"
 
 namespace pngtest {
 
@@ -27,29 +28,7 @@ inline std::string TempPath(const std::string& name) {
     return std::string(KX_GetProcessTempDir()) + "png_test_" + std::to_string(getpid()) + "_" + name;
 }
 
-inline bool HaveTool(const char* tool) {
-    return system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 inline int RunTool(const std::string& command) { return system((command + " 2>/dev/null").c_str()); }
-
-inline std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::vector<uint8_t> data;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return data;
-    uint8_t chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) data.insert(data.end(), chunk, chunk + n);
-    fclose(f);
-    return data;
-}
-
-inline void WriteAll(const std::string& path, const std::vector<uint8_t>& data) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
-}
 
 inline bool Contains(const std::vector<uint8_t>& data, const std::string& text) {
     return std::search(data.begin(), data.end(), text.begin(), text.end()) != data.end();
@@ -63,16 +42,8 @@ using Buffer = std::unique_ptr<KX_GfxBuffer, BufferDeleter>;
 // A chunky image with a deterministic pattern; palette depths get a
 // palette of distinct colours, 48-bit samples are in host order.
 inline Buffer MakeImage(uint32_t depth, uint32_t w, uint32_t h, uint32_t version = 1) {
-    const uint32_t pixelBits = depth <= 8 ? 8 : depth;
-    KX_GfxBuffer* b = nullptr;
-    EXPECT_EQ(KXSUP_AllocGfxBuffer(&b, version, w * h * pixelBits / 8, MEMF_CLEAR), KXERR_NONE);
-    b->Type = ONEPLANE;
-    b->Width = w;
-    b->Height = h;
-    b->ColorDepth = depth;
-    b->PixelBits = pixelBits;
-    b->BufferSize = w * h * pixelBits / 8;
-    b->ViewMode = 0;
+    KX_GfxBuffer* b = KXT_NewChunkyBuffer(version, w, h, depth);
+    if (!b) return Buffer();
     for (int i = 0; i < 256; ++i) {
         b->Palette[i * 3] = (uint8_t)(i * 7 + 3);
         b->Palette[i * 3 + 1] = (uint8_t)(255 - i);
@@ -122,7 +93,10 @@ struct Png {
     uint32_t Save(KX_GfxBuffer* b, const std::string& path, KXOSpecialInfo* info = nullptr) {
         obj.SetSaveName(path.c_str());
         obj.SetGfxBuffer(b);
-        if (info) obj.SetSpecialInfo(info);
+        if (info) {
+            obj.SetSaveMeta(1);
+            obj.SetSpecialInfo(info);
+        }
         return obj.Save();
     }
     uint32_t Load(const std::string& path) {

@@ -60,10 +60,10 @@ TEST(PngMeta, EverythingWrittenComesBack) {
     const std::string path = TempPath("meta.png");
     Png w;
     ASSERT_EQ(w.Save(img.get(), path, &info), KXERR_NONE);
-    if (HaveTool("pngcheck")) {
+    if (KXT_HaveTool("pngcheck")) {
         EXPECT_EQ(RunTool("pngcheck -q " + path + " >/dev/null"), 0);
     }
-    const auto file = ReadAll(path);
+    const auto file = KXT_ReadBytes(path);
     EXPECT_TRUE(Contains(file, "iCCP" + std::string(78, 'n') + std::string(1, '\0')));
 
     Png r;
@@ -120,7 +120,7 @@ TEST(PngMeta, RawProfileChunksAndTheirRules) {
         const std::string path = TempPath("raw.png");
         Png w(c.settings);
         ASSERT_EQ(w.Save(img.get(), path, &info), KXERR_NONE);
-        const auto file = ReadAll(path);
+        const auto file = KXT_ReadBytes(path);
         if (c.exifChunk) {
             EXPECT_TRUE(Contains(file, c.exifChunk));
         } else {
@@ -262,7 +262,7 @@ TEST(PngMeta, SrgbDeclarationAndARefusedProfile) {
     info.IccName = const_cast<char*>("grey");
     Png w;
     ASSERT_EQ(w.Save(img.get(), path, &info), KXERR_NONE);
-    EXPECT_FALSE(Contains(ReadAll(path), "iCCP"));
+    EXPECT_FALSE(Contains(KXT_ReadBytes(path), "iCCP"));
     remove(path.c_str());
 }
 
@@ -295,7 +295,7 @@ TEST(PngMeta, TransparentColourSetting) {
         const std::string path = TempPath("trans.png");
         Png w(c.settings);
         ASSERT_EQ(w.Save(img.get(), path), KXERR_NONE);
-        if (HaveTool("pngcheck")) {
+        if (KXT_HaveTool("pngcheck")) {
             EXPECT_EQ(RunTool("pngcheck -q " + path + " >/dev/null"), 0);
         }
         Png r;

@@ -38,11 +38,11 @@ const ToolCase kToolCases[] = {
 
 // Grey maxval 3 files are 2-bit greys: loaded expanded to 8 bits.
 TEST(PngRead, TwoBitGreyIsExpanded) {
-    if (!HaveTool("pnmtopng")) GTEST_SKIP() << "pnmtopng missing";
+    if (!KXT_HaveTool("pnmtopng")) GTEST_SKIP() << "pnmtopng missing";
     const std::string pnm = TempPath("g2.pgm"), png = TempPath("g2.png");
-    WriteAll(pnm, MakePnm(false, 7, 3, 3, [](uint32_t i) { return i; }));
+    ASSERT_TRUE(KXT_WriteBytes(pnm, MakePnm(false, 7, 3, 3, [](uint32_t i) { return i; })));
     ASSERT_EQ(RunTool("pnmtopng " + pnm + " > " + png), 0);
-    ASSERT_EQ(ReadAll(png)[24], 2);
+    ASSERT_EQ(KXT_ReadBytes(png)[24], 2);
     Png r;
     ASSERT_EQ(r.Load(png), KXERR_NONE);
     const KX_GfxBuffer* b = r.Image();
@@ -57,12 +57,12 @@ class PngFromTools : public ::testing::TestWithParam<ToolCase> {};
 TEST_P(PngFromTools, LoadsThePixelsOfTheSource) {
     const ToolCase& c = GetParam();
     const std::string tool(c.tool, strchr(c.tool, ' '));
-    if (!HaveTool(tool.c_str())) GTEST_SKIP() << tool << " missing";
+    if (!KXT_HaveTool(tool.c_str())) GTEST_SKIP() << tool << " missing";
     const uint32_t w = 13, h = 7;
     const std::string pnm = TempPath(std::string(c.name) + (c.colour ? ".ppm" : ".pgm"));
     const std::string png = TempPath(std::string(c.name) + ".png");
     const auto source = MakePnm(c.colour, w, h, c.maxval, [](uint32_t i) { return i * 2654435761u >> 7; });
-    WriteAll(pnm, source);
+    ASSERT_TRUE(KXT_WriteBytes(pnm, source));
     char command[512];
     snprintf(command, sizeof(command), c.tool, pnm.c_str(), png.c_str());
     ASSERT_EQ(RunTool(command), 0) << command;
@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Tools, PngFromTools, ::testing::ValuesIn(kToolCases),
 
 // RGBA and grey-alpha files from ImageMagick, plain and interlaced.
 TEST(PngRead, AlphaFromImageMagick) {
-    if (!HaveTool("convert-im6.q16")) GTEST_SKIP() << "convert-im6.q16 missing";
+    if (!KXT_HaveTool("convert-im6.q16")) GTEST_SKIP() << "convert-im6.q16 missing";
     const uint32_t w = 11, h = 6;
     std::string pam = "P7\nWIDTH 11\nHEIGHT 6\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
     std::vector<uint8_t> src(pam.begin(), pam.end());
@@ -111,7 +111,7 @@ TEST(PngRead, AlphaFromImageMagick) {
     for (size_t i = 0; i < px.size(); ++i) px[i] = (uint8_t)(i * 29 + 1);
     src.insert(src.end(), px.begin(), px.end());
     const std::string in = TempPath("rgba.pam");
-    WriteAll(in, src);
+    ASSERT_TRUE(KXT_WriteBytes(in, src));
     struct Variant {
         const char* args;
         Settings settings;
@@ -128,14 +128,14 @@ TEST(PngRead, AlphaFromImageMagick) {
         SCOPED_TRACE(v.args);
         const std::string out = TempPath("rgba.png");
         ASSERT_EQ(RunTool("convert-im6.q16 " + in + " " + v.args + out), 0);
-        const auto file = ReadAll(out);
+        const auto file = KXT_ReadBytes(out);
         ASSERT_GT(file.size(), 28u);
         ASSERT_EQ(file[24], 8);                      // bit depth
         ASSERT_EQ(file[25], v.greyFile ? 4 : 6);     // colour type
         ASSERT_EQ(file[28], strstr(v.args, "interlace") ? 1 : 0);
         // What the file holds, as an independent program decodes it.
         ASSERT_EQ(RunTool("convert-im6.q16 " + out + " -depth 8 RGBA:" + out + ".rgba"), 0);
-        const auto rgba = ReadAll(out + ".rgba");
+        const auto rgba = KXT_ReadBytes(out + ".rgba");
         ASSERT_EQ(rgba.size(), (size_t)w * h * 4);
         Png r(v.settings);
         ASSERT_EQ(r.Load(out), KXERR_NONE);
@@ -226,6 +226,31 @@ TEST(PngRead, ProgressReportsEveryEighthRowAcrossPasses) {
     ASSERT_EQ(r.Load(path), KXERR_NONE);
     EXPECT_EQ(seen, (std::vector<uint32_t>{0, 50}));
     remove(path.c_str());
+}
+
+// The fuzz seeds come from netpbm, ImageMagick and a hand-made file with
+// raw profiles (upper-case EXIF hex, zTXt IPTC, iTXt XMP).
+TEST(PngRead, FuzzSeedsLoad) {
+    const std::string dir = std::string(KX_SOURCE_DIR) + "/fuzz/corpus/kxoPNG/";
+    for (const char* name : {"grey16.png", "grey2.png", "grey2_trns.png", "greyalpha.png", "palette.png",
+                             "raw_profiles.png", "rgb_interlaced.png", "rgba16.png", "rgba_interlaced.png",
+                             "text_gamma.png"}) {
+        Png r;
+        EXPECT_EQ(r.Load(dir + name), KXERR_NONE) << name;
+        ASSERT_NE(r.Image(), nullptr) << name;
+        if (strcmp(name, "raw_profiles.png") == 0) {
+            ASSERT_EQ(r.obj.ExifSize, 46u);
+            EXPECT_EQ(memcmp(r.obj.Exif, "Exif\0\0\0\1\2", 9), 0);
+            EXPECT_EQ(r.obj.IptcSize, 26u + 7u);
+            EXPECT_STREQ(reinterpret_cast<const char*>(r.obj.Xmp0), "<x:xmpmeta/>");
+            EXPECT_EQ(r.obj.IccType, 1u);
+        }
+        if (strcmp(name, "text_gamma.png") == 0) {
+            EXPECT_STREQ(r.obj.Name, "kaxon");
+            EXPECT_STREQ(r.obj.Anno, "a comment");
+            EXPECT_EQ(r.obj.IccType, 3u);
+        }
+    }
 }
 
 }  // namespace

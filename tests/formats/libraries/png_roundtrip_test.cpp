@@ -71,7 +71,7 @@ bool HasAlpha(const Case& c) { return c.kind == Rgba24 || c.kind == Rgba48 || c.
 void CheckWithNetpbm(const Case& c, const KX_GfxBuffer* b, const std::string& path) {
     Pnm colour;
     ASSERT_EQ(RunTool("pngtopnm " + path + " > " + path + ".pnm"), 0);
-    ASSERT_TRUE(ParsePnm(ReadAll(path + ".pnm"), &colour));
+    ASSERT_TRUE(ParsePnm(KXT_ReadBytes(path + ".pnm"), &colour));
     ASSERT_EQ(colour.width, b->Width);
     ASSERT_EQ(colour.height, b->Height);
     const uint32_t n = b->Width * b->Height;
@@ -81,7 +81,7 @@ void CheckWithNetpbm(const Case& c, const KX_GfxBuffer* b, const std::string& pa
     if (HasAlpha(c)) {
         Pnm alpha;
         ASSERT_EQ(RunTool("pngtopnm -alpha " + path + " > " + path + ".pgm"), 0);
-        ASSERT_TRUE(ParsePnm(ReadAll(path + ".pgm"), &alpha));
+        ASSERT_TRUE(ParsePnm(KXT_ReadBytes(path + ".pgm"), &alpha));
         for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(alpha.rgb[i * 3], Alpha(b, i)) << c.name << " alpha " << i;
     }
     remove((path + ".pnm").c_str());
@@ -115,7 +115,7 @@ class PngRoundTrip : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PngRoundTrip, WidthsOneToSeventeenAndAPrime) {
     const Case& c = GetParam();
-    const bool tools = HaveTool("pngcheck") && HaveTool("pngtopnm");
+    const bool tools = KXT_HaveTool("pngcheck") && KXT_HaveTool("pngtopnm");
     for (const char* interlaced : {"OFF", "ON"}) {
         for (uint32_t w : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 31u}) {
             SCOPED_TRACE(std::string(c.name) + " width " + std::to_string(w) + " interlaced " + interlaced);
@@ -128,7 +128,7 @@ TEST_P(PngRoundTrip, WidthsOneToSeventeenAndAPrime) {
                 EXPECT_EQ(KXSUP_GetGfxBufferEndianess(b.get()), (uint32_t)KXENDIAN_BIG);
                 ASSERT_EQ(KXSUP_ConvertGfxBufferEndianess(b.get(), KXENDIAN_LITTLE), KXERR_NONE);
             }
-            const auto bytes = ReadAll(path);
+            const auto bytes = KXT_ReadBytes(path);
             ASSERT_GT(bytes.size(), 33u);
             EXPECT_EQ(bytes[24], c.fileBitDepth);  // IHDR bit depth
             if (tools) {
@@ -144,6 +144,45 @@ TEST_P(PngRoundTrip, WidthsOneToSeventeenAndAPrime) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PngRoundTrip, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+
+// A 24-bit image's 16-bit map is narrowed, a 48-bit image's 8-bit map
+// widened; the same writer saving another image uses that image's map.
+TEST(PngWrite, AlphaMapsOfTheOtherWidthAndASecondSave) {
+    const std::string path = TempPath("alpha.png");
+    Png w;
+    for (int round = 0; round < 3; ++round) {
+        const uint32_t depth = round == 1 ? 48 : 24;
+        Buffer img = MakeImage(depth, 6, 5);
+        AddAlpha(img.get());
+        const uint32_t n = 30;
+        std::vector<uint16_t> want(n);
+        if (round == 0) {  // give it a 16-bit map instead
+            auto* a16 = static_cast<uint16_t*>(AllocVec(n * 2, MEMF_ANY));
+            for (uint32_t i = 0; i < n; ++i) a16[i] = (uint16_t)(KXSUP_AlphaBytes(img.get())[i] * 257);
+            for (uint32_t i = 0; i < n; ++i) want[i] = KXSUP_AlphaBytes(img.get())[i];
+            FreeVec(img->AlphaData);
+            img->AlphaData = a16;
+            img->AlphaType = KXALPHA_CHANNEL16;
+        } else {  // and these an 8-bit map
+            auto* a8 = static_cast<uint8_t*>(AllocVec(n, MEMF_ANY));
+            for (uint32_t i = 0; i < n; ++i) a8[i] = (uint8_t)(i * 8);
+            for (uint32_t i = 0; i < n; ++i) want[i] = (uint16_t)(depth == 48 ? i * 8 * 257 : i * 8);
+            FreeVec(img->AlphaData);
+            img->AlphaData = a8;
+            img->AlphaType = KXALPHA_CHANNEL8;
+        }
+        ASSERT_EQ(w.Save(img.get(), path), KXERR_NONE);
+        Png r;
+        ASSERT_EQ(r.Load(path), KXERR_NONE);
+        KX_GfxBuffer* got = r.Image();
+        ASSERT_EQ(got->ColorDepth, depth);
+        if (depth == 48) {
+            ASSERT_EQ(KXSUP_ConvertGfxBufferEndianess(got, KXENDIAN_LITTLE), KXERR_NONE);
+        }
+        for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(Alpha(got, i), want[i]) << depth << " " << i;
+    }
+    remove(path.c_str());
+}
 
 TEST(PngWrite, ProgressCountsRowsOrPasses) {
     Buffer b = MakeImage(24, 3, 20);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kxlib.h"
+#include "support/testfiles.h"
 
 namespace geo {
 
@@ -96,12 +97,6 @@ uint32_t RunOp(Op& op, KX_GfxBuffer* src, KX_GfxBuffer** res, std::vector<std::p
 inline std::vector<uint8_t> Bytes(const KX_GfxBuffer* b) { return {b->Data, b->Data + static_cast<size_t>(b->Width) * b->Height * Bpp(b->ColorDepth)}; }
 
 // ---- external programs ----
-inline bool HaveTool(const char* name)
-{
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return system(cmd.c_str()) == 0;
-}
-
 inline std::string TempPath(const std::string& name)
 {
     const char* dir = getenv("TMPDIR");

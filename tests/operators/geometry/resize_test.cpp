@@ -154,7 +154,7 @@ TEST(Scale50, HalfAndDouble)
 // Runs a shell command on in.ppm -> out.ppm and compares with our result.
 void CompareWithTool(const char* tool, const std::string& cmd, const KX_GfxBuffer* src, const KX_GfxBuffer* ours, int tolerance)
 {
-    if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (!KXT_HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     std::string in = TempPath("in.ppm"), out = TempPath("out.ppm");
     ASSERT_TRUE(WritePNM(in, src));
     std::string full = cmd;

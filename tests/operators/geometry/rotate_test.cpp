@@ -171,7 +171,7 @@ TEST(RotateOracles, AgreeWithNetpbmAndVips)
         {"vips", "vips flip IN OUT vertical", 4, 24},
     };
     for (const auto& c : cases) {
-        if (!HaveTool(c.tool)) GTEST_SKIP() << c.tool << " is not installed";
+        if (!KXT_HaveTool(c.tool)) GTEST_SKIP() << c.tool << " is not installed";
         const uint32_t W = 37, H = 23;
         Buffer src = Make(W, H, c.depth, Noise(size_t(W) * H * Bpp(c.depth), 11));
         std::unique_ptr<KXOperator> op;

@@ -1,0 +1,272 @@
+// PNG failures: the save checks run before any file exists, a failed save
+// keeps the old file and leaves no partial one, libpng errors become one
+// code per operation, and damaged or oversized files fail cleanly.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "core/colour.h"
+#include "png_helpers.h"
+#include "support/robustness.h"
+
+namespace {
+
+using namespace pngtest;
+
+bool Exists(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f) fclose(f);
+    return f != nullptr;
+}
+
+// Sibling temporary files left beside path.
+int Leftovers(const std::string& path) {
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const std::string base = path.substr(path.rfind('/') + 1);
+    int n = 0;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strncmp(e->d_name, base.c_str(), base.size()) == 0 && strlen(e->d_name) > base.size()) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+TEST(PngErrors, SaveChecksComeBeforeTheFile) {
+    struct Case {
+        const char* name;
+        std::function<void(KX_GfxBuffer*)> change;
+        int32_t mode;
+        bool noBuffer;
+        uint32_t code;
+    };
+    const Case cases[] = {
+        {"clipboard mode", nullptr, KXIO_CLIPBOARD, false, KXERR_NOTSUPPORTED},
+        {"no buffer", nullptr, KXIO_FILE, true, KXERR_NOTSUPPORTED},
+        {"depth 16", [](KX_GfxBuffer* b) { b->ColorDepth = 16; }, KXIO_FILE, false, KXERR_FILEREQUIREMENTS},
+        {"depth 12", [](KX_GfxBuffer* b) { b->ColorDepth = 12; }, KXIO_FILE, false, KXERR_FILEREQUIREMENTS},
+        {"HAM", [](KX_GfxBuffer* b) { b->ColorDepth = 6; b->ViewMode = KXVIEWMODE_HAM; }, KXIO_FILE, false,
+         KXERR_NOHAM},
+        {"locked 48", [](KX_GfxBuffer* b) {
+             KXSUP_SetGfxBufferEndianess(b, 2);
+             b->Flags |= KXGFXF_LOCKED;
+         }, KXIO_FILE, false, KXERR_ENDIANLOCKED},
+        {"data too short", [](KX_GfxBuffer* b) { b->BufferSize -= 1; }, KXIO_FILE, false, KXERR_INTERNALACCESS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Buffer img = MakeImage(c.code == KXERR_ENDIANLOCKED ? 48 : 8, 4, 4);
+        if (c.change) c.change(img.get());
+        const std::string path = TempPath("checks.png");
+        remove(path.c_str());
+        Png w;
+        ASSERT_EQ(w.obj.SetIOMode(c.mode), KXERR_NONE);
+        w.obj.SetSaveName(path.c_str());
+        if (!c.noBuffer) w.obj.SetGfxBuffer(img.get());
+        EXPECT_EQ(w.obj.Save(), c.code);
+        EXPECT_FALSE(Exists(path));
+        EXPECT_EQ(Leftovers(path), 0);
+    }
+    Png w;
+    EXPECT_EQ(w.obj.SetIOMode(KXIO_DEVICE), KXERR_NOTSUPPORTED);
+    EXPECT_EQ(w.obj.IOMode, KXIO_FILE);
+}
+
+TEST(PngErrors, FailedSaveKeepsTheOldFile) {
+    const std::string path = TempPath("old.png");
+    ASSERT_TRUE(KXT_WriteBytes(path, {'o', 'l', 'd'}));
+    Buffer img = MakeImage(24, 3, 3);
+    uint8_t* profile = nullptr;
+    uint32_t profileSize = 0;
+    ASSERT_EQ(KXSUP_CreateCMSProfileGamma(256, 0.45455, &profile, &profileSize), KXERR_NONE);
+    // A profile name libpng cannot turn into a keyword fails inside the
+    // write, after the file was opened.
+    KXOSpecialInfo info = {};
+    info.IccData = profile;
+    info.IccSize = profileSize;
+    info.IccName = const_cast<char*>("   ");
+    Png w;
+    EXPECT_EQ(w.Save(img.get(), path, &info), KXERR_NODESTFILE);
+    EXPECT_EQ(KXT_ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(Leftovers(path), 0);
+    FreeVec(profile);
+    // The same object saves again once the problem is gone.
+    w.obj.Reset();
+    EXPECT_EQ(w.Save(img.get(), path), KXERR_NONE);
+    EXPECT_EQ(KXT_ReadBytes(path).size() > 8 && KXT_ReadBytes(path)[1] == 'P', true);
+    remove(path.c_str());
+
+    Png v;
+    EXPECT_EQ(v.Save(img.get(), TempPath("missing-dir/x.png")), KXERR_NODESTFILE);
+}
+
+// A write that fails half-way (file size limit, as on a full disk) is a
+// failed save: code 7, old file kept, no temporary file left.
+TEST(PngErrors, FailedWriteKeepsTheOldFile) {
+    Buffer img = MakeImage(24, 300, 300);
+    uint32_t x = 0x12345678;  // noise that deflate cannot shrink
+    for (uint32_t i = 0; i < img->BufferSize; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        img->Data[i] = (uint8_t)x;
+    }
+    const std::string path = TempPath("full.png");
+    ASSERT_TRUE(KXT_WriteBytes(path, {'o', 'l', 'd'}));
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {16384, 16384};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Png w;
+        _exit((int)w.Save(img.get(), path));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), (int)KXERR_NODESTFILE);
+    EXPECT_EQ(KXT_ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(Leftovers(path), 0);
+    remove(path.c_str());
+}
+
+TEST(PngErrors, LoadFailures) {
+    const std::string path = TempPath("bad.png");
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        uint32_t code;
+    };
+    std::vector<uint8_t> good;
+    {
+        Buffer img = MakeImage(8, 9, 9);
+        Png w;
+        ASSERT_EQ(w.Save(img.get(), path), KXERR_NONE);
+        good = KXT_ReadBytes(path);
+    }
+    std::vector<uint8_t> badCrc = good;
+    badCrc[29] ^= 1;  // IHDR CRC
+    std::vector<uint8_t> badSig = good;
+    badSig[0] = 'x';
+    const Case cases[] = {
+        {"empty", {}, KXERR_UNKNOWNFORMAT},
+        {"three bytes", {0x89, 'P', 'N'}, KXERR_UNKNOWNFORMAT},
+        {"not png", {'G', 'I', 'F', '8', '9', 'a'}, KXERR_UNKNOWNFORMAT},
+        {"signature damaged", badSig, KXERR_NOMEMORY},
+        {"header crc", badCrc, KXERR_NOMEMORY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
+        Png r;
+        EXPECT_EQ(r.Load(path), c.code);
+        EXPECT_EQ(r.Image(), nullptr);
+    }
+    Png r;
+    EXPECT_EQ(r.Load(TempPath("nothing-here.png")), KXERR_FILENOTFOUND);
+    EXPECT_EQ(r.Load(""), KXERR_FILENOTFOUND);
+    remove(path.c_str());
+}
+
+// Every truncation fails with the load code and leaves no buffer; flipped
+// bytes end in an error or a valid image, never a crash or a leak.
+TEST(PngErrors, TruncatedAndFlippedFiles) {
+    const std::string path = TempPath("cut.png");
+    for (uint32_t depth : {4u, 24u, 48u}) {
+        Buffer img = MakeImage(depth, 7, 6);
+        if (depth != 4) AddAlpha(img.get());
+        std::vector<uint8_t> good;
+        {
+            Png w(Settings{{"SAVE_INTERLACED", depth == 24 ? "ON" : "OFF"}});
+            ASSERT_EQ(w.Save(img.get(), path), KXERR_NONE);
+            good = KXT_ReadBytes(path);
+        }
+        for (size_t n = 4; n < good.size(); ++n) {
+            ASSERT_TRUE(KXT_WriteBytes(path, std::vector<uint8_t>(good.begin(), good.begin() + (long)n)));
+            Png r;
+            ASSERT_EQ(r.Load(path), KXERR_NOMEMORY) << depth << " cut at " << n;
+            ASSERT_EQ(r.Image(), nullptr);
+        }
+        ASSERT_TRUE(KXT_WriteBytes(path, good));
+        KXT_CheckReaderRobustness("kxoPNG", path);
+    }
+    remove(path.c_str());
+}
+
+void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+    const uint32_t n = (uint32_t)data.size();
+    const uint8_t len[4] = {(uint8_t)(n >> 24), (uint8_t)(n >> 16), (uint8_t)(n >> 8), (uint8_t)n};
+    out.insert(out.end(), len, len + 4);
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const uint32_t crc = (uint32_t)crc32(0, out.data() + start, (uInt)(out.size() - start));
+    const uint8_t c[4] = {(uint8_t)(crc >> 24), (uint8_t)(crc >> 16), (uint8_t)(crc >> 8), (uint8_t)crc};
+    out.insert(out.end(), c, c + 4);
+}
+
+// Sizes whose byte count does not fit 32 bits are refused before anything
+// is allocated; a 32-bit product would wrap to a tiny buffer here.
+TEST(PngErrors, OversizedPicturesAreRefused) {
+    struct Case {
+        uint32_t w, h;
+        uint8_t bitDepth, colourType;
+    };
+    const Case cases[] = {{65537, 65535, 8, 3}, {65536, 65536, 8, 0}, {40000, 40000, 16, 6}, {1000000, 5000, 8, 2}};
+    const std::string path = TempPath("huge.png");
+    for (const Case& c : cases) {
+        std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        Chunk(f, "IHDR", {(uint8_t)(c.w >> 24), (uint8_t)(c.w >> 16), (uint8_t)(c.w >> 8), (uint8_t)c.w,
+                          (uint8_t)(c.h >> 24), (uint8_t)(c.h >> 16), (uint8_t)(c.h >> 8), (uint8_t)c.h, c.bitDepth,
+                          c.colourType, 0, 0, 0});
+        if (c.colourType == 3) Chunk(f, "PLTE", std::vector<uint8_t>(6, 7));
+        std::vector<uint8_t> z(64);
+        uLongf zn = z.size();
+        const std::vector<uint8_t> raw(40, 0);
+        compress(z.data(), &zn, raw.data(), raw.size());
+        z.resize(zn);
+        Chunk(f, "IDAT", z);
+        Chunk(f, "IEND", {});
+        ASSERT_TRUE(KXT_WriteBytes(path, f));
+        Png r;
+        EXPECT_EQ(r.Load(path), KXERR_NOMEMORY) << c.w << "x" << c.h;
+        EXPECT_EQ(r.Image(), nullptr);
+    }
+    remove(path.c_str());
+}
+
+TEST(PngErrors, CheckFile) {
+    const std::string path = TempPath("check.png");
+    struct Case {
+        std::vector<uint8_t> bytes;
+        int32_t mode;
+        uint32_t known;
+    };
+    const Case cases[] = {
+        {{0x89, 'P', 'N', 'G', 1, 2}, KXIO_FILE, 1},
+        {{0x89, 'p', 'n', 'g'}, KXIO_FILE, 1},
+        {{0x89, 'P', 'N', 'G'}, KXIO_CLIPBOARD, 0},
+        {{0x89, 'P', 'N'}, KXIO_FILE, 0},
+        {{'J', 'P', 'N', 'G'}, KXIO_FILE, 1},
+        {{0x89, 'M', 'N', 'G'}, KXIO_FILE, 0},
+    };
+    Png r;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
+        FILE* f = fopen(path.c_str(), "rb");
+        fseek(f, 2, SEEK_SET);
+        EXPECT_EQ(r.obj.CheckFile(f, path.c_str(), c.mode), c.known);
+        if (c.mode == KXIO_FILE) {
+            EXPECT_EQ(ftell(f), 0);
+        }
+        fclose(f);
+    }
+    EXPECT_EQ(r.obj.CheckFile(nullptr, path.c_str(), KXIO_FILE), 0u);
+    remove(path.c_str());
+}
+
+}  // namespace

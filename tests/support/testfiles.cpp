@@ -1,0 +1,79 @@
+// testfiles: see the header.
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "core/kxlib.h"
+
+std::string KXT_NewTempDir(const std::string& pathTemplate)
+{
+    std::vector<char> t(pathTemplate.begin(), pathTemplate.end());
+    t.push_back(0);
+    if (!mkdtemp(t.data())) {
+        ADD_FAILURE() << "cannot make a directory from " << pathTemplate;
+        return "";
+    }
+    return t.data();
+}
+
+std::string KXT_ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> KXT_ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool KXT_WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+bool KXT_WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    return KXT_WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+bool KXT_HaveTool(const char* name)
+{
+    const std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
+    return system(cmd.c_str()) == 0;
+}
+
+int KXT_CountEntries(const std::string& dir)
+{
+    std::error_code ec;
+    int n = 0;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) n++;
+    return ec ? -1 : n;
+}
+
+KX_GfxBuffer* KXT_NewChunkyBuffer(uint32_t version, uint32_t width, uint32_t height, uint32_t depth)
+{
+    const uint32_t pixelBits = depth <= 8 ? 8 : depth;
+    const uint32_t bytes = width * height * pixelBits / 8;
+    KX_GfxBuffer* b = nullptr;
+    EXPECT_EQ(KXSUP_AllocGfxBuffer(&b, version, bytes, MEMF_CLEAR), KXERR_NONE);
+    if (!b) return nullptr;
+    b->Type = ONEPLANE;
+    b->Width = width;
+    b->Height = height;
+    b->ColorDepth = depth;
+    b->PixelBits = pixelBits;
+    b->BufferSize = bytes;
+    b->ViewMode = 0;
+    return b;
+}

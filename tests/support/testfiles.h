@@ -1,0 +1,33 @@
+// testfiles: the small helpers the tests share: a scratch directory, a
+// whole file read or written at once, an independent program on PATH, the
+// entries of a directory, and a chunky picture record of a given depth.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct KX_GfxBuffer;
+
+// mkdtemp on a template ending in "XXXXXX"; the new directory without a
+// trailing "/" (a test failure and "" when it cannot be made).
+std::string KXT_NewTempDir(const std::string& pathTemplate);
+
+// The whole file; empty when it cannot be read.
+std::string KXT_ReadFile(const std::string& path);
+std::vector<uint8_t> KXT_ReadBytes(const std::string& path);
+
+// Writes the file anew; false when it cannot be opened or written.
+bool KXT_WriteFile(const std::string& path, const std::string& bytes);
+bool KXT_WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The program is on PATH.
+bool KXT_HaveTool(const char* name);
+
+// Entries in a directory, "." and ".." not counted; -1 when it cannot be read.
+int KXT_CountEntries(const std::string& dir);
+
+// A cleared chunky record (ONEPLANE, view mode 0) of the given depth: one
+// byte a pixel up to 8 bits, else depth bits; null after a test failure
+// when it cannot be allocated.
+KX_GfxBuffer* KXT_NewChunkyBuffer(uint32_t version, uint32_t width, uint32_t height, uint32_t depth);
