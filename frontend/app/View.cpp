@@ -1,7 +1,5 @@
 #include "View.h"
 
-#include <lcms2.h>
-
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -12,6 +10,7 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "core/colour.h"
 #include "OwnOperator.h"
 #include "PictureBox.h"
 #include "UiServices.h"
@@ -19,25 +18,6 @@
 namespace {
 
 constexpr uint32_t kResize = 14, kRotate = 4;
-
-// The embedded profile to sRGB, in place on a 24-bit chunky buffer.
-bool profileToSRGB(KX_GfxBuffer* b, const uint8_t* icc, uint32_t size) {
-    if (!b || b->Type != ONEPLANE || b->ColorDepth != 24 || !b->Data) return false;
-    cmsHPROFILE in = cmsOpenProfileFromMem(icc, size);
-    if (!in) return false;
-    cmsHPROFILE out = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = nullptr;
-    if (out && cmsGetColorSpace(in) == cmsSigRgbData)
-        t = cmsCreateTransform(in, TYPE_RGB_8, out, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
-    if (t) {
-        const size_t row = size_t(b->Width) * 3;
-        for (uint32_t y = 0; y < b->Height; ++y) cmsDoTransform(t, b->Data + row * y, b->Data + row * y, b->Width);
-        cmsDeleteTransform(t);
-    }
-    if (out) cmsCloseProfile(out);
-    cmsCloseProfile(in);
-    return t != nullptr;
-}
 
 // High byte of each 16-bit value, read in the buffer's byte order.
 void highBytes(const uint8_t* in, uint8_t* out, size_t count, bool bigEndian) {
@@ -107,7 +87,7 @@ void View::prepare(KX_GfxBuffer* b, const KXOSpecialInfo* meta, bool applycms, b
         err = KXSUP_GfxBufferTo24Bit(b, &_free);
         if (!err) b = _free;
     }
-    if (!err && icc && applycms && !profileToSRGB(b, icc, meta->IccSize) && ui)
+    if (!err && icc && applycms && KXSUP_ApplyCMSProfileSRGB(b, icc, meta->IccSize) != KXERR_NONE && ui)
         ui->Message(this, QStringLiteral("Error"), QStringLiteral("Broken/unsuitable ICC profile contained in image!"), UiServices::Icon::Critical);
     if (!err && b->Type == BITPLANE) {
         KX_GfxBuffer* chunky = nullptr;
