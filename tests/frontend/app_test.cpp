@@ -118,7 +118,7 @@ TEST_F(AppFixture, SettingsPadAndLogAtStartup) {
     EXPECT_EQ(__kxlib_log_global, nullptr);
 }
 
-TEST_F(AppFixture, UnusableLockDirectoryGivesWayToTheTempDirectory) {
+TEST_F(AppFixture, UnusableLockDirectoryGivesWayAndCommandLineFileSetsAutoView) {
     fs::create_directories(Dir.Path / "tmp");
     setenv("TMPDIR", (Dir / "tmp").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (Dir / "no-such-run").c_str(), 1);
@@ -128,9 +128,13 @@ TEST_F(AppFixture, UnusableLockDirectoryGivesWayToTheTempDirectory) {
     o.ProgramDir = prog.c_str();
     o.UserHome = home.c_str();
     o.LockDir = locks.c_str();
+    // A file on the command line switches AutoView on whatever the pad says.
+    o.FileOnCommandLine = true;
+    WriteFile(home + "/ENV/Kaxon5-Library/Kaxon5.controlpad", "AUTOVIEW=NO\n");
     App = new KXApp(&UI);
     ASSERT_EQ(App->Startup(o), 0u);
     unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(App->Settings.AutoView);
     EXPECT_EQ(App->InstanceNumber, 0u);
     EXPECT_EQ(App->AtomName, "Kaxon5-0");
     EXPECT_TRUE(fs::exists(Dir / "tmp/Kaxon5-0"));
