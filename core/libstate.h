@@ -49,8 +49,13 @@ void FreeOwnPad(List** inUse, List* list, KXPadNode* node);
 // What Configure reads from its tags: the settings list to use and, where
 // specialInfo is given, the metadata record; logged under padName.
 void ReadConfigTags(KXLog* log, const char* padName, const TagItem* tags, List** padList, KXOSpecialInfo** specialInfo);
-// The settings list's pad named by the pad path in use, else the settings
-// pad file, else the archive pad file; case-sensitive key.
+// The pad a module reads its keys from: the settings list's pad named by
+// the pad path in use, else the settings pad file, else the archive pad
+// file. A pad read from a file is also stored in *loaded for the caller to
+// free; null when there is none.
+KX_ControlPad* KeyPad(List* padList, const char* padPath, const char* settingsPath, const char* archivePath,
+                      KX_ControlPad** loaded);
+// KeyPad, then the case-sensitive key.
 int GetKey(List* padList, const char* padPath, const char* settingsPath, const char* archivePath,
            const char* key, char* value, size_t size);
 }  // namespace kxbase

@@ -99,23 +99,25 @@ void ReadConfigTags(KXLog* log, const char* padName, const TagItem* tags, List**
     }
 }
 
+KX_ControlPad* KeyPad(List* padList, const char* padPath, const char* settingsPath, const char* archivePath,
+                      KX_ControlPad** loaded) {
+    *loaded = nullptr;
+    KXPadNode* node = padList && padPath ? KXCP_FindName(padList, padPath) : nullptr;
+    if (node) return node->Pad;
+    // The order Configure reads in: the settings pad, else the archive pad.
+    if ((settingsPath && KXSUP_LoadControlPad(settingsPath, loaded)) ||
+        (archivePath && KXSUP_LoadControlPad(archivePath, loaded)))
+        return *loaded;
+    *loaded = nullptr;
+    return nullptr;
+}
+
 int GetKey(List* padList, const char* padPath, const char* settingsPath, const char* archivePath,
            const char* key, char* value, size_t size) {
     if (value && size) value[0] = 0;
     if (!key) return 0;
-    KX_ControlPad* pad = nullptr;
     KX_ControlPad* loaded = nullptr;
-    KXPadNode* node = padList && padPath ? KXCP_FindName(padList, padPath) : nullptr;
-    if (node) {
-        pad = node->Pad;
-    } else {
-        // The order Configure reads in: the settings pad, else the archive pad.
-        if ((settingsPath && KXSUP_LoadControlPad(settingsPath, &loaded)) ||
-            (archivePath && KXSUP_LoadControlPad(archivePath, &loaded)))
-            pad = loaded;
-        else
-            loaded = nullptr;
-    }
+    KX_ControlPad* pad = KeyPad(padList, padPath, settingsPath, archivePath, &loaded);
     char* v = nullptr;
     int found = pad && KXSUP_FindControlPad(pad, key, &v) ? 1 : 0;
     if (found && value && size) {
@@ -239,6 +241,10 @@ void KXObject::FreeConfig() { kxbase::FreeOwnPad(&PadList, &OwnPadList, &OwnPadN
 
 int KXObject::GetKey(const char* key, char* value, size_t size) {
     return kxbase::GetKey(PadList, PadPath, PadPathSettings, PadPathArchive, key, value, size);
+}
+
+KX_ControlPad* KXObject::KeyPad(KX_ControlPad** loaded) {
+    return kxbase::KeyPad(PadList, PadPath, PadPathSettings, PadPathArchive, loaded);
 }
 
 void KXObject::ApplyRegistration(const char* className) {

@@ -87,6 +87,10 @@ public:
     // look-up. Case-sensitive key. Returns 1 and copies the value (at most
     // size-1 characters, empty for a key without "=") when found.
     int GetKey(const char* key, char* value, size_t size);
+    // The pad GetKey reads from, for readers with their own rules (any-case
+    // keys, presence switches). A pad read from a file is also put in
+    // *loaded; the caller frees it with KXSUP_FreeControlPad.
+    KX_ControlPad* KeyPad(KX_ControlPad** loaded);
 
     // ---- registration and configuration ----
     const char* PadName = "Missing.controlpad";

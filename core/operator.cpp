@@ -106,6 +106,10 @@ int KXOperator::GetKey(const char* key, char* value, size_t size) {
     return kxbase::GetKey(PadList, PadPath, PadPathSettings, PadPathArchive, key, value, size);
 }
 
+KX_ControlPad* KXOperator::KeyPad(KX_ControlPad** loaded) {
+    return kxbase::KeyPad(PadList, PadPath, PadPathSettings, PadPathArchive, loaded);
+}
+
 void KXOperator::ApplyRegistration(const char* className) {
     const KXOperatorReg* reg = KX_FindOperatorReg(className);
     if (!reg) return;

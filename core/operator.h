@@ -35,6 +35,10 @@ public:
     // As KXObject::GetKey: the settings list's pad named PadPath, else the
     // settings pad file read for this look-up.
     int GetKey(const char* key, char* value, size_t size);
+    // The pad GetKey reads from, for readers with their own rules (any-case
+    // keys, presence switches). A pad read from a file is also put in
+    // *loaded; the caller frees it with KXSUP_FreeControlPad.
+    KX_ControlPad* KeyPad(KX_ControlPad** loaded);
 
     TagItem Tags[64] = {};
     const char* PadName = "Missing.controlpad";

@@ -110,13 +110,9 @@ bool KXP_ParseHex(const char* text, uint64_t* out)
 KXPKeyReader::KXPKeyReader(KXOperator* op, bool noCase) : NoCase(noCase)
 {
     if (!op || !op->PadPath) return;
-    if (op->PadList) {
-        if (KXPadNode* node = KXCP_FindName(op->PadList, op->PadPath)) {
-            Chain = node->Pad;
-            return;
-        }
-    }
-    if (KXSUP_LoadControlPad(op->PadPath, &Loaded)) Chain = Loaded;
+    // The settings list's pad, else the settings pad file, else the
+    // archive's defaults, so that a Reset never loses the defaults.
+    Chain = op->KeyPad(&Loaded);
 }
 
 KXPKeyReader::~KXPKeyReader()
