@@ -117,6 +117,12 @@ TEST(Paste, RegisteredBuffersOnly)
     EXPECT_EQ(KXSUP_AlphaBytes(res)[0], 255) << "opaque outside";
     EXPECT_EQ(KXSUP_AlphaBytes(res)[1 * 4 + 1], 50) << "pasted map inside";
 
+    // Without KX_AREA the prefixed keys place it (any case).
+    kxpPaste keyed(Lib());
+    ASSERT_EQ(RunOp(keyed, image.get(), &res, {{"paste_leftedge", "2"}, {"PASTE_TOPEDGE", "2"}, {"Paste_Width", "2"}, {"PASTE_HEIGHT", "2"}, {"PASTEBUFFER", addr.c_str()}}), 0u);
+    EXPECT_EQ(res->Data[(2 * 4 + 2) * 3], 200);
+    EXPECT_EQ(res->Data[(1 * 4 + 1) * 3], image->Data[(1 * 4 + 1) * 3]);
+
     kxpPaste narrow(Lib());
     EXPECT_EQ(RunOp(narrow, image.get(), &res, {{"KX_AREA", "1,1,3,2"}, {"PASTEBUFFER", addr.c_str()}}), KXERR_SIZEMISMATCH);
     Buffer pal = Make(4, 4, 8);
