@@ -308,7 +308,9 @@ void View::keyPressEvent(QKeyEvent* e) {
         close();
         return;
     case Qt::Key_Q: close(); return;
-    case Qt::Key_Plus: ZoomIn(); break;
+    // The main keyboard's "+" key carries "=" unshifted.
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: ZoomIn(); break;
     case Qt::Key_Minus: ZoomOut(); break;
     case Qt::Key_Backspace:
     case Qt::Key_PageUp:

@@ -157,6 +157,11 @@ void ViewerTest::zoomAndTurn() {
         QCOMPARE(v.lastOperationError(), 0u);
         QCOMPARE(v.shownSize(), s.size);
     }
+    // The main keyboard's "+" key unshifted ("=") zooms too.
+    QTest::keyClick(&v, Qt::Key_Equal);
+    QCOMPARE(v.zoomStep(), 2);
+    QTest::keyClick(&v, Qt::Key_Minus);
+    QCOMPARE(v.zoomStep(), 0);
     // Turn left, then enlarge: the enlarged picture is still turned.
     v.TurnLeft();
     QCOMPARE(v.rotation(), 90);
