@@ -166,7 +166,9 @@ Main::Main(const MainOptions& o) : app(this) {
     poller->start(250);
 
     QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (pictures.isEmpty()) pictures = QDir::homePath();
+    // A pictures folder that does not exist would leave the dialogs
+    // proposing its name inside the home folder.
+    if (pictures.isEmpty() || !QDir(pictures).exists()) pictures = QDir::homePath();
     loadRememberPath = saveRememberPath = diaRememberPath = pictures;
     labelBackFwd->setText(QString());
     show();
