@@ -166,7 +166,9 @@ Main::Main(const MainOptions& o) : app(this) {
     poller->start(250);
 
     QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (pictures.isEmpty()) pictures = QDir::homePath();
+    // A pictures folder that does not exist would leave the dialogs
+    // proposing its name inside the home folder.
+    if (pictures.isEmpty() || !QDir(pictures).exists()) pictures = QDir::homePath();
     loadRememberPath = saveRememberPath = diaRememberPath = pictures;
     labelBackFwd->setText(QString());
     show();
@@ -356,6 +358,8 @@ void Main::buildWindow() {
     mk(buttonGfxInfo, "G");
     mk(buttonICCInfo, "C");
     mk(buttonToggle, "T");
+    buttonGfxInfo->setEnabled(false);
+    buttonICCInfo->setEnabled(false);
     mk(buttonArea, "S");
     small->addStretch(1);
     checkBoxBackFwd = new QCheckBox;
@@ -439,6 +443,8 @@ void Main::buildToolBar() {
 void Main::applySettingsToControls() {
     const KXProgramSettings& s = app.Settings;
     checkBoxUndo->setChecked(s.Undo);
+    // As the box's own change handler would: no undo command while undo is off.
+    if (QAction* undo = actions.value(QStringLiteral("edit.undo"))) undo->setEnabled(s.Undo);
     checkBoxAutoConv->setChecked(s.AutoConv);
     checkBoxAutoConv8->setChecked(s.AutoConv8);
     checkBoxRotate->setChecked(s.AutoRotate);
@@ -498,7 +504,10 @@ void Main::wireControls() {
     for (QSpinBox* n : {numericFixWidth, numericFixHeight, numericDiaTimer})
         connect(n, &QSpinBox::valueChanged, this, [this] { mirrorSettings(); });
     connect(comboBoxViewMode, &QComboBox::currentIndexChanged, this, [this] { mirrorSettings(); });
-    connect(checkBoxUndo, &QCheckBox::toggled, this, [this](bool on) { app.SetUndoActive(on); });
+    connect(checkBoxUndo, &QCheckBox::toggled, this, [this](bool on) {
+        app.SetUndoActive(on);
+        if (QAction* undo = actions.value(QStringLiteral("edit.undo"))) undo->setEnabled(on);
+    });
     connect(checkBoxAutoConv, &QCheckBox::toggled, this, [this](bool on) {
         app.SetAutoConv(on);
         if (app.Settings.AutoConv != on) {
@@ -781,6 +790,8 @@ void Main::UpdateImageInfo(KX_GfxBuffer* image) {
 
 void Main::UpdateMetaStatus() {
     buttonMeta->setVisible(false);
+    // A stripped or converted profile takes its button with it.
+    buttonICCInfo->setVisible(false);
     buttonCM->setEnabled(false);
     buttonCMApply->setEnabled(false);
     buttonCMStrip->setEnabled(false);
@@ -796,8 +807,10 @@ void Main::UpdateMetaStatus() {
             buttonICCInfo->setVisible(true);
         }
     }
-    // The metadata dialog comes later; its button shows the fact only.
+    // The metadata, image-information and colour-space dialogs come later;
+    // their buttons show the facts only and run nothing yet.
     buttonMeta->setEnabled(false);
+    buttonCM->setEnabled(false);
     buttonStatus->setFocus();
 }
 
@@ -878,7 +891,8 @@ void Main::cmdDiaShow() {
     diaRememberPath = folder;
     const QStringList files = kxwalk::ListFolder(folder, false);
     app.Status(Text("TXT_DIASHOW_RUNNING"));
-    auto load = [this](const QString& path) {
+    bool opened = false;
+    auto load = [this, &opened](const QString& path) {
         app.Tasks.Begin();
         QByteArray name = QFile::encodeName(path);
         uint32_t r = KX_Load(name.constData(), checkBoxMetaLoad->isChecked());
@@ -889,9 +903,10 @@ void Main::cmdDiaShow() {
             app.Modified = false;
             app.Undone = false;
         }
-        return r == 0;
+        opened = r == 0;
+        return opened;
     };
-    auto show = [this](const QString& path, int position, int shown) {
+    auto show = [this, &opened](const QString& path, int position, int shown) {
         app.LastFile = fileNameOf(path).toStdString();
         QString status = Msg("TXT_DIASHOW_RUNNING") + QStringLiteral(" (%1#%2)").arg(position).arg(shown);
         if (checkBoxDiaTimer->isChecked())
@@ -899,7 +914,9 @@ void Main::cmdDiaShow() {
         app.Status(status.toStdString());
         int code = View::Forward;
         KX_GfxBuffer* img = KX_GetGfxBuffer();
-        if (!img || kxwalk::IsVideo(path)) {
+        // Only a file that did not open is a video (a picture whose folder
+        // or name merely contains ".mov" is shown as a picture).
+        if (!opened || !img) {
             if (!app.Settings.DiaMediaView || viewerScript) return code;
             VidView vid(this);
             vid.ChangeSizeLimits(384, 304, checkBoxFixedSize->isChecked(), checkBoxFullScreen->isChecked(),
@@ -1351,7 +1368,9 @@ bool Main::eventFilter(QObject* watched, QEvent* event) {
     if (key != QLatin1String("Ctrl+Z") && singleLetterBlocked(w)) return QMainWindow::eventFilter(watched, event);
     for (const ActionDef& d : kxactions::Table()) {
         if (d.shortcut && key == QLatin1String(d.shortcut)) {
-            runAction(d);
+            // A disabled command (Undo while undo is off) ignores its key too.
+            QAction* a = actions.value(QString::fromLatin1(d.id));
+            if (!a || a->isEnabled()) runAction(d);
             return true;
         }
     }

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 
 #include "core/colour.h"
@@ -192,7 +193,11 @@ void View::resizeToSettings() {
     const int bar = menuStripNav->isVisible() ? menuStripNav->sizeHint().height() : 0;
     if (!_cs_limit && !_cs_fullscreen) {
         if (_cs_borderless) setWindowFlag(Qt::FramelessWindowHint, true);
-        resize(std::max(1, _img.width()), std::max(1, _img.height()) + bar);
+        // The picture's size, but never beyond the screen's working area (a
+        // large photo would otherwise open a window the user cannot reach
+        // the edges of); the size mode then fits or cuts the picture.
+        resize(std::clamp(_img.width(), 1, std::max(1, work.width())),
+               std::clamp(_img.height() + bar, 1 + bar, std::max(1 + bar, work.height())));
     } else if (_cs_limit && !_cs_fullscreen) {
         resize(std::max(1, _cs_width), std::max(1, _cs_height) + bar);
     } else if (_cs_borderless) {
@@ -308,7 +313,9 @@ void View::keyPressEvent(QKeyEvent* e) {
         close();
         return;
     case Qt::Key_Q: close(); return;
-    case Qt::Key_Plus: ZoomIn(); break;
+    // The main keyboard's "+" key carries "=" unshifted.
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: ZoomIn(); break;
     case Qt::Key_Minus: ZoomOut(); break;
     case Qt::Key_Backspace:
     case Qt::Key_PageUp:

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QLabel>
@@ -53,6 +54,9 @@ void StartupTest::startsWithoutPicture() {
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_READY"));
     QVERIFY(!w.Msg("TXT_READY").isEmpty());
     QVERIFY(ui.opened.empty());  // nothing is fetched or opened
+    // The dialogs start in a folder that exists.
+    QVERIFY(QDir(w.loadRememberPath).exists());
+    QCOMPARE(w.diaRememberPath, w.loadRememberPath);
     // The save list holds every writer and starts at PNG.
     QCOMPARE(w.comboBoxFormat->currentText(), QStringLiteral("PNG"));
     w.grab().save(ArtefactDir() + "/main_window_empty.png");

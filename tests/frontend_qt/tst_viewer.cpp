@@ -1,7 +1,9 @@
 // The viewer: buffer to bitmap for every kind of buffer, zoom steps and
 // turns with their limits, and the orientation table (a portrait photo
 // must come out upright).
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 
 #include "OwnOperator.h"
 #include "View.h"
@@ -51,6 +53,7 @@ private slots:
     void preparedCopies();
     void zoomAndTurn();
     void zoomNeverBelowOnePixel();
+    void windowFitsTheScreen();
     void orientationTable_data();
     void orientationTable();
     void viewerScreenshot();
@@ -157,6 +160,11 @@ void ViewerTest::zoomAndTurn() {
         QCOMPARE(v.lastOperationError(), 0u);
         QCOMPARE(v.shownSize(), s.size);
     }
+    // The main keyboard's "+" key unshifted ("=") zooms too.
+    QTest::keyClick(&v, Qt::Key_Equal);
+    QCOMPARE(v.zoomStep(), 2);
+    QTest::keyClick(&v, Qt::Key_Minus);
+    QCOMPARE(v.zoomStep(), 0);
     // Turn left, then enlarge: the enlarged picture is still turned.
     v.TurnLeft();
     QCOMPARE(v.rotation(), 90);
@@ -186,6 +194,21 @@ void ViewerTest::zoomNeverBelowOnePixel() {
     w.ZoomOut();  // 3 pixels high: no smaller step
     QCOMPARE(w.zoomStep(), -2);
     QCOMPARE(w.shownSize(), QSize(32, 3));
+}
+
+// A picture larger than the screen opens a window that fits the working
+// area; a small one opens at its own size.
+void ViewerTest::windowFitsTheScreen() {
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    Buf big, small;
+    big.b = make(uint32_t(work.width()) * 2, uint32_t(work.height()) + 50, 8);
+    small.b = make(50, 30, 8);
+    View v(nullptr, big.b, nullptr, true, false, false, nullptr);
+    v.ChangeSizeLimits(false, false, false, 0, 0);
+    QVERIFY(v.width() <= work.width() && v.height() <= work.height());
+    View s(nullptr, small.b, nullptr, true, false, false, nullptr);
+    s.ChangeSizeLimits(false, false, false, 0, 0);
+    QCOMPARE(s.size(), QSize(50, 30));
 }
 
 void ViewerTest::orientationTable_data() {

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +31,9 @@ private slots:
     void diaShowOrder();
     void diaShowStepping();
     void diaShowThroughWindow();
+    void diaShowPicturesInVideoNamedFolder();
+    void undoSwitchGovernsTheCommand();
+    void profileButtonFollowsTheProfile();
     void settingsClamps();
     void languageSwitch();
 };
@@ -214,6 +218,80 @@ void WorkflowTest::diaShowThroughWindow() {
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_DIASHOW_FINISHED"));
     QVERIFY(KX_GetGfxBuffer() == nullptr);
     QCOMPARE(w.labelFileName->text(), w.Msg("TXT_NO_FILE_LOADED"));
+}
+
+// Only a file that did not open is played as a video: pictures in a folder
+// whose name holds a video extension are still pictures.
+void WorkflowTest::diaShowPicturesInVideoNamedFolder() {
+    if (!ReaderReady("kxoPNM")) QSKIP("needs the PNM reader (kxoPNM)");
+    Sandbox box;
+    const QString folder = box.pictures() + "/holiday.mov";
+    QVERIFY(QDir().mkpath(folder));
+    WritePPM(folder + "/1.ppm", TestPicture(8, 4));
+    WritePPM(folder + "/2.ppm", TestPicture(6, 6));
+    ScriptedUi ui;
+    ui.folders.push_back(folder);
+    Main w(box.options(&ui));
+    QList<QSize> shown;
+    w.viewerScript = [&](View* v) {
+        shown << v->image().size();
+        return 0;
+    };
+    QVERIFY(w.Trigger("file.diashow"));
+    QCOMPARE(shown, (QList<QSize>{{8, 4}, {6, 6}}));
+}
+
+// "UnDo active" off disables the undo command, from the pad as from a
+// click, and Ctrl+Z then does nothing; on enables both again.
+void WorkflowTest::undoSwitchGovernsTheCommand() {
+    if (!ReaderReady("kxoPNM") || !OperatorReady(4) || !ReaderReady("kxoRGFX"))
+        QSKIP("needs the PNM reader, Rotate (kxpRotate) and RGFX undo files (kxoRGFX)");
+    Sandbox box({"UNDO=no"});
+    const QString pic = box.pictures() + "/wide.ppm";
+    QVERIFY(WritePPM(pic, TestPicture(40, 20)));
+    ScriptedUi ui;
+    ui.openNames.push_back(pic);
+    Main w(box.options(&ui));
+    QVERIFY(!w.checkBoxUndo->isChecked());
+    QVERIFY(!w.actions.value("edit.undo")->isEnabled());
+    QVERIFY(w.Trigger("file.open"));
+    QTest::keyClick(&w, Qt::Key_R);
+    QCOMPARE(KX_GetGfxBuffer()->Width, 20u);
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(KX_GetGfxBuffer()->Width, 20u);
+    w.checkBoxUndo->setChecked(true);
+    QVERIFY(w.actions.value("edit.undo")->isEnabled());
+    QTest::keyClick(&w, Qt::Key_L);
+    QCOMPARE(KX_GetGfxBuffer()->Width, 40u);
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(KX_GetGfxBuffer()->Width, 20u);
+    w.checkBoxUndo->setChecked(false);
+    QVERIFY(!w.actions.value("edit.undo")->isEnabled());
+}
+
+// The colour-profile button shows while the image carries a profile and
+// goes when the profile is stripped.
+void WorkflowTest::profileButtonFollowsTheProfile() {
+    if (!ReaderReady("kxoPNM")) QSKIP("needs the PNM reader (kxoPNM)");
+    Sandbox box;
+    const QString pic = box.pictures() + "/p.ppm";
+    QVERIFY(WritePPM(pic, TestPicture(8, 8)));
+    ScriptedUi ui;
+    ui.openNames.push_back(pic);
+    Main w(box.options(&ui));
+    QVERIFY(w.Trigger("file.open"));
+    // The bridge's own editable record, which it frees with the image.
+    QCOMPARE(KX_CreateMetaData(), 0u);
+    KXOSpecialInfo* meta = KX_GetMetaDataCheck(0);
+    QVERIFY(meta);
+    meta->IccData = static_cast<uint8_t*>(AllocVec(16, MEMF_CLEAR));
+    meta->IccSize = 16;
+    w.UpdateImageInfo(KX_GetGfxBuffer());
+    QVERIFY(!w.buttonICCInfo->isHidden());
+    QCOMPARE(w.labelFileFlags->text(), QStringLiteral("ICC"));
+    QVERIFY(w.Trigger("meta.strip"));
+    QVERIFY(w.buttonICCInfo->isHidden());
+    QCOMPARE(w.labelFileFlags->text(), w.Msg("TXT_NO_SPECIAL_FLAGS"));
 }
 
 void WorkflowTest::settingsClamps() {
