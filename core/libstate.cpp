@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <set>
 #include <string>
 
 #include "kxclass.h"
@@ -20,14 +23,25 @@ KXLibState& KX_LibState() {
     return state;
 }
 
-void KX_SetProcessDir(char** slot, const char* value, const char* fallback) {
+namespace {
+// Each distinct directory text once; only a handful ever occur. Never
+// destroyed, as readers may run during static destruction.
+const char* keepText(const char* text) {
+    static std::mutex lock;
+    static auto* texts = new std::set<std::string>;
+    std::lock_guard<std::mutex> guard(lock);
+    return texts->insert(text).first->c_str();
+}
+}  // namespace
+
+void KX_SetProcessDir(const char** slot, const char* value, const char* fallback) {
     const char* src = value ? value : fallback;
-    size_t n = strlen(src);
-    char* copy = static_cast<char*>(malloc(n + 1));
-    if (!copy) return;
-    memcpy(copy, src, n + 1);
-    free(*slot);
-    *slot = copy;
+    if (!src) return;
+    try {
+        *slot = keepText(src);
+    } catch (const std::bad_alloc&) {
+        // The old text stays in use.
+    }
 }
 
 namespace {
@@ -40,13 +54,25 @@ bool privateDirOk(const std::string& dir) {
 std::string computeTempDir() {
     const char* env = getenv("TMPDIR");
     if (env && *env) return std::string(env) + "/";
+    // Every library object asks again: the private directory picked once is
+    // kept while it stays private, so the process does not scatter fresh
+    // directories (and its log and temporary files) over /tmp.
+    static std::mutex lock;
+    static std::string picked;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!picked.empty() && privateDirOk(picked)) return picked + "/";
     std::string dir = "/tmp/kaxon5-" + std::to_string(getuid());
     mkdir(dir.c_str(), 0700);
-    if (privateDirOk(dir)) return dir + "/";
+    if (privateDirOk(dir)) {
+        picked = dir;
+        return dir + "/";
+    }
     // The fixed name is taken by someone else: make a fresh private one.
-    std::string templ = dir + "-XXXXXX";
-    std::string buf = templ;
-    if (mkdtemp(buf.data())) return buf + "/";
+    std::string buf = dir + "-XXXXXX";
+    if (mkdtemp(buf.data())) {
+        picked = buf;
+        return buf + "/";
+    }
     return dir + "/";
 }
 

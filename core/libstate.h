@@ -10,11 +10,13 @@
 struct KXLibState {
     uint32_t InstanceCount = 0;
     uint32_t InstanceId = 0;
-    char* TempDir = nullptr;
-    char* ProgDir = nullptr;  // most recent program directory
-    char* UserDir = nullptr;
-    char* SettingsDir = nullptr;
-    char* ArchiveSettingsDir = nullptr;
+    // The directory texts are kept for the life of the process (see
+    // KX_SetProcessDir), so a pointer read here never dangles.
+    const char* TempDir = nullptr;
+    const char* ProgDir = nullptr;  // most recent program directory
+    const char* UserDir = nullptr;
+    const char* SettingsDir = nullptr;
+    const char* ArchiveSettingsDir = nullptr;
     int32_t LogRefCount = 0;
     uint32_t LogLevel = 0;
 };
@@ -25,9 +27,11 @@ KXLibState& KX_LibState();
 // process-wide temporary directory.
 const char* KX_RefreshProcessTempDir();
 
-// Replaces one of the process-wide directory texts (copied; null keeps a
-// fallback).
-void KX_SetProcessDir(char** slot, const char* value, const char* fallback);
+// Replaces one of the process-wide directory texts with a copy of value (of
+// fallback when value is null). Copies are never freed: a module on the
+// other thread, or a library object, may still hold the text it read
+// before another library object replaced it.
+void KX_SetProcessDir(const char** slot, const char* value, const char* fallback);
 
 // ---- what the two module base classes share ----
 namespace kxbase {

@@ -49,10 +49,12 @@ std::string defaultUserHome() {
     return withoutSlash(home && *home ? home : ".") + "/.config/Kaxon5";
 }
 
+// A directory that cannot hold the lock files would leave every instance
+// without a number (and their undo and clipboard files sharing names), so
+// an unusable one gives way to the next.
 std::string lockDirectory(const char* given) {
-    if (given && *given) return withSlash(given);
-    const char* run = getenv("XDG_RUNTIME_DIR");
-    if (run && *run) return withSlash(run);
+    for (const char* dir : {given, static_cast<const char*>(getenv("XDG_RUNTIME_DIR"))})
+        if (dir && *dir && access(dir, W_OK | X_OK) == 0) return withSlash(dir);
     return withSlash(KX_GetProcessTempDir());
 }
 }  // namespace
@@ -204,7 +206,12 @@ void KXApp::SetArea(KX_GfxBuffer* buffer, int32_t left, int32_t top, int32_t wid
 }
 
 void KXApp::DropArea() {
-    KXSUP_FreeGfxBuffer(AreaBuffer);
-    AreaBuffer = nullptr;
+    // Only a selection that still held its buffer is reported as dropped;
+    // otherwise the status line keeps the message that caused the drop.
+    if (AreaBuffer) {
+        KXSUP_FreeGfxBuffer(AreaBuffer);
+        AreaBuffer = nullptr;
+        Status(T("TXT_AREA_DESELECT"));
+    }
     if (UI) UI->AreaDropped();
 }

@@ -35,7 +35,7 @@ enum : uint32_t {
 struct KXStartOptions {
     const char* ProgramDir = nullptr;  // null: the executable's directory
     const char* UserHome = nullptr;    // null: $XDG_CONFIG_HOME/Kaxon5, else ~/.config/Kaxon5
-    const char* LockDir = nullptr;     // instance locks; null: $XDG_RUNTIME_DIR, else the temp directory
+    const char* LockDir = nullptr;     // instance locks; null or unusable: $XDG_RUNTIME_DIR, else the temp directory
     bool FileOnCommandLine = false;    // switches AutoView on before the settings are read
 };
 
@@ -153,7 +153,8 @@ public:
     // The area's own buffer (ownership passes to the app) and its rectangle
     // in image pixels.
     void SetArea(KX_GfxBuffer* buffer, int32_t left, int32_t top, int32_t width, int32_t height);
-    // Frees the area buffer and tells the window (AreaDropped).
+    // Frees the area buffer (showing TXT_AREA_DESELECT when there was one)
+    // and tells the window (AreaDropped).
     void DropArea();
     KX_GfxBuffer* AreaBuffer = nullptr;
     int32_t AreaLeft = 0, AreaTop = 0, AreaWidth = 0, AreaHeight = 0;

@@ -143,12 +143,14 @@ uint32_t KXApp::AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings
     AreaBuffer = nullptr;
     if (!main || (main->ColorDepth != 24 && main->ColorDepth != 48)) {
         op->Reset();
+        *dest = nullptr;
         return KXERR_NEED24BIT;
     }
     if (result->ColorDepth < 24) {
         converter = makeOperator(Library, main->ColorDepth == 48 ? KXOP_ANYTO48BIT : KXOP_ANYTO24BIT);
         if (!converter) {
             op->Reset();
+            *dest = nullptr;
             return KXERR_NOMEMORY;
         }
         converter->Configure(nullptr);
@@ -156,6 +158,7 @@ uint32_t KXApp::AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings
         code = converter->OperateTagList(result, &converted, nullptr);
         if (code == KXERR_NONE && !converted) code = KXERR_INTERNALACCESS;
         op->Reset();  // frees the unconverted result
+        *dest = code == KXERR_NONE ? converted : nullptr;
         if (code != KXERR_NONE) return code;
         holder = converter.get();
         result = converted;
@@ -165,6 +168,7 @@ uint32_t KXApp::AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings
     KXConfig* list = MakeOperatorSettings(KXOP_PASTE);
     if (!list) {
         holder->Reset();
+        *dest = nullptr;
         return KXERR_NOMEMORY;
     }
     char text[64];
@@ -183,6 +187,8 @@ uint32_t KXApp::AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings
         if (holder->DetachResult(&area) == KXERR_NONE) AreaBuffer = area;
     }
     holder->Reset();
+    // The caller's destination never points at a freed result.
+    *dest = code == KXERR_NONE ? AreaBuffer : nullptr;
     return code;
 }
 

@@ -2,6 +2,8 @@
 // reference counting and the temporary file names. Every test runs in its
 // own process, since the library's state belongs to the process.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -252,6 +254,61 @@ TEST(KXClassTest, ShortLivedObjectLeavesTheProcessStateAlone) {
     // The published object does not dangle after it is destroyed.
     delete app;
     EXPECT_EQ(_KXClass, nullptr);
+}
+
+// Every new library object replaces the process-wide texts; what a module
+// (possibly on the other thread) read before must stay readable.
+TEST(KXClassTest, ProcessWideTextsReadEarlierStayValid) {
+    setenv("TMPDIR", "/var/tmp/kx-one", 1);
+    KXClass first;
+    first.SetPaths("/opt/one", "/home/one");
+    const char* temp = KX_GetProcessTempDir();
+    const char* prog = KX_GetProcessProgDir();
+    const char* settings = KX_GetProcessSettingsDir();
+    const char* archive = KX_GetProcessArchiveSettingsDir();
+
+    setenv("TMPDIR", "/var/tmp/kx-two", 1);
+    KXClass second;
+    second.SetPaths("/opt/two", "/home/two");
+    EXPECT_STREQ(KX_GetProcessTempDir(), "/var/tmp/kx-two/");
+    EXPECT_STREQ(KX_GetProcessSettingsDir(), "/home/two/ENV/Kaxon5-Library/");
+    EXPECT_STREQ(temp, "/var/tmp/kx-one/");
+    EXPECT_STREQ(prog, "/opt/one/");
+    EXPECT_STREQ(settings, "/home/one/ENV/Kaxon5-Library/");
+    EXPECT_STREQ(archive, "/opt/one/ENV/Kaxon5-Library/");
+}
+
+// Without TMPDIR: a private directory, picked once. When the fixed name is
+// not usable, the fresh directory made instead serves every later library
+// object too, so the log and the temporary files stay together.
+TEST(KXClassTest, PrivateTempDirectoryIsPickedOnce) {
+    unsetenv("TMPDIR");
+    const std::string fixed = "/tmp/kaxon5-" + std::to_string(getuid());
+    {
+        KXClass a, b;
+        EXPECT_EQ(std::string(a.TempDir), fixed + "/");
+        EXPECT_STREQ(b.TempDir, a.TempDir);
+        struct stat st;
+        ASSERT_EQ(lstat(fixed.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(st.st_uid, getuid());
+    }
+    // Make the fixed name unusable for a moment (group-readable).
+    ASSERT_EQ(chmod(fixed.c_str(), 0750), 0);
+    std::string firstDir, secondDir;
+    {
+        KXClass a;
+        firstDir = a.TempDir;
+        KXClass b;
+        secondDir = b.TempDir;
+    }
+    chmod(fixed.c_str(), 0700);
+    EXPECT_NE(firstDir, fixed + "/");
+    EXPECT_EQ(firstDir.rfind(fixed + "-", 0), 0u) << firstDir;
+    EXPECT_EQ(secondDir, firstDir);
+    rmdir(firstDir.c_str());
+    if (secondDir != firstDir) rmdir(secondDir.c_str());
 }
 
 TEST(KXClassTest, TempFileNames) {

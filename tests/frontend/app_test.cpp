@@ -118,6 +118,30 @@ TEST_F(AppFixture, SettingsPadAndLogAtStartup) {
     EXPECT_EQ(__kxlib_log_global, nullptr);
 }
 
+TEST_F(AppFixture, UnusableLockDirectoryGivesWayAndCommandLineFileSetsAutoView) {
+    fs::create_directories(Dir.Path / "tmp");
+    setenv("TMPDIR", (Dir / "tmp").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (Dir / "no-such-run").c_str(), 1);
+    std::string prog = Dir / "prog", home = Dir / "home", locks = Dir / "no-such-locks";
+    fs::create_directories(prog);
+    KXStartOptions o;
+    o.ProgramDir = prog.c_str();
+    o.UserHome = home.c_str();
+    o.LockDir = locks.c_str();
+    // A file on the command line switches AutoView on whatever the pad says.
+    o.FileOnCommandLine = true;
+    WriteFile(home + "/ENV/Kaxon5-Library/Kaxon5.controlpad", "AUTOVIEW=NO\n");
+    App = new KXApp(&UI);
+    ASSERT_EQ(App->Startup(o), 0u);
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(App->Settings.AutoView);
+    EXPECT_EQ(App->InstanceNumber, 0u);
+    EXPECT_EQ(App->AtomName, "Kaxon5-0");
+    EXPECT_TRUE(fs::exists(Dir / "tmp/Kaxon5-0"));
+    EXPECT_EQ(App->UndoFileName(3), (Dir / "tmp/") + "undoKaxon5-0_3.tmp");
+    EXPECT_EQ(App->ClipFileName(0), (Dir / "tmp/") + "clipKaxon5-0-0.tmp");
+}
+
 // ---- loading ------------------------------------------------------------------------------
 
 TEST_F(AppFixture, FileIsLoadedByTheFirstReaderThatKnowsIt) {
@@ -370,6 +394,17 @@ TEST_F(AppFixture, FailedUndoKeepsTheImageAndTheStep) {
     EXPECT_EQ(App->UndoCount, 0u);
 }
 
+TEST_F(AppFixture, NothingToOperateOnChangesNothing) {
+    StartApp();
+    DepthOp op(24, KXERR_NEED24BIT);
+    TableSlot slot(kSpare, &op);
+    EXPECT_EQ(App->DoOperation(nullptr, kSpare), 0u);
+    EXPECT_EQ(op.Runs, 0);
+    EXPECT_EQ(App->UndoCount, 0u);
+    EXPECT_FALSE(App->Modified);
+    EXPECT_EQ(App->Dither24Bit(8, 0), static_cast<uint32_t>(KXERR_NOVIEWABLEDATA));
+}
+
 // ---- automatic conversions ---------------------------------------------------------------
 
 TEST_F(AppFixture, AutomaticDepthConversions) {
@@ -507,10 +542,23 @@ TEST_F(AppFixture, AreaOnAPaletteImageFailsAndDropsTheArea) {
     App->SetArea(MakeBuffer(3, 2, 24), 1, 1, 3, 2);
     DepthOp op(24, KXERR_NEED24BIT);
     TableSlot slot(kSpare, &op);
-    EXPECT_EQ(App->DoOperation(nullptr, kSpare), static_cast<uint32_t>(KXERR_NEED24BIT));
+    KX_GfxBuffer* dest = reinterpret_cast<KX_GfxBuffer*>(1);
+    EXPECT_EQ(App->DoOperation(nullptr, &dest, kSpare), static_cast<uint32_t>(KXERR_NEED24BIT));
+    EXPECT_EQ(dest, nullptr);  // the refused result is gone; nothing points at it
     EXPECT_EQ(App->AreaBuffer, nullptr);
     EXPECT_GE(UI.AreaDrops, 1);
     EXPECT_EQ(KX_GetGfxBuffer()->ColorDepth, 8u);
+    // The road had already let go of the area: the error stays in view.
+    EXPECT_EQ(UI.Statuses.back(), "TXT_ERROR " + std::string(KXL_GetErrorString(KXERR_NEED24BIT)));
+    // An area operator that fails while the area still exists: dropping it
+    // replaces the error with the deselect text.
+    App->SetArea(MakeBuffer(3, 2, 24), 1, 1, 3, 2);
+    DepthOp needs48(48, KXERR_NEED48BIT);
+    TableSlot slot48(kSpare + 1, &needs48);
+    EXPECT_EQ(App->DoOperation(nullptr, kSpare + 1), static_cast<uint32_t>(KXERR_NEED48BIT));
+    EXPECT_EQ(App->AreaBuffer, nullptr);
+    EXPECT_EQ(UI.Statuses.back(), "TXT_AREA_DESELECT");
+    EXPECT_EQ(needs48.Runs, 1);  // no automatic conversion on the area road
     // "Auto 24/48" stays on while an area exists.
     App->SetArea(MakeBuffer(2, 2, 24), 0, 0, 2, 2);
     App->SetAutoConv(false);

@@ -206,7 +206,35 @@ TEST(Bridge, SavingNeedsACurrentImageAndAWriter) {
         EXPECT_EQ(KX_Save(out.c_str(), 0, nullptr), 0u);
         EXPECT_TRUE(fs::exists(out));
         EXPECT_EQ(KX_SaveAlpha(out.c_str()), 0xFFFFFFFFu);  // no 8-bit alpha map
+        EXPECT_STREQ(KXL_GetErrorString(0xFFFFFFFFu), "Unknown internal Error. Reboot suggested.");
+
+        // The alpha map is written as a grey image and stays with the image.
+        KX_GfxBuffer* img = MakeBuffer(3, 2, 24);
+        img->AlphaData = AllocVec(6, MEMF_ANY);
+        img->AlphaType = KXALPHA_CHANNEL8;
+        const uint8_t alpha[] = {0, 50, 100, 150, 200, 255};
+        memcpy(img->AlphaData, alpha, 6);
+        KX_SetGfxBuffer(img);
+        std::string grey = dir / "alpha.ppm";
+        ASSERT_EQ(KX_SaveAlpha(grey.c_str()), 0u);
+        EXPECT_EQ(memcmp(KXSUP_AlphaBytes(KX_GetGfxBuffer()), alpha, 6), 0);
+        ASSERT_EQ(KX_Load(grey.c_str(), 0), 0u);
+        KX_GfxBuffer* back = KX_GetGfxBuffer();
+        ASSERT_NE(back, nullptr);
+        ASSERT_EQ(back->Width * back->Height, 6u);
+        for (uint32_t i = 0; i < 6; i++) {
+            uint8_t v = back->ColorDepth <= 8 ? back->Palette[back->Data[i] * 3] : back->Data[i * (back->PixelBits / 8)];
+            EXPECT_EQ(v, alpha[i]) << i;
+        }
     }
+    // A file that no reader knows: 1, and no reader or image is left.
+    std::string junk = dir / "junk.bin";
+    WriteFile(junk, std::string(64, '\x01'));
+    EXPECT_EQ(KX_Load(junk.c_str(), 1), 1u);
+    EXPECT_EQ(objr, nullptr);
+    EXPECT_EQ(kx_handle, nullptr);
+    EXPECT_EQ(kx_handle2, nullptr);
+    EXPECT_EQ(KX_Load((dir / "missing.png").c_str(), 1), 1u);
     KX_ResetHandle(1, 1, 1);
     objw = nullptr;
     KX_SetTables(nullptr);
