@@ -189,8 +189,13 @@ struct kxoPNG::WriteSession {
 
 // ---- frame -------------------------------------------------------------------
 
-kxoPNG::kxoPNG(KXClass* lib) : KXObject(lib) {
+// The registration comes first so that the pad paths follow its pad name
+// (built on the base's default name, the first use would read no pad).
+kxoPNG::kxoPNG(KXClass* lib) {
+    Lib = lib ? lib : _KXClass;
     ApplyRegistration("kxoPNG");
+    BaseInit();
+    InitWorkingFields();
     Configure(nullptr);
 }
 
@@ -204,22 +209,7 @@ void kxoPNG::Reset() { FrameReset(); }
 // ---- settings ------------------------------------------------------------------
 
 int kxoPNG::keyValue(const char* key, bool anyCase, char* value, size_t size) {
-    if (GetKey(key, value, size)) return 1;
-    if (!anyCase || !value || size == 0) return 0;
-    // These keys may be spelt in any case: the same two places GetKey
-    // looks in, compared without regard to case.
-    KX_ControlPad* pad = nullptr;
-    bool loaded = false;
-    if (!(PadList && KXCP_FindPad(PadPath, &pad, PadList)) && PadPath && PadPath[0])
-        loaded = KXSUP_LoadControlPad(PadPath, &pad) != 0;
-    char* found = nullptr;
-    int hit = pad ? KXSUP_FindControlPadNoCase(pad, key, &found) : 0;
-    if (hit) {
-        strncpy(value, found ? found : "", size - 1);
-        value[size - 1] = 0;
-    }
-    if (loaded) KXSUP_FreeControlPad(pad);
-    return hit;
+    return anyCase ? KXF_GetKeyNoCase(this, key, value, size) : GetKey(key, value, size);
 }
 
 bool kxoPNG::keyIsOn(const char* key, bool fallback) {
@@ -228,6 +218,13 @@ bool kxoPNG::keyIsOn(const char* key, bool fallback) {
     if (strcasecmp(value, "ON") == 0) return true;
     if (strcasecmp(value, "OFF") == 0) return false;
     return fallback;
+}
+
+// The depth switches name one word each ("24", "8"); any other value,
+// "24bit" included, keeps the default.
+bool kxoPNG::keyIsWord(const char* key, const char* word) {
+    char value[64];
+    return keyValue(key, true, value, sizeof(value)) && strcasecmp(value, word) == 0;
 }
 
 long kxoPNG::keyNumber(const char* key, long fallback, bool anyCase) {
@@ -389,7 +386,7 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
 
     bool grey = false;
     uint32_t depth = 24;
-    const uint32_t grey8Depth = keyNumber("GRAYDEPTH8", 8, true) == 24 ? 24 : 8;
+    const uint32_t grey8Depth = keyIsWord("GRAYDEPTH8", "24") ? 24 : 8;
     if (bitDepth < 16) {
         if (greyFile) {
             png_set_expand(s.png);
@@ -399,14 +396,14 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
             depth = (uint32_t)bitDepth;
         }
         png_set_packing(s.png);
-    } else if (keyNumber("COLORDEPTH", 48, true) == 24) {
+    } else if (keyIsWord("COLORDEPTH", "24")) {
         png_set_strip_16(s.png);
         grey = greyFile;
         depth = greyFile ? grey8Depth : 24;
     } else if (greyFile) {
         grey = true;
         depth = 48;
-        if (keyNumber("GRAYDEPTH16", 48, true) == 8) {
+        if (keyIsWord("GRAYDEPTH16", "8")) {
             depth = 8;
             png_set_strip_16(s.png);
         }

@@ -31,5 +31,6 @@ private:
     void readColour(ReadSession& s);
     int keyValue(const char* key, bool anyCase, char* value, size_t size);
     bool keyIsOn(const char* key, bool fallback);
+    bool keyIsWord(const char* key, const char* word);
     long keyNumber(const char* key, long fallback, bool anyCase);
 };

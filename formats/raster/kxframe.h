@@ -129,6 +129,14 @@ void KXF_RowProgress(KXObject* o, uint32_t row, uint32_t rows);
 // The format carries its own line feed.
 void KXF_Log(KXObject* o, uint32_t level, const char* tag, const char* format, ...) __attribute__((format(printf, 4, 5)));
 
+// ---- settings ---------------------------------------------------------------
+// A key that may be spelt in any case: the exact spelling first (GetKey),
+// then the same places GetKey looks in (the settings list's pad of the
+// module, else the settings pad file, else the archive pad file), with the
+// key compared without regard to case. Returns 1 and copies the value (at
+// most size-1 characters, empty for a key without "=") when found.
+int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size);
+
 // ---- load and save brackets -------------------------------------------------
 // Opens ReadName ("rb") into ReadFile; 2 when it cannot be opened.
 uint32_t KXF_OpenRead(KXObject* o);

@@ -114,7 +114,8 @@ bool kxoPNM::IsHeaderSuppressed() {
 
 uint32_t kxoPNM::ReadColorDepth() {
     char value[64];
-    if (GetKey("COLORDEPTH", value, sizeof(value)) == 1 && strcasecmp(value, "24") == 0) return 24;
+    // The key may be spelt in any case; its value is compared as a word.
+    if (KXF_GetKeyNoCase(this, "COLORDEPTH", value, sizeof(value)) == 1 && strcasecmp(value, "24") == 0) return 24;
     return 48;
 }
 

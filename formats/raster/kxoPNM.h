@@ -25,8 +25,8 @@ public:
     uint32_t Save() override;
     KXF_FRAME_OPERATIONS(".PNM")
 
-    // The two pad keys: SUPPRESS_HEADER (present or not) and COLORDEPTH
-    // (24 when its value is "24", else 48).
+    // The two pad keys: SUPPRESS_HEADER (present or not, spelt exactly) and
+    // COLORDEPTH (any spelling of the key; 24 when its value is "24", else 48).
     bool IsHeaderSuppressed();
     uint32_t ReadColorDepth();
 

@@ -567,7 +567,7 @@ TEST_F(GifTest, TransparencyOnlyIn89a) {
         int written;      // -1: no extension
     } cases[] = {
         {1, "ON", "5", -1, 5},    {1, "on", "0", 9, 0},     {0, "ON", "5", 9, -1},    {1, "OFF", "5", -1, -1},
-        {1, "ON", "256", -1, -1}, {1, "ON", "-1", 9, 9},    {1, "ON", nullptr, -1, -1},
+        {1, "ON", "256", -1, -1}, {1, "ON", "-1", 9, 9},    {1, "ON", nullptr, -1, -1}, {1, "ON", "", -1, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.subFormat << " " << c.on << " " << (c.index ? c.index : "-"));
