@@ -178,6 +178,9 @@ struct CaptureLog : KXLog {
     std::vector<std::string> lines;
 };
 
+// Collects the percentages a module reports.
+inline void collectProgress(KXProgress* p, uintptr_t user) { reinterpret_cast<std::vector<uint32_t>*>(user)->push_back(p->Percent); }
+
 // Settings handed to a module as its own pad.
 struct Settings {
     explicit Settings(KXObject* obj) : cfg(obj->PadPath, &err) {}

@@ -537,3 +537,26 @@ TEST(ILBM, MaskPlaneAndMissingBmhd) {
         EXPECT_EQ(b->Data[1], 0xF0);  // but kept after the image planes
     }
 }
+
+// Saving reports 50, then (uncompressed) 50 + row * 100 / (2 * height)
+// before every eighth row; loading row * 100 / height.
+TEST(ILBM, ProgressSteps) {
+    BufferPtr src = toPlanes(makeChunky(5, 20, 3, 1).get());
+    struct Case {
+        uint32_t sub;
+        std::vector<uint32_t> save;
+    } cases[] = {{0, {50, 50, 70, 90}}, {1, {50}}};
+    for (const Case& c : cases) {
+        std::string path = tempPath("progress.lbm");
+        std::vector<uint32_t> seen;
+        kxoILBM w(nullptr);
+        w.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen));
+        ASSERT_EQ(saveWith(&w, src.get(), path, c.sub), KXERR_NONE);
+        EXPECT_EQ(seen, c.save) << c.sub;
+        seen.clear();
+        BufferPtr b;
+        std::function<void(kxoILBM&)> prep = [&seen](kxoILBM& r) { r.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen)); };
+        ASSERT_EQ(loadFile<kxoILBM>(path, &b, prep), KXERR_NONE);
+        EXPECT_EQ(seen, (std::vector<uint32_t>{0, 40, 80})) << c.sub;
+    }
+}

@@ -235,3 +235,24 @@ TEST(KGX, FixturesOfEarlierBuildsLoad) {
         EXPECT_EQ(loadFile<kxoKGX>(std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/kgx/" + name + ".kgx", &b), KXERR_NONE) << name;
     }
 }
+
+TEST(KGX, ProgressSteps) {
+    BufferPtr src = makeChunky(4, 3, 24, 1);
+    struct Case {
+        uint32_t sub;
+        std::vector<uint32_t> save;
+    } cases[] = {{1, {30, 70, 100}}, {2, {30, 100}}, {0, {30, 100}}};
+    for (const Case& c : cases) {
+        std::string path = tempPath("progress.kgx");
+        std::vector<uint32_t> seen;
+        kxoKGX w(nullptr);
+        w.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen));
+        ASSERT_EQ(saveWith(&w, src.get(), path, c.sub), KXERR_NONE);
+        EXPECT_EQ(seen, c.save) << c.sub;
+        seen.clear();
+        BufferPtr b;
+        std::function<void(kxoKGX&)> prep = [&seen](kxoKGX& r) { r.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen)); };
+        ASSERT_EQ(loadFile<kxoKGX>(path, &b, prep), KXERR_NONE);
+        EXPECT_EQ(seen, std::vector<uint32_t>{80}) << c.sub;
+    }
+}
