@@ -81,7 +81,9 @@ void iffScanChunks(IffHandle* h, int32_t mode) {
             int64_t next = previous->Position + (int64_t)previous->Size + (previous->Size & 1);
             FreeVec(previous);
             previous = nullptr;
-            if (next <= lastPosition || next + 8 > h->FileSize) return;
+            // An empty chunk's successor starts where its data would: that
+            // still advances (by its 8-byte header); only a step back ends.
+            if (next < lastPosition || next + 8 > h->FileSize) return;
             if (amSeek(f, (long)next, SEEK_SET) < 0) return;
         }
         uint8_t head[8];
@@ -261,6 +263,12 @@ void iffReadMetaChunk(KXObject* m, IffHandle* h, const IffChunk* chunk, bool ski
         return;
     }
     if (iffIdIs(id, "ICCN")) {
+        // An empty chunk drops the name held; a later ICCP then names the
+        // profile with the default.
+        if (size == 0) {
+            replaceText(&m->IccName, nullptr);
+            return;
+        }
         // The chunk carries its own NUL; one more guards a name without it.
         char* name = reinterpret_cast<char*>(readWholeChunk(h, 1));
         if (!name) return;

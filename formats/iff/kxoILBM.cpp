@@ -460,9 +460,9 @@ uint32_t kxoILBM::Load() {
         } else if (iffIdIs(id, "ALPH")) {
             if (Log) Log->Log(5, "%-16s: ALPH chunk found (size %ld)\n", "ilbm", (long)c->Size);
             // Eight header bytes and at least one byte of data.
-            if (c->Size <= 8 || !iffChunkComplete(Iff)) continue;
+            if (c->Size <= 8) continue;
             uint8_t head[8];
-            if (iffReadChunkBytes(Iff, head, 8) != 8) {
+            if (!iffReadRecord(Iff, head, 8)) {
                 if (Log) Log->Log(5, "%-16s: ALPH read FAIL (3)\n", "ilbm");
                 continue;
             }
@@ -475,11 +475,14 @@ uint32_t kxoILBM::Load() {
                 if (Log) Log->Log(5, "%-16s: ALPH read FAIL (2)\n", "ilbm");
                 continue;
             }
-            uint8_t* data = static_cast<uint8_t*>(AllocVec(c->Size - 8, MEMF_CLEAR));
-            if (!data) continue;
-            if (iffReadChunkBytes(Iff, data, c->Size - 8) != (long)(c->Size - 8)) {
+            // Data that the file does not hold in full is a short read,
+            // found before anything is allocated.
+            const bool whole = iffChunkComplete(Iff);
+            uint8_t* data = whole ? static_cast<uint8_t*>(AllocVec(c->Size - 8, MEMF_CLEAR)) : nullptr;
+            if (whole && !data) continue;
+            if (!whole || iffReadChunkBytes(Iff, data, c->Size - 8) != (long)(c->Size - 8)) {
                 if (Log) Log->Log(5, "%-16s: ALPH read FAIL (1)\n", "ilbm");
-                FreeVec(data);
+                if (data) FreeVec(data);
                 continue;
             }
             if (Log) Log->Log(5, "%-16s: ALPH read OK\n", "ilbm");
@@ -499,10 +502,12 @@ uint32_t kxoILBM::Load() {
     // A BMHD that could not be taken leaves no plane count to judge.
     if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
     const uint32_t planes = bmhd.Planes;
-    if (!loadablePlanes(planes)) return fail(KXERR_FILEREQUIREMENTS);
+    // 0 planes (no BMHD at all, for one) passes here: a file without BODY
+    // is then "no data"; with a BODY it has no picture to give.
+    if (planes != 0 && !loadablePlanes(planes)) return fail(KXERR_FILEREQUIREMENTS);
     if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
     const uint32_t width = bmhd.Width, height = bmhd.Height;
-    if (width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
 
     // The body, refused before allocation when the file does not hold it.
     if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);

@@ -248,7 +248,9 @@ uint32_t kxoKGX::Load() {
         ReadFile = nullptr;
         return code;
     };
-    if (amRead(ReadFile, Header, kHeaderSize) != (long)kHeaderSize) return fail(KXERR_DECODE);
+    // The magic decides first: a short file of another kind is unknown,
+    // a short KGX file is damaged.
+    const long got = amFRead(ReadFile, Header, 1, kHeaderSize);
 
     bool oldStyle;
     if (strncasecmp(reinterpret_cast<char*>(Header), kMagicOld, 17) == 0)
@@ -257,6 +259,7 @@ uint32_t kxoKGX::Load() {
         oldStyle = false;
     else
         return fail(KXERR_UNKNOWNFORMAT);
+    if (got != (long)kHeaderSize) return fail(KXERR_DECODE);
 
     const uint32_t offset = iffGet32(Header + 20), width = iffGet32(Header + 32), height = iffGet32(Header + 36);
     const uint32_t depth = iffGet32(Header + 40), viewMode = iffGet32(Header + 44);

@@ -406,11 +406,8 @@ uint32_t kxoRGFX::Load() {
         FinishRead();
         return KXERR_EOF;
     }
+    // The file holds the whole chunk, so its size is bounded by the file.
     const uint32_t bodySize = bodyChunk->Size;
-    if (bodySize < (compression == 2 ? 4u : imageSize)) {
-        FinishRead();
-        return KXERR_EOF;
-    }
     Body = static_cast<uint8_t*>(AllocVec(bodySize ? bodySize : 1, MEMF_ANY));
     if (!Body) {
         FinishRead();
@@ -420,9 +417,15 @@ uint32_t kxoRGFX::Load() {
         FinishRead();
         return KXERR_EOF;
     }
+    // A packed "XPK" body is as a rule shorter than the image: it is
+    // refused as such before the length is judged.
     if (bodySize >= 3 && (Body[0] | 0x20) == 'x' && (Body[1] | 0x20) == 'p' && (Body[2] | 0x20) == 'k') {
         FinishRead();
         return KXERR_NOTSUPPORTED;
+    }
+    if (bodySize < (compression == 2 ? 4u : imageSize)) {
+        FinishRead();
+        return KXERR_EOF;
     }
     SubFormatId = 0;
     if (compression == 2) {

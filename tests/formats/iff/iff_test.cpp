@@ -120,14 +120,23 @@ TEST(IffMeta, ReaderRules) {
 }
 
 TEST(IffMeta, IccnKeepsItsNameAndGetsAnEnd) {
-    std::vector<uint8_t> f = rgfxWith({chunk("ICCN", text("Monitor", false)), chunk("ICCP", {9})});
-    std::string path = tempPath("iccn.rgx");
-    KXT_WriteBytes(path, f);
-    kxoRGFX r(nullptr);
-    r.SetLoadMeta(1);
-    r.SetReadName(path.c_str());
-    ASSERT_EQ(r.Load(), KXERR_NONE);
-    EXPECT_STREQ(r.GetSpecialInfo()->IccName, "Monitor");
+    struct Case {
+        std::vector<std::vector<uint8_t>> chunks;
+        const char* name;
+    } cases[] = {
+        {{chunk("ICCN", text("Monitor", false)), chunk("ICCP", {9})}, "Monitor"},
+        // An empty ICCN drops the name before it; the profile then gets the default.
+        {{chunk("ICCN", text("Monitor", true)), chunk("ICCN", {}), chunk("ICCP", {9})}, "IFF ICC Profile"},
+    };
+    for (const Case& c : cases) {
+        std::string path = tempPath("iccn.rgx");
+        KXT_WriteBytes(path, rgfxWith(c.chunks));
+        kxoRGFX r(nullptr);
+        r.SetLoadMeta(1);
+        r.SetReadName(path.c_str());
+        ASSERT_EQ(r.Load(), KXERR_NONE);
+        EXPECT_STREQ(r.GetSpecialInfo()->IccName, c.name);
+    }
 }
 
 TEST(IffMeta, WriterRules) {
@@ -161,6 +170,7 @@ TEST(IffChunks, ScannerSkipsOddChunksAndNestedForms) {
     std::vector<uint8_t> f = {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'T', 'E', 'S', 'T'};
     auto add = [&](const std::vector<uint8_t>& c) { f.insert(f.end(), c.begin(), c.end()); };
     add(chunk("ODD1", {1, 2, 3}));
+    add(chunk("NONE", {}));  // an empty chunk is stepped over like any other
     add(chunk("FORM", text("ILBMBODY", false)));
     add(chunk("WANT", {7}));
     std::string path = tempPath("scan.iff");

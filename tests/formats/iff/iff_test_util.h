@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -153,6 +154,32 @@ inline void expectSamePicture(const KX_GfxBuffer* a, const KX_GfxBuffer* b, cons
     const uint32_t bits = KXGFXF_GRAY | KXGFXF_SRC8BIT | KXGFXF_SRCLOWDEPTH | KXGFXF_ALPHASRC8BIT;
     EXPECT_EQ(KXSUP_GetGfxBufferFlags(a) & bits, KXSUP_GetGfxBufferFlags(b) & bits);
 }
+
+// A log that keeps every line a module writes, with its level.
+struct CaptureLog : KXLog {
+    void Log(uint32_t level, const char* format, ...) override {
+        char line[512];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(line, sizeof(line), format, args);
+        va_end(args);
+        lines.push_back(std::to_string(level) + " " + line);
+    }
+    bool has(const std::string& line) const {
+        for (const std::string& l : lines)
+            if (l == line) return true;
+        return false;
+    }
+    std::string all() const {
+        std::string s;
+        for (const std::string& l : lines) s += l;
+        return s;
+    }
+    std::vector<std::string> lines;
+};
+
+// Collects the percentages a module reports.
+inline void collectProgress(KXProgress* p, uintptr_t user) { reinterpret_cast<std::vector<uint32_t>*>(user)->push_back(p->Percent); }
 
 // Settings handed to a module as its own pad.
 struct Settings {

@@ -441,3 +441,122 @@ TEST(ILBM, FixturesAndTruncations) {
     ASSERT_EQ(saveIlbm(src.get(), path, 1, "WRITE_ALPH"), KXERR_NONE);
     robustnessRun(KXT_ReadBytes(path), "robust.lbm", "kxoILBM");
 }
+
+// The ALPH chunk's log lines, for a good chunk and for each way it is dropped.
+TEST(ILBM, AlphChunkLogLines) {
+    BufferPtr src = makeChunky(3, 2, 24, 1);
+    addAlpha8(src.get(), 2);
+    std::string path = tempPath("alphlog.lbm");
+    ASSERT_EQ(saveIlbm(src.get(), path, 0, "WRITE_ALPH"), KXERR_NONE);
+    const std::vector<uint8_t> good = KXT_ReadBytes(path);
+    const size_t at = size_t(std::search(good.begin(), good.end(), std::begin("ALPH"), std::end("ALPH") - 1) - good.begin());
+    ASSERT_LT(at, good.size());
+    const uint32_t size = uint32_t(good[at + 4] << 24 | good[at + 5] << 16 | good[at + 6] << 8 | good[at + 7]);
+    const std::string tag = "5 ilbm            : ";
+    const std::string found = tag + "ALPH chunk found (size " + std::to_string(size) + ")\n";
+    struct Case {
+        const char* name;
+        std::function<std::vector<uint8_t>()> make;
+        uint32_t code;
+        std::vector<std::string> lines;  // in this order, nothing else
+        bool alpha;
+    } cases[] = {
+        {"whole", [&] { return good; }, KXERR_NONE,
+         {found, tag + "ALPH content:  8 1 1 0\n", tag + "ALPH net size: " + std::to_string(size - 8) + " [+8/8]\n", tag + "ALPH read OK\n",
+          tag + "ALPH decomp size 8\n"},
+         true},
+        {"16 bits a value", [&] { auto f = good; f[at + 9] = 16; return f; }, KXERR_NONE,
+         {found, tag + "ALPH content:  16 1 1 0\n", tag + "ALPH net size: " + std::to_string(size - 16) + " [+8/16]\n", tag + "ALPH read FAIL (2)\n"},
+         false},
+        {"data cut short", [&] { return std::vector<uint8_t>(good.begin(), good.begin() + (long)at + 8 + 10); }, KXERR_NOVIEWABLEDATA,
+         {found, tag + "ALPH content:  8 1 1 0\n", tag + "ALPH net size: " + std::to_string(size - 8) + " [+8/8]\n", tag + "ALPH read FAIL (1)\n"},
+         false},
+        {"header cut short", [&] { return std::vector<uint8_t>(good.begin(), good.begin() + (long)at + 8 + 4); }, KXERR_NOVIEWABLEDATA,
+         {found, tag + "ALPH read FAIL (3)\n"}, false},
+    };
+    for (const Case& c : cases) {
+        std::string p = tempPath("alphlog_try.lbm");
+        KXT_WriteBytes(p, c.make());
+        CaptureLog log;
+        BufferPtr b;
+        std::function<void(kxoILBM&)> prep = [&log](kxoILBM& r) { r.SetLog(&log); };
+        ASSERT_EQ(loadFile<kxoILBM>(p, &b, prep), c.code) << c.name;
+        EXPECT_EQ(log.lines, c.lines) << c.name;
+        if (c.code == KXERR_NONE) {
+            EXPECT_EQ(b->Version >= 3 && b->AlphaType == KXALPHA_CHANNEL8, c.alpha) << c.name;
+        }
+    }
+}
+
+// WRITE_ALPH has no 16-bit form: a 48-bit image with alpha is then written
+// with 48 planes and without its alpha.
+TEST(ILBM, WriteAlphDrops16BitAlpha) {
+    BufferPtr src = makeChunky(5, 3, 48, 1);
+    addAlpha16(src.get(), 2);
+    BufferPtr expect = makeChunky(5, 3, 48, 1);
+    std::string path = tempPath("w48.lbm");
+    ASSERT_EQ(saveIlbm(src.get(), path, 1, "WRITE_ALPH"), KXERR_NONE);
+    std::vector<uint8_t> f = KXT_ReadBytes(path);
+    EXPECT_EQ(f[12 + 8 + 8], 48);  // planes
+    EXPECT_EQ(std::search(f.begin(), f.end(), std::begin("ALPH"), std::end("ALPH") - 1), f.end());
+    BufferPtr back;
+    ASSERT_EQ(loadFile<kxoILBM>(path, &back), KXERR_NONE);
+    expectSamePicture(expect.get(), back.get(), "48 without its alpha");
+}
+
+// Hand-made files: the mask plane of masking 1, and files without BMHD.
+TEST(ILBM, MaskPlaneAndMissingBmhd) {
+    auto form = [](const std::vector<uint8_t>& chunks) {
+        std::vector<uint8_t> f = {'F', 'O', 'R', 'M', 0, 0, 0, 0, 'I', 'L', 'B', 'M'};
+        f.insert(f.end(), chunks.begin(), chunks.end());
+        return f;
+    };
+    const std::vector<uint8_t> bmhd = {'B', 'M', 'H', 'D', 0, 0, 0, 20, 0, 8, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0x80, 0, 0, 1, 1, 0, 8, 0, 1};
+    const std::vector<uint8_t> body = {'B', 'O', 'D', 'Y', 0, 0, 0, 4, 0xA5, 0, 0xF0, 0};  // plane 0, then the mask
+    const std::vector<uint8_t> anno = {'A', 'N', 'N', 'O', 0, 0, 0, 2, 'x', 0};
+    std::vector<uint8_t> masked = bmhd;
+    masked.insert(masked.end(), body.begin(), body.end());
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        uint32_t code;
+    } cases[] = {
+        {"mask plane", form(masked), KXERR_NONE},
+        {"neither BMHD nor BODY", form(anno), KXERR_NOVIEWABLEDATA},
+        {"BODY without BMHD", form(body), KXERR_FILEREQUIREMENTS},
+    };
+    for (const Case& c : cases) {
+        std::string path = tempPath("mask.lbm");
+        KXT_WriteBytes(path, c.file);
+        BufferPtr b;
+        ASSERT_EQ(loadFile<kxoILBM>(path, &b), c.code) << c.name;
+        if (c.code != KXERR_NONE) continue;
+        EXPECT_EQ(b->ColorDepth, 1u);
+        EXPECT_EQ(b->BufferSize, 1u);  // the mask is not counted
+        EXPECT_EQ(b->Data[0], 0xA5);
+        EXPECT_EQ(b->Data[1], 0xF0);  // but kept after the image planes
+    }
+}
+
+// Saving reports 50, then (uncompressed) 50 + row * 100 / (2 * height)
+// before every eighth row; loading row * 100 / height.
+TEST(ILBM, ProgressSteps) {
+    BufferPtr src = toPlanes(makeChunky(5, 20, 3, 1).get());
+    struct Case {
+        uint32_t sub;
+        std::vector<uint32_t> save;
+    } cases[] = {{0, {50, 50, 70, 90}}, {1, {50}}};
+    for (const Case& c : cases) {
+        std::string path = tempPath("progress.lbm");
+        std::vector<uint32_t> seen;
+        kxoILBM w(nullptr);
+        w.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen));
+        ASSERT_EQ(saveWith(&w, src.get(), path, c.sub), KXERR_NONE);
+        EXPECT_EQ(seen, c.save) << c.sub;
+        seen.clear();
+        BufferPtr b;
+        std::function<void(kxoILBM&)> prep = [&seen](kxoILBM& r) { r.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen)); };
+        ASSERT_EQ(loadFile<kxoILBM>(path, &b, prep), KXERR_NONE);
+        EXPECT_EQ(seen, (std::vector<uint32_t>{0, 40, 80})) << c.sub;
+    }
+}

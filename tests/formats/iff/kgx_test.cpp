@@ -1,5 +1,7 @@
 // KGX: round trips of every storage kind and subtype, the header layout,
 // the zlib block checked by an independent inflater, and damaged headers.
+#include <zlib.h>
+
 #include "formats/iff/kxoKGX.h"
 #include "iff_test_util.h"
 
@@ -89,17 +91,65 @@ TEST(KGX, HeaderLayoutAndIndependentInflate) {
     EXPECT_EQ(f.size(), 822u + 3 * 3 * 4);
 }
 
+// Z_COMPRESSION is the zlib level; a value outside 0-9 (negative or past
+// 32 bits included) gives 6. The block holds exactly what compress2 makes.
 TEST(KGX, CompressionLevelKey) {
     BufferPtr src = makeChunky(16, 16, 24, 1);
-    for (const char* level : {"0", "10", "-1"}) {
+    for (uint32_t i = 0; i < src->BufferSize; i += 3) src->Data[i] = 0;  // some redundancy
+    struct Case {
+        const char* value;
+        int level;
+    } cases[] = {{"0", 0}, {"3", 3}, {"10", 6}, {"-1", 6}, {"4294967301", 6}, {nullptr, 6}};
+    for (const Case& c : cases) {
+        const char* what = c.value ? c.value : "absent";
         std::string path = tempPath("lvl.kgx");
         kxoKGX w(nullptr);
         Settings s(&w);
-        s.set("Z_COMPRESSION", level);
+        if (c.value) s.set("Z_COMPRESSION", c.value);
         w.SetLocalConfig(s.cfg.GetPadList());
-        ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE) << level;
+        ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE) << what;
+        std::vector<uint8_t> f = KXT_ReadBytes(path);
+        std::vector<uint8_t> ref(compressBound(src->BufferSize));
+        uLongf n = ref.size();
+        ASSERT_EQ(compress2(ref.data(), &n, src->Data, src->BufferSize, c.level), Z_OK);
+        ref.resize(n);
+        EXPECT_EQ(std::vector<uint8_t>(f.begin() + 830, f.end()), ref) << what;
         BufferPtr b;
-        ASSERT_EQ(loadFile<kxoKGX>(path, &b), KXERR_NONE) << level;
+        ASSERT_EQ(loadFile<kxoKGX>(path, &b), KXERR_NONE) << what;
+    }
+}
+
+// The sub-format lines at level 1, tag "kgx".
+TEST(KGX, LoadLogLines) {
+    BufferPtr src = makeChunky(4, 3, 24, 1);
+    const std::string tag = "1 kgx             : ";
+    struct Case {
+        uint32_t sub;
+        const char* tagBytes;  // written over the first data bytes, or null
+        uint32_t code;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {2, nullptr, KXERR_NONE, {tag + "Subtype: uncompressed\n", tag + "Decoding...\n"}},
+        {0, nullptr, KXERR_NONE, {tag + "Subtype: uncompressed\n", tag + "Decoding...\n"}},
+        {1, nullptr, KXERR_NONE, {tag + "Subtype: compressed (LZ77)\n", tag + "Decoding...\n"}},
+        {2, "PP20", KXERR_FILEREQUIREMENTS, {tag + "Subtype: old-style (XPK)\n"}},
+        {0, "XPKF", KXERR_FILEREQUIREMENTS, {tag + "Subtype: old-style (XPK)\n"}},
+        {2, "XPKF", KXERR_NONE, {tag + "Subtype: uncompressed\n", tag + "Decoding...\n"}},  // new style: plain data
+    };
+    for (const Case& c : cases) {
+        std::string path = tempPath("log.kgx");
+        kxoKGX w(nullptr);
+        ASSERT_EQ(saveWith(&w, src.get(), path, c.sub), KXERR_NONE);
+        if (c.tagBytes) {
+            std::vector<uint8_t> f = KXT_ReadBytes(path);
+            memcpy(&f[822], c.tagBytes, 4);
+            KXT_WriteBytes(path, f);
+        }
+        CaptureLog log;
+        BufferPtr b;
+        std::function<void(kxoKGX&)> prep = [&log](kxoKGX& r) { r.SetLog(&log); };
+        EXPECT_EQ(loadFile<kxoKGX>(path, &b, prep), c.code) << c.sub << (c.tagBytes ? c.tagBytes : "");
+        EXPECT_EQ(log.lines, c.lines) << c.sub << (c.tagBytes ? c.tagBytes : "");
     }
 }
 
@@ -120,6 +170,7 @@ TEST(KGX, DamagedFilesFailWithTheirCodes) {
     } cases[] = {
         {"unknown magic", [&] { auto f = plain; f[0] = 'Q'; return f; }, KXERR_UNKNOWNFORMAT},
         {"short header", [&] { return std::vector<uint8_t>(plain.begin(), plain.begin() + 400); }, KXERR_DECODE},
+        {"short file of another kind", [&] { return std::vector<uint8_t>{'G', 'I', 'F', '8', '9', 'a'}; }, KXERR_UNKNOWNFORMAT},
         {"one byte more", [&] { auto f = plain; f.push_back(0); return f; }, KXERR_DECODE},
         {"depth 16", [&] { auto f = plain; put32(f, 40, 16); return f; }, KXERR_FILEREQUIREMENTS},
         {"unknown storage", [&] { auto f = plain; f[48] = 16; return f; }, KXERR_FILEREQUIREMENTS},
@@ -182,5 +233,26 @@ TEST(KGX, FixturesOfEarlierBuildsLoad) {
     for (const char* name : {"planes5", "planes5_lz77", "rgb_alpha", "rgb_alpha_lz77", "rgb48_alpha", "rgb48_alpha_lz77", "table8", "table8_lz77"}) {
         BufferPtr b;
         EXPECT_EQ(loadFile<kxoKGX>(std::string(KX_SOURCE_DIR) + "/tests/fixtures/iff/kgx/" + name + ".kgx", &b), KXERR_NONE) << name;
+    }
+}
+
+TEST(KGX, ProgressSteps) {
+    BufferPtr src = makeChunky(4, 3, 24, 1);
+    struct Case {
+        uint32_t sub;
+        std::vector<uint32_t> save;
+    } cases[] = {{1, {30, 70, 100}}, {2, {30, 100}}, {0, {30, 100}}};
+    for (const Case& c : cases) {
+        std::string path = tempPath("progress.kgx");
+        std::vector<uint32_t> seen;
+        kxoKGX w(nullptr);
+        w.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen));
+        ASSERT_EQ(saveWith(&w, src.get(), path, c.sub), KXERR_NONE);
+        EXPECT_EQ(seen, c.save) << c.sub;
+        seen.clear();
+        BufferPtr b;
+        std::function<void(kxoKGX&)> prep = [&seen](kxoKGX& r) { r.SetProgress(collectProgress, reinterpret_cast<uintptr_t>(&seen)); };
+        ASSERT_EQ(loadFile<kxoKGX>(path, &b, prep), KXERR_NONE);
+        EXPECT_EQ(seen, std::vector<uint32_t>{80}) << c.sub;
     }
 }

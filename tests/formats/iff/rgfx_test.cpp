@@ -203,34 +203,52 @@ TEST(RGFX, TinyPicturesDeflateAndInflateIndependently) {
     }
 }
 
-// The output room grew from 2n to deflate's bound; streams that fitted
-// before must come out byte for byte as they did.
-TEST(RGFX, DeflatedBodiesMatchTheEarlierRoom) {
-    for (const char* level : {"0", "6", "9"}) {
-        BufferPtr src = makeChunky(40, 30, 24, 1);
-        for (uint32_t i = 0; i < src->BufferSize; i += 5) src->Data[i] = 0;  // some redundancy
-        std::vector<uint8_t> raw(src->Data, src->Data + src->BufferSize);
-        std::string path = tempPath(std::string("level") + level + ".rgx");
-        kxoRGFX w(nullptr);
-        Settings s(&w);
-        s.set("Z_COMPRESSION", level);
-        w.SetLocalConfig(s.cfg.GetPadList());
-        ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE);
-        std::vector<uint8_t> f = KXT_ReadBytes(path);
-        size_t body = findChunk(f, "RBOD");
-        std::vector<uint8_t> got(f.begin() + (long)body + 4, f.begin() + (long)body + be32(f, body - 4));
-
+// The deflate keys: level and strategy clamped as documented (a level
+// outside 0-9, negative or past 32 bits included, gives 6). The output room grew from 2n to
+// deflate's bound; streams that fitted before must come out byte for byte
+// as they did.
+TEST(RGFX, DeflatedBodiesFollowTheKeys) {
+    struct Case {
+        const char* level;     // Z_COMPRESSION, or null
+        const char* strategy;  // Z_STRATEGY, or null
+        int wantLevel, wantStrategy;
+    } cases[] = {
+        {"0", nullptr, 0, 0},         {"6", nullptr, 6, 0},        {"9", nullptr, 9, 0},         {"12", nullptr, 6, 0},
+        {"-1", nullptr, 6, 0},        {"4294967301", nullptr, 6, 0}, {nullptr, "4", 6, 0},       {nullptr, "2", 6, Z_HUFFMAN_ONLY},
+        {nullptr, "3", 6, Z_RLE},     {"1", "1", 1, Z_FILTERED},   {"abc", "-2", 0, 0},
+    };
+    BufferPtr src = makeChunky(40, 30, 24, 1);
+    for (uint32_t i = 0; i < src->BufferSize; i += 5) src->Data[i] = 0;  // some redundancy
+    std::vector<uint8_t> raw(src->Data, src->Data + src->BufferSize);
+    auto reference = [&](int level, int strategy) {
         z_stream zs = {};
-        ASSERT_EQ(deflateInit2(&zs, atoi(level), Z_DEFLATED, 15, 9, 0), Z_OK);
+        EXPECT_EQ(deflateInit2(&zs, level, Z_DEFLATED, 15, 9, strategy), Z_OK);
         std::vector<uint8_t> ref(raw.size() * 2);
         zs.next_in = raw.data();
         zs.avail_in = uInt(raw.size());
         zs.next_out = ref.data();
         zs.avail_out = uInt(ref.size());
-        ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+        EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
         ref.resize(zs.total_out);
         deflateEnd(&zs);
-        EXPECT_EQ(got, ref) << "level " << level;
+        return ref;
+    };
+    const std::vector<uint8_t> plain6 = reference(6, 0);
+    EXPECT_NE(reference(6, Z_HUFFMAN_ONLY), plain6);  // the strategy shows in the stream
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string what = std::string("level ") + (c.level ? c.level : "-") + " strategy " + (c.strategy ? c.strategy : "-");
+        std::string path = tempPath("keys" + std::to_string(n++) + ".rgx");
+        kxoRGFX w(nullptr);
+        Settings s(&w);
+        if (c.level) s.set("Z_COMPRESSION", c.level);
+        if (c.strategy) s.set("Z_STRATEGY", c.strategy);
+        w.SetLocalConfig(s.cfg.GetPadList());
+        ASSERT_EQ(saveWith(&w, src.get(), path, 1), KXERR_NONE) << what;
+        std::vector<uint8_t> f = KXT_ReadBytes(path);
+        size_t body = findChunk(f, "RBOD");
+        std::vector<uint8_t> got(f.begin() + (long)body + 4, f.begin() + (long)body + be32(f, body - 4));
+        EXPECT_EQ(got, reference(c.wantLevel, c.wantStrategy)) << what;
     }
 }
 
@@ -309,6 +327,13 @@ TEST(RGFX, DamagedFilesFailWithTheirCodes) {
         {"header chunk shorter than its record", [&] { auto f = plain; put32(f, hd - 4, 20); return f; }, KXERR_EOF},
         {"no body", [&] { auto f = plain; memcpy(&f[bd - 8], "XBOD", 4); return f; }, KXERR_NOVIEWABLEDATA},
         {"XPK body", [&] { auto f = plain; memcpy(&f[bd], "xPk", 3); return f; }, KXERR_NOTSUPPORTED},
+        {"XPK body shorter than the image", [&] {
+             auto f = plain;
+             put32(f, bd - 4, 12);
+             f.resize(bd + 12);
+             memcpy(&f[bd], "XPKFNUKE", 8);
+             return f;
+         }, KXERR_NOTSUPPORTED},
     };
     for (const Case& c : cases) {
         std::string path = tempPath("damaged.rgx");
@@ -322,6 +347,50 @@ TEST(RGFX, DamagedFilesFailWithTheirCodes) {
     KXT_WriteBytes(tempPath("bits32.rgx"), f);
     BufferPtr b;
     EXPECT_EQ(loadFile<kxoRGFX>(tempPath("bits32.rgx"), &b), KXERR_NONE);
+}
+
+// Transparency of palette images as the reader rebuilds it from the RCOL
+// flag and index and the RTRN table word.
+TEST(RGFX, PaletteTransparencyFromRcolAndRtrn) {
+    BufferPtr src = makeChunky(4, 2, 8, 1);
+    addAlphaTable(src.get());
+    const std::vector<uint8_t> table(KXSUP_AlphaBytes(src.get()), KXSUP_AlphaBytes(src.get()) + 256);
+    std::string good = tempPath("table.rgx");
+    kxoRGFX w(nullptr);
+    ASSERT_EQ(saveWith(&w, src.get(), good, 0), KXERR_NONE);
+    const std::vector<uint8_t> plain = KXT_ReadBytes(good);
+    const size_t col = findChunk(plain, "RCOL"), trn = findChunk(plain, "RTRN");
+    ASSERT_NE(trn, 0u);
+    struct Case {
+        const char* name;
+        uint32_t flag, rtrnWord;
+        uint32_t wantType;
+        bool inverted;
+    } cases[] = {
+        {"table only", 0, 0x40000000, KXALPHA_MULTICOLOR, false},
+        {"transparent colour and table: the table wins", 1, 0x40000000, KXALPHA_MULTICOLOR, false},
+        {"inverted table", 0, 0x80000000, KXALPHA_MULTICOLOR, true},
+        {"table word without its bits", 1, 0, KXALPHA_SINGLECOLOR, false},
+        {"no table word, no flag", 0, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        auto f = plain;
+        put32(f, col, c.flag);
+        put32(f, col + 4, 7);
+        put32(f, trn, c.rtrnWord);
+        std::string path = tempPath("trans.rgx");
+        KXT_WriteBytes(path, f);
+        BufferPtr b;
+        ASSERT_EQ(loadFile<kxoRGFX>(path, &b), KXERR_NONE) << c.name;
+        EXPECT_EQ(b->Version >= 3 ? b->AlphaType : 0u, c.wantType) << c.name;
+        if (c.wantType == KXALPHA_SINGLECOLOR) {
+            EXPECT_EQ(KXSUP_AlphaIndex(b.get()), 7u) << c.name;
+        }
+        if (c.wantType == KXALPHA_MULTICOLOR) {
+            const uint8_t* got = KXSUP_AlphaBytes(b.get());
+            for (int i = 0; i < 256; ++i) ASSERT_EQ(got[i], c.inverted ? 255 - table[i] : table[i]) << c.name << " entry " << i;
+        }
+    }
 }
 
 TEST(RGFX, SaveRefusalsLeaveTheOldFile) {
