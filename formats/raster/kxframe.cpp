@@ -279,17 +279,8 @@ void KXF_Log(KXObject* o, uint32_t level, const char* tag, const char* format, .
 int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size) {
     if (!o || !key) return 0;
     if (o->GetKey(key, value, size)) return 1;
-    KX_ControlPad* pad = nullptr;
     KX_ControlPad* loaded = nullptr;
-    KXPadNode* node = o->PadList && o->PadPath ? KXCP_FindName(o->PadList, o->PadPath) : nullptr;
-    if (node) {
-        pad = node->Pad;
-    } else if ((o->PadPathSettings && KXSUP_LoadControlPad(o->PadPathSettings, &loaded)) ||
-               (o->PadPathArchive && KXSUP_LoadControlPad(o->PadPathArchive, &loaded))) {
-        pad = loaded;
-    } else {
-        loaded = nullptr;
-    }
+    KX_ControlPad* pad = o->KeyPad(&loaded);
     char* found = nullptr;
     const int hit = pad && KXSUP_FindControlPadNoCase(pad, key, &found) ? 1 : 0;
     if (hit && value && size) {
