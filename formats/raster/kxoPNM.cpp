@@ -88,11 +88,6 @@ void rescaleTable(uint8_t* lut, uint32_t maxval) {
 }
 
 inline void store16(uint8_t* p, uint16_t v) { memcpy(p, &v, 2); }  // host order
-inline uint16_t load16(const uint8_t* p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
 
 }  // namespace
 
