@@ -380,6 +380,21 @@ uint32_t kxpFrame::AllocSameSizePixels(KX_GfxBuffer* result, const KX_GfxBuffer*
     return KXERR_NONE;
 }
 
+uint32_t kxpFrame::BeginSameSize(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work, uint8_t** map)
+{
+    *work = nullptr;
+    if (map) *map = nullptr;
+    uint32_t err = InputAnyDepth(source, result, work);
+    if (!err) err = FetchAlphaMap8(*work);
+    if (!err) err = NewResult(*work);
+    if (!err) err = AllocSameSizePixels(Result, *work);
+    if (err || !map || !AlphaMap8) return err;
+    const KX_GfxBuffer* w = *work;
+    if (!(*map = static_cast<uint8_t*>(AllocVec(static_cast<size_t>(w->Width) * w->Height, MEMF_ANY)))) return KXERR_NOMEMORY;
+    AttachAlphaMap(Result, *map);
+    return KXERR_NONE;
+}
+
 void kxpFrame::AttachAlphaMap(KX_GfxBuffer* result, uint8_t* map)
 {
     if (result->Version < 3) result->Version = 3;

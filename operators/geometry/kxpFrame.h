@@ -106,6 +106,12 @@ protected:
     // Gives the result a pixel buffer of the work image's buffer size with
     // the bytes past its rows cleared; the rows are the operator's to fill.
     uint32_t AllocSameSizePixels(KX_GfxBuffer* result, const KX_GfxBuffer* work);
+    // The prologue of an operator whose result has the work image's size
+    // and depth: InputAnyDepth, FetchAlphaMap8, NewResult and
+    // AllocSameSizePixels, in that order; the first failure decides the
+    // code. With map, an alpha map of width*height is then attached to the
+    // result when the work image has one (*map stays null without).
+    uint32_t BeginSameSize(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work, uint8_t** map = nullptr);
     // Frees Result (after a failure that must not leave it held).
     void DropResult();
     // Attaches a new 8-bit map of the result's size (owned by the result).

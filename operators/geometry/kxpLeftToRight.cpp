@@ -8,19 +8,12 @@
 uint32_t kxpLeftToRight::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
-    if (!err) err = NewResult(work);
+    uint8_t* map = nullptr;
+    uint32_t err = BeginSameSize(source, result, &work, &map);
     if (err) return err;
 
     KX_GfxBuffer* r = Result;
     const uint32_t w = work->Width, h = work->Height, bpp = KXP_BytesPerPixel(work);
-    if ((err = AllocSameSizePixels(r, work))) return err;
-    uint8_t* map = nullptr;
-    if (AlphaMap8) {
-        if (!(map = static_cast<uint8_t*>(AllocVec(static_cast<size_t>(w) * h, MEMF_ANY)))) return KXERR_NOMEMORY;
-        AttachAlphaMap(r, map);
-    }
 
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
     // Only palette images report progress here.

@@ -28,10 +28,9 @@ void MirrorImage(uint8_t* dst, const uint8_t* src, uint32_t w, uint32_t h, uint3
 
 uint32_t kxpMirror::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
+    // The alpha map is allocated after the rows, so no map here.
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
-    if (!err) err = NewResult(work);
+    uint32_t err = BeginSameSize(source, result, &work);
     if (err) return err;
 
     static const char* const modes[] = {"X_AXIS", "Y_AXIS", "ZEROPOINT"};
@@ -40,7 +39,6 @@ uint32_t kxpMirror::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, 
 
     KX_GfxBuffer* r = Result;
     const uint32_t w = work->Width, h = work->Height, bpp = KXP_BytesPerPixel(work);
-    if ((err = AllocSameSizePixels(r, work))) return err;
 
     MirrorImage(r->Data, work->Data, w, h, bpp, flipX, flipY, this, [](kxpMirror* op, uint32_t y, uint32_t rows) { op->RowProgress(y, rows); });
     if (AlphaMap8) {

@@ -44,10 +44,9 @@ void MirrorCopyRow(uint8_t* dst, const uint8_t* src, uint32_t y, uint32_t w, uin
 
 uint32_t kxpMirrorCopy::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
+    // The alpha map is allocated after the rows, so no map here.
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
-    if (!err) err = NewResult(work);
+    uint32_t err = BeginSameSize(source, result, &work);
     if (err) return err;
 
     static const char* const modes[] = {"VERTUPPER", "VERTLOWER", "HORIZLEFT", "HORIZRIGHT"};
@@ -55,7 +54,6 @@ uint32_t kxpMirrorCopy::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
 
     KX_GfxBuffer* r = Result;
     const uint32_t w = work->Width, h = work->Height, bpp = KXP_BytesPerPixel(work);
-    if ((err = AllocSameSizePixels(r, work))) return err;
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
 
     for (uint32_t y = 0; y < h; y++) {
