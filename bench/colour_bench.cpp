@@ -1,22 +1,12 @@
 // Depth conversions and dithering on 4000 x 3000 pictures of 24 bits, 48
 // bits and 8-bit palette: to 24 and 48 bits, and 24 bits to a computed
 // 256-colour palette with each mapping method.
-#include <benchmark/benchmark.h>
-
-#include <vector>
-
-#include "kxlib.h"
+#include "bench_support.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpDither24Bit.h"
 
 namespace {
-
-KXClass* Lib()
-{
-    static KXClass* lib = new KXClass();
-    return lib;
-}
 
 // A smooth picture with noise, so that the quantiser sees many buckets
 // but also runs of similar colours, as in a photograph.
@@ -26,12 +16,7 @@ KX_GfxBuffer* Picture(uint32_t depth)
     const int slot = depth == 8 ? 0 : depth == 24 ? 1 : 2;
     if (cache[slot]) return cache[slot];
     const uint32_t w = 4000, h = 3000, bpp = depth / 8;
-    KX_GfxBuffer* b = nullptr;
-    KXSUP_AllocGfxBuffer(&b, 2, w * h * bpp, MEMF_ANY);
-    b->Type = ONEPLANE;
-    b->Width = w;
-    b->Height = h;
-    b->ColorDepth = b->PixelBits = depth;
+    KX_GfxBuffer* b = kxbench::newPicture(2, w, h, depth);
     b->ViewMode = KXVIEWMODE_NONE;
     for (int i = 0; i < 768; i++) b->Palette[i] = static_cast<uint8_t>(i * 37);
     uint32_t seed = 1;
@@ -56,17 +41,7 @@ KX_GfxBuffer* Picture(uint32_t depth)
 template <class Op>
 void RunOp(benchmark::State& state, std::vector<std::pair<const char*, const char*>> keys)
 {
-    KX_GfxBuffer* src = Picture(static_cast<uint32_t>(state.range(0)));
-    for (auto _ : state) {
-        Op op(Lib());
-        uint32_t err = 0;
-        KXConfig cfg(op.PadPath, &err);
-        for (auto& [k, v] : keys) cfg.SetValue(k, v);
-        op.SetLocalConfig(cfg.GetPadList());
-        KX_GfxBuffer* r = nullptr;
-        if (op.OperateTagList(src, &r, nullptr)) state.SkipWithError("operator failed");
-        benchmark::DoNotOptimize(r);
-    }
+    kxbench::runOperator<Op>(state, Picture(static_cast<uint32_t>(state.range(0))), keys);
     state.SetItemsProcessed(int64_t(state.iterations()) * 4000 * 3000);
 }
 

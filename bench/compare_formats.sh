@@ -12,6 +12,7 @@
 #   bench/compare_formats.sh [build folder, default build/bench]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/compare_lib.sh
 build=${1:-build/bench}
 if [ ! -x "$build/bin/formats_bench" ] || [ ! -x "$build/bin/formats_peak" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BENCH=ON -DKX_TESTS=OFF -DKX_FRONTEND=OFF > /dev/null
@@ -19,12 +20,9 @@ if [ ! -x "$build/bin/formats_bench" ] || [ ! -x "$build/bin/formats_peak" ]; th
 fi
 # The zlib level every PNG writer uses: our default Z_COMPRESSION.
 level=6
-for tool in convert-im6.q16 bmptoppm ppmtobmp ppmtoppm pnmquant giftopnm ppmtogif pngtopnm pnmtopng /usr/bin/time; do
-  command -v "$tool" > /dev/null || { echo "$tool is missing (tools/deps.sh installs it)"; exit 1; }
-done
+need_tools convert-im6.q16 bmptoppm ppmtobmp ppmtoppm pnmquant giftopnm ppmtogif pngtopnm pnmtopng /usr/bin/time
 export MAGICK_THREAD_LIMIT=1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+make_work_dir
 
 # The picture: a gradient with noise, so that no format gets an easy ride.
 convert-im6.q16 -size 6000x4000 gradient:red-blue -attenuate 0.3 +noise Gaussian -depth 8 -type TrueColor "$work/picture.ppm"
@@ -33,24 +31,12 @@ pnmtopng -compression $level "$work/picture.ppm" > "$work/picture.png" 2> /dev/n
 pnmquant 256 "$work/picture.ppm" 2> /dev/null | ppmtogif > "$work/picture8.gif" 2> /dev/null
 "$build/bin/formats_peak" kxoPNM "$work/picture.ppm" kxoGIF "$work/picture.gif" > /dev/null
 
-# Median of three runs of a shell command, in milliseconds.
-time_ms() {
-  local runs=() i s e
-  for i in 1 2 3; do
-    s=$(date +%s%N); bash -c "$1" > /dev/null 2>&1; e=$(date +%s%N)
-    runs+=($(( (e - s) / 1000000 )))
-  done
-  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
-}
-
 # Our times: Convert/<format> real time in milliseconds; PNG's load and
 # save are also compared on their own (rows PNG-load and PNG-save), since
 # netpbm's pipe runs its two halves on two processors.
 ours=$(KX_BENCH_DIR="$work" "$build/bin/formats_bench" --benchmark_filter='^(Convert/|Load/PNG|Save/PNG)' \
   --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_format=csv 2> /dev/null |
   awk -F, '/_median/ { gsub(/"/, "", $1); sub(/_median$/, "", $1); sub(/\/real_time$/, "", $1); sub(/^Convert\//, "", $1); sub(/^Load\/PNG$/, "PNG-load", $1); sub(/^Save\/PNG$/, "PNG-save", $1); print $1, $3 }')
-
-our_ms() { awk -v f="$1" '$1 == f { printf "%d", $2 }' <<< "$ours"; }
 
 declare -A im=(
   [BMP]="convert-im6.q16 $work/picture.bmp BMP3:$work/im.bmp"

@@ -9,17 +9,15 @@
 #   bench/compare_iff.sh [build folder, default build/bench]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/compare_lib.sh
 build=${1:-build/bench}
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BENCH=ON -DKX_TESTS=OFF -DKX_FRONTEND=OFF > /dev/null
 fi
 cmake --build "$build" --target iff_bench -j 4 > /dev/null
-for tool in convert-im6.q16 ppmtoilbm ilbmtoppm /usr/bin/time; do
-  command -v "$tool" > /dev/null || { echo "$tool is missing (tools/deps.sh installs it)"; exit 1; }
-done
+need_tools convert-im6.q16 ppmtoilbm ilbmtoppm /usr/bin/time
 export MAGICK_THREAD_LIMIT=1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+make_work_dir
 
 # The picture: a gradient with noise, so that ByteRun1 gets no easy ride;
 # 8 bits per sample for 24 planes, 16 bits for 48. netpbm writes both
@@ -29,16 +27,6 @@ for bits in 8 16; do
 done
 ppmtoilbm -24force "$work/picture8.ppm" > "$work/picture24.lbm" 2> /dev/null
 ppmtoilbm -deepforce -deepbits 16 "$work/picture16.ppm" > "$work/picture48.lbm" 2> /dev/null
-
-# Median of three runs of a shell command, in milliseconds.
-time_ms() {
-  local runs=() i s e
-  for i in 1 2 3; do
-    s=$(date +%s%N); bash -c "$1" > /dev/null 2>&1; e=$(date +%s%N)
-    runs+=($(( (e - s) / 1000000 )))
-  done
-  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
-}
 
 # Peak resident memory of a shell command, in MiB.
 peak_mib() {
@@ -51,7 +39,6 @@ ours=$(KX_BENCH_DIR="$work" "$build/bin/iff_bench" --benchmark_filter='^(Load|Sa
   --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_format=csv 2> /dev/null |
   awk -F, '/_median/ { gsub(/"/, "", $1); sub(/_median$/, "", $1); sub(/\/real_time$/, "", $1); print $1, $3 }')
 
-our_ms() { awk -v f="$1" '$1 == f { printf "%d", $2 }' <<< "$ours"; }
 # One load or save alone (a single iteration), for its peak memory.
 our_run() { echo "env KX_BENCH_DIR=$work $build/bin/iff_bench --benchmark_filter='^$1/real_time\$' --benchmark_min_time=0.000001"; }
 

@@ -5,14 +5,11 @@
 # memory of each side.
 #   bench/compare_operators.sh [build dir]   (default build/release; needs kxop)
 set -eu
-BUILD=${1:-build/release}
-KXOP=$BUILD/bin/kxop
-[ -x "$KXOP" ] || { echo "no $KXOP: build with -DCMAKE_BUILD_TYPE=Release first" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "no /usr/bin/time: install the package time" >&2; exit 1; }
+. "$(dirname "$0")/compare_lib.sh"
+need_kxop "${1:-}"
 export MAGICK_THREAD_LIMIT=1 VIPS_CONCURRENCY=1
-DIR=$(mktemp -d)
-trap 'rm -rf "$DIR"' EXIT
-IN=$DIR/in.ppm
+make_work_dir
+IN=$work/in.ppm
 python3 - "$IN" <<'PY'
 import os, sys
 w, h = 4000, 3000
@@ -20,28 +17,8 @@ with open(sys.argv[1], "wb") as f:
     f.write(b"P6\n%d %d\n255\n" % (w, h))
     f.write(os.urandom(w * h * 3))
 PY
-now() { date +%s.%N; }
-# Wall time of a command, best of three, in milliseconds, and its peak
-# resident memory (the largest of its processes, highest of the runs) in
-# MB, left in $ms and $mb.
-best() {
-    ms=""; kb=0
-    for i in 1 2 3; do
-        t0=$(now); /usr/bin/time -f %M -o "$DIR/mem" sh -c "$1" >/dev/null 2>&1; t1=$(now)
-        t=$(echo "($t1 - $t0) * 1000" | bc -l)
-        if [ -z "$ms" ] || [ "$(echo "$t < $ms" | bc -l)" = 1 ]; then ms=$t; fi
-        k=$(tail -n 1 "$DIR/mem")
-        [ "$k" -gt "$kb" ] && kb=$k
-    done
-    mb=$(echo "$kb / 1024" | bc -l)
-}
-compare() {  # name, our command, tool name, tool command
-    best "$2"; ours=$ms; ourmb=$mb
-    best "$4"; theirs=$ms; theirmb=$mb
-    printf "%-14s %-12s ours %8.1f ms %6.1f MB  theirs %8.1f ms %6.1f MB  ratio %5.2f\n" "$1" "$3" "$ours" "$ourmb" "$theirs" "$theirmb" \
-        "$(echo "$ours / $theirs" | bc -l)"
-}
-O=$DIR/out.ppm
+name_width=14
+O=$work/out.ppm
 compare "resize 50%" "$KXOP 14 $IN $O NEW_WIDTH=2000 NEW_HEIGHT=1500" ImageMagick "convert-im6.q16 $IN -scale 50% $O"
 compare "resize 50%" "$KXOP 14 $IN $O NEW_WIDTH=2000 NEW_HEIGHT=1500" libvips "vips shrink $IN $O 2 2"
 compare "resize 50%" "$KXOP 14 $IN $O NEW_WIDTH=2000 NEW_HEIGHT=1500" netpbm "pamscale 0.5 $IN > $O"

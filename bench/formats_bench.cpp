@@ -8,12 +8,10 @@
 // (stem + extension, as bench/compare_formats.sh makes them) and the
 // saved files go there too; otherwise a generated picture is written to
 // the temporary folder first.
-#include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <string>
 
-#include "core/kxlib.h"
+#include "bench_support.h"
 
 namespace {
 
@@ -37,16 +35,6 @@ const FormatRow kFormats[] = {
 
 const uint32_t kWidth = 6000, kHeight = 4000;
 
-KXClass* library() {
-    static KXClass* lib = new KXClass();
-    return lib;
-}
-
-KXObject* make(const FormatRow& row) {
-    const KXFormatReg* reg = KX_FindFormatReg(row.ClassName);
-    return reg ? reg->Make(library(), *reg) : nullptr;
-}
-
 std::string folder() {
     const char* dir = getenv("KX_BENCH_DIR");
     return dir && *dir ? std::string(dir) + "/" : std::string(KX_GetProcessTempDir());
@@ -54,13 +42,7 @@ std::string folder() {
 
 KX_GfxBuffer* picture() {
     static KX_GfxBuffer* b = [] {
-        KX_GfxBuffer* p = nullptr;
-        KXSUP_AllocGfxBuffer(&p, 1, kWidth * kHeight * 3, MEMF_ANY);
-        p->Type = ONEPLANE;
-        p->Width = kWidth;
-        p->Height = kHeight;
-        p->ColorDepth = 24;
-        p->PixelBits = 24;
+        KX_GfxBuffer* p = kxbench::newPicture(1, kWidth, kHeight, 24);
         p->ViewMode = 0;
         uint8_t* d = p->Data;
         for (uint32_t y = 0; y < kHeight; ++y)
@@ -78,13 +60,7 @@ KX_GfxBuffer* picture() {
 // so that neighbouring pixels differ as in a real quantised picture.
 KX_GfxBuffer* palettePicture() {
     static KX_GfxBuffer* b = [] {
-        KX_GfxBuffer* p = nullptr;
-        KXSUP_AllocGfxBuffer(&p, 1, kWidth * kHeight, MEMF_ANY);
-        p->Type = ONEPLANE;
-        p->Width = kWidth;
-        p->Height = kHeight;
-        p->ColorDepth = 8;
-        p->PixelBits = 8;
+        KX_GfxBuffer* p = kxbench::newPicture(1, kWidth, kHeight, 8);
         p->ViewMode = 0;
         for (uint32_t i = 0; i < 256; ++i) {
             p->Palette[i * 3] = (uint8_t)((i >> 5) * 255 / 7);
@@ -109,18 +85,7 @@ KX_GfxBuffer* palettePicture() {
 
 KX_GfxBuffer* pictureFor(const FormatRow& row) { return row.Palette ? palettePicture() : picture(); }
 
-uint32_t save(const FormatRow& row, KX_GfxBuffer* image, const std::string& path) {
-    KXObject* w = make(row);
-    if (!w) return KXERR_NOTSUPPORTED;
-    w->Reset();
-    w->SetSaveName(path.c_str());
-    w->SetSubFormat(row.SubFormat);
-    w->SetGfxBuffer(image);
-    uint32_t err = w->Save();
-    w->Reset();
-    delete w;
-    return err;
-}
+uint32_t save(const FormatRow& row, KX_GfxBuffer* image, const std::string& path) { return kxbench::save(row.ClassName, row.SubFormat, image, path); }
 
 // The file the load benchmarks read: given by the comparison script, or
 // written once from the generated picture.
@@ -130,27 +95,10 @@ std::string input(const FormatRow& row) {
     return path;
 }
 
-uint32_t load(const FormatRow& row, const std::string& path, KX_GfxBuffer** out) {
-    KXObject* r = make(row);
-    if (!r) return KXERR_NOTSUPPORTED;
-    r->SetReadName(path.c_str());
-    uint32_t err = r->Load();
-    if (err == KXERR_NONE) r->DetachGfxBuffer(out);
-    r->Reset();
-    delete r;
-    return err;
-}
+uint32_t load(const FormatRow& row, const std::string& path, KX_GfxBuffer** out) { return kxbench::load(row.ClassName, path, out); }
 
 void benchLoad(benchmark::State& state, const FormatRow* row) {
-    const std::string path = input(*row);
-    for (auto _ : state) {
-        KX_GfxBuffer* b = nullptr;
-        if (load(*row, path, &b) != KXERR_NONE) {
-            state.SkipWithError("load failed");
-            break;
-        }
-        KXSUP_FreeGfxBuffer(b);
-    }
+    kxbench::loadEachIteration(state, row->ClassName, input(*row));
 }
 
 void benchSave(benchmark::State& state, const FormatRow* row) {

@@ -8,16 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/kxlib.h"
-
-namespace {
-
-KXObject* make(KXClass* lib, const char* className) {
-    const KXFormatReg* reg = KX_FindFormatReg(className);
-    return reg ? reg->Make(lib, *reg) : nullptr;
-}
-
-}  // namespace
+#include "bench_support.h"
 
 int main(int argc, char** argv) {
     if (argc == 2 && strcmp(argv[1], "none") == 0) return 0;
@@ -25,9 +16,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: %s <reader class> <input> <writer class> <output> | none\n", argv[0]);
         return 2;
     }
-    KXClass* lib = new KXClass();
-    KXObject* r = make(lib, argv[1]);
-    KXObject* w = make(lib, argv[3]);
+    KXObject* r = kxbench::make(argv[1]);
+    KXObject* w = kxbench::make(argv[3]);
     if (!r || !w) {
         fprintf(stderr, "unknown class\n");
         return 2;

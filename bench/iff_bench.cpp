@@ -9,7 +9,6 @@
 // to save is loaded from them, and every other input file is written there
 // once from it. Without it, a generated picture is used and the files go to
 // the temporary folder.
-#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,7 +16,7 @@
 #include <random>
 #include <string>
 
-#include "core/kxlib.h"
+#include "bench_support.h"
 
 namespace {
 
@@ -39,16 +38,6 @@ const FormatRow kFormats[] = {
 const uint32_t kDepths[] = {24, 48};
 const uint32_t kWidth = 4000, kHeight = 3000;
 
-KXClass* library() {
-    static KXClass* lib = new KXClass();
-    return lib;
-}
-
-KXObject* make(const FormatRow& row) {
-    const KXFormatReg* reg = KX_FindFormatReg(row.ClassName);
-    return reg ? reg->Make(library(), *reg) : nullptr;
-}
-
 bool givenDir() {
     const char* dir = getenv("KX_BENCH_DIR");
     return dir && *dir;
@@ -60,39 +49,13 @@ std::string folder() {
 
 std::string fileName(const FormatRow& row, uint32_t depth, const char* stem) { return folder() + stem + std::to_string(depth) + row.Extension; }
 
-uint32_t load(const FormatRow& row, const std::string& path, KX_GfxBuffer** out) {
-    KXObject* r = make(row);
-    if (!r) return KXERR_NOTSUPPORTED;
-    r->SetReadName(path.c_str());
-    uint32_t err = r->Load();
-    if (err == KXERR_NONE && out) r->DetachGfxBuffer(out);
-    r->Reset();
-    delete r;
-    return err;
-}
+uint32_t load(const FormatRow& row, const std::string& path, KX_GfxBuffer** out) { return kxbench::load(row.ClassName, path, out); }
 
-uint32_t save(const FormatRow& row, KX_GfxBuffer* image, const std::string& path) {
-    KXObject* w = make(row);
-    if (!w) return KXERR_NOTSUPPORTED;
-    w->Reset();
-    w->SetSaveName(path.c_str());
-    w->SetSubFormat(row.SubFormat);
-    w->SetGfxBuffer(image);
-    uint32_t err = w->Save();
-    w->Reset();
-    delete w;
-    return err;
-}
+uint32_t save(const FormatRow& row, KX_GfxBuffer* image, const std::string& path) { return kxbench::save(row.ClassName, row.SubFormat, image, path); }
 
 KX_GfxBuffer* generated(uint32_t depth) {
-    const uint32_t bytes = depth == 48 ? 6 : 3;
-    KX_GfxBuffer* b = nullptr;
-    KXSUP_AllocGfxBuffer(&b, 1, kWidth * kHeight * bytes, MEMF_ANY);
+    KX_GfxBuffer* b = kxbench::newPicture(1, kWidth, kHeight, depth);
     if (!b) return nullptr;
-    b->Type = ONEPLANE;
-    b->Width = kWidth;
-    b->Height = kHeight;
-    b->ColorDepth = b->PixelBits = depth;
     std::mt19937 rng(1);
     for (uint32_t i = 0; i < b->BufferSize; ++i) b->Data[i] = uint8_t((i / 7) ^ (rng() & 3));
     return b;
@@ -148,15 +111,7 @@ std::string input(const FormatRow& row, uint32_t depth) {
 }
 
 void benchLoad(benchmark::State& state, const FormatRow* row, uint32_t depth) {
-    const std::string path = input(*row, depth);
-    for (auto _ : state) {
-        KX_GfxBuffer* b = nullptr;
-        if (load(*row, path, &b) != KXERR_NONE) {
-            state.SkipWithError("load failed");
-            break;
-        }
-        KXSUP_FreeGfxBuffer(b);
-    }
+    kxbench::loadEachIteration(state, row->ClassName, input(*row, depth));
     state.SetBytesProcessed(int64_t(state.iterations()) * kWidth * kHeight * depth / 8);
 }
 

@@ -1,11 +1,6 @@
 // Geometry operators on 4000 x 3000 pictures of 24 bits, 48 bits and 8-bit
 // palette: resize to half, quarter turns both ways, flips, crop.
-#include <benchmark/benchmark.h>
-
-#include <cstring>
-#include <vector>
-
-#include "kxlib.h"
+#include "bench_support.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpLeftToRight.h"
 #include "operators/geometry/kxpResize.h"
@@ -15,24 +10,12 @@
 
 namespace {
 
-KXClass* Lib()
-{
-    static KXClass* lib = new KXClass();
-    return lib;
-}
-
 KX_GfxBuffer* Picture(uint32_t depth)
 {
     static KX_GfxBuffer* cache[3] = {};
     const int slot = depth == 8 ? 0 : depth == 24 ? 1 : 2;
     if (cache[slot]) return cache[slot];
-    const uint32_t w = 4000, h = 3000, bpp = depth / 8;
-    KX_GfxBuffer* b = nullptr;
-    KXSUP_AllocGfxBuffer(&b, 2, w * h * bpp, MEMF_ANY);
-    b->Type = ONEPLANE;
-    b->Width = w;
-    b->Height = h;
-    b->ColorDepth = b->PixelBits = depth;
+    KX_GfxBuffer* b = kxbench::newPicture(2, 4000, 3000, depth);
     b->ViewMode = KXVIEWMODE_NONE;
     uint32_t seed = 1;
     for (uint32_t i = 0; i < b->BufferSize; i++) {
@@ -46,16 +29,7 @@ template <class Op>
 void RunOp(benchmark::State& state, std::vector<std::pair<const char*, const char*>> keys)
 {
     KX_GfxBuffer* src = Picture(static_cast<uint32_t>(state.range(0)));
-    for (auto _ : state) {
-        Op op(Lib());
-        uint32_t err = 0;
-        KXConfig cfg(op.PadPath, &err);
-        for (auto& [k, v] : keys) cfg.SetValue(k, v);
-        op.SetLocalConfig(cfg.GetPadList());
-        KX_GfxBuffer* res = nullptr;
-        if (op.OperateTagList(src, &res, nullptr)) state.SkipWithError("operator failed");
-        benchmark::DoNotOptimize(res);
-    }
+    kxbench::runOperator<Op>(state, src, keys);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * src->BufferSize);
 }
 
