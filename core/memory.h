@@ -14,13 +14,15 @@ void FreeVecNamed(void* block, const char* tag);
 void CopyMem(const void* source, void* destination, size_t length);
 void CopyMemQuick(const void* source, void* destination, size_t length);
 
-// Checked size: the product of the factors, formed without overflow. True
-// and *out set when it fits the 32-bit BufferSize of a graphics buffer;
-// false and *out 0 when it does not. Every byte count formed from file or
-// key values goes through here before anything is allocated.
 // A process-wide cap for KXSUP_CheckedSize (fuzzing keeps it small);
 // the default is the whole 32-bit range.
 void KXSUP_SetSizeLimit(uint32_t limit);
+
+// Checked size: the product of the factors, formed without overflow. True
+// and *out set when it fits the 32-bit BufferSize of a graphics buffer
+// (or the cap above); false and *out 0 when it does not. Every byte count
+// formed from file or key values goes through here before anything is
+// allocated.
 bool KXSUP_CheckedSize(uint32_t* out, uint64_t a, uint64_t b = 1, uint64_t c = 1, uint64_t d = 1);
 
 // ---- lists ----
