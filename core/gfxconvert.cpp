@@ -143,31 +143,21 @@ void paletteRow(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* 
     }
 }
 
-// The held colour runs on from row to row: it is reset only per image.
-void ham6Row(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* palette, Rgb& held) {
+// HAM6 keeps its control bits in bits 4-5 and a 4-bit level, HAM8 in bits
+// 6-7 and a 6-bit level. The held colour runs on from row to row: it is
+// reset only per image.
+template <unsigned Depth>
+void hamRow(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* palette, Rgb& held) {
+    constexpr unsigned shift = Depth - 2;
+    constexpr uint8_t levelMask = (1u << shift) - 1;
     for (uint32_t x = 0; x < width; ++x, out += 3) {
         uint8_t b = in[x];
-        uint8_t level = static_cast<uint8_t>((b & 0x0F) * 17);
-        switch (b & 0x30) {
-        case 0x10: held.b = level; break;
-        case 0x20: held.r = level; break;
-        case 0x30: held.g = level; break;
-        default: held = {palette[3 * b], palette[3 * b + 1], palette[3 * b + 2]}; break;
-        }
-        out[0] = held.r;
-        out[1] = held.g;
-        out[2] = held.b;
-    }
-}
-
-void ham8Row(const uint8_t* in, uint8_t* out, uint32_t width, const uint8_t* palette, Rgb& held) {
-    for (uint32_t x = 0; x < width; ++x, out += 3) {
-        uint8_t b = in[x];
-        uint8_t level = static_cast<uint8_t>((b & 0x3F) << 2);
-        switch (b & 0xC0) {
-        case 0x40: held.b = level; break;
-        case 0x80: held.r = level; break;
-        case 0xC0: held.g = level; break;
+        uint8_t v = b & levelMask;
+        uint8_t level = static_cast<uint8_t>(Depth == 6 ? v * 17 : v << 2);
+        switch ((b >> shift) & 3) {
+        case 1: held.b = level; break;
+        case 2: held.r = level; break;
+        case 3: held.g = level; break;
         default: held = {palette[3 * b], palette[3 * b + 1], palette[3 * b + 2]}; break;
         }
         out[0] = held.r;
@@ -365,8 +355,8 @@ uint32_t KXSUP_GfxBufferTo24Bit(const KX_GfxBuffer* buffer, KX_GfxBuffer** resul
         for (uint32_t y = 0; y < height; ++y) {
             const uint8_t* row = in + size_t(y) * width;
             uint8_t* dst = out + size_t(y) * width * 3;
-            if (depth == 6) ham6Row(row, dst, width, src->Palette, held);
-            else if (depth == 8) ham8Row(row, dst, width, src->Palette, held);
+            if (depth == 6) hamRow<6>(row, dst, width, src->Palette, held);
+            else if (depth == 8) hamRow<8>(row, dst, width, src->Palette, held);
         }
     } else {
         for (uint32_t y = 0; y < height; ++y) {
