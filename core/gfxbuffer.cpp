@@ -33,6 +33,18 @@ bool ownsAlphaBlock(const KX_GfxBuffer* b) {
 }
 
 uint16_t swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+uint32_t swap32(uint32_t v) { return __builtin_bswap32(v); }
+uint64_t swap64(uint64_t v) { return __builtin_bswap64(v); }
+
+// Reverses the bytes of one value in place; the block need not be aligned.
+template <typename T, T (*Swap)(T)>
+void swapInPlace(void* value, uint32_t from, uint32_t to) {
+    if (!value || from == to) return;
+    T v;
+    memcpy(&v, value, sizeof(T));
+    v = Swap(v);
+    memcpy(value, &v, sizeof(T));
+}
 
 // The order code of this machine's own byte order.
 constexpr uint32_t kHostOrder = std::endian::native == std::endian::big ? KXENDIAN_BIG : KXENDIAN_LITTLE;
@@ -397,30 +409,12 @@ int KXSUP_SetGfxBufferModeFlags(KX_GfxBuffer* buffer) {
 
 uint16_t EqEndianWORD(uint16_t value, uint32_t from, uint32_t to) { return from == to ? value : swap16(value); }
 
-uint32_t EqEndianLONG(uint32_t value, uint32_t from, uint32_t to) { return from == to ? value : __builtin_bswap32(value); }
+uint32_t EqEndianLONG(uint32_t value, uint32_t from, uint32_t to) { return from == to ? value : swap32(value); }
 
-uint64_t EqEndianQUAD(uint64_t value, uint32_t from, uint32_t to) { return from == to ? value : __builtin_bswap64(value); }
+uint64_t EqEndianQUAD(uint64_t value, uint32_t from, uint32_t to) { return from == to ? value : swap64(value); }
 
-void EndianWORD(void* value, uint32_t from, uint32_t to) {
-    if (!value || from == to) return;
-    uint16_t v;
-    memcpy(&v, value, 2);
-    v = swap16(v);
-    memcpy(value, &v, 2);
-}
+void EndianWORD(void* value, uint32_t from, uint32_t to) { swapInPlace<uint16_t, swap16>(value, from, to); }
 
-void EndianLONG(void* value, uint32_t from, uint32_t to) {
-    if (!value || from == to) return;
-    uint32_t v;
-    memcpy(&v, value, 4);
-    v = __builtin_bswap32(v);
-    memcpy(value, &v, 4);
-}
+void EndianLONG(void* value, uint32_t from, uint32_t to) { swapInPlace<uint32_t, swap32>(value, from, to); }
 
-void EndianQUAD(void* value, uint32_t from, uint32_t to) {
-    if (!value || from == to) return;
-    uint64_t v;
-    memcpy(&v, value, 8);
-    v = __builtin_bswap64(v);
-    memcpy(value, &v, 8);
-}
+void EndianQUAD(void* value, uint32_t from, uint32_t to) { swapInPlace<uint64_t, swap64>(value, from, to); }
