@@ -1,7 +1,6 @@
 // Memory: the allocation trace lines, clearing, resizing and freeing, the
 // named allocators' size guard and the checked size.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,7 +8,6 @@
 #include <string>
 
 #include "core/kxlib.h"
-#include "core/libstate.h"
 #include "support/testfiles.h"
 
 namespace {
@@ -20,32 +18,10 @@ std::string hex(const void* p) {
     return buf;
 }
 
-// A global log at the given level, read back after Close.
-struct TraceLog {
-    KXLog* log;
-    explicit TraceLog(uint32_t level) {
-        setenv("TMPDIR", KXT_NewTempDir("/tmp/kxmemtest-XXXXXX").c_str(), 1);
-        KX_RefreshProcessTempDir();
-        log = new KXLog;
-        log->SetLevel(level);
-        __kxlib_log_global = log;
-    }
-    // The lines after the header and level marker.
-    std::string lines() {
-        __kxlib_log_global = nullptr;
-        log->Close();
-        std::string text = KXT_ReadFile(log->GetPath());
-        delete log;
-        size_t start = text.find(" ***\n");
-        text = text.substr(start + 5);
-        return text.substr(0, text.rfind("*** Logging stopped ***\n"));
-    }
-};
-
 }  // namespace
 
 TEST(Memory, TracesEveryCallAtLevel9) {
-    TraceLog trace(9);
+    KXT_TraceLog trace(9);
     void* none = AllocVec(0, MEMF_CLEAR);
     EXPECT_EQ(none, nullptr);
     auto* block = static_cast<unsigned char*>(AllocVec(16, MEMF_CLEAR));
@@ -81,7 +57,7 @@ TEST(Memory, TracesEveryCallAtLevel9) {
 }
 
 TEST(Memory, NoTraceBelowLevel9) {
-    TraceLog trace(8);
+    KXT_TraceLog trace(8);
     FreeVec(AllocVec(32, 0));
     EXPECT_EQ(trace.lines(), "");
 }

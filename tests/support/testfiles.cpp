@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/kxlib.h"
+#include "core/libstate.h"
 
 std::string KXT_NewTempDir(const std::string& pathTemplate)
 {
@@ -76,4 +77,24 @@ KX_GfxBuffer* KXT_NewChunkyBuffer(uint32_t version, uint32_t width, uint32_t hei
     b->BufferSize = bytes;
     b->ViewMode = 0;
     return b;
+}
+
+KXT_TraceLog::KXT_TraceLog(uint32_t level)
+{
+    setenv("TMPDIR", KXT_NewTempDir("/tmp/kxtrace-XXXXXX").c_str(), 1);
+    KX_RefreshProcessTempDir();
+    log = new KXLog;
+    log->SetLevel(level);
+    __kxlib_log_global = log;
+}
+
+std::string KXT_TraceLog::lines()
+{
+    __kxlib_log_global = nullptr;
+    log->Close();
+    std::string text = KXT_ReadFile(log->GetPath());
+    delete log;
+    size_t start = text.find(" ***\n");
+    text = text.substr(start + 5);
+    return text.substr(0, text.rfind("*** Logging stopped ***\n"));
 }

@@ -1,6 +1,7 @@
 // testfiles: the small helpers the tests share: a scratch directory, a
 // whole file read or written at once, an independent program on PATH, the
-// entries of a directory, and a chunky picture record of a given depth.
+// entries of a directory, a chunky picture record of a given depth, and the
+// global log's allocation trace.
 #pragma once
 
 #include <cstdint>
@@ -31,3 +32,15 @@ int KXT_CountEntries(const std::string& dir);
 // byte a pixel up to 8 bits, else depth bits; null after a test failure
 // when it cannot be allocated.
 KX_GfxBuffer* KXT_NewChunkyBuffer(uint32_t version, uint32_t width, uint32_t height, uint32_t depth);
+
+class KXLog;
+
+// Installs a fresh global log at the given level, written into a new
+// scratch $TMPDIR; lines() removes it again and returns what was logged
+// after the header and level marker (the trace of AllocVec and FreeVec at
+// level 9).
+struct KXT_TraceLog {
+    KXLog* log;
+    explicit KXT_TraceLog(uint32_t level);
+    std::string lines();
+};
