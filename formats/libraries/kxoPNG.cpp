@@ -452,17 +452,9 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
     const bool keepAlpha = alphaBytes && (greyRGB || channels == 4);
     const bool interlaced = passes > 1;
 
-    if (KXSUP_AllocGfxBuffer(&s.buffer, 1, dataSize, interlaced ? MEMF_CLEAR : MEMF_ANY) != KXERR_NONE || !s.buffer ||
-        !s.buffer->Data)
-        return KXERR_NOMEMORY;
+    // Interlaced passes fill the picture in pieces: start from cleared pixels.
+    if (KXF_NewImage(&s.buffer, ONEPLANE, width, height, depth, pixelBits, interlaced) != KXERR_NONE) return KXERR_NOMEMORY;
     KX_GfxBuffer* b = s.buffer;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = depth;
-    b->ViewMode = KXSUP_BestModeID(width, height, depth);
-    b->PixelBits = pixelBits;
-    b->BufferSize = dataSize;
     if (alphaBytes) {
         s.row = static_cast<uint8_t*>(AllocVec(rowBytes, MEMF_CLEAR));
         if (!s.row) return KXERR_NOMEMORY;

@@ -163,7 +163,7 @@ TEST(Bmp, RecognisesPlainAndWrappedFilesOnly) {
 }
 
 TEST(Bmp, WrappedTopDownAndBrokenOffsetFilesGiveTheSamePicture) {
-    std::vector<uint8_t> plain = ReadAll(Fixture("bmp/rgb24.bmp"));
+    std::vector<uint8_t> plain = KXT_ReadBytes(Fixture("bmp/rgb24.bmp"));
     Loaded ref;
     loadBytes(plain, ref);
     ASSERT_EQ(ref.Err, KXERR_NONE);
@@ -294,7 +294,7 @@ SaveResult saveImage(KX_GfxBuffer* img, uint32_t sub, const std::string& path, K
     bmp.SetGfxBuffer(img);
     SaveResult r{bmp.Save(), {}};
     bmp.Reset();
-    r.File = ReadAll(path);
+    r.File = KXT_ReadBytes(path);
     return r;
 }
 
@@ -395,7 +395,7 @@ TEST(Bmp, SaveRefusesBeforeTouchingTheFile) {
         bmp.SetIOMode(c.Mode);
         if (c.Img) bmp.SetGfxBuffer(c.Img);
         EXPECT_EQ(bmp.Save(), c.Err);
-        EXPECT_EQ(ReadAll(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(KXT_ReadBytes(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
     }
     kxoBMP bmp;
     bmp.SetGfxBuffer(ok);

@@ -10,14 +10,15 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "core/kxlib.h"
 #include "formats/raster/kxoGIF.h"
+#include "raster_pixels.h"
 #include "support/robustness.h"
+#include "support/testfiles.h"
 
 namespace fs = std::filesystem;
 
@@ -105,19 +106,12 @@ Bytes table(uint32_t n, uint8_t base = 0) {
     return t;
 }
 
-Bytes rgbOf(const KX_GfxBuffer* b) {
-    Bytes out;
-    const size_t n = size_t(b->Width) * b->Height;
-    if (b->PixelBits == 24) return Bytes(b->Data, b->Data + n * 3);
-    for (size_t i = 0; i < n; ++i) out.insert(out.end(), b->Palette + b->Data[i] * 3, b->Palette + b->Data[i] * 3 + 3);
-    return out;
-}
+Bytes rgbOf(const KX_GfxBuffer* b) { return kxt::ToRgb(b).Pix; }
 
 class GifTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "kxgifXXXXXX").string();
-        dir = mkdtemp(templ.data()) + std::string("/");
+        dir = KXT_NewTempDir((fs::temp_directory_path() / "kxgifXXXXXX").string()) + "/";
         fs::create_directories(dir + "prog/ENV/Kaxon5-Library");
         fs::create_directories(dir + "user/ENV/Kaxon5-Library");
         lib.SetPaths((dir + "prog/").c_str(), (dir + "user/").c_str());
@@ -130,12 +124,8 @@ protected:
     }
     std::string write(const Bytes& data, const char* name = "in.gif") {
         std::string path = dir + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+        EXPECT_TRUE(KXT_WriteBytes(path, data)) << path;
         return path;
-    }
-    Bytes read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
     }
     void set(const char* key, const char* value) {
         uint32_t err = 0;
@@ -497,7 +487,7 @@ TEST_F(GifTest, PalettePicturesRoundTrip) {
                                                 << k.interlaced << k.local);
                 Picture p(w, 1 + w % 5, depth, w * depth);
                 ASSERT_EQ(save(p.b, k.subFormat), KXERR_NONE);
-                const Bytes file = read(savePath);
+                const Bytes file = KXT_ReadBytes(savePath);
                 EXPECT_EQ(std::string(file.begin(), file.begin() + 6), k.subFormat == 0 ? "GIF87a" : "GIF89a");
                 KX_GfxBuffer* b;
                 ASSERT_EQ(load(file, &b), KXERR_NONE);
@@ -513,13 +503,13 @@ TEST_F(GifTest, TinyAndIncompressiblePicturesSave) {
         Picture p(side, side, 8, 3);
         ASSERT_EQ(save(p.b), KXERR_NONE) << side;
         KX_GfxBuffer* b;
-        ASSERT_EQ(load(read(savePath), &b), KXERR_NONE);
+        ASSERT_EQ(load(KXT_ReadBytes(savePath), &b), KXERR_NONE);
         EXPECT_EQ(Bytes(b->Data, b->Data + b->BufferSize), Bytes(p.b->Data, p.b->Data + p.b->BufferSize));
     }
     // A 1-bit picture is written with LZW minimum code size 2.
     Picture p(3, 1, 1);
     ASSERT_EQ(save(p.b), KXERR_NONE);
-    const Bytes file = read(savePath);
+    const Bytes file = KXT_ReadBytes(savePath);
     EXPECT_EQ(file[13 + 6 + 10], 2);
 }
 
@@ -530,7 +520,7 @@ TEST_F(GifTest, TrueColourPicturesSaveAsLosslessTiles) {
         Picture p(w, h, 24, w);
         ASSERT_EQ(save(p.b), KXERR_NONE);
         KX_GfxBuffer* b;
-        ASSERT_EQ(load(read(savePath), &b), KXERR_NONE);
+        ASSERT_EQ(load(KXT_ReadBytes(savePath), &b), KXERR_NONE);
         ASSERT_EQ(b->Width, w);
         ASSERT_EQ(b->Height, h);
         EXPECT_EQ(rgbOf(b), Bytes(p.b->Data, p.b->Data + p.b->BufferSize));
@@ -538,7 +528,7 @@ TEST_F(GifTest, TrueColourPicturesSaveAsLosslessTiles) {
     // 17 x 17: four tiles 16x16, 1x16, 16x1, 1x1; the global table is the first tile's.
     Picture p(17, 17, 24, 9);
     ASSERT_EQ(save(p.b, 0), KXERR_NONE);
-    const Bytes f = read(savePath);
+    const Bytes f = KXT_ReadBytes(savePath);
     EXPECT_EQ(f[10], 0x87);
     EXPECT_EQ(Bytes(f.begin() + 13, f.begin() + 13 + 48), Bytes(p.b->Data, p.b->Data + 48));
     std::vector<std::array<uint32_t, 4>> tiles;
@@ -582,7 +572,7 @@ TEST_F(GifTest, TransparencyOnlyIn89a) {
             KXSUP_SetAlphaIndex(p.b, c.bufferIndex);
         }
         ASSERT_EQ(save(p.b, c.subFormat), KXERR_NONE);
-        const Bytes f = read(savePath);
+        const Bytes f = KXT_ReadBytes(savePath);
         const size_t at = 13 + 48;
         if (c.written < 0) {
             EXPECT_EQ(f[at], ',');
@@ -629,7 +619,7 @@ TEST_F(GifTest, WriterRefusalsComeBeforeTheFileIsTouched) {
         gif->SetGfxBuffer(c.b);
         gif->SetIOMode(c.mode);
         EXPECT_EQ(gif->Save(), c.result);
-        EXPECT_EQ(read(dir + "out.gif"), (Bytes{'o', 'l', 'd'}));
+        EXPECT_EQ(KXT_ReadBytes(dir + "out.gif"), (Bytes{'o', 'l', 'd'}));
         gif->SetIOMode(KXIO_FILE);
     }
     KXSUP_FreeGfxBuffer(big);
@@ -655,7 +645,7 @@ TEST_F(GifTest, FailedWriteReportsIoAndKeepsTheOldFile) {
         const uint32_t r = save(b);
         setrlimit(RLIMIT_FSIZE, &old);
         EXPECT_EQ(r, KXERR_IO);
-        EXPECT_EQ(read(dir + "out.gif"), (Bytes{'o', 'l', 'd'}));
+        EXPECT_EQ(KXT_ReadBytes(dir + "out.gif"), (Bytes{'o', 'l', 'd'}));
         for (auto& e : fs::directory_iterator(dir))
             if (e.is_regular_file()) {
                 EXPECT_EQ(e.path().filename(), "out.gif");

@@ -15,6 +15,8 @@
 
 #include "core/kxlib.h"
 #include "formats/raster/kxoGIF.h"
+#include "raster_pixels.h"
+#include "support/testfiles.h"
 
 namespace fs = std::filesystem;
 
@@ -62,26 +64,12 @@ Rgb readNetpbm(const std::string& path) {
     return r;
 }
 
-Rgb rgbOf(const KX_GfxBuffer* b) {
-    Rgb r{b->Width, b->Height, {}};
-    const size_t n = size_t(b->Width) * b->Height;
-    if (b->PixelBits == 24) {
-        r.px.assign(b->Data, b->Data + n * 3);
-    } else {
-        for (size_t i = 0; i < n; ++i) r.px.insert(r.px.end(), b->Palette + b->Data[i] * 3, b->Palette + b->Data[i] * 3 + 3);
-    }
-    return r;
-}
-
-bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
-
-bool run(const std::string& cmd) { return std::system((cmd + " 2>/dev/null").c_str()) == 0; }
+Rgb rgbOf(const KX_GfxBuffer* b) { return {b->Width, b->Height, kxt::ToRgb(b).Pix}; }
 
 class GifToolsTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "kxgiftoolsXXXXXX").string();
-        dir = mkdtemp(templ.data()) + std::string("/");
+        dir = KXT_NewTempDir((fs::temp_directory_path() / "kxgiftoolsXXXXXX").string()) + "/";
         fs::create_directories(dir + "prog/ENV/Kaxon5-Library");
         lib.SetPaths((dir + "prog/").c_str(), (dir + "prog/").c_str());
         gif = new kxoGIF(&lib);
@@ -93,7 +81,7 @@ protected:
     }
     void requireTools(std::initializer_list<const char*> tools) {
         for (const char* t : tools)
-            if (!have(t)) GTEST_SKIP() << t << " is not installed (tools/deps.sh installs netpbm and imagemagick)";
+            if (!KXT_HaveTool(t)) GTEST_SKIP() << t << " is not installed (tools/deps.sh installs netpbm and imagemagick)";
     }
     void settings(std::initializer_list<std::pair<const char*, const char*>> kv) {
         delete cfg;
@@ -124,12 +112,12 @@ protected:
     // The picture as giftopnm and ImageMagick see it.
     Rgb viaGiftopnm(const std::string& gifPath) {
         const std::string out = gifPath + ".netpbm.ppm";
-        if (!run("giftopnm '" + gifPath + "' | ppmtoppm > '" + out + "'")) return {};
+        if (!kxt::Shell("giftopnm '" + gifPath + "' | ppmtoppm > '" + out + "'")) return {};
         return readNetpbm(out);
     }
     Rgb viaImageMagick(const std::string& gifPath, const char* options = "-flatten") {
         const std::string out = gifPath + ".im.ppm";
-        if (!run(std::string("convert-im6.q16 '") + gifPath + "' -alpha off " + options + " ppm:'" + out + "'")) return {};
+        if (!kxt::Shell(std::string("convert-im6.q16 '") + gifPath + "' -alpha off " + options + " ppm:'" + out + "'")) return {};
         return readNetpbm(out);
     }
     void writePpm(const Rgb& r, const std::string& path) {
@@ -250,7 +238,7 @@ TEST_F(GifToolsTest, FilesTheyWriteLoadTheSame) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        ASSERT_TRUE(run(k.command));
+        ASSERT_TRUE(kxt::Shell(k.command));
         Rgb got;
         ASSERT_EQ(load(dir + "theirs.gif", &got), KXERR_NONE);
         EXPECT_EQ(got, viaGiftopnm(dir + "theirs.gif"));
@@ -258,7 +246,7 @@ TEST_F(GifToolsTest, FilesTheyWriteLoadTheSame) {
 
     // An animation: all frames are full size, so the flattened picture is
     // the last frame; ANIM_LOADING picks the first or the last.
-    ASSERT_TRUE(run("convert-im6.q16 -delay 20 '" + pc + "' '" + pa + "' '" + pb + "' '" + dir + "anim.gif'"));
+    ASSERT_TRUE(kxt::Shell("convert-im6.q16 -delay 20 '" + pc + "' '" + pa + "' '" + pb + "' '" + dir + "anim.gif'"));
     struct Anim {
         const char* word;
         const char* frame;
@@ -270,7 +258,7 @@ TEST_F(GifToolsTest, FilesTheyWriteLoadTheSame) {
         ASSERT_EQ(load(dir + "anim.gif", &got), KXERR_NONE);
         const std::string frame = dir + "anim.gif" + an.frame;
         const std::string out = dir + "frame.ppm";
-        ASSERT_TRUE(run("convert-im6.q16 '" + frame + "' -alpha off ppm:'" + out + "'"));
+        ASSERT_TRUE(kxt::Shell("convert-im6.q16 '" + frame + "' -alpha off ppm:'" + out + "'"));
         EXPECT_EQ(got, readNetpbm(out));
     }
 }

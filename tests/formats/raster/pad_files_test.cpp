@@ -56,7 +56,7 @@ uint32_t pnmFileSize(KXObject* o, const std::string& out) {
     o->SetGfxBuffer(b);
     const uint32_t err = o->Save();
     KXSUP_FreeGfxBuffer(b);
-    return err ? 0 : (uint32_t)ReadAll(out).size();
+    return err ? 0 : (uint32_t)KXT_ReadBytes(out).size();
 }
 
 // The result of saving a 24-bit picture as GIF.

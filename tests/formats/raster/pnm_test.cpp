@@ -217,7 +217,7 @@ SaveResult saveImage(KX_GfxBuffer* img, uint32_t sub, const std::string& path, L
     pnm.SetSubFormat(sub);
     pnm.SetGfxBuffer(img);
     SaveResult r{pnm.Save(), {}};
-    r.File = ReadAll(path);
+    r.File = KXT_ReadBytes(path);
     return r;
 }
 
@@ -231,7 +231,7 @@ Rgb greyOf(const Rgb& c) {
 }
 
 TEST(Pnm, WriterRoundTripsThroughOurReaderAndNetpbm) {
-    const bool netpbm = HaveTool("pamdepth");
+    const bool netpbm = KXT_HaveTool("pamdepth");
     std::string p = TempPath("rt.pnm"), q = TempPath("rt_check.pnm");
     for (uint32_t depth : {1u, 4u, 8u, 24u, 48u}) {
         for (uint32_t sub : {0u, 1u}) {
@@ -304,7 +304,7 @@ TEST(Pnm, SaveRefusesBeforeTouchingTheFile) {
     pnm.SetSaveName(p.c_str());
     pnm.SetGfxBuffer(odd);
     EXPECT_EQ(pnm.Save(), KXERR_NOTSUPPORTED);
-    EXPECT_EQ(ReadAll(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(KXT_ReadBytes(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
     KXSUP_FreeGfxBuffer(odd);
     unlink(p.c_str());
 }

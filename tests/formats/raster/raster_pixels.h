@@ -9,12 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "core/kxlib.h"
+#include "support/testfiles.h"
 
 namespace kxt {
 
@@ -30,21 +29,11 @@ inline std::string TempPath(const std::string& name) {
     return std::string(KX_GetProcessTempDir()) + "kxt_" + std::to_string(getpid()) + "_" + name;
 }
 
-inline std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::string& path, const std::vector<uint8_t>& d) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    if (!d.empty()) fwrite(d.data(), 1, d.size(), f);
-    fclose(f);
-}
+inline void WriteAll(const std::string& path, const std::vector<uint8_t>& d) { ASSERT_TRUE(KXT_WriteBytes(path, d)) << path; }
 
 // Raw P5, P6 or P7 (GRAYSCALE, RGB, RGB_ALPHA) with maxval 255.
 inline bool ReadNetpbm(const std::string& path, Rgb& out) {
-    std::vector<uint8_t> d = ReadAll(path);
+    std::vector<uint8_t> d = KXT_ReadBytes(path);
     size_t p = 0;
     auto word = [&]() {
         std::string w;
@@ -143,16 +132,11 @@ inline std::string Compare(const Rgb& a, const Rgb& b, int tolerance = 0) {
     return "";
 }
 
-inline bool HaveTool(const char* name) {
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return system(cmd.c_str()) == 0;
-}
-
 // Runs a shell command; true when it exits with 0.
 inline bool Shell(const std::string& cmd) { return system((cmd + " 2>/dev/null").c_str()) == 0; }
 
 #define KXT_NEED_TOOL(name) \
-    if (!kxt::HaveTool(name)) GTEST_SKIP() << name << " is not installed (tools/deps.sh installs it)"
+    if (!KXT_HaveTool(name)) GTEST_SKIP() << name << " is not installed (tools/deps.sh installs it)"
 
 // A chunky test picture with some structure: w x h, 24-bit or palette.
 inline KX_GfxBuffer* MakeImage(uint32_t w, uint32_t h, uint32_t depth, bool alpha = false) {

@@ -31,7 +31,7 @@ inline uint32_t SaveUnderFileSizeLimit(KXObject* writer, KX_GfxBuffer* img, cons
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_EQ(ReadAll(path), old) << "the old file changed";
+    EXPECT_EQ(KXT_ReadBytes(path), old) << "the old file changed";
     // Nor may the temporary sibling of the failed save stay behind.
     const std::string dir = path.substr(0, path.rfind('/')), prefix = path.substr(path.rfind('/') + 1) + ".";
     if (DIR* d = opendir(dir.c_str())) {
