@@ -155,6 +155,17 @@ protected:
     long KeyNumber(const char* key, long fallback);
     // Replaces the module's compression text.
     void SetCompressionText(const char* text);
+    // The buffer's alpha channel as an 8-bit (16-bit) map, converted where
+    // needed and kept in AlphaMap8 (AlphaMap16) until Reset; null when the
+    // buffer has none. Only KXERR_NOMEMORY is passed on.
+    uint32_t TakeAlphaMap8(const KX_GfxBuffer* buf, const uint8_t** map);
+    uint32_t TakeAlphaMap16(const KX_GfxBuffer* buf, const uint16_t** map);
+    // The pixels of a 24- or 48-bit buffer with its alpha channel woven in:
+    // samples then alpha, or alpha first; 48-bit samples and alpha copied as
+    // they lie in memory. *body (the caller's to free) stays null when the
+    // buffer has no alpha; tooLarge is returned when the result would not
+    // fit 32 bits.
+    uint32_t WeaveAlpha(const KX_GfxBuffer* buf, bool alphaFirst, uint32_t tooLarge, uint8_t** body, uint32_t* size);
 
     const char* Extension = "";
     IffHandle* Iff = nullptr;

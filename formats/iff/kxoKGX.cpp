@@ -131,54 +131,13 @@ uint32_t kxoKGX::Save() {
     uint32_t fileDepth = depth;
     const uint8_t* body = buf->Data;
     uint32_t bodySize = imageSize;
-    const uint64_t pixels = (uint64_t)width * height;
-    if (buf->Type == ONEPLANE && depth == 24) {
-        uint8_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap8(buf, &map, &owned, 1, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap8 && AlphaMap8Owned) FreeVec(AlphaMap8);
-            AlphaMap8 = map;
-            AlphaMap8Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, pixels, 4)) return KXERR_FILEREQUIREMENTS;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            const uint8_t* s = buf->Data;
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0; i < pixels; ++i, s += 3, d += 4) {
-                d[0] = s[0];
-                d[1] = s[1];
-                d[2] = s[2];
-                d[3] = map[i];
-            }
-            storage = fileDepth = 32;
-            bytesPerRow = 4ull * width;
-            body = Interleaved;
-        }
-    } else if (buf->Type == ONEPLANE && depth == 48) {
-        uint16_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap16(buf, &map, &owned, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap16 && AlphaMap16Owned) FreeVec(AlphaMap16);
-            AlphaMap16 = map;
-            AlphaMap16Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, pixels, 8)) return KXERR_FILEREQUIREMENTS;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            // Samples and alpha as they lie in memory: big-endian by now.
-            const uint8_t* s = buf->Data;
-            const uint8_t* a = reinterpret_cast<const uint8_t*>(map);
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0; i < pixels; ++i, s += 6, a += 2, d += 8) {
-                memcpy(d, s, 6);
-                d[6] = a[0];
-                d[7] = a[1];
-            }
-            storage = fileDepth = 64;
-            bytesPerRow = 8ull * width;
+    if (buf->Type == ONEPLANE && depth > 8) {
+        // R,G,B(,A) with the alpha behind the samples, 48-bit big-endian by now.
+        uint32_t e = WeaveAlpha(buf, false, KXERR_FILEREQUIREMENTS, &Interleaved, &bodySize);
+        if (e != KXERR_NONE) return e;
+        if (Interleaved) {
+            storage = fileDepth = depth == 24 ? 32 : 64;
+            bytesPerRow = (uint64_t)storage / 8 * width;
             body = Interleaved;
         }
     }

@@ -154,54 +154,12 @@ uint32_t kxoRGFX::Save() {
     // Alpha of true-colour images: an 8-bit map for 24 bits, 16-bit for 48.
     const uint8_t* body = buf->Data;
     uint32_t bodySize = imageSize;
-    if (format == kFmtRGB) {
-        uint8_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap8(buf, &map, &owned, 1, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap8 && AlphaMap8Owned) FreeVec(AlphaMap8);
-            AlphaMap8 = map;
-            AlphaMap8Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, width, height, 4)) return KXERR_NOTSUPPORTED;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            const uint8_t* s = buf->Data;
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0, n = (uint64_t)width * height; i < n; ++i, s += 3, d += 4) {
-                d[0] = map[i];
-                d[1] = s[0];
-                d[2] = s[1];
-                d[3] = s[2];
-            }
-            format = kFmtARGB | kFmtAlpha;
-            pixelBits = 32;
-            body = Interleaved;
-        }
-    } else if (format == kFmtRGB16) {
-        uint16_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap16(buf, &map, &owned, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap16 && AlphaMap16Owned) FreeVec(AlphaMap16);
-            AlphaMap16 = map;
-            AlphaMap16Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, width, height, 8)) return KXERR_NOTSUPPORTED;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            // Samples and alpha as they lie in memory: big-endian by now
-            // (an alpha map widened from 8 bits has equal bytes).
-            const uint8_t* s = buf->Data;
-            const uint8_t* a = reinterpret_cast<const uint8_t*>(map);
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0, n = (uint64_t)width * height; i < n; ++i, s += 6, a += 2, d += 8) {
-                d[0] = a[0];
-                d[1] = a[1];
-                memcpy(d + 2, s, 6);
-            }
-            format = kFmtARGB16 | kFmtAlpha;
-            pixelBits = 64;
+    if (format == kFmtRGB || format == kFmtRGB16) {
+        uint32_t e = WeaveAlpha(buf, true, KXERR_NOTSUPPORTED, &Interleaved, &bodySize);
+        if (e != KXERR_NONE) return e;
+        if (Interleaved) {
+            format = (format == kFmtRGB ? kFmtARGB : kFmtARGB16) | kFmtAlpha;
+            pixelBits = depth == 24 ? 32 : 64;
             body = Interleaved;
         }
     }
