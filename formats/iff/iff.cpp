@@ -25,6 +25,13 @@ void iffInitAsClipboard(IffHandle* h) {
 
 bool iffIdIs(const char* id, const char* four) { return memcmp(id, four, 4) == 0; }
 
+bool iffReadHead(FILE* file, uint8_t* head, uint32_t n) {
+    if (amSeek(file, 0, SEEK_SET) < 0) return false;
+    long got = amRead(file, head, n);
+    amSeek(file, 0, SEEK_SET);
+    return got == (long)n;
+}
+
 int iffOpen(IffHandle* h, int32_t mode) {
     if (!h || h->StreamType != 1 || !h->Stream) return 1;
     if (mode == IFFF_WRITE) return 0;

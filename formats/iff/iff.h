@@ -62,6 +62,9 @@ bool iffChunkComplete(IffHandle* h);
 bool iffReadRecord(IffHandle* h, void* record, uint32_t size);
 
 bool iffIdIs(const char* id, const char* four);
+// The first n bytes of a file, the stream rewound after: false when the
+// file is shorter or cannot be positioned.
+bool iffReadHead(FILE* file, uint8_t* head, uint32_t n);
 
 // ---- shared writing -----------------------------------------------------------
 

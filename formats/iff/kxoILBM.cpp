@@ -153,10 +153,7 @@ void kxoILBM::Reset() {
 uint32_t kxoILBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[12];
-    if (amSeek(file, 0, SEEK_SET) < 0) return 0;
-    long got = amRead(file, head, 12);
-    amSeek(file, 0, SEEK_SET);
-    if (got != 12 || memcmp(head, "FORM", 4) != 0) return 0;
+    if (!iffReadHead(file, head, 12) || memcmp(head, "FORM", 4) != 0) return 0;
     if (memcmp(head + 8, "ILBM", 4) != 0 && !(memcmp(head + 8, "ANIM", 4) == 0 && KeyPresent("ANIM_BODIES"))) return 0;
 
     // The first stop must be the one asked for.

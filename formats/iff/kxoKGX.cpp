@@ -86,10 +86,7 @@ void kxoKGX::Reset() {
 uint32_t kxoKGX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[18];
-    if (amSeek(file, 0, SEEK_SET) < 0) return 0;
-    long got = amRead(file, head, 18);
-    amSeek(file, 0, SEEK_SET);
-    if (got != 18) return 0;
+    if (!iffReadHead(file, head, 18)) return 0;
     return memcmp(head, kMagicOld, 17) == 0 || memcmp(head, kMagicNew, 17) == 0 ? 1 : 0;
 }
 

@@ -96,10 +96,7 @@ void kxoRGFX::Reset() {
 uint32_t kxoRGFX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[12];
-    if (amSeek(file, 0, SEEK_SET) < 0) return 0;
-    long got = amRead(file, head, 12);
-    amSeek(file, 0, SEEK_SET);
-    return got == 12 && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "RGFX", 4) == 0 ? 1 : 0;
+    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "RGFX", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoRGFX::Save() {
