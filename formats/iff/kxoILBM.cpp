@@ -128,8 +128,6 @@ void kxoILBM::InitOwn() {
     PlaneCopy = nullptr;
     Camg = 0;
     CamgRead = false;
-    Iff = nullptr;
-    SafeOpenNow = false;
 }
 
 void kxoILBM::FreeWork() {

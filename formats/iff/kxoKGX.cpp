@@ -71,8 +71,6 @@ kxoKGX::kxoKGX(KXClass* lib) : KXIffModule(lib) {
 void kxoKGX::InitOwn() {
     Header = nullptr;
     Interleaved = nullptr;
-    Iff = nullptr;
-    SafeOpenNow = false;
 }
 
 void kxoKGX::Reset() {

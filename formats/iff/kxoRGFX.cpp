@@ -69,7 +69,7 @@ kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib) {
     Configure(nullptr);
 }
 
-void kxoRGFX::InitOwn() {
+void kxoRGFX::ClearRecords() {
     memset(Rghd, 0, sizeof(Rghd));
     memset(Rscm, 0, sizeof(Rscm));
     memset(Rcol, 0, sizeof(Rcol));
@@ -77,11 +77,13 @@ void kxoRGFX::InitOwn() {
     memset(Rflg, 0, sizeof(Rflg));
     memset(Rdip, 0, sizeof(Rdip));
     RtrnRead = false;
+}
+
+void kxoRGFX::InitOwn() {
+    ClearRecords();
     Interleaved = nullptr;
     Body = nullptr;
     ChunkyCopy = nullptr;
-    Iff = nullptr;
-    SafeOpenNow = false;
 }
 
 void kxoRGFX::Reset() {
@@ -286,13 +288,7 @@ uint32_t kxoRGFX::Load() {
         FreeVec(Body);
         Body = nullptr;
     }
-    memset(Rghd, 0, sizeof(Rghd));
-    memset(Rscm, 0, sizeof(Rscm));
-    memset(Rcol, 0, sizeof(Rcol));
-    memset(Rtrn, 0, sizeof(Rtrn));
-    memset(Rflg, 0, sizeof(Rflg));
-    memset(Rdip, 0, sizeof(Rdip));
-    RtrnRead = false;
+    ClearRecords();
 
     uint32_t e = OpenRead();
     if (e != KXERR_NONE) {
