@@ -113,6 +113,12 @@ uint32_t byteRun1PackRow(const uint8_t* row, uint32_t n, uint8_t* out);
 // n bytes were produced (the rest of out is left as it was).
 bool byteRun1UnpackRow(const uint8_t** src, const uint8_t* end, uint8_t* out, uint32_t n);
 
+// ---- zlib ------------------------------------------------------------------------
+
+// deflate cannot expand its input by more than about 1032:1; a stated
+// unpacked length beyond that cannot be real and is refused before allocation.
+inline bool iffPlausibleUnpackedLength(uint64_t unpacked, uint64_t packed) { return unpacked <= packed * 1040 + 1024; }
+
 // ---- numbers ----------------------------------------------------------------------
 
 inline uint16_t iffGet16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }

@@ -15,8 +15,6 @@ namespace {
 const uint32_t kHeaderSize = 822;
 const char kMagicNew[] = "KGX Graphics File";
 const char kMagicOld[] = "KXG Graphics File";
-
-bool plausibleUnpackedLength(uint64_t unpacked, uint64_t packed) { return unpacked <= packed * 1040 + 1024; }
 }  // namespace
 
 uint32_t writeKgxLz77(const uint8_t* data, uint32_t n, int level, uint8_t** block, uint32_t* size) {
@@ -46,7 +44,7 @@ uint32_t readKgxLz77(const uint8_t* block, uint32_t blockSize, uint32_t expected
     if (blockSize < 8) return KXERR_DECODE;
     const uint32_t n = iffGet32(block + 4);
     // Checked before anything is allocated.
-    if (n != expected || !plausibleUnpackedLength(n, blockSize - 8)) return KXERR_DECODE;
+    if (n != expected || !iffPlausibleUnpackedLength(n, blockSize - 8)) return KXERR_DECODE;
     uint8_t* out = static_cast<uint8_t*>(AllocVec(n ? n : 1, MEMF_ANY));
     if (!out) return KXERR_NOMEMORY;
     uLongf got = n;

@@ -42,10 +42,6 @@ enum : uint32_t {
     kFlagBits = KXGFXF_GRAY | KXGFXF_SRC8BIT | KXGFXF_SRCLOWDEPTH | KXGFXF_ALPHASRC8BIT,
 };
 
-// deflate cannot expand its input by more than about 1032:1; a stated
-// length beyond that cannot be real and is refused before allocation.
-bool plausibleUnpackedLength(uint64_t unpacked, uint64_t packed) { return unpacked <= packed * 1040 + 1024; }
-
 // Bytes of the stored image for a layout, in 64 bits through the checked helper.
 bool bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t depth, uint32_t bytesPerRow, uint32_t* out) {
     switch (format) {
@@ -386,7 +382,7 @@ uint32_t kxoRGFX::Load() {
             FinishRead();
             return KXERR_FILEREQUIREMENTS;
         }
-        if (!plausibleUnpackedLength(n, bodySize - 4)) {
+        if (!iffPlausibleUnpackedLength(n, bodySize - 4)) {
             FinishRead();
             return KXERR_DECODE;
         }
