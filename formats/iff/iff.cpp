@@ -25,6 +25,13 @@ void iffInitAsClipboard(IffHandle* h) {
 
 bool iffIdIs(const char* id, const char* four) { return memcmp(id, four, 4) == 0; }
 
+bool iffReadHead(FILE* file, uint8_t* head, uint32_t n) {
+    if (amSeek(file, 0, SEEK_SET) < 0) return false;
+    long got = amRead(file, head, n);
+    amSeek(file, 0, SEEK_SET);
+    return got == (long)n;
+}
+
 int iffOpen(IffHandle* h, int32_t mode) {
     if (!h || h->StreamType != 1 || !h->Stream) return 1;
     if (mode == IFFF_WRITE) return 0;
@@ -622,4 +629,73 @@ void KXIffModule::SetCompressionText(const char* text) {
     if (n > 63) n = 63;
     Compression = static_cast<char*>(AllocVec(n + 1, MEMF_CLEAR));
     if (Compression) memcpy(Compression, text, n);
+}
+
+uint32_t KXIffModule::TakeAlphaMap8(const KX_GfxBuffer* buf, const uint8_t** map) {
+    *map = nullptr;
+    uint8_t* m = nullptr;
+    int owned = 0;
+    uint32_t e = KXSUP_GetAlphaMap8(buf, &m, &owned, 1, 1);
+    if (e == KXERR_NOMEMORY) return e;
+    if (e == KXERR_NONE && m) {
+        if (AlphaMap8 && AlphaMap8Owned) FreeVec(AlphaMap8);
+        AlphaMap8 = m;
+        AlphaMap8Owned = owned ? 1 : 0;
+        *map = m;
+    }
+    return KXERR_NONE;
+}
+
+uint32_t KXIffModule::TakeAlphaMap16(const KX_GfxBuffer* buf, const uint16_t** map) {
+    *map = nullptr;
+    uint16_t* m = nullptr;
+    int owned = 0;
+    uint32_t e = KXSUP_GetAlphaMap16(buf, &m, &owned, 1);
+    if (e == KXERR_NOMEMORY) return e;
+    if (e == KXERR_NONE && m) {
+        if (AlphaMap16 && AlphaMap16Owned) FreeVec(AlphaMap16);
+        AlphaMap16 = m;
+        AlphaMap16Owned = owned ? 1 : 0;
+        *map = m;
+    }
+    return KXERR_NONE;
+}
+
+namespace {
+// Fixed sizes keep the per-pixel copies down to plain moves.
+template <size_t S, size_t A>
+void weave(const uint8_t* s, const uint8_t* a, uint64_t pixels, bool alphaFirst, uint8_t* d) {
+    const size_t sampleAt = alphaFirst ? A : 0, alphaAt = alphaFirst ? 0 : S;
+    for (uint64_t i = 0; i < pixels; ++i, s += S, a += A, d += S + A) {
+        memcpy(d + sampleAt, s, S);
+        memcpy(d + alphaAt, a, A);
+    }
+}
+}  // namespace
+
+uint32_t KXIffModule::WeaveAlpha(const KX_GfxBuffer* buf, bool alphaFirst, uint32_t tooLarge, uint8_t** body, uint32_t* size) {
+    *body = nullptr;
+    const bool deep = buf->ColorDepth == 48;
+    const uint8_t* alpha = nullptr;
+    uint32_t e;
+    if (deep) {
+        const uint16_t* map16 = nullptr;
+        e = TakeAlphaMap16(buf, &map16);
+        alpha = reinterpret_cast<const uint8_t*>(map16);
+    } else {
+        e = TakeAlphaMap8(buf, &alpha);
+    }
+    if (e != KXERR_NONE || !alpha) return e;
+    const uint64_t pixels = (uint64_t)buf->Width * buf->Height;
+    uint32_t bytes;
+    if (!KXSUP_CheckedSize(&bytes, pixels, deep ? 8 : 4)) return tooLarge;
+    uint8_t* out = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY));
+    if (!out) return KXERR_NOMEMORY;
+    if (deep)
+        weave<6, 2>(buf->Data, alpha, pixels, alphaFirst, out);
+    else
+        weave<3, 1>(buf->Data, alpha, pixels, alphaFirst, out);
+    *body = out;
+    *size = bytes;
+    return KXERR_NONE;
 }

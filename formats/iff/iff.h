@@ -62,6 +62,9 @@ bool iffChunkComplete(IffHandle* h);
 bool iffReadRecord(IffHandle* h, void* record, uint32_t size);
 
 bool iffIdIs(const char* id, const char* four);
+// The first n bytes of a file, the stream rewound after: false when the
+// file is shorter or cannot be positioned.
+bool iffReadHead(FILE* file, uint8_t* head, uint32_t n);
 
 // ---- shared writing -----------------------------------------------------------
 
@@ -110,6 +113,12 @@ uint32_t byteRun1PackRow(const uint8_t* row, uint32_t n, uint8_t* out);
 // n bytes were produced (the rest of out is left as it was).
 bool byteRun1UnpackRow(const uint8_t** src, const uint8_t* end, uint8_t* out, uint32_t n);
 
+// ---- zlib ------------------------------------------------------------------------
+
+// deflate cannot expand its input by more than about 1032:1; a stated
+// unpacked length beyond that cannot be real and is refused before allocation.
+inline bool iffPlausibleUnpackedLength(uint64_t unpacked, uint64_t packed) { return unpacked <= packed * 1040 + 1024; }
+
 // ---- numbers ----------------------------------------------------------------------
 
 inline uint16_t iffGet16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }
@@ -155,6 +164,17 @@ protected:
     long KeyNumber(const char* key, long fallback);
     // Replaces the module's compression text.
     void SetCompressionText(const char* text);
+    // The buffer's alpha channel as an 8-bit (16-bit) map, converted where
+    // needed and kept in AlphaMap8 (AlphaMap16) until Reset; null when the
+    // buffer has none. Only KXERR_NOMEMORY is passed on.
+    uint32_t TakeAlphaMap8(const KX_GfxBuffer* buf, const uint8_t** map);
+    uint32_t TakeAlphaMap16(const KX_GfxBuffer* buf, const uint16_t** map);
+    // The pixels of a 24- or 48-bit buffer with its alpha channel woven in:
+    // samples then alpha, or alpha first; 48-bit samples and alpha copied as
+    // they lie in memory. *body (the caller's to free) stays null when the
+    // buffer has no alpha; tooLarge is returned when the result would not
+    // fit 32 bits.
+    uint32_t WeaveAlpha(const KX_GfxBuffer* buf, bool alphaFirst, uint32_t tooLarge, uint8_t** body, uint32_t* size);
 
     const char* Extension = "";
     IffHandle* Iff = nullptr;

@@ -128,8 +128,6 @@ void kxoILBM::InitOwn() {
     PlaneCopy = nullptr;
     Camg = 0;
     CamgRead = false;
-    Iff = nullptr;
-    SafeOpenNow = false;
 }
 
 void kxoILBM::FreeWork() {
@@ -153,10 +151,7 @@ void kxoILBM::Reset() {
 uint32_t kxoILBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[12];
-    if (amSeek(file, 0, SEEK_SET) < 0) return 0;
-    long got = amRead(file, head, 12);
-    amSeek(file, 0, SEEK_SET);
-    if (got != 12 || memcmp(head, "FORM", 4) != 0) return 0;
+    if (!iffReadHead(file, head, 12) || memcmp(head, "FORM", 4) != 0) return 0;
     if (memcmp(head + 8, "ILBM", 4) != 0 && !(memcmp(head + 8, "ANIM", 4) == 0 && KeyPresent("ANIM_BODIES"))) return 0;
 
     // The first stop must be the one asked for.
@@ -206,31 +201,17 @@ uint32_t kxoILBM::Save() {
     uint32_t sampleBits = 0, planes = 0;
     if (src->Type == ONEPLANE) {
         if (src->ColorDepth == 24 && src->PixelBits == 24) {
-            uint8_t* map = nullptr;
-            int owned = 0;
-            uint32_t e = KXSUP_GetAlphaMap8(src, &map, &owned, 1, 1);
-            if (e == KXERR_NOMEMORY) return e;
-            if (e == KXERR_NONE && map) {
-                if (AlphaMap8 && AlphaMap8Owned) FreeVec(AlphaMap8);
-                AlphaMap8 = map;
-                AlphaMap8Owned = owned ? 1 : 0;
-                map8 = map;
-            }
+            uint32_t e = TakeAlphaMap8(src, &map8);
+            if (e != KXERR_NONE) return e;
             sampleBits = 8;
             planes = map8 && !writeAlph ? 32 : 24;
         } else if (src->ColorDepth == 48 && src->PixelBits == 48) {
             uint32_t e = KXSUP_ConvertGfxBufferEndianess(src, KXENDIAN_BIG);
             if (e != KXERR_NONE) return e;
-            uint16_t* map = nullptr;
-            int owned = 0;
-            e = KXSUP_GetAlphaMap16(src, &map, &owned, 1);
-            if (e == KXERR_NOMEMORY) return e;
-            if (e == KXERR_NONE && map) {
-                if (AlphaMap16 && AlphaMap16Owned) FreeVec(AlphaMap16);
-                AlphaMap16 = map;
-                AlphaMap16Owned = owned ? 1 : 0;
-                map16 = reinterpret_cast<const uint8_t*>(map);
-            }
+            const uint16_t* map = nullptr;
+            e = TakeAlphaMap16(src, &map);
+            if (e != KXERR_NONE) return e;
+            map16 = reinterpret_cast<const uint8_t*>(map);
             sampleBits = 16;
             // WRITE_ALPH has no 16-bit form: the alpha is then left out.
             planes = map16 && !writeAlph ? 64 : 48;

@@ -15,8 +15,6 @@ namespace {
 const uint32_t kHeaderSize = 822;
 const char kMagicNew[] = "KGX Graphics File";
 const char kMagicOld[] = "KXG Graphics File";
-
-bool plausibleUnpackedLength(uint64_t unpacked, uint64_t packed) { return unpacked <= packed * 1040 + 1024; }
 }  // namespace
 
 uint32_t writeKgxLz77(const uint8_t* data, uint32_t n, int level, uint8_t** block, uint32_t* size) {
@@ -46,7 +44,7 @@ uint32_t readKgxLz77(const uint8_t* block, uint32_t blockSize, uint32_t expected
     if (blockSize < 8) return KXERR_DECODE;
     const uint32_t n = iffGet32(block + 4);
     // Checked before anything is allocated.
-    if (n != expected || !plausibleUnpackedLength(n, blockSize - 8)) return KXERR_DECODE;
+    if (n != expected || !iffPlausibleUnpackedLength(n, blockSize - 8)) return KXERR_DECODE;
     uint8_t* out = static_cast<uint8_t*>(AllocVec(n ? n : 1, MEMF_ANY));
     if (!out) return KXERR_NOMEMORY;
     uLongf got = n;
@@ -71,8 +69,6 @@ kxoKGX::kxoKGX(KXClass* lib) : KXIffModule(lib) {
 void kxoKGX::InitOwn() {
     Header = nullptr;
     Interleaved = nullptr;
-    Iff = nullptr;
-    SafeOpenNow = false;
 }
 
 void kxoKGX::Reset() {
@@ -86,10 +82,7 @@ void kxoKGX::Reset() {
 uint32_t kxoKGX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[18];
-    if (amSeek(file, 0, SEEK_SET) < 0) return 0;
-    long got = amRead(file, head, 18);
-    amSeek(file, 0, SEEK_SET);
-    if (got != 18) return 0;
+    if (!iffReadHead(file, head, 18)) return 0;
     return memcmp(head, kMagicOld, 17) == 0 || memcmp(head, kMagicNew, 17) == 0 ? 1 : 0;
 }
 
@@ -131,54 +124,13 @@ uint32_t kxoKGX::Save() {
     uint32_t fileDepth = depth;
     const uint8_t* body = buf->Data;
     uint32_t bodySize = imageSize;
-    const uint64_t pixels = (uint64_t)width * height;
-    if (buf->Type == ONEPLANE && depth == 24) {
-        uint8_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap8(buf, &map, &owned, 1, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap8 && AlphaMap8Owned) FreeVec(AlphaMap8);
-            AlphaMap8 = map;
-            AlphaMap8Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, pixels, 4)) return KXERR_FILEREQUIREMENTS;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            const uint8_t* s = buf->Data;
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0; i < pixels; ++i, s += 3, d += 4) {
-                d[0] = s[0];
-                d[1] = s[1];
-                d[2] = s[2];
-                d[3] = map[i];
-            }
-            storage = fileDepth = 32;
-            bytesPerRow = 4ull * width;
-            body = Interleaved;
-        }
-    } else if (buf->Type == ONEPLANE && depth == 48) {
-        uint16_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap16(buf, &map, &owned, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap16 && AlphaMap16Owned) FreeVec(AlphaMap16);
-            AlphaMap16 = map;
-            AlphaMap16Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, pixels, 8)) return KXERR_FILEREQUIREMENTS;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            // Samples and alpha as they lie in memory: big-endian by now.
-            const uint8_t* s = buf->Data;
-            const uint8_t* a = reinterpret_cast<const uint8_t*>(map);
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0; i < pixels; ++i, s += 6, a += 2, d += 8) {
-                memcpy(d, s, 6);
-                d[6] = a[0];
-                d[7] = a[1];
-            }
-            storage = fileDepth = 64;
-            bytesPerRow = 8ull * width;
+    if (buf->Type == ONEPLANE && depth > 8) {
+        // R,G,B(,A) with the alpha behind the samples, 48-bit big-endian by now.
+        uint32_t e = WeaveAlpha(buf, false, KXERR_FILEREQUIREMENTS, &Interleaved, &bodySize);
+        if (e != KXERR_NONE) return e;
+        if (Interleaved) {
+            storage = fileDepth = depth == 24 ? 32 : 64;
+            bytesPerRow = (uint64_t)storage / 8 * width;
             body = Interleaved;
         }
     }

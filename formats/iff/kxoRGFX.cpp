@@ -42,10 +42,6 @@ enum : uint32_t {
     kFlagBits = KXGFXF_GRAY | KXGFXF_SRC8BIT | KXGFXF_SRCLOWDEPTH | KXGFXF_ALPHASRC8BIT,
 };
 
-// deflate cannot expand its input by more than about 1032:1; a stated
-// length beyond that cannot be real and is refused before allocation.
-bool plausibleUnpackedLength(uint64_t unpacked, uint64_t packed) { return unpacked <= packed * 1040 + 1024; }
-
 // Bytes of the stored image for a layout, in 64 bits through the checked helper.
 bool bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t depth, uint32_t bytesPerRow, uint32_t* out) {
     switch (format) {
@@ -69,7 +65,7 @@ kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib) {
     Configure(nullptr);
 }
 
-void kxoRGFX::InitOwn() {
+void kxoRGFX::ClearRecords() {
     memset(Rghd, 0, sizeof(Rghd));
     memset(Rscm, 0, sizeof(Rscm));
     memset(Rcol, 0, sizeof(Rcol));
@@ -77,11 +73,13 @@ void kxoRGFX::InitOwn() {
     memset(Rflg, 0, sizeof(Rflg));
     memset(Rdip, 0, sizeof(Rdip));
     RtrnRead = false;
+}
+
+void kxoRGFX::InitOwn() {
+    ClearRecords();
     Interleaved = nullptr;
     Body = nullptr;
     ChunkyCopy = nullptr;
-    Iff = nullptr;
-    SafeOpenNow = false;
 }
 
 void kxoRGFX::Reset() {
@@ -96,10 +94,7 @@ void kxoRGFX::Reset() {
 uint32_t kxoRGFX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[12];
-    if (amSeek(file, 0, SEEK_SET) < 0) return 0;
-    long got = amRead(file, head, 12);
-    amSeek(file, 0, SEEK_SET);
-    return got == 12 && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "RGFX", 4) == 0 ? 1 : 0;
+    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "RGFX", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoRGFX::Save() {
@@ -154,54 +149,12 @@ uint32_t kxoRGFX::Save() {
     // Alpha of true-colour images: an 8-bit map for 24 bits, 16-bit for 48.
     const uint8_t* body = buf->Data;
     uint32_t bodySize = imageSize;
-    if (format == kFmtRGB) {
-        uint8_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap8(buf, &map, &owned, 1, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap8 && AlphaMap8Owned) FreeVec(AlphaMap8);
-            AlphaMap8 = map;
-            AlphaMap8Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, width, height, 4)) return KXERR_NOTSUPPORTED;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            const uint8_t* s = buf->Data;
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0, n = (uint64_t)width * height; i < n; ++i, s += 3, d += 4) {
-                d[0] = map[i];
-                d[1] = s[0];
-                d[2] = s[1];
-                d[3] = s[2];
-            }
-            format = kFmtARGB | kFmtAlpha;
-            pixelBits = 32;
-            body = Interleaved;
-        }
-    } else if (format == kFmtRGB16) {
-        uint16_t* map = nullptr;
-        int owned = 0;
-        uint32_t e = KXSUP_GetAlphaMap16(buf, &map, &owned, 1);
-        if (e == KXERR_NOMEMORY) return e;
-        if (e == KXERR_NONE && map) {
-            if (AlphaMap16 && AlphaMap16Owned) FreeVec(AlphaMap16);
-            AlphaMap16 = map;
-            AlphaMap16Owned = owned ? 1 : 0;
-            if (!KXSUP_CheckedSize(&bodySize, width, height, 8)) return KXERR_NOTSUPPORTED;
-            Interleaved = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-            if (!Interleaved) return KXERR_NOMEMORY;
-            // Samples and alpha as they lie in memory: big-endian by now
-            // (an alpha map widened from 8 bits has equal bytes).
-            const uint8_t* s = buf->Data;
-            const uint8_t* a = reinterpret_cast<const uint8_t*>(map);
-            uint8_t* d = Interleaved;
-            for (uint64_t i = 0, n = (uint64_t)width * height; i < n; ++i, s += 6, a += 2, d += 8) {
-                d[0] = a[0];
-                d[1] = a[1];
-                memcpy(d + 2, s, 6);
-            }
-            format = kFmtARGB16 | kFmtAlpha;
-            pixelBits = 64;
+    if (format == kFmtRGB || format == kFmtRGB16) {
+        uint32_t e = WeaveAlpha(buf, true, KXERR_NOTSUPPORTED, &Interleaved, &bodySize);
+        if (e != KXERR_NONE) return e;
+        if (Interleaved) {
+            format = (format == kFmtRGB ? kFmtARGB : kFmtARGB16) | kFmtAlpha;
+            pixelBits = depth == 24 ? 32 : 64;
             body = Interleaved;
         }
     }
@@ -331,13 +284,7 @@ uint32_t kxoRGFX::Load() {
         FreeVec(Body);
         Body = nullptr;
     }
-    memset(Rghd, 0, sizeof(Rghd));
-    memset(Rscm, 0, sizeof(Rscm));
-    memset(Rcol, 0, sizeof(Rcol));
-    memset(Rtrn, 0, sizeof(Rtrn));
-    memset(Rflg, 0, sizeof(Rflg));
-    memset(Rdip, 0, sizeof(Rdip));
-    RtrnRead = false;
+    ClearRecords();
 
     uint32_t e = OpenRead();
     if (e != KXERR_NONE) {
@@ -435,7 +382,7 @@ uint32_t kxoRGFX::Load() {
             FinishRead();
             return KXERR_FILEREQUIREMENTS;
         }
-        if (!plausibleUnpackedLength(n, bodySize - 4)) {
+        if (!iffPlausibleUnpackedLength(n, bodySize - 4)) {
             FinishRead();
             return KXERR_DECODE;
         }

@@ -22,6 +22,8 @@ public:
 
 private:
     void InitOwn();
+    // Forgets the records of the last file read.
+    void ClearRecords();
 
     uint8_t Rghd[52] = {};
     uint8_t Rscm[12] = {};

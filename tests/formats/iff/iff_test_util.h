@@ -220,6 +220,25 @@ uint32_t loadFile(const std::string& path, BufferPtr* out, std::function<void(Re
     return e;
 }
 
+// The bytes of a file that a fresh writer saves (a failed save is a
+// failure of the test and gives no bytes).
+template <class Writer>
+std::vector<uint8_t> savedBytes(KX_GfxBuffer* b, const std::string& name, uint32_t sub) {
+    const std::string path = tempPath(name);
+    Writer w(nullptr);
+    const uint32_t e = saveWith(&w, b, path, sub);
+    EXPECT_EQ(e, KXERR_NONE) << name;
+    return e == KXERR_NONE ? KXT_ReadBytes(path) : std::vector<uint8_t>();
+}
+
+// Loads the given bytes, written to a file of that name, with a fresh reader.
+template <class Reader>
+uint32_t loadBytes(const std::vector<uint8_t>& file, const std::string& name, BufferPtr* out) {
+    const std::string path = tempPath(name);
+    KXT_WriteBytes(path, file);
+    return loadFile<Reader>(path, out);
+}
+
 // Inflates a zlib stream with python3's zlib; empty when that fails.
 inline bool pythonInflate(const std::vector<uint8_t>& stream, std::vector<uint8_t>* out) {
     if (!KXT_HaveTool("python3")) return false;

@@ -356,18 +356,15 @@ TEST(ILBM, DamagedFilesFailWithTheirCodes) {
         {"BODY beyond the file", [&] { auto f = plain; f[bodyAt + 4] = 0x7F; return f; }, KXERR_EOF},
     };
     for (const Case& c : cases) {
-        std::string path = tempPath("damaged.lbm");
-        KXT_WriteBytes(path, c.make());
         BufferPtr b;
-        EXPECT_EQ(loadFile<kxoILBM>(path, &b), c.code) << c.name;
+        EXPECT_EQ(loadBytes<kxoILBM>(c.make(), "damaged.lbm", &b), c.code) << c.name;
     }
     // A body of 0x80 bytes (no-ops) ends at its chunk, leaving zero rows.
     auto f = plain;
     uint32_t size = uint32_t(f[bodyAt + 4] << 24 | f[bodyAt + 5] << 16 | f[bodyAt + 6] << 8 | f[bodyAt + 7]);
     std::fill(f.begin() + (long)bodyAt + 8, f.begin() + (long)bodyAt + 8 + size, 0x80);
-    KXT_WriteBytes(tempPath("noops.lbm"), f);
     BufferPtr b;
-    ASSERT_EQ(loadFile<kxoILBM>(tempPath("noops.lbm"), &b), KXERR_NONE);
+    ASSERT_EQ(loadBytes<kxoILBM>(f, "noops.lbm", &b), KXERR_NONE);
     for (uint32_t i = 0; i < b->BufferSize; ++i) ASSERT_EQ(b->Data[i], 0);
 }
 
