@@ -19,42 +19,8 @@
 #include <sys/mman.h>
 
 #include "kxlib.h"
-#include "operators/geometry/kxpCrop.h"
-#include "operators/geometry/kxpCut.h"
-#include "operators/geometry/kxpCutInverse.h"
-#include "operators/geometry/kxpLeftToRight.h"
-#include "operators/geometry/kxpMirror.h"
-#include "operators/geometry/kxpMirrorCopy.h"
-#include "operators/geometry/kxpPaste.h"
-#include "operators/geometry/kxpResize.h"
-#include "operators/geometry/kxpResizeDDA.h"
-#include "operators/geometry/kxpRotate.h"
-#include "operators/geometry/kxpRotateFree.h"
-#include "operators/geometry/kxpScale50.h"
-#include "operators/geometry/kxpTopToBottom.h"
 
 namespace {
-
-// Operators built here by number; others come from the library's table.
-KXOperator* MakeOperator(KXClass* lib, int number)
-{
-    switch (number) {
-    case 4: return new kxpRotate(lib);
-    case 9: return new kxpScale50(lib);
-    case 14: return new kxpResize(lib);
-    case 21: return new kxpCrop(lib);
-    case 22: return new kxpPaste(lib);
-    case 23: return new kxpCut(lib);
-    case 25: return new kxpLeftToRight(lib);
-    case 26: return new kxpTopToBottom(lib);
-    case 27: return new kxpRotateFree(lib);
-    case 29: return new kxpMirror(lib);
-    case 30: return new kxpMirrorCopy(lib);
-    case 34: return new kxpCutInverse(lib);
-    case 54: return new kxpResizeDDA(lib);
-    default: return nullptr;
-    }
-}
 
 bool Token(FILE* f, char* out, size_t size)
 {
@@ -210,13 +176,11 @@ int main(int argc, char** argv)
     }
     KXClass lib;
     const int number = atoi(argv[1]);
-    std::unique_ptr<KXOperator> own(MakeOperator(&lib, number));
-    KXOperator* op = own.get();
-    if (!op) {
-        KXOperator** table = lib.GetOperators();
-        for (int i = 0; table && table[i] && !op; i++)
-            if (i == number) op = table[i];
-    }
+    // Only the chosen operator is made, from its catalogue line.
+    uint32_t count = 0;
+    const KXOperatorReg* regs = KX_OperatorRegs(&count);
+    std::unique_ptr<KXOperator> op;
+    if (number >= 0 && static_cast<uint32_t>(number) < count && regs[number].Make) op.reset(regs[number].Make(&lib, regs[number]));
     if (!op) {
         fprintf(stderr, "kxop: no operator %d\n", number);
         return 2;

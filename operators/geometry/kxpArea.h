@@ -89,14 +89,14 @@ inline KXPBackground KXP_ReadBackground(const KXPKeyReader& keys, const KX_GfxBu
 }
 
 // The area of cut and cut inverse (the "CUT_" keys, compared without
-// regard to case) limited to the image, and their background; false for
-// an empty area.
-inline bool KXP_ReadCutSettings(KXOperator* op, const KX_GfxBuffer* work, KXPArea* area, KXPBackground* bg)
+// regard to case) limited to the image, and their background;
+// KXERR_SIZEMISMATCH for an empty area.
+inline uint32_t KXP_ReadCutSettings(KXOperator* op, const KX_GfxBuffer* work, KXPArea* area, KXPBackground* bg)
 {
     KXPKeyReader keys(op, true);
     *area = KXP_ReadArea(keys, "CUT_", work->Width, work->Height);
     KXP_LimitArea(*area, work->Width, work->Height);
-    if (!area->Width || !area->Height) return false;
+    if (!area->Width || !area->Height) return KXERR_SIZEMISMATCH;
     *bg = KXP_ReadBackground(keys, work);
-    return true;
+    return KXERR_NONE;
 }

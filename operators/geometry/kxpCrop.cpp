@@ -10,8 +10,7 @@
 uint32_t kxpCrop::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
+    uint32_t err = InputWithAlpha(source, result, &work);
     if (err) return err;
 
     KXPKeyReader keys(this, true);

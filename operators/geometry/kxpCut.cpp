@@ -11,19 +11,15 @@
 uint32_t kxpCut::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
-    if (err) return err;
-
     KXPArea a;
     KXPBackground bg;
-    if (!KXP_ReadCutSettings(this, work, &a, &bg)) return KXERR_SIZEMISMATCH;
+    uint32_t err = InputWithAlpha(source, result, &work);
+    if (!err) err = KXP_ReadCutSettings(this, work, &a, &bg);
+    if (!err) err = NewSameSizeResult(work);
+    if (err) return err;
 
-    if ((err = NewResult(work))) return err;
     KX_GfxBuffer* r = Result;
     const uint32_t bpp = KXP_BytesPerPixel(work);
-    r->BufferSize = work->BufferSize;
-    if (!(r->Data = static_cast<uint8_t*>(AllocVec(r->BufferSize, MEMF_ANY)))) return KXERR_NOMEMORY;
     std::memcpy(r->Data, work->Data, r->BufferSize);
     for (uint32_t i = 0; i < a.Height; i++) {
         RowProgress(i, a.Height);

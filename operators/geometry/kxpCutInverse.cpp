@@ -12,18 +12,15 @@
 uint32_t kxpCutInverse::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
-    if (err) return err;
-
     KXPArea a;
     KXPBackground bg;
-    if (!KXP_ReadCutSettings(this, work, &a, &bg)) return KXERR_SIZEMISMATCH;
+    uint32_t err = InputWithAlpha(source, result, &work);
+    if (!err) err = KXP_ReadCutSettings(this, work, &a, &bg);
+    if (!err) err = NewSameSizeResult(work);
+    if (err) return err;
 
-    if ((err = NewResult(work))) return err;
     KX_GfxBuffer* r = Result;
     const uint32_t bpp = KXP_BytesPerPixel(work);
-    if ((err = AllocSameSizePixels(r, work))) return err;
     kxp_rows::FillPixels(r->Data, bg.Pixel, static_cast<uint64_t>(work->Width) * work->Height, bpp);
     const size_t areaBytes = static_cast<size_t>(a.Width) * bpp, leftBytes = static_cast<size_t>(a.Left) * bpp;
     for (uint32_t i = 0; i < a.Height; i++) {

@@ -281,6 +281,20 @@ uint32_t kxpFrame::CheckChunky(const KX_GfxBuffer* work)
     return KXERR_NONE;
 }
 
+// The source itself when chunky, else its chunky copy; then checked.
+uint32_t kxpFrame::ChunkyWork(KX_GfxBuffer* source, KX_GfxBuffer** work)
+{
+    if (source->Type == ONEPLANE) {
+        *work = source;
+    } else if (source->Type == BITPLANE) {
+        uint32_t err = ConvertBitPlanes(source, work);
+        if (err) return err;
+    } else {
+        return KXERR_FILEREQUIREMENTS;
+    }
+    return CheckChunky(*work);
+}
+
 uint32_t kxpFrame::InputAnyDepth(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work, uint32_t smallCode, bool refuseHam)
 {
     uint32_t err = BeginRun(source, result);
@@ -289,14 +303,7 @@ uint32_t kxpFrame::InputAnyDepth(KX_GfxBuffer* source, KX_GfxBuffer** result, KX
     if (source->ColorDepth > 8 && source->ColorDepth != 24 && source->ColorDepth != 48) return KXERR_FILEREQUIREMENTS;
     if (smallCode && (source->Width < 2 || source->Height < 2)) return smallCode;
     if (refuseHam && IsHamBuffer(source)) return KXERR_NOHAM;
-    if (source->Type == ONEPLANE) {
-        *work = source;
-    } else if (source->Type == BITPLANE) {
-        if ((err = ConvertBitPlanes(source, work))) return err;
-    } else {
-        return KXERR_FILEREQUIREMENTS;
-    }
-    return CheckChunky(*work);
+    return ChunkyWork(source, work);
 }
 
 uint32_t kxpFrame::InputTrueColour(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work, bool only24)
@@ -318,14 +325,13 @@ uint32_t kxpFrame::InputPalette(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_
     if (source->ColorDepth == 24) return KXERR_NO24BIT;
     if (source->ColorDepth > 8) return KXERR_FILEREQUIREMENTS;
     if (IsHamBuffer(source)) return KXERR_NOHAM;
-    if (source->Type == ONEPLANE) {
-        *work = source;
-    } else if (source->Type == BITPLANE) {
-        if ((err = ConvertBitPlanes(source, work))) return err;
-    } else {
-        return KXERR_FILEREQUIREMENTS;
-    }
-    return CheckChunky(*work);
+    return ChunkyWork(source, work);
+}
+
+uint32_t kxpFrame::InputWithAlpha(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work)
+{
+    uint32_t err = InputAnyDepth(source, result, work);
+    return err ? err : FetchAlphaMap8(*work);
 }
 
 uint32_t kxpFrame::MakeHostOrder(KX_GfxBuffer* work)
@@ -380,14 +386,18 @@ uint32_t kxpFrame::AllocSameSizePixels(KX_GfxBuffer* result, const KX_GfxBuffer*
     return KXERR_NONE;
 }
 
+uint32_t kxpFrame::NewSameSizeResult(const KX_GfxBuffer* work)
+{
+    uint32_t err = NewResult(work);
+    return err ? err : AllocSameSizePixels(Result, work);
+}
+
 uint32_t kxpFrame::BeginSameSize(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work, uint8_t** map)
 {
     *work = nullptr;
     if (map) *map = nullptr;
-    uint32_t err = InputAnyDepth(source, result, work);
-    if (!err) err = FetchAlphaMap8(*work);
-    if (!err) err = NewResult(*work);
-    if (!err) err = AllocSameSizePixels(Result, *work);
+    uint32_t err = InputWithAlpha(source, result, work);
+    if (!err) err = NewSameSizeResult(*work);
     if (err || !map || !AlphaMap8) return err;
     const KX_GfxBuffer* w = *work;
     if (!(*map = static_cast<uint8_t*>(AllocVec(static_cast<size_t>(w->Width) * w->Height, MEMF_ANY)))) return KXERR_NOMEMORY;

@@ -89,6 +89,8 @@ protected:
     uint32_t InputTrueColour(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work, bool only24 = false);
     // 1 to 8 bits, HAM refused, bit planes converted.
     uint32_t InputPalette(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work);
+    // InputAnyDepth, then FetchAlphaMap8.
+    uint32_t InputWithAlpha(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work);
 
     // 48-bit work images are brought to host order in place (the one change
     // an operator makes to its source). Other depths: 0.
@@ -106,10 +108,11 @@ protected:
     // Gives the result a pixel buffer of the work image's buffer size with
     // the bytes past its rows cleared; the rows are the operator's to fill.
     uint32_t AllocSameSizePixels(KX_GfxBuffer* result, const KX_GfxBuffer* work);
+    // NewResult, then AllocSameSizePixels on it.
+    uint32_t NewSameSizeResult(const KX_GfxBuffer* work);
     // The prologue of an operator whose result has the work image's size
-    // and depth: InputAnyDepth, FetchAlphaMap8, NewResult and
-    // AllocSameSizePixels, in that order; the first failure decides the
-    // code. With map, an alpha map of width*height is then attached to the
+    // and depth: InputWithAlpha, then NewSameSizeResult; the first failure
+    // decides the code. With map, an alpha map of width*height is then attached to the
     // result when the work image has one (*map stays null without).
     uint32_t BeginSameSize(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxBuffer** work, uint8_t** map = nullptr);
     // Frees Result (after a failure that must not leave it held).
@@ -138,6 +141,7 @@ protected:
 private:
     uint32_t BeginRun(KX_GfxBuffer* source, KX_GfxBuffer** result);
     uint32_t ConvertBitPlanes(KX_GfxBuffer* source, KX_GfxBuffer** work);
+    uint32_t ChunkyWork(KX_GfxBuffer* source, KX_GfxBuffer** work);
     static uint32_t CheckChunky(const KX_GfxBuffer* work);
 
     const char* ClassName;

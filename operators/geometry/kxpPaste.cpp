@@ -15,8 +15,7 @@
 uint32_t kxpPaste::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
+    uint32_t err = InputWithAlpha(source, result, &work);
     if (err) return err;
 
     KXPKeyReader keys(this, true);
@@ -40,11 +39,9 @@ uint32_t kxpPaste::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, c
     if (work->ColorDepth == 48 && (err = KXSUP_ConvertGfxBufferEndianess(paste, KXSUP_GetGfxBufferEndianess(work)))) return err;
     if (a.Width != paste->Width || a.Height != paste->Height || !a.Width || !a.Height) return KXERR_SIZEMISMATCH;
 
-    if ((err = NewResult(work))) return err;
+    if ((err = NewSameSizeResult(work))) return err;
     KX_GfxBuffer* r = Result;
     const uint32_t bpp = KXP_BytesPerPixel(work);
-    r->BufferSize = work->BufferSize;
-    if (!(r->Data = static_cast<uint8_t*>(AllocVec(r->BufferSize, MEMF_ANY)))) return KXERR_NOMEMORY;
 
     const uint8_t* pastedMap = nullptr;
     if (!AlphaMap8 && paste->Version >= 3 && paste->AlphaData) {

@@ -61,8 +61,7 @@ void QuarterBandBpp(uint8_t* dst, const uint8_t* src, uint32_t w, uint32_t h, ui
 uint32_t kxpRotate::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
 {
     KX_GfxBuffer* work = nullptr;
-    uint32_t err = InputAnyDepth(source, result, &work);
-    if (!err) err = FetchAlphaMap8(work);
+    uint32_t err = InputWithAlpha(source, result, &work);
     if (!err) err = NewResult(work);
     if (err) return err;
 
