@@ -95,13 +95,13 @@ void DialogOptions::Prepare(const QString& p, const QString& e, const QString& a
     checkBoxCompressUnDo->setChecked(undoComp);
     numericUnDoComp->setValue(undoCompLevel);
     QByteArray env = QFile::encodeName(envdir), arc = QFile::encodeName(envarcdir);
-    if (KX_ControlPad* pad = KX_GetCPContent(env.constData(), arc.constData(), "Kaxon5", ".controlpad")) {
-        char* value = nullptr;
-        if (KXSUP_FindControlPad(pad, "LANGUAGE", &value) && value && *value) {
-            language = QString::fromUtf8(value);
-            textBoxLanguage->setText(language);
-        }
-        KXSUP_FreeControlPad(pad);
+    // Only a language the pad names replaces the one shown.
+    KXProgramSettings stored;
+    stored.Language.clear();
+    KXReadProgramSettings(env.constData(), arc.constData(), nullptr, &stored);
+    if (!stored.Language.empty()) {
+        language = QString::fromStdString(stored.Language);
+        textBoxLanguage->setText(language);
     }
 }
 

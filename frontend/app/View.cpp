@@ -20,12 +20,6 @@ namespace {
 
 constexpr uint32_t kResize = 14, kRotate = 4;
 
-// High byte of each 16-bit value, read in the buffer's byte order.
-void highBytes(const uint8_t* in, uint8_t* out, size_t count, bool bigEndian) {
-    const size_t hi = bigEndian ? 0 : 1;
-    for (size_t i = 0; i < count; ++i) out[i] = in[2 * i + hi];
-}
-
 }  // namespace
 
 View::View(KXClass* l, KX_GfxBuffer* buffer, const KXOSpecialInfo* meta, bool showalpha, bool applycms, bool force24,
@@ -126,38 +120,36 @@ QImage View::SetImage(const KX_GfxBuffer* b, bool showalpha) {
     }
     const bool deep = b->ColorDepth == 48;
     if (!deep && b->ColorDepth != 24) return QImage();
-    const size_t bpp = deep ? 6 : 3;
-    if (b->BufferSize < uint64_t(w) * h * bpp) return QImage();
-    const bool big = KXSUP_GetGfxBufferEndianess(b) == KXENDIAN_BIG;
+    if (b->BufferSize < uint64_t(w) * h * (deep ? 6 : 3)) return QImage();
+
+    // 48-bit pixels are shown by their high bytes, through a 24-bit copy.
+    KX_GfxBuffer* narrowed = nullptr;
+    if (deep && KXSUP_GfxBufferTo24Bit(b, &narrowed) != KXERR_NONE) return QImage();
+    const uint8_t* pixels = narrowed ? narrowed->Data : b->Data;
 
     // An alpha source: the 8-bit map as it is, a 16-bit map by its high bytes.
-    const uint8_t* alpha = nullptr;
-    QByteArray alphaTemp;
-    if (showalpha && b->Version >= 3 && b->AlphaData) {
-        if (b->AlphaType & KXALPHA_CHANNEL8) {
-            alpha = KXSUP_AlphaBytes(b);
-        } else if (b->AlphaType & KXALPHA_CHANNEL16) {
-            alphaTemp.resize(qsizetype(w) * h);
-            highBytes(KXSUP_AlphaBytes(b), reinterpret_cast<uint8_t*>(alphaTemp.data()), size_t(w) * h, big);
-            alpha = reinterpret_cast<const uint8_t*>(alphaTemp.constData());
-        }
-    }
+    uint8_t* alpha = nullptr;
+    int alphaOwned = 0;
+    if (showalpha && KXSUP_GetAlphaMap8(b, &alpha, &alphaOwned, 1, 0) != KXERR_NONE) alpha = nullptr;
+
     QImage img(w, h, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-    if (img.isNull()) return img;
-    const size_t hi = big ? 0 : 1;
-    for (int y = 0; y < h; ++y) {
+    for (int y = 0; !img.isNull() && y < h; ++y) {
         uint8_t* out = img.scanLine(y);
-        const uint8_t* in = b->Data + size_t(y) * w * bpp;
-        const uint8_t* a = alpha ? alpha + size_t(y) * w : nullptr;
-        if (!deep && !a) {
+        const uint8_t* in = pixels + size_t(y) * w * 3;
+        if (!alpha) {
             std::memcpy(out, in, size_t(w) * 3);
             continue;
         }
-        for (int x = 0; x < w; ++x) {
-            for (int c = 0; c < 3; ++c) *out++ = deep ? in[(3 * x + c) * 2 + hi] : in[3 * x + c];
-            if (a) *out++ = a[x];
+        const uint8_t* a = alpha + size_t(y) * w;
+        for (int x = 0; x < w; ++x, in += 3) {
+            *out++ = in[0];
+            *out++ = in[1];
+            *out++ = in[2];
+            *out++ = a[x];
         }
     }
+    if (alphaOwned) FreeVec(alpha);
+    KXSUP_FreeGfxBuffer(narrowed);
     return img;
 }
 

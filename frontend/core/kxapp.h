@@ -166,6 +166,9 @@ private:
     uint32_t AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings);
     void ReleaseInstance();
     uint32_t LoadFileChain(const char* path);
+    // Makes the metadata the image's own copy; a failure other than "no
+    // record" is shown (TXT_ERROR_ICCP_RESOLVE) and returned.
+    uint32_t UnlinkMeta();
 
     KXUserInterface* UI;
     int LockFd = -1;

@@ -301,15 +301,16 @@ bool KXApp::CheckCMS() {
     return r && r->IccData && r->IccSize;
 }
 
+uint32_t KXApp::UnlinkMeta() {
+    if (KX_IsUnlinkedMetaData()) return KXERR_NONE;
+    uint32_t code = KX_UnLinkMetaData();
+    if (code != KXERR_NONE && code != KXERR_EOF && UI) UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_ICCP_RESOLVE"));
+    return code;
+}
+
 uint32_t KXApp::ApplyAndRemoveCMS(KX_GfxBuffer* buffer, bool forced) {
-    uint32_t code = KXERR_NONE;
-    if (!KX_IsUnlinkedMetaData()) {
-        code = KX_UnLinkMetaData();
-        if (code != KXERR_NONE && code != KXERR_EOF) {
-            if (UI) UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_ICCP_RESOLVE"));
-            return code;
-        }
-    }
+    uint32_t code = UnlinkMeta();
+    if (code != KXERR_NONE && code != KXERR_EOF) return code;
     KXOSpecialInfo* r = KX_GetMetaData();
     if (KX_IsUnlinkedMetaData() && r && (forced || Settings.AutoCM) && r->IccData && r->IccSize) {
         code = buffer && ApplyProfile ? ApplyProfile(buffer, r->IccData, r->IccSize) : KXERR_INTERNALACCESS;
@@ -320,14 +321,8 @@ uint32_t KXApp::ApplyAndRemoveCMS(KX_GfxBuffer* buffer, bool forced) {
 }
 
 uint32_t KXApp::RemoveCMS() {
-    uint32_t code = KXERR_NONE;
-    if (!KX_IsUnlinkedMetaData()) {
-        code = KX_UnLinkMetaData();
-        if (code != KXERR_NONE && code != KXERR_EOF) {
-            if (UI) UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_ICCP_RESOLVE"));
-            return code;
-        }
-    }
+    uint32_t code = UnlinkMeta();
+    if (code != KXERR_NONE && code != KXERR_EOF) return code;
     KXOSpecialInfo* r = KX_GetMetaData();
     if (KX_IsUnlinkedMetaData() && r && r->IccData) clearProfile(r);
     return code;

@@ -99,9 +99,6 @@ void applyRows(KX_ControlPad* pad, const Row (&rows)[N], KXProgramSettings* s) {
     for (const Row& r : rows) applyRow(pad, r, s);
 }
 
-// A pad that holds no line at all counts as missing.
-bool hasLines(KX_ControlPad* pad) { return pad != nullptr; }
-
 std::string padFile(const char* dir, const char* name, const char* ext) {
     return std::string(dir ? dir : "") + name + ext;
 }
@@ -163,10 +160,9 @@ bool KXReadProgramSettings(const char* envdir, const char* envarcdir, KXObject**
 
 KX_ControlPad* KX_GetCPContent(const char* envdir, const char* envarcdir, const char* name, const char* ext) {
     KX_ControlPad* pad = nullptr;
+    // A pad that holds no line at all loads as none and counts as missing.
     KXSUP_LoadControlPad(padFile(envdir, name, ext).c_str(), &pad);
-    if (hasLines(pad)) return pad;
-    KXSUP_FreeControlPad(pad);
-    pad = nullptr;
+    if (pad) return pad;
     KXSUP_LoadControlPad(padFile(envarcdir, name, ext).c_str(), &pad);
     return pad;
 }

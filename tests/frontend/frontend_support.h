@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frontend/core/kxapp.h"
+#include "support/testfiles.h"
 
 namespace kxt {
 
@@ -63,12 +64,7 @@ public:
 // A fresh directory under the temporary directory, removed afterwards.
 struct ScratchDir {
     fs::path Path;
-    ScratchDir() {
-        std::string tmpl = (fs::temp_directory_path() / "kxfront-XXXXXX").string();
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back(0);
-        Path = mkdtemp(buf.data());
-    }
+    ScratchDir() : Path(KXT_NewTempDir((fs::temp_directory_path() / "kxfront-XXXXXX").string())) {}
     ~ScratchDir() {
         std::error_code ec;
         fs::remove_all(Path, ec);
@@ -107,15 +103,9 @@ inline uint8_t Pattern(uint32_t x, uint32_t y, int c) { return static_cast<uint8
 // A chunky buffer of the given depth (8: grey palette) with the pattern.
 inline KX_GfxBuffer* MakeBuffer(uint32_t w, uint32_t h, uint32_t depth) {
     uint32_t bpp = depth <= 8 ? 1 : depth / 8;
-    KX_GfxBuffer* b = nullptr;
-    if (KXSUP_AllocGfxBuffer(&b, 3, w * h * bpp, MEMF_CLEAR)) return nullptr;
-    b->Type = ONEPLANE;
-    b->Width = w;
-    b->Height = h;
-    b->ColorDepth = depth;
-    b->PixelBits = depth <= 8 ? 8 : depth;
+    KX_GfxBuffer* b = KXT_NewChunkyBuffer(3, w, h, depth);
+    if (!b) return nullptr;
     b->ViewMode = KXVIEWMODE_NONE;
-    b->BufferSize = w * h * bpp;
     for (int i = 0; i < 256; i++) b->Palette[i * 3] = b->Palette[i * 3 + 1] = b->Palette[i * 3 + 2] = static_cast<uint8_t>(i);
     for (uint32_t i = 0; i < w * h * bpp; i++) b->Data[i] = static_cast<uint8_t>((i * 37) >> (depth <= 8 ? 8 - (depth ? depth : 1) : 0));
     if (depth <= 8)

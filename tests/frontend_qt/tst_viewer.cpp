@@ -105,9 +105,17 @@ void ViewerTest::deepBuffersAgreeAcrossByteOrder() {
     }
     KXSUP_SetGfxBufferEndianess(le.b, KXGFXF_II);
     KXSUP_SetGfxBufferEndianess(be.b, KXGFXF_MM);
+    // A 16-bit map is shown by its high byte (0xFF00 would round to 254).
+    for (Buf* d : {&le, &be}) {
+        d->b->AlphaType = KXALPHA_CHANNEL16;
+        d->b->AlphaData = AllocVec(2, MEMF_CLEAR);
+    }
+    KXSUP_AlphaBytes(le.b)[1] = 0xFF;
+    KXSUP_AlphaBytes(be.b)[0] = 0xFF;
     QImage a = View::SetImage(le.b, true), b = View::SetImage(be.b, true);
-    QCOMPARE(a.pixel(0, 0), qRgb(0x12, 0xAB, 0x00));
+    QCOMPARE(a.pixel(0, 0), qRgba(0x12, 0xAB, 0x00, 0xFF));
     QCOMPARE(b.pixel(0, 0), a.pixel(0, 0));
+    QCOMPARE(View::SetImage(le.b, false).pixel(0, 0), qRgb(0x12, 0xAB, 0x00));
 }
 
 // HAM through a 24-bit copy, bit planes through a chunky copy, an alpha
