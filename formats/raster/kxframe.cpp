@@ -277,12 +277,13 @@ void KXF_Log(KXObject* o, uint32_t level, const char* tag, const char* format, .
 // ---- settings -----------------------------------------------------------------
 
 int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size) {
+    if (value && size) value[0] = 0;
     if (!o || !key) return 0;
-    if (o->GetKey(key, value, size)) return 1;
+    // One pad, read once: the exact spelling first, then any spelling.
     KX_ControlPad* loaded = nullptr;
     KX_ControlPad* pad = o->KeyPad(&loaded);
     char* found = nullptr;
-    const int hit = pad && KXSUP_FindControlPadNoCase(pad, key, &found) ? 1 : 0;
+    const int hit = pad && (KXSUP_FindControlPad(pad, key, &found) || KXSUP_FindControlPadNoCase(pad, key, &found)) ? 1 : 0;
     if (hit && value && size) {
         size_t n = found ? strlen(found) : 0;
         if (n > size - 1) n = size - 1;
