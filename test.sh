@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/deps.sh
-kx_install_packages "${KX_BUILD_PKGS[@]}" "${KX_TEST_PKGS[@]}" "${KX_FRONTEND_PKGS[@]:-}"
+kx_install_packages "${KX_BUILD_PKGS[@]}" "${KX_TEST_PKGS[@]}" "${KX_FRONTEND_PKGS[@]}"
 
 jobs=$(nproc)
 mkdir -p build

@@ -1,13 +1,12 @@
 # Debian packages that the build, the tests and the external programs need.
 # Sourced by test.sh and run.sh; installs only what is missing.
 KX_BUILD_PKGS=(cmake ninja-build g++ ccache pkg-config zlib1g-dev libpng-dev liblcms2-dev)
-KX_FRONTEND_PKGS=(qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins fonts-dejavu-core xvfb xauth xdotool libgl-dev)
+KX_FRONTEND_PKGS=(qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev qt6-image-formats-plugins fonts-dejavu-core xvfb xauth xdotool libgl-dev)
 KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3 locales-all bc ghostscript time)
 
 kx_install_packages() {
   local missing=() p
   for p in "$@"; do
-    [ -n "$p" ] || continue
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -15,5 +14,6 @@ kx_install_packages() {
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # With recommends: Qt's X11 platform plugin and ImageMagick's delegates come that way.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
