@@ -53,7 +53,7 @@ void runOperator(benchmark::State& state, KX_GfxBuffer* src, const std::vector<s
 inline KXObject* make(const char* className)
 {
     const KXFormatReg* reg = KX_FindFormatReg(className);
-    return reg ? reg->Make(library(), *reg) : nullptr;
+    return reg ? KX_NewObject(library(), *reg) : nullptr;
 }
 
 // Loads path with the class's reader; *out receives the picture when out

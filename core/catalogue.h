@@ -1,6 +1,7 @@
 // catalogue: the registration of every operator and format class, in table
-// order, with the factory that makes its object. One table, one line per
-// class; a module's own source replaces its placeholder factory here.
+// order, one line per class. The core does not know the modules: it reaches
+// their factories only through KX_FindOperatorFactory/KX_FindFormatFactory,
+// which the factory table above the modules defines (modules/factories.cpp).
 #pragma once
 
 #include "kxtypes.h"
@@ -17,7 +18,6 @@ struct KXOperatorReg {
     const char* PadName;    // "Resize.controlpad"
     const char* Description;
     uint32_t Capabilities;
-    KXOperatorFactory Make;
 };
 
 struct KXFormatReg {
@@ -32,7 +32,6 @@ struct KXFormatReg {
     int Reader;  // reader table position or -1
     int Writer;  // writer table position or -1
     int Device;  // device-reader table position or -1
-    KXFormatFactory Make;
 };
 
 const KXOperatorReg* KX_OperatorRegs(uint32_t* count);
@@ -44,6 +43,20 @@ const KXFormatReg* KX_FindFormatReg(const char* className);
 // each followed by one blank).
 void KX_OperatorCapsText(uint32_t caps, char* out, size_t size);
 void KX_FormatCapsText(uint32_t caps, char* out, size_t size);
+
+// The factory of a class's own module, or null while the class has none.
+// Defined by the factory table above the modules, not by the core.
+KXOperatorFactory KX_FindOperatorFactory(const char* className);
+KXFormatFactory KX_FindFormatFactory(const char* className);
+
+// A fresh object of the registration's class: its own module where there is
+// one, else a placeholder. The caller owns it.
+KXOperator* KX_NewOperator(KXClass* lib, const KXOperatorReg& reg);
+KXObject* KX_NewObject(KXClass* lib, const KXFormatReg& reg);
+// True when the class (by name) or operator (by number) has a module of its
+// own; menus and save-format lists offer only these.
+bool KX_IsBuilt(const char* className);
+bool KX_OperatorIsBuilt(uint32_t number);
 
 template <class T>
 KXOperator* KX_MakeOperator(KXClass* lib, const KXOperatorReg&) { return new T(lib); }

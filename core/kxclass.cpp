@@ -187,7 +187,7 @@ KXOperator** KXClass::GetOperators() {
     // table there rather than shifting the numbers that follow.
     uint32_t n = 0;
     for (; n < count && n < 255; n++) {
-        KXOperator* op = regs[n].Make ? regs[n].Make(this, regs[n]) : nullptr;
+        KXOperator* op = KX_NewOperator(this, regs[n]);
         if (!op) break;
         Operators[n] = op;
     }
@@ -217,7 +217,7 @@ KXObject** KXClass::GetObjects(uint32_t kind, uintptr_t) {
             int p = kind == 0 ? regs[i].Reader : kind == 1 ? regs[i].Writer : kind == 2 ? regs[i].Device : -1;
             if (p == pos) reg = &regs[i];
         }
-        KXObject* obj = reg && reg->Make ? reg->Make(this, *reg) : nullptr;
+        KXObject* obj = reg ? KX_NewObject(this, *reg) : nullptr;
         table[pos] = obj;
         if (!obj) break;
     }

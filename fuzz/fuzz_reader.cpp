@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const KXFormatReg* reg = KX_FindFormatReg(KX_STR(KX_FUZZ_CLASS));
     if (!reg) return 0;
-    KXObject* obj = reg->Make(lib, *reg);
+    KXObject* obj = KX_NewObject(lib, *reg);
     KXConfig* cfg = nullptr;
     if (!options.empty() && size > 0) {
         uint32_t err = 0;

@@ -180,7 +180,7 @@ int main(int argc, char** argv)
     uint32_t count = 0;
     const KXOperatorReg* regs = KX_OperatorRegs(&count);
     std::unique_ptr<KXOperator> op;
-    if (number >= 0 && static_cast<uint32_t>(number) < count && regs[number].Make) op.reset(regs[number].Make(&lib, regs[number]));
+    if (number >= 0 && static_cast<uint32_t>(number) < count) op.reset(KX_NewOperator(&lib, regs[number]));
     if (!op) {
         fprintf(stderr, "kxop: no operator %d\n", number);
         return 2;

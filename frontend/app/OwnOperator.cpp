@@ -20,7 +20,7 @@ const KXOperatorReg* regFor(uint32_t number) {
 bool OperatorLanded(uint32_t number, QString* className) {
     const KXOperatorReg* reg = regFor(number);
     if (className) *className = reg ? QString::fromLatin1(reg->ClassName) : QString();
-    return reg && reg->Make && reg->Make != KX_MakePlaceholderOperator;
+    return reg && KX_IsBuilt(reg->ClassName);
 }
 
 QByteArray Num(double v) {
@@ -36,8 +36,8 @@ uint32_t Run(KXClass* lib, uint32_t number, KX_GfxBuffer* source, KX_GfxBuffer**
     *result = nullptr;
     if (!source) return KXERR_NOVIEWABLEDATA;
     const KXOperatorReg* reg = regFor(number);
-    if (!reg || !reg->Make) return KXERR_NOTSUPPORTED;
-    std::unique_ptr<KXOperator> op(reg->Make(lib ? lib : _KXClass, *reg));
+    if (!reg) return KXERR_NOTSUPPORTED;
+    std::unique_ptr<KXOperator> op(KX_NewOperator(lib ? lib : _KXClass, *reg));
     if (!op) return KXERR_NOMEMORY;
     std::unique_ptr<KXConfig> cfg;
     if (withSettings) {

@@ -70,8 +70,8 @@ KXObject* KX_CheckFileType(const char* name) {
 int KX_CheckPS(const char* name, char** padPath) {
     if (padPath) *padPath = nullptr;
     const KXFormatReg* reg = KX_FindFormatReg("kxoGS");
-    if (!reg || !reg->Make) return 0;
-    KXObject* ps = reg->Make(_KXClass, *reg);
+    if (!reg) return 0;
+    KXObject* ps = KX_NewObject(_KXClass, *reg);
     if (!ps) return 0;
     if (padPath && ps->PadPath) *padPath = strdup(ps->PadPath);
     int answer = 0;

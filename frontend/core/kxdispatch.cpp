@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "kxapp.h"
-#include "operators/geometry/kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 namespace {
 std::string errorText(uint32_t code) { return KXL_GetErrorString(code); }
@@ -19,8 +19,8 @@ KXOperator* tableOperator(uint32_t number) {
 std::unique_ptr<KXOperator> makeOperator(KXClass* lib, uint32_t number) {
     uint32_t count = 0;
     const KXOperatorReg* regs = KX_OperatorRegs(&count);
-    if (!regs || number >= count || !regs[number].Make) return nullptr;
-    return std::unique_ptr<KXOperator>(regs[number].Make(lib, regs[number]));
+    if (!regs || number >= count) return nullptr;
+    return std::unique_ptr<KXOperator>(KX_NewOperator(lib, regs[number]));
 }
 
 // A reader object of its own for the reader-table position index.
@@ -28,7 +28,7 @@ std::unique_ptr<KXObject> makeReader(KXClass* lib, int index) {
     uint32_t count = 0;
     const KXFormatReg* regs = KX_FormatRegs(&count);
     for (uint32_t i = 0; regs && i < count; i++)
-        if (regs[i].Reader == index && regs[i].Make) return std::unique_ptr<KXObject>(regs[i].Make(lib, regs[i]));
+        if (regs[i].Reader == index) return std::unique_ptr<KXObject>(KX_NewObject(lib, regs[i]));
     return nullptr;
 }
 

@@ -4,7 +4,7 @@
 // 16-bit values by their high byte instead of dividing by 257).
 #pragma once
 
-#include "operators/geometry/kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpAnyTo24Bit : public kxpFrame {
 public:

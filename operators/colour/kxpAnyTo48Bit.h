@@ -4,7 +4,7 @@
 // "ON" widens an 8-bit map to 16 bits.
 #pragma once
 
-#include "operators/geometry/kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpAnyTo48Bit : public kxpFrame {
 public:

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "operators/geometry/kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 struct KXQEntry;
 

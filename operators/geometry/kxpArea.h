@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 #include "kxpRows.h"
 
 struct KXPArea {

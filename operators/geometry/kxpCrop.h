@@ -1,7 +1,7 @@
 // kxpCrop: keeps only the area (KX_AREA or the CROP_ keys).
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpCrop : public kxpFrame {
 public:

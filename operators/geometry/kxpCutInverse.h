@@ -1,7 +1,7 @@
 // kxpCutInverse: fills everything but the area (KX_AREA or the CUT_ keys) with BACKPEN or BACKCOLOR.
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpCutInverse : public kxpFrame {
 public:

@@ -1,7 +1,7 @@
 // kxpLeftToRight: flips the image left to right.
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpLeftToRight : public kxpFrame {
 public:

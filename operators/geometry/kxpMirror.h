@@ -1,7 +1,7 @@
 // kxpMirror: mirrors at the horizontal axis, the vertical axis or both (MIRRORMODE).
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpMirror : public kxpFrame {
 public:

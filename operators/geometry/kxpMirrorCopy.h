@@ -1,7 +1,7 @@
 // kxpMirrorCopy: mirrors one half of the image onto the other (MIRRORMODE).
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpMirrorCopy : public kxpFrame {
 public:

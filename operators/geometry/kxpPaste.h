@@ -1,7 +1,7 @@
 // kxpPaste: copies a registered paste buffer (PASTEBUFFER) into the area (KX_AREA or the PASTE_ keys).
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpPaste : public kxpFrame {
 public:

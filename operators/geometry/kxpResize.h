@@ -1,7 +1,7 @@
 // kxpResize: resamples to NEW_WIDTH by NEW_HEIGHT by area averaging (palette indices and alpha maps by picking).
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpResize : public kxpFrame {
 public:

@@ -1,7 +1,7 @@
 // kxpResizeDDA: scales both dimensions by ZOOM_FACTOR, repeating or dropping pixels and rows.
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpResizeDDA : public kxpFrame {
 public:

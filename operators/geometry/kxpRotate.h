@@ -1,7 +1,7 @@
 // kxpRotate: turns by DEGREES "90" (counter-clockwise, the default), "180" or "270" (clockwise).
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpRotate : public kxpFrame {
 public:

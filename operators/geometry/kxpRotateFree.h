@@ -1,7 +1,7 @@
 // kxpRotateFree: turns by ROTATE_ANGLE degrees about the image centre or a given point, without interpolation.
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpRotateFree : public kxpFrame {
 public:

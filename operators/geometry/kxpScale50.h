@@ -1,7 +1,7 @@
 // kxpScale50: halves (METHOD "HALF", the default) or doubles ("DOUBLE") both dimensions without averaging.
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpScale50 : public kxpFrame {
 public:

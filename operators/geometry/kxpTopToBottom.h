@@ -1,7 +1,7 @@
 // kxpTopToBottom: flips the image top to bottom.
 #pragma once
 
-#include "kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 class kxpTopToBottom : public kxpFrame {
 public:

@@ -199,7 +199,7 @@ TEST(KXClassTest, LogIsCountedAndTheLastStopClosesIt) {
 
     // A module built outside the tables keeps the pointer.
     const KXOperatorReg* reg = KX_FindOperatorReg("kxpResize");
-    KXOperator* own = reg->Make(&lib, *reg);
+    KXOperator* own = KX_NewOperator(&lib, *reg);
     EXPECT_EQ(own->Log, log);
 
     lib.StartLog();

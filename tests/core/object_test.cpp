@@ -59,7 +59,7 @@ std::streamoff logSize(KXLog* log) {
 
 KXObject* makeFormat(KXClass* lib, const char* cls) {
     const KXFormatReg* reg = KX_FindFormatReg(cls);
-    return reg ? reg->Make(lib, *reg) : nullptr;
+    return reg ? KX_NewObject(lib, *reg) : nullptr;
 }
 
 char* dupVec(const char* text) {

@@ -19,7 +19,7 @@ namespace {
 
 KXOperator* makeOperator(KXClass* lib, const char* cls) {
     const KXOperatorReg* reg = KX_FindOperatorReg(cls);
-    return reg ? reg->Make(lib, *reg) : nullptr;
+    return reg ? KX_NewOperator(lib, *reg) : nullptr;
 }
 
 KX_GfxBuffer* smallBuffer() {

@@ -5,7 +5,7 @@
 
 #include "core/colour.h"
 #include "frontend_support.h"
-#include "operators/geometry/kxpFrame.h"
+#include "operators/kxpFrame.h"
 
 using namespace kxt;
 

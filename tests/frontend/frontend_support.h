@@ -79,11 +79,11 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 
 inline bool RealFormat(const char* cls) {
     const KXFormatReg* r = KX_FindFormatReg(cls);
-    return r && r->Make && r->Make != KX_MakePlaceholderObject;
+    return r && KX_IsBuilt(r->ClassName);
 }
 inline bool RealOperator(const char* cls) {
     const KXOperatorReg* r = KX_FindOperatorReg(cls);
-    return r && r->Make && r->Make != KX_MakePlaceholderOperator;
+    return r && KX_IsBuilt(r->ClassName);
 }
 #define KXT_NEED_FORMAT(cls) \
     if (!kxt::RealFormat(cls)) GTEST_SKIP() << "needs the " cls " module (still a placeholder)"

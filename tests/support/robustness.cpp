@@ -112,7 +112,7 @@ void KXT_CheckReaderRobustness(const char* className, const std::string& fixture
     const KXFormatReg* reg = KX_FindFormatReg(className);
     ASSERT_NE(reg, nullptr) << "no catalogue entry";
     static KXClass* lib = new KXClass();
-    KXObject* obj = reg->Make(lib, *reg);
+    KXObject* obj = KX_NewObject(lib, *reg);
     ASSERT_NE(obj, nullptr);
     // A lying header must not make the process allocate gigabytes.
     KXSUP_SetSizeLimit(64u << 20);

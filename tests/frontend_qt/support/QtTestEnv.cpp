@@ -82,11 +82,11 @@ bool OperatorReady(uint32_t number) {
     uint32_t count = 0;
     const KXOperatorReg* regs = KX_OperatorRegs(&count);
     for (uint32_t i = 0; i < count; ++i)
-        if (regs[i].Number == number) return regs[i].Make && regs[i].Make != KX_MakePlaceholderOperator;
+        if (regs[i].Number == number) return KX_IsBuilt(regs[i].ClassName);
     return false;
 }
 
 bool ReaderReady(const char* className) {
     const KXFormatReg* r = KX_FindFormatReg(className);
-    return r && r->Make && r->Make != KX_MakePlaceholderObject;
+    return r && KX_IsBuilt(r->ClassName);
 }

@@ -1,0 +1,95 @@
+// factories: the one table that binds a catalogue class name to the module
+// class that implements it. It sits above formats/ and operators/ so that the
+// core never includes a module: the core asks KX_FindOperatorFactory /
+// KX_FindFormatFactory by class name and builds a placeholder where a class
+// has no line here yet. Adding a module adds its include and one line.
+#include <cstring>
+
+#include "core/catalogue.h"
+#include "formats/iff/kxoILBM.h"
+#include "formats/iff/kxoKGX.h"
+#include "formats/iff/kxoRGFX.h"
+#include "formats/libraries/kxoPNG.h"
+#include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoPNM.h"
+#include "operators/colour/kxpAnyTo24Bit.h"
+#include "operators/colour/kxpAnyTo48Bit.h"
+#include "operators/colour/kxpDither24Bit.h"
+#include "operators/geometry/kxpCrop.h"
+#include "operators/geometry/kxpCut.h"
+#include "operators/geometry/kxpCutInverse.h"
+#include "operators/geometry/kxpLeftToRight.h"
+#include "operators/geometry/kxpMirror.h"
+#include "operators/geometry/kxpMirrorCopy.h"
+#include "operators/geometry/kxpPaste.h"
+#include "operators/geometry/kxpResize.h"
+#include "operators/geometry/kxpResizeDDA.h"
+#include "operators/geometry/kxpRotate.h"
+#include "operators/geometry/kxpRotateFree.h"
+#include "operators/geometry/kxpScale50.h"
+#include "operators/geometry/kxpTopToBottom.h"
+
+namespace {
+
+struct OperatorBinding {
+    const char* ClassName;
+    KXOperatorFactory Make;
+};
+
+struct FormatBinding {
+    const char* ClassName;
+    KXFormatFactory Make;
+};
+
+#define OP(T) {#T, KX_MakeOperator<T>}
+#define FMT(T) {#T, KX_MakeObject<T>}
+
+// Sorted by class name; the order carries no meaning.
+const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAnyTo24Bit),
+    OP(kxpAnyTo48Bit),
+    OP(kxpCrop),
+    OP(kxpCut),
+    OP(kxpCutInverse),
+    OP(kxpDither24Bit),
+    OP(kxpLeftToRight),
+    OP(kxpMirror),
+    OP(kxpMirrorCopy),
+    OP(kxpPaste),
+    OP(kxpResize),
+    OP(kxpResizeDDA),
+    OP(kxpRotate),
+    OP(kxpRotateFree),
+    OP(kxpScale50),
+    OP(kxpTopToBottom),
+};
+
+const FormatBinding kFormatBindings[] = {
+    FMT(kxoBMP),
+    FMT(kxoGIF),
+    FMT(kxoILBM),
+    FMT(kxoKGX),
+    FMT(kxoPNG),
+    FMT(kxoPNM),
+    FMT(kxoRGFX),
+};
+
+#undef OP
+#undef FMT
+
+}  // namespace
+
+KXOperatorFactory KX_FindOperatorFactory(const char* className) {
+    if (!className) return nullptr;
+    for (const OperatorBinding& b : kOperatorBindings)
+        if (strcmp(b.ClassName, className) == 0) return b.Make;
+    return nullptr;
+}
+
+KXFormatFactory KX_FindFormatFactory(const char* className) {
+    if (!className) return nullptr;
+    for (const FormatBinding& b : kFormatBindings)
+        if (strcmp(b.ClassName, className) == 0) return b.Make;
+    return nullptr;
+}
