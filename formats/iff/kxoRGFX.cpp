@@ -42,16 +42,17 @@ enum : uint32_t {
     kFlagBits = KXGFXF_GRAY | KXGFXF_SRC8BIT | KXGFXF_SRCLOWDEPTH | KXGFXF_ALPHASRC8BIT,
 };
 
-// Bytes of the stored image for a layout, in 64 bits through the checked helper.
-bool bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t depth, uint32_t bytesPerRow, uint32_t* out) {
+// Bytes of the stored image for a layout, in 64 bits through the checked
+// helper: 15 beyond 32 bits, 3 beyond the library's size limit.
+uint32_t bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t depth, uint32_t bytesPerRow, uint32_t* out) {
     switch (format) {
-        case kFmtPlanes: return KXSUP_CheckedSize(out, bytesPerRow, height, depth);
-        case kFmtChunky8: return KXSUP_CheckedSize(out, width, height);
-        case kFmtRGB: return KXSUP_CheckedSize(out, width, height, 3);
-        case kFmtARGB: return KXSUP_CheckedSize(out, width, height, 4);
-        case kFmtRGB16: return KXSUP_CheckedSize(out, width, height, 6);
-        case kFmtARGB16: return KXSUP_CheckedSize(out, width, height, 8);
-        default: return false;
+        case kFmtPlanes: return KXSUP_CheckSize(out, bytesPerRow, height, depth);
+        case kFmtChunky8: return KXSUP_CheckSize(out, width, height);
+        case kFmtRGB: return KXSUP_CheckSize(out, width, height, 3);
+        case kFmtARGB: return KXSUP_CheckSize(out, width, height, 4);
+        case kFmtRGB16: return KXSUP_CheckSize(out, width, height, 6);
+        case kFmtARGB16: return KXSUP_CheckSize(out, width, height, 8);
+        default: return KXERR_FILEREQUIREMENTS;
     }
 }
 }  // namespace
@@ -138,7 +139,7 @@ uint32_t kxoRGFX::Save() {
         return KXERR_NOTSUPPORTED;
     }
     uint32_t imageSize;
-    if (!bodySizeFor(format, width, height, depth, bytesPerRow, &imageSize)) return KXERR_NOTSUPPORTED;
+    if (bodySizeFor(format, width, height, depth, bytesPerRow, &imageSize)) return KXERR_NOTSUPPORTED;
     if (buf->BufferSize < imageSize) return KXERR_NOTSUPPORTED;
 
     if (depth == 48) {
@@ -341,8 +342,8 @@ uint32_t kxoRGFX::Load() {
         default: layoutOk = false;
     }
     uint32_t imageSize = 0;
-    if (err == KXERR_NONE && (!layoutOk || width == 0 || height == 0 || !bodySizeFor(layout, width, height, depth, bytesPerRow, &imageSize)))
-        err = KXERR_FILEREQUIREMENTS;
+    if (err == KXERR_NONE && (!layoutOk || width == 0 || height == 0)) err = KXERR_FILEREQUIREMENTS;
+    if (err == KXERR_NONE) err = bodySizeFor(layout, width, height, depth, bytesPerRow, &imageSize);
     if (err != KXERR_NONE) {
         FinishRead();
         return err;

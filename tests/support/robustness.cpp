@@ -170,5 +170,5 @@ void KXT_CheckReaderRobustness(const char* className, const std::string& fixture
     }
     delete obj;
     unlink(path.c_str());
-    KXSUP_SetSizeLimit(0xFFFFFFFFu);
+    KXSUP_ResetSizeLimit();
 }
