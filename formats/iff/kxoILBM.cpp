@@ -339,7 +339,7 @@ uint32_t kxoILBM::Save() {
     bmhd.PageWidth = (int16_t)width;
     bmhd.PageHeight = (int16_t)height;
     // A transparent colour travels with palette images only.
-    if (planeSource && src->Version >= 3 && src->AlphaType == KXALPHA_SINGLECOLOR) {
+    if (planeSource && KXSUP_AlphaHolds(src) == KXALPHA_SINGLECOLOR) {
         bmhd.Masking = 2;
         bmhd.TransparentColor = (uint16_t)KXSUP_AlphaIndex(src);
     }

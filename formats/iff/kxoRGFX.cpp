@@ -230,14 +230,15 @@ uint32_t kxoRGFX::Save() {
     iffPut32(rscm + 4, 0xFFFFFFFFu);
     iffPut32(rscm + 8, 0xFFFFFFFFu);
 
-    const bool v3 = buf->Version >= 3;
+    // What AlphaData holds follows the core's rule: the index bit wins.
+    const uint32_t alphaHolds = KXSUP_AlphaHolds(buf);
     uint8_t rcol[776];
-    const bool transparent = v3 && (buf->AlphaType & KXALPHA_SINGLECOLOR);
+    const bool transparent = alphaHolds == KXALPHA_SINGLECOLOR;
     iffPut32(rcol, transparent ? 1 : 0);
     iffPut32(rcol + 4, transparent ? KXSUP_AlphaIndex(buf) : 0);
     memcpy(rcol + 8, buf->Palette, 768);
 
-    const bool table = v3 && (buf->AlphaType & KXALPHA_MULTICOLOR) && buf->AlphaData;
+    const bool table = alphaHolds == KXALPHA_MULTICOLOR && buf->AlphaData;
     uint8_t rtrn[260];
     if (table) {
         iffPut32(rtrn, kFmtAlpha);

@@ -685,7 +685,7 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
             key = keyNumber("PNG8_TRANSPARENT_COLOR", -1, false);
             if (key >= entries) key = -1;
         }
-        if (key < 0 && b->Version >= 3 && b->AlphaType == KXALPHA_SINGLECOLOR) {
+        if (key < 0 && KXSUP_AlphaHolds(b) == KXALPHA_SINGLECOLOR) {
             const uint32_t index = KXSUP_AlphaIndex(b);
             if (index < (uint32_t)entries) key = (long)index;
         }
@@ -693,7 +693,7 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
             memset(trans, 0xFF, sizeof(trans));
             trans[key] = 0;
             haveTrans = true;
-        } else if (b->Version >= 3 && b->AlphaType == KXALPHA_MULTICOLOR && b->AlphaData) {
+        } else if (KXSUP_AlphaHolds(b) == KXALPHA_MULTICOLOR && b->AlphaData) {
             memcpy(trans, KXSUP_AlphaBytes(b), (size_t)entries);
             haveTrans = true;
         }

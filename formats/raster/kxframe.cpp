@@ -236,7 +236,8 @@ bool KXF_BufferIsConsistent(const KX_GfxBuffer* b) {
         return false;
     }
     if (b->BufferSize < need) return false;
-    if (b->Version >= 3 && (b->AlphaType == KXALPHA_CHANNEL8 || b->AlphaType == KXALPHA_CHANNEL16) && !b->AlphaData) return false;
+    const uint32_t alpha = KXSUP_AlphaHolds(b);
+    if ((alpha == KXALPHA_CHANNEL8 || alpha == KXALPHA_CHANNEL16) && !b->AlphaData) return false;
     return true;
 }
 
