@@ -2,8 +2,9 @@
 // layer, BMHD/CMAP/CAMG and ByteRun1 of iff.h, the graphics-buffer helpers
 // (bit planes <-> chunky for palette images, alpha maps, byte order) and the
 // safe save. Refuses 9 and 25 planes (recognised but not loaded), BMHDs
-// longer than 20 bytes, compression methods above ByteRun1 and pictures
-// wider or taller than the 16-bit BMHD fields hold. FORM ANIM is not read.
+// longer than 20 bytes, compression methods above ByteRun1, pictures
+// wider or taller than the 16-bit BMHD fields hold and bodies that end
+// before the last row (29, as a file cut short). FORM ANIM is not read.
 #include "formats/iff/kxoILBM.h"
 
 #include <cstring>

@@ -26,35 +26,11 @@ KX_GfxBuffer* Picture(uint32_t depth, uint32_t alpha) {
     if (!b) return nullptr;
     for (uint32_t i = 0; i < b->BufferSize; ++i) b->Data[i] = (uint8_t)(depth < 8 ? i % (1u << depth) : i * 41);
     for (int c = 0; c < 768; ++c) b->Palette[c] = (uint8_t)(c * 7);
-    b->AlphaType = alpha;
-    size_t bytes = 0;
-    switch (KXSUP_AlphaHolds(b)) {
-    case KXALPHA_SINGLECOLOR: KXSUP_SetAlphaIndex(b, 2); break;
-    case KXALPHA_CHANNEL16: bytes = w * h * 2; break;
-    case KXALPHA_CHANNEL8: bytes = w * h; break;
-    case KXALPHA_MULTICOLOR: bytes = 256; break;
-    }
-    if (bytes) {
-        auto* a = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY));
-        for (size_t i = 0; i < bytes; ++i) a[i] = (uint8_t)(i * 13);
-        b->AlphaData = a;
-    }
+    KXT_AttachAlpha(b, alpha, 2, depth);
     return b;
 }
 
 TEST(WriterAlphaKinds, EveryWriterReadsAlphaDataByTheOneRule) {
-    const uint32_t kinds[] = {
-        0,
-        KXALPHA_SINGLECOLOR,
-        KXALPHA_CHANNEL8,
-        KXALPHA_MULTICOLOR,
-        KXALPHA_CHANNEL16,
-        KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8,
-        KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL16,
-        KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR,
-        KXALPHA_CHANNEL8 | KXALPHA_CHANNEL16,
-        KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR,
-    };
     // Writers that store one transparent palette index.
     const std::set<std::string> keyWriters = {"kxoPNG", "kxoGIF", "kxoRGFX", "kxoILBM"};
     uint32_t count = 0;
@@ -66,7 +42,7 @@ TEST(WriterAlphaKinds, EveryWriterReadsAlphaDataByTheOneRule) {
         if (reg.Writer < 0 || !KX_IsBuilt(reg.ClassName)) continue;
         ++writers;
         for (uint32_t depth : {4u, 8u, 24u, 48u}) {
-            for (uint32_t kind : kinds) {
+            for (uint32_t kind : KXT_AlphaKinds) {
                 SCOPED_TRACE(std::string(reg.ClassName) + " depth " + std::to_string(depth) + " alpha " + std::to_string(kind));
                 KX_GfxBuffer* pic = Picture(depth, kind);
                 ASSERT_NE(pic, nullptr);

@@ -19,6 +19,7 @@
 #include "core/kxlib.h"
 #include "operators/kxpFrame.h"
 #include "support/robustness.h"
+#include "support/testfiles.h"
 
 namespace {
 
@@ -59,19 +60,6 @@ std::vector<Kind> Kinds() {
     return kinds;
 }
 
-const uint32_t kAlphaKinds[] = {
-    0,
-    KXALPHA_SINGLECOLOR,
-    KXALPHA_CHANNEL8,
-    KXALPHA_MULTICOLOR,
-    KXALPHA_CHANNEL16,
-    KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8,
-    KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL16,
-    KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR,
-    KXALPHA_CHANNEL8 | KXALPHA_CHANNEL16,
-    KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR,
-};
-
 // A buffer of the kind with random pixels (palette indices within the
 // depth) and the alpha kind, its AlphaData made by the core's rule.
 KX_GfxBuffer* MakeSource(Rng& rng, const Kind& k, uint32_t w, uint32_t h, uint32_t alpha) {
@@ -100,21 +88,7 @@ KX_GfxBuffer* MakeSource(Rng& rng, const Kind& k, uint32_t w, uint32_t h, uint32
         for (uint32_t i = 0; i < size; ++i) b->Data[i] &= (1u << k.depth) - 1;
     if (version >= 2) b->NativeDIPF = k.viewMode == KXVIEWMODE_HAM ? KXDIPF_HAM : k.viewMode == KXVIEWMODE_EHB ? KXDIPF_EHB : 0;
     if (version >= 4) b->Flags = k.flags | (Pick(rng, 4) == 0 ? KXGFXF_GRAY | KXGFXF_SRC8BIT : 0);
-    if (alpha) {
-        b->AlphaType = alpha;
-        size_t bytes = 0;
-        switch (KXSUP_AlphaHolds(b)) {
-        case KXALPHA_SINGLECOLOR: KXSUP_SetAlphaIndex(b, Pick(rng, 1u << (k.depth <= 8 ? k.depth : 8))); break;
-        case KXALPHA_CHANNEL16: bytes = size_t(w) * h * 2; break;
-        case KXALPHA_CHANNEL8: bytes = size_t(w) * h; break;
-        case KXALPHA_MULTICOLOR: bytes = 256; break;
-        }
-        if (bytes) {
-            auto* a = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY));
-            for (size_t i = 0; i < bytes; ++i) a[i] = static_cast<uint8_t>(rng());
-            b->AlphaData = a;
-        }
-    }
+    KXT_AttachAlpha(b, alpha, Pick(rng, 1u << (k.depth <= 8 ? k.depth : 8)), static_cast<uint32_t>(rng()));
     return b;
 }
 
@@ -197,7 +171,7 @@ TEST(OperatorFuzz, EveryOperatorOverEveryBufferAndAlphaKind) {
         KXOperator* op = KX_NewOperator(Lib(), regs[o]);
         const bool paste = strcmp(regs[o].ClassName, "kxpPaste") == 0;
         for (const Kind& k : kinds) {
-            for (uint32_t alpha : kAlphaKinds) {
+            for (uint32_t alpha : KXT_AlphaKinds) {
                 for (int trial = 0; trial < 3; ++trial) {
                     const uint32_t w = 1 + Pick(rng, trial == 0 ? 2 : 9), h = 1 + Pick(rng, trial == 0 ? 2 : 9);
                     KX_GfxBuffer* src = MakeSource(rng, k, w, h, alpha);
@@ -221,7 +195,7 @@ TEST(OperatorFuzz, EveryOperatorOverEveryBufferAndAlphaKind) {
                         const Kind pk = Pick(rng, 5) ? k : PickOf(rng, {Kind{"24", ONEPLANE, 24, 0, 0}, Kind{"8", ONEPLANE, 8, 0, 0}});
                         Kind chunky = pk;
                         chunky.type = ONEPLANE;
-                        pasted = MakeSource(rng, chunky, Pick(rng, 6) ? pw : pw + 1, ph, PickOf(rng, kAlphaKinds));
+                        pasted = MakeSource(rng, chunky, Pick(rng, 6) ? pw : pw + 1, ph, PickOf(rng, KXT_AlphaKinds));
                         const uint32_t pastedAlpha = KXSUP_AlphaHolds(pasted);
                         pastedMap = pastedAlpha == KXALPHA_CHANNEL8 || pastedAlpha == KXALPHA_CHANNEL16;
                         KX_RegisterPasteBuffer(pasted);

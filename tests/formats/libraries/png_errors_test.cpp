@@ -137,13 +137,25 @@ TEST(PngErrors, FailedWriteKeepsTheOldFile) {
     remove(path.c_str());
 }
 
+struct LoadCase {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    uint32_t code;
+};
+
+// Each file of the table fails to load with its code and leaves no buffer.
+void ExpectLoadCodes(const std::string& path, const std::vector<LoadCase>& cases) {
+    for (const LoadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
+        Png r;
+        EXPECT_EQ(r.Load(path), c.code);
+        EXPECT_EQ(r.Image(), nullptr);
+    }
+}
+
 TEST(PngErrors, LoadFailures) {
     const std::string path = TempPath("bad.png");
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        uint32_t code;
-    };
     std::vector<uint8_t> good;
     {
         Buffer img = MakeImage(8, 9, 9);
@@ -155,20 +167,13 @@ TEST(PngErrors, LoadFailures) {
     badCrc[29] ^= 1;  // IHDR CRC
     std::vector<uint8_t> badSig = good;
     badSig[0] = 'x';
-    const Case cases[] = {
+    ExpectLoadCodes(path, {
         {"empty", {}, KXERR_UNKNOWNFORMAT},
         {"three bytes", {0x89, 'P', 'N'}, KXERR_UNKNOWNFORMAT},
         {"not png", {'G', 'I', 'F', '8', '9', 'a'}, KXERR_UNKNOWNFORMAT},
         {"signature damaged", badSig, KXERR_DECODE},
         {"header crc", badCrc, KXERR_DECODE},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
-        Png r;
-        EXPECT_EQ(r.Load(path), c.code);
-        EXPECT_EQ(r.Image(), nullptr);
-    }
+    });
     Png r;
     EXPECT_EQ(r.Load(TempPath("nothing-here.png")), KXERR_FILENOTFOUND);
     EXPECT_EQ(r.Load(""), KXERR_FILENOTFOUND);
@@ -289,12 +294,7 @@ TEST(PngErrors, DamagedFilesSayWhatIsWrong) {
     garbage[garbage.size() / 2] ^= 0x55;
     std::vector<uint8_t> idatCrc = good;
     idatCrc[good.size() - 13] ^= 1;  // the IDAT CRC, before IEND's 12 bytes
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        uint32_t code;
-    };
-    const Case cases[] = {
+    ExpectLoadCodes(path, {
         {"signature only", std::vector<uint8_t>(good.begin(), good.begin() + 8), KXERR_EOF},
         {"header cut", std::vector<uint8_t>(good.begin(), good.begin() + 20), KXERR_EOF},
         {"no IEND", std::vector<uint8_t>(good.begin(), good.end() - 12), KXERR_EOF},
@@ -323,14 +323,7 @@ TEST(PngErrors, DamagedFilesSayWhatIsWrong) {
              Chunk(f, "IDAT", deflated(rows));
              Chunk(f, "IEND", {});
          }), KXERR_DECODE},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
-        Png r;
-        EXPECT_EQ(r.Load(path), c.code);
-        EXPECT_EQ(r.Image(), nullptr);
-    }
+    });
     remove(path.c_str());
 }
 
