@@ -28,8 +28,8 @@ size_t recordBytesOfVersion(uint32_t version) {
 // Kind 1 keeps the transparent index itself in AlphaData, so a record that
 // has bit 1 never owns a block there, whatever other bits it carries.
 bool ownsAlphaBlock(const KX_GfxBuffer* b) {
-    return b->Version >= 3 && b->AlphaData && (b->AlphaType & (KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR | KXALPHA_CHANNEL16)) &&
-           !(b->AlphaType & KXALPHA_SINGLECOLOR);
+    const uint32_t kind = KXSUP_AlphaHolds(b);
+    return b->AlphaData && kind != KXALPHA_NONE && kind != KXALPHA_SINGLECOLOR;
 }
 
 uint16_t swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
@@ -58,12 +58,14 @@ void swapSamples(uint8_t* data, uint64_t count) {
 }
 
 // Common start of the alpha-map functions: the map counts only in a
-// version-3 record of 24 or 48 bits.
+// version-3 record of 24 or 48 bits whose AlphaData holds a map.
 uint32_t alphaMapPrologue(const KX_GfxBuffer* b, uint32_t* pixels) {
-    if (b->Version < 3) return KXERR_NEEDALPHA;
+    const uint32_t kind = KXSUP_AlphaHolds(b);
+    if (kind != KXALPHA_CHANNEL8 && kind != KXALPHA_CHANNEL16) return KXERR_NEEDALPHA;
     if (b->PixelBits != 24 && b->PixelBits != 48) return KXERR_NEEDALPHA;
     if (!b->AlphaData) return KXERR_NEEDALPHA;
-    if (!KXSUP_CheckedSize(pixels, b->Width, b->Height, 2) || *pixels == 0) return KXERR_FILEREQUIREMENTS;
+    if (uint32_t err = KXSUP_CheckSize(pixels, b->Width, b->Height, 2)) return err;
+    if (*pixels == 0) return KXERR_FILEREQUIREMENTS;
     *pixels /= 2;
     return KXERR_NONE;
 }
@@ -83,10 +85,22 @@ uint16_t* widenMap(const KX_GfxBuffer* b, uint32_t pixels) {
 
 }  // namespace
 
+uint32_t KXSUP_AlphaHolds(const KX_GfxBuffer* b) {
+    if (!b || b->Version < 3) return KXALPHA_NONE;
+    const uint32_t kind = b->AlphaType;
+    if (kind & KXALPHA_SINGLECOLOR) return KXALPHA_SINGLECOLOR;
+    if (kind & KXALPHA_CHANNEL16) return KXALPHA_CHANNEL16;
+    if (kind & KXALPHA_CHANNEL8) return KXALPHA_CHANNEL8;
+    if (kind & KXALPHA_MULTICOLOR) return KXALPHA_MULTICOLOR;
+    return KXALPHA_NONE;
+}
+
 uint32_t KXSUP_AllocGfxBuffer(KX_GfxBuffer** buffer, uint32_t version, uint32_t dataSize, uint32_t memFlags, uint32_t) {
     if (!buffer) return KXERR_INTERNALACCESS;
     *buffer = nullptr;
     if (version > 4) return KXERR_NEWERVERSION;
+    // A block beyond the library's size limit is refused as memory that is not there.
+    if (uint32_t err = KXSUP_CheckSize(nullptr, dataSize)) return err;
     auto* b = static_cast<KX_GfxBuffer*>(AllocVec(sizeof(KX_GfxBuffer), MEMF_CLEAR));
     if (!b) return KXERR_NOMEMORY;
     b->Version = version ? version : 1;
@@ -118,19 +132,21 @@ uint32_t KXSUP_CopyGfxBuffer(const KX_GfxBuffer* source, KX_GfxBuffer** copy, in
     uint32_t alphaSize = 0;
     bool hasAlpha = ownsAlphaBlock(source);
     if (hasAlpha) {
-        bool fits;
-        if (source->AlphaType & KXALPHA_CHANNEL16) fits = KXSUP_CheckedSize(&alphaSize, source->Width, source->Height, 2);
-        else if (source->AlphaType & KXALPHA_CHANNEL8) fits = KXSUP_CheckedSize(&alphaSize, source->Width, source->Height);
-        else fits = KXSUP_CheckedSize(&alphaSize, 256);
-        if (!fits) return KXERR_FILEREQUIREMENTS;
+        const uint32_t kind = KXSUP_AlphaHolds(source);
+        uint32_t err;
+        if (kind == KXALPHA_CHANNEL16) err = KXSUP_CheckSize(&alphaSize, source->Width, source->Height, 2);
+        else if (kind == KXALPHA_CHANNEL8) err = KXSUP_CheckSize(&alphaSize, source->Width, source->Height);
+        else err = KXSUP_CheckSize(&alphaSize, 256);
+        if (err) return err;
     }
+    if (uint32_t err = KXSUP_CheckSize(nullptr, source->BufferSize)) return err;
     if (copyData && source->BufferSize > 0 && !source->Data) return KXERR_INTERNALACCESS;
 
     auto* b = static_cast<KX_GfxBuffer*>(AllocVec(sizeof(KX_GfxBuffer), MEMF_CLEAR));
     if (!b) return KXERR_NOMEMORY;
     memcpy(b, source, recordBytesOfVersion(source->Version));
     b->Data = nullptr;
-    if (source->Version >= 3 && !(source->AlphaType & KXALPHA_SINGLECOLOR)) b->AlphaData = nullptr;
+    if (KXSUP_AlphaHolds(source) != KXALPHA_SINGLECOLOR) b->AlphaData = nullptr;
 
     if (source->BufferSize > 0) {
         b->Data = static_cast<uint8_t*>(AllocVec(source->BufferSize, memFlags));
@@ -257,7 +273,7 @@ uint32_t KXSUP_ConvertGfxBufferEndianess(KX_GfxBuffer* buffer, uint32_t wantedOr
         if (!KXSUP_CheckedSize(&sampleBytes, buffer->Width, buffer->Height, 6) || buffer->BufferSize < sampleBytes)
             return KXERR_FILEREQUIREMENTS;
         if (sampleBytes && !buffer->Data) return KXERR_INTERNALACCESS;
-        bool alpha16 = buffer->Version >= 3 && (buffer->AlphaType & KXALPHA_CHANNEL16) && !(buffer->AlphaType & KXALPHA_SINGLECOLOR);
+        bool alpha16 = KXSUP_AlphaHolds(buffer) == KXALPHA_CHANNEL16;
         if (alpha16 && sampleBytes && !buffer->AlphaData) return KXERR_INTERNALACCESS;
         swapSamples(buffer->Data, uint64_t(sampleBytes) / 2);
         if (alpha16) swapSamples(KXSUP_AlphaBytes(buffer), uint64_t(sampleBytes) / 6);

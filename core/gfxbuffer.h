@@ -55,6 +55,15 @@ struct KX_GfxBuffer {
     uint32_t Flags;  // v4+
 };
 
+// Alpha kinds are bits, and AlphaData holds one thing. When several bits
+// are set, one rule says what, for every reader of AlphaData: the index
+// bit wins (AlphaData is then the transparent index itself), then a map
+// (a block of 16-bit values when bit 8 is set, of bytes for bit 2), then
+// the table of bit 4. The result is one of the five kinds; KXALPHA_NONE
+// below version 3. The lending functions below keep their own rule for a
+// record with both map bits (each lends the map of its own width).
+uint32_t KXSUP_AlphaHolds(const KX_GfxBuffer* b);
+
 inline uint8_t* KXSUP_AlphaBytes(const KX_GfxBuffer* b) { return static_cast<uint8_t*>(b->AlphaData); }
 inline uint32_t KXSUP_AlphaIndex(const KX_GfxBuffer* b) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(b->AlphaData)); }
 inline void KXSUP_SetAlphaIndex(KX_GfxBuffer* b, uint32_t index) { b->AlphaData = reinterpret_cast<void*>(static_cast<uintptr_t>(index)); }

@@ -42,9 +42,10 @@ inline uint8_t gatherPlane(uint64_t bits) { return static_cast<uint8_t>((bits * 
 
 constexpr uint64_t kLowBits = 0x0101010101010101ull;
 
+// 15 for an empty picture or one beyond 32 bits, 3 beyond the size limit.
 uint32_t checkedBytes(uint32_t* out, uint64_t a, uint64_t b, uint64_t c = 1, uint64_t d = 1) {
-    if (!KXSUP_CheckedSize(out, a, b, c, d) || *out == 0) return KXERR_FILEREQUIREMENTS;
-    return KXERR_NONE;
+    if (uint32_t err = KXSUP_CheckSize(out, a, b, c, d)) return err;
+    return *out == 0 ? KXERR_FILEREQUIREMENTS : KXERR_NONE;
 }
 
 // A new record with every field of the source, owning nothing yet.
@@ -56,7 +57,7 @@ KX_GfxBuffer* newRecordFrom(const KX_GfxBuffer* source) {
     b->Data = nullptr;
     b->BufferSize = 0;
     if (b->Version < 3) b->AlphaType = 0;
-    if (!(b->AlphaType & KXALPHA_SINGLECOLOR)) b->AlphaData = nullptr;
+    if (KXSUP_AlphaHolds(b) != KXALPHA_SINGLECOLOR) b->AlphaData = nullptr;
     return b;
 }
 
@@ -69,16 +70,16 @@ void dropAlpha(KX_GfxBuffer* b) {
 // carried leaves the result without alpha and its code in *mapError; only a
 // lost table is fatal (*mapError untouched, 3 returned).
 uint32_t carryAlpha(const KX_GfxBuffer* source, KX_GfxBuffer* result, uint32_t* mapError) {
-    if (source->Version < 3 || source->AlphaType == 0) {
+    const uint32_t kind = KXSUP_AlphaHolds(source);
+    if (kind == KXALPHA_NONE) {
         dropAlpha(result);
         return KXERR_NONE;
     }
-    uint32_t kind = source->AlphaType;
-    if (kind & KXALPHA_SINGLECOLOR) {
+    if (kind == KXALPHA_SINGLECOLOR) {
         result->AlphaType = KXALPHA_SINGLECOLOR;
         return KXERR_NONE;
     }
-    if (kind & KXALPHA_MULTICOLOR) {
+    if (kind == KXALPHA_MULTICOLOR) {
         if (!source->AlphaData) {
             dropAlpha(result);
             return KXERR_NONE;
@@ -91,9 +92,8 @@ uint32_t carryAlpha(const KX_GfxBuffer* source, KX_GfxBuffer* result, uint32_t* 
     }
     // The maps are copied as they are: the lending functions only hand out
     // maps of 24/48-bit buffers and would drop a palette image's map.
-    uint32_t newKind = (kind & KXALPHA_CHANNEL16) ? uint32_t(KXALPHA_CHANNEL16) : (kind & KXALPHA_CHANNEL8) ? uint32_t(KXALPHA_CHANNEL8) : 0u;
+    const uint32_t newKind = kind;
     dropAlpha(result);
-    if (!newKind) return KXERR_NONE;
     uint32_t bytes = 0;
     if (!source->AlphaData || checkedBytes(&bytes, source->Width, source->Height, newKind == KXALPHA_CHANNEL16 ? 2 : 1)) {
         *mapError = KXERR_NEEDALPHA;
@@ -298,8 +298,8 @@ uint32_t KXSUP_GfxBufferTo24Bit(const KX_GfxBuffer* buffer, KX_GfxBuffer** resul
     }
 
     const bool ham = IsHamBuffer(src), ehb = IsEhbBuffer(src);
-    const uint32_t kind = src->Version >= 3 ? src->AlphaType : 0;
-    const bool withMap = !ham && !ehb && (kind & (KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR));
+    const uint32_t kind = KXSUP_AlphaHolds(src);
+    const bool withMap = !ham && !ehb && (kind == KXALPHA_SINGLECOLOR || kind == KXALPHA_CHANNEL8 || kind == KXALPHA_MULTICOLOR);
 
     auto* b = static_cast<KX_GfxBuffer*>(AllocVec(sizeof(KX_GfxBuffer), MEMF_CLEAR));
     if (b) {
@@ -334,9 +334,9 @@ uint32_t KXSUP_GfxBufferTo24Bit(const KX_GfxBuffer* buffer, KX_GfxBuffer** resul
     const uint8_t* in = src->Data;
     uint8_t* out = b->Data;
     uint8_t* alpha = KXSUP_AlphaBytes(b);
-    const bool keyed = kind & KXALPHA_SINGLECOLOR;
-    const uint8_t* table = !keyed && (kind & KXALPHA_MULTICOLOR) ? static_cast<const uint8_t*>(src->AlphaData) : nullptr;
-    const uint8_t* map8 = !keyed && (kind & KXALPHA_CHANNEL8) ? static_cast<const uint8_t*>(src->AlphaData) : nullptr;
+    const bool keyed = kind == KXALPHA_SINGLECOLOR;
+    const uint8_t* table = kind == KXALPHA_MULTICOLOR ? static_cast<const uint8_t*>(src->AlphaData) : nullptr;
+    const uint8_t* map8 = kind == KXALPHA_CHANNEL8 ? static_cast<const uint8_t*>(src->AlphaData) : nullptr;
 
     if (depth == 24 || depth == 48) {
         if (depth == 24) {

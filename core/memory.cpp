@@ -3,6 +3,7 @@
 // at lower levels.
 #include "memory.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -77,19 +78,71 @@ void CopyMem(const void* source, void* destination, size_t length) {
 void CopyMemQuick(const void* source, void* destination, size_t length) { CopyMem(source, destination, length); }
 
 namespace {
-uint32_t g_sizeLimit = 0xFFFFFFFFu;
+
+uint32_t limitFromEnvironment() {
+    uint64_t bytes = 0;
+    const char* text = getenv(KAXON5_MAX_BUFFER_ENV);
+    if (!text || !KXSUP_ParseByteCount(text, &bytes) || bytes <= KXSUP_DEFAULT_SIZE_LIMIT) return KXSUP_DEFAULT_SIZE_LIMIT;
+    return bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
 }
 
-void KXSUP_SetSizeLimit(uint32_t limit) { g_sizeLimit = limit; }
+// Read once, at first use, on whichever thread gets there first.
+std::atomic<uint32_t>& sizeLimit() {
+    static std::atomic<uint32_t> limit{limitFromEnvironment()};
+    return limit;
+}
+
+}  // namespace
+
+void KXSUP_SetSizeLimit(uint32_t limit) { sizeLimit().store(limit ? limit : 1); }
+
+void KXSUP_RaiseSizeLimit(uint64_t bytes) {
+    const uint32_t wanted = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+    uint32_t now = sizeLimit().load();
+    while (wanted > now && !sizeLimit().compare_exchange_weak(now, wanted)) {
+    }
+}
+
+uint32_t KXSUP_GetSizeLimit() { return sizeLimit().load(); }
+
+void KXSUP_ResetSizeLimit() { sizeLimit().store(limitFromEnvironment()); }
+
+bool KXSUP_ParseByteCount(const char* text, uint64_t* bytes) {
+    if (!text || !bytes) return false;
+    const char* p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p < '0' || *p > '9') return false;
+    uint64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + uint64_t(*p - '0');
+        if (v > (uint64_t(1) << 40)) return false;  // far beyond any 32-bit size
+    }
+    unsigned shift = 0;
+    switch (*p) {
+    case 'k': case 'K': shift = 10; ++p; break;
+    case 'm': case 'M': shift = 20; ++p; break;
+    case 'g': case 'G': shift = 30; ++p; break;
+    default: break;
+    }
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p || v == 0) return false;
+    *bytes = v << shift;
+    return true;
+}
+
+uint32_t KXSUP_CheckSize(uint32_t* out, uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
+    if (out) *out = 0;
+    // Each partial product stays below 2^32 before the next factor, so the
+    // 128-bit products never overflow.
+    unsigned __int128 p = (unsigned __int128)a * b;
+    if (p <= 0xFFFFFFFFu) p *= c;
+    if (p <= 0xFFFFFFFFu) p *= d;
+    if (p > 0xFFFFFFFFu) return KXERR_FILEREQUIREMENTS;
+    if (p > KXSUP_GetSizeLimit()) return KXERR_NOMEMORY;
+    if (out) *out = (uint32_t)p;
+    return KXERR_NONE;
+}
 
 bool KXSUP_CheckedSize(uint32_t* out, uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
-    if (out) *out = 0;
-    unsigned __int128 p = (unsigned __int128)a * b;
-    if (p > g_sizeLimit) return false;
-    p *= c;
-    if (p > g_sizeLimit) return false;
-    p *= d;
-    if (p > g_sizeLimit) return false;
-    if (out) *out = (uint32_t)p;
-    return true;
+    return KXSUP_CheckSize(out, a, b, c, d) == KXERR_NONE;
 }

@@ -414,12 +414,15 @@ void kxpFrame::AttachAlphaMap(KX_GfxBuffer* result, uint8_t* map)
 
 uint32_t kxpFrame::CarryAlpha(KX_GfxBuffer* result, const KX_GfxBuffer* work)
 {
-    if (work->Version < 3 || (work->AlphaType & KXALPHA_CHANNEL8)) return KXERR_NONE;
-    if (work->AlphaType & KXALPHA_SINGLECOLOR) {
+    // The core's one rule for several alpha bits: the index bit wins, so a
+    // keyed picture keeps its index whatever map bits it carries too, and
+    // a map bit beside the table bit means the block is a map, not a table.
+    const uint32_t kind = KXSUP_AlphaHolds(work);
+    if (kind == KXALPHA_SINGLECOLOR) {
         if (result->Version < 3) result->Version = 3;
         result->AlphaType = KXALPHA_SINGLECOLOR;
         result->AlphaData = work->AlphaData;
-    } else if ((work->AlphaType & KXALPHA_MULTICOLOR) && work->AlphaData) {
+    } else if (kind == KXALPHA_MULTICOLOR && work->AlphaData) {
         auto* table = static_cast<uint8_t*>(AllocVec(256, MEMF_ANY));
         if (!table) return KXERR_NOMEMORY;
         CopyMem(work->AlphaData, table, 256);

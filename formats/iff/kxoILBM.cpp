@@ -2,8 +2,9 @@
 // layer, BMHD/CMAP/CAMG and ByteRun1 of iff.h, the graphics-buffer helpers
 // (bit planes <-> chunky for palette images, alpha maps, byte order) and the
 // safe save. Refuses 9 and 25 planes (recognised but not loaded), BMHDs
-// longer than 20 bytes, compression methods above ByteRun1 and pictures
-// wider or taller than the 16-bit BMHD fields hold. FORM ANIM is not read.
+// longer than 20 bytes, compression methods above ByteRun1, pictures
+// wider or taller than the 16-bit BMHD fields hold and bodies that end
+// before the last row (29, as a file cut short). FORM ANIM is not read.
 #include "formats/iff/kxoILBM.h"
 
 #include <cstring>
@@ -339,7 +340,7 @@ uint32_t kxoILBM::Save() {
     bmhd.PageWidth = (int16_t)width;
     bmhd.PageHeight = (int16_t)height;
     // A transparent colour travels with palette images only.
-    if (planeSource && src->Version >= 3 && src->AlphaType == KXALPHA_SINGLECOLOR) {
+    if (planeSource && KXSUP_AlphaHolds(src) == KXALPHA_SINGLECOLOR) {
         bmhd.Masking = 2;
         bmhd.TransparentColor = (uint16_t)KXSUP_AlphaIndex(src);
     }
@@ -490,18 +491,39 @@ uint32_t kxoILBM::Load() {
     const uint32_t width = bmhd.Width, height = bmhd.Height;
     if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
 
-    // The body, refused before allocation when the file does not hold it.
-    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
-    const uint32_t bodySize = bodyChunk->Size;
-    Body = static_cast<uint8_t*>(AllocVec(bodySize ? bodySize : 1, MEMF_ANY));
-    if (!Body) return fail(KXERR_NOMEMORY);
-    if (bodySize && iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
-
     const uint32_t bpl = (width + 7) >> 3;
     const uint32_t padded = bpl + (bpl & 1);
     const bool mask = bmhd.Masking == 1;
     const uint32_t rowPlanes = planes + (mask ? 1 : 0);
     const bool deep = planes >= 24;
+    uint32_t sampleBytes = planes >= 48 ? 2 : 1;
+
+    // Every block the picture needs is sized first: 15 beyond 32 bits, 3
+    // beyond the library's size limit, before anything is allocated.
+    uint32_t rowBytes = 0, size = 0, dataSize = 0, alphaSize = 0;
+    e = KXSUP_CheckSize(&rowBytes, rowPlanes, padded);
+    if (!e && !deep) {
+        e = KXSUP_CheckSize(&size, bpl, height, planes);
+        // The mask plane is read into the block behind the picture's planes.
+        if (!e) e = KXSUP_CheckSize(&dataSize, bpl, height, rowPlanes);
+    } else if (!e) {
+        e = KXSUP_CheckSize(&size, width, height, 3 * sampleBytes);
+        dataSize = size;
+        if (!e && (planes == 32 || planes == 64 || (planes == 24 && Alph))) e = KXSUP_CheckSize(&alphaSize, width, height, sampleBytes);
+    }
+    if (e) return fail(e);
+
+    // The body, refused before allocation when the file does not hold it,
+    // or when it cannot hold every row: a stored row needs its bytes, a
+    // packed one at least two bytes for each 128 it unpacks to.
+    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    const uint32_t bodySize = bodyChunk->Size;
+    const uint64_t planeRows = (uint64_t)height * rowPlanes;
+    const uint64_t leastBody = bmhd.Compression == 1 ? planeRows * 2 * ((padded + 127) / 128) : (planeRows - 1) * padded + bpl;
+    if (bodySize < leastBody) return fail(KXERR_EOF);
+    Body = static_cast<uint8_t*>(AllocVec(bodySize ? bodySize : 1, MEMF_ANY));
+    if (!Body) return fail(KXERR_NOMEMORY);
+    if (bodySize && iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
 
     KX_GfxBuffer* b = nullptr;
     e = KXSUP_AllocGfxBuffer(&b, 1, 0, MEMF_CLEAR);
@@ -532,45 +554,25 @@ uint32_t kxoILBM::Load() {
     KXSUP_SetGfxBufferModeFlags(b);
 
     // One image row of plane rows (mask included), bpl bytes each.
-    uint32_t rowBytes;
-    if (!KXSUP_CheckedSize(&rowBytes, rowPlanes, padded)) return fail(KXERR_FILEREQUIREMENTS);
     uint8_t* row = static_cast<uint8_t*>(AllocVec(rowBytes, MEMF_CLEAR));
     if (!row) return fail(KXERR_NOMEMORY);
     uint8_t* alpha8 = nullptr;
     uint8_t* alpha16 = nullptr;
-    uint32_t sampleBytes = planes >= 48 ? 2 : 1;
-    if (!deep) {
-        uint32_t size, sizeWithMask;
-        if (!KXSUP_CheckedSize(&size, bpl, height, planes) || !KXSUP_CheckedSize(&sizeWithMask, bpl, height, rowPlanes)) {
-            FreeVec(row);
-            return fail(KXERR_FILEREQUIREMENTS);
-        }
-        b->Data = static_cast<uint8_t*>(AllocVec(sizeWithMask, MEMF_CLEAR));
-        b->BufferSize = size;
-    } else {
-        uint32_t size;
-        if (!KXSUP_CheckedSize(&size, width, height, 3 * sampleBytes)) {
-            FreeVec(row);
-            return fail(KXERR_FILEREQUIREMENTS);
-        }
+    b->Data = static_cast<uint8_t*>(AllocVec(dataSize, MEMF_CLEAR));
+    b->BufferSize = size;
+    if (deep) {
         b->Type = ONEPLANE;
         b->BytesPerLine = 0;
         b->PixelBits = planes >= 48 ? 48 : 24;
         b->ColorDepth = b->PixelBits;
-        b->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_CLEAR));
-        b->BufferSize = size;
-        const bool alphaPlanes = planes == 32 || planes == 64;
-        if (alphaPlanes || (planes == 24 && Alph)) {
+        if (alphaSize) {
             // Without memory for the map the alpha is dropped.
-            uint32_t asize;
-            if (KXSUP_CheckedSize(&asize, width, height, sampleBytes)) {
-                uint8_t* m = static_cast<uint8_t*>(AllocVec(asize, MEMF_CLEAR));
-                if (m) {
-                    b->Version = 3;
-                    b->AlphaType = sampleBytes == 2 ? KXALPHA_CHANNEL16 : KXALPHA_CHANNEL8;
-                    b->AlphaData = m;
-                    (sampleBytes == 2 ? alpha16 : alpha8) = m;
-                }
+            uint8_t* m = static_cast<uint8_t*>(AllocVec(alphaSize, MEMF_CLEAR));
+            if (m) {
+                b->Version = 3;
+                b->AlphaType = sampleBytes == 2 ? KXALPHA_CHANNEL16 : KXALPHA_CHANNEL8;
+                b->AlphaData = m;
+                (sampleBytes == 2 ? alpha16 : alpha8) = m;
             }
         }
     }
@@ -579,7 +581,7 @@ uint32_t kxoILBM::Load() {
         return fail(KXERR_NOMEMORY);
     }
 
-    // Rows are taken from the body as long as it lasts; what is missing stays 0.
+    // A body that runs out before the last row is a file cut short.
     const uint8_t* s = Body;
     const uint8_t* end = Body + bodySize;
     uint8_t* work = nullptr;
@@ -592,6 +594,7 @@ uint32_t kxoILBM::Load() {
     }
     SubFormatId = bmhd.Compression == 1 ? 1 : 0;
     const uint64_t planeSize = (uint64_t)bpl * height;
+    bool cutShort = false;
     for (uint32_t y = 0; y < height; ++y) {
         if ((y & 7) == 0) ReportProgress((uint32_t)((uint64_t)y * 100 / height));
         for (uint32_t p = 0; p < rowPlanes; ++p) {
@@ -599,15 +602,17 @@ uint32_t kxoILBM::Load() {
             memset(dst, 0, padded);
             if (work) {
                 memset(work, 0, padded);
-                byteRun1UnpackRow(&s, end, work, padded);
+                if (!byteRun1UnpackRow(&s, end, work, padded)) cutShort = true;
                 memcpy(dst, work, bpl);
             } else {
                 uint64_t left = (uint64_t)(end - s);
+                if (left < bpl) cutShort = true;
                 uint32_t take = left < bpl ? (uint32_t)left : bpl;
                 memcpy(dst, s, take);
                 s += left < padded ? left : padded;
             }
         }
+        if (cutShort) break;
         if (!deep) {
             for (uint32_t p = 0; p < rowPlanes; ++p) memcpy(b->Data + p * planeSize + (uint64_t)y * bpl, row + (size_t)p * padded, bpl);
             continue;
@@ -623,6 +628,7 @@ uint32_t kxoILBM::Load() {
     FreeVec(row);
     FreeVec(Body);
     Body = nullptr;
+    if (cutShort) return fail(KXERR_EOF);
 
     if (planes == 24 && Alph && alpha8) {
         const uint32_t arow = width + (width & 1);

@@ -232,8 +232,9 @@ uint32_t kxoKGX::Load() {
     }
     if (!storageOk) return fail(KXERR_FILEREQUIREMENTS);
     uint32_t expected;
-    bool sized = storage == 1 ? KXSUP_CheckedSize(&expected, bytesPerRow, height, depth) : KXSUP_CheckedSize(&expected, storage / 8, width, height);
-    if (!sized) return fail(KXERR_FILEREQUIREMENTS);
+    // 15 beyond 32 bits, 3 beyond the library's size limit.
+    const uint32_t sized = storage == 1 ? KXSUP_CheckSize(&expected, bytesPerRow, height, depth) : KXSUP_CheckSize(&expected, storage / 8, width, height);
+    if (sized) return fail(sized);
 
     if (amSeek(ReadFile, 0, SEEK_END) < 0) return fail(KXERR_DECODE);
     const long fileSize = amSeek(ReadFile, 0, SEEK_CUR);

@@ -42,16 +42,17 @@ enum : uint32_t {
     kFlagBits = KXGFXF_GRAY | KXGFXF_SRC8BIT | KXGFXF_SRCLOWDEPTH | KXGFXF_ALPHASRC8BIT,
 };
 
-// Bytes of the stored image for a layout, in 64 bits through the checked helper.
-bool bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t depth, uint32_t bytesPerRow, uint32_t* out) {
+// Bytes of the stored image for a layout, in 64 bits through the checked
+// helper: 15 beyond 32 bits, 3 beyond the library's size limit.
+uint32_t bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t depth, uint32_t bytesPerRow, uint32_t* out) {
     switch (format) {
-        case kFmtPlanes: return KXSUP_CheckedSize(out, bytesPerRow, height, depth);
-        case kFmtChunky8: return KXSUP_CheckedSize(out, width, height);
-        case kFmtRGB: return KXSUP_CheckedSize(out, width, height, 3);
-        case kFmtARGB: return KXSUP_CheckedSize(out, width, height, 4);
-        case kFmtRGB16: return KXSUP_CheckedSize(out, width, height, 6);
-        case kFmtARGB16: return KXSUP_CheckedSize(out, width, height, 8);
-        default: return false;
+        case kFmtPlanes: return KXSUP_CheckSize(out, bytesPerRow, height, depth);
+        case kFmtChunky8: return KXSUP_CheckSize(out, width, height);
+        case kFmtRGB: return KXSUP_CheckSize(out, width, height, 3);
+        case kFmtARGB: return KXSUP_CheckSize(out, width, height, 4);
+        case kFmtRGB16: return KXSUP_CheckSize(out, width, height, 6);
+        case kFmtARGB16: return KXSUP_CheckSize(out, width, height, 8);
+        default: return KXERR_FILEREQUIREMENTS;
     }
 }
 }  // namespace
@@ -138,7 +139,7 @@ uint32_t kxoRGFX::Save() {
         return KXERR_NOTSUPPORTED;
     }
     uint32_t imageSize;
-    if (!bodySizeFor(format, width, height, depth, bytesPerRow, &imageSize)) return KXERR_NOTSUPPORTED;
+    if (bodySizeFor(format, width, height, depth, bytesPerRow, &imageSize)) return KXERR_NOTSUPPORTED;
     if (buf->BufferSize < imageSize) return KXERR_NOTSUPPORTED;
 
     if (depth == 48) {
@@ -229,14 +230,15 @@ uint32_t kxoRGFX::Save() {
     iffPut32(rscm + 4, 0xFFFFFFFFu);
     iffPut32(rscm + 8, 0xFFFFFFFFu);
 
-    const bool v3 = buf->Version >= 3;
+    // What AlphaData holds follows the core's rule: the index bit wins.
+    const uint32_t alphaHolds = KXSUP_AlphaHolds(buf);
     uint8_t rcol[776];
-    const bool transparent = v3 && (buf->AlphaType & KXALPHA_SINGLECOLOR);
+    const bool transparent = alphaHolds == KXALPHA_SINGLECOLOR;
     iffPut32(rcol, transparent ? 1 : 0);
     iffPut32(rcol + 4, transparent ? KXSUP_AlphaIndex(buf) : 0);
     memcpy(rcol + 8, buf->Palette, 768);
 
-    const bool table = v3 && (buf->AlphaType & KXALPHA_MULTICOLOR) && buf->AlphaData;
+    const bool table = alphaHolds == KXALPHA_MULTICOLOR && buf->AlphaData;
     uint8_t rtrn[260];
     if (table) {
         iffPut32(rtrn, kFmtAlpha);
@@ -341,8 +343,8 @@ uint32_t kxoRGFX::Load() {
         default: layoutOk = false;
     }
     uint32_t imageSize = 0;
-    if (err == KXERR_NONE && (!layoutOk || width == 0 || height == 0 || !bodySizeFor(layout, width, height, depth, bytesPerRow, &imageSize)))
-        err = KXERR_FILEREQUIREMENTS;
+    if (err == KXERR_NONE && (!layoutOk || width == 0 || height == 0)) err = KXERR_FILEREQUIREMENTS;
+    if (err == KXERR_NONE) err = bodySizeFor(layout, width, height, depth, bytesPerRow, &imageSize);
     if (err != KXERR_NONE) {
         FinishRead();
         return err;

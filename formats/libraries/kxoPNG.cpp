@@ -3,8 +3,10 @@
 // libpng reports errors by longjmp. Each Load and Save sets one jump point
 // in a function that holds no object with a destructor; every resource
 // the session owns lives in a session record outside that frame, so the
-// landing code can release it. Any libpng error becomes one code per
-// operation: 3 on loading, 7 on saving.
+// landing code can release it. A libpng error while saving is 7. While
+// loading the session tells why libpng gave up, so that the code says what
+// the other readers say: a file that ends early 29, memory that really ran
+// out 3, anything else libpng finds wrong with the data 14.
 #include "formats/libraries/kxoPNG.h"
 
 #include <png.h>
@@ -49,8 +51,56 @@ void readWarning(png_structp, png_const_charp message) { logText(2, message ? me
 void writeError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void writeWarning(png_structp, png_const_charp) {}
 
-png_voidp readAlloc(png_structp, png_alloc_size_t size) { return AllocVecNamed(size, MEMF_ANY, 0, kTag); }
+// Text and private chunks are held whole in memory by libpng, which only
+// warns about one that claims more than its chunk-memory limit and then
+// allocates it all. Ancillary chunks above this limit are passed over
+// unread (below); libpng's own limit is kept at the same size, so that a
+// compressed text or profile does not inflate beyond it either. ICC
+// profiles and XMP packets of real files stay far below 32 MiB; the
+// profile chunk, which libpng reads in pieces, is never passed over.
+constexpr uint32_t kChunkMemoryLimit = 32u << 20;
+
+// What the read callbacks saw, for the landing code of a libpng error.
+struct ReadState {
+    FILE* file = nullptr;
+    bool endOfFile = false;        // a read came back short
+    bool allocationFailed = false;  // the latest allocation failed and nothing was read since
+};
+
+png_voidp readAlloc(png_structp png, png_alloc_size_t size) {
+    png_voidp block = AllocVecNamed(size, MEMF_ANY, 0, kTag);
+    if (auto* st = static_cast<ReadState*>(png_get_mem_ptr(png))) st->allocationFailed = block == nullptr;
+    return block;
+}
 void readFree(png_structp, png_voidp block) { FreeVecNamed(block, kTag); }
+
+uint32_t be32At(const uint8_t* p) { return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]; }
+
+// The data source of a load. libpng asks for each chunk header in one read
+// of 8 bytes; an ancillary chunk other than iCCP that claims more than the
+// chunk-memory limit is skipped here (data and CRC) and the next header
+// handed over instead, so libpng never sees it. A short read ends the load
+// as a file cut short.
+void readData(png_structp png, png_bytep data, size_t length) {
+    auto* st = static_cast<ReadState*>(png_get_io_ptr(png));
+    const bool header = length == 8 && (png_get_io_state(png) & PNG_IO_CHUNK_HDR) != 0;
+    for (;;) {
+        if (fread(data, 1, length, st->file) != length) {
+            st->endOfFile = true;
+            png_error(png, "Read Error");
+        }
+        st->allocationFailed = false;
+        if (!header) return;
+        const uint32_t size = be32At(data);
+        const bool ancillary = (data[4] & 0x20) != 0;
+        if (!ancillary || size <= kChunkMemoryLimit || memcmp(data + 4, "iCCP", 4) == 0) return;
+        logText(2, "oversized ancillary chunk passed over");
+        if (fseeko(st->file, (off_t)size + 4, SEEK_CUR) != 0) {
+            st->endOfFile = true;
+            png_error(png, "Read Error");
+        }
+    }
+}
 
 char* copyText(const char* text, size_t length) {
     auto* copy = static_cast<char*>(AllocVec(length + 1, MEMF_ANY));
@@ -166,6 +216,7 @@ uint32_t paletteDepthFor(int entries) {
 // ---- sessions ----------------------------------------------------------------
 
 struct kxoPNG::ReadSession {
+    ReadState state;
     png_structp png = nullptr;
     png_infop info = nullptr;
     uint8_t* row = nullptr;
@@ -372,9 +423,17 @@ void kxoPNG::readColour(ReadSession& s) {
 }
 
 uint32_t kxoPNG::readImage(ReadSession& s) {
-    if (setjmp(png_jmpbuf(s.png))) return KXERR_NOMEMORY;
+    if (setjmp(png_jmpbuf(s.png))) {
+        if (s.state.endOfFile) return KXERR_EOF;
+        return s.state.allocationFailed ? KXERR_NOMEMORY : KXERR_DECODE;
+    }
 
-    png_init_io(s.png, ReadFile);
+    s.state.file = ReadFile;
+    png_set_read_fn(s.png, &s.state, readData);
+    // Every size the writer writes is read; the library's size limit,
+    // checked below, decides what fits in memory.
+    png_set_user_limits(s.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    png_set_chunk_malloc_max(s.png, kChunkMemoryLimit);
     png_read_info(s.png, s.info);
     readTexts(s);
 
@@ -383,6 +442,15 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
     const int bitDepth = png_get_bit_depth(s.png, s.info);
     const int colourType = png_get_color_type(s.png, s.info);
     const bool greyFile = colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA;
+
+    // libpng sizes its row buffers when the transformations are set up:
+    // before that the picture (at least a byte a pixel) and a row of the
+    // widest pixels libpng may make from this file (a grey key adds an
+    // alpha channel) must be within the library's limits.
+    uint32_t bound = 0;
+    uint32_t err = KXSUP_CheckSize(&bound, width, height);
+    if (!err) err = KXSUP_CheckSize(&bound, width, png_get_channels(s.png, s.info) + 1u, bitDepth == 16 ? 2 : 1);
+    if (err) return err;
 
     bool grey = false;
     uint32_t depth = 24;
@@ -437,12 +505,14 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
                                            : "%-16s: color/grayscale %ld channel(s) %ld bit\n",
                                 kTag, (long)channels, (long)(sampleBytes * 8));
 
-    // Byte counts in 64 bits before anything is allocated.
+    // Byte counts in 64 bits before anything is allocated: 15 beyond 32
+    // bits, 3 beyond the library's size limit.
     uint32_t dataSize = 0, stride = 0, rowBytes = 0;
-    if (!KXSUP_CheckedSize(&dataSize, width, height, pixelBits / 8) ||
-        !KXSUP_CheckedSize(&stride, width, pixelBits / 8) ||
-        !KXSUP_CheckedSize(&rowBytes, width, channels, sampleBytes) || rowBytes < png_get_rowbytes(s.png, s.info))
-        return KXERR_NOMEMORY;
+    err = KXSUP_CheckSize(&dataSize, width, height, pixelBits / 8);
+    if (!err) err = KXSUP_CheckSize(&stride, width, pixelBits / 8);
+    if (!err) err = KXSUP_CheckSize(&rowBytes, width, channels, sampleBytes);
+    if (err) return err;
+    if (rowBytes < png_get_rowbytes(s.png, s.info)) return KXERR_DECODE;
     if (channels != 1 && channels != 2 && channels != 3 && channels != 4) return KXERR_FILEREQUIREMENTS;
 
     // Channels beyond the colour ones are split off through a row buffer.
@@ -453,7 +523,7 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
     const bool interlaced = passes > 1;
 
     // Interlaced passes fill the picture in pieces: start from cleared pixels.
-    if (KXF_NewImage(&s.buffer, ONEPLANE, width, height, depth, pixelBits, interlaced) != KXERR_NONE) return KXERR_NOMEMORY;
+    if ((err = KXF_NewImage(&s.buffer, ONEPLANE, width, height, depth, pixelBits, interlaced)) != KXERR_NONE) return err;
     KX_GfxBuffer* b = s.buffer;
     if (alphaBytes) {
         s.row = static_cast<uint8_t*>(AllocVec(rowBytes, MEMF_CLEAR));
@@ -461,7 +531,7 @@ uint32_t kxoPNG::readImage(ReadSession& s) {
     }
     uint32_t alphaSize = 0;
     if (keepAlpha) {
-        if (!KXSUP_CheckedSize(&alphaSize, width, height, alphaBytes)) return KXERR_NOMEMORY;
+        if ((err = KXSUP_CheckSize(&alphaSize, width, height, alphaBytes)) != KXERR_NONE) return err;
         s.alpha = static_cast<uint8_t*>(AllocVec(alphaSize, interlaced ? MEMF_CLEAR : MEMF_ANY));
         if (!s.alpha) return KXERR_NOMEMORY;
     }
@@ -557,7 +627,7 @@ uint32_t kxoPNG::Load() {
 
     ReadSession s;
     err = KXERR_NOMEMORY;
-    s.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, this, readError, readWarning, nullptr, readAlloc, readFree);
+    s.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, this, readError, readWarning, &s.state, readAlloc, readFree);
     if (s.png) s.info = png_create_info_struct(s.png);
     if (s.png && s.info) err = readImage(s);
     png_destroy_read_struct(s.png ? &s.png : nullptr, s.info ? &s.info : nullptr, nullptr);
@@ -615,7 +685,7 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
             key = keyNumber("PNG8_TRANSPARENT_COLOR", -1, false);
             if (key >= entries) key = -1;
         }
-        if (key < 0 && b->Version >= 3 && b->AlphaType == KXALPHA_SINGLECOLOR) {
+        if (key < 0 && KXSUP_AlphaHolds(b) == KXALPHA_SINGLECOLOR) {
             const uint32_t index = KXSUP_AlphaIndex(b);
             if (index < (uint32_t)entries) key = (long)index;
         }
@@ -623,7 +693,7 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
             memset(trans, 0xFF, sizeof(trans));
             trans[key] = 0;
             haveTrans = true;
-        } else if (b->Version >= 3 && b->AlphaType == KXALPHA_MULTICOLOR && b->AlphaData) {
+        } else if (KXSUP_AlphaHolds(b) == KXALPHA_MULTICOLOR && b->AlphaData) {
             memcpy(trans, KXSUP_AlphaBytes(b), (size_t)entries);
             haveTrans = true;
         }

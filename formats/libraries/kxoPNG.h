@@ -6,7 +6,9 @@
 // tRNS, texts, raw profiles, XMP and iCCP or sRGB.
 // Relies on the colour-management builders, the hex-text coding, the
 // checked-size helper and the format frame (safe save). Refuses sizes beyond the 32-bit
-// buffer size, HAM images and depths other than 1-8, 24 and 48.
+// buffer size (15) or the library's size limit (3), HAM images and depths
+// other than 1-8, 24 and 48; passes over ancillary chunks (but iCCP) that
+// claim more than 32 MiB.
 #pragma once
 
 #include "formats/raster/kxframe.h"

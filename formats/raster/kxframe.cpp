@@ -172,16 +172,18 @@ uint32_t KXF_NewImage(KX_GfxBuffer** out, uint32_t type, uint32_t width, uint32_
     if (!out) return KXERR_INTERNALACCESS;
     *out = nullptr;
     if (width == 0 || height == 0) return KXERR_FILEREQUIREMENTS;
-    uint32_t size = 0, bytesPerLine = 0;
+    uint32_t size = 0, bytesPerLine = 0, err;
     if (type == BITPLANE) {
         if (depth < 1 || depth > 8) return KXERR_FILEREQUIREMENTS;
         bytesPerLine = (uint32_t)(((uint64_t)width + 7) / 8);
-        if (!KXSUP_CheckedSize(&size, bytesPerLine, height, depth)) return KXERR_FILEREQUIREMENTS;
+        err = KXSUP_CheckSize(&size, bytesPerLine, height, depth);
         pixelBits = 0;
     } else {
         if (pixelBits != 8 && pixelBits != 24 && pixelBits != 48) return KXERR_FILEREQUIREMENTS;
-        if (!KXSUP_CheckedSize(&size, width, height, pixelBits / 8)) return KXERR_FILEREQUIREMENTS;
+        err = KXSUP_CheckSize(&size, width, height, pixelBits / 8);
     }
+    // 15 beyond 32 bits, 3 beyond the size limit: before anything is allocated.
+    if (err) return err;
     if ((uint64_t)size + slack > 0xFFFFFFFFull) return KXERR_FILEREQUIREMENTS;
     auto* b = static_cast<KX_GfxBuffer*>(AllocVec(sizeof(KX_GfxBuffer), MEMF_CLEAR));
     if (!b) return KXERR_NOMEMORY;
@@ -206,7 +208,8 @@ uint32_t KXF_NewImage(KX_GfxBuffer** out, uint32_t type, uint32_t width, uint32_
 uint32_t KXF_AttachAlpha8(KX_GfxBuffer* image) {
     if (!image) return KXERR_INTERNALACCESS;
     uint32_t size = 0;
-    if (!KXSUP_CheckedSize(&size, image->Width, image->Height) || size == 0) return KXERR_FILEREQUIREMENTS;
+    if (uint32_t err = KXSUP_CheckSize(&size, image->Width, image->Height)) return err;
+    if (size == 0) return KXERR_FILEREQUIREMENTS;
     void* map = AllocVec(size, MEMF_CLEAR);
     if (!map) return KXERR_NOMEMORY;
     if (image->Version < 3) {
@@ -233,7 +236,8 @@ bool KXF_BufferIsConsistent(const KX_GfxBuffer* b) {
         return false;
     }
     if (b->BufferSize < need) return false;
-    if (b->Version >= 3 && (b->AlphaType == KXALPHA_CHANNEL8 || b->AlphaType == KXALPHA_CHANNEL16) && !b->AlphaData) return false;
+    const uint32_t alpha = KXSUP_AlphaHolds(b);
+    if ((alpha == KXALPHA_CHANNEL8 || alpha == KXALPHA_CHANNEL16) && !b->AlphaData) return false;
     return true;
 }
 

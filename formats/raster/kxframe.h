@@ -103,13 +103,16 @@ private:
 // with its pixel data. ONEPLANE: pixelBits 8, 24 or 48, BufferSize
 // width x height x pixelBits / 8. BITPLANE: BytesPerLine (width + 7) / 8,
 // BufferSize BytesPerLine x height x depth. All sizes are formed with
-// KXSUP_CheckedSize; zero width or height and sizes that do not fit give 15,
-// memory 3. slack bytes are allocated past BufferSize (not counted in it).
+// KXSUP_CheckSize; zero width or height and sizes that do not fit 32 bits
+// give 15, sizes beyond the library's size limit and memory 3, before
+// anything is allocated. slack bytes are allocated past BufferSize (not
+// counted in it).
 // clear: the pixel data is cleared.
 uint32_t KXF_NewImage(KX_GfxBuffer** out, uint32_t type, uint32_t width, uint32_t height, uint32_t depth, uint32_t pixelBits,
                       bool clear, size_t slack = 0);
 // Attaches a cleared 8-bit alpha map of width x height bytes (version 3,
-// AlphaType KXALPHA_CHANNEL8). 3 when memory runs out.
+// AlphaType KXALPHA_CHANNEL8). 3 when memory runs out or the map would
+// exceed the size limit.
 uint32_t KXF_AttachAlpha8(KX_GfxBuffer* image);
 // True when the buffer's data holds what its type, size and depth promise
 // (so that a writer never reads past it).

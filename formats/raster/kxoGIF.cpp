@@ -496,7 +496,7 @@ uint32_t kxoGIF::SavePalette(KXByteWriter& w, uint8_t* area, size_t areaSize) {
     if (!Is87a()) {
         uint32_t index = 0;
         bool transparent = GetTransparentColor(&index) == 1;
-        if (!transparent && b->Version >= 3 && b->AlphaType == KXALPHA_SINGLECOLOR) {
+        if (!transparent && KXSUP_AlphaHolds(b) == KXALPHA_SINGLECOLOR) {
             index = KXSUP_AlphaIndex(b) & 0xFF;
             transparent = true;
         }

@@ -10,7 +10,8 @@
 // turns an off-by-default switch on, anything else keeps the default).
 // Numbers are read as decimal integers (leading blanks and a sign, up to
 // the first other character; no digits give 0). The clamps of LOGLEVEL,
-// UNDO_LIMIT and UNDO_COMPRESS_FACTOR apply whether or not the key is there.
+// UNDO_LIMIT, UNDO_COMPRESS_FACTOR and MAX_BUFFER_MB apply whether or not
+// the key is there.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,7 @@ struct KXProgramSettings {
     std::string JpegtranPath;       // JPEGTRAN_PATH (empty: none)
     std::string StdCmFile;          // STD_CMFILE (the caller presets the default)
     std::string Language = "english";  // LANGUAGE
+    int32_t MaxBufferMB = 2048;     // MAX_BUFFER_MB, 2048..4096: raises the library's size limit per buffer
 };
 
 // Decimal number as the settings read it (saturating at 32 bits).

@@ -123,19 +123,14 @@ inline void TableAlphaRow(const uint8_t* in, uint8_t* out, uint32_t width, const
 
 namespace kxp_depth {
 
-// The alpha kind a depth conversion turns into a map: the source's kind 1,
-// 2, 4 or 8 of a record of version 3 or later; 0 (no map) for HAM and EHB
-// pictures and for any other kind.
+// The alpha kind a depth conversion turns into a map: what the source's
+// AlphaData holds by the core's rule (kind 1, 2, 4 or 8; the index wins
+// when several bits are set) in a record of version 3 or later; 0 (no map)
+// for HAM and EHB pictures and for none.
 inline uint32_t MappedAlphaKind(const KX_GfxBuffer* work, bool ham, bool ehb)
 {
-    if (ham || ehb || work->Version < 3) return 0;
-    switch (work->AlphaType) {
-    case KXALPHA_SINGLECOLOR:
-    case KXALPHA_CHANNEL8:
-    case KXALPHA_MULTICOLOR:
-    case KXALPHA_CHANNEL16: return work->AlphaType;
-    default: return 0;
-    }
+    if (ham || ehb) return 0;
+    return KXSUP_AlphaHolds(work);
 }
 
 // The result's pixels are plain RGB: the HAM and EHB mode bits go (a mode

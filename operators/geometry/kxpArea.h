@@ -59,7 +59,8 @@ inline void KXP_LimitArea(KXPArea& a, uint32_t width, uint32_t height)
 }
 
 // The fill pixel of cut and cut inverse: a palette index (BACKPEN, the
-// signed remainder by 2^depth, low 8 bits) up to 8 bits, else BACKCOLOR
+// remainder by 2^depth taken as non-negative, so that the fill is always a
+// colour of the picture: -35 at 4 bits is 13) up to 8 bits, else BACKCOLOR
 // 0xRRGGBB as bytes or as samples of byte x 257. Low is the byte an alpha
 // map is filled with.
 struct KXPBackground {
@@ -72,7 +73,8 @@ inline KXPBackground KXP_ReadBackground(const KXPKeyReader& keys, const KX_GfxBu
     KXPBackground bg = {};
     if (work->ColorDepth <= 8) {
         const int32_t modulus = static_cast<int32_t>(1u << work->ColorDepth);
-        const int32_t pen = keys.Long("BACKPEN", 0) % modulus;
+        int32_t pen = keys.Long("BACKPEN", 0) % modulus;
+        if (pen < 0) pen += modulus;
         bg.Pixel[0] = bg.Low = static_cast<uint8_t>(pen & 0xFF);
         return bg;
     }

@@ -43,11 +43,14 @@ uint32_t kxpPaste::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, c
     KX_GfxBuffer* r = Result;
     const uint32_t bpp = KXP_BytesPerPixel(work);
 
+    // What the paste buffer's AlphaData holds follows the core's rule: a
+    // transparent index (bit 1, whatever else is set) is no map.
     const uint8_t* pastedMap = nullptr;
-    if (!AlphaMap8 && paste->Version >= 3 && paste->AlphaData) {
-        if (paste->AlphaType & KXALPHA_CHANNEL8) {
+    const uint32_t pasteAlpha = KXSUP_AlphaHolds(paste);
+    if (!AlphaMap8 && paste->AlphaData) {
+        if (pasteAlpha == KXALPHA_CHANNEL8) {
             pastedMap = static_cast<const uint8_t*>(paste->AlphaData);
-        } else if (paste->AlphaType & KXALPHA_CHANNEL16) {
+        } else if (pasteAlpha == KXALPHA_CHANNEL16) {
             auto* map16 = static_cast<uint16_t*>(paste->AlphaData);
             KXSUP_Convert16To8Bit(map16, reinterpret_cast<uint8_t*>(map16), paste->Width, paste->Height, KXSUP_GetGfxBufferEndianess(paste), 1);
             paste->AlphaType = KXALPHA_CHANNEL8;

@@ -397,6 +397,85 @@ TEST(GfxBuffer, AlphaMapsCountOnlyInRgbBuffersOfVersion3) {
     EXPECT_EQ(KXSUP_CopyAlphaMap8(nullptr, &map8, 0), KXERR_INTERNALACCESS);
 }
 
+// Alpha kinds are bits; what AlphaData holds follows one rule: the index
+// bit wins, then a map (16 bits before 8), then the table.
+TEST(GfxBuffer, WhatAlphaDataHolds) {
+    struct Row {
+        uint32_t version, kind, holds;
+    } rows[] = {
+        {2, KXALPHA_CHANNEL8, KXALPHA_NONE},
+        {3, 0, KXALPHA_NONE},
+        {3, KXALPHA_SINGLECOLOR, KXALPHA_SINGLECOLOR},
+        {3, KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8, KXALPHA_SINGLECOLOR},
+        {4, KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL16, KXALPHA_SINGLECOLOR},
+        {3, KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR, KXALPHA_SINGLECOLOR},
+        {3, KXALPHA_CHANNEL8 | KXALPHA_CHANNEL16, KXALPHA_CHANNEL16},
+        {3, KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR, KXALPHA_CHANNEL8},
+        {3, KXALPHA_CHANNEL16 | KXALPHA_MULTICOLOR, KXALPHA_CHANNEL16},
+        {3, KXALPHA_MULTICOLOR, KXALPHA_MULTICOLOR},
+        {3, 16, KXALPHA_NONE},
+    };
+    for (const Row& r : rows) {
+        KX_GfxBuffer b = {};
+        b.Version = r.version;
+        b.AlphaType = r.kind;
+        EXPECT_EQ(KXSUP_AlphaHolds(&b), r.holds) << r.version << "/" << r.kind;
+    }
+    EXPECT_EQ(KXSUP_AlphaHolds(nullptr), uint32_t(KXALPHA_NONE));
+}
+
+// With the index bit and a map bit both set AlphaData is the index: no
+// function reads it as a map, frees it or swaps it, and a copy keeps it.
+TEST(GfxBuffer, TheIndexBitWinsOverMapBits) {
+    for (uint32_t extra : {uint32_t(KXALPHA_CHANNEL8), uint32_t(KXALPHA_CHANNEL16), uint32_t(KXALPHA_MULTICOLOR)}) {
+        for (uint32_t pixelBits : {24u, 48u}) {
+            SCOPED_TRACE(std::to_string(extra) + " at " + std::to_string(pixelBits));
+            BufferPtr b = rgb48(4, 3, 2);
+            b->PixelBits = pixelBits;
+            b->ColorDepth = pixelBits;
+            b->Flags = KXGFXF_MM;
+            b->AlphaType = KXALPHA_SINGLECOLOR | extra;
+            KXSUP_SetAlphaIndex(b.get(), 7);
+            uint8_t* map8 = nullptr;
+            uint16_t* map16 = nullptr;
+            int owned = 0;
+            EXPECT_EQ(KXSUP_GetAlphaMap8(b.get(), &map8, &owned, 1, 1), KXERR_NEEDALPHA);
+            EXPECT_EQ(KXSUP_GetAlphaMap16(b.get(), &map16, &owned, 1), KXERR_NEEDALPHA);
+            EXPECT_EQ(KXSUP_CopyAlphaMap8(b.get(), &map8, 1), KXERR_NEEDALPHA);
+            EXPECT_EQ(KXSUP_CopyAlphaMap16(b.get(), &map16), KXERR_NEEDALPHA);
+            if (pixelBits == 48) {
+                EXPECT_EQ(KXSUP_ConvertGfxBufferEndianess(b.get(), KXENDIAN_LITTLE), KXERR_NONE);
+            }
+            EXPECT_EQ(KXSUP_AlphaIndex(b.get()), 7u);
+            KX_GfxBuffer* copy = nullptr;
+            ASSERT_EQ(KXSUP_CopyGfxBuffer(b.get(), &copy, 1, MEMF_ANY), KXERR_NONE);
+            EXPECT_EQ(copy->AlphaType, KXALPHA_SINGLECOLOR | extra);
+            EXPECT_EQ(KXSUP_AlphaIndex(copy), 7u);
+            KXSUP_FreeGfxBuffer(copy);
+        }
+    }
+}
+
+// Buffers beyond the library's size limit are refused with 3 before
+// anything is allocated; the limit comes back with its reset.
+TEST(GfxBuffer, AllocationsRespectTheSizeLimit) {
+    KXSUP_SetSizeLimit(100);
+    KX_GfxBuffer* b = reinterpret_cast<KX_GfxBuffer*>(1);
+    EXPECT_EQ(KXSUP_AllocGfxBuffer(&b, 1, 101, MEMF_ANY), KXERR_NOMEMORY);
+    EXPECT_EQ(b, nullptr);
+    ASSERT_EQ(KXSUP_AllocGfxBuffer(&b, 1, 100, MEMF_CLEAR), KXERR_NONE);
+    b->Width = 10;
+    b->Height = 10;
+    KXSUP_SetSizeLimit(99);
+    KX_GfxBuffer* copy = reinterpret_cast<KX_GfxBuffer*>(1);
+    EXPECT_EQ(KXSUP_CopyGfxBuffer(b, &copy, 1, MEMF_ANY), KXERR_NOMEMORY);
+    EXPECT_EQ(copy, nullptr);
+    KXSUP_ResetSizeLimit();
+    ASSERT_EQ(KXSUP_CopyGfxBuffer(b, &copy, 1, MEMF_ANY), KXERR_NONE);
+    KXSUP_FreeGfxBuffer(copy);
+    KXSUP_FreeGfxBuffer(b);
+}
+
 TEST(GfxBuffer, BothMapKindsLendOwnWidthCopyTheOther) {
     BufferPtr b = rgb48(3, 1, 1);
     uint16_t* wide = static_cast<uint16_t*>(AllocVec(2, MEMF_ANY));

@@ -291,13 +291,20 @@ TEST(GfxConvert, AlphaOf24BitResults) {
         {"48 table", 48, KXALPHA_MULTICOLOR, {255, 255, 255, 255}},
         {"48 map", 48, KXALPHA_CHANNEL8, {5, 6, 7, 8}},
         {"48 16-bit map", 48, KXALPHA_CHANNEL16, {}},
+        // Several kinds: the index bit wins, then a map, then the table.
+        {"palette key and map", 8, KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8, {0, 255, 0, 255}},
+        {"palette key and 16-bit map", 8, KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL16, {0, 255, 0, 255}},
+        {"palette key and table", 8, KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR, {0, 255, 0, 255}},
+        {"palette map and table", 8, KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR, {255, 255, 255, 255}},
+        {"24 key and map", 24, KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8, {255, 255, 255, 255}},
+        {"24 map and table", 24, KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR, {5, 6, 7, 8}},
     };
     for (const Row& r : rows) {
         BufferPtr b = chunky(3, 2, 2, r.depth, r.depth == 8 ? indices : r.depth == 24 ? rgb24 : rgb48);
         b->AlphaType = r.kind;
-        if (r.kind == KXALPHA_SINGLECOLOR) {
+        if (KXSUP_AlphaHolds(b.get()) == KXALPHA_SINGLECOLOR) {
             KXSUP_SetAlphaIndex(b.get(), 3);
-        } else if (r.kind == KXALPHA_MULTICOLOR) {
+        } else if (KXSUP_AlphaHolds(b.get()) == KXALPHA_MULTICOLOR) {
             b->AlphaData = AllocVec(256, MEMF_CLEAR);
             memcpy(KXSUP_AlphaBytes(b.get()) + 1, "\x0A\x14\x1E", 3);
         } else {

@@ -1,5 +1,5 @@
 // Memory: the allocation trace lines, clearing, resizing and freeing, the
-// named allocators' size guard and the checked size.
+// named allocators' size guard, the checked size and the size limit.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -83,6 +83,8 @@ TEST(Memory, CopyMemCopiesSourceToDestination) {
 }
 
 TEST(Memory, CheckedSize) {
+    // The whole 32-bit range: only the width of BufferSize limits here.
+    KXSUP_SetSizeLimit(0xFFFFFFFFu);
     struct Case {
         uint64_t a, b, c, d;
         bool fits;
@@ -107,5 +109,80 @@ TEST(Memory, CheckedSize) {
     uint32_t out = 0;
     EXPECT_FALSE(KXSUP_CheckedSize(&out, 1001));
     EXPECT_TRUE(KXSUP_CheckedSize(&out, 10, 100));
-    KXSUP_SetSizeLimit(0xFFFFFFFFu);
+    KXSUP_ResetSizeLimit();
+}
+
+// The two refusals of the checked size: beyond the 32-bit BufferSize 15,
+// beyond the library's size limit 3.
+TEST(Memory, CheckSizeTellsTheTwoRefusalsApart) {
+    KXSUP_ResetSizeLimit();
+    ASSERT_EQ(KXSUP_GetSizeLimit(), KXSUP_DEFAULT_SIZE_LIMIT);
+    struct Case {
+        uint64_t a, b, c;
+        uint32_t code, product;
+    } cases[] = {
+        {1024, 1024, 2048, KXERR_NONE, 0x80000000u},           // exactly the 2 GiB default
+        {65535, 65535, 1, KXERR_NOMEMORY, 0},                  // fits 32 bits, not the limit
+        {60000, 60000, 1, KXERR_NOMEMORY, 0},
+        {65536, 65536, 1, KXERR_FILEREQUIREMENTS, 0},          // 2^32
+        {0xFFFFFFFFull, 0xFFFFFFFFull, 0xFFFFFFFFull, KXERR_FILEREQUIREMENTS, 0},
+        {0, 0xFFFFFFFFFFFFFFFFull, 5, KXERR_NONE, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t out = 7;
+        EXPECT_EQ(KXSUP_CheckSize(&out, c.a, c.b, c.c), c.code) << c.a << "*" << c.b << "*" << c.c;
+        EXPECT_EQ(out, c.product);
+        EXPECT_EQ(KXSUP_CheckedSize(&out, c.a, c.b, c.c), c.code == KXERR_NONE);
+    }
+}
+
+TEST(Memory, ByteCountsOfTheLimitSettings) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint64_t bytes;
+    } cases[] = {
+        {"2147483648", true, 2147483648ull}, {"3G", true, 3ull << 30},  {"3072m", true, 3072ull << 20},
+        {" 512K ", true, 512ull << 10},      {"4g", true, 4ull << 30},  {"0", false, 0},
+        {"", false, 0},                      {"-1G", false, 0},         {"3T", false, 0},
+        {"1.5G", false, 0},                  {"G", false, 0},           {"99999999999999999999", false, 0},
+    };
+    for (const Case& c : cases) {
+        uint64_t bytes = 0;
+        EXPECT_EQ(KXSUP_ParseByteCount(c.text, &bytes), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(bytes, c.bytes) << c.text;
+    }
+    EXPECT_FALSE(KXSUP_ParseByteCount(nullptr, nullptr));
+}
+
+// The environment variable and the program's setting only raise the
+// limit; nothing goes beyond what BufferSize holds.
+TEST(Memory, TheEnvironmentAndTheSettingRaiseTheLimit) {
+    struct Case {
+        const char* env;  // null: unset
+        uint32_t limit;
+    } cases[] = {
+        {nullptr, KXSUP_DEFAULT_SIZE_LIMIT}, {"3G", 3u << 30},           {"3221225472", 3u << 30},
+        {"1G", KXSUP_DEFAULT_SIZE_LIMIT},    {"8G", 0xFFFFFFFFu},        {"lots", KXSUP_DEFAULT_SIZE_LIMIT},
+    };
+    for (const Case& c : cases) {
+        if (c.env)
+            setenv(KAXON5_MAX_BUFFER_ENV, c.env, 1);
+        else
+            unsetenv(KAXON5_MAX_BUFFER_ENV);
+        KXSUP_ResetSizeLimit();
+        EXPECT_EQ(KXSUP_GetSizeLimit(), c.limit) << (c.env ? c.env : "unset");
+    }
+    unsetenv(KAXON5_MAX_BUFFER_ENV);
+    KXSUP_ResetSizeLimit();
+    KXSUP_RaiseSizeLimit(1u << 20);
+    EXPECT_EQ(KXSUP_GetSizeLimit(), KXSUP_DEFAULT_SIZE_LIMIT);
+    KXSUP_RaiseSizeLimit(3500ull << 20);
+    EXPECT_EQ(KXSUP_GetSizeLimit(), 3500u << 20);
+    uint32_t out = 0;
+    EXPECT_EQ(KXSUP_CheckSize(&out, 60000, 60000), KXERR_NONE);
+    KXSUP_RaiseSizeLimit(1ull << 40);
+    EXPECT_EQ(KXSUP_GetSizeLimit(), 0xFFFFFFFFu);
+    KXSUP_ResetSizeLimit();
+    EXPECT_EQ(KXSUP_GetSizeLimit(), KXSUP_DEFAULT_SIZE_LIMIT);
 }

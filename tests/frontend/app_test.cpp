@@ -118,6 +118,17 @@ TEST_F(AppFixture, SettingsPadAndLogAtStartup) {
     EXPECT_EQ(__kxlib_log_global, nullptr);
 }
 
+// The program's setting raises the library's size limit at start-up.
+TEST_F(AppFixture, BufferSizeSettingRaisesTheLibraryLimit) {
+    KXSUP_ResetSizeLimit();
+    WriteFile(Dir / "home/ENV/Kaxon5-Library/Kaxon5.controlpad", "MAX_BUFFER_MB=3072\n");
+    StartApp();
+    EXPECT_EQ(App->Settings.MaxBufferMB, 3072);
+    EXPECT_EQ(KXSUP_GetSizeLimit(), 3072u << 20);
+    App->Shutdown();
+    KXSUP_ResetSizeLimit();
+}
+
 TEST_F(AppFixture, UnusableLockDirectoryGivesWayAndCommandLineFileSetsAutoView) {
     fs::create_directories(Dir.Path / "tmp");
     setenv("TMPDIR", (Dir / "tmp").c_str(), 1);

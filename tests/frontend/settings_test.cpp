@@ -28,6 +28,7 @@ TEST(ProgramSettings, DefaultsWithoutAnyPad) {
     EXPECT_EQ(d.ViewMode, KXVIEW_ZOOM);
     EXPECT_EQ(d.SaveFormat, 6);
     EXPECT_EQ(d.Language, "english");
+    EXPECT_EQ(d.MaxBufferMB, 2048);
 }
 
 TEST(ProgramSettings, TableOfPads) {
@@ -62,6 +63,9 @@ TEST(ProgramSettings, TableOfPads) {
         {"VIEW_WIDTH=70000\nVIEW_HEIGHT=-5\n", [](const S& s) { return s.ViewWidth == 65535 && s.ViewHeight == 0; }},
         {"DIASHOW_TIMER_SEC=0\n", [](const S& s) { return s.DiaTimerSec == 1; }},
         {"META_LOAD=NO\nMETA_SAVE=YES\n", [](const S& s) { return !s.MetaLoad && s.MetaSave; }},
+        {"MAX_BUFFER_MB=3000\n", [](const S& s) { return s.MaxBufferMB == 3000; }},
+        {"MAX_BUFFER_MB=100\n", [](const S& s) { return s.MaxBufferMB == 2048; }},  // it only raises the limit
+        {"MAX_BUFFER_MB=99999\n", [](const S& s) { return s.MaxBufferMB == 4096; }},
         {"LANGUAGE=deutsch\nJPEGTRAN_PATH=/usr/bin/jpegtran\nSTD_CMFILE=/x.icc\n",
          [](const S& s) { return s.Language == "deutsch" && s.JpegtranPath == "/usr/bin/jpegtran" && s.StdCmFile == "/x.icc"; }},
     };

@@ -95,9 +95,11 @@ bool KXT_ImageIsValid(const KX_GfxBuffer* b, std::string* why) {
     if (b->BufferSize < need) return no("BufferSize smaller than the image");
     volatile uint32_t sum = 0;
     for (uint32_t i = 0; i < b->BufferSize; ++i) sum = sum + b->Data[i];
-    if (b->Version >= 3 && (b->AlphaType == KXALPHA_CHANNEL8 || b->AlphaType == KXALPHA_CHANNEL16)) {
+    // What AlphaData holds follows the core's one rule for several kinds.
+    const uint32_t kind = KXSUP_AlphaHolds(b);
+    if (kind == KXALPHA_CHANNEL8 || kind == KXALPHA_CHANNEL16 || kind == KXALPHA_MULTICOLOR) {
         if (!b->AlphaData) return no("alpha kind without alpha data");
-        uint64_t n = (uint64_t)b->Width * b->Height * (b->AlphaType == KXALPHA_CHANNEL16 ? 2 : 1);
+        uint64_t n = kind == KXALPHA_MULTICOLOR ? 256 : (uint64_t)b->Width * b->Height * (kind == KXALPHA_CHANNEL16 ? 2 : 1);
         const uint8_t* a = static_cast<const uint8_t*>(b->AlphaData);
         for (uint64_t i = 0; i < n; ++i) sum = sum + a[i];
     }
@@ -170,5 +172,5 @@ void KXT_CheckReaderRobustness(const char* className, const std::string& fixture
     }
     delete obj;
     unlink(path.c_str());
-    KXSUP_SetSizeLimit(0xFFFFFFFFu);
+    KXSUP_ResetSizeLimit();
 }

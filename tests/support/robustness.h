@@ -25,6 +25,7 @@ struct KXRobustnessOptions {
 void KXT_CheckReaderRobustness(const char* className, const std::string& fixture, const KXRobustnessOptions& options = {});
 
 // True when the buffer is a valid image: known type, BufferSize at least
-// what width, height and depth need, data present, alpha map present when
-// its kind says so. Reads every byte it declares.
+// what width, height and depth need, data present, alpha map or table
+// present when what AlphaData holds (KXSUP_AlphaHolds) says so. Reads
+// every byte it declares.
 bool KXT_ImageIsValid(const KX_GfxBuffer* b, std::string* why = nullptr);

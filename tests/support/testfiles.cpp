@@ -79,6 +79,40 @@ KX_GfxBuffer* KXT_NewChunkyBuffer(uint32_t version, uint32_t width, uint32_t hei
     return b;
 }
 
+const uint32_t KXT_AlphaKinds[10] = {
+    0,
+    KXALPHA_SINGLECOLOR,
+    KXALPHA_CHANNEL8,
+    KXALPHA_MULTICOLOR,
+    KXALPHA_CHANNEL16,
+    KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8,
+    KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL16,
+    KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR,
+    KXALPHA_CHANNEL8 | KXALPHA_CHANNEL16,
+    KXALPHA_CHANNEL8 | KXALPHA_MULTICOLOR,
+};
+
+void KXT_AttachAlpha(KX_GfxBuffer* b, uint32_t kind, uint32_t index, uint32_t seed)
+{
+    if (!kind) return;
+    if (b->Version < 3) KXSUP_SetGfxBufferVersion(b, 3);
+    b->AlphaType = kind;
+    size_t bytes = 0;
+    switch (KXSUP_AlphaHolds(b)) {
+    case KXALPHA_SINGLECOLOR: KXSUP_SetAlphaIndex(b, index); break;
+    case KXALPHA_CHANNEL16: bytes = size_t(b->Width) * b->Height * 2; break;
+    case KXALPHA_CHANNEL8: bytes = size_t(b->Width) * b->Height; break;
+    case KXALPHA_MULTICOLOR: bytes = 256; break;
+    }
+    if (!bytes) return;
+    auto* a = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY));
+    for (size_t i = 0; i < bytes; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        a[i] = static_cast<uint8_t>(seed >> 16);
+    }
+    b->AlphaData = a;
+}
+
 KXT_TraceLog::KXT_TraceLog(uint32_t level)
 {
     setenv("TMPDIR", KXT_NewTempDir("/tmp/kxtrace-XXXXXX").c_str(), 1);

@@ -33,6 +33,15 @@ int KXT_CountEntries(const std::string& dir);
 // when it cannot be allocated.
 KX_GfxBuffer* KXT_NewChunkyBuffer(uint32_t version, uint32_t width, uint32_t height, uint32_t depth);
 
+// Every alpha kind with the combined ones whose AlphaData the core's rule
+// decides (the index bit with a map or table bit, two maps, a map with a
+// table).
+extern const uint32_t KXT_AlphaKinds[10];
+// Sets AlphaType to kind (raising the record to version 3) and AlphaData to
+// what the core's rule says it holds: the index for a key, else a new block
+// of pattern bytes for a map or table.
+void KXT_AttachAlpha(KX_GfxBuffer* b, uint32_t kind, uint32_t index, uint32_t seed);
+
 class KXLog;
 
 // Installs a fresh global log at the given level, written into a new

@@ -359,13 +359,56 @@ TEST(ILBM, DamagedFilesFailWithTheirCodes) {
         BufferPtr b;
         EXPECT_EQ(loadBytes<kxoILBM>(c.make(), "damaged.lbm", &b), c.code) << c.name;
     }
-    // A body of 0x80 bytes (no-ops) ends at its chunk, leaving zero rows.
+    // A body of 0x80 bytes (no-ops) ends at its chunk before any row is
+    // whole: the file is cut short, as one whose body runs out is.
     auto f = plain;
     uint32_t size = uint32_t(f[bodyAt + 4] << 24 | f[bodyAt + 5] << 16 | f[bodyAt + 6] << 8 | f[bodyAt + 7]);
     std::fill(f.begin() + (long)bodyAt + 8, f.begin() + (long)bodyAt + 8 + size, 0x80);
     BufferPtr b;
-    ASSERT_EQ(loadBytes<kxoILBM>(f, "noops.lbm", &b), KXERR_NONE);
-    for (uint32_t i = 0; i < b->BufferSize; ++i) ASSERT_EQ(b->Data[i], 0);
+    EXPECT_EQ(loadBytes<kxoILBM>(f, "noops.lbm", &b), KXERR_EOF);
+    EXPECT_EQ(b.get(), nullptr);
+}
+
+// A body that runs out before the last row is a file cut short (29), as a
+// truncated file is; a stored body may leave out only the last row's pad.
+TEST(ILBM, BodyThatRunsOutGivesEof) {
+    BufferPtr src = toPlanes(makeChunky(13, 5, 3, 7).get());  // 2 bytes a plane row, padded to 2
+    BufferPtr odd = toPlanes(makeChunky(5, 3, 2, 9).get());   // 1 byte a plane row, padded to 2
+    struct Case {
+        const char* name;
+        KX_GfxBuffer* picture;
+        uint32_t compression;
+        uint32_t cut;  // bytes taken off the end of the body
+        uint32_t code;
+    } cases[] = {
+        {"stored, whole", src.get(), 0, 0, KXERR_NONE},
+        {"stored, one byte short", src.get(), 0, 1, KXERR_EOF},
+        {"stored, last row missing", src.get(), 0, 2 * 3, KXERR_EOF},
+        {"stored, only the last pad missing", odd.get(), 0, 1, KXERR_NONE},
+        {"stored, a row byte missing", odd.get(), 0, 2, KXERR_EOF},
+        {"packed, whole", src.get(), 1, 0, KXERR_NONE},
+        {"packed, one byte short", src.get(), 1, 1, KXERR_EOF},
+        {"packed, half the body", src.get(), 1, 9999, KXERR_EOF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = tempPath("short.lbm");
+        ASSERT_EQ(saveIlbm(c.picture, path, c.compression), KXERR_NONE);
+        std::vector<uint8_t> f = KXT_ReadBytes(path);
+        const size_t at = size_t(std::search(f.begin(), f.end(), std::begin("BODY"), std::end("BODY") - 1) - f.begin());
+        const uint32_t size = uint32_t(f[at + 4] << 24 | f[at + 5] << 16 | f[at + 6] << 8 | f[at + 7]);
+        const uint32_t cut = c.cut == 9999 ? size / 2 : c.cut;
+        const uint32_t left = size - cut;
+        // The body is the last chunk: cut its data, keep the chunk and FORM sizes true.
+        f.resize(at + 8 + left);
+        if (left & 1) f.push_back(0);
+        for (int i = 0; i < 4; ++i) f[at + 4 + i] = uint8_t(left >> (24 - 8 * i));
+        const uint32_t form = uint32_t(f.size() - 8);
+        for (int i = 0; i < 4; ++i) f[4 + i] = uint8_t(form >> (24 - 8 * i));
+        BufferPtr b;
+        EXPECT_EQ(loadBytes<kxoILBM>(f, "short.lbm", &b), c.code);
+        EXPECT_EQ(b.get() != nullptr, c.code == KXERR_NONE);
+    }
 }
 
 TEST(ILBM, RecognitionNeedsBodyAndBmhd) {

@@ -1,9 +1,12 @@
 // PNG failures: the save checks run before any file exists, a failed save
-// keeps the old file and leaves no partial one, libpng errors become one
-// code per operation, and damaged or oversized files fail cleanly.
+// keeps the old file and leaves no partial one, libpng's errors while
+// loading say what the other readers say (a short file 29, damaged data
+// 14, only real lack of memory 3), oversized pictures and chunks are
+// refused or passed over before anything large is allocated.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -134,13 +137,25 @@ TEST(PngErrors, FailedWriteKeepsTheOldFile) {
     remove(path.c_str());
 }
 
+struct LoadCase {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    uint32_t code;
+};
+
+// Each file of the table fails to load with its code and leaves no buffer.
+void ExpectLoadCodes(const std::string& path, const std::vector<LoadCase>& cases) {
+    for (const LoadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
+        Png r;
+        EXPECT_EQ(r.Load(path), c.code);
+        EXPECT_EQ(r.Image(), nullptr);
+    }
+}
+
 TEST(PngErrors, LoadFailures) {
     const std::string path = TempPath("bad.png");
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        uint32_t code;
-    };
     std::vector<uint8_t> good;
     {
         Buffer img = MakeImage(8, 9, 9);
@@ -152,27 +167,20 @@ TEST(PngErrors, LoadFailures) {
     badCrc[29] ^= 1;  // IHDR CRC
     std::vector<uint8_t> badSig = good;
     badSig[0] = 'x';
-    const Case cases[] = {
+    ExpectLoadCodes(path, {
         {"empty", {}, KXERR_UNKNOWNFORMAT},
         {"three bytes", {0x89, 'P', 'N'}, KXERR_UNKNOWNFORMAT},
         {"not png", {'G', 'I', 'F', '8', '9', 'a'}, KXERR_UNKNOWNFORMAT},
-        {"signature damaged", badSig, KXERR_NOMEMORY},
-        {"header crc", badCrc, KXERR_NOMEMORY},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
-        Png r;
-        EXPECT_EQ(r.Load(path), c.code);
-        EXPECT_EQ(r.Image(), nullptr);
-    }
+        {"signature damaged", badSig, KXERR_DECODE},
+        {"header crc", badCrc, KXERR_DECODE},
+    });
     Png r;
     EXPECT_EQ(r.Load(TempPath("nothing-here.png")), KXERR_FILENOTFOUND);
     EXPECT_EQ(r.Load(""), KXERR_FILENOTFOUND);
     remove(path.c_str());
 }
 
-// Every truncation fails with the load code and leaves no buffer; flipped
+// Every truncation is a file cut short and leaves no buffer; flipped
 // bytes end in an error or a valid image, never a crash or a leak.
 TEST(PngErrors, TruncatedAndFlippedFiles) {
     const std::string path = TempPath("cut.png");
@@ -188,7 +196,7 @@ TEST(PngErrors, TruncatedAndFlippedFiles) {
         for (size_t n = 4; n < good.size(); ++n) {
             ASSERT_TRUE(KXT_WriteBytes(path, std::vector<uint8_t>(good.begin(), good.begin() + (long)n)));
             Png r;
-            ASSERT_EQ(r.Load(path), KXERR_NOMEMORY) << depth << " cut at " << n;
+            ASSERT_EQ(r.Load(path), KXERR_EOF) << depth << " cut at " << n;
             ASSERT_EQ(r.Image(), nullptr);
         }
         ASSERT_TRUE(KXT_WriteBytes(path, good));
@@ -209,14 +217,23 @@ void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_
     out.insert(out.end(), c, c + 4);
 }
 
-// Sizes whose byte count does not fit 32 bits are refused before anything
-// is allocated; a 32-bit product would wrap to a tiny buffer here.
+// Sizes whose byte count does not fit 32 bits are refused with 15, sizes
+// beyond the library's size limit with 3, both before anything is
+// allocated; a 32-bit product would wrap to a tiny buffer here.
 TEST(PngErrors, OversizedPicturesAreRefused) {
     struct Case {
         uint32_t w, h;
         uint8_t bitDepth, colourType;
+        uint32_t code;
     };
-    const Case cases[] = {{65537, 65535, 8, 3}, {65536, 65536, 8, 0}, {40000, 40000, 16, 6}, {1000000, 5000, 8, 2}};
+    const Case cases[] = {
+        {65537, 65535, 8, 3, KXERR_NOMEMORY},  // 0xFFFFFFFF bytes: beyond the 2 GiB limit
+        {65536, 65536, 8, 0, KXERR_FILEREQUIREMENTS},
+        {40000, 40000, 16, 6, KXERR_FILEREQUIREMENTS},
+        {1000000, 5000, 8, 2, KXERR_FILEREQUIREMENTS},
+        {0x7FFFFFFF, 1, 16, 6, KXERR_FILEREQUIREMENTS},  // a row libpng would make 16 GB wide
+        {0x7FFFFFFF, 1, 1, 0, KXERR_NOMEMORY},
+    };
     const std::string path = TempPath("huge.png");
     for (const Case& c : cases) {
         std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -233,9 +250,155 @@ TEST(PngErrors, OversizedPicturesAreRefused) {
         Chunk(f, "IEND", {});
         ASSERT_TRUE(KXT_WriteBytes(path, f));
         Png r;
-        EXPECT_EQ(r.Load(path), KXERR_NOMEMORY) << c.w << "x" << c.h;
+        EXPECT_EQ(r.Load(path), c.code) << c.w << "x" << c.h;
         EXPECT_EQ(r.Image(), nullptr);
     }
+    remove(path.c_str());
+}
+
+// Damaged files give the codes the other readers give: a file that ends
+// early 29, data libpng finds wrong 14; never "Not enough memory".
+TEST(PngErrors, DamagedFilesSayWhatIsWrong) {
+    const std::string path = TempPath("damaged.png");
+    auto ihdr = [](uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType) {
+        return std::vector<uint8_t>{(uint8_t)(w >> 24), (uint8_t)(w >> 16), (uint8_t)(w >> 8), (uint8_t)w,
+                                    (uint8_t)(h >> 24), (uint8_t)(h >> 16), (uint8_t)(h >> 8), (uint8_t)h,
+                                    bitDepth, colourType, 0, 0, 0};
+    };
+    auto deflated = [](const std::vector<uint8_t>& raw) {
+        std::vector<uint8_t> z(raw.size() + 64);
+        uLongf zn = z.size();
+        compress(z.data(), &zn, raw.data(), raw.size());
+        z.resize(zn);
+        return z;
+    };
+    const std::vector<uint8_t> rows = {0, 10, 20, 30, 0, 40, 50, 60};  // 3 x 2 grey, filter 0
+    auto file = [&](const std::function<void(std::vector<uint8_t>&)>& body) {
+        std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        Chunk(f, "IHDR", ihdr(3, 2, 8, 0));
+        body(f);
+        return f;
+    };
+    std::vector<uint8_t> good = file([&](std::vector<uint8_t>& f) {
+        Chunk(f, "IDAT", deflated(rows));
+        Chunk(f, "IEND", {});
+    });
+    {
+        ASSERT_TRUE(KXT_WriteBytes(path, good));
+        Png r;
+        ASSERT_EQ(r.Load(path), KXERR_NONE);
+    }
+    std::vector<uint8_t> badRows = rows;
+    badRows[4] = 9;  // no such filter
+    std::vector<uint8_t> garbage = deflated(rows);
+    garbage[garbage.size() / 2] ^= 0x55;
+    std::vector<uint8_t> idatCrc = good;
+    idatCrc[good.size() - 13] ^= 1;  // the IDAT CRC, before IEND's 12 bytes
+    ExpectLoadCodes(path, {
+        {"signature only", std::vector<uint8_t>(good.begin(), good.begin() + 8), KXERR_EOF},
+        {"header cut", std::vector<uint8_t>(good.begin(), good.begin() + 20), KXERR_EOF},
+        {"no IEND", std::vector<uint8_t>(good.begin(), good.end() - 12), KXERR_EOF},
+        {"IDAT CRC", idatCrc, KXERR_DECODE},
+        {"unknown filter", file([&](std::vector<uint8_t>& f) {
+             Chunk(f, "IDAT", deflated(badRows));
+             Chunk(f, "IEND", {});
+         }), KXERR_DECODE},
+        {"deflate garbage", file([&](std::vector<uint8_t>& f) {
+             Chunk(f, "IDAT", garbage);
+             Chunk(f, "IEND", {});
+         }), KXERR_DECODE},
+        {"rows missing", file([&](std::vector<uint8_t>& f) {
+             Chunk(f, "IDAT", deflated(std::vector<uint8_t>(rows.begin(), rows.begin() + 4)));
+             Chunk(f, "IEND", {});
+         }), KXERR_DECODE},
+        {"no IDAT", file([&](std::vector<uint8_t>& f) { Chunk(f, "IEND", {}); }), KXERR_DECODE},
+        {"bit depth 3", [&] {
+             std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+             Chunk(f, "IHDR", ihdr(3, 2, 3, 0));
+             Chunk(f, "IEND", {});
+             return f;
+         }(), KXERR_DECODE},
+        {"unknown critical chunk", file([&](std::vector<uint8_t>& f) {
+             Chunk(f, "ABCD", {1, 2, 3});
+             Chunk(f, "IDAT", deflated(rows));
+             Chunk(f, "IEND", {});
+         }), KXERR_DECODE},
+    });
+    remove(path.c_str());
+}
+
+// Loads path in a child process; its result code and its peak resident
+// memory in kilobytes.
+std::pair<int, long> LoadInChild(const std::string& path) {
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        Png r;
+        _exit((int)r.Load(path));
+    }
+    int status = 0;
+    rusage usage = {};
+    wait4(pid, &status, 0, &usage);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+}
+
+// A chunk that libpng would hold whole but that claims 2^31 bytes in a
+// 43-byte file is passed over: nothing near 2 GB is allocated, and the
+// file, which ends there, is cut short.
+TEST(PngErrors, ChunksClaimingGigabytesAreNotAllocated) {
+    const std::string path = TempPath("claim.png");
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "eXIf", "prIv"}) {
+        SCOPED_TRACE(type);
+        std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        Chunk(f, "IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0});
+        const uint8_t header[8] = {0x7F, 0xFF, 0xFF, 0xFF, (uint8_t)type[0], (uint8_t)type[1], (uint8_t)type[2], (uint8_t)type[3]};
+        f.insert(f.end(), header, header + 8);
+        f.push_back('a');
+        f.push_back(0);
+        ASSERT_EQ(f.size(), 43u);
+        ASSERT_TRUE(KXT_WriteBytes(path, f));
+        const auto [code, peakKb] = LoadInChild(path);
+        EXPECT_EQ(code, (int)KXERR_EOF);
+        EXPECT_LT(peakKb, 512L * 1024) << "kilobytes at the peak";
+    }
+    remove(path.c_str());
+}
+
+// A real text chunk above the chunk-memory limit is passed over and the
+// picture loads; the texts before and after it are kept.
+TEST(PngErrors, OversizedTextChunkIsSkipped) {
+    const std::string path = TempPath("bigtext.png");
+    std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Chunk(f, "IHDR", {0, 0, 0, 2, 0, 0, 0, 1, 8, 0, 0, 0, 0});
+    auto text = [](const std::string& key, const std::string& value) {
+        std::vector<uint8_t> d(key.begin(), key.end());
+        d.push_back(0);
+        d.insert(d.end(), value.begin(), value.end());
+        return d;
+    };
+    Chunk(f, "tEXt", text("Title", "kept"));
+    Chunk(f, "tEXt", text("Comment", std::string((33u << 20), 'x')));
+    Chunk(f, "tEXt", text("Author", "also kept"));
+    std::vector<uint8_t> z(64);
+    uLongf zn = z.size();
+    const uint8_t raw[3] = {0, 77, 99};
+    compress(z.data(), &zn, raw, 3);
+    z.resize(zn);
+    Chunk(f, "IDAT", z);
+    Chunk(f, "IEND", {});
+    ASSERT_TRUE(KXT_WriteBytes(path, f));
+    f.clear();
+    f.shrink_to_fit();
+    Png r;
+    r.obj.SetLoadMeta(1);
+    ASSERT_EQ(r.Load(path), KXERR_NONE);
+    ASSERT_NE(r.Image(), nullptr);
+    EXPECT_EQ(r.Image()->Data[1], 99);
+    KXOSpecialInfo* info = r.obj.GetSpecialInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->Name, "kept");
+    EXPECT_STREQ(info->Auth, "also kept");
+    EXPECT_EQ(info->Anno, nullptr);
     remove(path.c_str());
 }
 

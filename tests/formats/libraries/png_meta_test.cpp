@@ -87,6 +87,39 @@ TEST(PngMeta, EverythingWrittenComesBack) {
     remove(path.c_str());
 }
 
+// A profile larger than libpng's default chunk-memory limit of 8 MB (a
+// long copyright text here) is written and read at its real size.
+TEST(PngMeta, LargeProfileComesBackWhole) {
+    cmsHPROFILE profile = cmsCreate_sRGBProfile();
+    ASSERT_NE(profile, nullptr);
+    cmsMLU* text = cmsMLUalloc(nullptr, 1);
+    const std::string copyright((9u << 20), 'c');
+    ASSERT_TRUE(cmsMLUsetASCII(text, "en", "US", copyright.c_str()));
+    ASSERT_TRUE(cmsWriteTag(profile, cmsSigCopyrightTag, text));
+    cmsMLUfree(text);
+    cmsUInt32Number n = 0;
+    ASSERT_TRUE(cmsSaveProfileToMem(profile, nullptr, &n));
+    std::vector<uint8_t> icc(n);
+    ASSERT_TRUE(cmsSaveProfileToMem(profile, icc.data(), &n));
+    cmsCloseProfile(profile);
+    ASSERT_GT(icc.size(), 9u << 20);
+
+    KXOSpecialInfo info = {};
+    info.IccData = icc.data();
+    info.IccSize = (uint32_t)icc.size();
+    info.IccName = const_cast<char*>("large");
+    Buffer img = MakeImage(24, 3, 2);
+    const std::string path = TempPath("largeicc.png");
+    Png w;
+    ASSERT_EQ(w.Save(img.get(), path, &info), KXERR_NONE);
+    Png r;
+    ASSERT_EQ(r.Load(path), KXERR_NONE);
+    ASSERT_EQ(r.obj.IccSize, icc.size());
+    EXPECT_EQ(memcmp(r.obj.IccData, icc.data(), icc.size()), 0);
+    EXPECT_STREQ(r.obj.IccName, "large");
+    remove(path.c_str());
+}
+
 // The raw-profile chunk is compressed once its hex part (line feeds
 // included) reaches 128 characters; blocks shorter than their headers and
 // switched-off profiles are left out.

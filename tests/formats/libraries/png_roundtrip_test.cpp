@@ -184,6 +184,33 @@ TEST(PngWrite, AlphaMapsOfTheOtherWidthAndASecondSave) {
     remove(path.c_str());
 }
 
+// The reader takes every size the writer writes: a picture taller than
+// libpng's default limit of a million rows comes back whole.
+TEST(PngWrite, TallerThanAMillionRowsComesBack) {
+    const uint32_t height = 2097163;
+    Buffer b = MakeImage(8, 1, height);
+    const std::string path = TempPath("tall.png");
+    Png w;
+    ASSERT_EQ(w.Save(b.get(), path), KXERR_NONE);
+    if (KXT_HaveTool("pngcheck")) {
+        EXPECT_EQ(RunTool("pngcheck -q " + path + " >/dev/null"), 0);
+    }
+    Png r;
+    ASSERT_EQ(r.Load(path), KXERR_NONE);
+    KX_GfxBuffer* got = r.Image();
+    ASSERT_NE(got, nullptr);
+    ASSERT_EQ(got->Width, 1u);
+    ASSERT_EQ(got->Height, height);
+    EXPECT_EQ(memcmp(got->Data, b->Data, height), 0);
+    r.obj.Reset();
+    // Within the library's size limit only.
+    KXSUP_SetSizeLimit(height - 1);
+    EXPECT_EQ(r.Load(path), KXERR_NOMEMORY);
+    EXPECT_EQ(r.Image(), nullptr);
+    KXSUP_ResetSizeLimit();
+    remove(path.c_str());
+}
+
 TEST(PngWrite, ProgressCountsRowsOrPasses) {
     Buffer b = MakeImage(24, 3, 20);
     const std::string path = TempPath("progress.png");

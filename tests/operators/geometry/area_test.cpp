@@ -65,16 +65,22 @@ TEST(Cut, Backgrounds)
     ASSERT_EQ(RunOp(plain, rgb.get(), &res, {{"KX_AREA", "0,0,1,1"}, {"BACKCOLOR", "FF0000"}}), 0u);
     EXPECT_EQ(V(res->Data, res->Data + 3), (V{0, 0, 0})) << "without 0x: black";
 
+    // The pen is the remainder by 2^depth taken as non-negative: the fill
+    // is always a colour of the picture, also for a negative BACKPEN.
     struct {
         uint32_t depth;
         const char* pen;
         uint8_t index;
-    } pens[] = {{8, "300", 44}, {4, "17", 1}, {4, "-3", 253}};
+    } pens[] = {{8, "300", 44}, {4, "17", 1},  {4, "-3", 13},   {4, "-35", 13}, {1, "-1", 1},
+                {7, "-129", 127}, {8, "-1", 255}, {8, "-300", 212}, {3, "-8", 0},  {5, "-2147483648", 0}};
     for (const auto& p : pens) {
         Buffer pal = Make(2, 1, p.depth, {0, 0});
-        kxpCut op(Lib());
-        ASSERT_EQ(RunOp(op, pal.get(), &res, {{"KX_AREA", "0,0,1,1"}, {"BACKPEN", p.pen}}), 0u);
-        EXPECT_EQ(res->Data[0], p.index) << p.pen;
+        kxpCut cut(Lib());
+        ASSERT_EQ(RunOp(cut, pal.get(), &res, {{"KX_AREA", "0,0,1,1"}, {"BACKPEN", p.pen}}), 0u);
+        EXPECT_EQ(res->Data[0], p.index) << p.depth << " bits, " << p.pen;
+        kxpCutInverse inverse(Lib());
+        ASSERT_EQ(RunOp(inverse, pal.get(), &res, {{"KX_AREA", "0,0,1,1"}, {"BACKPEN", p.pen}}), 0u);
+        EXPECT_EQ(res->Data[1], p.index) << p.depth << " bits, " << p.pen << " outside the area";
     }
 }
 
@@ -128,6 +134,24 @@ TEST(Paste, RegisteredBuffersOnly)
     Buffer pal = Make(4, 4, 8);
     kxpPaste depth(Lib());
     EXPECT_EQ(RunOp(depth, pal.get(), &res, {{"KX_AREA", "1,1,2,2"}, {"PASTEBUFFER", addr.c_str()}}), KXERR_FILEREQUIREMENTS);
+    // A paste buffer whose AlphaData is a transparent index (bit 1 with a
+    // map bit) has no map to paste: the index is never read as one.
+    for (uint32_t mapBit : {uint32_t(KXALPHA_CHANNEL8), uint32_t(KXALPHA_CHANNEL16)}) {
+        Buffer keyed = Make(2, 2, 24, V(12, 201));
+        KXSUP_SetGfxBufferVersion(keyed.get(), 3);
+        keyed->AlphaType = KXALPHA_SINGLECOLOR | mapBit;
+        KXSUP_SetAlphaIndex(keyed.get(), 1);
+        KX_RegisterPasteBuffer(keyed.get());
+        const std::string keyedAddr = Address(keyed.get());
+        kxpPaste key(Lib());
+        ASSERT_EQ(RunOp(key, image.get(), &res, {{"KX_AREA", "1,1,2,2"}, {"PASTEBUFFER", keyedAddr.c_str()}}), 0u);
+        EXPECT_EQ(res->Data[(1 * 4 + 1) * 3], 201);
+        EXPECT_EQ(KXSUP_AlphaHolds(res), uint32_t(KXALPHA_NONE));
+        EXPECT_EQ(keyed->AlphaType, KXALPHA_SINGLECOLOR | mapBit) << "the paste buffer is left as it was";
+        EXPECT_EQ(KXSUP_AlphaIndex(keyed.get()), 1u);
+        KX_UnregisterPasteBuffer(keyed.get());
+    }
+
     KX_UnregisterPasteBuffer(patch.get());
     kxpPaste gone(Lib());
     EXPECT_EQ(RunOp(gone, image.get(), &res, {{"KX_AREA", "1,1,2,2"}, {"PASTEBUFFER", addr.c_str()}}), KXERR_NOMEMORY);

@@ -54,7 +54,7 @@ TEST(KeyParsing, RealsIgnoreTheLocaleAndReportNonFinite)
 
 // ---- input families: one row per input kind, one column per operator ----
 
-enum Kind { PAL8, PAL4, PLANES4, HAM6, EHB6, RGB24, RGB48, A1, A2, A4, A8_24, A8_48, TYPE3, DEPTH12 };
+enum Kind { PAL8, PAL4, PLANES4, HAM6, EHB6, RGB24, RGB48, A1, A2, A4, A8_24, A8_48, A1_2, A1_8_24, A1_4, TYPE3, DEPTH12 };
 
 Buffer MakeKind(Kind k)
 {
@@ -99,6 +99,15 @@ Buffer MakeKind(Kind k)
         b->AlphaData = m;
         return b;
     }
+    // The index bit with a map or table bit: AlphaData is the index.
+    case A1_2:
+    case A1_8_24:
+    case A1_4:
+        b = Make(4, 4, k == A1_8_24 ? 24 : 8);
+        KXSUP_SetGfxBufferVersion(b.get(), 3);
+        b->AlphaType = KXALPHA_SINGLECOLOR | (k == A1_2 ? KXALPHA_CHANNEL8 : k == A1_4 ? KXALPHA_MULTICOLOR : KXALPHA_CHANNEL16);
+        KXSUP_SetAlphaIndex(b.get(), 7);
+        return b;
     case TYPE3: b = Make(4, 4, 8); b->Type = 3; return b;
     case DEPTH12: b = Make(4, 4, 8); b->ColorDepth = 12; return b;
     }
@@ -120,6 +129,8 @@ void CheckKinds(const char* opName, std::vector<std::pair<const char*, const cha
         {HAM6, "HAM", KXERR_NOHAM, 0},    {EHB6, "EHB", 0, 0},               {RGB24, "24 bit", 0, 0},
         {RGB48, "48 bit", 0, 0},          {A1, "alpha 1", 0, KXALPHA_SINGLECOLOR}, {A2, "alpha 2", 0, KXALPHA_CHANNEL8},
         {A4, "alpha 4", 0, KXALPHA_MULTICOLOR}, {A8_24, "alpha 8 on 24", 0, KXALPHA_CHANNEL8}, {A8_48, "alpha 8 on 48", 0, KXALPHA_CHANNEL8},
+        {A1_2, "alpha 1|2", 0, KXALPHA_SINGLECOLOR}, {A1_8_24, "alpha 1|8 on 24", 0, KXALPHA_SINGLECOLOR},
+        {A1_4, "alpha 1|4", 0, KXALPHA_SINGLECOLOR},
         {TYPE3, "type 3", KXERR_NOTSUPPORTED, 0}, {DEPTH12, "depth 12", KXERR_FILEREQUIREMENTS, 0},
     };
     for (const auto& row : rows) {
