@@ -3,6 +3,15 @@
 // shows the current image's thumbnail and facts, runs the commands, the
 // viewer, the neighbour buttons and the slide show, applies the language
 // catalog and the program settings dialog's result.
+//
+// One class, one source file per role: Main.cpp (start-up, shut-down,
+// settings on the check boxes), MainLayout.cpp (the controls),
+// MainLanguage.cpp (the catalog), MainStatus.cpp (status line, light,
+// progress, message boxes), MainInfoArea.cpp (thumbnail and information
+// lines), MainFileCommands.cpp (open, save, alpha import and export),
+// MainViewer.cpp (viewer, slide show, neighbour buttons),
+// MainImageCommands.cpp (menu entries through the dispatcher and the image
+// commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp.
 #pragma once
 
 #include <QHash>
