@@ -2,6 +2,7 @@
 // spread over its check boxes (and mirrored back into the core's fields).
 #include "Main.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <future>
 
+#include "ActionTable.h"
 #include "MainShared.h"
 #include "UiServices.h"
 
@@ -54,10 +56,8 @@ Main::Main(const MainOptions& o) : app(this) {
     // applied here, on the interface thread, before the start-up load.
     auto catalog = std::async(std::launch::async, parseCatalog, progdir, language);
 
-    // Save-format list: every writer in table order, the settings' choice.
-    formatGuard = true;
-    for (int i = 0; kxoWrite && kxoWrite[i]; ++i) comboBoxFormat->addItem(QString::fromUtf8(kxoWrite[i]->FormatName));
-    formatGuard = false;
+    // Save-format list: the real writers in table order, the settings' choice.
+    fillSaveFormats();
     applySettingsToControls();
     wireControls();
     fillSubFormats();
@@ -100,6 +100,12 @@ Main::~Main() {
 }
 
 void Main::closeEvent(QCloseEvent* e) {
+    // The library is busy on the worker: close once it is done.
+    if (workerWaits) {
+        closePending = true;
+        e->ignore();
+        return;
+    }
     if (!closeConfirmed && app.Modified &&
         !ui->Ask(this, Msg("TXT_KAXON5_REQUEST"), Msg("TXT_REQUEST_REALLY_EXIT"), UiServices::Icon::Warning)) {
         e->ignore();
@@ -126,7 +132,7 @@ void Main::applySettingsToControls() {
     const KXProgramSettings& s = app.Settings;
     checkBoxUndo->setChecked(s.Undo);
     // As the box's own change handler would: no undo command while undo is off.
-    if (QAction* undo = actions.value(QStringLiteral("edit.undo"))) undo->setEnabled(s.Undo);
+    enableUndoCommand(s.Undo);
     checkBoxAutoConv->setChecked(s.AutoConv);
     checkBoxAutoConv8->setChecked(s.AutoConv8);
     checkBoxRotate->setChecked(s.AutoRotate);
@@ -151,9 +157,14 @@ void Main::applySettingsToControls() {
     checkBoxMetaLoad->setChecked(s.MetaLoad);
     checkBoxRotate->setEnabled(s.MetaLoad);
     checkBoxMetaSave->setChecked(s.MetaSave);
-    if (s.SaveFormat >= 0 && s.SaveFormat < comboBoxFormat->count()) comboBoxFormat->setCurrentIndex(s.SaveFormat);
-    else if (comboBoxFormat->count() > int(KXWRITER_PNG)) comboBoxFormat->setCurrentIndex(KXWRITER_PNG);
+    selectWriter(s.SaveFormat);
     app.Tasks.Threaded = s.ThreadedProgress;
+}
+
+// The undo command follows "UnDo active", while its module is there.
+void Main::enableUndoCommand(bool on) {
+    const kxactions::ActionDef* d = kxactions::Find(QStringLiteral("edit.undo"));
+    if (QAction* undo = actions.value(QStringLiteral("edit.undo"))) undo->setEnabled(on && d && kxactions::Ready(*d));
 }
 
 // The core reads its settings fields; the boxes are mirrored into them.
@@ -176,5 +187,5 @@ void Main::mirrorSettings() {
     s.DiaLoop = checkBoxLoop->isChecked();
     s.MetaLoad = checkBoxMetaLoad->isChecked();
     s.MetaSave = checkBoxMetaSave->isChecked();
-    s.SaveFormat = comboBoxFormat->currentIndex();
+    if (selectedWriter() >= 0) s.SaveFormat = selectedWriter();
 }

@@ -41,6 +41,7 @@ uint32_t Main::DecodeImage(const char* path, KXDecodedImage* image) {
     reader.setAutoTransform(false);
     QImage img = reader.read();
     if (img.isNull()) return 1;
+    image->Format = reader.format().toUpper().toStdString();
     img = img.convertToFormat(QImage::Format_ARGB32);
     if (img.isNull()) return 3;
     image->Width = uint32_t(img.width());
@@ -61,21 +62,70 @@ void Main::cmdOpen() {
     LoadFile(path);
 }
 
-void Main::cmdSave() {
-    const uint32_t format = uint32_t(std::max(0, comboBoxFormat->currentIndex()));
-    const uint32_t sub = uint32_t(std::max(0, comboBoxSubFormat->currentIndex()));
-    KX_SetSaveFormat(format, sub);
-    if (KXObject* w = KX_GetSaveFormat(format)) {
-        char ext[64] = {};
-        if (w->GetExtension(ext) == 0 && ext[0]) saveFilter = filterFor(comboBoxFormat->currentText(), QString::fromUtf8(ext));
+// The save-format list offers the writers that are real modules, in
+// writer-table order; each item carries its writer-table index.
+void Main::fillSaveFormats() {
+    formatGuard = true;
+    comboBoxFormat->clear();
+    uint32_t count = 0;
+    const KXFormatReg* regs = KX_FormatRegs(&count);
+    for (int i = 0; kxoWrite && kxoWrite[i]; ++i) {
+        bool built = false;
+        for (uint32_t r = 0; r < count; ++r)
+            if (regs[r].Writer == i) built = KX_IsBuilt(regs[r].ClassName);
+        if (built) comboBoxFormat->addItem(QString::fromUtf8(kxoWrite[i]->FormatName), i);
     }
-    const QString path = ui->SaveFileName(this, saveRememberPath, saveRememberFile, saveFilter);
+    formatGuard = false;
+}
+
+// Selects the list item of a writer-table index; a writer that is not
+// offered leaves PNG (or the first offered writer) selected.
+void Main::selectWriter(int index) {
+    int item = comboBoxFormat->findData(index);
+    if (item < 0) item = comboBoxFormat->findData(int(KXWRITER_PNG));
+    if (item < 0 && comboBoxFormat->count() > 0) item = 0;
+    comboBoxFormat->setCurrentIndex(item);
+}
+
+int Main::selectedWriter() const {
+    const QVariant v = comboBoxFormat->currentData();
+    return v.isValid() ? v.toInt() : -1;
+}
+
+// Hands the chosen writer and subtype to the bridge and makes the save
+// dialog's filter its extension; returns that extension ("png"), or empty.
+QString Main::chooseWriter() {
+    const int format = selectedWriter();
+    KX_SetSaveFormat(uint32_t(format < 0 ? 0x7FFFFFFF : format), uint32_t(std::max(0, comboBoxSubFormat->currentIndex())));
+    KXObject* w = format < 0 ? nullptr : KX_GetSaveFormat(uint32_t(format));
+    char ext[64] = {};
+    if (!w || w->GetExtension(ext) != 0 || !ext[0]) return QString();
+    const QString e = QString::fromUtf8(ext).remove(0, ext[0] == '.' ? 1 : 0).toLower();
+    saveFilter = filterFor(comboBoxFormat->currentText(), e);
+    return e;
+}
+
+// A name without an extension gets the writer's.
+QString Main::withExtension(const QString& path, const QString& ext) const {
+    if (ext.isEmpty() || fileNameOf(path).contains(QLatin1Char('.'))) return path;
+    return path + QLatin1Char('.') + ext;
+}
+
+void Main::cmdSave() {
+    // Without a picture the dialog would only lead to an error afterwards.
+    if (!KX_GetGfxBuffer()) {
+        app.Status((Msg("TXT_ERROR_SAVING") + QStringLiteral(": ") + Msg("TXT_NO_FILE_LOADED")).toStdString());
+        return;
+    }
+    const QString ext = chooseWriter();
+    QString path = ui->SaveFileName(this, saveRememberPath, saveRememberFile, saveFilter);
     if (path.isEmpty()) {
         SetStatusLight(KXStatusLight::Green);
         return;
     }
+    path = withExtension(path, ext);
     QByteArray name = QFile::encodeName(path);
-    if (app.SaveFile(name.constData(), format, sub) == 0) {
+    if (app.SaveFile(name.constData(), uint32_t(selectedWriter()), uint32_t(std::max(0, comboBoxSubFormat->currentIndex()))) == 0) {
         saveRememberPath = QFileInfo(path).absolutePath();
         saveRememberFile = fileNameOf(path);
     }
@@ -83,7 +133,8 @@ void Main::cmdSave() {
 
 void Main::fillSubFormats() {
     comboBoxSubFormat->clear();
-    KXObject* w = KX_GetSaveFormat(uint32_t(std::max(0, comboBoxFormat->currentIndex())));
+    const int format = selectedWriter();
+    KXObject* w = format < 0 ? nullptr : KX_GetSaveFormat(uint32_t(format));
     if (!w || !w->SubFormatCount) {
         comboBoxSubFormat->addItem(QString());
         return;
@@ -137,14 +188,10 @@ void Main::cmdExportAlpha() {
             return;
         }
     }
-    const uint32_t format = uint32_t(std::max(0, comboBoxFormat->currentIndex()));
-    KX_SetSaveFormat(format, uint32_t(std::max(0, comboBoxSubFormat->currentIndex())));
-    if (KXObject* w = KX_GetSaveFormat(format)) {
-        char ext[64] = {};
-        if (w->GetExtension(ext) == 0 && ext[0]) saveFilter = filterFor(comboBoxFormat->currentText(), QString::fromUtf8(ext));
-    }
-    const QString path = ui->SaveFileName(this, saveRememberPath, saveRememberFile, saveFilter);
+    const QString ext = chooseWriter();
+    QString path = ui->SaveFileName(this, saveRememberPath, saveRememberFile, saveFilter);
     if (path.isEmpty()) return;
+    path = withExtension(path, ext);
     SetBusyCursor(true);
     app.Status(Text("TXT_SAVING_ALPHA"));
     app.Tasks.Begin();

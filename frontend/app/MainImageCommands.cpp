@@ -84,11 +84,11 @@ void Main::runAction(const ActionDef& d) {
     case Cmd::StripMeta: cmdStripMeta(); break;
     case Cmd::ApplyStripIcc: cmdApplyStripIcc(); break;
     case Cmd::ProgramSettings: cmdProgramSettings(); break;
-    case Cmd::HelpFile: ui->OpenUrl(QUrl::fromLocalFile(progdir + QLatin1Char('/') + QLatin1String(d.arg))); break;
+    case Cmd::HelpFile: openDocument(QUrl::fromLocalFile(progdir + QLatin1Char('/') + QLatin1String(d.arg))); break;
     case Cmd::HelpUrl: {
         static const char* const links[] = {kxlinks::kOnlineManual, kxlinks::kAddOns, kxlinks::kSupport, kxlinks::kAuthor};
         const int i = QString::fromLatin1(d.arg).toInt();
-        if (i >= 0 && i < 4) ui->OpenUrl(QUrl(QString::fromLatin1(links[i])));
+        if (i >= 0 && i < 4) openDocument(QUrl(QString::fromLatin1(links[i])));
         break;
     }
     case Cmd::ViewLog: cmdViewLog(); break;
@@ -120,7 +120,8 @@ void Main::cmdFixOrientation() {
     }
     const kxown::OrientationStep step = kxown::ForOrientation(meta->Orientation);
     // One undo step for the whole repair, whatever "UnDo active" says.
-    app.AddUndoStep(img);
+    const KXApp::UndoMark mark = app.AddUndoStep(img);
+    const uint64_t changes = app.ChangeCount;
     app.UndoSkip = true;
     uint32_t err = 0;
     if (step.degrees) {
@@ -131,6 +132,8 @@ void Main::cmdFixOrientation() {
     }
     if (!err && step.flip) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 25, nullptr);
     app.UndoSkip = false;
+    if (app.ChangeCount != changes) app.KeepUndoStep(mark);
+    else app.DropUndoStep(mark);
     if (err) {
         statusError(err);
         return;
@@ -157,6 +160,7 @@ void Main::cmdIncreasePaletteDepth() {
         return;
     }
     ++img->ColorDepth;
+    UpdateImageInfo(img);
 }
 
 void Main::cmdEndianSwap() {

@@ -82,9 +82,16 @@ void Main::UpdateImageInfo(KX_GfxBuffer* image) {
             labelFileName->setText(t.size() >= 40 ? t.left(37) + QStringLiteral("...") : t);
         }
         labelFileName->setFont(f);
-        const QString format = fresh && objr ? QString::fromUtf8(objr->FormatName) : Msg("TXT_BUFFER");
+        // A picture from the platform decoder has only a stand-in reader:
+        // it is named by the decoder's format and has no subtype.
+        const bool decoded = !app.DecoderFormat.empty();
+        const QString format = !(fresh && objr) ? Msg("TXT_BUFFER")
+                               : decoded        ? QString::fromStdString(app.DecoderFormat)
+                                                : QString::fromUtf8(objr->FormatName);
         labelFileInfo->setText(QStringLiteral("%1 %2 x %3 x %4").arg(format).arg(image->Width).arg(image->Height).arg(image->ColorDepth));
-        if (fresh && objr) {
+        if (fresh && objr && decoded) {
+            labelSubType->setText(QStringLiteral("Subtype: none"));
+        } else if (fresh && objr) {
             const uint32_t id = objr->SubFormatId;
             const QString sub = id < 16 ? QString::fromUtf8(objr->SubFormatNames[id]) : QString();
             labelSubType->setText(sub.isEmpty() ? QStringLiteral("Subtype: none") : sub);
@@ -140,7 +147,9 @@ void Main::UpdateMetaStatus() {
     buttonCM->setEnabled(false);
     buttonCMApply->setEnabled(false);
     buttonCMStrip->setEnabled(false);
-    KXOSpecialInfo* m = checkBoxMetaLoad->isChecked() ? KX_GetMetaData() : nullptr;
+    // Without a picture there is nothing to apply a profile to (a reader
+    // that failed may still hold a record).
+    KXOSpecialInfo* m = checkBoxMetaLoad->isChecked() && KX_GetGfxBuffer() ? KX_GetMetaData() : nullptr;
     if (m) {
         if (m->Anno || m->Auth || m->Compression || m->Copy || m->Exif || m->Iptc || m->More1 || m->More2 || m->More3 ||
             m->More4 || m->Name || m->Orientation || m->Xmp0 || m->Xmp1 || m->IccData || m->IccName)

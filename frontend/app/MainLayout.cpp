@@ -254,7 +254,8 @@ void Main::buildToolBar() {
         QAction* a = toolStripMain->addAction(QString::fromLatin1(text));
         const ActionDef* d = id ? kxactions::Find(QString::fromLatin1(id)) : nullptr;
         if (d && d->cmd != Cmd::None) connect(a, &QAction::triggered, this, [this, d] { runAction(*d); });
-        else a->setEnabled(false);  // clipboard and screen grab come later
+        // Clipboard and screen grab come later; the others as their entries.
+        a->setEnabled(d && kxactions::Ready(*d));
         return a;
     };
     toolStripLoad = add("&Load", "file.open");
@@ -277,7 +278,7 @@ void Main::wireControls() {
     connect(comboBoxViewMode, &QComboBox::currentIndexChanged, this, [this] { mirrorSettings(); });
     connect(checkBoxUndo, &QCheckBox::toggled, this, [this](bool on) {
         app.SetUndoActive(on);
-        if (QAction* undo = actions.value(QStringLiteral("edit.undo"))) undo->setEnabled(on);
+        enableUndoCommand(on);
     });
     connect(checkBoxAutoConv, &QCheckBox::toggled, this, [this](bool on) {
         app.SetAutoConv(on);

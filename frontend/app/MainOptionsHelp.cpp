@@ -1,4 +1,5 @@
-// Main: the program settings command and the Help menu's log viewer.
+// Main: the program settings command and the Help menu's documents, web
+// pages and log.
 #include "Main.h"
 
 #include <QCheckBox>
@@ -50,8 +51,17 @@ void Main::cmdViewLog() {
     KXLog* log = app.Library ? app.Library->GetLog() : nullptr;
     if (app.Settings.LogStart && log) {
         log->Flush();
-        ui->OpenUrl(QUrl::fromLocalFile(QFile::decodeName(log->GetPath())));
+        openDocument(QUrl::fromLocalFile(QFile::decodeName(log->GetPath())));
     } else {
         ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_NO_CONFIG_LOGGING"));
     }
+}
+
+// A document or address the desktop cannot open is named in a box, so the
+// user can open it another way.
+void Main::openDocument(const QUrl& url) {
+    if (ui->OpenUrl(url)) return;
+    const QString where = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    ShowMessage(KXMessageKind::Error,
+                QStringLiteral("Could not open\n%1\n(no program to show it was found).").arg(where).toStdString());
 }

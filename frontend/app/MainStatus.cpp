@@ -2,11 +2,15 @@
 // cursor and the message boxes: the window's side of KXUserInterface.
 #include "Main.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
+#include <QToolBar>
 
 #include "UiServices.h"
 
@@ -50,6 +54,35 @@ void Main::SetBusyCursor(bool busy) {
     if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
     else
         while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
+
+// The interface thread waits for a worker without blocking: it handles
+// everything but the user's input (repaints, the progress poller's timer,
+// the bar) until the worker has ended. Menus and tool bar are switched off
+// meanwhile, and the input that arrives waits until the task is over: one
+// task at a time.
+void Main::WaitForWorker(const std::function<bool(int)>& poll) {
+    if (poll(0)) return;
+    ++workerWaits;
+    const bool menus = menuStripMain->isEnabled(), tools = toolStripMain->isEnabled();
+    menuStripMain->setEnabled(false);
+    toolStripMain->setEnabled(false);
+    QTimer tick;  // wakes the loop for the bar at least every 100 ms
+    tick.start(100);
+    while (!poll(0)) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    tick.stop();
+    menuStripMain->setEnabled(menus);
+    toolStripMain->setEnabled(tools);
+    --workerWaits;
+    // A close asked for meanwhile is answered now.
+    if (closePending && !workerWaits) {
+        closePending = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void Main::WakeFromWorker() {
+    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(thread())) d->wakeUp();
 }
 
 void Main::AreaDropped() {

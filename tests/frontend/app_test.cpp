@@ -3,6 +3,8 @@
 // conversions, the area road, saving and colour profiles.
 #include <sys/wait.h>
 
+#include <typeinfo>
+
 #include "core/colour.h"
 #include "frontend_support.h"
 #include "operators/kxpFrame.h"
@@ -156,7 +158,12 @@ TEST_F(AppFixture, FileIsLoadedByTheFirstReaderThatKnowsIt) {
         if (kxoRead[i]->CheckFile(f, path.c_str(), 1) == 1) first = i;
         fclose(f);
     }
-    EXPECT_EQ(objr, kxoRead[first]);
+    // Read by an object of that reader's class (the table's own object
+    // keeps no picture, so a failed open cannot cost the current one).
+    ASSERT_GE(first, 0);
+    ASSERT_NE(objr, nullptr);
+    EXPECT_STREQ(objr->FormatName, kxoRead[first]->FormatName);
+    EXPECT_EQ(typeid(*objr), typeid(*kxoRead[first]));
     KX_GfxBuffer* img = KX_GetGfxBuffer();
     ASSERT_NE(img, nullptr);
     EXPECT_EQ(img->Width, 6u);
