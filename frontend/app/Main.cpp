@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -72,6 +73,8 @@ Main::Main(const MainOptions& o) : app(this) {
     if (pictures.isEmpty() || !QDir(pictures).exists()) pictures = QDir::homePath();
     loadRememberPath = saveRememberPath = diaRememberPath = pictures;
     labelBackFwd->setText(QString());
+    // Centred on the screen, not where the window manager happens to put it.
+    if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
     show();
 
     ParsedCatalog parsed = catalog.get();

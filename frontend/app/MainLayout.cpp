@@ -97,7 +97,12 @@ void Main::buildWindow() {
     labelSaveFormat = new QLabel(QStringLiteral("Save Format:"));
     comboBoxFormat = new QComboBox;
     comboBoxFormat->setMaxVisibleItems(20);
+    // Wide enough for the longest names (subtypes have up to 16 characters).
+    comboBoxFormat->setMinimumContentsLength(10);
+    comboBoxFormat->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     comboBoxSubFormat = new QComboBox;
+    comboBoxSubFormat->setMinimumContentsLength(16);
+    comboBoxSubFormat->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     buttonConfig = new QPushButton(QStringLiteral("C"));
     buttonConfig->setFixedWidth(28);
     buttonConfig->setEnabled(false);  // the settings editor comes later
@@ -213,20 +218,24 @@ void Main::buildWindow() {
     line(labelFileName, "No file loaded.");
     right->addStretch(1);
 
-    // Status row
+    // Status row: light and status line over the window's whole width, the
+    // progress bar as a thin row of its own below, so no message is hidden
+    // behind it.
     auto* status = new QHBoxLayout;
     buttonStatus = new QPushButton;
     buttonStatus->setFixedSize(14, 14);
     buttonStatus->setFocusPolicy(Qt::StrongFocus);
     labelStatus = new QLabel(QStringLiteral("Fertig."));
+    // A long message never widens the fixed window (its tool tip has it whole).
+    labelStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     progressBar1 = new QProgressBar;
     progressBar1->setRange(0, 100);
     progressBar1->setTextVisible(false);
-    progressBar1->setFixedWidth(160);
+    progressBar1->setFixedHeight(8);
     status->addWidget(buttonStatus);
     status->addWidget(labelStatus, 1);
-    status->addWidget(progressBar1);
     outer->addLayout(status);
+    outer->addWidget(progressBar1);
     SetStatusLight(KXStatusLight::Green);
 
     connect(buttonView, &QPushButton::clicked, this, [this] { cmdView(); });

@@ -18,6 +18,7 @@ std::string Main::Text(const char* key) { return txt.value(QString::fromLatin1(k
 
 void Main::SetStatus(const std::string& text) {
     labelStatus->setText(QString::fromStdString(text));
+    labelStatus->setToolTip(labelStatus->text());
     labelStatus->repaint();
 }
 
