@@ -2,8 +2,8 @@
 // cursor and the message boxes: the window's side of KXUserInterface.
 #include "Main.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -59,21 +59,32 @@ void Main::SetBusyCursor(bool busy) {
 
 // The interface thread waits for a worker without blocking: it handles
 // everything but the user's input (repaints, the progress poller's timer,
-// the bar) until the worker has ended. Menus and tool bar are switched off
-// meanwhile, and the input that arrives waits until the task is over: one
-// task at a time.
+// the bar) until the worker has ended; the input that arrives meanwhile
+// waits until the task is over (one task at a time). A task that takes
+// longer than a moment also shows menus and tool bar switched off (for the
+// short ones that would only flicker).
 void Main::WaitForWorker(const std::function<bool(int)>& poll) {
     if (poll(0)) return;
     ++workerWaits;
+    QElapsedTimer clock;
+    clock.start();
+    bool switchedOff = false;
     const bool menus = menuStripMain->isEnabled(), tools = toolStripMain->isEnabled();
-    menuStripMain->setEnabled(false);
-    toolStripMain->setEnabled(false);
     QTimer tick;  // wakes the loop for the bar at least every 100 ms
     tick.start(100);
-    while (!poll(0)) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    while (!poll(0)) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+        if (!switchedOff && clock.elapsed() >= 150) {
+            switchedOff = true;
+            menuStripMain->setEnabled(false);
+            toolStripMain->setEnabled(false);
+        }
+    }
     tick.stop();
-    menuStripMain->setEnabled(menus);
-    toolStripMain->setEnabled(tools);
+    if (switchedOff) {
+        menuStripMain->setEnabled(menus);
+        toolStripMain->setEnabled(tools);
+    }
     --workerWaits;
     // A close asked for meanwhile is answered now.
     if (closePending && !workerWaits) {
@@ -82,8 +93,10 @@ void Main::WaitForWorker(const std::function<bool(int)>& poll) {
     }
 }
 
+// Posting an empty call is what ends the interface thread's wait at once
+// (a posted event always does; a bare dispatcher wake-up may come too early).
 void Main::WakeFromWorker() {
-    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(thread())) d->wakeUp();
+    QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
 }
 
 void Main::AreaDropped() {
