@@ -69,6 +69,7 @@ void Main::cmdDiaShow() {
         if (r == 0) {
             app.Modified = false;
             app.Undone = false;
+            app.DecoderFormat.clear();
         }
         opened = r == 0;
         return opened;
