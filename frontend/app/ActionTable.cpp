@@ -4,6 +4,9 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStringList>
+
+#include "core/catalogue.h"
 
 namespace kxactions {
 
@@ -20,6 +23,7 @@ using C = Cmd;
 #define OFF(id, parent, key, text) {id, parent, key, text, nullptr, nullptr, K::Item, C::None, -1, nullptr, nullptr, 0}
 #define OP(id, parent, text, op, settings) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, 0}
 #define OPF(id, parent, text, op, settings, flags) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, flags}
+#define NEEDS(id, parent, key, text, cmd, arg, needs) {id, parent, key, text, nullptr, nullptr, K::Item, cmd, -1, nullptr, arg, 0, needs}
 #define DITHER(id, parent, text, arg) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Dither, 8, nullptr, arg, 0}
 
 const std::vector<ActionDef> kTable = {
@@ -34,7 +38,7 @@ const std::vector<ActionDef> kTable = {
     MENU("file.import.image", "file.import", nullptr, "Image Data..."),
     OFF("file.import.image.raw", "file.import.image", nullptr, "RAW..."),
     OFF("file.import.image.dcraw", "file.import.image", nullptr, "DCRAW (ext) ..."),
-    ITEM("file.import.alpha", "file.import", nullptr, "Alpha Channel...", C::ImportAlpha),
+    NEEDS("file.import.alpha", "file.import", nullptr, "Alpha Channel...", C::ImportAlpha, nullptr, "kxpAddAlpha"),
     MENU("file.import.meta", "file.import", nullptr, "Meta Data..."),
     OFF("file.import.meta.iff", "file.import.meta", nullptr, "IFF-META"),
     MENU("file.import.meta.rawmeta", "file.import.meta", nullptr, "RAWMeta..."),
@@ -44,11 +48,11 @@ const std::vector<ActionDef> kTable = {
     OFF("file.import.meta.icc", "file.import.meta", nullptr, "ICCP CMS Data"),
     OFF("file.import.meta.exiftool", "file.import.meta", nullptr, "ExifTool (ext)..."),
     MENU("file.export", "file", "MN1_FILE_EXPORT", "Export..."),
-    ITEMA("file.export.image", "file.export", nullptr, "Image Data...", C::InfoNote, "TXT_INFO_SAVE_RAW"),
+    NEEDS("file.export.image", "file.export", nullptr, "Image Data...", C::InfoNote, "TXT_INFO_SAVE_RAW", "kxoRAW"),
     ITEM("file.export.alpha", "file.export", nullptr, "Alpha Channel...", C::ExportAlpha),
     MENU("file.export.meta", "file.export", nullptr, "Meta Data..."),
     OFF("file.export.meta.iff", "file.export.meta", nullptr, "IFF-META"),
-    ITEMA("file.export.meta.rawmeta", "file.export.meta", nullptr, "RAWMeta", C::InfoNote, "TXT_INFO_SAVE_RAWMETA"),
+    NEEDS("file.export.meta.rawmeta", "file.export.meta", nullptr, "RAWMeta", C::InfoNote, "TXT_INFO_SAVE_RAWMETA", "kxoRAWMeta"),
     OFF("file.export.meta.icc", "file.export.meta", nullptr, "ICCP CMS Data..."),
     OFF("file.export.meta.exiftool", "file.export.meta", nullptr, "ExifTool (ext)"),
     OFF("file.printersetup", "file", "MN1_FILE_PRINTERSETUP", "Printer Setup..."),
@@ -61,7 +65,8 @@ const std::vector<ActionDef> kTable = {
 
     // ---- Edit ----
     MENU("edit", "", "MEN_EDIT", "&Edit"),
-    {"edit.undo", "edit", "MN2_EDIT_UNDO", "Undo", "Ctrl+Z", "edit-undo", K::Item, C::Undo, -1, nullptr, nullptr, 0},
+    // Undo steps are RGFX files.
+    {"edit.undo", "edit", "MN2_EDIT_UNDO", "Undo", "Ctrl+Z", "edit-undo", K::Item, C::Undo, -1, nullptr, nullptr, 0, "kxoRGFX"},
     SEP("edit"),
     OFF("edit.mark", "edit", "MN2_EDIT_MARK", "Mark"),
     OFF("edit.cut", "edit", "MN2_EDIT_CUT", "Cut"),
@@ -93,7 +98,7 @@ const std::vector<ActionDef> kTable = {
     OP("rot.mirrorcopy.vl", "rot.mirrorcopy", "Vert Lower Copy", 30, "MIRRORMODE=VERTLOWER"),
     OP("rot.mirrorcopy.hl", "rot.mirrorcopy", "Horiz Left Copy", 30, "MIRRORMODE=HORIZLEFT"),
     OP("rot.mirrorcopy.hr", "rot.mirrorcopy", "Horiz Right Copy", 30, "MIRRORMODE=HORIZRIGHT"),
-    ITEM("rot.fixorientation", "rot", nullptr, "Fix Orientation (using Meta)", C::FixOrientation),
+    NEEDS("rot.fixorientation", "rot", nullptr, "Fix Orientation (using Meta)", C::FixOrientation, nullptr, "kxpRotate;kxpLeftToRight"),
 
     MENU("size", "image", "MN3_IMAGE_SIZECHANGING", "Size Changing"),
     {"size.halve", "size", nullptr, "Halve Size", "-", "zoom-out", K::Item, C::Operator, 9, "METHOD=HALF", nullptr, DropAreaFirst},
@@ -306,10 +311,24 @@ const std::vector<ActionDef> kTable = {
 #undef OP
 #undef OPF
 #undef DITHER
+#undef NEEDS
 
 }  // namespace
 
 const std::vector<ActionDef>& Table() { return kTable; }
+
+bool Ready(const ActionDef& d) {
+    if (d.kind != Kind::Item || d.cmd == Cmd::None) return false;
+    if (d.op >= 0 && !KX_OperatorIsBuilt(uint32_t(d.op))) return false;
+    for (const QString& cls : QString::fromLatin1(d.needs).split(';', Qt::SkipEmptyParts))
+        if (!KX_IsBuilt(cls.toLatin1().constData())) return false;
+    if (d.cmd == Cmd::Chain)
+        for (const QString& id : QString::fromLatin1(d.arg).split(';', Qt::SkipEmptyParts)) {
+            const ActionDef* next = Find(id);
+            if (!next || !Ready(*next)) return false;
+        }
+    return true;
+}
 
 const ActionDef* Find(const QString& id) {
     for (const ActionDef& d : kTable)
@@ -339,7 +358,7 @@ void BuildMenus(QMenuBar* bar, QHash<QString, QAction*>& actions, QHash<QString,
             if (d.icon) a->setIcon(QIcon::fromTheme(QString::fromLatin1(d.icon)));
             // The keys are the window's own (see the key handler); menu
             // entries show none.
-            a->setEnabled(d.cmd != Cmd::None);
+            a->setEnabled(Ready(d));
             actions.insert(QString::fromLatin1(d.id), a);
             break;
         }

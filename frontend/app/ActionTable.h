@@ -2,8 +2,10 @@
 // menu, catalog key, English text, window key, theme icon, command, operator
 // number and settings). The menu bar and every QAction are made from it
 // once; operator items carry their number and settings and one dispatcher
-// runs them. Entries without a command are present and disabled (their
-// dialogs and commands come with later work).
+// runs them. An entry is enabled only when its command exists and every
+// module it runs is a real one in the catalogue (its operator, the items
+// of a chain, the classes named in needs), so entries come alive by
+// themselves as modules land.
 #pragma once
 
 #include <QHash>
@@ -66,14 +68,22 @@ struct ActionDef {
     const char* settings;
     const char* arg;
     unsigned flags;
+    // Module classes the command runs besides its operator
+    // ("kxpRotate;kxpLeftToRight"), or nullptr.
+    const char* needs = nullptr;
 };
 
 const std::vector<ActionDef>& Table();
 const ActionDef* Find(const QString& id);
 
+// True when the entry has a command and every module it runs is built
+// (KX_OperatorIsBuilt for its operator, KX_IsBuilt for the classes it
+// needs, the same for each item of a chain).
+bool Ready(const ActionDef& d);
+
 // Builds the menus under bar in table order; every item (and every menu,
-// as its menuAction) is stored in actions by id. Items without a command
-// are disabled.
+// as its menuAction) is stored in actions by id. Items that are not
+// Ready are disabled.
 void BuildMenus(QMenuBar* bar, QHash<QString, QAction*>& actions, QHash<QString, QMenu*>& menus);
 
 }  // namespace kxactions

@@ -74,6 +74,11 @@ DialogOptions::DialogOptions(UiServices* u, QWidget* parent) : QDialog(parent), 
     setFixedSize(sizeHint().expandedTo(QSize(295, 157)));
 
     connect(checkBoxUnDo, &QCheckBox::toggled, this, [this](bool on) { numericUnDoLimit->setEnabled(!on); });
+    // A level means something only while its switch is on.
+    connect(checkBoxCompressUnDo, &QCheckBox::toggled, numericUnDoComp, &QWidget::setEnabled);
+    connect(checkBoxLogStart, &QCheckBox::toggled, numericLogLevel, &QWidget::setEnabled);
+    numericUnDoComp->setEnabled(false);
+    numericLogLevel->setEnabled(false);
     connect(buttonLanguage, &QPushButton::clicked, this, &DialogOptions::chooseLanguage);
     connect(buttonOK, &QPushButton::clicked, this, &DialogOptions::confirm);
     connect(buttonCancel, &QPushButton::clicked, this, &DialogOptions::cancel);
@@ -92,8 +97,10 @@ void DialogOptions::Prepare(const QString& p, const QString& e, const QString& a
     numericUnDoLimit->setValue(undoLimit);
     checkBoxLogStart->setChecked(logStart);
     numericLogLevel->setValue(logLevel);
+    numericLogLevel->setEnabled(logStart);
     checkBoxCompressUnDo->setChecked(undoComp);
     numericUnDoComp->setValue(undoCompLevel);
+    numericUnDoComp->setEnabled(undoComp);
     QByteArray env = QFile::encodeName(envdir), arc = QFile::encodeName(envarcdir);
     // Only a language the pad names replaces the one shown.
     KXProgramSettings stored;
@@ -113,7 +120,8 @@ int DialogOptions::ShowDialogP(const QString& p, const QString& e, const QString
 
 void DialogOptions::chooseLanguage() {
     const QString catalogs = progdir + QStringLiteral("/Resources/Locale/Catalogs");
-    QString chosen = ui ? ui->FolderName(this, QStringLiteral("GUI Language"), catalogs + QStringLiteral("/english")) : QString();
+    // Started in the catalogs folder, the picker lists the languages there.
+    QString chosen = ui ? ui->FolderName(this, QStringLiteral("GUI Language"), catalogs) : QString();
     if (chosen.isEmpty()) return;
     logLine(2, "%-16s: %s\n", "New language chosen.");
     chosen = QDir::cleanPath(chosen);

@@ -3,12 +3,22 @@
 // shows the current image's thumbnail and facts, runs the commands, the
 // viewer, the neighbour buttons and the slide show, applies the language
 // catalog and the program settings dialog's result.
+//
+// One class, one source file per role: Main.cpp (start-up, shut-down,
+// settings on the check boxes), MainLayout.cpp (the controls),
+// MainLanguage.cpp (the catalog), MainStatus.cpp (status line, light,
+// progress, message boxes), MainInfoArea.cpp (thumbnail and information
+// lines), MainFileCommands.cpp (open, save, alpha import and export),
+// MainViewer.cpp (viewer, slide show, neighbour buttons),
+// MainImageCommands.cpp (menu entries through the dispatcher and the image
+// commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp.
 #pragma once
 
 #include <QHash>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
@@ -64,6 +74,8 @@ public:
     void SetProgressBar(int value) override;
     void UpdatePreview(bool clear) override;
     void SetBusyCursor(bool busy) override;
+    void WaitForWorker(const std::function<bool(int)>& poll) override;
+    void WakeFromWorker() override;
     void AreaDropped() override;
     uint32_t DecodeImage(const char* path, KXDecodedImage* image) override;
 
@@ -74,6 +86,8 @@ public:
     void Localize();
     // Runs the command behind an action id (as its menu entry would).
     bool Trigger(const QString& id);
+    // The writer-table index of the chosen save format (-1: none offered).
+    int selectedWriter() const;
     // The message text of a key (TXT_*).
     QString Msg(const QString& key) const { return txt.value(key); }
 
@@ -125,12 +139,17 @@ private:
     void buildToolBar();
     void wireControls();
     void applySettingsToControls();
+    void fillSaveFormats();
+    void selectWriter(int index);
+    QString chooseWriter();
+    QString withExtension(const QString& path, const QString& ext) const;
     void fillSubFormats();
     void applyCatalog(const CatalogHandler& catalog, bool languageFailed);
     void runAction(const kxactions::ActionDef& d);
     uint32_t runOperatorDef(const kxactions::ActionDef& d);
     void statusError(uint32_t code);
     void mirrorSettings();
+    void enableUndoCommand(bool on);
 
     // Commands
     void cmdOpen();
@@ -151,6 +170,7 @@ private:
     void cmdExportAlpha();
     void cmdProgramSettings();
     void cmdViewLog();
+    void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();
     bool singleLetterBlocked(QWidget* target) const;
@@ -163,6 +183,8 @@ private:
     bool disposed = false;
     bool closeConfirmed = false;
     bool formatGuard = false;
+    int workerWaits = 0;        // a library task runs on the worker
+    bool closePending = false;  // a close came while it ran
     QString saveFilter = QStringLiteral("All Files (*)");
     kxwalk::Neighbours neighbours;
 };

@@ -56,6 +56,15 @@ View::View(KXClass* l, KX_GfxBuffer* buffer, const KXOSpecialInfo* meta, bool sh
     layout->addWidget(pictureBox1, 1);
     setFocusPolicy(Qt::StrongFocus);
     resize(345, 277);
+    frameWatch = new QTimer(this);
+    connect(frameWatch, &QTimer::timeout, this, [this] {
+        if (frame() != QMargins()) {
+            frameWatch->stop();
+            resizeToSettings();
+        } else if (--frameTries <= 0) {
+            frameWatch->stop();
+        }
+    });
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this] { finish(Forward); });
     prepare(buffer, meta, applycms, force24);
@@ -179,17 +188,30 @@ void View::ChangeSizeLimits(bool limit, bool fullscreen, bool borderless, int wi
     resizeToSettings();
 }
 
+// The frame the window manager puts around the window (known once it is
+// shown; none before, and none on a platform without frames).
+QMargins View::frame() const {
+    const QRect outer = frameGeometry(), inner = geometry();
+    if (!isVisible() || outer == inner) return {};
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                    outer.bottom() - inner.bottom());
+}
+
 void View::resizeToSettings() {
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    // The sizes below are the window's with its frame: the picture gets what
+    // is left inside.
+    const QMargins m = frame();
+    const QRect inside = work.marginsRemoved(m);
     const int bar = menuStripNav->isVisible() ? menuStripNav->sizeHint().height() : 0;
     if (!_cs_limit && !_cs_fullscreen) {
         if (_cs_borderless) setWindowFlag(Qt::FramelessWindowHint, true);
         // The picture's size, but never beyond the screen's working area (a
         // large photo would otherwise open a window the user cannot reach
         // the edges of); the size mode then fits or cuts the picture.
-        resize(std::clamp(_img.width(), 1, std::max(1, work.width())),
-               std::clamp(_img.height() + bar, 1 + bar, std::max(1 + bar, work.height())));
+        resize(std::clamp(_img.width(), 1, std::max(1, inside.width())),
+               std::clamp(_img.height() + bar, 1 + bar, std::max(1 + bar, inside.height())));
     } else if (_cs_limit && !_cs_fullscreen) {
         resize(std::max(1, _cs_width), std::max(1, _cs_height) + bar);
     } else if (_cs_borderless) {
@@ -197,12 +219,22 @@ void View::resizeToSettings() {
         setGeometry(work.x() + 1, work.y() + 1, work.width(), work.height());
         return;
     } else {
-        setGeometry(work.x() + 5, work.y() + 5, work.width() - 10, work.height() - 10);
+        // Five pixels inside the working area on every side, frame included.
+        setGeometry(work.adjusted(5, 5, -5, -5).marginsRemoved(m));
         return;
     }
     // Centred on the screen's working area.
-    QRect frame = frameGeometry();
-    move(work.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    QRect outer = frameGeometry();
+    move(work.center() - QPoint(outer.width() / 2, outer.height() / 2));
+}
+
+// The window manager tells the frame only some time after the window is
+// shown: the window is fitted again once it is known (a platform without
+// frames never tells, and the watch gives up after a second).
+void View::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    frameTries = 40;
+    frameWatch->start(25);
 }
 
 void View::zoom(bool in) {

@@ -53,11 +53,13 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void prepare(KX_GfxBuffer* buffer, const KXOSpecialInfo* meta, bool applycms, bool force24);
     void showBuffer(const KX_GfxBuffer* b);
     void resizeToSettings();
+    QMargins frame() const;
     void zoom(bool in);
     void turn(int degrees, bool afterZoom);
     void finish(int code);
@@ -86,4 +88,6 @@ private:
     QToolBar* menuStripNav = nullptr;
     QAction* fileItem = nullptr;
     QTimer* timer = nullptr;
+    QTimer* frameWatch = nullptr;
+    int frameTries = 0;
 };

@@ -79,10 +79,17 @@ public:
     void SetAutoConv(bool on);
 
     // ---- image state ----
-    bool Modified = false;   // changed by an operator since the load
+    bool Modified = false;   // changed by an operator since the load (a failed run changes nothing)
     bool Undone = false;     // restored from an undo file
     bool IsVirtual = false;  // no file behind the image
     std::string LastFile;    // file name of the current image, without folder
+    // The platform decoder's name of the current image's format when the
+    // image came from that decoder (its recorded reader is only a stand-in);
+    // empty otherwise.
+    std::string DecoderFormat;
+    // Counts every change an operator run made to the current image, so a
+    // command can tell whether its runs changed anything.
+    uint64_t ChangeCount = 0;
 
     // ---- status line ----
     // Shows text and logs "status changed" at level 1.
@@ -94,7 +101,9 @@ public:
     // Opens a file as the current image: PostScript test (a "GS.controlpad"
     // naming GS_PATH skips the library), the reader table, the platform's
     // decoder for results 1 and 15, and Ghostscript for PostScript files
-    // nothing else read. Returns the final code.
+    // nothing else read. Returns the final code. A file that cannot be
+    // opened leaves the current image, its state and its metadata as they
+    // were.
     uint32_t LoadFile(const char* path);
     // The platform decoder's road: the decoded picture becomes a version-3
     // 24-bit image (its 8-bit alpha map kept only when some pixel is not
@@ -114,7 +123,10 @@ public:
     // operator's pad path (null: the operator reads its own pad). Writes an
     // undo step, converts through an embedded profile (CMS on), retries after
     // automatic depth conversions, follows the area road when an area is
-    // selected. No current image: 0 and nothing happens.
+    // selected. No current image: 0 and nothing happens. A run that fails
+    // leaves the image, its metadata, Modified and the undo steps as they
+    // were (an automatic conversion that worked before a failing retry
+    // stays, with its own step).
     uint32_t DoOperation(KX_GfxBuffer* source, KX_GfxBuffer** dest, uint32_t number, KXConfig* settings);
     uint32_t DoOperation(KX_GfxBuffer* source, uint32_t number) { return DoOperation(source, nullptr, number, nullptr); }
     uint32_t DoOperation(KX_GfxBuffer* source, uint32_t number, KXConfig* settings) { return DoOperation(source, nullptr, number, settings); }
@@ -126,8 +138,20 @@ public:
     uint32_t UndoCount = 0;  // files written and not restored; the next file's number
     bool UndoSkip = false;   // while set no step is written (multi-operator commands)
     std::string UndoFileName(uint32_t step) const;  // temp + "undo" + AtomName + "_" + step + ".tmp"
+    // A step written for a run that has not ended yet.
+    struct UndoMark {
+        bool Written = false;
+        uint32_t Step = 0;
+        bool OverLimit = false;  // written beyond the limit: the earlier steps go once it is kept
+        uint32_t Epoch = 0;      // the stack's numbering it was written under
+    };
     // Writes the current image with its metadata as the next undo file.
-    void AddUndoStep(KX_GfxBuffer* source);
+    // The limit is applied when the step is kept (KeepUndoStep), so a run
+    // that changes nothing (DropUndoStep) costs no earlier step.
+    UndoMark AddUndoStep(KX_GfxBuffer* source);
+    void KeepUndoStep(const UndoMark& mark);
+    // Deletes the step again when it is still the top of the stack.
+    void DropUndoStep(const UndoMark& mark);
     void ClearUndo();
     // The undo command: restores the last step. A file that cannot be read
     // back leaves the current image and every step as they were.
@@ -163,6 +187,9 @@ public:
 
 private:
     uint32_t RunOperator(KXOperator* op, KX_GfxBuffer* source, KX_GfxBuffer** dest, KXConfig* settings);
+    // The image through its embedded profile, as a copy (null when CMS is
+    // off, there is no profile or the conversion failed).
+    KX_GfxBuffer* ProfiledCopy(KX_GfxBuffer* source);
     uint32_t AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings);
     void ReleaseInstance();
     uint32_t LoadFileChain(const char* path);
@@ -172,5 +199,6 @@ private:
 
     KXUserInterface* UI;
     int LockFd = -1;
+    uint32_t UndoEpoch = 0;  // grows whenever the steps are renumbered or cleared
     bool Started = false, ShutDown = false;
 };

@@ -20,6 +20,9 @@ KXObject** kxoDevRead = nullptr;
 KXObject** kxoDevWrite = nullptr;
 
 KXObject* objr = nullptr;
+// A reader object of the bridge's own (KX_AdoptReader), deleted at the next
+// read reset instead of being reset.
+static KXObject* ownReader = nullptr;
 KXObject* objw = nullptr;
 KXOperator* oper = nullptr;
 KX_GfxBuffer* kx_handle = nullptr;
@@ -106,6 +109,44 @@ uint32_t KX_Load(const char* name, uint32_t loadMeta) {
     objr = KX_CheckFileType(name);
     if (!objr) return KXERR_UNKNOWNFORMAT;
     return loadWith(loadMeta, name);
+}
+
+uint32_t KX_ReadWithOwnReader(const char* name, uint32_t loadMeta, KXObject** reader) {
+    if (!reader) return KXERR_INTERNALACCESS;
+    *reader = nullptr;
+    KXObject* found = KX_CheckFileType(name);
+    if (!found) return KXERR_UNKNOWNFORMAT;
+    int index = 0;
+    while (kxoRead[index] != found) index++;
+    uint32_t count = 0;
+    const KXFormatReg* regs = KX_FormatRegs(&count);
+    KXObject* own = nullptr;
+    for (uint32_t i = 0; regs && i < count && !own; i++)
+        if (regs[i].Reader == index) own = KX_NewObject(found->Lib, regs[i]);
+    if (!own) return KXERR_NOMEMORY;
+    own->SetLoadMeta(loadMeta);
+    own->SetProgress(MyProgress, 0);
+    KX_GfxBuffer* image = nullptr;
+    uint32_t e = own->SetReadName(name);
+    if (!e) e = own->Load();
+    if (!e) e = own->GetGfxBuffer(&image);
+    if (!e && !image) e = KXERR_NOVIEWABLEDATA;
+    if (e) {
+        delete own;
+        return e;
+    }
+    *reader = own;
+    return KXERR_NONE;
+}
+
+void KX_AdoptReader(KXObject* reader) {
+    KX_ResetHandle(1, 1, 1);
+    if (!reader) return;
+    KX_GfxBuffer* image = nullptr;
+    reader->GetGfxBuffer(&image);
+    objr = ownReader = reader;
+    kx_handle = image;
+    no_meta = false;
 }
 
 uint32_t KX_LoadDevice(KXObject* device, KXConfig* settings, uint32_t loadMeta) {
@@ -211,8 +252,9 @@ void KX_SetGfxBuffer(KX_GfxBuffer* image) {
 
 void KX_ResetHandle(uint32_t read, uint32_t write, uint32_t op) {
     if (read) {
-        if (objr) objr->Reset();
-        objr = nullptr;
+        if (objr && objr == ownReader) delete objr;
+        else if (objr) objr->Reset();
+        objr = ownReader = nullptr;
         KXSUP_FreeGfxBuffer(kx_handle2);
         kx_handle = kx_handle2 = nullptr;
         KX_FreeMetaData(kxi_copy);

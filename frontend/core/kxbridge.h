@@ -29,7 +29,7 @@ extern KXObject** kxoWrite;
 extern KXObject** kxoDevRead;
 extern KXObject** kxoDevWrite;
 
-extern KXObject* objr;           // the reader of the current image
+extern KXObject* objr;           // the reader of the current image (a table reader, or one the bridge owns)
 extern KXObject* objw;           // the writer chosen for saving
 extern KXOperator* oper;         // operator whose result is not fetched yet
 extern KX_GfxBuffer* kx_handle;  // the image loaded by objr (owned by objr)
@@ -64,6 +64,17 @@ int KX_CheckPS(const char* name, char** padPath);
 // reader that recognises it; 1 when none does. On success the loaded image
 // is current. On failure no image is current; objr stays set.
 uint32_t KX_Load(const char* name, uint32_t loadMeta);
+// A load that keeps the current image until the new one is there, in two
+// halves. The first loads the file with a reader object of its own (of the
+// class of the first table reader that recognises the file) and touches no
+// bridge state, so it may run on a worker while the current image is shown:
+// 0 and *reader the loaded object (the caller owns it), or an error with
+// *reader null (1 when no reader knows the file). The second, on the
+// interface thread, makes that reader's image the current image: reader,
+// writer and operator are reset as by KX_Load, and the bridge owns the
+// reader object until the next read reset.
+uint32_t KX_ReadWithOwnReader(const char* name, uint32_t loadMeta, KXObject** reader);
+void KX_AdoptReader(KXObject* reader);
 // The same through a device reader in I/O mode 3, with an optional settings list.
 uint32_t KX_LoadDevice(KXObject* device, KXConfig* settings, uint32_t loadMeta);
 void KX_SetSaveFormat(uint32_t number, uint32_t subFormat);

@@ -23,15 +23,6 @@ std::unique_ptr<KXOperator> makeOperator(KXClass* lib, uint32_t number) {
     return std::unique_ptr<KXOperator>(KX_NewOperator(lib, regs[number]));
 }
 
-// A reader object of its own for the reader-table position index.
-std::unique_ptr<KXObject> makeReader(KXClass* lib, int index) {
-    uint32_t count = 0;
-    const KXFormatReg* regs = KX_FormatRegs(&count);
-    for (uint32_t i = 0; regs && i < count; i++)
-        if (regs[i].Reader == index) return std::unique_ptr<KXObject>(KX_NewObject(lib, regs[i]));
-    return nullptr;
-}
-
 void clearProfile(KXOSpecialInfo* r) {
     r->SRGBIntent = 0;
     r->IccType = 0;
@@ -70,17 +61,30 @@ uint32_t KXApp::RunOperator(KXOperator* op, KX_GfxBuffer* source, KX_GfxBuffer**
     return code;
 }
 
+KX_GfxBuffer* KXApp::ProfiledCopy(KX_GfxBuffer* source) {
+    KXOSpecialInfo* r = KX_GetMetaData();
+    if (!Settings.AutoCM || !r || !r->IccData || !r->IccSize || !ApplyProfile) return nullptr;
+    KX_GfxBuffer* copy = nullptr;
+    if (KXSUP_CopyGfxBuffer(source, &copy, 1, MEMF_ANY) != KXERR_NONE) return nullptr;
+    if (ApplyProfile(copy, r->IccData, r->IccSize) != KXERR_NONE) {
+        KXSUP_FreeGfxBuffer(copy);
+        return nullptr;
+    }
+    return copy;
+}
+
 uint32_t KXApp::DoOperation(KX_GfxBuffer* source, KX_GfxBuffer** dest, uint32_t number, KXConfig* settings) {
     if (UI) UI->SetBusyCursor(true);
     KX_GfxBuffer* local = nullptr;
     if (!dest) dest = &local;
     if (!source) source = KX_GetGfxBuffer();
-    if (source && Settings.Undo) AddUndoStep(source);
+    UndoMark mark;
+    if (source && Settings.Undo) mark = AddUndoStep(source);
     if (!source) {
         if (UI) UI->SetBusyCursor(false);
         return KXERR_NONE;
     }
-    Modified = true;
+    const uint64_t changesBefore = ChangeCount;
     KXOperator* op = tableOperator(number);
     uint32_t code;
     if (!op) {
@@ -88,31 +92,40 @@ uint32_t KXApp::DoOperation(KX_GfxBuffer* source, KX_GfxBuffer** dest, uint32_t 
     } else if (AreaBuffer) {
         code = AreaRoad(op, dest, settings);
     } else {
-        if (CheckCMS()) ApplyAndRemoveCMS(source, false);
+        // The profile is applied to a copy: a failing run leaves the image
+        // and its profile as they were.
+        KX_GfxBuffer* profiled = CheckCMS() ? ProfiledCopy(source) : nullptr;
         oper = op;
-        code = RunOperator(op, source, dest, settings);
+        code = RunOperator(op, profiled ? profiled : source, dest, settings);
         if (code == KXERR_NONE) {
-            KX_GetGfxBuffer();  // the result becomes the current image
+            if (profiled) RemoveCMS();  // the pixels are sRGB now
+            KX_GfxBuffer* current = KX_GetGfxBuffer();  // the result becomes the current image
+            if (current != profiled) KXSUP_FreeGfxBuffer(profiled);
+            ChangeCount++;
+            Modified = true;
             if (UI) UI->UpdatePreview(false);
             Status(T("TXT_OPERATION_SUCCESS"));
-        } else if (Settings.AutoConv && (code == KXERR_NEED24BIT || code == KXERR_NEED48BIT || code == KXERR_NOHAM)) {
-            op->Reset();
-            oper = nullptr;
-            int conversion = -1;
-            if (code == KXERR_NEED24BIT) conversion = KXOP_ANYTO24BIT;
-            if (code == KXERR_NEED48BIT) conversion = KXOP_ANYTO48BIT;
-            if (code == KXERR_NOHAM && UI && UI->AskYesNo(KXMessageKind::Request, T("TXT_REQUEST_CONVERT_HAM")))
-                conversion = KXOP_ANYTO24BIT;
-            if (conversion >= 0) {
-                KX_GfxBuffer* converted = nullptr;
-                if (DoOperation(source, &converted, static_cast<uint32_t>(conversion), nullptr) == KXERR_NONE)
-                    code = DoOperation(KX_GetGfxBuffer(), dest, number, settings);
-            }
-        } else if (Settings.AutoConv8 && (code == KXERR_NO24BIT || code == KXERR_NO48BIT)) {
-            op->Reset();
-            oper = nullptr;
-            if (UI && UI->AskYesNo(KXMessageKind::Request, T("TXT_REQUEST_CONVERT_TRUECOLOR"))) {
-                if (Dither24Bit(8, 0) == KXERR_NONE) code = DoOperation(nullptr, dest, number, settings);
+        } else {
+            KXSUP_FreeGfxBuffer(profiled);
+            if (Settings.AutoConv && (code == KXERR_NEED24BIT || code == KXERR_NEED48BIT || code == KXERR_NOHAM)) {
+                op->Reset();
+                oper = nullptr;
+                int conversion = -1;
+                if (code == KXERR_NEED24BIT) conversion = KXOP_ANYTO24BIT;
+                if (code == KXERR_NEED48BIT) conversion = KXOP_ANYTO48BIT;
+                if (code == KXERR_NOHAM && UI && UI->AskYesNo(KXMessageKind::Request, T("TXT_REQUEST_CONVERT_HAM")))
+                    conversion = KXOP_ANYTO24BIT;
+                if (conversion >= 0) {
+                    KX_GfxBuffer* converted = nullptr;
+                    if (DoOperation(source, &converted, static_cast<uint32_t>(conversion), nullptr) == KXERR_NONE)
+                        code = DoOperation(KX_GetGfxBuffer(), dest, number, settings);
+                }
+            } else if (Settings.AutoConv8 && (code == KXERR_NO24BIT || code == KXERR_NO48BIT)) {
+                op->Reset();
+                oper = nullptr;
+                if (UI && UI->AskYesNo(KXMessageKind::Request, T("TXT_REQUEST_CONVERT_TRUECOLOR"))) {
+                    if (Dither24Bit(8, 0) == KXERR_NONE) code = DoOperation(nullptr, dest, number, settings);
+                }
             }
         }
     }
@@ -125,12 +138,16 @@ uint32_t KXApp::DoOperation(KX_GfxBuffer* source, KX_GfxBuffer** dest, uint32_t 
         }
         DropArea();
     }
+    // A step stays only when the image changed under it.
+    if (ChangeCount != changesBefore) KeepUndoStep(mark);
+    else DropUndoStep(mark);
     if (UI) UI->SetBusyCursor(false);
     return code;
 }
 
 // The operator runs on the area's own buffer; the result, brought to the
-// main image's depth, is pasted back by a full dispatcher run of Paste.
+// main image's depth, is pasted back by a full dispatcher run of Paste
+// (which also applies the main image's profile, on a copy).
 uint32_t KXApp::AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings) {
     KX_GfxBuffer* main = KX_GetGfxBuffer();
     uint32_t code = RunOperator(op, AreaBuffer, dest, settings);
@@ -163,8 +180,6 @@ uint32_t KXApp::AreaRoad(KXOperator* op, KX_GfxBuffer** dest, KXConfig* settings
         holder = converter.get();
         result = converted;
     }
-    ApplyAndRemoveCMS(main, false);
-
     KXConfig* list = MakeOperatorSettings(KXOP_PASTE);
     if (!list) {
         holder->Reset();
@@ -199,12 +214,10 @@ std::string KXApp::UndoFileName(uint32_t step) const {
     return std::string(temp) + "undo" + AtomName + "_" + std::to_string(step) + ".tmp";
 }
 
-void KXApp::AddUndoStep(KX_GfxBuffer*) {
-    if (UndoSkip) return;
-    if (Settings.UndoLimit && UndoCount + 1 > static_cast<uint32_t>(Settings.UndoMax)) {
-        Status(T("TXT_UNDO_LIMIT_REACHED"));
-        ClearUndo();
-    }
+KXApp::UndoMark KXApp::AddUndoStep(KX_GfxBuffer*) {
+    UndoMark mark;
+    if (UndoSkip) return mark;
+    const bool overLimit = Settings.UndoLimit && UndoCount + 1 > static_cast<uint32_t>(Settings.UndoMax);
     Status(T("TXT_UNDO_PREPARE_BUFFER"));
     std::string name = UndoFileName(UndoCount);
     uint32_t code;
@@ -215,7 +228,7 @@ void KXApp::AddUndoStep(KX_GfxBuffer*) {
         } else {
             uint32_t err = 0;
             KXConfig list(objw->PadPath ? objw->PadPath : objw->PadName, &err);
-            if (err) return;  // no list, no file
+            if (err) return mark;  // no list, no file
             list.SetValue("Z_COMPRESSION", static_cast<int32_t>(Settings.UndoCompressLevel));
             // Handed over inside the save, after the writer's own reset.
             code = KX_Save(name.c_str(), 1, KX_GetMetaData(), &list);
@@ -226,15 +239,35 @@ void KXApp::AddUndoStep(KX_GfxBuffer*) {
     }
     if (code == KXERR_NONE) {
         Status(T("TXT_UNDO_PREPARE_BUFFER_DONE"));
+        mark = {true, UndoCount, overLimit, UndoEpoch};
         UndoCount++;
     } else {
         Status(T("TXT_UNDO_PREPARE_BUFFER_FAIL"));
     }
+    return mark;
+}
+
+// Past the limit the stack starts again: the steps below the kept one go,
+// and it (with any written after it) moves to the bottom.
+void KXApp::KeepUndoStep(const UndoMark& mark) {
+    if (!mark.Written || !mark.OverLimit || mark.Epoch != UndoEpoch) return;
+    Status(T("TXT_UNDO_LIMIT_REACHED"));
+    for (uint32_t i = 0; i < mark.Step; i++) amDeleteFile(UndoFileName(i).c_str());
+    for (uint32_t i = mark.Step; i < UndoCount; i++) rename(UndoFileName(i).c_str(), UndoFileName(i - mark.Step).c_str());
+    UndoCount -= mark.Step;
+    UndoEpoch++;
+}
+
+void KXApp::DropUndoStep(const UndoMark& mark) {
+    if (!mark.Written || mark.Epoch != UndoEpoch || UndoCount != mark.Step + 1) return;
+    amDeleteFile(UndoFileName(mark.Step).c_str());
+    UndoCount--;
 }
 
 void KXApp::ClearUndo() {
     for (uint32_t i = 0; i < UndoCount; i++) amDeleteFile(UndoFileName(i).c_str());
     UndoCount = 0;
+    UndoEpoch++;
 }
 
 uint32_t KXApp::Undo() {
@@ -253,25 +286,13 @@ uint32_t KXApp::Undo() {
     }
     Status(T("TXT_UNDO_RESTORING"));
 
-    // The file is read once by a reader of its own first: a step that cannot
-    // be read back must not cost the current image.
-    uint32_t code = KXERR_UNKNOWNFORMAT;
-    bool imageLost = false;
-    if (KXObject* found = KX_CheckFileType(name.c_str())) {
-        int index = 0;
-        while (kxoRead[index] != found) index++;
-        std::unique_ptr<KXObject> probe = makeReader(Library, index);
-        if (!probe) {
-            code = KXERR_NOMEMORY;
-        } else if ((code = probe->SetReadName(name.c_str())) == KXERR_NONE && (code = probe->Load()) == KXERR_NONE) {
-            KX_GfxBuffer* image = nullptr;
-            code = probe->GetGfxBuffer(&image);
-            if (code == KXERR_NONE && !image) code = KXERR_NOVIEWABLEDATA;
-        }
-    }
+    // Read by a reader of its own: a step that cannot be read back must not
+    // cost the current image.
+    KXObject* reader = nullptr;
+    uint32_t code = KX_ReadWithOwnReader(name.c_str(), Settings.MetaLoad ? 1 : 0, &reader);
     if (code == KXERR_NONE) {
-        code = KX_Load(name.c_str(), Settings.MetaLoad ? 1 : 0);
-        imageLost = code != KXERR_NONE;
+        KX_AdoptReader(reader);
+        DecoderFormat.clear();
     }
     kx_value_progress.store(100);
     kx_update_progress.store(2);
@@ -280,10 +301,7 @@ uint32_t KXApp::Undo() {
     if (code != KXERR_NONE) {
         UndoCount++;  // the step stays available
         Status(T("TXT_ERROR_UNDO") + ": " + errorText(code));
-        if (UI) {
-            if (imageLost) UI->UpdatePreview(true);
-            UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_UNDO_FAILED"));
-        }
+        if (UI) UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_UNDO_FAILED"));
         return code;
     }
     IsVirtual = false;

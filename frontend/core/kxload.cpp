@@ -53,13 +53,17 @@ uint32_t KXApp::LoadFileChain(const char* path) {
         Tasks.Begin();
         Status(T("TXT_LOADING"));
         uint32_t meta = Settings.MetaLoad ? 1 : 0;
-        result = Tasks.Run([path, meta] { return KX_Load(path, meta); });
+        // The current image stays until the new one has loaded: a file that
+        // cannot be opened costs nothing (an unsaved picture least of all).
+        KXObject* reader = nullptr;
+        result = Tasks.Run([path, meta, &reader] { return KX_ReadWithOwnReader(path, meta, &reader); });
         Tasks.End();
-        IsVirtual = Undone = Modified = false;
         if (result) {
             Status(T("TXT_ERROR_LOADING") + ": " + errorText(result));
-            if (UI) UI->UpdatePreview(true);
         } else {
+            KX_AdoptReader(reader);
+            IsVirtual = Undone = Modified = false;
+            DecoderFormat.clear();
             LastFile = filePart(path);
             Status(T("TXT_DONE"));
             if (UI) UI->UpdatePreview(false);
@@ -92,6 +96,8 @@ uint32_t KXApp::LoadOther(const char* path) {
         return result;
     }
     LastFile = filePart(path);
+    IsVirtual = Undone = Modified = false;
+    DecoderFormat = img.Format.empty() ? std::string("?") : img.Format;
     buf->Type = ONEPLANE;
     buf->Version = 3;
     buf->BufferSize = size;

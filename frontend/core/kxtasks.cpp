@@ -25,28 +25,44 @@ void KXTaskRunner::Begin() {
 
 uint32_t KXTaskRunner::Run(const std::function<uint32_t()>& call) {
     if (!Threaded) return call();
-    uint32_t result = KXERR_INTERNALACCESS;  // what an unfinished worker leaves
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    std::thread worker([&] {
+    // Shared with the worker; it outlives this call only if the thread
+    // could not be joined, which never happens (join below).
+    struct Shared {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        uint32_t result = KXERR_INTERNALACCESS;  // what an unfinished worker leaves
+    } shared;
+    KXUserInterface* ui = UI;
+    std::thread worker([&shared, &call, ui] {
         uint32_t r = call();
-        std::lock_guard<std::mutex> lock(m);
-        result = r;
-        done = true;
-        cv.notify_one();
+        {
+            std::lock_guard<std::mutex> lock(shared.m);
+            shared.result = r;
+            shared.done = true;
+        }
+        shared.cv.notify_one();
+        if (ui) ui->WakeFromWorker();
     });
-    // The user-interface thread waits in 100 ms steps and moves the bar
-    // itself; it processes no window messages meanwhile.
-    std::unique_lock<std::mutex> lock(m);
-    while (!done) {
-        cv.wait_for(lock, std::chrono::milliseconds(100));
+    // The interface thread waits in polls of at most 100 ms and moves the
+    // bar itself; the window decides what else it does meanwhile.
+    auto poll = [this, &shared](int ms) {
+        bool done;
+        {
+            std::unique_lock<std::mutex> lock(shared.m);
+            if (ms > 0 && !shared.done) shared.cv.wait_for(lock, std::chrono::milliseconds(ms));
+            done = shared.done;
+        }
         int v = kx_value_progress.load();
         if (v > Bar) MoveBar(v);
-    }
-    lock.unlock();
+        return done;
+    };
+    if (UI) UI->WaitForWorker(poll);
+    else
+        while (!poll(100)) {
+        }
     worker.join();
-    return result;
+    return shared.result;
 }
 
 void KXTaskRunner::End() {

@@ -1,7 +1,8 @@
 // kxtasks: how the front end runs a long library call (load, save, an
 // operator): one worker thread at a time while the user-interface thread
-// waits for it in 100 ms polls, moving the progress bar up to the shared
-// progress value; with threads off the call runs directly. The progress
+// waits for it in polls of at most 100 ms, moving the progress bar up to the
+// shared progress value (the window repaints meanwhile, see
+// KXUserInterface::WaitForWorker); with threads off the call runs directly. The progress
 // poller's step repaints the bar from the shared state; the desktop program
 // calls it from a 250 ms timer on its own thread.
 #pragma once
@@ -20,8 +21,9 @@ public:
 
     // Start of a task: flag 3, value 0, bar 0, status light red.
     void Begin();
-    // Runs call on a worker thread (result preset to 13, always joined) or,
-    // with threads off, directly; returns the call's result.
+    // Runs call on a worker thread (result preset to 13, always joined)
+    // while the window waits (WaitForWorker) or, with threads off, directly;
+    // returns the call's result.
     uint32_t Run(const std::function<uint32_t()>& call);
     // End of the library call: value 100, flag 2, status light yellow.
     void End();

@@ -1,11 +1,13 @@
 // kxui: everything the Qt-free front end needs of a window, in one small
 // interface. The desktop program implements it on its main window; the
 // tests implement it with a scripted fake. Every method is called on the
-// user-interface thread (the thread that calls KXApp), never on a worker.
+// user-interface thread (the thread that calls KXApp), never on a worker,
+// but for WakeFromWorker.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@ enum class KXMessageKind { Error, Info, Request };
 // layout of a 32-bit ARGB bitmap on a little-endian machine), rows Stride
 // bytes apart (Stride >= 4 * Width).
 struct KXDecodedImage {
+    std::string Format;  // the decoder's name of the file's format ("WEBP")
     uint32_t Width = 0;
     uint32_t Height = 0;
     size_t Stride = 0;
@@ -55,6 +58,20 @@ public:
 
     // The wait cursor on or off.
     virtual void SetBusyCursor(bool busy) = 0;
+
+    // Waits while a worker runs a library task: until poll answers true.
+    // poll(ms) waits up to ms milliseconds for the worker, moves the
+    // progress bar and tells whether the worker has ended; it is to be
+    // called at least every 100 ms. A window keeps repainting meanwhile,
+    // with its commands held back (one task at a time). The default only
+    // polls.
+    virtual void WaitForWorker(const std::function<bool(int)>& poll) {
+        while (!poll(100)) {
+        }
+    }
+    // Called on the worker's thread as it ends, so a waiting window wakes
+    // at once rather than at its next poll.
+    virtual void WakeFromWorker() {}
 
     // The area selection was dropped by the core: switch "Area active" off
     // (the core has already freed the area buffer).

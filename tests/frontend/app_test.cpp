@@ -3,6 +3,10 @@
 // conversions, the area road, saving and colour profiles.
 #include <sys/wait.h>
 
+#include <chrono>
+#include <thread>
+#include <typeinfo>
+
 #include "core/colour.h"
 #include "frontend_support.h"
 #include "operators/kxpFrame.h"
@@ -167,7 +171,12 @@ TEST_F(AppFixture, FileIsLoadedByTheFirstReaderThatKnowsIt) {
         if (kxoRead[i]->CheckFile(f, path.c_str(), 1) == 1) first = i;
         fclose(f);
     }
-    EXPECT_EQ(objr, kxoRead[first]);
+    // Read by an object of that reader's class (the table's own object
+    // keeps no picture, so a failed open cannot cost the current one).
+    ASSERT_GE(first, 0);
+    ASSERT_NE(objr, nullptr);
+    EXPECT_STREQ(objr->FormatName, kxoRead[first]->FormatName);
+    EXPECT_EQ(typeid(*objr), typeid(*kxoRead[first]));
     KX_GfxBuffer* img = KX_GetGfxBuffer();
     ASSERT_NE(img, nullptr);
     EXPECT_EQ(img->Width, 6u);
@@ -183,6 +192,7 @@ TEST_F(AppFixture, PlatformDecoderTakesOverUnknownFiles) {
     StartApp();
     uint8_t alpha = 255;
     UI.Decoder = [&](const char*, KXDecodedImage* img) {
+        img->Format = "TEST";
         img->Width = 3;
         img->Height = 2;
         img->Stride = 16;  // padded rows
@@ -207,6 +217,7 @@ TEST_F(AppFixture, PlatformDecoderTakesOverUnknownFiles) {
         EXPECT_EQ(img->Version, 3u);
         EXPECT_EQ(img->ColorDepth, 24u);
         EXPECT_EQ(objr, kxoRead[0]);
+        EXPECT_EQ(App->DecoderFormat, "TEST");  // the information line's format name
         const uint8_t want[] = {30, 20, 10, 30, 20, 11, 30, 20, 12, 30, 21, 10, 30, 21, 11, 30, 21, 12};
         EXPECT_EQ(Pixels(img), std::vector<uint8_t>(want, want + 18));
         if (a == 255) {
@@ -667,4 +678,195 @@ TEST_F(AppFixture, PostScriptPadWithGsPathSkipsTheLibrary) {
     EXPECT_EQ(App->LastFile, "chain.ps");
     // The readers never saw the PostScript file: no failed library load.
     EXPECT_FALSE(UI.Saw("TXT_ERROR_LOADING: " + std::string(KXL_GetErrorString(1))));
+}
+
+// ---- a failed run or open changes nothing ------------------------------------------------
+
+namespace {
+// The undo files of the application's temporary directory.
+int UndoFiles(const ScratchDir& dir) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir.Path / "tmp"))
+        if (e.path().filename().string().rfind("undo", 0) == 0) n++;
+    return n;
+}
+}  // namespace
+
+TEST_F(AppFixture, FailedRunsLeaveImageModifiedMarkAndUndoStepsAsTheyWere) {
+    KXT_NEED_FORMAT("kxoPNM");
+    KXT_NEED_FORMAT("kxoRGFX");
+    StartApp();
+    ASSERT_EQ(LoadPpm("f.ppm", 6, 4), 0u);
+    DepthOp fails(48, KXERR_NOMEMORY);  // refuses every 24-bit source
+    DepthOp works(24, KXERR_NEED24BIT);
+    TableSlot failSlot(kSpare, &fails);
+    TableSlot workSlot(kSpare + 1, &works);
+    KX_GfxBuffer* image = KX_GetGfxBuffer();
+    const std::vector<uint8_t> loaded = Pixels(image);
+
+    // Four failed runs on a fresh picture: nothing to show for them.
+    for (int i = 0; i < 4; i++) EXPECT_EQ(App->DoOperation(nullptr, kSpare), static_cast<uint32_t>(KXERR_NOMEMORY));
+    EXPECT_EQ(fails.Runs, 4);
+    EXPECT_EQ(KX_GetGfxBuffer(), image);
+    EXPECT_EQ(Pixels(KX_GetGfxBuffer()), loaded);
+    EXPECT_FALSE(App->Modified);
+    EXPECT_EQ(App->UndoCount, 0u);
+    EXPECT_EQ(UndoFiles(Dir), 0);
+
+    // After a change, a failed run keeps the change's step and the mark.
+    ASSERT_EQ(App->DoOperation(nullptr, kSpare + 1), 0u);
+    const std::vector<uint8_t> changed = Pixels(KX_GetGfxBuffer());
+    EXPECT_EQ(App->DoOperation(nullptr, kSpare), static_cast<uint32_t>(KXERR_NOMEMORY));
+    EXPECT_TRUE(App->Modified);
+    EXPECT_EQ(App->UndoCount, 1u);
+    EXPECT_EQ(UndoFiles(Dir), 1);
+    EXPECT_EQ(Pixels(KX_GetGfxBuffer()), changed);
+    ASSERT_EQ(App->Undo(), 0u);
+    EXPECT_EQ(Pixels(KX_GetGfxBuffer()), loaded);
+
+    // At the undo limit a failed run costs none of the earlier steps; the
+    // next successful one starts the stack again.
+    App->Settings.UndoLimit = true;
+    App->Settings.UndoMax = 2;
+    ASSERT_EQ(App->DoOperation(nullptr, kSpare + 1), 0u);
+    ASSERT_EQ(App->DoOperation(nullptr, kSpare + 1), 0u);
+    ASSERT_EQ(App->UndoCount, 2u);
+    const std::vector<uint8_t> beforeLast = Pixels(KX_GetGfxBuffer());
+    EXPECT_EQ(App->DoOperation(nullptr, kSpare), static_cast<uint32_t>(KXERR_NOMEMORY));
+    EXPECT_EQ(App->UndoCount, 2u);
+    EXPECT_EQ(UndoFiles(Dir), 2);
+    EXPECT_FALSE(UI.Saw("TXT_UNDO_LIMIT_REACHED"));
+    ASSERT_EQ(App->DoOperation(nullptr, kSpare + 1), 0u);
+    EXPECT_TRUE(UI.Saw("TXT_UNDO_LIMIT_REACHED"));
+    EXPECT_EQ(App->UndoCount, 1u);
+    EXPECT_EQ(UndoFiles(Dir), 1);
+    ASSERT_EQ(App->Undo(), 0u);
+    EXPECT_EQ(Pixels(KX_GetGfxBuffer()), beforeLast);
+}
+
+TEST_F(AppFixture, FailedRunKeepsTheProfileAndDeclinedConversionLeavesNoStep) {
+    KXT_NEED_FORMAT("kxoPNM");
+    KXT_NEED_FORMAT("kxoRGFX");
+    StartApp();
+    App->Settings.AutoCM = true;
+    // The conversion darkens every byte, so a converted image would show.
+    App->ApplyProfile = [](KX_GfxBuffer* b, const uint8_t*, uint32_t) {
+        for (uint32_t i = 0; i < b->BufferSize; i++) b->Data[i] = static_cast<uint8_t>(b->Data[i] / 2);
+        return 0u;
+    };
+    ASSERT_EQ(LoadPpm("p.ppm", 4, 4), 0u);
+    ASSERT_EQ(KX_CreateMetaData(), 0u);
+    KXOSpecialInfo* meta = KX_GetMetaDataCheck(0);
+    meta->IccData = static_cast<uint8_t*>(AllocVec(16, MEMF_CLEAR));
+    meta->IccSize = 16;
+    const std::vector<uint8_t> loaded = Pixels(KX_GetGfxBuffer());
+    DepthOp fails(48, KXERR_NOMEMORY);
+    DepthOp works(24, KXERR_NEED24BIT);
+    auto slot = std::make_unique<TableSlot>(kSpare, &fails);
+    auto slot2 = std::make_unique<TableSlot>(kSpare + 1, &works);
+    EXPECT_NE(App->DoOperation(nullptr, kSpare), 0u);
+    EXPECT_EQ(Pixels(KX_GetGfxBuffer()), loaded);
+    EXPECT_TRUE(App->CheckCMS());
+    EXPECT_EQ(App->UndoCount, 0u);
+    // The same operator on a 24-bit source works: it saw the converted
+    // pixels, and the profile is gone with the change.
+    ASSERT_EQ(App->DoOperation(nullptr, kSpare + 1), 0u);
+    EXPECT_EQ(KX_GetGfxBuffer()->Data[5], static_cast<uint8_t>(~(loaded[5] / 2)));
+    EXPECT_FALSE(App->CheckCMS());
+    EXPECT_EQ(App->UndoCount, 1u);
+
+    // A HAM picture whose conversion the user declines: nothing changes.
+    App->ApplyProfile = KXSUP_ApplyCMSProfileSRGB;
+    KX_SetGfxBuffer(MakeBuffer(4, 4, 8));
+    App->Modified = false;
+    DepthOp needsHam(24, KXERR_NOHAM);
+    slot.reset();
+    slot = std::make_unique<TableSlot>(kSpare, &needsHam);
+    UI.Answers = {false};
+    EXPECT_EQ(App->DoOperation(nullptr, kSpare), static_cast<uint32_t>(KXERR_NOHAM));
+    EXPECT_EQ(App->UndoCount, 1u);
+    EXPECT_FALSE(App->Modified);
+}
+
+TEST_F(AppFixture, FailedOpenKeepsTheCurrentPicture) {
+    KXT_NEED_FORMAT("kxoPNM");
+    StartApp();
+    ASSERT_EQ(LoadPpm("kept.ppm", 5, 3), 0u);
+    DepthOp works(24, KXERR_NEED24BIT);
+    TableSlot slot(kSpare, &works);
+    App->Settings.Undo = false;
+    ASSERT_EQ(App->DoOperation(nullptr, kSpare), 0u);  // an unsaved change
+    ASSERT_EQ(KX_CreateMetaData(), 0u);
+    KXOSpecialInfo* meta = KX_GetMetaDataCheck(0);
+    meta->Anno = static_cast<char*>(AllocVec(8, MEMF_CLEAR));
+    strcpy(meta->Anno, "mine");
+    KX_GfxBuffer* image = KX_GetGfxBuffer();
+    const std::vector<uint8_t> pixels = Pixels(image);
+    KXObject* reader = objr;
+    const std::string cut = Ppm(5, 3, Pattern).substr(0, 20);  // a PNM header and a few bytes
+    struct Case {
+        const char* name;
+        std::string bytes;  // empty: the file does not exist
+    } cases[] = {{"cut.ppm", cut}, {"unknown.bin", "no reader knows this"}, {"missing.ppm", ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.bytes.empty()) WriteFile(Dir / c.name, c.bytes);
+        UI.Clears = 0;
+        EXPECT_NE(App->LoadFile((Dir / c.name).c_str()), 0u);
+        EXPECT_EQ(KX_GetGfxBuffer(), image);
+        EXPECT_EQ(Pixels(KX_GetGfxBuffer()), pixels);
+        EXPECT_EQ(objr, reader);
+        ASSERT_NE(KX_GetMetaData(), nullptr);
+        EXPECT_STREQ(KX_GetMetaData()->Anno, "mine");
+        EXPECT_TRUE(App->Modified);
+        EXPECT_EQ(App->LastFile, "kept.ppm");
+        EXPECT_EQ(UI.Clears, 0);
+        EXPECT_EQ(UI.Statuses.back().rfind("TXT_ERROR_LOADING: ", 0), 0u) << UI.Statuses.back();
+    }
+    // A file that opens replaces it all.
+    ASSERT_EQ(LoadPpm("next.ppm", 2, 2), 0u);
+    EXPECT_FALSE(App->Modified);
+    EXPECT_EQ(App->LastFile, "next.ppm");
+    EXPECT_EQ(KX_GetMetaData(), nullptr);
+}
+
+// The interface thread is not held by the worker: it keeps polling (and a
+// window repainting) while the operator runs, and is woken as it ends.
+TEST_F(AppFixture, InterfaceThreadKeepsPollingWhileTheWorkerRuns) {
+    StartApp();
+    App->Settings.Undo = false;
+    KX_SetGfxBuffer(MakeBuffer(4, 4, 24));
+    class Slow : public DepthOp {
+    public:
+        Slow() : DepthOp(24, 0) {}
+        uint32_t OperateTagList(KX_GfxBuffer* s, KX_GfxBuffer** r, const TagItem* t) override {
+            KXProgress p{0, 40};
+            if (ProgressHook) ProgressHook(&p, ProgressUser);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return DepthOp::OperateTagList(s, r, t);
+        }
+    } slow;
+    TableSlot slot(kSpare, &slow);
+    struct Waiting : FakeUI {
+        int Waits = 0, Polls = 0, Wakes = 0, BarWhileRunning = -1;
+        void WaitForWorker(const std::function<bool(int)>& poll) override {
+            Waits++;
+            while (!poll(20)) {
+                Polls++;
+                if (!Bars.empty()) BarWhileRunning = Bars.back();
+            }
+        }
+        void WakeFromWorker() override { Wakes++; }
+    } ui;
+    KXTaskRunner runner(&ui);
+    runner.Begin();
+    slow.SetProgress(MyProgress, 0);
+    KX_GfxBuffer* out = nullptr;
+    EXPECT_EQ(runner.Run([&] { return slow.OperateTagList(KX_GetGfxBuffer(), &out, nullptr); }), 0u);
+    runner.End();
+    EXPECT_EQ(ui.Waits, 1);
+    EXPECT_GE(ui.Polls, 5);                // 300 ms in polls of 20 ms
+    EXPECT_EQ(ui.BarWhileRunning, 40);     // the bar moved before the end
+    EXPECT_EQ(ui.Wakes, 1);
+    slow.Reset();
 }

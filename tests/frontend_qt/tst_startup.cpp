@@ -72,13 +72,17 @@ void StartupTest::startsWithPicture() {
     MainOptions o = box.options(&ui, pic);
     o.arguments << box.pictures() + "/second-is-ignored.ppm";
     // The viewer opens on its own (AutoView with a file on the command
-    // line); Q closes it.
-    QTimer::singleShot(0, [&] {
+    // line); Q closes it. The window handles events while the file loads,
+    // so the watch goes on until the viewer is there.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
         if (auto* v = qobject_cast<View*>(QApplication::activeModalWidget())) {
             ++viewerShown;
+            watch.stop();
             QTest::keyClick(v, Qt::Key_Q);
         }
     });
+    watch.start(10);
     Main w(o);
     QVERIFY(w.StartOk());
     QVERIFY(w.checkBoxAutoView->isChecked());

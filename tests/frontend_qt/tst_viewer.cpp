@@ -1,7 +1,9 @@
 // The viewer: buffer to bitmap for every kind of buffer, zoom steps and
 // turns with their limits, and the orientation table (a portrait photo
 // must come out upright).
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QTimer>
 #include <QLabel>
 #include <QScreen>
 
@@ -15,34 +17,9 @@ struct Buf {
     ~Buf() { KXSUP_FreeGfxBuffer(b); }
 };
 
-KX_GfxBuffer* make(uint32_t w, uint32_t h, uint32_t depth, uint32_t type = ONEPLANE) {
-    uint32_t bytes = type == BITPLANE ? ((w + 7) / 8) * h * depth : w * h * (depth == 48 ? 6 : depth == 24 ? 3 : 1);
-    KX_GfxBuffer* b = nullptr;
-    if (KXSUP_AllocGfxBuffer(&b, 4, bytes, MEMF_CLEAR)) return nullptr;
-    b->Type = type;
-    b->Width = w;
-    b->Height = h;
-    b->ColorDepth = depth;
-    b->ViewMode = KXVIEWMODE_NONE;
-    b->PixelBits = type == ONEPLANE ? (depth > 8 ? depth : 8) : 0;
-    b->BytesPerLine = type == BITPLANE ? (w + 7) / 8 : 0;
-    return b;
-}
+KX_GfxBuffer* make(uint32_t w, uint32_t h, uint32_t depth, uint32_t type = ONEPLANE) { return MakeGfx(w, h, depth, type); }
 
-// The EXIF meaning of orientation o: where stored pixel (x, y) of a w x h
-// picture lands when the picture is shown upright.
-QPoint uprightPos(int o, int x, int y, int w, int h) {
-    switch (o) {
-    case 2: return {w - 1 - x, y};
-    case 3: return {w - 1 - x, h - 1 - y};
-    case 4: return {x, h - 1 - y};
-    case 5: return {y, x};
-    case 6: return {h - 1 - y, x};
-    case 7: return {h - 1 - y, w - 1 - x};
-    case 8: return {y, w - 1 - x};
-    default: return {x, y};
-    }
-}
+QPoint uprightPos(int o, int x, int y, int w, int h) { return UprightPos(o, x, y, w, h); }
 }  // namespace
 
 class ViewerTest : public QObject {
@@ -54,6 +31,8 @@ private slots:
     void zoomAndTurn();
     void zoomNeverBelowOnePixel();
     void windowFitsTheScreen();
+    void fullScreenFitsTheWorkingArea();
+    void keyVStepsThroughTheSizeModes();
     void orientationTable_data();
     void orientationTable();
     void viewerScreenshot();
@@ -217,6 +196,59 @@ void ViewerTest::windowFitsTheScreen() {
     View s(nullptr, small.b, nullptr, true, false, false, nullptr);
     s.ChangeSizeLimits(false, false, false, 0, 0);
     QCOMPARE(s.size(), QSize(50, 30));
+}
+
+// Full screen is the working area less 5 pixels on each side, frame
+// included (this platform draws none); borderless the working area itself.
+void ViewerTest::fullScreenFitsTheWorkingArea() {
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    Buf pic;
+    pic.b = make(uint32_t(work.width()) * 2, uint32_t(work.height()) * 2, 8);
+    View v(nullptr, pic.b, nullptr, true, false, false, nullptr);
+    v.ChangeSizeLimits(false, true, false, 0, 0);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    QTest::qWait(50);
+    QCOMPARE(v.frameGeometry(), work.adjusted(5, 5, -5, -5));
+    // The slide show's bar does not push it off the screen either.
+    int code = 99;
+    QTimer::singleShot(50, &v, [&] {
+        QVERIFY(work.contains(v.frameGeometry()));
+        QTest::keyClick(&v, Qt::Key_X);
+    });
+    v.ShowDialogDia(&code, QStringLiteral("/pics/a.ppm"), false, 0);
+    QCOMPARE(code, int(View::Stop));
+    View b(nullptr, pic.b, nullptr, true, false, false, nullptr);
+    b.ChangeSizeLimits(false, true, true, 0, 0);
+    QCOMPARE(b.geometry(), QRect(work.x() + 1, work.y() + 1, work.width(), work.height()));
+}
+
+// V walks normal, stretch, auto size, centre, zoom and back to normal; a
+// slide show's timer starts anew with each key.
+void ViewerTest::keyVStepsThroughTheSizeModes() {
+    Buf pic;
+    pic.b = make(40, 30, 24);
+    View v(nullptr, pic.b, nullptr, true, false, false, nullptr);
+    v.ChangeSizeMode(0);
+    QList<int> modes;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(&v, Qt::Key_V);
+        modes << v.sizeMode();
+    }
+    QCOMPARE(modes, (QList<int>{1, 2, 3, 4, 0, 1}));
+    v.ChangeSizeMode(4);
+    QTest::keyClick(&v, Qt::Key_V);
+    QCOMPARE(v.sizeMode(), 0);
+    // In a slide show with a 1 s timer, V half way keeps the picture for
+    // another full second.
+    int code = 99;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(600, &v, [&] { QTest::keyClick(&v, Qt::Key_V); });
+    v.ShowDialogDia(&code, QStringLiteral("/pics/a.ppm"), true, 1);
+    QCOMPARE(code, int(View::Forward));
+    QVERIFY2(clock.elapsed() >= 1500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(v.sizeMode(), 1);
 }
 
 void ViewerTest::orientationTable_data() {

@@ -139,6 +139,8 @@ void WorkflowTest::increasePaletteDepthRefusesPlanes() {
         QVERIFY(w.Trigger("palette.increase"));
         QCOMPARE(KX_GetGfxBuffer()->ColorDepth, r.expectDepth);
         QCOMPARE(int(ui.messages.size()), r.messages);
+        // A raised depth shows in the information line at once.
+        if (r.expectDepth != r.depth) QVERIFY(w.labelFileInfo->text().endsWith(QStringLiteral(" x %1").arg(r.expectDepth)));
     }
     KX_SetGfxBuffer(nullptr);
 }

@@ -90,3 +90,30 @@ bool ReaderReady(const char* className) {
     const KXFormatReg* r = KX_FindFormatReg(className);
     return r && KX_IsBuilt(r->ClassName);
 }
+
+KX_GfxBuffer* MakeGfx(uint32_t w, uint32_t h, uint32_t depth, uint32_t type) {
+    uint32_t bytes = type == BITPLANE ? ((w + 7) / 8) * h * depth : w * h * (depth == 48 ? 6 : depth == 24 ? 3 : 1);
+    KX_GfxBuffer* b = nullptr;
+    if (KXSUP_AllocGfxBuffer(&b, 4, bytes, MEMF_CLEAR)) return nullptr;
+    b->Type = type;
+    b->Width = w;
+    b->Height = h;
+    b->ColorDepth = depth;
+    b->ViewMode = KXVIEWMODE_NONE;
+    b->PixelBits = type == ONEPLANE ? (depth > 8 ? depth : 8) : 0;
+    b->BytesPerLine = type == BITPLANE ? (w + 7) / 8 : 0;
+    return b;
+}
+
+QPoint UprightPos(int o, int x, int y, int w, int h) {
+    switch (o) {
+    case 2: return {w - 1 - x, y};
+    case 3: return {w - 1 - x, h - 1 - y};
+    case 4: return {x, h - 1 - y};
+    case 5: return {y, x};
+    case 6: return {h - 1 - y, x};
+    case 7: return {h - 1 - y, w - 1 - x};
+    case 8: return {y, w - 1 - x};
+    default: return {x, y};
+    }
+}

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QDir>
 #include <QImage>
+#include <QPoint>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
@@ -24,7 +25,9 @@ public:
     std::deque<QString> openNames;    // for OpenFileName; empty: cancel
     std::deque<QString> saveNames;    // for SaveFileName; empty: cancel
     std::deque<QString> folders;      // for FolderName; empty: cancel
+    QStringList folderStarts;         // where each folder picker started
     std::vector<QUrl> opened;
+    bool openWorks = true;            // OpenUrl's answer
     QStringList saveFilters;
     int asked = 0;
 
@@ -42,11 +45,14 @@ public:
         saveFilters << filter;
         return pop(saveNames);
     }
-    QString FolderName(QWidget*, const QString&, const QString&) override { return pop(folders); }
+    QString FolderName(QWidget*, const QString&, const QString& start) override {
+        folderStarts << start;
+        return pop(folders);
+    }
     bool PickColour(QWidget*, QColor&) override { return false; }
     bool OpenUrl(const QUrl& url) override {
         opened.push_back(url);
-        return true;
+        return openWorks;
     }
 
 private:
@@ -82,6 +88,12 @@ bool WritePPM(const QString& path, const QImage& image);
 QImage TestPicture(int w, int h);  // colour bands with a marked corner
 // Where screenshots of the tests go.
 QString ArtefactDir();
+
+// A cleared buffer record of the given depth (chunky or planar).
+KX_GfxBuffer* MakeGfx(uint32_t w, uint32_t h, uint32_t depth, uint32_t type = ONEPLANE);
+// The EXIF meaning of orientation o: where stored pixel (x, y) of a w x h
+// picture lands when the picture is shown upright.
+QPoint UprightPos(int o, int x, int y, int w, int h);
 
 // The build's module catalogue: true when the class is a real module.
 bool OperatorReady(uint32_t number);

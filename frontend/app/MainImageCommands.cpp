@@ -1,0 +1,211 @@
+// Main: running a menu entry (the action table's command or operator with
+// its settings, through the core's dispatcher) and the image commands that
+// are not a single operator run.
+#include "Main.h"
+
+#include <QCheckBox>
+#include <QFile>
+
+#include "ActionTable.h"
+#include "AppLinks.h"
+#include "OwnOperator.h"
+#include "UiServices.h"
+
+using kxactions::ActionDef;
+using kxactions::Cmd;
+
+bool Main::Trigger(const QString& id) {
+    const ActionDef* d = kxactions::Find(id);
+    QAction* a = actions.value(id);
+    if (!d || !a || !a->isEnabled()) return false;
+    a->trigger();
+    return true;
+}
+
+uint32_t Main::runOperatorDef(const ActionDef& d) {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) {
+        statusError(KXERR_NOVIEWABLEDATA);
+        return KXERR_NOVIEWABLEDATA;
+    }
+    if (d.flags & kxactions::DropAreaFirst) checkBoxArea->setChecked(false);
+    std::unique_ptr<KXConfig> cfg;
+    if (d.settings) {
+        cfg.reset(app.MakeOperatorSettings(uint32_t(d.op)));
+        if (!cfg) {
+            statusError(KXERR_NOMEMORY);
+            return KXERR_NOMEMORY;
+        }
+        for (const QString& pair : QString::fromLatin1(d.settings).split(';', Qt::SkipEmptyParts)) {
+            const int eq = pair.indexOf('=');
+            QByteArray key = pair.left(eq).toLatin1();
+            QString value = pair.mid(eq + 1);
+            if (value.startsWith('@')) value = QFile::decodeName(app.EnvArcDir.c_str()) + value.mid(1);
+            QByteArray v = value.toUtf8();
+            // SetValue's result is not an error code (1 means stored).
+            cfg->SetValue(key.constData(), v.constData());
+        }
+    }
+    uint32_t err = app.DoOperation(img, nullptr, uint32_t(d.op), cfg.get());
+    if (err && !(d.flags & kxactions::QuietError)) statusError(err);
+    return err;
+}
+
+void Main::runAction(const ActionDef& d) {
+    switch (d.cmd) {
+    case Cmd::None: break;
+    case Cmd::Operator: runOperatorDef(d); break;
+    case Cmd::Chain:
+        if (runOperatorDef(d) == 0) {
+            app.UndoSkip = true;
+            for (const QString& id : QString::fromLatin1(d.arg).split(';', Qt::SkipEmptyParts))
+                if (const ActionDef* next = kxactions::Find(id)) runAction(*next);
+            app.UndoSkip = false;
+        }
+        break;
+    case Cmd::Dither: {
+        const QStringList parts = QString::fromLatin1(d.arg).split(',');
+        cmdDither(parts.value(0).toInt(), parts.value(1).toInt());
+        break;
+    }
+    case Cmd::DiaShow: cmdDiaShow(); break;
+    case Cmd::Open: cmdOpen(); break;
+    case Cmd::SaveAs: cmdSave(); break;
+    case Cmd::Exit: cmdExit(); break;
+    case Cmd::ImportAlpha: cmdImportAlpha(); break;
+    case Cmd::ExportAlpha: cmdExportAlpha(); break;
+    case Cmd::InfoNote: ShowMessage(KXMessageKind::Info, Text(d.arg)); break;
+    case Cmd::Undo: cmdUndo(); break;
+    case Cmd::View: cmdView(); break;
+    case Cmd::FixOrientation: cmdFixOrientation(); break;
+    case Cmd::IncreasePaletteDepth: cmdIncreasePaletteDepth(); break;
+    case Cmd::EndianSwap: cmdEndianSwap(); break;
+    case Cmd::StripHamEhb: cmdStripHamEhb(); break;
+    case Cmd::StripMeta: cmdStripMeta(); break;
+    case Cmd::ApplyStripIcc: cmdApplyStripIcc(); break;
+    case Cmd::ProgramSettings: cmdProgramSettings(); break;
+    case Cmd::HelpFile: openDocument(QUrl::fromLocalFile(progdir + QLatin1Char('/') + QLatin1String(d.arg))); break;
+    case Cmd::HelpUrl: {
+        static const char* const links[] = {kxlinks::kOnlineManual, kxlinks::kAddOns, kxlinks::kSupport, kxlinks::kAuthor};
+        const int i = QString::fromLatin1(d.arg).toInt();
+        if (i >= 0 && i < 4) openDocument(QUrl(QString::fromLatin1(links[i])));
+        break;
+    }
+    case Cmd::ViewLog: cmdViewLog(); break;
+    }
+}
+
+void Main::cmdUndo() {
+    app.Undo();
+}
+
+void Main::cmdDither(int depth, int mode) {
+    if (!KX_GetGfxBuffer()) {
+        statusError(KXERR_NOVIEWABLEDATA);
+        return;
+    }
+    if (uint32_t err = app.Dither24Bit(depth, mode)) statusError(err);
+}
+
+void Main::cmdFixOrientation() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) {
+        ShowMessage(KXMessageKind::Info, Text("TXT_NO_FILE_LOADED"));
+        return;
+    }
+    KXOSpecialInfo* meta = KX_GetMetaData();
+    if (!checkBoxRotate->isChecked() || !checkBoxMetaLoad->isChecked() || !meta || meta->Orientation <= 1) {
+        app.Status(Text(meta ? "TXT_AUTOROTATE_NO_NEED" : "TXT_AUTOROTATE_NO_METADATA"));
+        return;
+    }
+    const kxown::OrientationStep step = kxown::ForOrientation(meta->Orientation);
+    // One undo step for the whole repair, whatever "UnDo active" says.
+    const KXApp::UndoMark mark = app.AddUndoStep(img);
+    const uint64_t changes = app.ChangeCount;
+    app.UndoSkip = true;
+    uint32_t err = 0;
+    if (step.degrees) {
+        std::unique_ptr<KXConfig> cfg(app.MakeOperatorSettings(4));
+        err = cfg ? 0u : uint32_t(KXERR_NOMEMORY);
+        if (cfg) cfg->SetValue("DEGREES", kxown::Int(step.degrees).constData());
+        if (!err) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 4, cfg.get());
+    }
+    if (!err && step.flip) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 25, nullptr);
+    app.UndoSkip = false;
+    if (app.ChangeCount != changes) app.KeepUndoStep(mark);
+    else app.DropUndoStep(mark);
+    if (err) {
+        statusError(err);
+        return;
+    }
+    if (!KX_IsUnlinkedMetaData()) KX_UnLinkMetaData();
+    if (KXOSpecialInfo* m = KX_GetMetaData()) m->Orientation = 1;
+}
+
+void Main::cmdIncreasePaletteDepth() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) return;
+    if (img->ColorDepth > 8) {
+        ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_PALETTE_TRUECOLOR_DEPTH"));
+        return;
+    }
+    if (img->ColorDepth == 8) {
+        ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_PALETTE_MAX_DEPTH"));
+        return;
+    }
+    // Bit planes hold exactly ColorDepth planes, and HAM/EHB pixels mean
+    // something else at another depth: raising the depth would misread them.
+    if (img->Type != ONEPLANE || IsHamBuffer(img) || IsEhbBuffer(img)) {
+        statusError(KXERR_NOTSUPPORTED);
+        return;
+    }
+    ++img->ColorDepth;
+    UpdateImageInfo(img);
+}
+
+void Main::cmdEndianSwap() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) {
+        statusError(KXERR_NOVIEWABLEDATA);
+        return;
+    }
+    if (img->PixelBits != 48 || img->Type != ONEPLANE) {
+        ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_NOT_HDR"));
+        return;
+    }
+    const uint64_t samples = uint64_t(img->Width) * img->Height * 3;
+    if (img->Data && img->BufferSize >= samples * 2) {
+        for (uint64_t i = 0; i < samples; ++i) EndianWORD(img->Data + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);
+    }
+    if (img->Version >= 3 && (img->AlphaType & KXALPHA_CHANNEL16) && img->AlphaData) {
+        uint8_t* a = KXSUP_AlphaBytes(img);
+        const uint64_t count = uint64_t(img->Width) * img->Height;
+        for (uint64_t i = 0; i < count; ++i) EndianWORD(a + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);
+    }
+    app.Status(Text("TXT_DONE"));
+    UpdatePreview(false);
+}
+
+void Main::cmdStripHamEhb() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) return;
+    if (img->ViewMode & KXVIEWMODE_EHB) img->ViewMode &= ~uint32_t(KXVIEWMODE_EHB);
+    if (img->ViewMode & KXVIEWMODE_HAM) img->ViewMode &= ~uint32_t(KXVIEWMODE_HAM);
+    if (img->NativeDIPF & KXDIPF_HAM) img->NativeDIPF &= ~uint32_t(KXDIPF_HAM);
+    if (img->NativeDIPF & KXDIPF_EHB) img->NativeDIPF &= ~uint32_t(KXDIPF_EHB);
+}
+
+void Main::cmdStripMeta() {
+    if (!KX_GetGfxBuffer()) return;
+    KX_StripMetaData();
+    UpdateImageInfo(KX_GetGfxBuffer());
+    UpdatePreview(false);
+}
+
+void Main::cmdApplyStripIcc() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img || !KX_GetMetaData()) return;
+    if (uint32_t err = app.ApplyAndRemoveCMS(img, true)) statusError(err);
+    UpdateImageInfo(KX_GetGfxBuffer());
+    UpdatePreview(false);
+}

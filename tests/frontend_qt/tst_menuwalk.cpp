@@ -1,0 +1,102 @@
+// Every menu entry and every offered save format through the window, on a
+// true-colour and a palette picture: none that is enabled or offered answers
+// "not supported", and the disabled entries are exactly those whose modules
+// are still placeholders in the catalogue.
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ActionTable.h"
+#include "DialogOptions.h"
+#include "View.h"
+#include "support/QtTestEnv.h"
+
+namespace {
+QString notSupported() { return QString::fromUtf8(KXL_GetErrorString(KXERR_NOTSUPPORTED)); }
+
+// An 8-bit palette picture the BMP reader opens.
+bool WritePaletteBmp(const QString& path, int w, int h) {
+    QImage img(w, h, QImage::Format_Indexed8);
+    QList<QRgb> table;
+    for (int i = 0; i < 16; ++i) table << qRgb(i * 16, 255 - i * 16, (i * 40) & 255);
+    img.setColorTable(table);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) img.setPixel(x, y, uint((x + y) % 16));
+    return img.save(path, "BMP");
+}
+
+}  // namespace
+
+class MenuWalkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void everyEnabledEntryAndOfferedWriterIsReal();
+};
+
+// No enabled entry and no offered writer answers "not supported", on a
+// true-colour and on a palette picture; the entries that stay disabled are
+// exactly those whose modules are placeholders.
+void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
+    if (!ReaderReady("kxoPNM") || !ReaderReady("kxoBMP")) QSKIP("needs the PNM and BMP readers");
+    Sandbox box({"UNDO=NO"});  // undo files would only slow the walk
+    const QString ppm = box.pictures() + "/true.ppm", bmp = box.pictures() + "/palette.bmp";
+    QVERIFY(WritePPM(ppm, TestPicture(20, 12)));
+    QVERIFY(WritePaletteBmp(bmp, 20, 12));
+    ScriptedUi ui;
+    Main w(box.options(&ui));
+    w.viewerScript = [](View*) { return int(View::Stop); };
+    w.optionsScript = [](DialogOptions* d) {
+        d->buttonCancel->click();
+        return 0;
+    };
+    int enabled = 0, disabled = 0;
+    for (const auto& d : kxactions::Table()) {
+        if (d.kind != kxactions::Kind::Item) continue;
+        QAction* a = w.actions.value(QString::fromLatin1(d.id));
+        QVERIFY(a);
+        // (Undo also follows "UnDo active", off here.)
+        QCOMPARE(a->isEnabled(), kxactions::Ready(d) && QLatin1String(d.id) != QLatin1String("edit.undo"));
+        (a->isEnabled() ? enabled : disabled)++;
+    }
+    QVERIFY(enabled > 50);
+    QVERIFY(disabled > 0);
+    for (const QString& pic : {ppm, bmp}) {
+        QCOMPARE(w.LoadFile(pic), 0u);
+        for (const auto& d : kxactions::Table()) {
+            const QString id = QString::fromLatin1(d.id);
+            if (d.kind != kxactions::Kind::Item || id == "file.exit" || !w.actions.value(id)->isEnabled()) continue;
+            // Each entry meets the picture as loaded.
+            if (w.app.Modified || !KX_GetGfxBuffer()) QCOMPARE(w.LoadFile(pic), 0u);
+            ui.messages.clear();
+            ui.answers = {true, true};
+            QVERIFY(w.Trigger(id));
+            QVERIFY2(!w.labelStatus->text().contains(notSupported()), qPrintable(id + ": " + w.labelStatus->text()));
+            for (const auto& m : ui.messages) QVERIFY2(!m.text.contains(notSupported()), qPrintable(id + ": " + m.text));
+        }
+    }
+    // Each offered writer saves one of the two pictures; none is refused
+    // as not supported. The name gets the writer's extension.
+    QVERIFY(w.comboBoxFormat->count() > 0);
+    for (int i = 0; i < w.comboBoxFormat->count(); ++i) {
+        w.comboBoxFormat->setCurrentIndex(i);
+        const QString name = w.comboBoxFormat->currentText();
+        int saved = 0;
+        for (const QString& pic : {ppm, bmp}) {
+            QCOMPARE(w.LoadFile(pic), 0u);
+            const QString out = box.root() + QStringLiteral("/out%1%2").arg(i).arg(pic == ppm ? "t" : "p");
+            ui.saveNames.push_back(out);
+            QVERIFY(w.Trigger("file.saveas"));
+            QVERIFY2(!w.labelStatus->text().contains(notSupported()), qPrintable(name + ": " + w.labelStatus->text()));
+            if (w.labelStatus->text() == w.Msg("TXT_DONE")) {
+                ++saved;
+                QVERIFY2(QDir(box.root()).entryList({QFileInfo(out).fileName() + ".*"}).size() == 1, qPrintable(name));
+            }
+        }
+        QVERIFY2(saved > 0, qPrintable(name));
+    }
+}
+
+KX_QTEST_MAIN(MenuWalkTest)
+#include "tst_menuwalk.moc"
