@@ -171,9 +171,9 @@ void Main::cmdExportAlpha() {
         statusError(KXERR_NOVIEWABLEDATA);
         return;
     }
-    const uint32_t kind = img->Version >= 3 ? img->AlphaType : 0;
-    if (!(kind & KXALPHA_CHANNEL8)) {
-        if (kind & (KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR)) {
+    const uint32_t kind = KXSUP_AlphaHolds(img);
+    if (kind != KXALPHA_CHANNEL8) {
+        if (kind == KXALPHA_SINGLECOLOR || kind == KXALPHA_MULTICOLOR) {
             const QString q = Msg("TXT_NO_ALPHA") + "\n" + Msg("TXT_TRANSPARENCY_OK") + "\nConvert graphics to truecolor with Alpha?";
             if (!AskYesNo(KXMessageKind::Request, q.toStdString())) {
                 statusError(KXERR_NOVIEWABLEDATA);
@@ -181,7 +181,7 @@ void Main::cmdExportAlpha() {
             }
             if (const ActionDef* to24 = kxactions::Find(QStringLiteral("depth.24"))) runAction(*to24);
             img = KX_GetGfxBuffer();
-            if (!img || img->Version < 3 || !(img->AlphaType & KXALPHA_CHANNEL8)) return;
+            if (KXSUP_AlphaHolds(img) != KXALPHA_CHANNEL8) return;
         } else {
             ShowMessage(KXMessageKind::Error, Text("TXT_NO_ALPHA"));
             statusError(KXERR_NOVIEWABLEDATA);

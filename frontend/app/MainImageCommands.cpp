@@ -177,7 +177,7 @@ void Main::cmdEndianSwap() {
     if (img->Data && img->BufferSize >= samples * 2) {
         for (uint64_t i = 0; i < samples; ++i) EndianWORD(img->Data + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);
     }
-    if (img->Version >= 3 && (img->AlphaType & KXALPHA_CHANNEL16) && img->AlphaData) {
+    if (KXSUP_AlphaHolds(img) == KXALPHA_CHANNEL16 && img->AlphaData) {
         uint8_t* a = KXSUP_AlphaBytes(img);
         const uint64_t count = uint64_t(img->Width) * img->Height;
         for (uint64_t i = 0; i < count; ++i) EndianWORD(a + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);

@@ -201,7 +201,7 @@ uint32_t KX_SaveAlpha(const char* name) {
     objw->SetProgress(MyProgress, 0);
     uint32_t result = objw->SetSaveName(name);
     if (!result) {
-        if (image->Version < 3 || !(image->AlphaType & KXALPHA_CHANNEL8) || !image->AlphaData) {
+        if (KXSUP_AlphaHolds(image) != KXALPHA_CHANNEL8 || !image->AlphaData) {
             result = 0xFFFFFFFFu;
         } else {
             auto* grey = static_cast<KX_GfxBuffer*>(AllocVec(sizeof(KX_GfxBuffer), MEMF_CLEAR));

@@ -368,6 +368,14 @@ void CommandsTest::endianSwap() {
     QVERIFY(w.Trigger("repair.endianswap"));
     QCOMPARE(pixels(b), start);
     QCOMPARE(w.app.UndoCount, 0u);
+    // The index bit wins over the map bit: AlphaData holds an index, not a map to swap.
+    KX_GfxBuffer* keyed = MakeGfx(3, 2, 48);
+    keyed->Flags = KXGFXF_MM;
+    keyed->AlphaType = KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL16;
+    KXSUP_SetAlphaIndex(keyed, 5);
+    KX_SetGfxBuffer(keyed);
+    QVERIFY(w.Trigger("repair.endianswap"));
+    QCOMPARE(KXSUP_AlphaIndex(keyed), 5u);
     KX_GfxBuffer* t = MakeGfx(3, 2, 24);
     for (uint32_t i = 0; i < t->BufferSize; ++i) t->Data[i] = uint8_t(i);
     KX_SetGfxBuffer(t);
@@ -480,6 +488,18 @@ void CommandsTest::exportAlpha() {
     QImage keyed(box.root() + "/no.pnm");
     QCOMPARE(keyed.size(), QSize(4, 3));
     for (int i = 0; i < 12; ++i) QCOMPARE(qGray(keyed.pixel(i % 4, i / 4)) == 0, i % 3 == 2);
+
+    // An index together with a map bit is an index: asked like the plain one.
+    KX_GfxBuffer* both = MakeGfx(4, 3, 8);
+    both->AlphaType = KXALPHA_SINGLECOLOR | KXALPHA_CHANNEL8;
+    KXSUP_SetAlphaIndex(both, 2);
+    KX_SetGfxBuffer(both);
+    ui.asked = 0;
+    ui.answers = {false};
+    ui.saveNames = {box.root() + "/both"};
+    QVERIFY(w.Trigger("file.export.alpha"));
+    QCOMPARE(ui.asked, 1);
+    QVERIFY(!QFile::exists(box.root() + "/both.pnm"));
 
     // No alpha at all: the box, and nothing written.
     KX_SetGfxBuffer(MakeGfx(4, 3, 24));
