@@ -34,7 +34,9 @@ inline KX_GfxBuffer* newPicture(uint32_t version, uint32_t width, uint32_t heigh
     return b;
 }
 
-// Runs Op on src once per iteration, with keys set in a local pad.
+// Runs Op on src once per iteration, with keys set in a local pad. Each
+// result is detached and freed inside its iteration, as the program takes
+// results over, and the settings list is taken back before it goes.
 template <class Op>
 void runOperator(benchmark::State& state, KX_GfxBuffer* src, const std::vector<std::pair<const char*, const char*>>& keys)
 {
@@ -45,8 +47,14 @@ void runOperator(benchmark::State& state, KX_GfxBuffer* src, const std::vector<s
         for (auto& [k, v] : keys) cfg.SetValue(k, v);
         op.SetLocalConfig(cfg.GetPadList());
         KX_GfxBuffer* r = nullptr;
-        if (op.OperateTagList(src, &r, nullptr)) state.SkipWithError("operator failed");
+        if (op.OperateTagList(src, &r, nullptr)) {
+            state.SkipWithError("operator failed");
+            break;
+        }
         benchmark::DoNotOptimize(r);
+        op.DetachResult(&r);
+        KXSUP_FreeGfxBuffer(r);
+        op.FreeConfig();
     }
 }
 

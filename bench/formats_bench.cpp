@@ -5,9 +5,9 @@
 // palette picture, which is what GIF is mostly used for.
 //
 // With KX_BENCH_DIR set, the picture files are taken from that folder
-// (stem + extension, as bench/compare_formats.sh makes them) and the
-// saved files go there too; otherwise a generated picture is written to
-// the temporary folder first.
+// (stem + extension, the names bench/compare.sh gives its pictures) and
+// the saved files go there too; otherwise a generated picture is written
+// to the temporary folder first.
 #include <cstdlib>
 #include <string>
 

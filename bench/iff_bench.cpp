@@ -3,9 +3,9 @@
 // dominate), RGFX and KGX, each stored and packed. One row of kFormats per
 // format and packing; each gets Load/<name>/<depth> and Save/<name>/<depth>.
 //
-// With KX_BENCH_DIR set (bench/compare_iff.sh), the picture is the one in
-// that folder: "picture24.lbm" and "picture48.lbm", ByteRun1 ILBMs written
-// by another program. ILBM.ByteRun1 loads those very files; every picture
+// With KX_BENCH_DIR set, the picture is the one in that folder:
+// "picture24.lbm" and "picture48.lbm", ByteRun1 ILBMs written by another
+// program (as bench/compare.sh makes them). ILBM.ByteRun1 loads those very files; every picture
 // to save is loaded from them, and every other input file is written there
 // once from it. Without it, a generated picture is used and the files go to
 // the temporary folder.

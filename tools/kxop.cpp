@@ -1,12 +1,25 @@
-// kxop: runs one operator on a PNM/PAM picture and writes the result.
-//   kxop <operator number> <in.pnm|pam> <out.pnm> [KEY=VALUE ...]
-// Reads P5/P6 (8 or 16 bits) and P7 with GRAYSCALE or RGB tuples; writes
-// P5 for palette results (the indices; their colours as P6 when the out
-// name ends in ".ppm", as other programs write a reduced picture), P6 for
-// 24 and 48 bits. Prints the time of the operator run alone on stderr, for
-// the comparison scripts, which time the whole program: the picture moves
-// in large blocks, and 16-bit samples are swapped a block at a time while
-// it is in cache.
+// kxop: loads a picture with the catalogue's readers, runs one operator on
+// it (or none) and saves the result with one of the catalogue's writers, so
+// that whole-program runs of the library can be timed beside other programs.
+//   kxop [options] <operator> <in> <out> [KEY=VALUE ...]
+//     operator    its number in the catalogue, its class name (kxpResize),
+//                 or "-" for none: a plain conversion
+//     KEY=VALUE   the operator's keys; a bare KEY sets a switch
+//   options
+//     -f WRITER   the writer by class name (kxoPNG) or format name (PNG);
+//                 without it, the writer of the output name's extension
+//     -s SUBTYPE  the writer's subtype by number or name (default: the one
+//                 the extension names, else 0)
+//     -w KEY=VALUE  a key of the writer (Z_COMPRESSION=9); repeatable
+//     -t          prints the times of load, operator and save on stderr
+// The input is recognised as the program recognises it: the first reader of
+// the table whose CheckFile answers 1. Only modules of their own are used,
+// never placeholders. An extension names a writer when it is the writer's
+// own (".png") or the start of one of its subtype names (".pgm" for
+// "PGM (P5)"). Exit status: 0 done, 1 a step failed (its error text on
+// stderr), 2 a usage error.
+#include <strings.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -14,208 +27,230 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
-
-#include <sys/mman.h>
+#include <vector>
 
 #include "kxlib.h"
 
 namespace {
 
-bool Token(FILE* f, char* out, size_t size)
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+
+int Usage()
 {
-    int c = fgetc(f);
-    for (;;) {
-        if (c == '#')
-            while (c != '\n' && c != EOF) c = fgetc(f);
-        else if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
-            c = fgetc(f);
-        else
-            break;
-    }
-    size_t n = 0;
-    while (c != EOF && c != ' ' && c != '\t' && c != '\n' && c != '\r' && n + 1 < size) {
-        out[n++] = static_cast<char>(c);
-        c = fgetc(f);
-    }
-    out[n] = 0;
-    return n > 0;
+    fprintf(stderr,
+            "usage: kxop [-f writer] [-s subtype] [-w KEY=VALUE]... [-t] <operator|-> <in> <out> [KEY=VALUE ...]\n"
+            "  operator: catalogue number or class name; \"-\" converts only\n");
+    return 2;
 }
 
-// Blocks of this many bytes (even, a few rows of a large picture) are
-// swapped or expanded while in cache.
-constexpr size_t Chunk = 256 * 1024;
-
-// PNM samples are big-endian; the buffers hold host order. A plain loop
-// that the compiler turns into vector code.
-void SwapSamples(uint8_t* dst, const uint8_t* src, size_t bytes)
+// Sets KEY=VALUE, or the switch KEY, in a settings list.
+void SetKey(KXConfig& cfg, const std::string& kv)
 {
-    for (size_t i = 0; i + 1 < bytes; i += 2) {
-        uint16_t v;
-        std::memcpy(&v, src + i, 2);
-        v = __builtin_bswap16(v);
-        std::memcpy(dst + i, &v, 2);
-    }
+    const size_t eq = kv.find('=');
+    if (eq == std::string::npos)
+        cfg.SetValue(kv.c_str());
+    else
+        cfg.SetValue(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str());
 }
 
-// The whole buffer is about to be written: let the kernel back it with
-// large pages and map it in one call rather than fault it in 4 KB at a
-// time. Only advice: where refused, the pages come as usual.
-void Prepare(uint8_t* data, size_t size)
+bool ParseNumber(const char* text, uint32_t* out)
 {
-    const uintptr_t start = reinterpret_cast<uintptr_t>(data), end = start + size;
-    constexpr uintptr_t Large = uintptr_t(2) << 20, Page = 4096;
-    const uintptr_t from = (start + Large - 1) & ~(Large - 1), to = end & ~(Large - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    const uintptr_t first = (start + Page - 1) & ~(Page - 1), last = end & ~(Page - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#endif
+    if (!*text) return false;
+    char* end = nullptr;
+    const unsigned long v = strtoul(text, &end, 10);
+    if (*end || v > UINT32_MAX) return false;
+    *out = static_cast<uint32_t>(v);
+    return true;
 }
 
-KX_GfxBuffer* ReadPicture(const char* path)
+// The operator named by number or class name; null when there is none or it
+// is only a placeholder.
+KXOperator* NewOperator(KXClass* lib, const char* name)
 {
-    FILE* f = fopen(path, "rb");
-    if (!f) return nullptr;
-    char tok[64];
-    unsigned long w = 0, h = 0, maxval = 0, depth = 0;
-    bool ok = Token(f, tok, sizeof tok);
-    std::string magic = tok;
-    if (ok && magic == "P7") {
-        while (ok && Token(f, tok, sizeof tok) && strcmp(tok, "ENDHDR") != 0) {
-            std::string key = tok;
-            ok = Token(f, tok, sizeof tok);
-            if (key == "WIDTH") w = strtoul(tok, nullptr, 10);
-            else if (key == "HEIGHT") h = strtoul(tok, nullptr, 10);
-            else if (key == "DEPTH") depth = strtoul(tok, nullptr, 10);
-            else if (key == "MAXVAL") maxval = strtoul(tok, nullptr, 10);
-        }
-    } else if (ok && (magic == "P5" || magic == "P6")) {
-        depth = magic == "P6" ? 3 : 1;
-        ok = Token(f, tok, sizeof tok) && (w = strtoul(tok, nullptr, 10)) && Token(f, tok, sizeof tok) && (h = strtoul(tok, nullptr, 10)) &&
-             Token(f, tok, sizeof tok) && (maxval = strtoul(tok, nullptr, 10));
-    } else {
-        ok = false;
-    }
-    const bool wide = maxval > 255;
-    uint32_t size = 0;
-    ok = ok && (depth == 1 || depth == 3) && maxval && maxval < 65536 && KXSUP_CheckedSize(&size, w, h, depth * (wide ? 2 : 1));
-    KX_GfxBuffer* b = nullptr;
-    if (ok && !KXSUP_AllocGfxBuffer(&b, 2, size, MEMF_ANY)) {
-        b->Type = ONEPLANE;
-        b->Width = static_cast<uint32_t>(w);
-        b->Height = static_cast<uint32_t>(h);
-        b->ColorDepth = depth == 1 ? 8 : wide ? 48 : 24;
-        b->PixelBits = b->ColorDepth;
-        b->ViewMode = KXVIEWMODE_NONE;
-        for (int i = 0; i < 256; i++) b->Palette[i * 3] = b->Palette[i * 3 + 1] = b->Palette[i * 3 + 2] = static_cast<uint8_t>(i);
-        if (depth == 1 && wide) ok = false;  // 16-bit grey has no buffer kind here
-        if (ok) Prepare(b->Data, size);
-        if (ok && !wide) {
-            // One request: the C library reads it straight into the buffer.
-            ok = fread(b->Data, 1, size, f) == size;
-        } else if (ok) {
-            for (size_t done = 0; ok && done < size; done += Chunk) {
-                const size_t n = size - done < Chunk ? size - done : Chunk;
-                ok = fread(b->Data + done, 1, n, f) == n;
-                if (ok) SwapSamples(b->Data + done, b->Data + done, n);
-            }
-        }
-    }
-    fclose(f);
-    if (!ok && b) {
-        KXSUP_FreeGfxBuffer(b);
-        b = nullptr;
-    }
-    return b;
+    uint32_t count = 0, number = 0;
+    const KXOperatorReg* regs = KX_OperatorRegs(&count);
+    const KXOperatorReg* reg = nullptr;
+    if (ParseNumber(name, &number))
+        reg = number < count ? &regs[number] : nullptr;
+    else
+        reg = KX_FindOperatorReg(name);
+    if (!reg || !KX_IsBuilt(reg->ClassName)) return nullptr;
+    return KX_NewOperator(lib, *reg);
 }
 
-bool EndsWith(std::string_view s, std::string_view tail) { return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail; }
-
-bool WritePicture(const char* path, const KX_GfxBuffer* b)
+// The first reader of the table that recognises the open file, as the
+// program asks them.
+KXObject* FindReader(KXClass* lib, FILE* f, const char* path)
 {
-    FILE* f = fopen(path, "wb");
-    if (!f) return false;
-    const bool grey = b->ColorDepth <= 8, wide = b->ColorDepth == 48;
-    const bool colours = grey && EndsWith(path, ".ppm");
-    fprintf(f, "%s\n%u %u\n%u\n", grey && !colours ? "P5" : "P6", b->Width, b->Height, wide ? 65535u : 255u);
-    const size_t pixels = static_cast<size_t>(b->Width) * b->Height;
-    const size_t n = pixels * (grey ? 1 : wide ? 6 : 3);
-    bool ok = true;
-    if (colours) {
-        // Each index becomes its palette entry, a block of pixels at a time.
-        const size_t per = Chunk / 3;
-        std::unique_ptr<uint8_t[]> tmp(new uint8_t[per * 3]);
-        for (size_t done = 0; ok && done < pixels; done += per) {
-            const size_t m = pixels - done < per ? pixels - done : per;
-            const uint8_t* s = b->Data + done;
-            uint8_t* d = tmp.get();
-            for (size_t i = 0; i < m; i++, d += 3) std::memcpy(d, b->Palette + 3 * s[i], 3);
-            ok = fwrite(tmp.get(), 1, m * 3, f) == m * 3;
-        }
-    } else if (wide && KXSUP_GetGfxBufferEndianess(b) != KXENDIAN_BIG) {
-        std::unique_ptr<uint8_t[]> tmp(new uint8_t[Chunk]);
-        for (size_t done = 0; ok && done < n; done += Chunk) {
-            const size_t m = n - done < Chunk ? n - done : Chunk;
-            SwapSamples(tmp.get(), b->Data + done, m);
-            ok = fwrite(tmp.get(), 1, m, f) == m;
-        }
-    } else {
-        ok = fwrite(b->Data, 1, n, f) == n;
+    KXObject** readers = lib->GetObjects(0);
+    KXObject* found = nullptr;
+    for (int i = 0; readers && i < 256 && readers[i] && !found; i++)
+        if (readers[i]->CheckFile(f, path, KXIO_FILE) == 1) found = readers[i];
+    return found;
+}
+
+// The subtype whose name starts with text (any case), else -1.
+int SubtypeByName(const KXObject* w, const char* text, bool prefix)
+{
+    const size_t n = strlen(text);
+    for (uint32_t i = 0; i < w->SubFormatCount && i < 16; i++) {
+        const char* name = w->SubFormatNames[i];
+        if (prefix ? strncasecmp(name, text, n) == 0 && n > 0 : strcasecmp(name, text) == 0) return static_cast<int>(i);
     }
-    return fclose(f) == 0 && ok;
+    return -1;
+}
+
+// The writer by name (class or format), else by the output's extension;
+// *subtype gets the subtype an extension names, else stays.
+KXObject* FindWriter(KXClass* lib, const char* name, const char* out, int* subtype)
+{
+    KXObject** writers = lib->GetObjects(1);
+    uint32_t count = 0;
+    const KXFormatReg* regs = KX_FormatRegs(&count);
+    const char* dot = strrchr(out, '.');
+    const char* slash = strrchr(out, '/');
+    const char* ext = dot && (!slash || dot > slash) ? dot : nullptr;
+    for (uint32_t i = 0; writers && i < count; i++) {
+        const KXFormatReg& reg = regs[i];
+        if (reg.Writer < 0 || reg.Writer > 255 || !KX_IsBuilt(reg.ClassName)) continue;
+        KXObject* w = writers[reg.Writer];
+        if (!w) continue;
+        if (name) {
+            if (!strcasecmp(name, reg.ClassName) || !strcasecmp(name, w->FormatName)) return w;
+            continue;
+        }
+        if (!ext) continue;
+        char own[64] = {};
+        if (w->GetExtension(own) == KXERR_NONE && !strcasecmp(own, ext)) return w;
+        const int s = SubtypeByName(w, ext + 1, true);
+        if (s >= 0) {
+            *subtype = s;
+            return w;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 4) {
-        fprintf(stderr, "usage: kxop <operator number> <in.pnm|pam> <out.pnm> [KEY=VALUE ...]\n");
-        return 2;
+    const char* writerName = nullptr;
+    const char* subtypeText = nullptr;
+    std::vector<std::string> writerKeys;
+    bool times = false;
+    int a = 1;
+    for (; a < argc && argv[a][0] == '-' && argv[a][1]; a++) {
+        const std::string opt = argv[a];
+        if (opt == "-t") {
+            times = true;
+        } else if ((opt == "-f" || opt == "-s" || opt == "-w") && a + 1 < argc) {
+            const char* v = argv[++a];
+            if (opt == "-f") writerName = v;
+            else if (opt == "-s") subtypeText = v;
+            else writerKeys.emplace_back(v);
+        } else {
+            return Usage();
+        }
     }
+    if (argc - a < 3) return Usage();
+    const char* opName = argv[a];
+    const char* in = argv[a + 1];
+    const char* out = argv[a + 2];
+    const int keysFrom = a + 3;
+    const bool convertOnly = !strcmp(opName, "-");
+
     KXClass lib;
-    const int number = atoi(argv[1]);
-    // Only the chosen operator is made, from its catalogue line.
-    uint32_t count = 0;
-    const KXOperatorReg* regs = KX_OperatorRegs(&count);
     std::unique_ptr<KXOperator> op;
-    if (number >= 0 && static_cast<uint32_t>(number) < count) op.reset(KX_NewOperator(&lib, regs[number]));
-    if (!op) {
-        fprintf(stderr, "kxop: no operator %d\n", number);
+    if (!convertOnly) {
+        op.reset(NewOperator(&lib, opName));
+        if (!op) {
+            fprintf(stderr, "kxop: no operator %s\n", opName);
+            return 2;
+        }
+    } else if (keysFrom < argc) {
+        fprintf(stderr, "kxop: keys given without an operator\n");
         return 2;
     }
-    KX_GfxBuffer* src = ReadPicture(argv[2]);
-    if (!src) {
-        fprintf(stderr, "kxop: cannot read %s\n", argv[2]);
+    int subtype = 0;
+    KXObject* writer = FindWriter(&lib, writerName, out, &subtype);
+    if (!writer) {
+        fprintf(stderr, "kxop: no writer for %s\n", writerName ? writerName : out);
+        return 2;
+    }
+    if (subtypeText) {
+        uint32_t n = 0;
+        subtype = ParseNumber(subtypeText, &n) ? (n < writer->SubFormatCount || n == 0 ? static_cast<int>(n) : -1)
+                                               : SubtypeByName(writer, subtypeText, false);
+        if (subtype < 0) {
+            fprintf(stderr, "kxop: %s has no subtype %s\n", writer->FormatName, subtypeText);
+            return 2;
+        }
+    }
+
+    const auto t0 = Clock::now();
+    FILE* f = amOpen(in, "rb");
+    if (!f) {
+        fprintf(stderr, "kxop: cannot open %s\n", in);
         return 1;
     }
-    op->Reset();
-    uint32_t err = 0;
-    KXConfig cfg(op->PadPath, &err);
-    for (int i = 4; i < argc; i++) {
-        std::string kv = argv[i];
-        size_t eq = kv.find('=');
-        if (eq == std::string::npos)
-            cfg.SetValue(kv.c_str());
-        else
-            cfg.SetValue(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str());
+    KXObject* reader = FindReader(&lib, f, in);
+    amClose(f);
+    if (!reader) {
+        fprintf(stderr, "kxop: %s: %s\n", in, KXL_GetErrorString(KXERR_UNKNOWNFORMAT));
+        return 1;
     }
-    op->SetLocalConfig(cfg.GetPadList());
-    KX_GfxBuffer* res = nullptr;
-    auto t0 = std::chrono::steady_clock::now();
-    err = op->OperateTagList(src, &res, nullptr);
-    auto t1 = std::chrono::steady_clock::now();
-    fprintf(stderr, "kxop: %.3f ms\n", std::chrono::duration<double, std::milli>(t1 - t0).count());
-    int rc = 0;
+    reader->SetLoadMeta(0);
+    uint32_t err = reader->SetReadName(in);
+    if (!err) err = reader->Load();
+    KX_GfxBuffer* image = nullptr;
+    if (!err) err = reader->GetGfxBuffer(&image);
     if (err) {
-        fprintf(stderr, "kxop: error %u: %s\n", err, KXL_GetErrorString(err));
-        rc = 1;
-    } else if (!WritePicture(argv[3], res)) {
-        fprintf(stderr, "kxop: cannot write %s\n", argv[3]);
-        rc = 1;
+        fprintf(stderr, "kxop: cannot load %s: %s\n", in, KXL_GetErrorString(err));
+        reader->Reset();
+        return 1;
     }
-    op->Reset();
-    KXSUP_FreeGfxBuffer(src);
-    return rc;
+    const auto t1 = Clock::now();
+
+    KX_GfxBuffer* result = image;
+    if (op) {
+        op->Reset();
+        uint32_t cfgErr = 0;
+        KXConfig cfg(op->PadPath, &cfgErr);
+        for (int i = keysFrom; i < argc; i++) SetKey(cfg, argv[i]);
+        op->SetLocalConfig(cfg.GetPadList());
+        result = nullptr;
+        err = op->OperateTagList(image, &result, nullptr);
+        // The list is the caller's: taken back before it goes.
+        op->FreeConfig();
+        if (err) {
+            fprintf(stderr, "kxop: operator %s: %s\n", opName, KXL_GetErrorString(err));
+            op->Reset();
+            reader->Reset();
+            return 1;
+        }
+    }
+    const auto t2 = Clock::now();
+
+    uint32_t cfgErr = 0;
+    KXConfig writerCfg(writer->PadPath, &cfgErr);
+    for (const std::string& kv : writerKeys) SetKey(writerCfg, kv);
+    writer->Reset();
+    if (!writerKeys.empty()) writer->SetLocalConfig(writerCfg.GetPadList());
+    writer->SetSaveMeta(0);
+    err = writer->SetSaveName(out);
+    if (!err) err = writer->SetSubFormat(static_cast<uint32_t>(subtype));
+    if (!err) err = writer->SetGfxBuffer(result);
+    if (!err) err = writer->Save();
+    if (!writerKeys.empty()) writer->FreeConfig();
+    writer->Reset();
+    const auto t3 = Clock::now();
+    if (err) fprintf(stderr, "kxop: cannot save %s: %s\n", out, KXL_GetErrorString(err));
+    if (times) fprintf(stderr, "kxop: load %.1f ms, operator %.1f ms, save %.1f ms\n", Ms(t0, t1), Ms(t1, t2), Ms(t2, t3));
+
+    if (op) op->Reset();
+    reader->Reset();
+    return err ? 1 : 0;
 }

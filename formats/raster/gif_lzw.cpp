@@ -71,8 +71,6 @@ struct GifLzwEncoder::Run {
     bool refused;
     int32_t initialWidth;
     uint8_t pixelMask;
-    int32_t* keys;
-    uint16_t* codes;
     GifLzwProgressHook hook;
     void* user;
 };
@@ -87,144 +85,179 @@ void GifLzwEncoder::Drain(Run& run) {
     run.out = run.area;
 }
 
-void GifLzwEncoder::FlushPacket(Run& run) {
-    if (PacketLength == 0) return;
-    if (run.sink && !run.overflow && run.end - run.out < PacketLength + 1) Drain(run);
+// Stores one sub-block: the length byte and the packet.
+void GifLzwEncoder::StorePacket(Run& run, const uint8_t* packet, size_t length) {
+    if (run.sink && !run.overflow && static_cast<size_t>(run.end - run.out) < length + 1) Drain(run);
     // Nothing is ever stored beyond the area: a packet that does not fit
     // ends the block as failed.
-    if (run.overflow || run.end - run.out < PacketLength + 1) {
+    if (run.overflow || static_cast<size_t>(run.end - run.out) < length + 1) {
         run.overflow = true;
-        PacketLength = 0;
         return;
     }
-    *run.out++ = static_cast<uint8_t>(PacketLength);
-    for (int32_t i = 0; i < PacketLength; ++i) *run.out++ = Packet[i];
-    PacketLength = 0;
+    *run.out++ = static_cast<uint8_t>(length);
+    std::memcpy(run.out, packet, length);
+    run.out += length;
 }
 
-void GifLzwEncoder::PutByte(Run& run, uint8_t byte) {
-    Packet[PacketLength++] = byte;
-    if (PacketLength >= 254) FlushPacket(run);
+// The codes form one byte stream that the sub-blocks cut into packets of
+// 254 bytes, the last one shorter. Stores the whole packets of the stream's
+// [begin, *fill) (with last, the short one too) and moves what is left to
+// begin.
+void GifLzwEncoder::StorePackets(Run& run, uint8_t* begin, uint8_t** fill, bool last) {
+    const uint8_t* p = begin;
+    for (; *fill - p >= 254; p += 254) StorePacket(run, p, 254);
+    const size_t rest = static_cast<size_t>(*fill - p);
+    if (last && rest > 0) {
+        StorePacket(run, p, rest);
+        *fill = begin;
+        return;
+    }
+    std::memmove(begin, p, rest);
+    *fill = begin + rest;
 }
 
-void GifLzwEncoder::OutputCode(Run& run, int32_t code) {
-    Accumulator &= kMasks[AccumulatedBits];
-    if (AccumulatedBits > 0)
-        Accumulator |= static_cast<uint32_t>(code) << AccumulatedBits;
-    else
-        Accumulator = static_cast<uint32_t>(code);
-    AccumulatedBits += CodeWidth;
-    while (AccumulatedBits >= 8) {
-        PutByte(run, static_cast<uint8_t>(Accumulator & 0xFF));
-        Accumulator >>= 8;
-        AccumulatedBits -= 8;
-    }
-    // The code that triggers a width change has been written with the old width.
-    if (NextCode > MaxCode || ClearPending) {
-        if (ClearPending) {
-            CodeWidth = run.initialWidth;
-            MaxCode = (1 << CodeWidth) - 1;
-            ClearPending = 0;
-        } else {
-            ++CodeWidth;
-            MaxCode = CodeWidth == 12 ? kMaxCodes : (1 << CodeWidth) - 1;
-        }
-    }
-    if (code == EndCode) {
-        while (AccumulatedBits > 0) {
-            PutByte(run, static_cast<uint8_t>(Accumulator & 0xFF));
-            Accumulator >>= 8;
-            AccumulatedBits -= 8;
-        }
-        AccumulatedBits = 0;
-        FlushPacket(run);
-    }
+namespace {
+
+// A slot of the hashed string table packs the string's key (suffix << 12 |
+// prefix code, 20 bits) above its code (12 bits). New codes start above the
+// clear and end codes, so 0 marks an empty slot, and the whole table (20 KB)
+// stays in the first-level cache.
+constexpr uint32_t kCodeBits = 12;
+constexpr uint32_t kCodeMask = (1u << kCodeBits) - 1;
+
+// The code stream is gathered in a buffer of this many bytes before it is
+// cut into packets (a multiple of 254), with room for one more 4-byte store.
+constexpr size_t kStreamBytes = 254 * 64;
+
+// The low 4 bytes of v, least significant first.
+inline void store32(uint8_t* p, uint64_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
 }
+
+}  // namespace
 
 uint32_t GifLzwEncoder::Compress(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced) {
-    run.keys = static_cast<int32_t*>(AllocVec(sizeof(int32_t) * kHashSize, 1));
-    if (!run.keys) return KXERR_NOMEMORY;
-    run.codes = static_cast<uint16_t*>(AllocVec(sizeof(uint16_t) * kHashSize, 1));
-    if (!run.codes) {
-        FreeVec(run.keys);
-        return KXERR_NOMEMORY;
-    }
-    CodeWidth = run.initialWidth;
-    MaxCode = (1 << CodeWidth) - 1;
-    ClearPending = 0;
-    ClearCode = 1 << (run.initialWidth - 1);
-    EndCode = ClearCode + 1;
-    NextCode = ClearCode + 2;
-    PacketLength = 0;
-    AccumulatedBits = 0;
-    Accumulator = 0;
+    auto* table = static_cast<uint32_t*>(AllocVec(sizeof(uint32_t) * kHashSize, MEMF_ANY));
+    if (!table) return KXERR_NOMEMORY;
+    uint8_t stream[kStreamBytes + 8];
 
-    const uint8_t mask = run.pixelMask;
+    // The code state lives in locals and a code is written in a few
+    // register operations inside the pixel loop: codes (at most 12 bits,
+    // always below 1 << codeWidth) gather in a 64-bit accumulator that goes
+    // to the stream 4 bytes at a time.
+    int32_t codeWidth = run.initialWidth;
+    int32_t maxCode = (1 << codeWidth) - 1;
+    bool clearPending = false;
+    const int32_t clearCode = 1 << (run.initialWidth - 1);
+    const int32_t endCode = clearCode + 1;
+    int32_t nextCode = clearCode + 2;
+    uint64_t accumulator = 0;
+    int32_t bits = 0;
+    uint8_t* fill = stream;
+
+    auto output = [&](int32_t code) {
+        accumulator |= static_cast<uint64_t>(code) << bits;
+        bits += codeWidth;
+        if (bits >= 32) {
+            store32(fill, accumulator);
+            fill += 4;
+            accumulator >>= 32;
+            bits -= 32;
+            if (fill >= stream + kStreamBytes) StorePackets(run, stream, &fill, false);
+        }
+        // The code that triggers a width change has been written with the old width.
+        if (nextCode > maxCode || clearPending) {
+            if (clearPending) {
+                codeWidth = run.initialWidth;
+                maxCode = (1 << codeWidth) - 1;
+                clearPending = false;
+            } else {
+                ++codeWidth;
+                maxCode = codeWidth == 12 ? kMaxCodes : (1 << codeWidth) - 1;
+            }
+        }
+    };
+    auto clearTable = [table] { std::memset(table, 0, sizeof(uint32_t) * kHashSize); };
+
+    const uint32_t mask = run.pixelMask;
     const uint64_t count = static_cast<uint64_t>(width) * height;
     uint64_t left = count;  // pixels not yet read
 
     int32_t ent = pixels[0] & mask;
     --left;
-    for (int32_t i = 0; i < kHashSize; ++i) run.keys[i] = -1;
-    OutputCode(run, ClearCode);
+    clearTable();
+    output(clearCode);
 
     for (RowOrder order(height, interlaced); !order.done() && !run.overflow; order.next()) {
         const uint32_t y = order.row();
         if (interlaced && run.hook) run.hook(run.user, order.pass() * 100 / 3);
         const uint8_t* row = pixels + static_cast<uint64_t>(y) * width;
-        for (uint32_t x = (y == 0 ? 1 : 0); x < width; ++x) {
-            if (!interlaced && run.hook && (left & 4095) == 0)
-                run.hook(run.user, static_cast<uint32_t>((count - left) * 100 / count));
-            --left;
-            const int32_t c = row[x] & mask;
-            const int32_t key = (c << 12) + ent;
-            int32_t i = (c << kHashShift) ^ ent;
-            if (run.keys[i] == key) {
-                ent = run.codes[i];
-                continue;
+        uint32_t x = y == 0 ? 1 : 0;
+        while (x < width) {
+            // Progress before every pixel read while a multiple of 4096
+            // pixels is left: the row is taken in runs between those points.
+            uint32_t stop = width;
+            if (!interlaced && run.hook) {
+                if ((left & 4095) == 0) run.hook(run.user, static_cast<uint32_t>((count - left) * 100 / count));
+                const uint64_t next = (left - 1) & 4095;  // pixels after this one before the next report
+                if (next + 1 < width - x) stop = x + static_cast<uint32_t>(next) + 1;
             }
-            if (run.keys[i] >= 0) {
-                // Secondary probe, stepping backwards by the slot's complement.
-                const int32_t d = i == 0 ? 1 : kHashSize - i;
-                bool found = false;
-                do {
-                    i -= d;
-                    if (i < 0) i += kHashSize;
-                    if (run.keys[i] == key) {
-                        ent = run.codes[i];
-                        found = true;
-                        break;
-                    }
-                } while (run.keys[i] > 0);
-                if (found) continue;
-            }
-            OutputCode(run, ent);
-            ent = c;
-            if (NextCode < kMaxCodes) {
-                run.codes[i] = static_cast<uint16_t>(NextCode++);
-                run.keys[i] = key;
-            } else {
-                for (int32_t k = 0; k < kHashSize; ++k) run.keys[k] = -1;
-                NextCode = ClearCode + 2;
-                ClearPending = 1;
-                OutputCode(run, ClearCode);
+            left -= stop - x;
+            for (; x < stop; ++x) {
+                const int32_t c = static_cast<int32_t>(row[x] & mask);
+                // The key in the slot's upper bits; an empty slot holds 0, the
+                // slot of the string (0, 0) its code alone.
+                const uint32_t key = static_cast<uint32_t>((c << 12) + ent) << kCodeBits;
+                int32_t i = (c << kHashShift) ^ ent;
+                uint32_t slot = table[i];
+                if ((slot & ~kCodeMask) == key && slot != 0) {
+                    ent = static_cast<int32_t>(slot & kCodeMask);
+                    continue;
+                }
+                if (slot != 0) {
+                    // Secondary probe, stepping backwards by the slot's
+                    // complement; like the classic table it also stops at the
+                    // string (0, 0), which is then overwritten.
+                    const int32_t d = i == 0 ? 1 : kHashSize - i;
+                    bool found = false;
+                    do {
+                        i -= d;
+                        if (i < 0) i += kHashSize;
+                        slot = table[i];
+                        if ((slot & ~kCodeMask) == key && slot != 0) {
+                            ent = static_cast<int32_t>(slot & kCodeMask);
+                            found = true;
+                            break;
+                        }
+                    } while (slot > kCodeMask);
+                    if (found) continue;
+                }
+                output(ent);
+                ent = c;
+                if (nextCode < kMaxCodes) {
+                    table[i] = key | static_cast<uint32_t>(nextCode++);
+                } else {
+                    clearTable();
+                    nextCode = clearCode + 2;
+                    clearPending = true;
+                    output(clearCode);
+                }
             }
         }
     }
-    OutputCode(run, ent);
-    OutputCode(run, EndCode);
-    FreeVec(run.codes);
-    FreeVec(run.keys);
+    output(ent);
+    output(endCode);
+    for (; bits > 0; bits -= 8, accumulator >>= 8) *fill++ = static_cast<uint8_t>(accumulator);
+    StorePackets(run, stream, &fill, true);
+    FreeVec(table);
     return run.overflow ? KXERR_ENCODE : KXERR_NONE;
 }
 
 uint32_t GifLzwEncoder::Encode(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t depth,
                               uint32_t imageFlags) {
-    Accumulator = 0;
-    NextCode = 0;
-    ClearPending = 0;
-    AccumulatedBits = 0;
-    PacketLength = 0;
     if (run.end - run.out < 2) return KXERR_ENCODE;
 
     const int32_t minCodeSize = depth < 2 ? 2 : static_cast<int32_t>(depth);
@@ -245,7 +278,7 @@ uint32_t GifLzwEncoder::EncodeImage(uint8_t** out, uint8_t* end, const uint8_t* 
                                     void* user) {
     if (!out || !*out || !pixels || width == 0 || height == 0 || depth == 0 || depth > 8 || end < *out)
         return KXERR_INTERNALACCESS;
-    Run run = {*out, end, false, nullptr, nullptr, *out, false, 0, 0, nullptr, nullptr, hook, user};
+    Run run = {*out, end, false, nullptr, nullptr, *out, false, 0, 0, hook, user};
     const uint32_t err = Encode(run, pixels, width, height, depth, imageFlags);
     if (err == KXERR_NONE) *out = run.out;
     return err;
@@ -256,7 +289,7 @@ uint32_t GifLzwEncoder::EncodeImage(GifLzwSink sink, void* sinkUser, uint8_t* ar
                                     uint32_t imageFlags, GifLzwProgressHook hook, void* user) {
     if (!sink || !area || areaSize < 512 || !pixels || width == 0 || height == 0 || depth == 0 || depth > 8)
         return KXERR_INTERNALACCESS;
-    Run run = {area, area + areaSize, false, sink, sinkUser, area, false, 0, 0, nullptr, nullptr, hook, user};
+    Run run = {area, area + areaSize, false, sink, sinkUser, area, false, 0, 0, hook, user};
     return Encode(run, pixels, width, height, depth, imageFlags);
 }
 

@@ -29,8 +29,8 @@ uint64_t GifLzwBound(uint64_t pixels);
 constexpr uint32_t kGifInterlaced = 0x40;
 
 // Compressor: a hashed string table of 5003 slots, codes up to 12 bits, a
-// clear code whenever the table is full. The bit and packet state lives in
-// the object between the calls of one picture.
+// clear code whenever the table is full. The object holds no state between
+// pictures; the code and packet state of one picture lives in the run.
 class GifLzwEncoder {
 public:
     // Writes the block for width x height pixels of the given depth (1..8)
@@ -47,26 +47,14 @@ public:
                          uint32_t width, uint32_t height, uint32_t depth, uint32_t imageFlags,
                          GifLzwProgressHook hook = nullptr, void* user = nullptr);
 
-    uint32_t Accumulator = 0;
-    int32_t CodeWidth = 0;
-    int32_t MaxCode = 0;
-    int32_t NextCode = 0;
-    int32_t ClearPending = 0;
-    int32_t ClearCode = 0;
-    int32_t EndCode = 0;
-    int32_t PacketLength = 0;
-    int32_t AccumulatedBits = 0;
-    uint8_t Packet[256] = {};
-
 private:
     struct Run;
     uint32_t Encode(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t depth,
                     uint32_t imageFlags);
     uint32_t Compress(Run& run, const uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced);
-    void OutputCode(Run& run, int32_t code);
-    void PutByte(Run& run, uint8_t byte);
-    void FlushPacket(Run& run);
-    void Drain(Run& run);
+    static void StorePacket(Run& run, const uint8_t* packet, size_t length);
+    static void StorePackets(Run& run, uint8_t* begin, uint8_t** fill, bool last);
+    static void Drain(Run& run);
 };
 
 // Decompressor. data points at the minimum code size byte, dataEnd after the

@@ -93,39 +93,42 @@ inline uint32_t rotatedKey(uint32_t key, int axis)
     return (c[axis] << 10) | (c[(axis + 1) % 3] << 5) | c[(axis + 2) % 3];
 }
 
-// One row of error diffusion. The error for pixel x sits at x + 2: two
-// guard cells on each side take the shares that fall outside the row.
+// One row of error diffusion. The errors of a row are interleaved per
+// pixel (R, G, B of pixel x at 3 * (x + 2)), so that a pixel's shares land
+// in neighbouring cells; two guard pixels on each side take the shares that
+// fall outside the row.
 template <bool Burkes>
-void diffuseRow(const uint8_t* src, uint8_t* out, uint32_t width, bool forward, int32_t* const cur[3], int32_t* const next[3],
-                const KXQEntry* e, uint32_t n, int16_t* cache)
+void diffuseRow(const uint8_t* src, uint8_t* out, uint32_t width, bool forward, int32_t* cur, int32_t* next, const KXQEntry* e,
+                uint32_t n, int16_t* cache)
 {
     const int64_t step = forward ? 1 : -1;
+    const int64_t s3 = 3 * step;
     int64_t x = forward ? 0 : int64_t(width) - 1;
     for (uint32_t i = 0; i < width; ++i, x += step) {
-        const int64_t p = x + 2;
+        const int64_t p = 3 * (x + 2);
         const uint8_t* s = src + 3 * x;
         int32_t v[3];
-        for (int c = 0; c < 3; ++c) v[c] = clamp255(int32_t(s[c]) + (cur[c][p] >> 10));
+        for (int c = 0; c < 3; ++c) v[c] = clamp255(int32_t(s[c]) + (cur[p + c] >> 10));
         uint32_t idx = bestPen(v[0], v[1], v[2], e, n, cache);
         out[x] = uint8_t(idx);
         const int32_t chosen[3] = {e[idx].R, e[idx].G, e[idx].B};
         for (int c = 0; c < 3; ++c) {
             const int32_t E = (v[c] - chosen[c]) * 1024;
-            int32_t* cr = cur[c];
-            int32_t* nx = next[c];
+            int32_t* cr = cur + p + c;
+            int32_t* nx = next + p + c;
             if constexpr (!Burkes) {
-                cr[p + step] += (E * 7) >> 4;
-                nx[p - step] += (E * 3) >> 4;
-                nx[p] += (E * 5) >> 4;
-                nx[p + step] += E >> 4;
+                cr[s3] += (E * 7) >> 4;
+                nx[-s3] += (E * 3) >> 4;
+                nx[0] += (E * 5) >> 4;
+                nx[s3] += E >> 4;
             } else {
-                cr[p + step] += (E * 8) >> 5;
-                cr[p + 2 * step] += (E * 4) >> 5;
-                nx[p - 2 * step] += (E * 2) >> 5;
-                nx[p - step] += (E * 4) >> 5;
-                nx[p] += (E * 8) >> 5;
-                nx[p + step] += (E * 4) >> 5;
-                nx[p + 2 * step] += (E * 2) >> 5;
+                cr[s3] += (E * 8) >> 5;
+                cr[2 * s3] += (E * 4) >> 5;
+                nx[-2 * s3] += (E * 2) >> 5;
+                nx[-s3] += (E * 4) >> 5;
+                nx[0] += (E * 8) >> 5;
+                nx[s3] += (E * 4) >> 5;
+                nx[2 * s3] += (E * 2) >> 5;
             }
         }
     }
@@ -291,17 +294,17 @@ uint32_t MapToPalette(const uint8_t* pixels, uint8_t* indices, uint32_t width, u
             }
         }
     } else {
-        int32_t* cur[3] = {rows, rows + span, rows + 2 * span};
-        int32_t* next[3] = {rows + 3 * span, rows + 4 * span, rows + 5 * span};
+        int32_t* cur = rows;
+        int32_t* next = rows + 3 * span;
         for (uint32_t y = 0; y < height; ++y) {
             if ((y & 7) == 0) report(progress, y, height);
-            for (int c = 0; c < 3; ++c) std::fill(next[c], next[c] + span, 0);
+            std::fill(next, next + 3 * span, 0);
             const uint8_t* src = pixels + y * stride;
             uint8_t* out = indices + y * size_t(width);
             const bool forward = (y & 1) == 0;
             if (method == KXQ_METHOD_FLOYD) diffuseRow<false>(src, out, width, forward, cur, next, entries, n, cache);
             else diffuseRow<true>(src, out, width, forward, cur, next, entries, n, cache);
-            for (int c = 0; c < 3; ++c) std::swap(cur[c], next[c]);
+            std::swap(cur, next);
         }
     }
     FreeVec(cache);

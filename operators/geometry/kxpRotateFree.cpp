@@ -21,27 +21,60 @@ struct Turn {
 };
 
 // Maps every result pixel backwards into the source with the binding
-// formula, evaluated left to right; the per-row products are the same
-// values whether taken in the row or per pixel.
+// formula, evaluated left to right. Each of its four bounds tests is
+// monotone along a row (every step of the formula is a rounded product or
+// sum, each monotone in the column), so the covered pixels of a row form
+// one run: its ends are found by bisecting each test, and only the run is
+// mapped. Pixels outside it keep the buffer's zeros.
 template <unsigned B, typename Progress>
 void TurnImage(uint8_t* dst, uint32_t rw, uint32_t rh, const uint8_t* src, uint32_t w, uint32_t h, const Turn& t, Progress&& progress)
 {
     const double c = t.c, s = t.s;
     const double cx = static_cast<double>(t.cx), cy = static_cast<double>(t.cy);
     const double cxc = cx * c, cys = cy * s, cxs = cx * s, cyc = cy * c;
+    const double fw = static_cast<double>(w), fh = static_cast<double>(h);
     for (uint32_t y = 0; y < rh; y++) {
         progress(y);
         const double dy = static_cast<double>(static_cast<int64_t>(y) - t.offY);
         const double dys = dy * s, cdy = c * dy;
-        uint8_t* d = dst + static_cast<size_t>(y) * rw * B;
-        for (uint32_t x = 0; x < rw; x++) {
+        auto fxAt = [&](uint32_t x) {
             const double dx = static_cast<double>(static_cast<int64_t>(x) - t.offX);
-            const double fx = dx * c - dys - cxc + cx + cys;
-            const double fy = cdy + dx * s - cxs + cy - cyc;
-            if (!(fx > -1.0 && fy > -1.0 && fx < static_cast<double>(w) && fy < static_cast<double>(h))) continue;
-            const int64_t sx = static_cast<int64_t>(fx), sy = static_cast<int64_t>(fy);
-            if (sx < 0 || sy < 0 || sx >= w || sy >= h) continue;
-            std::memcpy(d + static_cast<size_t>(x) * B, src + (static_cast<size_t>(sy) * w + static_cast<size_t>(sx)) * B, B);
+            return dx * c - dys - cxc + cx + cys;
+        };
+        auto fyAt = [&](uint32_t x) {
+            const double dx = static_cast<double>(static_cast<int64_t>(x) - t.offX);
+            return cdy + dx * s - cxs + cy - cyc;
+        };
+        // Narrows [from, to) to the columns where the monotone test holds.
+        uint32_t from = 0, to = rw;
+        auto narrow = [&](auto&& test) {
+            if (from >= to) return;
+            const bool first = test(from), last = test(to - 1);
+            if (first && last) return;
+            if (!first && !last) {
+                to = from;
+                return;
+            }
+            // Bisect for the boundary between from and to - 1.
+            uint32_t lo = from, hi = to - 1;
+            while (hi - lo > 1) {
+                const uint32_t mid = lo + (hi - lo) / 2;
+                (test(mid) == first ? lo : hi) = mid;
+            }
+            if (first) to = hi;
+            else from = hi;
+        };
+        narrow([&](uint32_t x) { return fxAt(x) > -1.0; });
+        narrow([&](uint32_t x) { return fxAt(x) < fw; });
+        narrow([&](uint32_t x) { return fyAt(x) > -1.0; });
+        narrow([&](uint32_t x) { return fyAt(x) < fh; });
+        uint8_t* d = dst + static_cast<size_t>(y) * rw * B;
+        // Inside the run -1 < fx < w and -1 < fy < h, so the truncated
+        // coordinates lie in the picture.
+        for (uint32_t x = from; x < to; x++) {
+            const size_t sx = static_cast<size_t>(static_cast<int64_t>(fxAt(x)));
+            const size_t sy = static_cast<size_t>(static_cast<int64_t>(fyAt(x)));
+            std::memcpy(d + static_cast<size_t>(x) * B, src + (sy * w + sx) * B, B);
         }
     }
 }
@@ -82,7 +115,10 @@ uint32_t kxpRotateFree::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
     r->Height = static_cast<uint32_t>(rh);
     r->PixelBits = pixelBits;
     r->BufferSize = size;
+    // Fresh zero pages from the kernel: the rows' uncovered ends are never
+    // written, and the block is cleared only once.
     if (!(r->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_CLEAR)))) return KXERR_NOMEMORY;
+    KXSUP_AdviseHugePages(r->Data, size);
 
     Turn t;
     t.offX = (static_cast<int64_t>(rw) - w) / 2;
@@ -110,6 +146,7 @@ uint32_t kxpRotateFree::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
 
     if (AlphaMap8) {
         auto* map = static_cast<uint8_t*>(AllocVec(static_cast<size_t>(r->Width) * r->Height, MEMF_CLEAR));
+        KXSUP_AdviseHugePages(map, static_cast<size_t>(r->Width) * r->Height);
         if (!map) {
             *result = nullptr;
             return KXERR_NOMEMORY;

@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# compare: times the same work done by our library (tools/kxop, one whole
+# process per run: load through the catalogue's readers, the operator, save
+# through its writers) and by ImageMagick 6, netpbm and libvips, and prints
+# one table. Every row gives each program the same input file and asks for
+# the same output format with the same settings.
+#   bench/compare.sh [build folder] [row pattern]
+#     build folder   default build/release; configured and built when it has
+#                    no kxop yet
+#     row pattern    an extended regular expression: only the rows whose
+#                    name matches are run (default: all)
+#   RUNS=n     runs of every command (default 5); the median is printed
+#   CORE=n     the processor that every single-threaded run is pinned to
+#              (default 1)
+#   CLOCK=cpu  the single-threaded times are the processor time (user +
+#              system) of the command and its children instead of the
+#              wall-clock time: steadier on a machine busy with other work,
+#              but blind to waiting. The -n columns stay wall-clock.
+# Single-threaded runs: each command pinned to one processor with taskset,
+# ImageMagick with MAGICK_THREAD_LIMIT=1, libvips with VIPS_CONCURRENCY=1.
+# The last columns run ImageMagick and libvips again unpinned at their own
+# thread counts, the comparison a user makes. Runs are interleaved, one
+# round of every command after another, so that drifts hit all sides alike.
+# Memory: the peak resident set of the largest process of a command
+# (/usr/bin/time -f %M), the highest of the runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build/release}
+pattern=${2:-.}
+RUNS=${RUNS:-5}
+CORE=${CORE:-1}
+CLOCK=${CLOCK:-wall}
+WIDTH=6000 HEIGHT=4000
+# The zlib settings of every PNG writer. libpng's own default strategy,
+# which ImageMagick's defaults, netpbm and libvips use, is Z_FILTERED; our
+# writer's default is Z_DEFAULT_STRATEGY, so it is set here.
+PNG_LEVEL=6 PNG_STRATEGY=1
+
+die() { echo "compare.sh: $*" >&2; exit 1; }
+for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopnm pnmtopng giftopnm ppmtogif pnmquant \
+  pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth; do
+  command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
+done
+[ -x /usr/bin/time ] || die "/usr/bin/time is missing (package time)"
+[ "$(stat -f -c %T /dev/shm 2> /dev/null)" = tmpfs ] || die "/dev/shm is not a tmpfs"
+[ "$RUNS" -ge 1 ] 2> /dev/null || die "RUNS must be a positive number"
+[ "$CLOCK" = wall ] || [ "$CLOCK" = cpu ] || die "CLOCK is wall or cpu"
+if [ ! -x "$build/bin/kxop" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_SANITIZE=OFF -DKX_TESTS=OFF -DKX_BENCH=ON \
+    -DKX_FRONTEND=OFF > /dev/null
+  cmake --build "$build" --target kxop > /dev/null
+fi
+KXOP=$(realpath "$build/bin/kxop")
+
+work=$(mktemp -d /dev/shm/kxcompare.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+unset MAGICK_THREAD_LIMIT VIPS_CONCURRENCY
+
+# ---- the pictures --------------------------------------------------------
+# A gradient with noise, so that no format and no quantiser gets an easy
+# ride; every other input is made from it by netpbm, so that our readers
+# read other programs' files.
+echo "Making the ${WIDTH}x${HEIGHT} pictures in $work ..." >&2
+P=$work/picture
+convert-im6.q16 -size ${WIDTH}x${HEIGHT} gradient:red-blue -attenuate 0.3 +noise Gaussian -depth 8 -type TrueColor "$P.ppm"
+convert-im6.q16 -size ${WIDTH}x${HEIGHT} gradient:red-blue -attenuate 0.3 +noise Gaussian -depth 16 -type TrueColor "${P}16.ppm"
+ppmtobmp -bpp 24 "$P.ppm" > "$P.bmp" 2> /dev/null
+pnmtopng -compression $PNG_LEVEL "$P.ppm" > "$P.png" 2> /dev/null
+pnmquant 256 "$P.ppm" > "${P}8.ppm" 2> /dev/null
+ppmtogif "${P}8.ppm" > "${P}8.gif" 2> /dev/null
+ppmtobmp "${P}8.ppm" > "${P}8.bmp" 2> /dev/null
+ppmtoilbm -24force "$P.ppm" > "${P}24.lbm" 2> /dev/null
+ppmtoilbm -deepforce -deepbits 16 "${P}16.ppm" > "${P}48.lbm" 2> /dev/null
+
+# The free rotation: ours turns about the centre into the bounding square of
+# every turn (side trunc(sqrt(w^2 + h^2) + 2)), nearest pixel. ImageMagick
+# and libvips are given the same output area and nearest-pixel sampling;
+# netpbm's pnmrotate (counter-clockwise angles) has no such choice and
+# writes the turned picture's bounding box.
+ANGLE=17
+read -r SIDE COS SIN <<< "$(awk -v w=$WIDTH -v h=$HEIGHT -v a=$ANGLE 'BEGIN {
+  r = a * atan2(0, -1) / 180; printf "%d %.12f %.12f", int(sqrt(w * w + h * h) + 2), cos(r), sin(r) }')"
+OFFX=$(( (SIDE - WIDTH) / 2 )) OFFY=$(( (SIDE - HEIGHT) / 2 ))
+read -r VLEFT VTOP <<< "$(awk -v w=$WIDTH -v h=$HEIGHT -v c="$COS" -v s="$SIN" -v ox=$OFFX -v oy=$OFFY 'BEGIN {
+  cx = int(w / 2); cy = int(h / 2); x = cx * c - cy * s - (ox + cx); y = cx * s + cy * c - (oy + cy)
+  printf "%d %d", (x < 0 ? x - 0.5 : x + 0.5), (y < 0 ? y - 0.5 : y + 0.5) }')"
+
+IM=convert-im6.q16
+IM_PNG="-define png:compression-level=$PNG_LEVEL -define png:compression-strategy=$PNG_STRATEGY -define png:compression-filter=5"
+NP_PNG="-compression $PNG_LEVEL -comp_strategy filtered"
+VIPS_PNG="[compression=$PNG_LEVEL,filter=all]"
+KX_PNG="-w Z_COMPRESSION=$PNG_LEVEL -w Z_STRATEGY=$PNG_STRATEGY"
+
+# ---- running -------------------------------------------------------------
+# One run of a shell command; pinned (1) or at the program's own thread
+# count (0). Leaves its time in ms in $ms (wall-clock, or user + system of a
+# pinned run with CLOCK=cpu) and its peak memory in KiB in $kb; false when
+# the command failed (its messages are in $work/err).
+run() {
+  local t0 t1 user sys
+  t0=$EPOCHREALTIME
+  if [ "$1" = 1 ]; then
+    MAGICK_THREAD_LIMIT=1 VIPS_CONCURRENCY=1 taskset -c "$CORE" /usr/bin/time -f '%U %S %M' -o "$work/mem" sh -c "$2" \
+      > /dev/null 2> "$work/err" || return 1
+  else
+    /usr/bin/time -f '%U %S %M' -o "$work/mem" sh -c "$2" > /dev/null 2> "$work/err" || return 1
+  fi
+  t1=$EPOCHREALTIME
+  read -r user sys kb < <(tail -n 1 "$work/mem")
+  if [ "$CLOCK" = cpu ] && [ "$1" = 1 ]; then
+    ms=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%d", (u + s) * 1000 + 0.5 }')
+  else
+    ms=$(( (${t1/./} - ${t0/./}) / 1000 ))
+  fi
+}
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+mb() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
+# "W x H" of a picture file, as file(1) reads its header.
+size_of() { file -b "$1" | grep -o '[0-9]\+ x [0-9]\+' | head -n 1; }
+
+read -r load _ < /proc/loadavg
+if awk -v l="$load" 'BEGIN { exit !(l > 1.5) }'; then
+  echo "warning: load average $load: other work is running, so the times are unsteady" \
+    "$([ "$CLOCK" = wall ] && echo "(CLOCK=cpu counts processor time instead)")" >&2
+fi
+
+# The sides of a row: ours and the peers pinned to one processor, then
+# ImageMagick and libvips at their own thread counts.
+sides=(ours IM netpbm vips IM-n vips-n)
+pinned=(1 1 1 1 0 0)
+notes=()
+line() { printf '%-16s %7s %5s %8s %5s %8s %5s %8s %5s  %-8s %5s %5s  %7s %7s %5s\n' "$@"; }
+line "" ours "" IM-1 "" netpbm "" vips-1 "" fastest time mem IM-n vips-n time
+line operation ms MB ms MB ms MB ms MB 1-thread ratio ratio ms ms ratio
+
+# The index of the smallest of the medians at the given indexes, or "".
+fastest_of() {
+  local best="" i
+  for i in "$@"; do
+    [ -n "${med[i]}" ] || continue
+    if [ -z "$best" ] || [ "${med[i]}" -lt "${med[best]}" ]; then best=$i; fi
+  done
+  echo "$best"
+}
+
+# row NAME EXT OURS IM NETPBM VIPS: one line of the table. Each command
+# writes @OUT@, a file of its own with extension EXT; an empty command means
+# that the program cannot do this work. IM and VIPS also run unpinned.
+row() {
+  local name=$1 ext=$2
+  [[ $name =~ $pattern ]] || return 0
+  local -a cmds=("$3" "$4" "$5" "$6" "$4" "$6") times kbs outs failed med cell
+  local i r
+  for i in "${!sides[@]}"; do
+    times[i]="" kbs[i]=0 failed[i]="" outs[i]=$work/out-${sides[i]}.$ext
+  done
+  for ((r = 0; r < RUNS; r++)); do
+    for i in "${!sides[@]}"; do
+      if [ -z "${cmds[i]}" ] || [ -n "${failed[i]}" ]; then continue; fi
+      rm -f "${outs[i]}"
+      if run "${pinned[i]}" "${cmds[i]//@OUT@/${outs[i]}}"; then
+        times[i]="${times[i]} $ms"
+        if [ "$kb" -gt "${kbs[i]}" ]; then kbs[i]=$kb; fi
+      else
+        failed[i]=1
+        notes+=("$name: ${sides[i]} failed: $(head -n 1 "$work/err")")
+      fi
+    done
+  done
+  for i in "${!sides[@]}"; do
+    med[i]="" cell[i]=-
+    if [ -n "${failed[i]}" ]; then
+      cell[i]=fail
+    elif [ -n "${cmds[i]}" ]; then
+      # shellcheck disable=SC2086  # one argument per run
+      med[i]=$(median ${times[i]})
+      cell[i]=${med[i]}
+    fi
+  done
+  local best nbest tr=- mr=- nr=- fastest=-
+  best=$(fastest_of 1 2 3)
+  nbest=$(fastest_of 4 5)
+  if [ -n "${med[0]}" ] && [ -n "$best" ]; then
+    fastest=${sides[best]} tr=$(ratio "${med[0]}" "${med[best]}") mr=$(ratio "${kbs[0]}" "${kbs[best]}")
+  fi
+  if [ -n "${med[0]}" ] && [ -n "$nbest" ]; then nr=$(ratio "${med[0]}" "${med[nbest]}"); fi
+  local -a mem
+  for i in 0 1 2 3; do mem[i]=$([ -n "${med[i]}" ] && mb "${kbs[i]}" || echo -); done
+  line "$name" "${cell[0]}" "${mem[0]}" "${cell[1]}" "${mem[1]}" "${cell[2]}" "${mem[2]}" "${cell[3]}" "${mem[3]}" \
+    "$fastest" "$tr" "$mr" "${cell[4]}" "${cell[5]}" "$nr"
+  # Same work: every peer's picture has the size of ours.
+  if [ -n "${med[0]}" ]; then
+    local want got
+    want=$(size_of "${outs[0]}")
+    for i in 1 2 3; do
+      [ -n "${med[i]}" ] || continue
+      got=$(size_of "${outs[i]}")
+      [ "$got" = "$want" ] || notes+=("$name: ${sides[i]} writes $got, ours $want")
+    done
+  fi
+  rm -f "$work"/out-*
+}
+
+# ---- the rows --------------------------------------------------------------
+# Conversions: the same file in, the same format out.
+row "BMP 24 convert" bmp "$KXOP - $P.bmp @OUT@" "$IM $P.bmp BMP3:@OUT@" \
+  "bmptoppm $P.bmp | ppmtobmp -bpp 24 > @OUT@" ""
+row "PNM convert" ppm "$KXOP - $P.ppm @OUT@" "$IM $P.ppm @OUT@" "ppmtoppm < $P.ppm > @OUT@" "vips copy $P.ppm @OUT@"
+row "PNG convert" png "$KXOP $KX_PNG - $P.png @OUT@" "$IM $P.png $IM_PNG @OUT@" \
+  "pngtopnm $P.png | pnmtopng $NP_PNG > @OUT@" "vips copy $P.png @OUT@$VIPS_PNG"
+row "PNG load" ppm "$KXOP - $P.png @OUT@" "$IM $P.png @OUT@" "pngtopnm $P.png > @OUT@" "vips copy $P.png @OUT@"
+row "PNG save" png "$KXOP $KX_PNG - $P.ppm @OUT@" "$IM $P.ppm $IM_PNG @OUT@" "pnmtopng $NP_PNG $P.ppm > @OUT@" \
+  "vips copy $P.ppm @OUT@$VIPS_PNG"
+# GIF: a 256-colour picture. libvips reads GIF but quantises anew on
+# saving, which is other work.
+row "GIF 256 convert" gif "$KXOP - ${P}8.gif @OUT@" "$IM ${P}8.gif @OUT@" "giftopnm ${P}8.gif | ppmtogif > @OUT@" ""
+row "GIF 256 load" ppm "$KXOP - ${P}8.gif @OUT@" "$IM ${P}8.gif @OUT@" "giftopnm ${P}8.gif > @OUT@" "vips copy ${P}8.gif @OUT@"
+row "GIF 256 save" gif "$KXOP - ${P}8.bmp @OUT@" "$IM ${P}8.bmp @OUT@" "bmptoppm ${P}8.bmp | ppmtogif > @OUT@" ""
+# ILBM with 24 and 48 planes, ByteRun1 as netpbm writes it.
+row "ILBM 24 load" ppm "$KXOP - ${P}24.lbm @OUT@" "" "ilbmtoppm ${P}24.lbm > @OUT@" ""
+row "ILBM 24 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - $P.ppm @OUT@" "" "ppmtoilbm -24force $P.ppm > @OUT@" ""
+row "ILBM 48 load" ppm "$KXOP - ${P}48.lbm @OUT@" "" "ilbmtoppm ${P}48.lbm > @OUT@" ""
+row "ILBM 48 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - ${P}16.ppm @OUT@" "" \
+  "ppmtoilbm -deepforce -deepbits 16 ${P}16.ppm > @OUT@" ""
+# Operators: PPM in, PPM out.
+row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \
+  "$IM $P.ppm -scale 50% @OUT@" "pamscale 0.5 $P.ppm > @OUT@" "vips shrink $P.ppm @OUT@ 2 2"
+row "rotate 90" ppm "$KXOP kxpRotate $P.ppm @OUT@ DEGREES=90" "$IM $P.ppm -rotate -90 @OUT@" "pamflip -r90 $P.ppm > @OUT@" \
+  "vips rot $P.ppm @OUT@ d270"
+row "rotate $ANGLE deg" ppm "$KXOP kxpRotateFree $P.ppm @OUT@ ROTATE_ANGLE=$ANGLE" \
+  "$IM $P.ppm -interpolate Nearest -filter point -virtual-pixel black -define distort:viewport=${SIDE}x${SIDE}-$OFFX-$OFFY -distort SRT $ANGLE +repage @OUT@" \
+  "pnmrotate -noantialias -- -$ANGLE $P.ppm > @OUT@" \
+  "vips affine $P.ppm @OUT@ '$COS -$SIN $SIN $COS' --interpolate nearest --oarea '$VLEFT $VTOP $SIDE $SIDE'"
+row "mirror" ppm "$KXOP kxpLeftToRight $P.ppm @OUT@" "$IM $P.ppm -flop @OUT@" "pamflip -lr $P.ppm > @OUT@" \
+  "vips flip $P.ppm @OUT@ horizontal"
+row "flip" ppm "$KXOP kxpTopToBottom $P.ppm @OUT@" "$IM $P.ppm -flip @OUT@" "pamflip -tb $P.ppm > @OUT@" \
+  "vips flip $P.ppm @OUT@ vertical"
+# Dithering to a computed palette of 256 colours: no libvips command maps
+# to a palette without saving a palette format.
+row "dither 256 FS" ppm "$KXOP kxpDither24Bit $P.ppm @OUT@ COLORDEPTH=8" \
+  "$IM $P.ppm -dither FloydSteinberg -colors 256 @OUT@" \
+  "pnmcolormap 256 $P.ppm > $work/map.ppm && pnmremap -floyd -mapfile=$work/map.ppm $P.ppm > @OUT@" ""
+row "24 to 48 bit" ppm "$KXOP kxpAnyTo48Bit $P.ppm @OUT@" "$IM $P.ppm -depth 16 @OUT@" "pamdepth 65535 $P.ppm > @OUT@" \
+  "vips colourspace $P.ppm @OUT@ rgb16"
+
+clock="wall-clock"
+[ "$CLOCK" = cpu ] && clock="processor time (user + system) for -1, wall-clock for -n"
+cat << EOF
+
+Times: median of $RUNS runs in ms, $clock; each run is a whole process, reading and writing its
+files included, on a ${WIDTH}x${HEIGHT} picture kept on tmpfs. -1: one thread pinned to processor $CORE;
+-n: the program's own thread count, unpinned. MB: peak resident set of the largest process.
+Ratios: ours over the fastest single-threaded peer (time, then memory), and ours over the faster of
+IM-n and vips-n; below 1 ours takes less.
+PNG: zlib level $PNG_LEVEL, strategy $PNG_STRATEGY (Z_FILTERED, libpng's default; our writer's own default is
+Z_DEFAULT_STRATEGY) and libpng's adaptive choice among all five filters, on every side.
+rotate $ANGLE deg: nearest pixel; ours, IM and vips fill the ${SIDE}x${SIDE} square about the centre,
+netpbm (pnmrotate -noantialias) the turned picture's bounding box.
+EOF
+for n in "${notes[@]+"${notes[@]}"}"; do echo "note: $n"; done
