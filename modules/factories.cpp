@@ -16,6 +16,8 @@
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpInvertColors256.h"
+#include "operators/colour/kxpOptimizePalette.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
@@ -53,9 +55,11 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
+    OP(kxpOptimizePalette),
     OP(kxpPaste),
     OP(kxpResize),
     OP(kxpResizeDDA),
