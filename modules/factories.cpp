@@ -16,6 +16,8 @@
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/geometry/kxpAddBorder.h"
+#include "operators/geometry/kxpAutoBorder.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
@@ -23,6 +25,7 @@
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
 #include "operators/geometry/kxpPaste.h"
+#include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
 #include "operators/geometry/kxpResizeDDA.h"
 #include "operators/geometry/kxpRotate.h"
@@ -47,8 +50,10 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddBorder),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
+    OP(kxpAutoBorder),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
@@ -57,6 +62,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpPaste),
+    OP(kxpReplaceBorder),
     OP(kxpResize),
     OP(kxpResizeDDA),
     OP(kxpRotate),
