@@ -18,6 +18,8 @@
 #include "operators/colour/kxpDither24Bit.h"
 #include "operators/colour/kxpInvertColors256.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/geometry/kxpAddBorder.h"
+#include "operators/geometry/kxpAutoBorder.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
@@ -25,6 +27,7 @@
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
 #include "operators/geometry/kxpPaste.h"
+#include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
 #include "operators/geometry/kxpResizeDDA.h"
 #include "operators/geometry/kxpRotate.h"
@@ -49,8 +52,10 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddBorder),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
+    OP(kxpAutoBorder),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
@@ -61,6 +66,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpMirrorCopy),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
+    OP(kxpReplaceBorder),
     OP(kxpResize),
     OP(kxpResizeDDA),
     OP(kxpRotate),
