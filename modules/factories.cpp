@@ -26,6 +26,7 @@
 #include "operators/geometry/kxpLeftToRight.h"
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
+#include "operators/geometry/kxpMosaic.h"
 #include "operators/geometry/kxpPaste.h"
 #include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
@@ -33,6 +34,9 @@
 #include "operators/geometry/kxpRotate.h"
 #include "operators/geometry/kxpRotateFree.h"
 #include "operators/geometry/kxpScale50.h"
+#include "operators/geometry/kxpScatter.h"
+#include "operators/geometry/kxpSlicing.h"
+#include "operators/geometry/kxpTiling.h"
 #include "operators/geometry/kxpTopToBottom.h"
 
 namespace {
@@ -64,6 +68,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
+    OP(kxpMosaic),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
     OP(kxpReplaceBorder),
@@ -72,6 +77,9 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpRotate),
     OP(kxpRotateFree),
     OP(kxpScale50),
+    OP(kxpScatter),
+    OP(kxpSlicing),
+    OP(kxpTiling),
     OP(kxpTopToBottom),
 };
 
