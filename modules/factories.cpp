@@ -15,9 +15,16 @@
 #include "formats/raster/kxoPNM.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
+#include "operators/colour/kxpBrightness.h"
+#include "operators/colour/kxpComplement.h"
+#include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpFlipNibbles.h"
+#include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpInvertColors256.h"
+#include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
 #include "operators/geometry/kxpCrop.h"
@@ -60,15 +67,21 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
+    OP(kxpBrightness),
+    OP(kxpComplement),
+    OP(kxpContrast),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpFlipNibbles),
+    OP(kxpGamma),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
+    OP(kxpNegate),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
     OP(kxpReplaceBorder),
@@ -81,6 +94,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpSlicing),
     OP(kxpTiling),
     OP(kxpTopToBottom),
+    OP(kxpXOr),
 };
 
 const FormatBinding kFormatBindings[] = {
