@@ -16,6 +16,8 @@
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpInvertColors256.h"
+#include "operators/colour/kxpOptimizePalette.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
 #include "operators/geometry/kxpCrop.h"
@@ -24,6 +26,7 @@
 #include "operators/geometry/kxpLeftToRight.h"
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
+#include "operators/geometry/kxpMosaic.h"
 #include "operators/geometry/kxpPaste.h"
 #include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
@@ -31,6 +34,9 @@
 #include "operators/geometry/kxpRotate.h"
 #include "operators/geometry/kxpRotateFree.h"
 #include "operators/geometry/kxpScale50.h"
+#include "operators/geometry/kxpScatter.h"
+#include "operators/geometry/kxpSlicing.h"
+#include "operators/geometry/kxpTiling.h"
 #include "operators/geometry/kxpTopToBottom.h"
 
 namespace {
@@ -58,9 +64,12 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
+    OP(kxpMosaic),
+    OP(kxpOptimizePalette),
     OP(kxpPaste),
     OP(kxpReplaceBorder),
     OP(kxpResize),
@@ -68,6 +77,9 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpRotate),
     OP(kxpRotateFree),
     OP(kxpScale50),
+    OP(kxpScatter),
+    OP(kxpSlicing),
+    OP(kxpTiling),
     OP(kxpTopToBottom),
 };
 
