@@ -16,14 +16,18 @@
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpBrightness.h"
+#include "operators/colour/kxpColorCycle.h"
 #include "operators/colour/kxpComplement.h"
 #include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
 #include "operators/colour/kxpFlipNibbles.h"
 #include "operators/colour/kxpGamma.h"
+#include "operators/colour/kxpGhost.h"
 #include "operators/colour/kxpInvertColors256.h"
 #include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpRedEyeFix.h"
+#include "operators/colour/kxpSelectGrayScales.h"
 #include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
@@ -68,6 +72,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
     OP(kxpBrightness),
+    OP(kxpColorCycle),
     OP(kxpComplement),
     OP(kxpContrast),
     OP(kxpCrop),
@@ -76,6 +81,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpDither24Bit),
     OP(kxpFlipNibbles),
     OP(kxpGamma),
+    OP(kxpGhost),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
@@ -84,6 +90,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpNegate),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
+    OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
     OP(kxpResize),
     OP(kxpResizeDDA),
@@ -91,6 +98,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpRotateFree),
     OP(kxpScale50),
     OP(kxpScatter),
+    OP(kxpSelectGrayScales),
     OP(kxpSlicing),
     OP(kxpTiling),
     OP(kxpTopToBottom),
