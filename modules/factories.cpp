@@ -20,6 +20,9 @@
 #include "operators/colour/kxpComplement.h"
 #include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpExtractBlue.h"
+#include "operators/colour/kxpExtractGreen.h"
+#include "operators/colour/kxpExtractRed.h"
 #include "operators/colour/kxpFlipNibbles.h"
 #include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpGhost.h"
@@ -27,6 +30,7 @@
 #include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizePalette.h"
 #include "operators/colour/kxpRedEyeFix.h"
+#include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
 #include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
@@ -79,6 +83,9 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpExtractBlue),
+    OP(kxpExtractGreen),
+    OP(kxpExtractRed),
     OP(kxpFlipNibbles),
     OP(kxpGamma),
     OP(kxpGhost),
@@ -92,6 +99,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpPaste),
     OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
+    OP(kxpResetChannel),
     OP(kxpResize),
     OP(kxpResizeDDA),
     OP(kxpRotate),
