@@ -12,6 +12,7 @@
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
@@ -70,6 +71,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoGIF),
     FMT(kxoILBM),
     FMT(kxoKGX),
+    FMT(kxoPCX),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoRGFX),
