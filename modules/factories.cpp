@@ -17,18 +17,25 @@
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/geometry/kxpAddBorder.h"
+#include "operators/geometry/kxpAutoBorder.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
 #include "operators/geometry/kxpLeftToRight.h"
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
+#include "operators/geometry/kxpMosaic.h"
 #include "operators/geometry/kxpPaste.h"
+#include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
 #include "operators/geometry/kxpResizeDDA.h"
 #include "operators/geometry/kxpRotate.h"
 #include "operators/geometry/kxpRotateFree.h"
 #include "operators/geometry/kxpScale50.h"
+#include "operators/geometry/kxpScatter.h"
+#include "operators/geometry/kxpSlicing.h"
+#include "operators/geometry/kxpTiling.h"
 #include "operators/geometry/kxpTopToBottom.h"
 
 namespace {
@@ -48,8 +55,10 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddBorder),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
+    OP(kxpAutoBorder),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
@@ -57,12 +66,17 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
+    OP(kxpMosaic),
     OP(kxpPaste),
+    OP(kxpReplaceBorder),
     OP(kxpResize),
     OP(kxpResizeDDA),
     OP(kxpRotate),
     OP(kxpRotateFree),
     OP(kxpScale50),
+    OP(kxpScatter),
+    OP(kxpSlicing),
+    OP(kxpTiling),
     OP(kxpTopToBottom),
 };
 
