@@ -12,6 +12,7 @@
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
@@ -130,6 +131,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoGIF),
     FMT(kxoILBM),
     FMT(kxoKGX),
+    FMT(kxoPCX),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoRGFX),
