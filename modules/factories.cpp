@@ -12,6 +12,7 @@
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoHDR.h"
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
@@ -131,6 +132,7 @@ const OperatorBinding kOperatorBindings[] = {
 const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
     FMT(kxoGIF),
+    FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoKGX),
     FMT(kxoPCX),
