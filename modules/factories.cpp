@@ -11,6 +11,7 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
 #include "formats/raster/kxoPCX.h"
@@ -129,6 +130,7 @@ const OperatorBinding kOperatorBindings[] = {
 
 const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
+    FMT(kxoDDS),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
