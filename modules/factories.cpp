@@ -32,6 +32,7 @@
 #include "operators/colour/kxpFlipNibbles.h"
 #include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpGhost.h"
+#include "operators/colour/kxpHistogram.h"
 #include "operators/colour/kxpInvertAlpha.h"
 #include "operators/colour/kxpInvertColors256.h"
 #include "operators/colour/kxpNegate.h"
@@ -101,6 +102,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpFlipNibbles),
     OP(kxpGamma),
     OP(kxpGhost),
+    OP(kxpHistogram),
     OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
