@@ -14,6 +14,7 @@
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
@@ -137,6 +138,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoKGX),
+    FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPNG),
     FMT(kxoPNM),
