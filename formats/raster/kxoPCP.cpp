@@ -189,6 +189,10 @@ uint32_t kxoPCP::Save() {
     uint32_t err = KXF_SaveChecks(this);
     if (err != KXERR_NONE) return err;
     KX_GfxBuffer* src = SaveBuffer;
+    // Deeper pictures are refused with the codes that let the caller
+    // offer a palette conversion.
+    if (src->ColorDepth == 24) return KXERR_NO24BIT;
+    if (src->ColorDepth == 48) return KXERR_NO48BIT;
     if (src->ColorDepth > 8 || src->PixelBits != 8) return KXERR_NOTSUPPORTED;
     const uint32_t w = src->Width, h = src->Height;
     // Width and height are 16-bit fields.

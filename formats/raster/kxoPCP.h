@@ -5,7 +5,8 @@
 // palette, uncompressed or packed (sub-format "packed"; a picture that
 // needs more than 65535 blocks is written uncompressed).
 // Refuses palette types 1 and 2 and other depths (15), palettes above 768
-// bytes (14), and does not save pictures wider or taller than 65535 (15).
+// bytes (14); does not save 24- and 48-bit pictures (21, 34) nor pictures
+// wider or taller than 65535 (15).
 // Relies on the raster frame (byte reader and writer, checked sizes, safe
 // save).
 #pragma once

@@ -287,7 +287,8 @@ TEST(Pcp, SaveRefusalsAndFailedWrites) {
         uint32_t W, H, Depth;
         uint32_t Err;
     } cases[] = {
-        {"24 bits", 2, 2, 24, KXERR_NOTSUPPORTED},
+        {"24 bits", 2, 2, 24, KXERR_NO24BIT},
+        {"48 bits", 2, 2, 48, KXERR_NO48BIT},
         {"wider than the 16-bit field", 65536, 1, 8, KXERR_FILEREQUIREMENTS},
         {"taller than the 16-bit field", 1, 65536, 8, KXERR_FILEREQUIREMENTS},
     };
