@@ -17,6 +17,7 @@
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
+#include "formats/raster/kxoPSD.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
@@ -142,6 +143,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPCX),
     FMT(kxoPNG),
     FMT(kxoPNM),
+    FMT(kxoPSD),
     FMT(kxoRGFX),
 };
 
