@@ -18,6 +18,7 @@
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
+#include "formats/raster/kxoPSP.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
@@ -144,6 +145,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoPSD),
+    FMT(kxoPSP),
     FMT(kxoRGFX),
 };
 
