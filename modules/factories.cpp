@@ -11,10 +11,14 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
+#include "formats/raster/kxoPSD.h"
+#include "formats/raster/kxoPSP.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
@@ -131,13 +135,17 @@ const OperatorBinding kOperatorBindings[] = {
 
 const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
+    FMT(kxoDDS),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoKGX),
+    FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPNG),
     FMT(kxoPNM),
+    FMT(kxoPSD),
+    FMT(kxoPSP),
     FMT(kxoRGFX),
 };
 
