@@ -18,6 +18,10 @@
 #include "operators/colour/kxpDither24Bit.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
+#include "operators/geometry/kxpBlur.h"
+#include "operators/geometry/kxpConvolve.h"
+#include "operators/geometry/kxpConvolveFloat.h"
+#include "operators/geometry/kxpConvolveNxN.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
@@ -33,6 +37,7 @@
 #include "operators/geometry/kxpRotateFree.h"
 #include "operators/geometry/kxpScale50.h"
 #include "operators/geometry/kxpScatter.h"
+#include "operators/geometry/kxpSharpen.h"
 #include "operators/geometry/kxpSlicing.h"
 #include "operators/geometry/kxpTiling.h"
 #include "operators/geometry/kxpTopToBottom.h"
@@ -58,6 +63,10 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
+    OP(kxpBlur),
+    OP(kxpConvolve),
+    OP(kxpConvolveFloat),
+    OP(kxpConvolveNxN),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
@@ -74,6 +83,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpRotateFree),
     OP(kxpScale50),
     OP(kxpScatter),
+    OP(kxpSharpen),
     OP(kxpSlicing),
     OP(kxpTiling),
     OP(kxpTopToBottom),
