@@ -15,7 +15,24 @@
 #include "formats/raster/kxoPNM.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
+#include "operators/colour/kxpBrightness.h"
+#include "operators/colour/kxpColorCycle.h"
+#include "operators/colour/kxpComplement.h"
+#include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpExtractBlue.h"
+#include "operators/colour/kxpExtractGreen.h"
+#include "operators/colour/kxpExtractRed.h"
+#include "operators/colour/kxpFlipNibbles.h"
+#include "operators/colour/kxpGamma.h"
+#include "operators/colour/kxpGhost.h"
+#include "operators/colour/kxpInvertColors256.h"
+#include "operators/colour/kxpNegate.h"
+#include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpRedEyeFix.h"
+#include "operators/colour/kxpResetChannel.h"
+#include "operators/colour/kxpSelectGrayScales.h"
+#include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
 #include "operators/geometry/kxpBlur.h"
@@ -64,6 +81,10 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
     OP(kxpBlur),
+    OP(kxpBrightness),
+    OP(kxpColorCycle),
+    OP(kxpComplement),
+    OP(kxpContrast),
     OP(kxpConvolve),
     OP(kxpConvolveFloat),
     OP(kxpConvolveNxN),
@@ -71,22 +92,35 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpExtractBlue),
+    OP(kxpExtractGreen),
+    OP(kxpExtractRed),
+    OP(kxpFlipNibbles),
+    OP(kxpGamma),
+    OP(kxpGhost),
+    OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
+    OP(kxpNegate),
+    OP(kxpOptimizePalette),
     OP(kxpPaste),
+    OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
+    OP(kxpResetChannel),
     OP(kxpResize),
     OP(kxpResizeDDA),
     OP(kxpRotate),
     OP(kxpRotateFree),
     OP(kxpScale50),
     OP(kxpScatter),
+    OP(kxpSelectGrayScales),
     OP(kxpSharpen),
     OP(kxpSlicing),
     OP(kxpTiling),
     OP(kxpTopToBottom),
+    OP(kxpXOr),
 };
 
 const FormatBinding kFormatBindings[] = {
