@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "core/catalogue.h"
+#include "formats/iff/kxoACBM.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
+#include "formats/iff/kxoPBM.h"
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
@@ -66,10 +68,12 @@ const OperatorBinding kOperatorBindings[] = {
 };
 
 const FormatBinding kFormatBindings[] = {
+    FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoGIF),
     FMT(kxoILBM),
     FMT(kxoKGX),
+    FMT(kxoPBM),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoRGFX),
