@@ -71,6 +71,9 @@ uint32_t kxoPBM::Save() {
     if (!SaveBuffer) return KXERR_NOTSUPPORTED;
     FreeWork();
     const KX_GfxBuffer* src = SaveBuffer;
+    // True colour is told apart from other depths, as the ACBM writer does:
+    // the caller can dither it to a palette and try again.
+    if (src->ColorDepth == 24 || src->ColorDepth == 48) return KXERR_NO24BIT;
     if (src->ColorDepth > 8) return KXERR_NOTSUPPORTED;
     if (src->Type == BITPLANE) {
         uint32_t e = KXSUP_BitPlaneToOnePlane8(src, &ChunkyCopy);

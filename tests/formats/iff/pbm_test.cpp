@@ -148,8 +148,12 @@ TEST(PBM, PackedRowsAreCutAtTheirEnd) {
 }
 
 TEST(PBM, SaveRefusals) {
-    BufferPtr deep = makeChunky(4, 2, 24, 1);
-    EXPECT_EQ(savePbm(deep.get(), tempPath("deep.pbm"), 0), (uint32_t)KXERR_NOTSUPPORTED);
+    // True colour gives 21 (a palette is needed), other depths above 8 give 16.
+    BufferPtr deep = makeChunky(4, 2, 24, 1), deep48 = makeChunky(4, 2, 48, 1), odd = makeChunky(4, 2, 8, 1);
+    EXPECT_EQ(savePbm(deep.get(), tempPath("deep.pbm"), 0), (uint32_t)KXERR_NO24BIT);
+    EXPECT_EQ(savePbm(deep48.get(), tempPath("deep.pbm"), 0), (uint32_t)KXERR_NO24BIT);
+    odd->ColorDepth = 12;
+    EXPECT_EQ(savePbm(odd.get(), tempPath("deep.pbm"), 0), (uint32_t)KXERR_NOTSUPPORTED);
     kxoPBM w(nullptr);
     EXPECT_EQ(w.Save(), (uint32_t)KXERR_NOTSUPPORTED);
     BufferPtr pal = makeChunky(4, 2, 4, 1);
