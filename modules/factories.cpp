@@ -11,6 +11,7 @@
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoPBM.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
@@ -152,6 +153,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoJFIF),
     FMT(kxoKGX),
     FMT(kxoPBM),
     FMT(kxoPCP),
