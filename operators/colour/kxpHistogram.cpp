@@ -15,6 +15,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
@@ -42,52 +43,95 @@ inline uint32_t Luminance(const Entry& e, bool wide)
     return ((e.R >> s) * 30 + (e.G >> s) * 59 + (e.B >> s) * 11) / 100;
 }
 
-// Colour -> entry index, keeping the entries in order of first appearance.
-class ColourIndex {
+// Colour -> count, with the colours in order of first appearance. A slot
+// holds its colour (top bit set when in use) beside its count, so a pixel
+// touches one cache line; 24-bit colours take 8-byte slots.
+template <class K>
+class ColourCounts {
 public:
-    explicit ColourIndex(std::vector<Entry>& entries) : Entries(entries) { Grow(1u << 12); }
+    ColourCounts() { Grow(1u << 12); }
 
-    // The entry of the colour, made with a count of 0 when new.
-    Entry& Find(uint64_t key, uint16_t r, uint16_t g, uint16_t b)
+    // The count of the colour, made 0 when new.
+    uint32_t& Find(K colour)
     {
+        const K key = colour | kUsed;
         size_t i = Hash(key);
-        while (true) {
-            Slot& s = Slots[i];
-            if (!s.Index) break;
-            if (s.Key == key) return Entries[s.Index - 1];
+        while (Slots[i].Key) {
+            if (Slots[i].Key == key) return Slots[i].Count;
             i = (i + 1) & Mask;
         }
-        Entries.push_back({r, g, b, 0});
-        Slots[i] = {key, static_cast<uint32_t>(Entries.size())};
-        if (Entries.size() * 2 > Slots.size()) Grow(Slots.size() * 2);
-        return Entries.back();
+        Order.push_back(colour);
+        Slots[i] = SlotT{key, 0};
+        if (Order.size() * 2 > Slots.size()) {
+            Grow(Slots.size() * 2);
+            return Find(colour);
+        }
+        return Slots[i].Count;
     }
+    std::vector<K> Order;
 
 private:
-    struct Slot {
-        uint64_t Key;
-        uint32_t Index;  // entry + 1; 0 for an empty slot
+    static constexpr K kUsed = K(1) << (sizeof(K) * 8 - 1);
+    struct SlotT {
+        K Key = 0;
+        uint32_t Count = 0;
     };
-    size_t Hash(uint64_t key) const { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> Shift) & Mask; }
+    size_t Hash(K key) const { return static_cast<size_t>((uint64_t(key) * 0x9E3779B97F4A7C15ull) >> Shift) & Mask; }
     void Grow(size_t size)
     {
-        std::vector<Slot> old;
+        std::vector<SlotT> old;
         old.swap(Slots);
-        Slots.assign(size, Slot{0, 0});
+        Slots.assign(size, SlotT{});
         Mask = size - 1;
         Shift = 64 - static_cast<uint32_t>(__builtin_ctzll(size));
-        for (const Slot& s : old) {
-            if (!s.Index) continue;
+        for (const SlotT& s : old) {
+            if (!s.Key) continue;
             size_t i = Hash(s.Key);
-            while (Slots[i].Index) i = (i + 1) & Mask;
+            while (Slots[i].Key) i = (i + 1) & Mask;
             Slots[i] = s;
         }
     }
-    std::vector<Entry>& Entries;
-    std::vector<Slot> Slots;
+    std::vector<SlotT> Slots;
     size_t Mask = 0;
     uint32_t Shift = 64;
 };
+
+// Counts the colours of a picture into entries in order of first
+// appearance, black first.
+template <class Key, uint32_t B>
+void CountColours(const KX_GfxBuffer* work, std::vector<Entry>& entries, const std::function<void(uint32_t)>& rowStart)
+{
+    ColourCounts<Key> counts;
+    counts.Find(0);  // black is always the first entry
+    Key last = 0;
+    uint32_t* count = &counts.Find(0);
+    const uint32_t w = work->Width, h = work->Height;
+    for (uint32_t y = 0; y < h; ++y) {
+        rowStart(y);
+        const uint8_t* p = work->Data + size_t(y) * w * 3 * B;
+        for (uint32_t x = 0; x < w; ++x, p += 3 * B) {
+            Key key;
+            if constexpr (B == 1) {
+                key = Key(p[0]) << 16 | Key(p[1]) << 8 | p[2];
+            } else {
+                uint16_t s[3];
+                std::memcpy(s, p, 6);
+                key = Key(s[0]) << 32 | Key(s[1]) << 16 | s[2];
+            }
+            // Runs of one colour skip the table.
+            if (key != last) {
+                count = &counts.Find(key);
+                last = key;
+            }
+            ++*count;
+        }
+    }
+    entries.reserve(counts.Order.size());
+    constexpr uint32_t bits = 8 * B;
+    constexpr Key mask = (Key(1) << bits) - 1;
+    for (Key c : counts.Order)
+        entries.push_back({uint16_t(c >> 2 * bits), uint16_t((c >> bits) & mask), uint16_t(c & mask), counts.Find(c)});
+}
 
 // The scale of the bars: the mean of the four largest distinct counts,
 // brought down to a lower one while it dwarfs that one.
@@ -228,29 +272,13 @@ uint32_t kxpHistogram::Colours(const KX_GfxBuffer* work, const char* report)
 
     std::vector<Entry> entries;
     uint64_t black = 0;
+    const std::function<void(uint32_t)> rowStart = [&](uint32_t y) {
+        if (ProgressHook)
+            for (uint64_t k = (uint64_t(y) * w + 15) & ~uint64_t(15); k < uint64_t(y + 1) * w; k += 16) ReportProgress(uint32_t(k * 66 / pixels));
+    };
     try {
-        entries.reserve(1024);
-        ColourIndex index(entries);
-        index.Find(0, 0, 0, 0);  // black is always the first entry
-        uint64_t lastKey = 0;
-        size_t last = 0;
-        for (uint32_t y = 0; y < h; ++y) {
-            if (ProgressHook)
-                for (uint64_t k = (uint64_t(y) * w + 15) & ~uint64_t(15); k < uint64_t(y + 1) * w; k += 16) ReportProgress(uint32_t(k * 66 / pixels));
-            const uint8_t* p = Row(work, y, bpp);
-            for (uint32_t x = 0; x < w; ++x, p += bpp) {
-                uint16_t s[3];
-                if (wide) std::memcpy(s, p, 6);
-                else s[0] = p[0], s[1] = p[1], s[2] = p[2];
-                const uint64_t key = uint64_t(s[0]) << 32 | uint64_t(s[1]) << 16 | s[2];
-                // Runs of one colour skip the table.
-                if (key != lastKey) {
-                    last = static_cast<size_t>(&index.Find(key, s[0], s[1], s[2]) - entries.data());
-                    lastKey = key;
-                }
-                entries[last].Count++;
-            }
-        }
+        if (wide) CountColours<uint64_t, 2>(work, entries, rowStart);
+        else CountColours<uint32_t, 1>(work, entries, rowStart);
     } catch (const std::bad_alloc&) {
         return KXERR_NOMEMORY;
     }

@@ -234,6 +234,12 @@ TEST(AlphaOperators, InvertEachKindAndNoAlphaRule)
         EXPECT_EQ(Map8(r), (std::vector<uint32_t>{255 - 0x1234 / 257, 0, 255}));
         EXPECT_EQ(KXSUP_GetGfxBufferFlags(r.get()), uint32_t(KXGFXF_II));
     }
+    // A true-colour depth other than 24 or 48 has no layout to copy.
+    {
+        Buffer s = Picture(24), r;
+        s->ColorDepth = 32;
+        EXPECT_EQ(RunOp<kxpInvertAlpha>(s.get(), &r, {{"NO_ALPHA", "OPAQUE"}}), 15u);
+    }
     // Nothing to invert: NO_ALPHA, in any case.
     struct Case {
         const char* rule;
