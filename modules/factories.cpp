@@ -13,6 +13,7 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
@@ -163,6 +164,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPSD),
     FMT(kxoPSP),
     FMT(kxoRGFX),
+    FMT(kxoTIFF),
 };
 
 #undef OP
