@@ -9,6 +9,7 @@
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
@@ -155,6 +156,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoJFIF),
     FMT(kxoKGX),
     FMT(kxoPCP),
     FMT(kxoPCX),
