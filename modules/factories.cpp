@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "core/catalogue.h"
+#include "formats/iff/kxoACBM.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
+#include "formats/iff/kxoPBM.h"
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
@@ -145,6 +147,7 @@ const OperatorBinding kOperatorBindings[] = {
 };
 
 const FormatBinding kFormatBindings[] = {
+    FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoDDS),
     FMT(kxoGIF),
@@ -152,6 +155,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoILBM),
     FMT(kxoJFIF),
     FMT(kxoKGX),
+    FMT(kxoPBM),
     FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPNG),
