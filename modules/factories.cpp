@@ -7,9 +7,11 @@
 
 #include "core/catalogue.h"
 #include "formats/iff/kxoACBM.h"
+#include "formats/iff/kxoDEEP.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoPBM.h"
+#include "formats/iff/kxoRGB8.h"
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
@@ -150,6 +152,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoDDS),
+    FMT(kxoDEEP),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
@@ -162,6 +165,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRGB8),
     FMT(kxoRGFX),
 };
 
