@@ -60,10 +60,13 @@
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
+#include "operators/geometry/kxpDigiPaint.h"
 #include "operators/geometry/kxpLeftToRight.h"
+#include "operators/geometry/kxpMedian.h"
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
 #include "operators/geometry/kxpMosaic.h"
+#include "operators/geometry/kxpOilPaint.h"
 #include "operators/geometry/kxpPaste.h"
 #include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
@@ -111,6 +114,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
+    OP(kxpDigiPaint),
     OP(kxpDither24Bit),
     OP(kxpExtractAlpha),
     OP(kxpExtractBlue),
@@ -123,10 +127,12 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
+    OP(kxpMedian),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
     OP(kxpNegate),
+    OP(kxpOilPaint),
     OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
