@@ -13,6 +13,7 @@
 #include "formats/iff/kxoPBM.h"
 #include "formats/iff/kxoRGB8.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
@@ -173,6 +174,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPSP),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoYUVN),
 };
 
 #undef OP
