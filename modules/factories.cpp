@@ -8,11 +8,13 @@
 #include "core/catalogue.h"
 #include "formats/iff/kxoACBM.h"
 #include "formats/iff/kxoDEEP.h"
+#include "formats/iff/kxoFAXX.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoPBM.h"
 #include "formats/iff/kxoRGB8.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
@@ -159,6 +161,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
@@ -173,6 +176,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPSP),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoYUVN),
 };
 
 #undef OP
