@@ -12,7 +12,10 @@
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoPAM.h"
+#include "formats/raster/kxoPFM.h"
 #include "formats/raster/kxoPNM.h"
+#include "formats/raster/kxoTGA.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpDither24Bit.h"
@@ -70,9 +73,12 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoGIF),
     FMT(kxoILBM),
     FMT(kxoKGX),
+    FMT(kxoPAM),
+    FMT(kxoPFM),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoRGFX),
+    FMT(kxoTGA),
 };
 
 #undef OP
