@@ -11,12 +11,19 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoHDR.h"
 #include "formats/raster/kxoPAM.h"
+#include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPFM.h"
 #include "formats/raster/kxoPNM.h"
+#include "formats/raster/kxoPSD.h"
+#include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "operators/colour/kxpAlphaTo16Bit.h"
+#include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpBrightness.h"
@@ -24,18 +31,23 @@
 #include "operators/colour/kxpComplement.h"
 #include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpExtractAlpha.h"
 #include "operators/colour/kxpExtractBlue.h"
 #include "operators/colour/kxpExtractGreen.h"
 #include "operators/colour/kxpExtractRed.h"
 #include "operators/colour/kxpFlipNibbles.h"
 #include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpGhost.h"
+#include "operators/colour/kxpHistogram.h"
+#include "operators/colour/kxpInvertAlpha.h"
 #include "operators/colour/kxpInvertColors256.h"
 #include "operators/colour/kxpNegate.h"
+#include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
 #include "operators/colour/kxpRedEyeFix.h"
 #include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
+#include "operators/colour/kxpStripAlpha.h"
 #include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
@@ -76,6 +88,8 @@ struct FormatBinding {
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
     OP(kxpAddBorder),
+    OP(kxpAlphaTo16Bit),
+    OP(kxpAlphaTo8Bit),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
@@ -87,18 +101,22 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpExtractAlpha),
     OP(kxpExtractBlue),
     OP(kxpExtractGreen),
     OP(kxpExtractRed),
     OP(kxpFlipNibbles),
     OP(kxpGamma),
     OP(kxpGhost),
+    OP(kxpHistogram),
+    OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
     OP(kxpNegate),
+    OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
     OP(kxpRedEyeFix),
@@ -112,6 +130,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpScatter),
     OP(kxpSelectGrayScales),
     OP(kxpSlicing),
+    OP(kxpStripAlpha),
     OP(kxpTiling),
     OP(kxpTopToBottom),
     OP(kxpXOr),
@@ -119,14 +138,19 @@ const OperatorBinding kOperatorBindings[] = {
 
 const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
+    FMT(kxoDDS),
     FMT(kxoGIF),
+    FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoKGX),
     FMT(kxoPAM),
+    FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPFM),
     FMT(kxoPNG),
     FMT(kxoPNM),
+    FMT(kxoPSD),
+    FMT(kxoPSP),
     FMT(kxoRGFX),
     FMT(kxoTGA),
 };
