@@ -13,9 +13,13 @@
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoPNM.h"
+#include "operators/colour/kxpAntique.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpDitherFix24.h"
+#include "operators/colour/kxpExtractGrayScales.h"
+#include "operators/colour/kxpHilbertDither256.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
@@ -47,12 +51,16 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAntique),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpDitherFix24),
+    OP(kxpExtractGrayScales),
+    OP(kxpHilbertDither256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
