@@ -16,22 +16,46 @@
 #include "operators/colour/kxpAntique.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
+#include "operators/colour/kxpBrightness.h"
+#include "operators/colour/kxpColorCycle.h"
+#include "operators/colour/kxpComplement.h"
+#include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
 #include "operators/colour/kxpDitherFix24.h"
+#include "operators/colour/kxpExtractBlue.h"
 #include "operators/colour/kxpExtractGrayScales.h"
+#include "operators/colour/kxpExtractGreen.h"
+#include "operators/colour/kxpExtractRed.h"
+#include "operators/colour/kxpFlipNibbles.h"
+#include "operators/colour/kxpGamma.h"
+#include "operators/colour/kxpGhost.h"
 #include "operators/colour/kxpHilbertDither256.h"
+#include "operators/colour/kxpInvertColors256.h"
+#include "operators/colour/kxpNegate.h"
+#include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpRedEyeFix.h"
+#include "operators/colour/kxpResetChannel.h"
+#include "operators/colour/kxpSelectGrayScales.h"
+#include "operators/colour/kxpXOr.h"
+#include "operators/geometry/kxpAddBorder.h"
+#include "operators/geometry/kxpAutoBorder.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
 #include "operators/geometry/kxpLeftToRight.h"
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
+#include "operators/geometry/kxpMosaic.h"
 #include "operators/geometry/kxpPaste.h"
+#include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
 #include "operators/geometry/kxpResizeDDA.h"
 #include "operators/geometry/kxpRotate.h"
 #include "operators/geometry/kxpRotateFree.h"
 #include "operators/geometry/kxpScale50.h"
+#include "operators/geometry/kxpScatter.h"
+#include "operators/geometry/kxpSlicing.h"
+#include "operators/geometry/kxpTiling.h"
 #include "operators/geometry/kxpTopToBottom.h"
 
 namespace {
@@ -51,26 +75,50 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddBorder),
     OP(kxpAntique),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
+    OP(kxpAutoBorder),
+    OP(kxpBrightness),
+    OP(kxpColorCycle),
+    OP(kxpComplement),
+    OP(kxpContrast),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
     OP(kxpDitherFix24),
+    OP(kxpExtractBlue),
     OP(kxpExtractGrayScales),
+    OP(kxpExtractGreen),
+    OP(kxpExtractRed),
+    OP(kxpFlipNibbles),
+    OP(kxpGamma),
+    OP(kxpGhost),
     OP(kxpHilbertDither256),
+    OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
+    OP(kxpMosaic),
+    OP(kxpNegate),
+    OP(kxpOptimizePalette),
     OP(kxpPaste),
+    OP(kxpRedEyeFix),
+    OP(kxpReplaceBorder),
+    OP(kxpResetChannel),
     OP(kxpResize),
     OP(kxpResizeDDA),
     OP(kxpRotate),
     OP(kxpRotateFree),
     OP(kxpScale50),
+    OP(kxpScatter),
+    OP(kxpSelectGrayScales),
+    OP(kxpSlicing),
+    OP(kxpTiling),
     OP(kxpTopToBottom),
+    OP(kxpXOr),
 };
 
 const FormatBinding kFormatBindings[] = {

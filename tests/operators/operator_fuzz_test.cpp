@@ -117,7 +117,9 @@ void RandomSettings(Rng& rng, KXConfig& cfg) {
     static const char* const numbers[] = {"NEW_WIDTH", "NEW_HEIGHT", "COLORDEPTH", "X_COORD", "Y_COORD", "BACKPEN",
                                           "CUT_LEFTEDGE", "CUT_TOPEDGE", "CUT_WIDTH", "CUT_HEIGHT", "CROP_LEFTEDGE",
                                           "CROP_TOPEDGE", "CROP_WIDTH", "CROP_HEIGHT", "PASTE_LEFTEDGE",
-                                          "PASTE_TOPEDGE", "PASTE_WIDTH", "PASTE_HEIGHT", "DEGREES"};
+                                          "PASTE_TOPEDGE", "PASTE_WIDTH", "PASTE_HEIGHT", "DEGREES",
+                                          "LEFT_WIDTH", "RIGHT_WIDTH", "TOP_WIDTH", "BOTTOM_WIDTH", "BLOCKS",
+                                          "SCATTERFACTOR", "TILESIZE"};
     static const char* const reals[] = {"ROTATE_ANGLE", "ZOOM_FACTOR"};
     struct Words {
         const char* key;
@@ -131,6 +133,7 @@ void RandomSettings(Rng& rng, KXConfig& cfg) {
         {"CONVERTALPHA", {"ON", "OFF"}},
         {"KEEPSIZE", {"ON", "OFF", "YES", "NO"}},
         {"DEGREES", {"90", "180", "270"}},
+        {"SCATTERMODE", {"X_AXIS", "Y_AXIS", "other"}},
     };
     for (const char* key : numbers)
         if (Pick(rng, 3) == 0) cfg.SetValue(key, Number(rng).c_str());

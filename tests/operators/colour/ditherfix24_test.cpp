@@ -6,7 +6,7 @@
 #include <numeric>
 #include <set>
 
-#include "input_kinds.h"
+#include "dither_kinds.h"
 #include "operators/colour/kxpDitherFix24.h"
 #include "operators/colour/kxquant.h"
 

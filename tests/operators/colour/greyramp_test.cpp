@@ -4,7 +4,7 @@
 // and what each carries (the grey mark; palette transparency).
 #include <array>
 
-#include "input_kinds.h"
+#include "dither_kinds.h"
 #include "operators/colour/kxpAntique.h"
 #include "operators/colour/kxpExtractGrayScales.h"
 

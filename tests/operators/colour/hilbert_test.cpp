@@ -4,7 +4,7 @@
 // the background key and progress once per strip.
 #include <algorithm>
 
-#include "input_kinds.h"
+#include "dither_kinds.h"
 #include "operators/colour/kxpHilbertDither256.h"
 
 using namespace colour_test;

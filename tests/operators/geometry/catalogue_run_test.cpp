@@ -32,6 +32,7 @@ TEST(CatalogueRun, EveryOperatorThroughTheTableInDispatchOrder)
     const CatalogueRow rows[] = {
         {0, "AnyTo24Bit.controlpad", "Converts input to 24 Bit.", 0x974, 8, {{"PRECISE", "off"}}, 0, 4, 3, 24},
         {1, "AnyTo48Bit.controlpad", "Converts input to 48 Bit.", 0x974, 24, {{"CONVERTALPHA", "ON"}}, 0, 4, 3, 48},
+        {2, "AutoBorder.controlpad", "Removes single-color borders.", 0x1CFC, 24, {}, 0, 4, 3, 24},
         {4, "Rotate.controlpad", "Apply Rotate effect to a graphics.", 0x1830, 24, {{"DEGREES", "270"}}, 0, 3, 4, 24},
         {8, "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18, 24, {{"COLORDEPTH", "3"}, {"DITHERMODE", "burkes"}}, 0, 4, 3, 3},
         {8, "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18, 8, {}, KXERR_NEED24BIT, 0, 0, 0},
@@ -46,8 +47,14 @@ TEST(CatalogueRun, EveryOperatorThroughTheTableInDispatchOrder)
         {27, "RotateFree.controlpad", "Rotates graphics freely.", 0x1CFC, 24, {{"ROTATE_ANGLE", "10"}}, 0, 7, 7, 24},
         {29, "Mirror.controlpad", "Mirrors an image in 3 different ways.", 0x18FC, 8, {{"MIRRORMODE", "y_axis"}}, 0, 4, 3, 8},
         {30, "MirrorCopy.controlpad", "Mirrors an image in 4 different ways.", 0x18FC, 24, {{"MIRRORMODE", "VERTUPPER"}}, 0, 4, 3, 24},
+        {33, "Mosaic.controlpad", "Mosaic effect.", 0x183C, 24, {{"BLOCKS", "3"}}, 0, 6, 3, 24},
         {34, "CutInverse.controlpad", "CutInverses inverse part of graphics.", 0x18FC, 48, {{"Cut_TopEdge", "5"}}, 0, 4, 3, 48},
+        {39, "Scatter.controlpad", "Scatters graphics by given factor.", 0x18FC, 8, {{"SCATTERMODE", "Y_AXIS"}}, 0, 4, 3, 8},
+        {45, "AddBorder.controlpad", "Adds single-color borders.", 0x1CFC, 8, {{"TOP_WIDTH", "2"}}, 0, 4, 5, 8},
+        {46, "ReplaceBorder.controlpad", "Replaces single-colored borders (frames).", 0x18FC, 4, {}, 0, 4, 3, 5},
         {54, "ResizeDDA.controlpad", "ResizeDDAs a graphics by interpolation.", 0x1CFC, 24, {{"ZOOM_FACTOR", "2.5"}}, 0, 10, 7, 24},
+        {56, "Tiling.controlpad", "Apply Tile-breaking effect to image.", 0x183C, 48, {{"TILESIZE", "1"}}, 0, 4, 3, 48},
+        {57, "Slicing.controlpad", "Apply slicing effect to image.", 0x183C, 4, {}, 0, 4, 3, 4},
     };
     KXClass lib;
     KXOperator** table = lib.GetOperators();

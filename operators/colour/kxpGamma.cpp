@@ -1,0 +1,40 @@
+// kxpGamma: gamma correction per channel through tables (see the header).
+// Relies on the point-operator run.
+#include "kxpGamma.h"
+
+#include <cmath>
+
+namespace {
+
+// max * (v / max)^e rounded, limited to max; an infinite or undefined
+// power gives max.
+uint32_t Corrected(uint32_t v, double max, double e)
+{
+    const double c = max * std::pow(v / max, e) + 0.5;
+    return c < max ? static_cast<uint32_t>(c) : static_cast<uint32_t>(max);
+}
+
+}  // namespace
+
+uint32_t kxpGamma::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, const TagItem*)
+{
+    KXPToneRules rules;
+    rules.Carried = 0;
+    rules.ExactSize = true;
+    KX_GfxBuffer* work = nullptr;
+    uint32_t err = ToneBegin(source, result, &work, rules);
+    if (err) return err;
+
+    KXPKeyReader keys(this, false);
+    static const char* const names[3] = {"RED_GAMMA", "GREEN_GAMMA", "BLUE_GAMMA"};
+    KXPToneTables t;
+    t.PaletteEntries = work->ColorDepth <= 8 ? 1u << work->ColorDepth : 0;
+    for (uint32_t c = 0; c < 3; ++c) {
+        double g = keys.Real(names[c], 0.5);
+        if (!std::isfinite(g)) g = 0.5;
+        const double e = 1.0 / g;
+        for (uint32_t v = 0; v < 256; ++v) t.Lut8[c][v] = static_cast<uint8_t>(Corrected(v, 255.0, e));
+        if (work->ColorDepth == 48) t.Table16(1u << c, [e](uint32_t w) { return Corrected(w, 65535.0, e); });
+    }
+    return ToneFinish(source, work, result, rules, t);
+}
