@@ -11,8 +11,16 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoPCP.h"
+#include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
+#include "formats/raster/kxoPSD.h"
+#include "formats/raster/kxoPSP.h"
+#include "operators/colour/kxpAlphaTo16Bit.h"
+#include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAntique.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
@@ -22,6 +30,7 @@
 #include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
 #include "operators/colour/kxpDitherFix24.h"
+#include "operators/colour/kxpExtractAlpha.h"
 #include "operators/colour/kxpExtractBlue.h"
 #include "operators/colour/kxpExtractGrayScales.h"
 #include "operators/colour/kxpExtractGreen.h"
@@ -30,12 +39,16 @@
 #include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpGhost.h"
 #include "operators/colour/kxpHilbertDither256.h"
+#include "operators/colour/kxpHistogram.h"
+#include "operators/colour/kxpInvertAlpha.h"
 #include "operators/colour/kxpInvertColors256.h"
 #include "operators/colour/kxpNegate.h"
+#include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
 #include "operators/colour/kxpRedEyeFix.h"
 #include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
+#include "operators/colour/kxpStripAlpha.h"
 #include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
@@ -76,6 +89,8 @@ struct FormatBinding {
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
     OP(kxpAddBorder),
+    OP(kxpAlphaTo16Bit),
+    OP(kxpAlphaTo8Bit),
     OP(kxpAntique),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
@@ -89,6 +104,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
     OP(kxpDitherFix24),
+    OP(kxpExtractAlpha),
     OP(kxpExtractBlue),
     OP(kxpExtractGrayScales),
     OP(kxpExtractGreen),
@@ -97,12 +113,15 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpGamma),
     OP(kxpGhost),
     OP(kxpHilbertDither256),
+    OP(kxpHistogram),
+    OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
     OP(kxpNegate),
+    OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
     OP(kxpRedEyeFix),
@@ -116,6 +135,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpScatter),
     OP(kxpSelectGrayScales),
     OP(kxpSlicing),
+    OP(kxpStripAlpha),
     OP(kxpTiling),
     OP(kxpTopToBottom),
     OP(kxpXOr),
@@ -123,11 +143,17 @@ const OperatorBinding kOperatorBindings[] = {
 
 const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
+    FMT(kxoDDS),
     FMT(kxoGIF),
+    FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoKGX),
+    FMT(kxoPCP),
+    FMT(kxoPCX),
     FMT(kxoPNG),
     FMT(kxoPNM),
+    FMT(kxoPSD),
+    FMT(kxoPSP),
     FMT(kxoRGFX),
 };
 

@@ -5,6 +5,8 @@ KX_FRONTEND_PKGS=(qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev qt6-image-form
 # Fuzzing only (fuzz/run.sh), not the test path: clang with libFuzzer and the sanitizer runtimes.
 KX_FUZZ_PKGS=(clang libclang-rt-dev)
 KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3 locales-all bc ghostscript time)
+# Fixture makers and cross-checks of the raster formats II tests (GraphicsMagick, nvcompress).
+KX_TEST_PKGS+=(graphicsmagick libnvtt-bin)
 
 kx_install_packages() {
   local missing=() p

@@ -10,6 +10,13 @@
 
 namespace {
 
+inline uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline void PutWord(uint8_t* p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
 // XOR with a pattern of 8 bytes that repeats every 2 bytes; n bytes from
 // an even offset of the picture.
 void XorBytes(uint8_t* out, const uint8_t* in, size_t n, const uint8_t pattern[8])
@@ -31,6 +38,27 @@ void ByteTable(uint8_t* out, const uint8_t* in, size_t n, const uint8_t* lut)
     for (size_t i = 0; i < n; ++i) out[i] = lut[in[i]];
 }
 
+// The byte table applied two bytes at a time: half the lookups, in a
+// table of 128 KB that stays in the second-level cache.
+void PairTable(uint8_t* out, const uint8_t* in, size_t n, const uint16_t* pairs, const uint8_t* lut)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, in + i, 8);
+        const uint64_t r = uint64_t(pairs[v & 0xFFFF]) | uint64_t(pairs[(v >> 16) & 0xFFFF]) << 16 |
+                           uint64_t(pairs[(v >> 32) & 0xFFFF]) << 32 | uint64_t(pairs[v >> 48]) << 48;
+        std::memcpy(out + i, &r, 8);
+    }
+    for (; i < n; ++i) out[i] = lut[in[i]];
+}
+
+// One 16-bit table for every sample.
+void WordTable(uint8_t* out, const uint8_t* in, size_t samples, const uint16_t* lut)
+{
+    for (size_t i = 0; i < samples; ++i) PutWord(out + 2 * i, lut[Word(in + 2 * i)]);
+}
+
 void ChannelTables24(uint8_t* out, const uint8_t* in, uint32_t w, const uint8_t (*lut)[256], const uint8_t* order)
 {
     const uint32_t o0 = order[0], o1 = order[1], o2 = order[2];
@@ -42,13 +70,6 @@ void ChannelTables24(uint8_t* out, const uint8_t* in, uint32_t w, const uint8_t 
     }
 }
 
-inline uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline void PutWord(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 void ChannelTables48(uint8_t* out, const uint8_t* in, uint32_t w, const uint16_t* const* lut, const uint8_t* order)
 {
     const uint32_t o0 = 2 * order[0], o1 = 2 * order[1], o2 = 2 * order[2];
@@ -58,6 +79,20 @@ void ChannelTables48(uint8_t* out, const uint8_t* in, uint32_t w, const uint16_t
         PutWord(out, a);
         PutWord(out + 2, b);
         PutWord(out + 4, c);
+    }
+}
+
+// Channels reordered, samples unchanged.
+template <uint32_t B>
+void Permute(uint8_t* out, const uint8_t* in, uint32_t w, const uint8_t* order)
+{
+    const uint32_t o0 = B * order[0], o1 = B * order[1], o2 = B * order[2];
+    for (uint32_t x = 0; x < w; ++x, in += 3 * B, out += 3 * B) {
+        uint8_t p[3 * B];
+        std::memcpy(p, in + o0, B);
+        std::memcpy(p + B, in + o1, B);
+        std::memcpy(p + 2 * B, in + o2, B);
+        std::memcpy(out, p, 3 * B);
     }
 }
 
@@ -121,6 +156,15 @@ uint32_t kxpTone::ToneFinish(KX_GfxBuffer* source, KX_GfxBuffer* work, KX_GfxBuf
         const bool oneTable = plainOrder && !std::memcmp(t.Lut8[0], t.Lut8[1], 256) && !std::memcmp(t.Lut8[0], t.Lut8[2], 256);
         const uint16_t* lut16[3];
         for (uint32_t c = 0; c < 3; ++c) lut16[c] = t.Lut16[c] ? t.Lut16[c] : Identity16();
+        const bool oneTable16 = plainOrder && lut16[0] == lut16[1] && lut16[0] == lut16[2];
+        bool identity = !t.Lut16[0] && !t.Lut16[1] && !t.Lut16[2];
+        for (uint32_t c = 0; c < 3 && identity; ++c)
+            for (uint32_t v = 0; v < 256 && identity; ++v) identity = t.Lut8[c][v] == v;
+        std::vector<uint16_t> pairs;
+        if (depth == 24 && oneTable && !t.XorRows) {
+            pairs.resize(65536);
+            for (uint32_t v = 0; v < 65536; ++v) pairs[v] = static_cast<uint16_t>(t.Lut8[0][v & 255] | t.Lut8[0][v >> 8] << 8);
+        }
         const uint64_t pixels = uint64_t(w) * h;
         for (uint32_t y = 0; y < h; ++y) {
             if (!rules.Progress || !ProgressHook) {
@@ -134,8 +178,11 @@ uint32_t kxpTone::ToneFinish(KX_GfxBuffer* source, KX_GfxBuffer* work, KX_GfxBuf
             const uint8_t* in = work->Data + rowBytes * y;
             uint8_t* out = r->Data + rowBytes * y;
             if (t.XorRows) XorBytes(out, in, rowBytes, pattern);
-            else if (depth == 24 && oneTable) ByteTable(out, in, rowBytes, t.Lut8[0]);
+            else if (identity && depth == 24) Permute<1>(out, in, w, order);
+            else if (identity) Permute<2>(out, in, w, order);
+            else if (depth == 24 && oneTable) PairTable(out, in, rowBytes, pairs.data(), t.Lut8[0]);
             else if (depth == 24) ChannelTables24(out, in, w, t.Lut8, order);
+            else if (oneTable16) WordTable(out, in, size_t(w) * 3, lut16[0]);
             else ChannelTables48(out, in, w, lut16, order);
         }
     }

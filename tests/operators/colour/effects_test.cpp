@@ -114,6 +114,12 @@ TEST(ColourEffects, SelectGrayScalesWideAndPalette)
     EXPECT_EQ(Get16(r->Data, 0, false), 32895);
     EXPECT_EQ(Get16(r->Data, 3, false), (32896 * 30 + 1000 * 59 + 2000 * 11) / 100);
     EXPECT_EQ(Get16(r->Data, 5, false), Get16(r->Data, 3, false));
+    // The largest samples: the weighted sum needs 23 bits.
+    Buffer top = Chunky(48, 1, 1), t;
+    const uint16_t tp[] = {65535, 65535, 65000};
+    for (int i = 0; i < 3; ++i) Put16(top.get(), i, tp[i], false);
+    ASSERT_EQ(RunOp<kxpSelectGrayScales>(top.get(), &t), 0u);
+    EXPECT_EQ(Get16(t->Data, 0, false), (65535 * 30 + 65535 * 59 + 65000 * 11) / 100);
 
     // Palettes: every one of the 256 entries is tested; pixels stay.
     Buffer p = Picture(4), q;
