@@ -52,6 +52,10 @@
 #include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
+#include "operators/geometry/kxpBlur.h"
+#include "operators/geometry/kxpConvolve.h"
+#include "operators/geometry/kxpConvolveFloat.h"
+#include "operators/geometry/kxpConvolveNxN.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
@@ -67,6 +71,7 @@
 #include "operators/geometry/kxpRotateFree.h"
 #include "operators/geometry/kxpScale50.h"
 #include "operators/geometry/kxpScatter.h"
+#include "operators/geometry/kxpSharpen.h"
 #include "operators/geometry/kxpSlicing.h"
 #include "operators/geometry/kxpTiling.h"
 #include "operators/geometry/kxpTopToBottom.h"
@@ -95,10 +100,14 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
+    OP(kxpBlur),
     OP(kxpBrightness),
     OP(kxpColorCycle),
     OP(kxpComplement),
     OP(kxpContrast),
+    OP(kxpConvolve),
+    OP(kxpConvolveFloat),
+    OP(kxpConvolveNxN),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
@@ -134,6 +143,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpScale50),
     OP(kxpScatter),
     OP(kxpSelectGrayScales),
+    OP(kxpSharpen),
     OP(kxpSlicing),
     OP(kxpStripAlpha),
     OP(kxpTiling),

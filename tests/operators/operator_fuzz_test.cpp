@@ -120,8 +120,10 @@ void RandomSettings(Rng& rng, KXConfig& cfg) {
                                           "CROP_TOPEDGE", "CROP_WIDTH", "CROP_HEIGHT", "PASTE_LEFTEDGE",
                                           "PASTE_TOPEDGE", "PASTE_WIDTH", "PASTE_HEIGHT", "DEGREES",
                                           "LEFT_WIDTH", "RIGHT_WIDTH", "TOP_WIDTH", "BOTTOM_WIDTH", "BLOCKS",
-                                          "SCATTERFACTOR", "TILESIZE"};
+                                          "SCATTERFACTOR", "TILESIZE", "SHARPNESS", "DIVIDE_EQUAL", "ADD_EQUAL"};
     static const char* const reals[] = {"ROTATE_ANGLE", "ZOOM_FACTOR"};
+    // Matrix lines of up to nine numbers, sizes and real entries included.
+    static const char* const lines[] = {"MATRIX_LINE1", "MATRIX_LINE2", "MATRIX_LINE3", "MATRIX_LINE5", "MATRIX_LINE9"};
     struct Words {
         const char* key;
         std::vector<const char*> words;
@@ -135,11 +137,18 @@ void RandomSettings(Rng& rng, KXConfig& cfg) {
         {"KEEPSIZE", {"ON", "OFF", "YES", "NO"}},
         {"DEGREES", {"90", "180", "270"}},
         {"SCATTERMODE", {"X_AXIS", "Y_AXIS", "other"}},
+        {"MATRIX_SIZE", {"5x5", "7x7", "9x9", "3x3"}},
     };
     for (const char* key : numbers)
         if (Pick(rng, 3) == 0) cfg.SetValue(key, Number(rng).c_str());
     for (const char* key : reals)
         if (Pick(rng, 2) == 0) cfg.SetValue(key, Real(rng).c_str());
+    for (const char* key : lines)
+        if (Pick(rng, 3) == 0) {
+            std::string line;
+            for (uint32_t i = 0, n = Pick(rng, 10); i < n; i++) line += (Pick(rng, 4) ? Number(rng) : Real(rng)) + " ";
+            cfg.SetValue(key, line.c_str());
+        }
     for (const Words& w : words)
         if (Pick(rng, 2) == 0) cfg.SetValue(w.key, w.words[Pick(rng, (uint32_t)w.words.size())]);
     if (Pick(rng, 3) == 0) {
