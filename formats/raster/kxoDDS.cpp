@@ -203,7 +203,6 @@ uint32_t kxoDDS::LoadBody() {
     if (alpha) {
         if ((err = KXF_AttachAlpha8(img)) != KXERR_NONE) return err;
         amap = KXSUP_AlphaBytes(img);
-        memset(amap, 255, (size_t)width * height);  // layouts without alpha bits stay opaque
     }
     VecPtr row = allocBytes(rowBytes);
     if (!row) return KXERR_NOMEMORY;
@@ -255,6 +254,7 @@ uint32_t kxoDDS::LoadBody() {
         const uint8_t* s = row.get();
         uint8_t* d = img->Data + (uint64_t)y * width * 3;
         uint8_t* a = amap ? amap + (uint64_t)y * width : nullptr;
+        if (a) memset(a, 255, width);  // layouts without alpha bits stay opaque
         switch (decodeBits) {
         case 12:
             for (uint32_t x = 0; x < width; ++x, s += 2, d += 3) {

@@ -38,16 +38,58 @@ void egaColour(uint8_t code, uint8_t* rgb) {
     rgb[2] = (uint8_t)((code & 1 ? 0x80 : 0) | (code & 8 ? 0x40 : 0));
 }
 
+// The unpacked bytes in file order to their place in the picture: the
+// file holds each bit plane (or the bytes) from the bottom row up, so
+// rows are turned over as they arrive and no pass over the whole picture
+// follows. Output is cut at the picture's size.
+class FlippedOut {
+public:
+    FlippedOut(uint8_t* data, uint64_t rowBytes, uint32_t rows, uint64_t total)
+        : Data(data), RowBytes(rowBytes), Rows(rows), PlaneBytes(rowBytes * rows), Total(total) {}
+    uint64_t produced() const { return Pos; }
+    bool full() const { return Pos >= Total; }
+    void put(const uint8_t* s, uint64_t n) {
+        while (n && Pos < Total) {
+            uint64_t k;
+            uint8_t* d = at(n, &k);
+            memcpy(d, s, (size_t)k);
+            s += k, n -= k, Pos += k;
+        }
+    }
+    void fill(uint8_t v, uint64_t n) {
+        while (n && Pos < Total) {
+            uint64_t k;
+            uint8_t* d = at(n, &k);
+            memset(d, v, (size_t)k);
+            n -= k, Pos += k;
+        }
+    }
+
+private:
+    // Where the next byte goes, and how many of n fit in its row.
+    uint8_t* at(uint64_t n, uint64_t* fit) {
+        const uint64_t plane = Pos / PlaneBytes, j = Pos % PlaneBytes, row = j / RowBytes, col = j % RowBytes;
+        uint64_t k = RowBytes - col;
+        if (k > n) k = n;
+        if (k > Total - Pos) k = Total - Pos;
+        *fit = k;
+        return Data + plane * PlaneBytes + (Rows - 1 - row) * RowBytes + col;
+    }
+    uint8_t* Data;
+    uint64_t RowBytes;
+    uint32_t Rows;
+    uint64_t PlaneBytes, Total, Pos = 0;
+};
+
 // Packed blocks: a 5-byte header (block size with the header, bytes it
 // yields, marker) and bytes in which the marker opens a run (count byte,
 // or 0 and a 16-bit count, then the value). Reads never pass the block or
 // the data; a block shorter than its header counts as the header alone, so
-// every step moves on. Output is cut at its size; what the data do not
-// reach stays as it was. Returns the bytes produced.
-uint64_t unpackBlocks(const uint8_t* data, uint64_t size, uint8_t* out, uint64_t total) {
-    uint64_t p = 0, e = 0, produced = 0, yielded = 0, blockYield = 0;
+// every step moves on. What the data do not reach stays clear.
+void unpackBlocks(const uint8_t* data, uint64_t size, FlippedOut& out) {
+    uint64_t p = 0, e = 0, yielded = 0, blockYield = 0;
     uint8_t marker = 0;
-    while (produced < total) {
+    while (!out.full()) {
         if (p >= e || yielded >= blockYield) {
             p = e;
             if (p > size || size - p < 5) break;
@@ -60,12 +102,16 @@ uint64_t unpackBlocks(const uint8_t* data, uint64_t size, uint8_t* out, uint64_t
             yielded = 0;
             continue;
         }
-        const uint8_t b = data[p++];
-        if (b != marker) {
-            out[produced++] = b;
-            ++yielded;
+        // Literals up to the next marker in one step.
+        uint64_t q = p;
+        while (q < e && data[q] != marker && yielded + (q - p) < blockYield) ++q;
+        if (q > p) {
+            out.put(data + p, q - p);
+            yielded += q - p;
+            p = q;
             continue;
         }
+        ++p;  // the marker
         if (p >= e) break;
         uint64_t count = data[p++];
         if (count == 0) {
@@ -74,23 +120,8 @@ uint64_t unpackBlocks(const uint8_t* data, uint64_t size, uint8_t* out, uint64_t
             p += 2;
         }
         if (p >= e) break;
-        const uint8_t value = data[p++];
-        const uint64_t n = count < total - produced ? count : total - produced;
-        memset(out + produced, value, n);
-        produced += n;
+        out.fill(data[p++], count);
         yielded += count;
-    }
-    return produced;
-}
-
-// Reverses the order of rows rows of rowBytes in place.
-void flipRows(uint8_t* data, uint64_t rowBytes, uint32_t rows, uint8_t* tmp) {
-    for (uint32_t i = 0, j = rows - 1; i < j; ++i, --j) {
-        uint8_t* a = data + rowBytes * i;
-        uint8_t* b = data + rowBytes * j;
-        memcpy(tmp, a, rowBytes);
-        memcpy(a, b, rowBytes);
-        memcpy(b, tmp, rowBytes);
     }
 }
 
@@ -166,22 +197,23 @@ uint32_t kxoPCP::LoadBody() {
 
     // Unpacked, the picture is its bit planes one after another (or its
     // bytes), each from the bottom row up; missing data leave zeros.
-    const uint64_t total = img->BufferSize;
+    const uint64_t rowBytes = planar ? img->BytesPerLine : w;
+    FlippedOut out(img->Data, rowBytes, ht, img->BufferSize);
     if (blocks == 0) {
-        r.some(img->Data, (size_t)total);
+        VecPtr row = allocBytes(rowBytes);
+        if (!row) return KXERR_NOMEMORY;
+        while (!out.full()) {
+            const size_t got = r.some(row.get(), (size_t)rowBytes);
+            out.put(row.get(), got);
+            if (got < rowBytes) break;
+        }
     } else {
         const uint64_t rest = r.remaining();
         VecPtr packed = allocBytes(rest);
         if (!packed) return KXERR_NOMEMORY;
         if (!r.bytes(packed.get(), (size_t)rest)) return KXERR_EOF;
-        unpackBlocks(packed.get(), rest, img->Data, total);
+        unpackBlocks(packed.get(), rest, out);
     }
-    KXF_Progress(this, 50);
-
-    const uint64_t rowBytes = planar ? img->BytesPerLine : w;
-    VecPtr tmp = allocBytes(rowBytes);
-    if (!tmp) return KXERR_NOMEMORY;
-    for (uint32_t p = 0; p < (planar ? depth : 1); ++p) flipRows(img->Data + rowBytes * ht * p, rowBytes, ht, tmp.get());
     return KXERR_NONE;
 }
 

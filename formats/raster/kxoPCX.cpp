@@ -34,6 +34,8 @@ void fixedStepRamp(uint8_t* palette, uint32_t n) {
 class RleLines {
 public:
     explicit RleLines(KXByteReader& r) : R(r) {}
+    // Nothing more to come: the rows left stay as they are (cleared).
+    bool exhausted() const { return Run == 0 && Pos == Len && R.remaining() == 0; }
     void line(uint8_t* out, uint32_t n) {
         uint32_t i = 0;
         while (i < n) {
@@ -195,6 +197,7 @@ uint32_t kxoPCX::LoadBody() {
 
     uint8_t* l = line.get();
     for (uint32_t y = 0; y < ht; ++y) {
+        if (rle ? rle->exhausted() : r.remaining() == 0) break;  // a short file costs no pass over the rest
         KXF_RowProgress(this, y, ht);
         if (planar) {
             for (uint32_t p = 0; p < depth; ++p) {

@@ -98,7 +98,7 @@ uint32_t kxoPSP::Load() {
 
 uint32_t kxoPSP::LoadBody() {
     KXByteReader r(ReadFile);
-    uint8_t start[36 + 14];
+    uint8_t start[36 + 14] = {};
     if (!r.seek(0) || !r.bytes(start, sizeof(start)) || memcmp(start + 36, MARKER, 4) != 0) {
         KXF_Log(this, 5, TAG, "%.4s\n", (const char*)(start + 36));
         return KXERR_DECODE;
@@ -196,14 +196,17 @@ uint32_t kxoPSP::LoadBody() {
         if (!r.bytes(packed.get(), packedLength)) return KXERR_EOF;
         const uint8_t* in = packed.get();
         uint8_t* out = work.get();
-        memset(out, 0, (size_t)channelSize);
+        // Only what a channel yields is placed: the rest of the picture
+        // stays clear, and a short channel costs no pass over all of it.
+        uint64_t done = 0;
         if (compression == 0) {
-            memcpy(out, in, (size_t)(packedLength < channelSize ? packedLength : channelSize));
+            done = packedLength < channelSize ? packedLength : channelSize;
+            memcpy(out, in, (size_t)done);
         } else if (compression == 2) {
             // Deflated; the output never passes the channel's size.
             z_stream z = {};
             if (inflateInit(&z) != Z_OK) return KXERR_NOMEMORY;
-            uint64_t done = 0, fed = 0;
+            uint64_t fed = 0;
             int steps = 0, rc = Z_OK;
             while (rc == Z_OK && done < channelSize) {
                 if (z.avail_in == 0 && fed < packedLength) {
@@ -226,7 +229,7 @@ uint32_t kxoPSP::LoadBody() {
             // Run-length: c < 128 literals, c > 128 a run of c - 128, 128
             // nothing. The data must end with the channel.
             const uint64_t target = unpackedLength < channelSize ? unpackedLength : channelSize;
-            uint64_t p = 0, done = 0;
+            uint64_t p = 0;
             while (done < target && p < packedLength) {
                 const uint32_t c = in[p++];
                 if (c == 128) continue;
@@ -248,20 +251,18 @@ uint32_t kxoPSP::LoadBody() {
             KXF_Log(this, 5, TAG, "noerr\n");
         }
         // Into the picture: colour channels by their type in 24 bits.
-        if (bits == 1) {
-            memcpy(img->Data, out, (size_t)channelSize);
+        if (bits == 1 || bits == 8) {
+            memcpy(img->Data, out, (size_t)done);
         } else if (bits == 4) {
-            for (uint32_t y = 0; y < h; ++y) {
+            for (uint32_t y = 0; y < h && rowBytes * y < done; ++y) {
                 const uint8_t* s = out + rowBytes * y;
+                const uint64_t have = done - rowBytes * y;
                 uint8_t* d = img->Data + (uint64_t)w * y;
-                for (uint32_t x = 0; x < w; ++x) d[x] = x & 1 ? s[x / 2] & 15 : s[x / 2] >> 4;
+                for (uint32_t x = 0; x < w && x / 2 < have; ++x) d[x] = x & 1 ? s[x / 2] & 15 : s[x / 2] >> 4;
             }
-        } else if (bits == 8) {
-            memcpy(img->Data, out, (size_t)channelSize);
         } else {
             uint8_t* d = img->Data + (type - 1);
-            const uint64_t n = (uint64_t)w * h;
-            for (uint64_t k = 0; k < n; ++k, d += 3) *d = out[k];
+            for (uint64_t k = 0; k < done; ++k, d += 3) *d = out[k];
         }
     }
     for (uint32_t i = 0; i < layersFound; ++i) {
