@@ -56,6 +56,7 @@
 #include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpPaletteDither.h"
 #include "operators/colour/kxpRedEyeFix.h"
 #include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
@@ -149,6 +150,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpOilPaint),
     OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
+    OP(kxpPaletteDither),
     OP(kxpPaste),
     OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
