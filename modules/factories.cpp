@@ -7,10 +7,13 @@
 
 #include "core/catalogue.h"
 #include "formats/iff/kxoACBM.h"
+#include "formats/iff/kxoDEEP.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoPBM.h"
+#include "formats/iff/kxoRGB8.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
@@ -58,10 +61,13 @@
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
+#include "operators/geometry/kxpDigiPaint.h"
 #include "operators/geometry/kxpLeftToRight.h"
+#include "operators/geometry/kxpMedian.h"
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
 #include "operators/geometry/kxpMosaic.h"
+#include "operators/geometry/kxpOilPaint.h"
 #include "operators/geometry/kxpPaste.h"
 #include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
@@ -109,6 +115,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
+    OP(kxpDigiPaint),
     OP(kxpDither24Bit),
     OP(kxpExtractAlpha),
     OP(kxpExtractBlue),
@@ -121,10 +128,12 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
+    OP(kxpMedian),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
     OP(kxpNegate),
+    OP(kxpOilPaint),
     OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
@@ -150,6 +159,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoDDS),
+    FMT(kxoDEEP),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
@@ -162,7 +172,9 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoYUVN),
 };
 
 #undef OP
