@@ -225,6 +225,21 @@ row "ILBM 24 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - $P.ppm @OUT@" "" "ppmt
 row "ILBM 48 load" ppm "$KXOP - ${P}48.lbm @OUT@" "" "ilbmtoppm ${P}48.lbm > @OUT@" ""
 row "ILBM 48 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - ${P}16.ppm @OUT@" "" \
   "ppmtoilbm -deepforce -deepbits 16 ${P}16.ppm > @OUT@" ""
+# JPEG, quality 90, 4:4:4 and 4:2:0 files made by cjpeg. The netpbm column
+# holds libjpeg-turbo's own djpeg and cjpeg. Every side decodes and encodes
+# with the fast integer DCT (our default) but libvips, which has no such
+# choice (accurate DCT). Our writer has no sampling key: saves are 4:2:0.
+for tool in cjpeg djpeg; do command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"; done
+cjpeg -quality 90 -sample 1x1 "$P.ppm" > "${P}444.jpg"
+cjpeg -quality 90 "$P.ppm" > "${P}420.jpg"
+IM_JPEG="-define jpeg:dct-method=fast"
+for s in 444 420; do
+  row "JPEG $s load" ppm "$KXOP - ${P}$s.jpg @OUT@" "$IM $IM_JPEG ${P}$s.jpg @OUT@" "djpeg -dct fast ${P}$s.jpg > @OUT@" \
+    "vips copy ${P}$s.jpg @OUT@"
+done
+row "JPEG 420 save" jpg "$KXOP -f kxoJFIF -w QUANTIZATION=90 - $P.ppm @OUT@" \
+  "$IM $P.ppm $IM_JPEG -quality 90 -sampling-factor 2x2 @OUT@" "cjpeg -quality 90 -dct fast $P.ppm > @OUT@" \
+  "vips copy $P.ppm @OUT@[Q=90]"
 # Operators: PPM in, PPM out.
 row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \
   "$IM $P.ppm -scale 50% @OUT@" "pamscale 0.5 $P.ppm > @OUT@" "vips shrink $P.ppm @OUT@ 2 2"

@@ -8,6 +8,7 @@
 #include "core/catalogue.h"
 #include "formats/iff/kxoACBM.h"
 #include "formats/iff/kxoDEEP.h"
+#include "formats/iff/kxoFAXX.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoPBM.h"
@@ -160,6 +161,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
