@@ -21,11 +21,14 @@
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
+#include "formats/raster/kxoPFM.h"
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoTGA.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
@@ -167,15 +170,18 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoILBM),
     FMT(kxoJFIF),
     FMT(kxoKGX),
+    FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
     FMT(kxoPCX),
+    FMT(kxoPFM),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoTGA),
     FMT(kxoYUVN),
 };
 
