@@ -55,6 +55,7 @@
 #include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpPaletteDither.h"
 #include "operators/colour/kxpRedEyeFix.h"
 #include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
@@ -148,6 +149,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpOilPaint),
     OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
+    OP(kxpPaletteDither),
     OP(kxpPaste),
     OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
