@@ -282,6 +282,39 @@ TEST(JfifRead, SizeLimitComesFirst) {
     remove(jpg.c_str());
 }
 
+// A progressive file that repeats its last scan over and over is stopped
+// after a thousand scans instead of keeping the decoder busy.
+TEST(JfifRead, EndlessScansAreStopped) {
+    const std::string jpg = TempPath("scans.jpg");
+    Buffer img = MakeRgb(64, 64);
+    {
+        Jfif s({{"PROGRESSIVE", "ON"}});
+        ASSERT_EQ(s.Save(img.get(), jpg), KXERR_NONE);
+    }
+    auto bytes = KXT_ReadBytes(jpg);
+    size_t last = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) last = i;
+    ASSERT_GT(last, 0u);
+    const std::vector<uint8_t> scan(bytes.begin() + last, bytes.end() - 2);
+    bytes.resize(bytes.size() - 2);
+    for (int i = 0; i < 1100; ++i) bytes.insert(bytes.end(), scan.begin(), scan.end());
+    bytes.push_back(0xFF);
+    bytes.push_back(0xD9);
+    ASSERT_TRUE(KXT_WriteBytes(jpg, bytes));
+    Jfif r;
+    EXPECT_EQ(r.Load(jpg), KXERR_DECODE);
+    EXPECT_EQ(r.Image(), nullptr);
+    // Repeated a few times it still loads.
+    bytes.resize(last + scan.size() * 5);
+    bytes.push_back(0xFF);
+    bytes.push_back(0xD9);
+    ASSERT_TRUE(KXT_WriteBytes(jpg, bytes));
+    Jfif r2;
+    EXPECT_EQ(r2.Load(jpg), KXERR_NONE);
+    remove(jpg.c_str());
+}
+
 TEST(JfifRead, ThumbnailBytesDecodeForOtherModules) {
     const std::string jpg = TempPath("thumb.jpg");
     ASSERT_TRUE(WriteLibjpeg(jpg, 16, 12, 3, JCS_YCbCr));
