@@ -344,6 +344,11 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
     const uint32_t width = d.output_width, height = d.output_height;
     uint32_t size = 0;
     uint32_t err = KXSUP_CheckSize(&size, width, height, eightBit ? 1 : 3);
+    // Scaling shrinks the output, not libjpeg's work: every block of the
+    // full-size picture is still decoded. A few kilobytes claiming 65000 x
+    // 65000 pixels would keep it busy for minutes, so the full-size picture
+    // must fit the limits too.
+    if (!err) err = KXSUP_CheckSize(nullptr, d.image_width, d.image_height, d.num_components);
     if (!err && jpeg_has_multiple_scans(&d)) err = KXSUP_CheckSize(nullptr, d.image_width, d.image_height, d.num_components, 2);
     if (!err && quantised && d.two_pass_quantize) err = KXSUP_CheckSize(nullptr, width, height, 3);
     if (err) return err;

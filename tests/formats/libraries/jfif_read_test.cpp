@@ -278,6 +278,13 @@ TEST(JfifRead, SizeLimitComesFirst) {
     Jfif r;
     EXPECT_EQ(r.Load(jpg), KXERR_NOMEMORY);
     EXPECT_EQ(r.Image(), nullptr);
+    // Scaled to an eighth the output would fit, but libjpeg still decodes
+    // every block of the full-size picture.
+    Jfif scaled({{"SCALING", "HALF_QUARTER"}});
+    EXPECT_EQ(scaled.Load(jpg), KXERR_NOMEMORY);
+    KXSUP_SetSizeLimit(200000);
+    Jfif fits({{"SCALING", "HALF_QUARTER"}});
+    EXPECT_EQ(fits.Load(jpg), KXERR_NONE);
     KXSUP_ResetSizeLimit();
     remove(jpg.c_str());
 }
