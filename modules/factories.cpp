@@ -8,6 +8,7 @@
 #include "core/catalogue.h"
 #include "formats/iff/kxoACBM.h"
 #include "formats/iff/kxoDEEP.h"
+#include "formats/iff/kxoFAXX.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoPBM.h"
@@ -20,13 +21,17 @@
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
+#include "formats/raster/kxoPFM.h"
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoTGA.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
+#include "operators/colour/kxpAntique.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpBrightness.h"
@@ -34,13 +39,16 @@
 #include "operators/colour/kxpComplement.h"
 #include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpDitherFix24.h"
 #include "operators/colour/kxpExtractAlpha.h"
 #include "operators/colour/kxpExtractBlue.h"
+#include "operators/colour/kxpExtractGrayScales.h"
 #include "operators/colour/kxpExtractGreen.h"
 #include "operators/colour/kxpExtractRed.h"
 #include "operators/colour/kxpFlipNibbles.h"
 #include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpGhost.h"
+#include "operators/colour/kxpHilbertDither256.h"
 #include "operators/colour/kxpHistogram.h"
 #include "operators/colour/kxpInvertAlpha.h"
 #include "operators/colour/kxpInvertColors256.h"
@@ -101,6 +109,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpAddBorder),
     OP(kxpAlphaTo16Bit),
     OP(kxpAlphaTo8Bit),
+    OP(kxpAntique),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
@@ -117,13 +126,16 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCutInverse),
     OP(kxpDigiPaint),
     OP(kxpDither24Bit),
+    OP(kxpDitherFix24),
     OP(kxpExtractAlpha),
     OP(kxpExtractBlue),
+    OP(kxpExtractGrayScales),
     OP(kxpExtractGreen),
     OP(kxpExtractRed),
     OP(kxpFlipNibbles),
     OP(kxpGamma),
     OP(kxpGhost),
+    OP(kxpHilbertDither256),
     OP(kxpHistogram),
     OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
@@ -160,20 +172,24 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoJFIF),
     FMT(kxoKGX),
+    FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
     FMT(kxoPCX),
+    FMT(kxoPFM),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoTGA),
     FMT(kxoYUVN),
 };
 
