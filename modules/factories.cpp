@@ -29,6 +29,8 @@
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "operators/colour/kxpAddAlpha.h"
+#include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAntique.h"
@@ -55,6 +57,7 @@
 #include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpPaletteDither.h"
 #include "operators/colour/kxpRedEyeFix.h"
 #include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
@@ -106,7 +109,9 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddAlpha),
     OP(kxpAddBorder),
+    OP(kxpAlphaBlend),
     OP(kxpAlphaTo16Bit),
     OP(kxpAlphaTo8Bit),
     OP(kxpAntique),
@@ -148,6 +153,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpOilPaint),
     OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
+    OP(kxpPaletteDither),
     OP(kxpPaste),
     OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
