@@ -194,12 +194,15 @@ TEST(JfifRead, Recognition) {
 // gone afterwards.
 TEST(JfifRead, MacBinaryWrappedFileLoads) {
     const std::string temp = KX_GetProcessTempDir();
+    // This process's copies only: other programs of the library may share the folder.
+    char prefix[32];
+    snprintf(prefix, sizeof(prefix), "jpeg_%lx_", (unsigned long)KX_GetProcessInstanceId());
     auto macCopies = [&] {
         int n = 0;
         if (DIR* d = opendir(temp.c_str())) {
             while (dirent* e = readdir(d)) {
                 const std::string name = e->d_name;
-                if (name.rfind("jpeg_", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".mac") == 0) ++n;
+                if (name.rfind(prefix, 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".mac") == 0) ++n;
             }
             closedir(d);
         }
