@@ -245,6 +245,29 @@ row "dither 256 FS" ppm "$KXOP kxpDither24Bit $P.ppm @OUT@ COLORDEPTH=8" \
   "pnmcolormap 256 $P.ppm > $work/map.ppm && pnmremap -floyd -mapfile=$work/map.ppm $P.ppm > @OUT@" ""
 row "24 to 48 bit" ppm "$KXOP kxpAnyTo48Bit $P.ppm @OUT@" "$IM $P.ppm -depth 16 @OUT@" "pamdepth 65535 $P.ppm > @OUT@" \
   "vips colourspace $P.ppm @OUT@ rgb16"
+# Point operations, PPM in, PPM out. Gamma 0.5 is ours by default (v^2
+# of the normalised sample). The channel swap exchanges red and green;
+# libvips does it as a recombination matrix in floating point, cast back.
+# The grey row greys every pixel with (30R + 59G + 11B) / 100 (the kept box
+# emptied); the peers use their own luma weights and ppmtopgm and libvips
+# write one channel.
+for tool in pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist; do command -v "$tool" > /dev/null || die "$tool is missing"; done
+printf '3 3 1 0\n0 1 0\n1 0 0\n0 0 1\n' > "$work/swap.mat"
+row "negate" ppm "$KXOP kxpNegate $P.ppm @OUT@" "$IM $P.ppm -negate @OUT@" "pnminvert $P.ppm > @OUT@" "vips invert $P.ppm @OUT@"
+row "gamma 24" ppm "$KXOP kxpGamma $P.ppm @OUT@" "$IM $P.ppm -gamma 0.5 @OUT@" "pnmgamma 0.5 $P.ppm > @OUT@" \
+  "vips gamma $P.ppm @OUT@ --exponent 0.5"
+row "gamma 48" ppm "$KXOP kxpGamma ${P}16.ppm @OUT@" "$IM ${P}16.ppm -gamma 0.5 @OUT@" "pnmgamma 0.5 ${P}16.ppm > @OUT@" \
+  "vips gamma ${P}16.ppm @OUT@ --exponent 0.5"
+row "channel swap" ppm "$KXOP kxpColorCycle $P.ppm @OUT@ INDEX=4" "$IM $P.ppm -separate -swap 0,1 -combine -depth 8 @OUT@" \
+  "pamchannel -infile $P.ppm -tupletype RGB 1 0 2 | pamtopnm > @OUT@" \
+  "vips recomb $P.ppm $work/swap.v $work/swap.mat && vips cast $work/swap.v @OUT@ uchar && rm -f $work/swap.v"
+row "grey select" ppm "$KXOP kxpSelectGrayScales $P.ppm @OUT@ RED_LEVEL1=0" "$IM $P.ppm -grayscale Rec601Luma @OUT@" \
+  "ppmtopgm $P.ppm > @OUT@" "vips colourspace $P.ppm @OUT@ b-w"
+# The colour histogram as text (ours also writes the regrouped picture).
+# A text has no picture size for the row's size check, so the row runs in
+# a subshell that does not stop at it.
+(set +e; row "histogram" txt "$KXOP kxpHistogram $P.ppm $work/histogram.ppm MODE=COLOR HISTOGRAM_PATH=@OUT@" \
+  "$IM $P.ppm -format %c histogram:info:@OUT@" "ppmhist -noheader $P.ppm > @OUT@" "")
 
 clock="wall-clock"
 [ "$CLOCK" = cpu ] && clock="processor time (user + system) for -1, wall-clock for -n"

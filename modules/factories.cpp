@@ -6,20 +6,55 @@
 #include <cstring>
 
 #include "core/catalogue.h"
+#include "formats/iff/kxoACBM.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
+#include "formats/iff/kxoPBM.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
+#include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoPCP.h"
+#include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPNM.h"
+#include "formats/raster/kxoPSD.h"
+#include "formats/raster/kxoPSP.h"
+#include "operators/colour/kxpAlphaTo16Bit.h"
+#include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
+#include "operators/colour/kxpBrightness.h"
+#include "operators/colour/kxpColorCycle.h"
+#include "operators/colour/kxpComplement.h"
+#include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpExtractAlpha.h"
+#include "operators/colour/kxpExtractBlue.h"
+#include "operators/colour/kxpExtractGreen.h"
+#include "operators/colour/kxpExtractRed.h"
+#include "operators/colour/kxpFlipNibbles.h"
+#include "operators/colour/kxpGamma.h"
+#include "operators/colour/kxpGhost.h"
+#include "operators/colour/kxpHistogram.h"
+#include "operators/colour/kxpInvertAlpha.h"
 #include "operators/colour/kxpInvertColors256.h"
+#include "operators/colour/kxpNegate.h"
+#include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpRedEyeFix.h"
+#include "operators/colour/kxpResetChannel.h"
+#include "operators/colour/kxpSelectGrayScales.h"
+#include "operators/colour/kxpStripAlpha.h"
+#include "operators/colour/kxpXOr.h"
 #include "operators/geometry/kxpAddBorder.h"
 #include "operators/geometry/kxpAutoBorder.h"
+#include "operators/geometry/kxpBlur.h"
+#include "operators/geometry/kxpConvolve.h"
+#include "operators/geometry/kxpConvolveFloat.h"
+#include "operators/geometry/kxpConvolveNxN.h"
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
@@ -35,6 +70,7 @@
 #include "operators/geometry/kxpRotateFree.h"
 #include "operators/geometry/kxpScale50.h"
 #include "operators/geometry/kxpScatter.h"
+#include "operators/geometry/kxpSharpen.h"
 #include "operators/geometry/kxpSlicing.h"
 #include "operators/geometry/kxpTiling.h"
 #include "operators/geometry/kxpTopToBottom.h"
@@ -57,39 +93,75 @@ struct FormatBinding {
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
     OP(kxpAddBorder),
+    OP(kxpAlphaTo16Bit),
+    OP(kxpAlphaTo8Bit),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
+    OP(kxpBlur),
+    OP(kxpBrightness),
+    OP(kxpColorCycle),
+    OP(kxpComplement),
+    OP(kxpContrast),
+    OP(kxpConvolve),
+    OP(kxpConvolveFloat),
+    OP(kxpConvolveNxN),
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
     OP(kxpDither24Bit),
+    OP(kxpExtractAlpha),
+    OP(kxpExtractBlue),
+    OP(kxpExtractGreen),
+    OP(kxpExtractRed),
+    OP(kxpFlipNibbles),
+    OP(kxpGamma),
+    OP(kxpGhost),
+    OP(kxpHistogram),
+    OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
+    OP(kxpNegate),
+    OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
     OP(kxpPaste),
+    OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
+    OP(kxpResetChannel),
     OP(kxpResize),
     OP(kxpResizeDDA),
     OP(kxpRotate),
     OP(kxpRotateFree),
     OP(kxpScale50),
     OP(kxpScatter),
+    OP(kxpSelectGrayScales),
+    OP(kxpSharpen),
     OP(kxpSlicing),
+    OP(kxpStripAlpha),
     OP(kxpTiling),
     OP(kxpTopToBottom),
+    OP(kxpXOr),
 };
 
 const FormatBinding kFormatBindings[] = {
+    FMT(kxoACBM),
     FMT(kxoBMP),
+    FMT(kxoDDS),
     FMT(kxoGIF),
+    FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoJFIF),
     FMT(kxoKGX),
+    FMT(kxoPBM),
+    FMT(kxoPCP),
+    FMT(kxoPCX),
     FMT(kxoPNG),
     FMT(kxoPNM),
+    FMT(kxoPSD),
+    FMT(kxoPSP),
     FMT(kxoRGFX),
 };
 

@@ -1,10 +1,16 @@
 # Debian packages that the build, the tests and the external programs need.
 # Sourced by test.sh and run.sh; installs only what is missing.
-KX_BUILD_PKGS=(cmake ninja-build g++ ccache pkg-config zlib1g-dev libpng-dev liblcms2-dev)
+KX_BUILD_PKGS=(cmake ninja-build g++ ccache pkg-config zlib1g-dev libpng-dev liblcms2-dev libjpeg-dev libexif-dev libiptcdata0-dev libtiff-dev)
 KX_FRONTEND_PKGS=(qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev qt6-image-formats-plugins fonts-dejavu-core xvfb xauth xdotool libgl-dev xdg-utils)
 # Fuzzing only (fuzz/run.sh), not the test path: clang with libFuzzer and the sanitizer runtimes.
 KX_FUZZ_PKGS=(clang libclang-rt-dev)
 KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3 locales-all bc ghostscript time)
+# Fixture makers and cross-checks of the raster formats II tests (GraphicsMagick, nvcompress).
+KX_TEST_PKGS+=(graphicsmagick libnvtt-bin)
+# JPEG cross-checks: djpeg/cjpeg/jpegtran, exiftool and libexif's exif.
+KX_TEST_PKGS+=(libjpeg-turbo-progs libimage-exiftool-perl exif)
+# TIFF cross-checks: libtiff's tools (tiffcp, tiffinfo, tiffdump, tiff2rgba, raw2tiff).
+KX_TEST_PKGS+=(libtiff-tools)
 
 kx_install_packages() {
   local missing=() p

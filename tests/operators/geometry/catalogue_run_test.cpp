@@ -33,15 +33,20 @@ TEST(CatalogueRun, EveryOperatorThroughTheTableInDispatchOrder)
         {0, "AnyTo24Bit.controlpad", "Converts input to 24 Bit.", 0x974, 8, {{"PRECISE", "off"}}, 0, 4, 3, 24},
         {1, "AnyTo48Bit.controlpad", "Converts input to 48 Bit.", 0x974, 24, {{"CONVERTALPHA", "ON"}}, 0, 4, 3, 48},
         {2, "AutoBorder.controlpad", "Removes single-color borders.", 0x1CFC, 24, {}, 0, 4, 3, 24},
+        {3, "Blur.controlpad", "Apply Blur effect to a graphics.", 0x1830, 24, {}, 0, 4, 3, 24},
         {4, "Rotate.controlpad", "Apply Rotate effect to a graphics.", 0x1830, 24, {{"DEGREES", "270"}}, 0, 3, 4, 24},
         {8, "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18, 24, {{"COLORDEPTH", "3"}, {"DITHERMODE", "burkes"}}, 0, 4, 3, 3},
         {8, "Dither24Bit.controlpad", "Dithers 24 Bit to 256 colors or less.", 0x18, 8, {}, KXERR_NEED24BIT, 0, 0, 0},
         {9, "Scale50.controlpad", "Doubles/halves graphics size.", 0x1CFC, 48, {{"METHOD", "double"}}, 0, 8, 6, 48},
         {14, "Resize.controlpad", "Resizes a graphics by interpolation.", 0x1CFC, 4, {{"NEW_WIDTH", "7"}, {"NEW_HEIGHT", "5"}}, 0, 7, 5, 8},
         {14, "Resize.controlpad", "Resizes a graphics by interpolation.", 0x1CFC, 24, {{"new_width", "1"}}, 0, 4, 3, 24},
+        {15, "Convolve.controlpad", "An integer 3x3 convolution matrix operator.", 0x1830, 48, {{"DIVIDE_EQUAL", "2"}}, 0, 4, 3, 48},
+        {16, "ConvolveFloat.controlpad", "A floating point 3x3 convolution matrix operator.", 0x1830, 8, {}, KXERR_NEED24BIT, 0, 0, 0},
+        {17, "ConvolveNxN.controlpad", "An integer NxN convolution matrix operator.", 0x1830, 24, {{"MATRIX_SIZE", "7x7"}}, 0, 4, 3, 24},
         {21, "Crop.controlpad", "Crops graphics.", 0x1CFC, 24, {{"crop_leftedge", "1"}, {"Crop_Height", "2"}}, 0, 3, 2, 24},
         {22, "Paste.controlpad", "Pastes graphics.", 0x1CFC, 24, {{"KX_AREA", "0,0,1,1"}}, KXERR_NOMEMORY, 0, 0, 0},
         {23, "Cut.controlpad", "Cuts part out of graphics.", 0x18FC, 8, {{"CUT_WIDTH", "0"}}, KXERR_SIZEMISMATCH, 0, 0, 0},
+        {24, "Sharpen.controlpad", "Apply Sharpen operator to a graphics.", 0x1830, 24, {{"SHARPNESS", "7"}}, 0, 4, 3, 24},
         {25, "LeftToRight.controlpad", "Also known as FlipX", 0x18FC, 48, {}, 0, 4, 3, 48},
         {26, "TopToBottom.controlpad", "Also known as FlipY.", 0x18FC, 4, {}, 0, 4, 3, 4},
         {27, "RotateFree.controlpad", "Rotates graphics freely.", 0x1CFC, 24, {{"ROTATE_ANGLE", "10"}}, 0, 7, 7, 24},
@@ -84,8 +89,11 @@ TEST(CatalogueRun, EveryOperatorThroughTheTableInDispatchOrder)
             op->Reset();
             continue;
         }
-        // The flip left to right reports for palette pictures only.
-        EXPECT_EQ(g_percent.empty(), row.number == 25 && row.depth > 8) << "the hook hears row 0";
+        // The flip left to right reports for palette pictures only; the
+        // window filters report from their first inner row that is a
+        // multiple of 8, so not on three rows.
+        const bool filter = row.number == 3 || row.number == 15 || row.number == 16 || row.number == 17 || row.number == 24 || row.number == 55;
+        EXPECT_EQ(g_percent.empty(), (row.number == 25 && row.depth > 8) || filter) << "the hook hears row 0";
         for (uint32_t p : g_percent) EXPECT_LT(p, 100u) << "no closing hundred";
         Buffer owned;
         {

@@ -1,0 +1,259 @@
+// kxoACBM: reads and writes FORM "ACBM" (see kxoACBM.h). Relies on the
+// chunk layer and BMHD/CMAP/CAMG of iff.h, the chunky to bit-plane
+// conversion and the safe save. Refuses compressed bodies, more than 8
+// planes, BMHDs longer than 20 bytes, pictures wider or taller than the
+// 16-bit BMHD fields hold and ABIT chunks shorter than their planes (29).
+#include "formats/iff/kxoACBM.h"
+
+#include <cstring>
+
+namespace {
+const char kStops[] =
+    "ACBMBMHD"
+    "ACBMCAMG"
+    "ACBMCMAP"
+    "ACBMNAME"
+    "ACBMAUTH"
+    "ACBMANNO"
+    "ACBM(c) "
+    "ACBMEXIF"
+    "ACBMIPTC"
+    "ACBMXMP0"
+    "ACBMXMP1"
+    "ACBMICCP"
+    "ACBMICCN"
+    "ACBMABIT";
+const uint32_t kStopCount = 14;
+
+// The module reports this sub-format number for every file it loads.
+const uint32_t kLoadedSubFormat = 3;
+
+// ABIT rows are word-aligned: the width rounded up to 16 pixels.
+inline uint32_t abitRow(uint32_t width) { return ((width + 15) >> 4) * 2; }
+}  // namespace
+
+kxoACBM::kxoACBM(KXClass* lib) : KXIffModule(lib) {
+    ApplyRegistration("kxoACBM");
+    BaseInit();
+    InitWorkingFields();
+    Extension = ".ABM";
+    InitOwn();
+    Configure(nullptr);
+}
+
+void kxoACBM::InitOwn() {
+    Body = nullptr;
+    Cmap = nullptr;
+    CmapSize = 0;
+    PlaneCopy = nullptr;
+    Camg = 0;
+    CamgRead = false;
+}
+
+void kxoACBM::FreeWork() {
+    if (Body) FreeVec(Body);
+    if (Cmap) FreeVec(Cmap);
+    if (PlaneCopy) KXSUP_FreeGfxBuffer(PlaneCopy);
+    Body = Cmap = nullptr;
+    PlaneCopy = nullptr;
+    CmapSize = 0;
+}
+
+void kxoACBM::Reset() {
+    ReleaseFrame();
+    FrameReset();
+    FreeWork();
+    InitOwn();
+}
+
+uint32_t kxoACBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
+    if (mode != KXIO_FILE || !file) return 0;
+    uint8_t head[12];
+    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "ACBM", 4) == 0 ? 1 : 0;
+}
+
+uint32_t kxoACBM::Save() {
+    if (!SaveBuffer) return KXERR_NOTSUPPORTED;
+    FreeWork();
+    const KX_GfxBuffer* src = SaveBuffer;
+    ReportProgress(10);
+    if (src->Type == ONEPLANE) {
+        uint32_t e = KXSUP_OnePlaneToBitPlane8(src, &PlaneCopy);
+        if (e != KXERR_NONE) return e;
+        if (!PlaneCopy) return KXERR_NOMEMORY;
+        src = PlaneCopy;
+    }
+    ReportProgress(50);
+    if (src->Type != BITPLANE) return KXERR_NOTSUPPORTED;
+    const uint32_t planes = src->ColorDepth;
+    if (planes == 24 || planes == 48) return KXERR_NO24BIT;
+    if (planes < 1 || planes > 8) return KXERR_NOTSUPPORTED;
+    const uint32_t width = src->Width, height = src->Height;
+    if (width == 0 || height == 0 || !src->Data) return KXERR_NOTSUPPORTED;
+    if (width > 0xFFFF || height > 0xFFFF) return KXERR_FILEREQUIREMENTS;
+    const uint32_t bpl = (width + 7) >> 3, row = abitRow(width);
+    uint32_t needed;
+    if (src->BytesPerLine < bpl || !KXSUP_CheckedSize(&needed, src->BytesPerLine, height, planes) || src->BufferSize < needed)
+        return KXERR_NOTSUPPORTED;
+
+    // The ABIT data is built before the file is opened: a failure leaves no file.
+    uint32_t abitSize;
+    if (uint32_t e = KXSUP_CheckSize(&abitSize, planes, height, row)) return e;
+    Body = static_cast<uint8_t*>(AllocVec(abitSize, MEMF_CLEAR));
+    if (!Body) return KXERR_NOMEMORY;
+    for (uint64_t r = 0; r < (uint64_t)planes * height; ++r) memcpy(Body + r * row, src->Data + r * src->BytesPerLine, bpl);
+
+    const KXOSpecialInfo* info = SaveMetaFlag ? SpecialInfo : nullptr;
+    const uint32_t cmapSize = 3u << planes;
+    const uint64_t formSize = (uint64_t)cmapSize + abitSize + 60 + iffMetaChunksSize(info);
+    if (formSize > 0xFFFFFFFFu) return KXERR_FILEREQUIREMENTS;
+
+    IffBmhd bmhd = {};
+    bmhd.Width = (uint16_t)width;
+    bmhd.Height = (uint16_t)height;
+    bmhd.Planes = (uint8_t)planes;
+    bmhd.Flags = 0x80;
+    bmhd.XAspect = bmhd.YAspect = 1;
+    bmhd.PageWidth = (int16_t)width;
+    bmhd.PageHeight = (int16_t)height;
+    if (KXSUP_AlphaHolds(SaveBuffer) == KXALPHA_SINGLECOLOR) {
+        bmhd.Masking = 2;
+        bmhd.TransparentColor = (uint16_t)KXSUP_AlphaIndex(SaveBuffer);
+    }
+    uint8_t bmhdRaw[20];
+    iffBuildBmhd(bmhd, bmhdRaw);
+    uint8_t camg[4];
+    iffPut32(camg, iffCamgForViewMode(SaveBuffer->ViewMode));
+
+    uint32_t e = OpenWrite();
+    if (e != KXERR_NONE) return FinishWrite(e);
+    iffPushChunk(Iff, "ACBM", "FORM", (uint32_t)formSize);
+    iffWriteDataChunk(Iff, "ACBM", "BMHD", bmhdRaw, 20);
+    iffWriteDataChunk(Iff, "ACBM", "CMAP", SaveBuffer->Palette, cmapSize);
+    iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
+    iffWriteMetaChunks(Iff, "ACBM", info);
+    iffWriteDataChunk(Iff, "ACBM", "ABIT", Body, abitSize);
+    iffPopChunk(Iff);
+    FreeVec(Body);
+    Body = nullptr;
+    return FinishWrite(KXERR_NONE);
+}
+
+uint32_t kxoACBM::Load() {
+    if (LoadedBuffer) {
+        KXSUP_FreeGfxBuffer(LoadedBuffer);
+        LoadedBuffer = nullptr;
+    }
+    FreeWork();
+    Camg = 0;
+    CamgRead = false;
+    uint32_t e = OpenRead();
+    if (e != KXERR_NONE) {
+        FinishRead();
+        return e;
+    }
+    // A failed load leaves no buffer.
+    auto fail = [&](uint32_t code) {
+        FinishRead();
+        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
+        LoadedBuffer = nullptr;
+        return code;
+    };
+    iffSetStopChunks(Iff, kStops, kStopCount);
+    IffBmhd bmhd = {};
+    uint32_t bmhdErr = KXERR_NONE;
+    IffChunk* bodyChunk = nullptr;
+    while (IffChunk* c = iffParse(Iff)) {
+        if (c->Size == 0) continue;
+        const char* id = c->Id;
+        if (iffIdIs(id, "BMHD")) {
+            uint8_t raw[20] = {};
+            if (c->Size > 20)
+                bmhdErr = KXERR_DECODE;
+            else if (!iffReadRecord(Iff, raw, c->Size))
+                bmhdErr = KXERR_EOF;
+            else
+                bmhdErr = KXERR_NONE;
+            iffParseBmhd(raw, 20, &bmhd);
+        } else if (iffIdIs(id, "CAMG")) {
+            CamgRead = iffReadCamg(Iff, &Camg);
+        } else if (iffIdIs(id, "CMAP")) {
+            // A map that cannot be read whole counts as no map.
+            if (Cmap) FreeVec(Cmap);
+            Cmap = nullptr;
+            CmapSize = 0;
+            if (!iffChunkComplete(Iff)) continue;
+            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
+            if (!map) continue;
+            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
+                FreeVec(map);
+                continue;
+            }
+            Cmap = map;
+            CmapSize = c->Size;
+        } else if (iffIdIs(id, "ABIT")) {
+            bodyChunk = c;
+            break;
+        } else if (iffIsMetaChunk(id)) {
+            iffReadMetaChunk(this, Iff, c, true);
+        }
+    }
+
+    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
+    if (bmhd.Compression != 0 || planes > 8) return fail(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    // No BMHD (or an empty picture) leaves nothing to decode.
+    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+
+    const uint32_t bpl = (width + 7) >> 3, row = abitRow(width);
+    const uint64_t planeRows = (uint64_t)planes * height;
+    // The picture is sized first (3 beyond the library's size limit); every
+    // plane row must then lie inside the chunk (the last one's pad may be
+    // missing), checked before anything is allocated.
+    uint32_t size;
+    if ((e = KXSUP_CheckSize(&size, bpl, height, planes))) return fail(e);
+    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    const uint32_t bodySize = bodyChunk->Size;
+    if (bodySize < (planeRows - 1) * row + bpl) return fail(KXERR_EOF);
+
+    KX_GfxBuffer* b = nullptr;
+    e = KXSUP_AllocGfxBuffer(&b, 2, 0, MEMF_CLEAR);
+    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
+    LoadedBuffer = b;
+    b->Type = BITPLANE;
+    b->Width = width;
+    b->Height = height;
+    b->ColorDepth = planes;
+    b->BytesPerLine = bpl;
+    if (Cmap) {
+        // More than 256 entries do not fit the palette; the rest is dropped.
+        memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
+    } else {
+        const uint32_t colours = 1u << planes;
+        for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / colours)) & 0xFF), 3);
+        memset(b->Palette + (colours - 1) * 3, 255, 3);
+    }
+    if (bmhd.Masking == 2) {
+        b->Version = 3;
+        b->AlphaType = KXALPHA_SINGLECOLOR;
+        KXSUP_SetAlphaIndex(b, bmhd.TransparentColor);
+    }
+    b->ViewMode = iffResolveModeId(this, Camg, CamgRead, width, height, planes);
+    KXSUP_SetGfxBufferModeFlags(b);
+    SubFormatId = kLoadedSubFormat;
+
+    ReportProgress(50);
+    Body = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
+    if (!Body) return fail(KXERR_NOMEMORY);
+    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+    b->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
+    if (!b->Data) return fail(KXERR_NOMEMORY);
+    b->BufferSize = size;
+    for (uint64_t r = 0; r < planeRows; ++r) memcpy(b->Data + r * bpl, Body + r * row, bpl);
+    FreeVec(Body);
+    Body = nullptr;
+    if (!Cmap && planes < 8) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
+    FinishRead();
+    return KXERR_NONE;
+}

@@ -1,0 +1,32 @@
+// kxoACBM: palette images of 1-8 bit planes in FORM "ACBM" (contiguous
+// planes, one whole plane after another, in ABIT; rows padded to 16
+// pixels), uncompressed, with CMAP, CAMG, a transparent colour and the
+// metadata chunk set.
+#pragma once
+
+#include "formats/iff/iff.h"
+
+class kxoACBM : public KXIffModule {
+public:
+    explicit kxoACBM(KXClass* lib);
+    ~kxoACBM() override {
+        kxoACBM::Reset();
+        FreeConfig();
+    }
+
+    void Reset() override;
+    uint32_t Save() override;
+    uint32_t Load() override;
+    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
+
+private:
+    void InitOwn();
+    void FreeWork();
+
+    uint8_t* Body = nullptr;             // ABIT as read, or built for saving
+    uint8_t* Cmap = nullptr;             // CMAP as read
+    uint32_t CmapSize = 0;
+    KX_GfxBuffer* PlaneCopy = nullptr;   // bit-plane copy of a chunky image
+    uint32_t Camg = 0;
+    bool CamgRead = false;
+};

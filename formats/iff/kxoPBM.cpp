@@ -1,0 +1,294 @@
+// kxoPBM: reads and writes FORM "PBM " (see kxoPBM.h). Relies on the chunk
+// layer, BMHD/CMAP/CAMG and ByteRun1 of iff.h, the bit-plane to chunky
+// conversion and the safe save. Refuses more than 8 planes, compression
+// methods above ByteRun1, BMHDs longer than 20 bytes, pictures wider or
+// taller than the 16-bit BMHD fields hold and bodies that end before the
+// last row (29, as a file cut short).
+#include "formats/iff/kxoPBM.h"
+
+#include <cstring>
+
+namespace {
+const char kStops[] =
+    "PBM BMHD"
+    "PBM CAMG"
+    "PBM CMAP"
+    "PBM NAME"
+    "PBM AUTH"
+    "PBM ANNO"
+    "PBM (c) "
+    "PBM EXIF"
+    "PBM IPTC"
+    "PBM XMP0"
+    "PBM XMP1"
+    "PBM ICCP"
+    "PBM ICCN"
+    "PBM BODY";
+const uint32_t kStopCount = 14;
+}  // namespace
+
+kxoPBM::kxoPBM(KXClass* lib) : KXIffModule(lib) {
+    ApplyRegistration("kxoPBM");
+    BaseInit();
+    InitWorkingFields();
+    Extension = ".PBM";
+    InitOwn();
+    Configure(nullptr);
+}
+
+void kxoPBM::InitOwn() {
+    Body = nullptr;
+    Cmap = nullptr;
+    CmapSize = 0;
+    ChunkyCopy = nullptr;
+    Camg = 0;
+    CamgRead = false;
+}
+
+void kxoPBM::FreeWork() {
+    if (Body) FreeVec(Body);
+    if (Cmap) FreeVec(Cmap);
+    if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
+    Body = Cmap = nullptr;
+    ChunkyCopy = nullptr;
+    CmapSize = 0;
+}
+
+void kxoPBM::Reset() {
+    ReleaseFrame();
+    FrameReset();
+    FreeWork();
+    InitOwn();
+}
+
+uint32_t kxoPBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
+    if (mode != KXIO_FILE || !file) return 0;
+    uint8_t head[12];
+    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "PBM ", 4) == 0 ? 1 : 0;
+}
+
+uint32_t kxoPBM::Save() {
+    if (!SaveBuffer) return KXERR_NOTSUPPORTED;
+    FreeWork();
+    const KX_GfxBuffer* src = SaveBuffer;
+    // True colour is told apart from other depths, as the ACBM writer does:
+    // the caller can dither it to a palette and try again.
+    if (src->ColorDepth == 24 || src->ColorDepth == 48) return KXERR_NO24BIT;
+    if (src->ColorDepth > 8) return KXERR_NOTSUPPORTED;
+    if (src->Type == BITPLANE) {
+        uint32_t e = KXSUP_BitPlaneToOnePlane8(src, &ChunkyCopy);
+        if (e != KXERR_NONE) return e;
+        if (!ChunkyCopy) return KXERR_NOMEMORY;
+        src = ChunkyCopy;
+    }
+    if (src->Type != ONEPLANE || src->PixelBits != 8) return KXERR_NOTSUPPORTED;
+    const uint32_t width = src->Width, height = src->Height, depth = src->ColorDepth;
+    if (depth < 1 || width == 0 || height == 0 || !src->Data) return KXERR_NOTSUPPORTED;
+    if (width > 0xFFFF || height > 0xFFFF) return KXERR_FILEREQUIREMENTS;
+    uint32_t pixels;
+    if (!KXSUP_CheckedSize(&pixels, width, height) || src->BufferSize < pixels) return KXERR_NOTSUPPORTED;
+
+    const uint32_t padded = width + (width & 1);
+    const bool compress = SelectedSubFormat != SubFormatIds[0];
+    // Everything is packed before the file is opened: a failure leaves no file.
+    uint64_t bodySize = (uint64_t)height * padded;
+    if (compress) {
+        uint32_t room;
+        if (uint32_t e = KXSUP_CheckSize(&room, height, byteRun1Bound(padded))) return e;
+        Body = static_cast<uint8_t*>(AllocVec(room, MEMF_ANY));
+        uint8_t* row = static_cast<uint8_t*>(AllocVec(padded, MEMF_CLEAR));
+        if (!Body || !row) {
+            if (row) FreeVec(row);
+            return KXERR_NOMEMORY;
+        }
+        uint64_t pos = 0;
+        for (uint32_t y = 0; y < height; ++y) {
+            memcpy(row, src->Data + (uint64_t)y * width, width);
+            pos += byteRun1PackRow(row, padded, Body + pos);
+        }
+        FreeVec(row);
+        bodySize = pos;
+    }
+    ReportProgress(50);
+
+    const KXOSpecialInfo* info = SaveMetaFlag ? SpecialInfo : nullptr;
+    const uint32_t cmapSize = 3u << depth;
+    const uint64_t formSize = cmapSize + bodySize + 60 + (bodySize & 1) + iffMetaChunksSize(info);
+    if (formSize > 0xFFFFFFFFu) return KXERR_FILEREQUIREMENTS;
+
+    IffBmhd bmhd = {};
+    bmhd.Width = (uint16_t)width;
+    bmhd.Height = (uint16_t)height;
+    bmhd.Planes = 8;
+    bmhd.Compression = compress ? 1 : 0;
+    bmhd.Flags = 0x80;
+    bmhd.XAspect = bmhd.YAspect = 1;
+    bmhd.PageWidth = (int16_t)width;
+    bmhd.PageHeight = (int16_t)height;
+    uint8_t bmhdRaw[20];
+    iffBuildBmhd(bmhd, bmhdRaw);
+    uint8_t camg[4];
+    iffPut32(camg, iffCamgForViewMode(SaveBuffer->ViewMode));
+
+    uint32_t e = OpenWrite();
+    if (e != KXERR_NONE) return FinishWrite(e);
+    iffPushChunk(Iff, "PBM ", "FORM", (uint32_t)formSize);
+    iffWriteDataChunk(Iff, "PBM ", "BMHD", bmhdRaw, 20);
+    iffWriteDataChunk(Iff, "PBM ", "CMAP", SaveBuffer->Palette, cmapSize);
+    iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
+    iffWriteMetaChunks(Iff, "PBM ", info);
+    iffPushChunk(Iff, "PBM ", "BODY", (uint32_t)bodySize);
+    const uint8_t zero = 0;
+    if (compress) {
+        iffWriteChunkBytes(Iff, Body, (size_t)bodySize);
+    } else {
+        for (uint32_t y = 0; y < height; ++y) {
+            if ((y & 7) == 0) ReportProgress(50 + (uint32_t)((uint64_t)y * 100 / (2ull * height)));
+            iffWriteChunkBytes(Iff, src->Data + (uint64_t)y * width, width);
+            if (width & 1) iffWriteChunkBytes(Iff, &zero, 1);
+        }
+    }
+    if (bodySize & 1) iffWriteChunkBytes(Iff, &zero, 1);
+    iffPopChunk(Iff);
+    iffPopChunk(Iff);
+    if (Body) {
+        FreeVec(Body);
+        Body = nullptr;
+    }
+    return FinishWrite(KXERR_NONE);
+}
+
+uint32_t kxoPBM::Load() {
+    if (LoadedBuffer) {
+        KXSUP_FreeGfxBuffer(LoadedBuffer);
+        LoadedBuffer = nullptr;
+    }
+    FreeWork();
+    Camg = 0;
+    CamgRead = false;
+    uint32_t e = OpenRead();
+    if (e != KXERR_NONE) {
+        FinishRead();
+        return e;
+    }
+    // A failed load leaves no buffer.
+    auto fail = [&](uint32_t code) {
+        FinishRead();
+        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
+        LoadedBuffer = nullptr;
+        return code;
+    };
+    iffSetStopChunks(Iff, kStops, kStopCount);
+    IffBmhd bmhd = {};
+    uint32_t bmhdErr = KXERR_NONE;
+    IffChunk* bodyChunk = nullptr;
+    while (IffChunk* c = iffParse(Iff)) {
+        if (c->Size == 0) continue;
+        const char* id = c->Id;
+        if (iffIdIs(id, "BMHD")) {
+            uint8_t raw[20] = {};
+            if (c->Size > 20)
+                bmhdErr = KXERR_DECODE;
+            else if (!iffReadRecord(Iff, raw, c->Size))
+                bmhdErr = KXERR_EOF;
+            else
+                bmhdErr = KXERR_NONE;
+            iffParseBmhd(raw, 20, &bmhd);
+        } else if (iffIdIs(id, "CAMG")) {
+            CamgRead = iffReadCamg(Iff, &Camg);
+        } else if (iffIdIs(id, "CMAP")) {
+            // A map that cannot be read whole counts as no map.
+            if (Cmap) FreeVec(Cmap);
+            Cmap = nullptr;
+            CmapSize = 0;
+            if (!iffChunkComplete(Iff)) continue;
+            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
+            if (!map) continue;
+            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
+                FreeVec(map);
+                continue;
+            }
+            Cmap = map;
+            CmapSize = c->Size;
+        } else if (iffIdIs(id, "BODY")) {
+            bodyChunk = c;
+            break;
+        } else if (iffIsMetaChunk(id)) {
+            iffReadMetaChunk(this, Iff, c, true);
+        }
+    }
+
+    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
+    if (bmhd.Compression > 1 || planes > 8) return fail(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    // No BMHD (or an empty picture) leaves nothing to decode.
+    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    const bool packed = bmhd.Compression == 1;
+    const uint32_t padded = width + (width & 1);
+
+    // The picture is sized first (3 beyond the library's size limit); the
+    // body is then refused before anything is allocated when the file does
+    // not hold it or when it cannot hold every row: a stored row needs its
+    // bytes (the last row's pad may be missing), a packed one at least two
+    // bytes for each 128 it unpacks to.
+    uint32_t size;
+    if ((e = KXSUP_CheckSize(&size, width, height))) return fail(e);
+    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    const uint32_t bodySize = bodyChunk->Size;
+    const uint64_t leastBody = packed ? (uint64_t)height * 2 * ((padded + 127) / 128) : (uint64_t)(height - 1) * padded + width;
+    if (bodySize < leastBody) return fail(KXERR_EOF);
+    Body = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
+    if (!Body) return fail(KXERR_NOMEMORY);
+    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+
+    KX_GfxBuffer* b = nullptr;
+    e = KXSUP_AllocGfxBuffer(&b, 1, size, MEMF_CLEAR);
+    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
+    LoadedBuffer = b;
+    b->Type = ONEPLANE;
+    b->Width = width;
+    b->Height = height;
+    b->ColorDepth = planes;
+    b->PixelBits = 8;
+    if (Cmap) {
+        // More than 256 entries do not fit the palette; the rest is dropped.
+        memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
+    } else {
+        const uint32_t colours = 1u << planes;
+        for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / colours)) & 0xFF), 3);
+        memset(b->Palette + (colours - 1) * 3, 255, 3);
+    }
+    b->ViewMode = iffResolveModeId(this, Camg, CamgRead, width, height, planes);
+    KXSUP_SetGfxBufferModeFlags(b);
+    SubFormatId = packed ? SubFormatIds[1] : SubFormatIds[0];
+
+    const uint8_t* s = Body;
+    const uint8_t* end = Body + bodySize;
+    uint8_t* work = nullptr;
+    if (packed) {
+        work = static_cast<uint8_t*>(AllocVec(padded, MEMF_CLEAR));
+        if (!work) return fail(KXERR_NOMEMORY);
+    }
+    bool cutShort = false;
+    for (uint32_t y = 0; y < height && !cutShort; ++y) {
+        if ((y & 7) == 0) ReportProgress((uint32_t)((uint64_t)y * 100 / height));
+        uint8_t* dst = b->Data + (uint64_t)y * width;
+        if (packed) {
+            // A run past the padded row end is cut there; its surplus does
+            // not spill into the next row.
+            if (!byteRun1UnpackRow(&s, end, work, padded)) cutShort = true;
+            memcpy(dst, work, width);
+        } else {
+            memcpy(dst, s, width);  // the size check above keeps this inside
+            s += (uint64_t)(end - s) < padded ? (uint64_t)(end - s) : padded;
+        }
+    }
+    if (work) FreeVec(work);
+    FreeVec(Body);
+    Body = nullptr;
+    if (cutShort) return fail(KXERR_EOF);
+    if (!Cmap) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
+    FinishRead();
+    return KXERR_NONE;
+}

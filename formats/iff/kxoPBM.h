@@ -1,0 +1,31 @@
+// kxoPBM: chunky palette images of 1-8 bits in FORM "PBM " (one pen number
+// per pixel in BODY, rows padded to an even width), stored or ByteRun1,
+// with CMAP, CAMG and the metadata chunk set. Written always with 8 planes.
+#pragma once
+
+#include "formats/iff/iff.h"
+
+class kxoPBM : public KXIffModule {
+public:
+    explicit kxoPBM(KXClass* lib);
+    ~kxoPBM() override {
+        kxoPBM::Reset();
+        FreeConfig();
+    }
+
+    void Reset() override;
+    uint32_t Save() override;
+    uint32_t Load() override;
+    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
+
+private:
+    void InitOwn();
+    void FreeWork();
+
+    uint8_t* Body = nullptr;             // BODY as read, or packed for saving
+    uint8_t* Cmap = nullptr;             // CMAP as read
+    uint32_t CmapSize = 0;
+    KX_GfxBuffer* ChunkyCopy = nullptr;  // chunky copy of a bit-plane image
+    uint32_t Camg = 0;
+    bool CamgRead = false;
+};

@@ -1,0 +1,123 @@
+// kxoTIFF: TIFF.
+// Writes one big-endian directory with the whole image in one strip,
+// uncompressed or Deflate: palette images of 1 to 8 bits as 8-bit palette
+// files (256-entry colour map), 24- and 48-bit RGB with an optional
+// unassociated alpha channel, and the metadata record's XMP, IPTC, ICC,
+// EXIF and four text tags (subtypes "V5.0" without the blocks, "V6.0",
+// "EP (ISO)").
+// Reads the selected page (PAGENUMBER) of little- and big-endian files:
+// a pre-parser of its own reads the directory first; libtiff then decodes
+// (kxoTIFFLibtiff.cpp), with copy-and-convert fall-backs into simpler
+// temporary files when it fails (kxoTIFFCopy.cpp); uncompressed and
+// PackBits files have an own strip reader (kxoTIFFStrips.cpp), which is
+// the first choice for simple layouts and the last resort for the others.
+// IS_EXIF files yield their JPEG thumbnail through the JFIF module.
+// Refuses BigTIFF (15), directories and blocks that point past the end of
+// the file (29), sizes beyond the library's limits (15 or 3).
+// Relies on libtiff, zlib, the colour-management builders, the format
+// frame (safe save) and the checked-size helper.
+#pragma once
+
+#include <cstdint>
+
+#include "formats/raster/kxframe.h"
+
+// What the pre-parser takes from the selected directory.
+struct KXTiffLayout {
+    bool BigEndian = false;
+    uint32_t Width = 0, Height = 0;
+    uint32_t BitsPerSample = 1;
+    uint32_t Compression = 1;
+    uint32_t Photometric = 1;
+    uint32_t SamplesPerPixel = 1;
+    uint32_t RowsPerStrip = 0;
+    bool HasRowsPerStrip = false;
+    uint32_t Planar = 1;
+    int32_t ExtraSamples = -1;  // -1 none, -2 several or unusual
+    uint32_t SampleFormat = 1;
+    uint32_t Tag366 = 0;
+    uint32_t TileWidth = 0, TileLength = 0, TileByteCounts = 0;
+    bool Tiled = false;
+    uint32_t StripCount = 0;
+    uint32_t ColorMapOffset = 0;
+    bool HasColorMap = false;
+    uint32_t ThumbOffset = 0, ThumbLength = 0;
+    uint32_t IptcOffset = 0, IptcCount = 0, IptcType = 0;
+    bool HasIptc = false;
+    uint32_t IccOffset = 0, IccLength = 0;
+    bool HasIcc = false;
+    float WhitePoint[2] = {};
+    float Primaries[6] = {};
+    bool HasWhitePoint = false, HasPrimaries = false;
+    uint32_t Found = 0;
+};
+
+class kxoTIFF : public KXObject {
+public:
+    explicit kxoTIFF(KXClass* lib = nullptr);
+    ~kxoTIFF() override;
+
+    void Reset() override;
+    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
+    uint32_t Load() override;
+    uint32_t Save() override;
+    KXF_FRAME_OPERATIONS(".TIFF")
+
+    // For the tests: what the reader's last load went through.
+    enum Road : uint32_t { ROAD_NONE = 0, ROAD_OWN = 1, ROAD_LIBTIFF = 2, ROAD_FALLBACK1 = 3, ROAD_FALLBACK2 = 4,
+                           ROAD_FALLBACK3 = 5, ROAD_OWN_LAST = 6, ROAD_THUMBNAIL = 7 };
+    uint32_t LastRoad = ROAD_NONE;
+    // For the tests: a libtiff decode of a file whose name contains this
+    // text fails as if libtiff could not decode it (the fall-back chain).
+    const char* FailLibtiffOn = nullptr;
+
+private:
+    // ---- settings ----
+    bool keyIs(const char* key, const char* word);
+    long keyNumber(const char* key, long fallback);
+
+    // ---- writer (kxoTIFFWriter.cpp) ----
+    uint8_t* ExifCopy = nullptr;
+    uint32_t ExifCopySize = 0;
+
+    // ---- reader (kxoTIFF.cpp, kxoTIFFParse.cpp) ----
+    uint32_t loadBody(bool& readMeta);
+    uint32_t parseTiffDirectory(bool readMeta);
+    uint32_t readValue(uint32_t type, uint32_t count, const uint8_t* field, uint32_t* value);
+    uint32_t chooseAndDecode(bool readMeta);
+    uint32_t runOwnReader();
+    uint32_t runFallbacks(uint32_t err);
+    void readMetaWithoutLibtiff();
+    void takeIptcTexts();
+    uint32_t loadTiffExifThumbnail();
+    void deleteTempFiles();
+
+    KXTiffLayout L;
+    uint64_t FileSize = 0;
+    uint32_t* StripOffsets = nullptr;  // AllocVec, StripCount entries
+    uint32_t* StripLengths = nullptr;  // AllocVec, StripCount entries (0 when absent)
+    uint16_t* Transfer = nullptr;      // AllocVec, TransferCurves x TransferLength
+    uint32_t TransferCurves = 0, TransferLength = 0;
+    uint8_t* Thumbnail = nullptr;
+    bool WasCmykOrYcc = false;
+    char TempNames[3][256] = {};
+    char MakeText[64] = {};
+    char ModelText[64] = {};
+    char OrientationText[16] = {};
+    uint32_t TempCounter = 0;
+
+    // ---- libtiff decoding (kxoTIFFLibtiff.cpp) ----
+    friend struct KXTiffDecoder;
+    uint32_t loadTiffLibtiff(const char* path, KX_GfxBuffer** out);
+
+    // ---- own strip reader (kxoTIFFStrips.cpp) ----
+    friend struct KXTiffStrips;
+    uint32_t LoadTIFFInternal(KX_GfxBuffer** out);
+};
+
+// The copy-and-convert routine (kxoTIFFCopy.cpp): rewrites TIFF files as
+// libtiff's "tiffcp" command line does, from an argument vector of that
+// form ("tiffcp" [options] input... output). 0 success, -2 the output
+// cannot be created, -3 an input cannot be opened, 1 a page cannot be
+// copied or written (or the options are not understood).
+int KXTIFF_CopyConvert(int argc, const char* const* argv);
