@@ -72,6 +72,9 @@ ppmtogif "${P}8.ppm" > "${P}8.gif" 2> /dev/null
 ppmtobmp "${P}8.ppm" > "${P}8.bmp" 2> /dev/null
 ppmtoilbm -24force "$P.ppm" > "${P}24.lbm" 2> /dev/null
 ppmtoilbm -deepforce -deepbits 16 "${P}16.ppm" > "${P}48.lbm" 2> /dev/null
+ppmtoilbm -rgb8 "$P.ppm" > "$P.rg8" 2> /dev/null
+# netpbm writes no PBM (chunky IFF); ours is made from netpbm's 256-colour picture.
+"$KXOP" -f kxoPBM -s CmpByteRun1 - "${P}8.bmp" "${P}8.pbm" > /dev/null
 
 # The free rotation: ours turns about the centre into the bounding square of
 # every turn (side trunc(sqrt(w^2 + h^2) + 2)), nearest pixel. ImageMagick
@@ -225,6 +228,25 @@ row "ILBM 24 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - $P.ppm @OUT@" "" "ppmt
 row "ILBM 48 load" ppm "$KXOP - ${P}48.lbm @OUT@" "" "ilbmtoppm ${P}48.lbm > @OUT@" ""
 row "ILBM 48 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - ${P}16.ppm @OUT@" "" \
   "ppmtoilbm -deepforce -deepbits 16 ${P}16.ppm > @OUT@" ""
+# RGB8 (run-length records) as netpbm writes it; PBM read by both.
+row "RGB8 load" ppm "$KXOP - $P.rg8 @OUT@" "" "ilbmtoppm $P.rg8 > @OUT@" ""
+row "RGB8 save" rg8 "$KXOP -f kxoRGB8 - $P.ppm @OUT@" "" "ppmtoilbm -rgb8 $P.ppm > @OUT@" ""
+row "PBM 256 load" ppm "$KXOP - ${P}8.pbm @OUT@" "" "ilbmtoppm ${P}8.pbm > @OUT@" ""
+# JPEG, quality 90, 4:4:4 and 4:2:0 files made by cjpeg. The netpbm column
+# holds libjpeg-turbo's own djpeg and cjpeg. Every side decodes and encodes
+# with the fast integer DCT (our default) but libvips, which has no such
+# choice (accurate DCT). Our writer has no sampling key: saves are 4:2:0.
+for tool in cjpeg djpeg; do command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"; done
+cjpeg -quality 90 -sample 1x1 "$P.ppm" > "${P}444.jpg"
+cjpeg -quality 90 "$P.ppm" > "${P}420.jpg"
+IM_JPEG="-define jpeg:dct-method=fast"
+for s in 444 420; do
+  row "JPEG $s load" ppm "$KXOP - ${P}$s.jpg @OUT@" "$IM $IM_JPEG ${P}$s.jpg @OUT@" "djpeg -dct fast ${P}$s.jpg > @OUT@" \
+    "vips copy ${P}$s.jpg @OUT@"
+done
+row "JPEG 420 save" jpg "$KXOP -f kxoJFIF -w QUANTIZATION=90 - $P.ppm @OUT@" \
+  "$IM $P.ppm $IM_JPEG -quality 90 -sampling-factor 2x2 @OUT@" "cjpeg -quality 90 -dct fast $P.ppm > @OUT@" \
+  "vips copy $P.ppm @OUT@[Q=90]"
 # Operators: PPM in, PPM out.
 row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \
   "$IM $P.ppm -scale 50% @OUT@" "pamscale 0.5 $P.ppm > @OUT@" "vips shrink $P.ppm @OUT@ 2 2"
@@ -268,6 +290,47 @@ row "grey select" ppm "$KXOP kxpSelectGrayScales $P.ppm @OUT@ RED_LEVEL1=0" "$IM
 # a subshell that does not stop at it.
 (set +e; row "histogram" txt "$KXOP kxpHistogram $P.ppm $work/histogram.ppm MODE=COLOR HISTOGRAM_PATH=@OUT@" \
   "$IM $P.ppm -format %c histogram:info:@OUT@" "ppmhist -noheader $P.ppm > @OUT@" "")
+
+# Window filters on the 24-bit and the 48-bit picture. Convolutions: the
+# n x n mean (ours: all ones over n x n; 9 x 9 adds the offset to the exact
+# quotient), the same integer mask for vips, a normalised square for
+# ImageMagick and pnmconvol. Sharpen: our default matrix (strength 11,
+# divisor 5). Oil paint: our 7 x 7 most frequent value beside ImageMagick's
+# -paint 3 and netpbm's pamoil -n 3 (their windows are round); digi paint:
+# our 7 x 7 largest value beside a 7 x 7 maximum. Mosaic: blocks of 8,
+# each the colour of its top-left pixel (vips subsample and zoom do the same).
+kx_ones() { local n=$1 sep=$2 r c line out=""; for ((r = 0; r < n; r++)); do line=""
+    for ((c = 0; c < n; c++)); do line+=${line:+,}1; done; out+=${out:+$sep}$line; done; echo "$out"; }
+for n in 3 5 9; do
+  { echo "$n $n $((n * n)) 0"; for ((r = 0; r < n; r++)); do kx_ones "$n" " " | tr ',' ' '; done; } > "$work/box$n.mat"
+done
+printf '3 3 5 0\n0 -1 0\n-1 11 -2\n0 -2 0\n' > "$work/sharpen.mat"
+for kx_depth in 24 48; do
+  kx_in=$P.ppm
+  [ $kx_depth = 48 ] && kx_in=${P}16.ppm
+  for n in 3 5 9; do
+    kx_op="kxpConvolveNxN $kx_in @OUT@ MATRIX_SIZE=${n}x$n"
+    [ $n = 3 ] && kx_op="kxpConvolve $kx_in @OUT@ DIVIDE_EQUAL=9"
+    row "conv ${n}x$n $kx_depth" ppm "$KXOP $kx_op" \
+      "$IM $kx_in -define convolve:scale=! -morphology Convolve Square:$(( (n - 1) / 2 )) @OUT@" \
+      "pnmconvol -matrix='$(kx_ones $n ';')' -normalize $kx_in > @OUT@" \
+      "vips conv $kx_in @OUT@ $work/box$n.mat --precision integer"
+  done
+  row "blur $kx_depth" ppm "$KXOP kxpBlur $kx_in @OUT@" \
+    "$IM $kx_in -define convolve:scale=! -morphology Convolve Square:1 @OUT@" \
+    "pnmconvol -matrix='1,1,1;1,1,1;1,1,1' -normalize $kx_in > @OUT@" "vips conv $kx_in @OUT@ $work/box3.mat --precision integer"
+  row "sharpen $kx_depth" ppm "$KXOP kxpSharpen $kx_in @OUT@" \
+    "$IM $kx_in -morphology Convolve '3x3: 0,-0.2,0 -0.2,2.2,-0.4 0,-0.4,0' @OUT@" \
+    "pnmconvol -matrix='0,-0.2,0;-0.2,2.2,-0.4;0,-0.4,0' $kx_in > @OUT@" \
+    "vips conv $kx_in @OUT@ $work/sharpen.mat --precision integer"
+  row "median $kx_depth" ppm "$KXOP kxpMedian $kx_in @OUT@" "$IM $kx_in -statistic Median 3x3 @OUT@" "" \
+    "vips rank $kx_in @OUT@ 3 3 4"
+  row "oil paint $kx_depth" ppm "$KXOP kxpOilPaint $kx_in @OUT@" "$IM $kx_in -paint 3 @OUT@" "pamoil -n 3 $kx_in > @OUT@" ""
+  row "digi paint $kx_depth" ppm "$KXOP kxpDigiPaint $kx_in @OUT@" "$IM $kx_in -statistic Maximum 7x7 @OUT@" "" \
+    "vips rank $kx_in @OUT@ 7 7 48"
+  row "mosaic $kx_depth" ppm "$KXOP kxpMosaic $kx_in @OUT@ BLOCKS=8" "$IM $kx_in -sample 12.5% -sample 800% @OUT@" "" \
+    "vips subsample $kx_in $work/mosaic.v 8 8 && vips zoom $work/mosaic.v @OUT@ 8 8 && rm -f $work/mosaic.v"
+done
 
 clock="wall-clock"
 [ "$CLOCK" = cpu ] && clock="processor time (user + system) for -1, wall-clock for -n"

@@ -7,23 +7,33 @@
 
 #include "core/catalogue.h"
 #include "formats/iff/kxoACBM.h"
+#include "formats/iff/kxoDEEP.h"
+#include "formats/iff/kxoFAXX.h"
 #include "formats/iff/kxoILBM.h"
 #include "formats/iff/kxoKGX.h"
 #include "formats/iff/kxoPBM.h"
+#include "formats/iff/kxoRGB8.h"
 #include "formats/iff/kxoRGFX.h"
+#include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
+#include "formats/raster/kxoPFM.h"
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoTGA.h"
+#include "operators/colour/kxpAddAlpha.h"
+#include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
+#include "operators/colour/kxpAntique.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpBrightness.h"
@@ -31,19 +41,23 @@
 #include "operators/colour/kxpComplement.h"
 #include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpDitherFix24.h"
 #include "operators/colour/kxpExtractAlpha.h"
 #include "operators/colour/kxpExtractBlue.h"
+#include "operators/colour/kxpExtractGrayScales.h"
 #include "operators/colour/kxpExtractGreen.h"
 #include "operators/colour/kxpExtractRed.h"
 #include "operators/colour/kxpFlipNibbles.h"
 #include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpGhost.h"
+#include "operators/colour/kxpHilbertDither256.h"
 #include "operators/colour/kxpHistogram.h"
 #include "operators/colour/kxpInvertAlpha.h"
 #include "operators/colour/kxpInvertColors256.h"
 #include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpPaletteDither.h"
 #include "operators/colour/kxpRedEyeFix.h"
 #include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
@@ -58,10 +72,13 @@
 #include "operators/geometry/kxpCrop.h"
 #include "operators/geometry/kxpCut.h"
 #include "operators/geometry/kxpCutInverse.h"
+#include "operators/geometry/kxpDigiPaint.h"
 #include "operators/geometry/kxpLeftToRight.h"
+#include "operators/geometry/kxpMedian.h"
 #include "operators/geometry/kxpMirror.h"
 #include "operators/geometry/kxpMirrorCopy.h"
 #include "operators/geometry/kxpMosaic.h"
+#include "operators/geometry/kxpOilPaint.h"
 #include "operators/geometry/kxpPaste.h"
 #include "operators/geometry/kxpReplaceBorder.h"
 #include "operators/geometry/kxpResize.h"
@@ -92,9 +109,12 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddAlpha),
     OP(kxpAddBorder),
+    OP(kxpAlphaBlend),
     OP(kxpAlphaTo16Bit),
     OP(kxpAlphaTo8Bit),
+    OP(kxpAntique),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
@@ -109,24 +129,31 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCrop),
     OP(kxpCut),
     OP(kxpCutInverse),
+    OP(kxpDigiPaint),
     OP(kxpDither24Bit),
+    OP(kxpDitherFix24),
     OP(kxpExtractAlpha),
     OP(kxpExtractBlue),
+    OP(kxpExtractGrayScales),
     OP(kxpExtractGreen),
     OP(kxpExtractRed),
     OP(kxpFlipNibbles),
     OP(kxpGamma),
     OP(kxpGhost),
+    OP(kxpHilbertDither256),
     OP(kxpHistogram),
     OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
     OP(kxpLeftToRight),
+    OP(kxpMedian),
     OP(kxpMirror),
     OP(kxpMirrorCopy),
     OP(kxpMosaic),
     OP(kxpNegate),
+    OP(kxpOilPaint),
     OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
+    OP(kxpPaletteDither),
     OP(kxpPaste),
     OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),
@@ -150,19 +177,26 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoDDS),
+    FMT(kxoDEEP),
+    FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoJFIF),
     FMT(kxoKGX),
+    FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
     FMT(kxoPCX),
+    FMT(kxoPFM),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoTGA),
+    FMT(kxoYUVN),
 };
 
 #undef OP

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "core/exifiptc.h"
 #include "core/log.h"
 #include "support/testfiles.h"
@@ -263,6 +265,48 @@ TEST_F(ExifIptcTest, IptcOccurrencesAndText) {
     EXPECT_EQ(IPTC_FindTag(h, 2, 25, 0, buf, 0), 7u);
     EXPECT_EQ(IPTC_FindTag(nullptr, 2, 25, 0, buf, sizeof(buf)), 3u);
     IPTC_Close(h);
+}
+
+// From files: the IPTC records of a JPEG's APP13, the EXIF of its APP1.
+TEST_F(ExifIptcTest, OpenFromFiles) {
+    const std::string dir = KXT_NewTempDir("/tmp/kxiptcXXXXXX");
+    auto ps3 = iptcBlock({{80, "By line"}});
+    ExifBuilder b(false);
+    b.ifd0.push_back({315, 2, 7, ascii("Artist")});
+    auto exif = b.build();
+    std::string jpeg = "\xFF\xD8";
+    auto segment = [&](uint8_t marker, const std::vector<uint8_t>& payload) {
+        const size_t n = payload.size() + 2;
+        jpeg += std::string{'\xFF', (char)marker, (char)(n >> 8), (char)n};
+        jpeg.append(payload.begin(), payload.end());
+    };
+    segment(0xE1, exif);
+    segment(0xED, ps3);
+    jpeg += "\xFF\xD9";
+    const std::string path = dir + "/tagged.jpg";
+    ASSERT_TRUE(KXT_WriteFile(path, jpeg));
+    uint32_t err = 99;
+    IptcHandle* h = IPTC_Open(path.c_str(), &err);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(err, 0u);
+    char buf[64];
+    EXPECT_EQ(IPTC_FindTag(h, 2, 80, 0, buf, sizeof(buf)), 0u);
+    EXPECT_STREQ(buf, "By line");
+    IPTC_Close(h);
+    ExifHandle* e = EXIF_Open(path.c_str(), &err);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(EXIF_FindTag(e, 315, buf, sizeof(buf)), 0u);
+    EXPECT_STREQ(buf, "Artist");
+    EXIF_Close(e);
+    const std::string plain = dir + "/plain.jpg";
+    ASSERT_TRUE(KXT_WriteFile(plain, "\xFF\xD8\xFF\xD9"));
+    EXPECT_EQ(IPTC_Open(plain.c_str(), &err), nullptr);
+    EXPECT_EQ(err, 1u);
+    EXPECT_EQ(EXIF_Open(plain.c_str(), &err), nullptr);
+    EXPECT_EQ(err, 1u);
+    remove(path.c_str());
+    remove(plain.c_str());
+    rmdir(dir.c_str());
 }
 
 TEST_F(ExifIptcTest, IptcBlocksWithoutRecordsGiveError4) {

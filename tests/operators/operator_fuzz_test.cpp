@@ -120,7 +120,8 @@ void RandomSettings(Rng& rng, KXConfig& cfg) {
                                           "CROP_TOPEDGE", "CROP_WIDTH", "CROP_HEIGHT", "PASTE_LEFTEDGE",
                                           "PASTE_TOPEDGE", "PASTE_WIDTH", "PASTE_HEIGHT", "DEGREES",
                                           "LEFT_WIDTH", "RIGHT_WIDTH", "TOP_WIDTH", "BOTTOM_WIDTH", "BLOCKS",
-                                          "SCATTERFACTOR", "TILESIZE", "SHARPNESS", "DIVIDE_EQUAL", "ADD_EQUAL"};
+                                          "SCATTERFACTOR", "TILESIZE", "SHARPNESS", "DIVIDE_EQUAL", "ADD_EQUAL",
+                                          "GRANULARITY"};
     static const char* const reals[] = {"ROTATE_ANGLE", "ZOOM_FACTOR"};
     // Matrix lines of up to nine numbers, sizes and real entries included.
     static const char* const lines[] = {"MATRIX_LINE1", "MATRIX_LINE2", "MATRIX_LINE3", "MATRIX_LINE5", "MATRIX_LINE9"};
@@ -131,7 +132,7 @@ void RandomSettings(Rng& rng, KXConfig& cfg) {
     static const Words words[] = {
         {"DITHERMODE", {"BESTPEN", "ORDERED", "BURKES", "other"}},
         {"MIRRORMODE", {"X_AXIS", "Y_AXIS", "ZEROPOINT", "VERTUPPER", "VERTLOWER", "HORIZLEFT", "HORIZRIGHT"}},
-        {"METHOD", {"HALF", "DOUBLE", "GIVENPOINT", "other"}},
+        {"METHOD", {"HALF", "DOUBLE", "GIVENPOINT", "LOWER", "MEDIAN", "UPPER", "other"}},
         {"PRECISE", {"OFF", "ON"}},
         {"CONVERTALPHA", {"ON", "OFF"}},
         {"KEEPSIZE", {"ON", "OFF", "YES", "NO"}},

@@ -55,9 +55,12 @@ TEST(CatalogueRun, EveryOperatorThroughTheTableInDispatchOrder)
         {33, "Mosaic.controlpad", "Mosaic effect.", 0x183C, 24, {{"BLOCKS", "3"}}, 0, 6, 3, 24},
         {34, "CutInverse.controlpad", "CutInverses inverse part of graphics.", 0x18FC, 48, {{"Cut_TopEdge", "5"}}, 0, 4, 3, 48},
         {39, "Scatter.controlpad", "Scatters graphics by given factor.", 0x18FC, 8, {{"SCATTERMODE", "Y_AXIS"}}, 0, 4, 3, 8},
+        {42, "OilPaint.controlpad", "Apply OilPaint effect to a graphics.", 0x1830, 24, {{"GRANULARITY", "2"}}, 0, 4, 3, 24},
+        {43, "DigiPaint.controlpad", "Apply DigiPaint effect to a graphics.", 0x1830, 48, {}, 0, 4, 3, 48},
         {45, "AddBorder.controlpad", "Adds single-color borders.", 0x1CFC, 8, {{"TOP_WIDTH", "2"}}, 0, 4, 5, 8},
         {46, "ReplaceBorder.controlpad", "Replaces single-colored borders (frames).", 0x18FC, 4, {}, 0, 4, 3, 5},
         {54, "ResizeDDA.controlpad", "ResizeDDAs a graphics by interpolation.", 0x1CFC, 24, {{"ZOOM_FACTOR", "2.5"}}, 0, 10, 7, 24},
+        {55, "Median.controlpad", "Apply Median effect to a graphics.", 0x1830, 24, {{"METHOD", "UPPER"}}, 0, 4, 3, 24},
         {56, "Tiling.controlpad", "Apply Tile-breaking effect to image.", 0x183C, 48, {{"TILESIZE", "1"}}, 0, 4, 3, 48},
         {57, "Slicing.controlpad", "Apply slicing effect to image.", 0x183C, 4, {}, 0, 4, 3, 4},
     };

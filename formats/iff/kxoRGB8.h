@@ -1,0 +1,30 @@
+// kxoRGB8: true-colour run-length IFF forms: reads FORM "RGB8" (8 bits a
+// channel) and FORM "RGBN" (4 bits a channel), whose genlock bit becomes an
+// 8-bit alpha map; writes FORM "RGB8" from 24-bit chunky images, an alpha
+// map turning into genlock bits (alpha 0 is transparent).
+#pragma once
+
+#include "formats/iff/iff.h"
+
+class kxoRGB8 : public KXIffModule {
+public:
+    explicit kxoRGB8(KXClass* lib);
+    ~kxoRGB8() override {
+        kxoRGB8::Reset();
+        FreeConfig();
+    }
+
+    void Reset() override;
+    uint32_t Save() override;
+    uint32_t Load() override;
+    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
+
+private:
+    void InitOwn();
+    void FreeWork();
+    void LogLine(const char* text);
+
+    uint8_t* Body = nullptr;  // BODY as read, or the records made for saving
+    uint32_t RecordBits = 8;  // 4 (RGBN records) or 8 (RGB8 records)
+};
+
