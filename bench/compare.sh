@@ -72,6 +72,9 @@ ppmtogif "${P}8.ppm" > "${P}8.gif" 2> /dev/null
 ppmtobmp "${P}8.ppm" > "${P}8.bmp" 2> /dev/null
 ppmtoilbm -24force "$P.ppm" > "${P}24.lbm" 2> /dev/null
 ppmtoilbm -deepforce -deepbits 16 "${P}16.ppm" > "${P}48.lbm" 2> /dev/null
+ppmtoilbm -rgb8 "$P.ppm" > "$P.rg8" 2> /dev/null
+# netpbm writes no PBM (chunky IFF); ours is made from netpbm's 256-colour picture.
+"$KXOP" -f kxoPBM -s CmpByteRun1 - "${P}8.bmp" "${P}8.pbm" > /dev/null
 
 # The free rotation: ours turns about the centre into the bounding square of
 # every turn (side trunc(sqrt(w^2 + h^2) + 2)), nearest pixel. ImageMagick
@@ -225,6 +228,10 @@ row "ILBM 24 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - $P.ppm @OUT@" "" "ppmt
 row "ILBM 48 load" ppm "$KXOP - ${P}48.lbm @OUT@" "" "ilbmtoppm ${P}48.lbm > @OUT@" ""
 row "ILBM 48 save" lbm "$KXOP -f kxoILBM -s CmpByteRun1 - ${P}16.ppm @OUT@" "" \
   "ppmtoilbm -deepforce -deepbits 16 ${P}16.ppm > @OUT@" ""
+# RGB8 (run-length records) as netpbm writes it; PBM read by both.
+row "RGB8 load" ppm "$KXOP - $P.rg8 @OUT@" "" "ilbmtoppm $P.rg8 > @OUT@" ""
+row "RGB8 save" rg8 "$KXOP -f kxoRGB8 - $P.ppm @OUT@" "" "ppmtoilbm -rgb8 $P.ppm > @OUT@" ""
+row "PBM 256 load" ppm "$KXOP - ${P}8.pbm @OUT@" "" "ilbmtoppm ${P}8.pbm > @OUT@" ""
 # JPEG, quality 90, 4:4:4 and 4:2:0 files made by cjpeg. The netpbm column
 # holds libjpeg-turbo's own djpeg and cjpeg. Every side decodes and encodes
 # with the fast integer DCT (our default) but libvips, which has no such

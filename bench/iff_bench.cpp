@@ -1,7 +1,9 @@
 // The IFF family at picture size: load and save of a 4000 x 3000 image of 24
 // and of 48 bits as ILBM (deep planes: the plane <-> chunky transposes
-// dominate), RGFX and KGX, each stored and packed. One row of kFormats per
-// format and packing; each gets Load/<name>/<depth> and Save/<name>/<depth>.
+// dominate), RGFX, KGX and DEEP, each stored and packed, of 24 bits as RGB8
+// and YUVN, and of an 8-bit palette picture as ACBM and PBM. One row of
+// kFormats per format and packing; each gets Load/<name>/<depth> and
+// Save/<name>/<depth> for the depths it holds.
 //
 // With KX_BENCH_DIR set, the picture is the one in that folder:
 // "picture24.lbm" and "picture48.lbm", ByteRun1 ILBMs written by another
@@ -20,11 +22,14 @@
 
 namespace {
 
+enum : uint32_t { kDepth8 = 1, kDepth24 = 2, kDepth48 = 4 };
+
 struct FormatRow {
     const char* Name;       // benchmark name
     const char* ClassName;  // catalogue class
     const char* Extension;
     uint32_t SubFormat;     // index into the class's sub-formats
+    uint32_t Depths = kDepth24 | kDepth48;  // the pictures the format holds
 };
 
 const FormatRow kFormats[] = {
@@ -34,8 +39,14 @@ const FormatRow kFormats[] = {
     {"RGFX.Zip", "kxoRGFX", ".zip.rgx", 1},
     {"KGX.None", "kxoKGX", ".none.kgx", 2},
     {"KGX.Zlib", "kxoKGX", ".zlib.kgx", 1},
+    {"ACBM", "kxoACBM", ".abm", 0, kDepth8},
+    {"PBM.None", "kxoPBM", ".none.pbm", 0, kDepth8},
+    {"PBM.ByteRun1", "kxoPBM", ".pbm", 1, kDepth8},
+    {"RGB8", "kxoRGB8", ".rg8", 0, kDepth24},
+    {"DEEP", "kxoDEEP", ".dep", 0},
+    {"YUVN", "kxoYUVN", ".yuv", 0, kDepth24},
 };
-const uint32_t kDepths[] = {24, 48};
+const uint32_t kDepths[] = {8, 24, 48};
 const uint32_t kWidth = 4000, kHeight = 3000;
 
 bool givenDir() {
@@ -58,6 +69,9 @@ KX_GfxBuffer* generated(uint32_t depth) {
     if (!b) return nullptr;
     std::mt19937 rng(1);
     for (uint32_t i = 0; i < b->BufferSize; ++i) b->Data[i] = uint8_t((i / 7) ^ (rng() & 3));
+    // The 8-bit picture is a palette picture over a colour ramp.
+    if (depth == 8)
+        for (uint32_t c = 0; c < 256; ++c) b->Palette[3 * c] = b->Palette[3 * c + 1] = b->Palette[3 * c + 2] = uint8_t(c);
     return b;
 }
 
@@ -68,7 +82,7 @@ KX_GfxBuffer* picture(uint32_t depth) {
     auto it = pictures.find(depth);
     if (it != pictures.end()) return it->second;
     KX_GfxBuffer* b = nullptr;
-    if (givenDir()) {
+    if (givenDir() && depth != 8) {
         if (load(kFormats[1], fileName(kFormats[1], depth, "picture"), &b) != KXERR_NONE) b = nullptr;
     } else {
         b = generated(depth);
@@ -139,6 +153,7 @@ void benchSave(benchmark::State& state, const FormatRow* row, uint32_t depth) {
 [[maybe_unused]] const bool kRegistered = [] {
     for (const FormatRow& row : kFormats)
         for (uint32_t depth : kDepths) {
+            if (!(row.Depths & (depth == 8 ? kDepth8 : depth == 24 ? kDepth24 : kDepth48))) continue;
             const std::string tail = std::string(row.Name) + "/" + std::to_string(depth);
             benchmark::RegisterBenchmark(("Load/" + tail).c_str(), benchLoad, &row, depth)->Unit(benchmark::kMillisecond)->UseRealTime();
             benchmark::RegisterBenchmark(("Save/" + tail).c_str(), benchSave, &row, depth)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -32,6 +32,7 @@
 #include "formats/raster/kxoTGA.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
+#include "operators/colour/kxpAntique.h"
 #include "operators/colour/kxpAnyTo24Bit.h"
 #include "operators/colour/kxpAnyTo48Bit.h"
 #include "operators/colour/kxpBrightness.h"
@@ -39,19 +40,23 @@
 #include "operators/colour/kxpComplement.h"
 #include "operators/colour/kxpContrast.h"
 #include "operators/colour/kxpDither24Bit.h"
+#include "operators/colour/kxpDitherFix24.h"
 #include "operators/colour/kxpExtractAlpha.h"
 #include "operators/colour/kxpExtractBlue.h"
+#include "operators/colour/kxpExtractGrayScales.h"
 #include "operators/colour/kxpExtractGreen.h"
 #include "operators/colour/kxpExtractRed.h"
 #include "operators/colour/kxpFlipNibbles.h"
 #include "operators/colour/kxpGamma.h"
 #include "operators/colour/kxpGhost.h"
+#include "operators/colour/kxpHilbertDither256.h"
 #include "operators/colour/kxpHistogram.h"
 #include "operators/colour/kxpInvertAlpha.h"
 #include "operators/colour/kxpInvertColors256.h"
 #include "operators/colour/kxpNegate.h"
 #include "operators/colour/kxpOptimizeAlpha.h"
 #include "operators/colour/kxpOptimizePalette.h"
+#include "operators/colour/kxpPaletteDither.h"
 #include "operators/colour/kxpRedEyeFix.h"
 #include "operators/colour/kxpResetChannel.h"
 #include "operators/colour/kxpSelectGrayScales.h"
@@ -106,6 +111,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpAddBorder),
     OP(kxpAlphaTo16Bit),
     OP(kxpAlphaTo8Bit),
+    OP(kxpAntique),
     OP(kxpAnyTo24Bit),
     OP(kxpAnyTo48Bit),
     OP(kxpAutoBorder),
@@ -122,13 +128,16 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpCutInverse),
     OP(kxpDigiPaint),
     OP(kxpDither24Bit),
+    OP(kxpDitherFix24),
     OP(kxpExtractAlpha),
     OP(kxpExtractBlue),
+    OP(kxpExtractGrayScales),
     OP(kxpExtractGreen),
     OP(kxpExtractRed),
     OP(kxpFlipNibbles),
     OP(kxpGamma),
     OP(kxpGhost),
+    OP(kxpHilbertDither256),
     OP(kxpHistogram),
     OP(kxpInvertAlpha),
     OP(kxpInvertColors256),
@@ -141,6 +150,7 @@ const OperatorBinding kOperatorBindings[] = {
     OP(kxpOilPaint),
     OP(kxpOptimizeAlpha),
     OP(kxpOptimizePalette),
+    OP(kxpPaletteDither),
     OP(kxpPaste),
     OP(kxpRedEyeFix),
     OP(kxpReplaceBorder),

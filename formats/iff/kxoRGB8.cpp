@@ -6,6 +6,7 @@
 // pixel (29); a run past the last pixel is cut there.
 #include "formats/iff/kxoRGB8.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -38,6 +39,46 @@ const char kStopsRGBN[] =
 const uint32_t kStopCount = 12;
 
 const char kTag[] = "rgb8";
+
+// Body blocks read at a time, and the longest record (an RGBN record with a
+// 16-bit count).
+const uint32_t kBlock = 1u << 18;
+const uint32_t kRecordMax = 5;
+
+// RGB8 records for the pixels from *at on, at most maxRecords of them,
+// into out (only counted when out is null); *at moves past them. A record
+// starts with count 1; the next pixel joins while the count is below 127 and
+// it has the same colour, unless either is transparent (alpha 0): such
+// pixels stand alone with the genlock bit. progress(done) is called before
+// every record whose remaining pixel count is a multiple of 256.
+template <class Progress>
+uint64_t rgb8Records(const uint8_t* rgb, const uint8_t* alpha, uint64_t pixels, uint64_t* at, uint8_t* out, uint64_t maxRecords, Progress progress) {
+    uint64_t i = *at, n = 0;
+    for (; i < pixels && n < maxRecords; ++n) {
+        if (((pixels - i) & 255) == 0) progress(i);
+        const uint8_t* px = rgb + i * 3;
+        const bool clear = alpha && alpha[i] == 0;
+        uint32_t count = 1;
+        if (!clear) {
+            const uint64_t limit = pixels - i < 127 ? pixels - i : 127;
+            const uint8_t* next = px + 3;
+            while (count < limit && next[0] == px[0] && next[1] == px[1] && next[2] == px[2] && (!alpha || alpha[i + count] != 0)) {
+                ++count;
+                next += 3;
+            }
+        }
+        if (out) {
+            out[0] = px[0];
+            out[1] = px[1];
+            out[2] = px[2];
+            out[3] = (uint8_t)(count | (clear ? 0x80 : 0));
+            out += 4;
+        }
+        i += count;
+    }
+    *at = i;
+    return n;
+}
 
 // n copies of one 3-byte pixel: the first written, then doubled with memcpy.
 inline void fillPixels(uint8_t* d, uint8_t r, uint8_t g, uint8_t b, uint64_t n) {
@@ -106,36 +147,15 @@ uint32_t kxoRGB8::Save() {
     const uint8_t* alpha = nullptr;
     if (uint32_t e = TakeAlphaMap8(src, &alpha)) return e;
 
-    // The records are made before the file is opened: a failure leaves no file.
-    uint32_t room;
-    if (uint32_t e = KXSUP_CheckSize(&room, pixels, 4)) return e;
-    Body = static_cast<uint8_t*>(AllocVec(room, MEMF_ANY));
+    // The records are counted first, so that every size is known and every
+    // block allocated before the file is opened; they are then made a block
+    // at a time while the file is written.
+    uint64_t at = 0;
+    const uint64_t records = rgb8Records(src->Data, alpha, pixels, &at, nullptr, UINT64_MAX, [](uint64_t) {});
+    if (records > 0xFFFFFFFFu / 4) return KXERR_FILEREQUIREMENTS;
+    const uint32_t bodySize = (uint32_t)records * 4;
+    Body = static_cast<uint8_t*>(AllocVec(kBlock, MEMF_ANY));
     if (!Body) return KXERR_NOMEMORY;
-    const uint8_t* p = src->Data;
-    uint8_t* out = Body;
-    for (uint64_t i = 0; i < pixels;) {
-        if (((pixels - i) & 255) == 0) ReportProgress((uint32_t)(i * 100 / pixels));
-        const uint8_t* px = p + i * 3;
-        // Transparent pixels stand alone; opaque ones of one colour share a
-        // record whatever their alpha values.
-        const bool clear = alpha && alpha[i] == 0;
-        uint32_t count = 1;
-        if (!clear) {
-            const uint64_t limit = pixels - i < 127 ? pixels - i : 127;
-            const uint8_t* next = px + 3;
-            while (count < limit && next[0] == px[0] && next[1] == px[1] && next[2] == px[2] && (!alpha || alpha[i + count] != 0)) {
-                ++count;
-                next += 3;
-            }
-        }
-        out[0] = px[0];
-        out[1] = px[1];
-        out[2] = px[2];
-        out[3] = (uint8_t)(count | (clear ? 0x80 : 0));
-        out += 4;
-        i += count;
-    }
-    const uint32_t bodySize = (uint32_t)(out - Body);
 
     const KXOSpecialInfo* info = SaveMetaFlag ? SpecialInfo : nullptr;
     const uint64_t formSize = (uint64_t)bodySize + 40 + iffMetaChunksSize(info);
@@ -156,7 +176,13 @@ uint32_t kxoRGB8::Save() {
     iffPushChunk(Iff, "RGB8", "FORM", (uint32_t)formSize);
     iffWriteDataChunk(Iff, "RGB8", "BMHD", bmhdRaw, 20);
     iffWriteMetaChunks(Iff, "RGB8", info);
-    iffWriteDataChunk(Iff, "RGB8", "BODY", Body, bodySize);
+    iffPushChunk(Iff, "RGB8", "BODY", bodySize);
+    at = 0;
+    while (at < pixels) {
+        const uint64_t n = rgb8Records(src->Data, alpha, pixels, &at, Body, kBlock / 4, [&](uint64_t done) { ReportProgress((uint32_t)(done * 100 / pixels)); });
+        iffWriteChunkBytes(Iff, Body, (size_t)n * 4);
+    }
+    iffPopChunk(Iff);
     iffPopChunk(Iff);
     FreeWork();
     return FinishWrite(KXERR_NONE);
@@ -237,9 +263,30 @@ uint32_t kxoRGB8::Load() {
     const uint32_t bodySize = bodyChunk->Size;
     const uint64_t leastBody = RecordBits == 8 ? (pixels + 126) / 127 * 4 : (pixels + 65534) / 65535 * 2;
     if (bodySize < leastBody) return fail(KXERR_EOF);
-    Body = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
+    // The body is read in blocks: the records of one block are decoded
+    // before the next is read, the few bytes of a record cut by the block
+    // end carried over.
+    const uint32_t blockSize = bodySize < kBlock ? bodySize : kBlock;
+    Body = static_cast<uint8_t*>(AllocVec(blockSize, MEMF_ANY));
     if (!Body) return fail(KXERR_NOMEMORY);
-    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+    uint64_t unread = bodySize;
+    uint32_t held = 0, at = 0;
+    bool readFailed = false;
+    // Keeps at least kRecordMax bytes ahead of `at` while the body has them.
+    auto refill = [&]() {
+        if (held - at >= kRecordMax || unread == 0) return;
+        memmove(Body, Body + at, held - at);
+        held -= at;
+        at = 0;
+        const uint32_t want = (uint32_t)(blockSize - held < unread ? blockSize - held : unread);
+        if (iffReadChunkBytes(Iff, Body + held, want) != (long)want) {
+            readFailed = true;
+            unread = 0;
+            return;
+        }
+        held += want;
+        unread -= want;
+    };
 
     KX_GfxBuffer* b = nullptr;
     e = KXSUP_AllocGfxBuffer(&b, 1, dataSize, MEMF_ANY);
@@ -252,13 +299,14 @@ uint32_t kxoRGB8::Load() {
     b->PixelBits = 24;
     b->ViewMode = KXSUP_BestModeID(width, height, 8);
 
-    const uint8_t* s = Body;
-    const uint8_t* end = Body + bodySize;
     uint8_t* alpha = nullptr;
     uint64_t done = 0;
     bool cutShort = false;
     while (done < pixels) {
         if (((pixels - done) & 255) == 0) ReportProgress((uint32_t)(done * 100 / pixels));
+        refill();
+        const uint8_t* s = Body + at;
+        const uint8_t* end = Body + held;
         uint8_t r, g, bl;
         bool genlock;
         uint64_t count;
@@ -303,6 +351,7 @@ uint32_t kxoRGB8::Load() {
                 }
             }
         }
+        at = (uint32_t)(s - Body);
         if (count == 0) count = 1;
         if (count > pixels - done) count = pixels - done;
         if (genlock && !alpha) {
@@ -317,12 +366,20 @@ uint32_t kxoRGB8::Load() {
                 b->AlphaData = alpha;
             }
         }
-        fillPixels(b->Data + done * 3, r, g, bl, count);
-        if (alpha) memset(alpha + done, genlock ? 0 : 255, (size_t)count);
+        uint8_t* d = b->Data + done * 3;
+        if (count == 1) {
+            d[0] = r;
+            d[1] = g;
+            d[2] = bl;
+            if (alpha) alpha[done] = genlock ? 0 : 255;
+        } else {
+            fillPixels(d, r, g, bl, count);
+            if (alpha) memset(alpha + done, genlock ? 0 : 255, (size_t)count);
+        }
         done += count;
     }
     FreeWork();
-    if (cutShort) return fail(KXERR_EOF);
+    if (cutShort || readFailed) return fail(KXERR_EOF);
     FinishRead();
     return KXERR_NONE;
 }
