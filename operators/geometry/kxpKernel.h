@@ -41,8 +41,8 @@ struct KXPRealMatrix {  // 3 x 3, summed in double precision in row-major order
 using KXPRowTick = std::function<void(uint64_t row)>;
 
 // dst has src's width, height and depth (24 or 48) and its own pixels; the
-// pixels of every row are written. 0, or 3 when a thread's rows cannot get
-// their working memory.
+// pixels of every row are written. The working memory is a few chunks on
+// each thread's stack, so the sweeps return 0.
 uint32_t KXP_ConvolveInt(const KX_GfxBuffer* src, KX_GfxBuffer* dst, const KXPIntMatrix& m, const KXPRowTick& tick);
 uint32_t KXP_ConvolveReal(const KX_GfxBuffer* src, KX_GfxBuffer* dst, const KXPRealMatrix& m, const KXPRowTick& tick);
 // The 3 x 3 mean (sum of nine divided by 9, truncated), taken as a column
