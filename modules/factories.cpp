@@ -30,6 +30,8 @@
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "operators/colour/kxpAddAlpha.h"
+#include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAntique.h"
@@ -108,7 +110,9 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddAlpha),
     OP(kxpAddBorder),
+    OP(kxpAlphaBlend),
     OP(kxpAlphaTo16Bit),
     OP(kxpAlphaTo8Bit),
     OP(kxpAntique),
