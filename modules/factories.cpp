@@ -25,10 +25,13 @@
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPFM.h"
+#include "formats/raster/kxoPICT.h"
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "operators/colour/kxpAddAlpha.h"
+#include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
 #include "operators/colour/kxpAlphaTo8Bit.h"
 #include "operators/colour/kxpAntique.h"
@@ -107,7 +110,9 @@ struct FormatBinding {
 
 // Sorted by class name; the order carries no meaning.
 const OperatorBinding kOperatorBindings[] = {
+    OP(kxpAddAlpha),
     OP(kxpAddBorder),
+    OP(kxpAlphaBlend),
     OP(kxpAlphaTo16Bit),
     OP(kxpAlphaTo8Bit),
     OP(kxpAntique),
@@ -185,6 +190,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPFM),
+    FMT(kxoPICT),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoPSD),
