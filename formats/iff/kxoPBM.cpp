@@ -25,6 +25,9 @@ const char kStops[] =
     "PBM ICCN"
     "PBM BODY";
 const uint32_t kStopCount = 14;
+
+// Body bytes read at a time.
+const uint32_t kBlock = 1u << 18;
 }  // namespace
 
 kxoPBM::kxoPBM(KXClass* lib) : KXIffModule(lib) {
@@ -238,9 +241,44 @@ uint32_t kxoPBM::Load() {
     const uint32_t bodySize = bodyChunk->Size;
     const uint64_t leastBody = packed ? (uint64_t)height * 2 * ((padded + 127) / 128) : (uint64_t)(height - 1) * padded + width;
     if (bodySize < leastBody) return fail(KXERR_EOF);
-    Body = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
+    // The body is read a block at a time. A row cut by the block end is
+    // taken again once the block is refilled behind it; the block grows for
+    // a row longer than itself.
+    uint64_t cap64 = 2ull * padded + 256 > kBlock ? 2ull * padded + 256 : kBlock;
+    uint32_t cap = (uint32_t)(cap64 < bodySize ? cap64 : bodySize);
+    Body = static_cast<uint8_t*>(AllocVec(cap, MEMF_ANY));
     if (!Body) return fail(KXERR_NOMEMORY);
-    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+    uint32_t held = 0, at = 0;
+    uint64_t unread = bodySize;
+    bool readFailed = false;
+    // Reads more of the body behind the bytes not yet taken; false when
+    // there is no more.
+    auto more = [&]() {
+        if (unread == 0) return false;
+        if (at == 0 && held == cap) {
+            const uint32_t grown = (uint64_t)cap * 2 < bodySize ? cap * 2 : bodySize;
+            uint8_t* bigger = static_cast<uint8_t*>(ReAllocVec(Body, grown, MEMF_ANY));
+            if (!bigger) {
+                readFailed = true;
+                unread = 0;
+                return false;
+            }
+            Body = bigger;
+            cap = grown;
+        }
+        memmove(Body, Body + at, held - at);
+        held -= at;
+        at = 0;
+        const uint32_t want = (uint32_t)(cap - held < unread ? cap - held : unread);
+        if (iffReadChunkBytes(Iff, Body + held, want) != (long)want) {
+            readFailed = true;
+            unread = 0;
+            return false;
+        }
+        held += want;
+        unread -= want;
+        return true;
+    };
 
     KX_GfxBuffer* b = nullptr;
     e = KXSUP_AllocGfxBuffer(&b, 1, size, MEMF_CLEAR);
@@ -263,8 +301,6 @@ uint32_t kxoPBM::Load() {
     KXSUP_SetGfxBufferModeFlags(b);
     SubFormatId = packed ? SubFormatIds[1] : SubFormatIds[0];
 
-    const uint8_t* s = Body;
-    const uint8_t* end = Body + bodySize;
     uint8_t* work = nullptr;
     if (packed) {
         work = static_cast<uint8_t*>(AllocVec(padded, MEMF_CLEAR));
@@ -277,17 +313,34 @@ uint32_t kxoPBM::Load() {
         if (packed) {
             // A run past the padded row end is cut there; its surplus does
             // not spill into the next row.
-            if (!byteRun1UnpackRow(&s, end, work, padded)) cutShort = true;
+            for (;;) {
+                const uint8_t* p = Body + at;
+                if (byteRun1UnpackRow(&p, Body + held, work, padded)) {
+                    at = (uint32_t)(p - Body);
+                    break;
+                }
+                if (!more()) {
+                    cutShort = true;
+                    break;
+                }
+            }
             memcpy(dst, work, width);
         } else {
-            memcpy(dst, s, width);  // the size check above keeps this inside
-            s += (uint64_t)(end - s) < padded ? (uint64_t)(end - s) : padded;
+            // The last row's pad may be missing.
+            while (held - at < padded && more()) {
+            }
+            if (held - at < width) {
+                cutShort = true;
+                break;
+            }
+            memcpy(dst, Body + at, width);
+            at += held - at < padded ? held - at : padded;
         }
     }
     if (work) FreeVec(work);
     FreeVec(Body);
     Body = nullptr;
-    if (cutShort) return fail(KXERR_EOF);
+    if (cutShort || readFailed) return fail(KXERR_EOF);
     if (!Cmap) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     FinishRead();
     return KXERR_NONE;

@@ -60,6 +60,25 @@ void outputNothing(j_common_ptr) {}
     longjmp(reinterpret_cast<ErrorManager*>(c->err)->jump, 1);
 }
 
+// A progressive file may split itself into any number of scans, each of
+// which costs a pass over the whole coefficient array: a small file can
+// then keep the decoder busy for hours. Files of real encoders have a few
+// dozen scans at most.
+constexpr int kMaxScans = 1000;
+
+struct ScanLimit {
+    jpeg_progress_mgr pub;
+    ErrorManager* errors;
+};
+
+void checkScans(j_common_ptr c) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(c);
+    if (d->input_scan_number > kMaxScans) {
+        logLine(2, "too many scans, decoding stopped");
+        longjmp(reinterpret_cast<ScanLimit*>(c->progress)->errors->jump, 1);
+    }
+}
+
 void initErrors(ErrorManager* e, bool toLog) {
     jpeg_std_error(&e->pub);
     e->pub.error_exit = errorExit;
@@ -77,6 +96,7 @@ struct kxoJFIF::ReadSession {
     bool created = false;
     bool started = false;
     MetaSwitches meta;
+    ScanLimit scans;
     KX_GfxBuffer* buffer = nullptr;
     uint8_t* row = nullptr;  // one CMYK row
     uint8_t* icc = nullptr;  // malloc'd by readIccMarkers
@@ -227,6 +247,9 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
     }
     jpeg_create_decompress(&d);
     s.created = true;
+    s.scans.pub.progress_monitor = checkScans;
+    s.scans.errors = &s.err;
+    d.progress = &s.scans.pub;
     jpeg_stdio_src(&d, s.file);
     saveMarkers(&d, s.meta);
     jpeg_read_header(&d, TRUE);
@@ -321,6 +344,11 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
     const uint32_t width = d.output_width, height = d.output_height;
     uint32_t size = 0;
     uint32_t err = KXSUP_CheckSize(&size, width, height, eightBit ? 1 : 3);
+    // Scaling shrinks the output, not libjpeg's work: every block of the
+    // full-size picture is still decoded. A few kilobytes claiming 65000 x
+    // 65000 pixels would keep it busy for minutes, so the full-size picture
+    // must fit the limits too.
+    if (!err) err = KXSUP_CheckSize(nullptr, d.image_width, d.image_height, d.num_components);
     if (!err && jpeg_has_multiple_scans(&d)) err = KXSUP_CheckSize(nullptr, d.image_width, d.image_height, d.num_components, 2);
     if (!err && quantised && d.two_pass_quantize) err = KXSUP_CheckSize(nullptr, width, height, 3);
     if (err) return err;

@@ -118,9 +118,10 @@ void kxoJFIF::writeJpegMetadata(jpeg_compress_struct* c, const KXOSpecialInfo* i
         xmp = info->Xmp1;
         xmpSize = info->Xmp1Size;
     }
-    if (xmp) {
-        // A packet kept with its terminating zero is written without it.
+    // A packet kept with its terminating zero is written without it.
+    if (xmp)
         if (const void* zero = memchr(xmp, 0, xmpSize)) xmpSize = (uint32_t)(static_cast<const uint8_t*>(zero) - xmp);
+    if (xmp && xmpSize) {
         auto* payload = static_cast<uint8_t*>(AllocVecNamed(xmpSize + kXmpIdSize, MEMF_ANY, 0, kTag));
         if (payload) {
             memcpy(payload, kXmpId, kXmpIdSize);

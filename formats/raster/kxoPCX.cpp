@@ -46,6 +46,28 @@ public:
                 Run -= k;
                 continue;
             }
+            if (Len - Pos >= 2) {
+                // Straight from the block while a count and its value are both in it.
+                const uint8_t* b = Buf;
+                size_t p = Pos;
+                const size_t stop = Len - 1;
+                while (i < n && p < stop) {
+                    const uint8_t c = b[p];
+                    if (c < 0xC0) {
+                        out[i++] = c;
+                        ++p;
+                        continue;
+                    }
+                    const uint32_t count = c & 0x3F, k = count < n - i ? count : n - i;
+                    const uint8_t v = b[p + 1];
+                    p += 2;
+                    for (uint32_t j = 0; j < k; ++j) out[i + j] = v;
+                    i += k;
+                    if (k < count) Run = count - k, Value = v;
+                }
+                Pos = p;
+                continue;
+            }
             int c = next();
             if (c < 0) break;
             if ((c & 0xC0) == 0xC0) {

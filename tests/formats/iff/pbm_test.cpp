@@ -147,6 +147,26 @@ TEST(PBM, PackedRowsAreCutAtTheirEnd) {
     EXPECT_TRUE(IsHamBuffer(b.get()));
 }
 
+// Bodies larger than the reader's block: rows cut by a block end, and a
+// packed row longer than a block (no-op bytes in front of it).
+TEST(PBM, LargeBodiesReadInBlocks) {
+    for (uint32_t sub : {0u, 1u}) {
+        BufferPtr src = makeChunky(2001, 300, 8, 17 + sub);
+        const std::string path = tempPath("large.pbm");
+        ASSERT_EQ(savePbm(src.get(), path, sub), KXERR_NONE);
+        BufferPtr back;
+        ASSERT_EQ(loadFile<kxoPBM>(path, &back), KXERR_NONE);
+        expectSamePixels(src.get(), back.get(), sub ? "packed" : "stored");
+    }
+    Bytes body(300000, 0x80);
+    body.insert(body.end(), {0xFD, 7, 0x01, 1, 2});  // row 0: four 7s; row 1: 1 2 (padded to 2, width 2)
+    body.insert(body.end(), {0xFF, 9});
+    const Bytes f = form("PBM ", {{"BMHD", bmhd(2, 3, 8, 0, 1)}, {"BODY", body}});
+    BufferPtr b;
+    ASSERT_EQ(loadBytes<kxoPBM>(f, "noops.pbm", &b), KXERR_NONE);
+    EXPECT_EQ(Bytes(b->Data, b->Data + 6), (Bytes{7, 7, 1, 2, 9, 9}));
+}
+
 TEST(PBM, SaveRefusals) {
     // True colour gives 21 (a palette is needed), other depths above 8 give 16.
     BufferPtr deep = makeChunky(4, 2, 24, 1), deep48 = makeChunky(4, 2, 48, 1), odd = makeChunky(4, 2, 8, 1);

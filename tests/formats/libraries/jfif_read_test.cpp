@@ -194,12 +194,15 @@ TEST(JfifRead, Recognition) {
 // gone afterwards.
 TEST(JfifRead, MacBinaryWrappedFileLoads) {
     const std::string temp = KX_GetProcessTempDir();
+    // This process's copies only: other programs of the library may share the folder.
+    char prefix[32];
+    snprintf(prefix, sizeof(prefix), "jpeg_%lx_", (unsigned long)KX_GetProcessInstanceId());
     auto macCopies = [&] {
         int n = 0;
         if (DIR* d = opendir(temp.c_str())) {
             while (dirent* e = readdir(d)) {
                 const std::string name = e->d_name;
-                if (name.rfind("jpeg_", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".mac") == 0) ++n;
+                if (name.rfind(prefix, 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".mac") == 0) ++n;
             }
             closedir(d);
         }
@@ -278,7 +281,47 @@ TEST(JfifRead, SizeLimitComesFirst) {
     Jfif r;
     EXPECT_EQ(r.Load(jpg), KXERR_NOMEMORY);
     EXPECT_EQ(r.Image(), nullptr);
+    // Scaled to an eighth the output would fit, but libjpeg still decodes
+    // every block of the full-size picture.
+    Jfif scaled({{"SCALING", "HALF_QUARTER"}});
+    EXPECT_EQ(scaled.Load(jpg), KXERR_NOMEMORY);
+    KXSUP_SetSizeLimit(200000);
+    Jfif fits({{"SCALING", "HALF_QUARTER"}});
+    EXPECT_EQ(fits.Load(jpg), KXERR_NONE);
     KXSUP_ResetSizeLimit();
+    remove(jpg.c_str());
+}
+
+// A progressive file that repeats its last scan over and over is stopped
+// after a thousand scans instead of keeping the decoder busy.
+TEST(JfifRead, EndlessScansAreStopped) {
+    const std::string jpg = TempPath("scans.jpg");
+    Buffer img = MakeRgb(64, 64);
+    {
+        Jfif s({{"PROGRESSIVE", "ON"}});
+        ASSERT_EQ(s.Save(img.get(), jpg), KXERR_NONE);
+    }
+    auto bytes = KXT_ReadBytes(jpg);
+    size_t last = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) last = i;
+    ASSERT_GT(last, 0u);
+    const std::vector<uint8_t> scan(bytes.begin() + last, bytes.end() - 2);
+    bytes.resize(bytes.size() - 2);
+    for (int i = 0; i < 1100; ++i) bytes.insert(bytes.end(), scan.begin(), scan.end());
+    bytes.push_back(0xFF);
+    bytes.push_back(0xD9);
+    ASSERT_TRUE(KXT_WriteBytes(jpg, bytes));
+    Jfif r;
+    EXPECT_EQ(r.Load(jpg), KXERR_DECODE);
+    EXPECT_EQ(r.Image(), nullptr);
+    // Repeated a few times it still loads.
+    bytes.resize(last + scan.size() * 5);
+    bytes.push_back(0xFF);
+    bytes.push_back(0xD9);
+    ASSERT_TRUE(KXT_WriteBytes(jpg, bytes));
+    Jfif r2;
+    EXPECT_EQ(r2.Load(jpg), KXERR_NONE);
     remove(jpg.c_str());
 }
 
