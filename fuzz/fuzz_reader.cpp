@@ -42,16 +42,24 @@ void applyOptions(KXConfig& cfg, const std::string& line) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static KXClass* lib = new KXClass();
     static const std::vector<std::string> options = loadOptions();
-    static const std::string path = std::string(KX_GetProcessTempDir()) + "fuzz_" KX_STR(KX_FUZZ_CLASS) "_" + std::to_string(getpid());
-
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    if (size) fwrite(data, 1, size, f);
-    fclose(f);
-
     const KXFormatReg* reg = KX_FindFormatReg(KX_STR(KX_FUZZ_CLASS));
     if (!reg) return 0;
     KXObject* obj = KX_NewObject(lib, *reg);
+    // The file carries the module's own extension: readers that also look
+    // at the name (PICT) recognise it.
+    static const std::string path = [obj] {
+        char ext[16] = {};
+        obj->GetExtension(ext);
+        return std::string(KX_GetProcessTempDir()) + "fuzz_" KX_STR(KX_FUZZ_CLASS) "_" + std::to_string(getpid()) + ext;
+    }();
+
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) {
+        delete obj;
+        return 0;
+    }
+    if (size) fwrite(data, 1, size, f);
+    fclose(f);
     KXConfig* cfg = nullptr;
     if (!options.empty() && size > 0) {
         uint32_t err = 0;

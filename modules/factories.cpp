@@ -25,6 +25,7 @@
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
 #include "formats/raster/kxoPFM.h"
+#include "formats/raster/kxoPICT.h"
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
@@ -189,6 +190,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPFM),
+    FMT(kxoPICT),
     FMT(kxoPNG),
     FMT(kxoPNM),
     FMT(kxoPSD),
