@@ -122,7 +122,8 @@ median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 mb() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
 # "W x H" of a picture file, as file(1) reads its header.
-size_of() { file -b "$1" | grep -o '[0-9]\+ x [0-9]\+' | head -n 1; }
+# The picture size file(1) reports; empty for formats it reads no size from (RGB8).
+size_of() { file -b "$1" | { grep -o '[0-9]\+ x [0-9]\+' || true; } | head -n 1; }
 
 read -r load _ < /proc/loadavg
 if awk -v l="$load" 'BEGIN { exit !(l > 1.5) }'; then
