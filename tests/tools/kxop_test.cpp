@@ -161,8 +161,6 @@ TEST_F(Kxop, RefusesWhatItCannotDo)
     ASSERT_TRUE(KXT_WriteFile(dir + "/noise.dat", std::string("\x01\x02 not a picture at all", 24)));
     uint32_t count = 0;
     KX_OperatorRegs(&count);
-    // A placeholder operator is refused like a missing one; once every
-    // operator is built there is none left to try.
     std::string placeholder;
     for (uint32_t i = 0; i < count && placeholder.empty(); i++)
         if (!KX_OperatorIsBuilt(i)) placeholder = std::to_string(i);
@@ -186,6 +184,8 @@ TEST_F(Kxop, RefusesWhatItCannotDo)
         {{"kxpResize", in, out, "NEW_WIDTH=1"}, 1, "operator"},
         {{"-", in, dir + "/no/such/folder/out.ppm"}, 1, "cannot save"},
     };
+    // An operator without a module of its own is no operator to run; once
+    // every operator has one, there is nothing left to refuse here.
     if (!placeholder.empty()) cases.push_back({{placeholder, in, out}, 2, "no operator"});
     for (const Case& c : cases) {
         std::string err;
