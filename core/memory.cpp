@@ -9,15 +9,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfxbuffer.h"
 #include "log.h"
 
 namespace {
+constexpr size_t kHugeAdviceFrom = size_t(4) << 20;
 inline bool tracing() { return __kxlib_log_global && __kxlib_log_global->Level >= 9; }
 }  // namespace
 
 void* AllocVec(size_t size, uint32_t flags) {
     void* block = nullptr;
     if (size > 0) block = (flags & MEMF_CLEAR) ? calloc(1, size) : malloc(size);
+    // Picture-sized blocks: a first touch per 4 KiB page costs more than the
+    // work on it, so every large block asks for huge pages, whoever allocates it.
+    if (block && size >= kHugeAdviceFrom) KXSUP_AdviseHugePages(block, size);
     if (tracing())
         __kxlib_log_global->Log(9, "%-16s: $%016llx (S: %08ld, F: $%08lx)\n", "AllocVec",
                                 (unsigned long long)(uintptr_t)block, (long)size, (unsigned long)flags);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <type_traits>
 
 #include "kxpBands.h"
@@ -46,6 +47,15 @@ struct Plan {
     float DivFloat = 1;
     double DivReal = 1, AddReal = 0;
     int32_t Max = 255;
+    // A matrix that is the product of a column u and a row v of integers is
+    // summed down the columns with u, then along the row with v: exact, and
+    // 2n passes in place of up to n * n. Both lists are padded to threes.
+    bool Separable = false;
+    uint32_t Half = 1;
+    uint32_t URows = 0, VCols = 0;
+    int32_t U[9] = {}, V[9] = {};
+    ptrdiff_t URow[9] = {};  // row offset of each u entry, in samples
+    ptrdiff_t VCol[9] = {};  // column offset of each v entry from the left of the window, in samples
 };
 
 template <class A>
@@ -122,6 +132,37 @@ KXP_INLINE void ConvolveRows(const Plan& p, uint32_t y0, uint32_t y1, Ticker* ti
     }
 }
 
+// A separable matrix: column sums with u over a chunk widened by the
+// window's half on either side, then row sums with v.
+template <class S, class A, int F>
+KXP_INLINE void SeparableRows(const Plan& p, uint32_t y0, uint32_t y1, Ticker* ticker)
+{
+    alignas(64) A cols[Chunk + 24];
+    alignas(64) A acc[Chunk];
+    const S* src = reinterpret_cast<const S*>(p.Src);
+    S* dst = reinterpret_cast<S*>(p.Dst);
+    A u[9], v[9];
+    for (uint32_t k = 0; k < p.URows; k++) u[k] = static_cast<A>(p.U[k]);
+    for (uint32_t k = 0; k < p.VCols; k++) v[k] = static_cast<A>(p.V[k]);
+    const size_t side = size_t(p.Half) * 3;
+    for (uint32_t y = y0; y < y1; y++) {
+        if (ticker) ticker->At(y - y0, y1 - y0);
+        const S* centre = src + p.RowSamples * y;
+        S* out = dst + p.RowSamples * y;
+        for (size_t i0 = p.First; i0 < p.Last; i0 += Chunk) {
+            const size_t len = std::min(Chunk, p.Last - i0), wide = len + 2 * side;
+            const S* at = centre + i0 - side;
+            Taps3<S, A, true>(cols, at + p.URow[0], at + p.URow[1], at + p.URow[2], wide, u[0], u[1], u[2]);
+            for (uint32_t k = 3; k < p.URows; k += 3)
+                Taps3<S, A, false>(cols, at + p.URow[k], at + p.URow[k + 1], at + p.URow[k + 2], wide, u[k], u[k + 1], u[k + 2]);
+            Taps3<A, A, true>(acc, cols + p.VCol[0], cols + p.VCol[1], cols + p.VCol[2], len, v[0], v[1], v[2]);
+            for (uint32_t k = 3; k < p.VCols; k += 3)
+                Taps3<A, A, false>(acc, cols + p.VCol[k], cols + p.VCol[k + 1], cols + p.VCol[k + 2], len, v[k], v[k + 1], v[k + 2]);
+            FinishChunk<S, A, F>(out + i0, acc, len, p);
+        }
+    }
+}
+
 // The 3 x 3 mean: column sums of three rows, then three neighbouring
 // column sums, divided by the constant 9.
 template <class S, class U>
@@ -151,12 +192,18 @@ using RowsFn = void (*)(const Plan&, uint32_t, uint32_t, Ticker*);
 template <class S, class A, int F>
 void RowsPlain(const Plan& p, uint32_t y0, uint32_t y1, Ticker* t)
 {
+    if constexpr (std::is_integral_v<A>) {
+        if (p.Separable) return SeparableRows<S, A, F>(p, y0, y1, t);
+    }
     ConvolveRows<S, A, F>(p, y0, y1, t);
 }
 
 template <class S, class A, int F>
 KXP_AVX2 void RowsAvx2(const Plan& p, uint32_t y0, uint32_t y1, Ticker* t)
 {
+    if constexpr (std::is_integral_v<A>) {
+        if (p.Separable) return SeparableRows<S, A, F>(p, y0, y1, t);
+    }
     ConvolveRows<S, A, F>(p, y0, y1, t);
 }
 
@@ -201,6 +248,31 @@ uint32_t Sweep(const Plan& p, uint32_t h, uint32_t height, uint64_t tapsPerSampl
         rows(p, y0, y1, caller && tick ? &ticker : nullptr);
         return 0u;
     });
+}
+
+// Splits an n x n integer matrix into a column u and a row v with
+// K[r][c] = u[r] * v[c], when it is one; v is the first non-zero row
+// divided by the greatest common divisor of its entries, so every other
+// row must be a whole multiple of it.
+bool Split(const int32_t* k, uint32_t n, int64_t* u, int64_t* v)
+{
+    uint32_t r0 = 0;
+    while (r0 < n && std::all_of(k + r0 * n, k + r0 * n + n, [](int32_t x) { return x == 0; })) r0++;
+    if (r0 == n) return false;
+    int64_t g = 0;
+    uint32_t c0 = n;
+    for (uint32_t c = 0; c < n; c++) {
+        g = std::gcd(g, std::llabs(k[r0 * n + c]));
+        if (c0 == n && k[r0 * n + c]) c0 = c;
+    }
+    for (uint32_t c = 0; c < n; c++) v[c] = k[r0 * n + c] / g;
+    for (uint32_t r = 0; r < n; r++) {
+        if (k[r * n + c0] % v[c0]) return false;
+        u[r] = k[r * n + c0] / v[c0];
+        for (uint32_t c = 0; c < n; c++)
+            if (u[r] * v[c] != k[r * n + c]) return false;
+    }
+    return true;
 }
 
 // Zero entries at the centre fill the last group of three; a matrix of
@@ -270,6 +342,33 @@ uint32_t KXP_ConvolveInt(const KX_GfxBuffer* src, KX_GfxBuffer* dst, const KXPIn
         }
     PadTaps(p);
     const uint64_t bound = weight * static_cast<uint64_t>(p.Max);
+    int64_t u[9], v[9];
+    p.Half = half;
+    if (Split(m.K, n, u, v)) {
+        uint32_t nu = 0, nv = 0;
+        bool fits = true;
+        for (uint32_t i = 0; i < n; i++) {
+            nu += u[i] != 0;
+            nv += v[i] != 0;
+            fits = fits && std::llabs(u[i]) <= INT32_MAX && std::llabs(v[i]) <= INT32_MAX;
+        }
+        // Worth it only when the two passes take fewer entries.
+        if (fits && nu + nv < p.Taps) {
+            p.Separable = true;
+            for (uint32_t i = 0; i < n; i++) {
+                if (u[i]) {
+                    p.U[p.URows] = static_cast<int32_t>(u[i]);
+                    p.URow[p.URows++] = (ptrdiff_t(i) - half) * ptrdiff_t(p.RowSamples);
+                }
+                if (v[i]) {
+                    p.V[p.VCols] = static_cast<int32_t>(v[i]);
+                    p.VCol[p.VCols++] = ptrdiff_t(i) * 3;
+                }
+            }
+            while (p.URows % 3) p.URows++;  // zero entries on the centre row
+            while (p.VCols % 3) p.VCols++;  // and on the first column
+        }
+    }
     p.Divisor = m.Divisor;
     p.AddWide = m.Offset;
     p.DivFloat = static_cast<float>(m.Divisor);
@@ -299,7 +398,7 @@ uint32_t KXP_ConvolveInt(const KX_GfxBuffer* src, KX_GfxBuffer* dst, const KXPIn
         rows = bound <= 32767 ? PickFinish<uint8_t, int16_t>(f) : narrow ? PickFinish<uint8_t, int32_t>(f) : PickFinish<uint8_t, int64_t>(f);
     else
         rows = narrow ? PickFinish<uint16_t, int32_t>(f) : PickFinish<uint16_t, int64_t>(f);
-    return Sweep(p, half, src->Height, p.Taps, rows, tick);
+    return Sweep(p, half, src->Height, p.Separable ? p.URows + p.VCols : p.Taps, rows, tick);
 }
 
 uint32_t KXP_ConvolveReal(const KX_GfxBuffer* src, KX_GfxBuffer* dst, const KXPRealMatrix& m, const KXPRowTick& tick)

@@ -144,7 +144,12 @@ TEST(Convolution, EverySumWidthAgreesWithTheArithmetic)
         int32_t range;    // entries from -range to range
         int32_t divisor;  // 0: random from 1 to 50, either sign
         bool real;
+        bool separable = false;  // a column times a row
     } cases[] = {
+        {"separable 5 x 5", 24, 5, 31, 19, 4, 0, false, true},
+        {"separable 9 x 9, 48 bit", 48, 9, 31, 23, 3, 0, false, true},
+        {"separable 3 x 3, 32-bit sums", 24, 3, 29, 17, 300, 0, false, true},
+        {"separable 7 x 7, 64-bit sums", 48, 7, 29, 17, 46000, 0, false, true},
         {"16-bit sums", 24, 3, 23, 17, 12, 0, false},
         {"16-bit sums, divisor 1", 24, 3, 23, 17, 3, 1, false},
         {"32-bit sums in single precision", 24, 3, 23, 17, 2000, 0, false},
@@ -167,8 +172,17 @@ TEST(Convolution, EverySumWidthAgreesWithTheArithmetic)
         SCOPED_TRACE(c.name);
         Buffer src = Make(c.w, c.h, c.depth, Noise(size_t(c.w) * c.h * Bpp(c.depth), c.w * 31 + c.n));
         Matrix m{c.n, std::vector<double>(c.n * c.n), 1, 0, c.real ? Matrix::Real : c.n >= 7 ? Matrix::RealQuotient : Matrix::Truncated};
-        for (auto& k : m.k) {
-            if (c.real)
+        std::vector<int64_t> u(c.n), v(c.n);
+        for (uint32_t i = 0; i < c.n; i++) {
+            u[i] = std::uniform_int_distribution<int64_t>(-c.range, c.range)(rng);
+            v[i] = std::uniform_int_distribution<int64_t>(-c.range, c.range)(rng);
+        }
+        u[1] = 0;  // a zero row
+        for (size_t i = 0; i < m.k.size(); i++) {
+            auto& k = m.k[i];
+            if (c.separable)
+                k = double(u[i / c.n] * v[i % c.n]);
+            else if (c.real)
                 k = std::round((std::uniform_real_distribution<double>(-3, 3)(rng)) * 1000) / 1000;
             else
                 k = double(std::uniform_int_distribution<int64_t>(-c.range, c.range)(rng));
