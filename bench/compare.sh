@@ -248,6 +248,22 @@ done
 row "JPEG 420 save" jpg "$KXOP -f kxoJFIF -w QUANTIZATION=90 - $P.ppm @OUT@" \
   "$IM $P.ppm $IM_JPEG -quality 90 -sampling-factor 2x2 @OUT@" "cjpeg -quality 90 -dct fast $P.ppm > @OUT@" \
   "vips copy $P.ppm @OUT@[Q=90]"
+# TIFF: 24-bit RGB in one strip of all rows, uncompressed, LZW and Deflate
+# (zlib level 6), made by netpbm and tiffcp. Our writer writes no LZW.
+command -v tifftopnm > /dev/null || die "tifftopnm is missing (tools/deps.sh installs it)"
+command -v tiffcp > /dev/null || die "tiffcp is missing (tools/deps.sh installs it)"
+pnmtotiff -truecolor -none "$P.ppm" > "${P}none.tif" 2> /dev/null
+tiffcp -c lzw -r $HEIGHT "${P}none.tif" "${P}lzw.tif"
+tiffcp -c zip -r $HEIGHT "${P}none.tif" "${P}zip.tif"
+for c in none lzw zip; do
+  row "TIFF $c load" ppm "$KXOP - ${P}$c.tif @OUT@" "$IM ${P}$c.tif @OUT@" "tifftopnm -byrow ${P}$c.tif > @OUT@" \
+    "vips copy ${P}$c.tif @OUT@"
+done
+row "TIFF none save" tif "$KXOP -f kxoTIFF - $P.ppm @OUT@" "$IM $P.ppm -compress none @OUT@" \
+  "pnmtotiff -truecolor -none $P.ppm > @OUT@" "vips copy $P.ppm @OUT@[compression=none]"
+row "TIFF zip save" tif "$KXOP -f kxoTIFF -w WRITE_DEFLATE=ON -w Z_COMPRESSION=6 - $P.ppm @OUT@" \
+  "$IM $P.ppm -compress zip -quality 60 @OUT@" "pnmtotiff -truecolor -flate $P.ppm > @OUT@" \
+  "vips copy $P.ppm @OUT@[compression=deflate,level=6]"
 # Operators: PPM in, PPM out.
 row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \
   "$IM $P.ppm -scale 50% @OUT@" "pamscale 0.5 $P.ppm > @OUT@" "vips shrink $P.ppm @OUT@ 2 2"
