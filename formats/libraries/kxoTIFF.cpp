@@ -362,20 +362,9 @@ void kxoTIFF::readMetaWithoutLibtiff() {
             logText(2, "Reading buffer...");
             if (block && fseeko(ReadFile, L.IptcOffset, SEEK_SET) == 0 &&
                 amRead(ReadFile, block + header, length) == (long)length) {
-                if ((L.IptcType == 4 || L.IptcType == 9) && !L.BigEndian) {
-                    // LONG values of a little-endian file: the records are
-                    // the bytes of each value in big-endian order.
-                    logText(2, "LONG/endian swap...");
-                    for (uint64_t i = 0; i + 4 <= length; i += 4) {
-                        uint8_t* q = block + header + i;
-                        uint8_t t = q[0];
-                        q[0] = q[3];
-                        q[3] = t;
-                        t = q[1];
-                        q[1] = q[2];
-                        q[2] = t;
-                    }
-                }
+                // LONG-typed IPTC holds the records' bytes as they are, in
+                // either byte order (as image editors write it): nothing is
+                // swapped, or a little-endian file's records would be scrambled.
                 logText(2, "Storing buffer...");
                 memcpy(block, "Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
                 block[22] = (uint8_t)(length >> 24);
