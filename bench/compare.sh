@@ -122,7 +122,8 @@ median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 mb() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
 # "W x H" of a picture file, as file(1) reads its header.
-size_of() { file -b "$1" | grep -o '[0-9]\+ x [0-9]\+' | head -n 1; }
+# The picture size file(1) reports; empty for formats it reads no size from (RGB8).
+size_of() { file -b "$1" | { grep -o '[0-9]\+ x [0-9]\+' || true; } | head -n 1; }
 
 read -r load _ < /proc/loadavg
 if awk -v l="$load" 'BEGIN { exit !(l > 1.5) }'; then
@@ -290,6 +291,27 @@ row "grey select" ppm "$KXOP kxpSelectGrayScales $P.ppm @OUT@ RED_LEVEL1=0" "$IM
 # a subshell that does not stop at it.
 (set +e; row "histogram" txt "$KXOP kxpHistogram $P.ppm $work/histogram.ppm MODE=COLOR HISTOGRAM_PATH=@OUT@" \
   "$IM $P.ppm -format %c histogram:info:@OUT@" "ppmhist -noheader $P.ppm > @OUT@" "")
+
+# Dithering to fixed palettes. Fixed palette: our 256-colour grid (black,
+# R 16..240 by 32, G 16..240 by 32, B 32..224 by 64, white) with
+# Floyd-Steinberg; the peers remap to the same colours. Hilbert: the
+# 256-colour picture to black and white along a Hilbert curve (ours in 16 x
+# 16 blocks, ImageMagick's Riemersma dither, netpbm's pamditherbw -hilbert).
+# Alpha blend: the picture mirrored, with a gradient alpha, over the
+# picture (ours weights by that alpha: BLENDGFX_ALPHA).
+for tool in pamditherbw pngtopam pamcomp; do command -v "$tool" > /dev/null || die "$tool is missing"; done
+awk 'BEGIN { print "P3\n256 1\n255"; print "0 0 0"
+  for (m = 0; m < 254; m++) print 16 + 32 * int(m / 32), 16 + 32 * (int(m / 4) % 8), 32 + 64 * (m % 4); print "255 255 255" }' \
+  > "$work/grid.ppm"
+convert-im6.q16 "$P.ppm" -flop \( -size ${WIDTH}x${HEIGHT} gradient: \) -alpha off -compose CopyOpacity -composite "$work/blend.png"
+row "dither fixed 256" ppm "$KXOP kxpDitherFix24 $P.ppm @OUT@" "$IM $P.ppm -dither FloydSteinberg -remap $work/grid.ppm @OUT@" \
+  "pnmremap -floyd -mapfile=$work/grid.ppm $P.ppm > @OUT@" ""
+row "dither Hilbert" ppm "$KXOP kxpHilbertDither256 ${P}8.bmp @OUT@" "$IM ${P}8.bmp -dither Riemersma -monochrome @OUT@" \
+  "bmptoppm ${P}8.bmp | ppmtopgm | pamditherbw -hilbert | ppmtoppm > @OUT@" ""
+row "alpha blend" ppm "$KXOP kxpAlphaBlend $P.ppm @OUT@ BLEND_GRAPHICS=$work/blend.png ALPHA_MODE=BLENDGFX_ALPHA" \
+  "$IM $P.ppm $work/blend.png -compose over -composite @OUT@" \
+  "pngtopam -alphapam $work/blend.png | pamcomp - $P.ppm > @OUT@" \
+  "vips composite2 $P.ppm $work/blend.png $work/blend.v over && vips flatten $work/blend.v @OUT@ && rm -f $work/blend.v"
 
 # Window filters on the 24-bit and the 48-bit picture. Convolutions: the
 # n x n mean (ours: all ones over n x n; 9 x 9 adds the offset to the exact

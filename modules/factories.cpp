@@ -17,6 +17,7 @@
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
@@ -198,6 +199,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoTGA),
+    FMT(kxoTIFF),
     FMT(kxoYUVN),
 };
 

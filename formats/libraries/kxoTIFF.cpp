@@ -7,9 +7,13 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "core/catalogue.h"
+#include "core/colour.h"
+#include "core/exifiptc.h"
 #include "core/files.h"
 #include "core/gfxbuffer.h"
 #include "core/kxclass.h"
@@ -19,6 +23,52 @@
 namespace {
 
 const char* const kTag = "tiff";
+
+void logf(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void logf(uint32_t level, const char* format, ...) {
+    if (!__kxlib_log_global) return;
+    va_list args;
+    va_start(args, format);
+    __kxlib_log_global->VLog(level, format, args);
+    va_end(args);
+}
+
+void logText(uint32_t level, const char* text) { logf(level, "%-16s: %s\n", kTag, text); }
+
+const char* compressionName(uint32_t code) {
+    switch (code) {
+        case 1: return "TIFF:None";
+        case 2: return "TIFF:CCITTRLE";
+        case 3: return "TIFF:CCITTFAX3";
+        case 4: return "TIFF:CCITTFAX4";
+        case 5: return "TIFF:LZW";
+        case 6: return "TIFF:OJPEG";
+        case 7: return "TIFF:JPEG";
+        case 8: return "TIFF:Deflate";
+        case 34676: return "TIFF:Log";
+        case 34677: return "TIFF:Log24";
+        case 32766: return "TIFF:Next";
+        case 32771: return "TIFF:CCITTRLEW";
+        case 32773: return "TIFF:PackBits";
+        case 32809: return "TIFF:ThunderScan";
+        case 32909: return "TIFF:PixarLog";
+        default: return "TIFF:Unknown";
+    }
+}
+
+char* copyText(const char* text) {
+    const size_t n = strlen(text);
+    auto* copy = static_cast<char*>(AllocVec(n + 1, MEMF_ANY));
+    if (copy) memcpy(copy, text, n + 1);
+    return copy;
+}
+
+void replaceText(char*& field, const char* text) {
+    char* copy = copyText(text);
+    if (!copy) return;
+    FreeVec(field);
+    field = copy;
+}
 
 }  // namespace
 
@@ -105,6 +155,348 @@ uint32_t kxoTIFF::CheckFile(FILE* file, const char*, int32_t mode) {
 // ---- load ------------------------------------------------------------------------
 
 uint32_t kxoTIFF::Load() {
-    (void)kTag;
-    return KXERR_UNKNOWNFORMAT;
+    // What an earlier load on this object left behind.
+    if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
+    LoadedBuffer = nullptr;
+    char** texts[] = {&Anno, &Auth, &Copy, &Name, &More1, &More2, &More3, &More4, &Compression, &IccName};
+    for (char** t : texts) {
+        FreeVec(*t);
+        *t = nullptr;
+    }
+    uint8_t** blocks[] = {&Exif, &Iptc, &Xmp0, &Xmp1, &IccData, &Thumbnail};
+    for (uint8_t** b : blocks) {
+        FreeVec(*b);
+        *b = nullptr;
+    }
+    ExifSize = IptcSize = Xmp0Size = Xmp1Size = IccSize = IccType = 0;
+    Orientation = 0;
+    SpecialInfo = nullptr;
+    FreeVec(StripOffsets);
+    FreeVec(StripLengths);
+    FreeVec(Transfer);
+    StripOffsets = StripLengths = nullptr;
+    Transfer = nullptr;
+    TransferCurves = TransferLength = 0;
+    WasCmykOrYcc = false;
+    MakeText[0] = ModelText[0] = OrientationText[0] = 0;
+    LastRoad = ROAD_NONE;
+
+    bool readMeta = false;
+    uint32_t err = loadBody(readMeta);
+    if (Thumbnail) {
+        FreeVec(Thumbnail);
+        Thumbnail = nullptr;
+    }
+    return KXF_EndLoad(this, err);
+}
+
+uint32_t kxoTIFF::loadBody(bool& readMeta) {
+    const bool isExif = keyIs("IS_EXIF", "TRUE");
+    readMeta = !isExif && LoadMetaFlag;
+    if (readMeta) logText(2, "Parsing internal EXIF/IPTC config.");
+    uint32_t err = KXF_OpenRead(this);
+    if (err) return err;
+    SubFormatId = 0;
+
+    err = parseTiffDirectory(readMeta);
+    if (err && err != KXERR_EOF && err != KXERR_FILEREQUIREMENTS && err != KXERR_NOMEMORY) err = KXERR_DECODE;
+    if (err) return err;
+    Compression = static_cast<char*>(AllocVec(64, MEMF_CLEAR));
+    if (Compression) strncpy(Compression, compressionName(L.Compression), 63);
+
+    if (isExif) {
+        logText(2, "is EXIF");
+        if (!L.ThumbOffset || !L.ThumbLength) return KXERR_FILEREQUIREMENTS;
+        if ((uint64_t)L.ThumbOffset + L.ThumbLength > FileSize) return KXERR_EOF;
+        Thumbnail = static_cast<uint8_t*>(AllocVec(L.ThumbLength, MEMF_ANY));
+        if (!Thumbnail) return KXERR_NOMEMORY;
+        if (fseeko(ReadFile, L.ThumbOffset, SEEK_SET) != 0 || amRead(ReadFile, Thumbnail, L.ThumbLength) != (long)L.ThumbLength)
+            return KXERR_EOF;
+        LastRoad = ROAD_THUMBNAIL;
+        return loadTiffExifThumbnail();
+    }
+
+    if (L.Photometric == 5 && L.BitsPerSample == 8 && L.SamplesPerPixel == 1) {
+        logf(1, "%-16s: Plane count adjusted from 1 to 3 for photo %ld\n", kTag, (long)L.Photometric);
+        L.SamplesPerPixel = 3;
+    }
+    logf(1, "%-16s: Compression type %ld (%ldx%ld, %ld bit x %ld planes (%ld planar) - photo %ld - exts(v) %ld sampf %ld)\n",
+         kTag, (long)L.Compression, (long)L.Width, (long)L.Height, (long)L.BitsPerSample, (long)L.SamplesPerPixel,
+         (long)L.Planar, (long)L.Photometric, (long)L.ExtraSamples, (long)L.SampleFormat);
+    logf(1, "%-16s: Layout - strip count: %ld, strip rows: %ld\n", kTag, (long)L.StripCount, (long)L.RowsPerStrip);
+
+    err = chooseAndDecode(readMeta);
+    if (err) return err;
+    if (readMeta) readMetaWithoutLibtiff();
+    if (WasCmykOrYcc && (IccData || IccName)) {
+        logText(2, "Dropping CMYK/YCbCr ICC profile...");
+        FreeVec(IccData);
+        FreeVec(IccName);
+        IccData = nullptr;
+        IccName = nullptr;
+        IccSize = IccType = 0;
+    }
+    return KXERR_NONE;
+}
+
+// The own strip reader's simple layouts: uncompressed or PackBits,
+// contiguous (or a single strip), unsigned integers, not tiled.
+static bool ownReaderFirst(const KXTiffLayout& l) {
+    const uint32_t bps = l.BitsPerSample, spp = l.SamplesPerPixel;
+    if (l.Compression == 1 && bps == 1 && spp == 1 && l.Photometric <= 3) return true;
+    const bool packbits = l.Compression == 32773 && (bps == 1 || bps == 4 || bps == 8);
+    const bool plain = l.Compression == 1 && ((bps >= 1 && bps <= 6 && spp == 1) || (bps == 8 && spp >= 1 && spp <= 4) ||
+                                             (bps == 16 && spp >= 1 && spp <= 4));
+    return (packbits || plain) && l.ExtraSamples != -2 && l.SampleFormat == 1 && !l.Tiled && l.Photometric <= 3 &&
+           (l.Planar == 1 || l.StripCount == 1) && l.Tag366 != 2;
+}
+
+uint32_t kxoTIFF::runOwnReader() {
+    if (L.Photometric > 3) return KXERR_FILEREQUIREMENTS;
+    logText(2, "LoadTIFF (internal)");
+    if (L.Tiled) return KXERR_DECODE;
+    KX_GfxBuffer* b = nullptr;
+    const uint32_t err = LoadTIFFInternal(&b);
+    if (err) return err;
+    LoadedBuffer = b;
+    return KXERR_NONE;
+}
+
+uint32_t kxoTIFF::chooseAndDecode(bool) {
+    if (ownReaderFirst(L)) {
+        const uint32_t err = runOwnReader();
+        LastRoad = ROAD_OWN;
+        // A layout the own reader turns out not to know goes to libtiff.
+        if (err != KXERR_FILEREQUIREMENTS) return err;
+        logText(2, "LoadTIFF (internal): layout not handled, trying libtiff");
+    }
+    KX_GfxBuffer* b = nullptr;
+    uint32_t err = loadTiffLibtiff(ReadName, &b);
+    if (!err) {
+        LoadedBuffer = b;
+        LastRoad = ROAD_LIBTIFF;
+        return KXERR_NONE;
+    }
+    return runFallbacks(err);
+}
+
+// libtiff failed on the read name: rewrite the file in simpler layouts and
+// try again, then, for uncompressed and PackBits files, the own reader.
+uint32_t kxoTIFF::runFallbacks(uint32_t err) {
+    char height[16];
+    snprintf(height, sizeof(height), "%lu", (unsigned long)L.Height);
+    auto attempt = [&](int n, const char* input, std::initializer_list<const char*> options) -> uint32_t {
+        char* name = TempNames[n];
+        if (name[0] && amFileExists(name)) amDeleteFile(name);
+        name[0] = 0;
+        if (!KXSUP_MakeTempFileName(Lib, name, sizeof(TempNames[n]), n + 1, "tiff", "tif")) return err;
+        const char* argv[16];
+        int argc = 0;
+        argv[argc++] = "tiffcp";
+        for (const char* o : options) argv[argc++] = o;
+        argv[argc++] = "-r";
+        argv[argc++] = height;
+        argv[argc++] = input;
+        argv[argc++] = name;
+        KXTIFF_CopyConvert(argc, argv);
+        logText(2, "...done");
+        KX_GfxBuffer* b = nullptr;
+        const uint32_t result = loadTiffLibtiff(name, &b);
+        if (!result) {
+            LoadedBuffer = b;
+            amDeleteFile(name);
+            name[0] = 0;
+        }
+        return result;
+    };
+    auto exists = [&](int n) { return TempNames[n][0] && amFileExists(TempNames[n]); };
+
+    logText(2, "LibTiff error (fallback...#1)");
+    if (L.Tiled && (L.SamplesPerPixel < 2 || L.BitsPerSample == 0 || L.BitsPerSample > 7)) {
+        logText(2, "tile to strip conversion...");
+        err = attempt(0, ReadName, {"-s"});
+        if (!err) {
+            LastRoad = ROAD_FALLBACK1;
+            return KXERR_NONE;
+        }
+    } else {
+        logText(2, "...skipped: not tiled or unsupported bit/planes combination.");
+    }
+
+    logText(2, "LibTiff error (fallback...#2)");
+    logText(2, "planar to contig conversion...");
+    err = attempt(1, exists(0) ? TempNames[0] : ReadName, {"-p", "contig", "-s"});
+    if (!err) {
+        LastRoad = ROAD_FALLBACK2;
+        return KXERR_NONE;
+    }
+
+    if (L.Compression != 1 && L.Compression != 32773) {
+        logText(2, "LibTiff error (fallback...#3)");
+        logText(2, "comp to uncomp conversion...");
+        const char* input = exists(1) ? TempNames[1] : exists(0) ? TempNames[0] : ReadName;
+        err = attempt(2, input, {"-c", "none", "-p", "contig", "-s"});
+        if (!err) {
+            LastRoad = ROAD_FALLBACK3;
+            return KXERR_NONE;
+        }
+    } else if (L.SampleFormat == 1) {
+        LastRoad = ROAD_OWN_LAST;
+        return runOwnReader();
+    }
+    return err;
+}
+
+// ---- metadata without libtiff -------------------------------------------------
+
+void kxoTIFF::readMetaWithoutLibtiff() {
+    if (L.HasIptc && !Iptc && !keyIs("READ_IPTC", "OFF")) {
+        logText(2, "IPTC found");
+        const uint64_t length = (uint64_t)L.IptcCount * (L.IptcType == 4 || L.IptcType == 9 ? 4 : 1);
+        const uint32_t header = (uint32_t)sizeof(Ps3IptcHeader);
+        uint32_t size = 0;
+        logText(2, "Allocating buffer...");
+        if (length && length + header <= 0xFFFFFFFFull && !KXSUP_CheckSize(&size, length + header) &&
+            (uint64_t)L.IptcOffset + length <= FileSize) {
+            auto* block = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
+            logText(2, "Reading buffer...");
+            if (block && fseeko(ReadFile, L.IptcOffset, SEEK_SET) == 0 &&
+                amRead(ReadFile, block + header, length) == (long)length) {
+                // LONG-typed IPTC holds the records' bytes as they are, in
+                // either byte order (as image editors write it): nothing is
+                // swapped, or a little-endian file's records would be scrambled.
+                logText(2, "Storing buffer...");
+                memcpy(block, "Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
+                block[22] = (uint8_t)(length >> 24);
+                block[23] = (uint8_t)(length >> 16);
+                block[24] = (uint8_t)(length >> 8);
+                block[25] = (uint8_t)length;
+                Iptc = block;
+                IptcSize = size;
+                if (SubFormatId == 0) SubFormatId = 1;
+            } else {
+                FreeVec(block);
+            }
+        }
+    }
+    if (Iptc) takeIptcTexts();
+
+    if (L.HasIcc && !IccData && L.IccLength) {
+        uint32_t size = 0;
+        if (!KXSUP_CheckSize(&size, L.IccLength) && (uint64_t)L.IccOffset + size <= FileSize) {
+            auto* profile = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
+            if (profile && fseeko(ReadFile, L.IccOffset, SEEK_SET) == 0 && amRead(ReadFile, profile, size) == (long)size) {
+                IccData = profile;
+                IccSize = size;
+                IccType = 0;
+                replaceText(IccName, "TICC ICC Profile");
+            } else {
+                FreeVec(profile);
+            }
+        }
+    }
+
+    if (!IccData && L.HasWhitePoint && L.HasPrimaries) {
+        logText(2, "Creating ICC profile (no libtiff)...");
+        uint16_t* own = nullptr;
+        const uint16_t* curves[3] = {nullptr, nullptr, nullptr};
+        uint32_t entries = 0;
+        if (Transfer && TransferLength >= 2) {
+            logText(2, "Using available TransferFunc table...");
+            entries = TransferLength;
+            for (uint32_t c = 0; c < 3; ++c) curves[c] = Transfer + (TransferCurves == 3 ? c * TransferLength : 0);
+        } else {
+            // The default curve, gamma 2.2: 2^BitsPerSample entries up to 8
+            // bits; wider samples sample the same curve at 256 points, all
+            // the profile builder takes.
+            logText(2, "Allocating TransferFunc table...");
+            entries = L.BitsPerSample >= 1 && L.BitsPerSample <= 8 ? 1u << L.BitsPerSample : 256;
+            logf(2, "%-16s: Generating TransferFunc... (%ld curves, size %ld)\n", kTag, 1L, (long)entries);
+            own = static_cast<uint16_t*>(AllocVec(entries * 2, MEMF_ANY));
+            if (own) {
+                own[0] = 0;
+                for (uint32_t i = 1; i < entries; ++i)
+                    own[i] = (uint16_t)floor(pow((double)i / (entries - 1), 2.2) * 65535.0 + 0.5);
+                curves[0] = curves[1] = curves[2] = own;
+            }
+        }
+        if (curves[0]) {
+            logText(2, "Creating ICC profile from data...");
+            uint8_t* profile = nullptr;
+            uint32_t size = 0;
+            if (KXSUP_CreateCMSProfileCurves(256, curves[0], curves[1], curves[2], L.WhitePoint, L.Primaries, &profile,
+                                             &size, entries) == KXERR_NONE) {
+                IccData = profile;
+                IccSize = size;
+                IccType = 3;
+                replaceText(IccName, "ICC Profile / TIFF colorimetric tag based");
+            }
+        }
+        FreeVec(own);
+    }
+}
+
+// The IPTC texts fill the text fields that are still empty.
+void kxoTIFF::takeIptcTexts() {
+    uint32_t error = 0;
+    IptcHandle* h = Iptc ? IPTC_OpenBuf(Iptc, IptcSize, &error) : IPTC_Open(ReadName, &error);
+    if (!h) return;
+    logText(2, "Parsing IPTC data...");
+    const uint32_t length = 65535;
+    char* text = static_cast<char*>(AllocVec(length, MEMF_ANY));
+    char* utf8 = static_cast<char*>(AllocVec(length, MEMF_ANY));
+    struct Target {
+        uint32_t dataset;
+        char** field;
+    };
+    const Target targets[] = {{116, &Copy}, {122, &Auth}, {80, &Auth}, {120, &Anno},
+                              {5, &Name},   {85, &More1}, {101, &More3}, {115, &More4}};
+    for (const Target& t : targets) {
+        if (!text || !utf8 || (*t.field && (*t.field)[0])) continue;
+        if (IPTC_FindTag(h, 2, t.dataset, 0, text, length) != 0) continue;
+        KXSUP_MetaTextToUtf8(text, strlen(text), utf8, length);
+        replaceText(*t.field, utf8);
+    }
+    FreeVec(text);
+    FreeVec(utf8);
+    IPTC_Close(h);
+    logText(2, "...IPTC parsing finished");
+}
+
+// An EXIF block stored as TIFF: its JPEG thumbnail, through the JFIF module.
+uint32_t kxoTIFF::loadTiffExifThumbnail() {
+    char* name = TempNames[0];
+    if (name[0] && amFileExists(name)) amDeleteFile(name);
+    name[0] = 0;
+    if (!KXSUP_MakeTempFileName(Lib, name, sizeof(TempNames[0]), 0, "tiff", "jpg")) return KXERR_IO;
+    FILE* f = amOpen(name, "wb");
+    if (!f) return KXERR_IO;
+    const bool written = amWrite(f, Thumbnail, L.ThumbLength) == (long)L.ThumbLength;
+    if (amClose(f) != 0 || !written) {
+        amDeleteFile(name);
+        name[0] = 0;
+        return KXERR_IO;
+    }
+    uint32_t err = KXERR_NOMEMORY;
+    const KXFormatReg* reg = KX_FindFormatReg("kxoJFIF");
+    KXObject* jfif = reg ? KX_NewObject(Lib, *reg) : nullptr;
+    if (jfif) {
+        uint32_t cfgErr = 0;
+        KXConfig cfg(jfif->PadPath, &cfgErr);
+        cfg.SetValue("READ_EXIF", "OFF");
+        cfg.SetValue("READ_IPTC", "OFF");
+        jfif->SetLocalConfig(cfg.GetPadList());
+        jfif->SetReadName(name);
+        err = jfif->Load();
+        if (!err) {
+            KX_GfxBuffer* b = nullptr;
+            err = jfif->DetachGfxBuffer(&b);
+            if (!err) LoadedBuffer = b;
+        }
+        jfif->Reset();
+        delete jfif;
+    }
+    amDeleteFile(name);
+    name[0] = 0;
+    return err;
 }

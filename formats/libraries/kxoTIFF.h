@@ -36,6 +36,7 @@ struct KXTiffLayout {
     int32_t ExtraSamples = -1;  // -1 none, -2 several or unusual
     uint32_t SampleFormat = 1;
     uint32_t Tag366 = 0;
+    uint32_t FillOrder = 1;  // 2: the bits of each byte stored in reverse
     uint32_t TileWidth = 0, TileLength = 0, TileByteCounts = 0;
     bool Tiled = false;
     uint32_t StripCount = 0;
@@ -67,9 +68,9 @@ public:
     enum Road : uint32_t { ROAD_NONE = 0, ROAD_OWN = 1, ROAD_LIBTIFF = 2, ROAD_FALLBACK1 = 3, ROAD_FALLBACK2 = 4,
                            ROAD_FALLBACK3 = 5, ROAD_OWN_LAST = 6, ROAD_THUMBNAIL = 7 };
     uint32_t LastRoad = ROAD_NONE;
-    // For the tests: a libtiff decode of a file whose name contains this
-    // text fails as if libtiff could not decode it (the fall-back chain).
-    const char* FailLibtiffOn = nullptr;
+    // For the tests: a libtiff decode of a file whose name contains one of
+    // these texts fails as if libtiff could not decode it (the fall-backs).
+    const char* FailLibtiffOn[4] = {};
 
 private:
     // ---- settings ----
@@ -83,7 +84,6 @@ private:
     // ---- reader (kxoTIFF.cpp, kxoTIFFParse.cpp) ----
     uint32_t loadBody(bool& readMeta);
     uint32_t parseTiffDirectory(bool readMeta);
-    uint32_t readValue(uint32_t type, uint32_t count, const uint8_t* field, uint32_t* value);
     uint32_t chooseAndDecode(bool readMeta);
     uint32_t runOwnReader();
     uint32_t runFallbacks(uint32_t err);

@@ -217,9 +217,7 @@ void drawTurnedString(Player& p, int32_t x, int32_t y) {
                 turnPoint(p, &px, &py);
                 size_t i;
                 if (px >= p.Frame.Left && px < p.Frame.Right && py >= p.Frame.Top && py < p.Frame.Bottom && p.CanvasIndex(px, py, &i)) {
-                    p.Red.get()[i] = p.Fore.R;
-                    p.Green.get()[i] = p.Fore.G;
-                    p.Blue.get()[i] = p.Fore.B;
+                    p.Store(i, p.Fore);
                 }
             }
         x += g->Advance;

@@ -182,13 +182,12 @@ void copyRow(Player& p, const Blit& b, int32_t row, const uint8_t* src, uint32_t
              uint32_t components, uint32_t run) {
     if (!b.Draw || row < b.FirstRow || row >= b.FirstRow + b.Rows) return;
     const size_t target = b.Target + (size_t)(row - b.FirstRow) * p.Width;
-    uint16_t *r = p.Red.get() + target, *g = p.Green.get() + target, *bl = p.Blue.get() + target;
     const uint32_t n = (uint32_t)b.Columns;
     if (pixelSize == 8) {
         const uint8_t* s = src + b.Column;
         for (uint32_t x = 0; x < n; ++x) {
             const Colour& c = table[s[x]];
-            if (b.Plain) r[x] = c.R, g[x] = c.G, bl[x] = c.B;
+            if (b.Plain) p.Store(target + x, c);
             else p.Combine(target + x, c, b.How);
         }
     } else if (pixelSize == 16) {
@@ -196,19 +195,19 @@ void copyRow(Player& p, const Blit& b, int32_t row, const uint8_t* src, uint32_t
         for (uint32_t x = 0; x < n; ++x) {
             const uint32_t b0 = s[2 * x], b1 = s[2 * x + 1];
             const Colour c{(uint16_t)((b0 & 0x7C) << 9), (uint16_t)((b0 & 0x03) << 14 | (b1 & 0xE0) << 6), (uint16_t)((b1 & 0x1F) << 11)};
-            if (b.Plain) r[x] = c.R, g[x] = c.G, bl[x] = c.B;
+            if (b.Plain) p.Store(target + x, c);
             else p.Combine(target + x, c, b.How);
         }
     } else if (pixelSize == 32) {
         const uint8_t* a = components == 4 ? src + b.Column : nullptr;
         const uint8_t* sr = src + (components == 4 ? run : 0) + b.Column;
         const uint8_t *sg = sr + run, *sb = sg + run;
-        uint16_t* alpha = a && p.Alpha ? p.Alpha.get() + target : nullptr;
+        const bool alpha = a && p.Alpha;
         for (uint32_t x = 0; x < n; ++x) {
             const Colour c{(uint16_t)(sr[x] << 8), (uint16_t)(sg[x] << 8), (uint16_t)(sb[x] << 8)};
-            if (b.Plain) r[x] = c.R, g[x] = c.G, bl[x] = c.B;
+            if (b.Plain) p.Store(target + x, c);
             else p.Combine(target + x, c, b.How);
-            if (alpha) alpha[x] = (uint16_t)(a[x] << 8);
+            if (alpha) p.StoreAlpha(target + x, (uint16_t)(a[x] << 8));
         }
     }
 }

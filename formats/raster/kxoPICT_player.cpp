@@ -131,7 +131,7 @@ bool Player::CanvasIndex(int32_t x, int32_t y, size_t* index) const {
 }
 
 void Player::Combine(size_t i, const Colour& s, Transfer t) {
-    const Colour d{Red.get()[i], Green.get()[i], Blue.get()[i]};
+    const Colour d = At(i);
     Colour r = d;
     auto each = [&](auto f) {
         r.R = (uint16_t)f(s.R, d.R, Op.R);
@@ -160,30 +160,29 @@ void Player::Combine(size_t i, const Colour& s, Transfer t) {
     case Transfer::SubOver: each([](uint32_t a, uint32_t b, uint32_t) { return (b - a) & 0xFFFF; }); break;
     case Transfer::AddMin: each([](uint32_t a, uint32_t b, uint32_t) { return a < b ? a : b; }); break;
     }
-    Red.get()[i] = r.R;
-    Green.get()[i] = r.G;
-    Blue.get()[i] = r.B;
+    Store(i, r);
 }
 
 // Planes of width x height samples with some spare ones after them, all
-// white (alpha: opaque).
+// white (alpha: opaque). A frame whose right lies left of its left (or
+// bottom above top) would wrap to a huge canvas, and one whose picture
+// could not be stored is refused before anything is drawn.
 void Player::MakeCanvas() {
+    if (Frame.Right < Frame.Left || Frame.Bottom < Frame.Top) Fail(3, "plane-alloc");
     Width = (uint16_t)(Frame.Right - Frame.Left);
     Height = (uint16_t)(Frame.Bottom - Frame.Top);
     Clip = Frame;
+    uint32_t picture = 0;
+    if (KXSUP_CheckSize(&picture, Width, Height, 3) != KXERR_NONE) Fail(3, "plane-alloc");
     const uint64_t samples = ((uint64_t)Width - Width % 32 + 32) * Height + 1;
-    for (VecPtr<uint16_t>* plane : {&Red, &Green, &Blue}) {
-        *plane = Alloc<uint16_t>(samples, false, "plane-alloc");
-        memset(plane->get(), 0xFF, samples * 2);
-    }
+    for (VecPtr<uint16_t>* plane : {&Red, &Green, &Blue}) *plane = Alloc<uint16_t>(samples, true, "plane-alloc");
     PenBudget = (uint64_t)Width * Height * 256 + (1u << 24);
 }
 
 void Player::MakeAlphaPlane() {
     if (Alpha) return;
     const uint64_t samples = ((uint64_t)Width - Width % 32 + 32) * Height + 1;
-    Alpha = Alloc<uint16_t>(samples, false, "alpha-alloc");
-    memset(Alpha.get(), 0xFF, samples * 2);
+    Alpha = Alloc<uint16_t>(samples, true, "alpha-alloc");
 }
 
 void Player::StoreCanvas() {
@@ -205,9 +204,9 @@ void Player::StoreCanvas() {
         uint8_t* d = img->Data + (size_t)y * Width * 3;
         const size_t row = (size_t)y * Width;
         for (uint32_t x = 0; x < Width; ++x) {
-            d[3 * x] = (uint8_t)(r[row + x] >> 8);
-            d[3 * x + 1] = (uint8_t)(g[row + x] >> 8);
-            d[3 * x + 2] = (uint8_t)(b[row + x] >> 8);
+            d[3 * x] = (uint8_t)((uint16_t)~r[row + x] >> 8);
+            d[3 * x + 1] = (uint8_t)((uint16_t)~g[row + x] >> 8);
+            d[3 * x + 2] = (uint8_t)((uint16_t)~b[row + x] >> 8);
         }
         if (Module->ProgressHook && ((y & 7) == 7 || y + 1 == Height))
             KXF_Progress(Module, (uint32_t)((uint64_t)(y + 1) * 100 / Height));
@@ -219,7 +218,7 @@ void Player::StoreCanvas() {
         if (KXF_AttachAlpha8(img) == KXERR_NONE) {
             uint8_t* a = KXSUP_AlphaBytes(img);
             const size_t n = (size_t)Width * Height;
-            for (size_t i = 0; i < n; ++i) a[i] = (uint8_t)(Alpha.get()[i] >> 8);
+            for (size_t i = 0; i < n; ++i) a[i] = (uint8_t)((uint16_t)~Alpha.get()[i] >> 8);
         } else {
             Log("failed to allocate gfxb-alpha");
         }

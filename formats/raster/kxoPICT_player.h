@@ -136,6 +136,18 @@ public:
     // budget (a huge pen traced over and over) is refused, not drawn for hours.
     uint64_t PenWork = 0, PenBudget = 0;
 
+    // The planes hold each sample inverted, so that a fresh cleared block,
+    // which costs no memory until it is written, is a white (and opaque)
+    // canvas.
+    Colour At(size_t i) const {
+        return Colour{(uint16_t)~Red.get()[i], (uint16_t)~Green.get()[i], (uint16_t)~Blue.get()[i]};
+    }
+    void Store(size_t i, const Colour& c) {
+        Red.get()[i] = (uint16_t)~c.R;
+        Green.get()[i] = (uint16_t)~c.G;
+        Blue.get()[i] = (uint16_t)~c.B;
+    }
+    void StoreAlpha(size_t i, uint16_t a) { Alpha.get()[i] = (uint16_t)~a; }
     // Combines a source colour into the canvas colour at a canvas index.
     void Combine(size_t index, const Colour& src, Transfer t);
     // The canvas index of a picture point, or false when it lies off the canvas.

@@ -164,19 +164,17 @@ TEST_F(Kxop, RefusesWhatItCannotDo)
     std::string placeholder;
     for (uint32_t i = 0; i < count && placeholder.empty(); i++)
         if (!KX_OperatorIsBuilt(i)) placeholder = std::to_string(i);
-    ASSERT_FALSE(placeholder.empty());
     struct Case {
         std::vector<std::string> args;
         int status;
         const char* says;
     };
     const std::string out = dir + "/out.ppm";
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {{"-", in}, 2, "usage"},
         {{"-x", "-", in, out}, 2, "usage"},
         {{"kxpNoSuchOperator", in, out}, 2, "no operator"},
         {{"99999", in, out}, 2, "no operator"},
-        {{placeholder, in, out}, 2, "no operator"},
         {{"-", in, out, "KEY=1"}, 2, "without an operator"},
         {{"-", in, dir + "/out.xyz"}, 2, "no writer"},
         {{"-f", "kxoNoSuchWriter", "-", in, out}, 2, "no writer"},
@@ -186,6 +184,9 @@ TEST_F(Kxop, RefusesWhatItCannotDo)
         {{"kxpResize", in, out, "NEW_WIDTH=1"}, 1, "operator"},
         {{"-", in, dir + "/no/such/folder/out.ppm"}, 1, "cannot save"},
     };
+    // An operator without a module of its own is no operator to run; once
+    // every operator has one, there is nothing left to refuse here.
+    if (!placeholder.empty()) cases.push_back({{placeholder, in, out}, 2, "no operator"});
     for (const Case& c : cases) {
         std::string err;
         EXPECT_EQ(RunKxop(c.args, dir, &err), c.status) << c.args.back();

@@ -93,6 +93,7 @@ TEST_P(TiffWriteDepths, LibtiffReadsThePicture) {
                 for (int ch = 0; ch < 3; ++ch)
                     ASSERT_EQ(d.map[ch * 256 + i], i < (1u << c.depth) ? ref->Palette[i * 3 + ch] << 8 : 0) << i;
             for (uint32_t i = 0; i < w * h; ++i) ASSERT_EQ(d.rows[i], ref->Data[i]) << "pixel " << i;
+            remove(path.c_str());
             continue;
         }
         const uint32_t spp = c.alpha ? 4 : 3;

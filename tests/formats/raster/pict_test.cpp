@@ -125,6 +125,21 @@ TEST(Pict, FilesLoadLikeTheirSource) {
     }
 }
 
+TEST(Pict, FuzzingFindsEndQuickly) {
+    // Slow units and a timeout: frames that wrap or pictures far larger
+    // than their file; each must end in a moment.
+    const std::string dir = Fixture("pict/crashers");
+    for (const char* f : {"timeout-5f0e52eb12717ce7fa3c12268afeab7e1814f7c3.pct", "slow-unit-4ce05a008ea31d14ecc9084b60b1163f947b3440.pct",
+                          "slow-unit-56a05181cd8747d725cc198e8910efe210a845bb.pct"}) {
+        SCOPED_TRACE(f);
+        Loaded l;
+        loadFile(dir + "/" + f, l);
+        if (l.Buffer) {
+            EXPECT_TRUE(KXT_ImageIsValid(l.Buffer));
+        }
+    }
+}
+
 TEST(Pict, ReadersSurviveDamagedFiles) {
     for (const char* f : {"nb_pal.pct", "im_rgb.pct"}) KXT_CheckReaderRobustness("kxoPICT", Fixture(std::string("pict/") + f));
     // The drawing opcodes, damaged the same way.
@@ -213,6 +228,8 @@ TEST(Pict, HeadersSkippingAndErrors) {
         {"cut inside an opcode", cut, KXERR_DECODE},
         {"no end opcode", Pict(0, 0, 2, 3).B, KXERR_DECODE},
         {"huge frame", Pict(-32768, -32768, 32767, 32767).end(), KXERR_NOMEMORY},
+        // Right left of left would wrap to a canvas 64778 wide (a fuzzing find).
+        {"frame turned inside out", Pict(8192, 798, 16396, 40).end(), KXERR_NOMEMORY},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.Name);
