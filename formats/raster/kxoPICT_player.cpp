@@ -176,7 +176,7 @@ void Player::MakeCanvas() {
     if (KXSUP_CheckSize(&picture, Width, Height, 3) != KXERR_NONE) Fail(3, "plane-alloc");
     const uint64_t samples = ((uint64_t)Width - Width % 32 + 32) * Height + 1;
     for (VecPtr<uint16_t>* plane : {&Red, &Green, &Blue}) *plane = Alloc<uint16_t>(samples, true, "plane-alloc");
-    PenBudget = (uint64_t)Width * Height * 256 + (1u << 24);
+    PenBudget = (uint64_t)Width * Height * 16 + (1u << 26);  // sixteen coats of the whole canvas, and some
 }
 
 void Player::MakeAlphaPlane() {

@@ -452,6 +452,25 @@ TEST(Pict, LinesAndRectangles) {
     }
 }
 
+TEST(Pict, APenThatWouldPaintForeverIsRefused) {
+    // A 1000 x 1000 pen traced over a 100 x 100 canvas again and again in
+    // XOR: hundreds of millions of pixels from a few kilobytes.
+    Pict p(0, 0, 100, 100);
+    p.op(0x07).w16(1000).w16(1000).op(0x08).w16(2);
+    for (int i = 0; i < 400; ++i) p.op(0x20).point(0, 0).point(99, 99);
+    Loaded l;
+    loadBytes(p.end(), l);
+    EXPECT_EQ(l.Err, KXERR_DECODE);
+    EXPECT_EQ(l.Buffer, nullptr);
+    // Ten such lines are drawn.
+    Pict q(0, 0, 100, 100);
+    q.op(0x07).w16(1000).w16(1000).op(0x08).w16(2);
+    for (int i = 0; i < 10; ++i) q.op(0x20).point(0, 0).point(99, 99);
+    Loaded m;
+    loadBytes(q.end(), m);
+    EXPECT_EQ(m.Err, KXERR_NONE);
+}
+
 TEST(Pict, TransferModes) {
     // A white pen source (pattern all 0) over a grey canvas, OpColor 0x4000.
     struct {
