@@ -84,6 +84,8 @@ private:
     // ---- reader (kxoTIFF.cpp, kxoTIFFParse.cpp) ----
     uint32_t loadBody(bool& readMeta);
     uint32_t parseTiffDirectory(bool readMeta);
+    static bool isTextTag(uint32_t tag);
+    uint32_t readText(KXByteReader& r, const struct KXTiffEntry& e, bool big);
     uint32_t chooseAndDecode(bool readMeta);
     uint32_t runOwnReader();
     uint32_t runFallbacks(uint32_t err);

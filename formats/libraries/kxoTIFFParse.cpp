@@ -7,7 +7,9 @@
 // not is refused with 29 before anything is allocated for it.
 #include <cstdarg>
 #include <cstring>
+#include <unordered_set>
 
+#include "core/exifiptc.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/memory.h"
@@ -91,6 +93,48 @@ static uint32_t readTable(KXByteReader& r, const KXTiffEntry& e, bool big, uint6
     return KXERR_NONE;
 }
 
+bool kxoTIFF::isTextTag(uint32_t tag) {
+    return tag == 33432 || tag == 315 || tag == 305 || tag == 270 || tag == 269 || tag == 271 || tag == 272;
+}
+
+// An ASCII entry's text, as UTF-8, into its field: Copyright, Artist (or
+// Software while there is no author), ImageDescription, DocumentName, Make,
+// Model. A text that does not lie inside the file is refused with 29.
+uint32_t kxoTIFF::readText(KXByteReader& r, const KXTiffEntry& e, bool big) {
+    const uint64_t at = e.Count <= 4 ? e.FieldAt : get32(e.Field, big);
+    if (at + e.Count > FileSize) return KXERR_EOF;
+    uint32_t size = 0, outSize = 0;
+    if (uint32_t err = KXSUP_CheckSize(&size, (uint64_t)e.Count + 1)) return err;
+    if (uint32_t err = KXSUP_CheckSize(&outSize, (uint64_t)e.Count * 2 + 1)) return err;
+    auto* raw = static_cast<char*>(AllocVec(size, MEMF_ANY));
+    auto* text = static_cast<char*>(AllocVec(outSize, MEMF_ANY));
+    uint32_t err = raw && text ? KXERR_NONE : KXERR_NOMEMORY;
+    if (!err && (!r.seek(at) || !r.bytes(raw, e.Count))) err = KXERR_EOF;
+    if (!err) {
+        raw[e.Count] = 0;
+        KXSUP_MetaTextToUtf8(raw, strlen(raw), text, outSize);
+        char** field = nullptr;
+        switch (e.Tag) {
+            case 33432: field = &Copy; break;
+            case 315: field = &Auth; break;
+            case 305: field = Auth && Auth[0] ? nullptr : &Auth; break;
+            case 270: field = &Anno; break;
+            case 269: field = &Name; break;
+            case 271: strncpy(MakeText, text, sizeof(MakeText) - 1); break;
+            case 272: strncpy(ModelText, text, sizeof(ModelText) - 1); break;
+            default: break;
+        }
+        if (field) {
+            FreeVec(*field);
+            *field = text;
+            text = nullptr;
+        }
+    }
+    FreeVec(raw);
+    FreeVec(text);
+    return err;
+}
+
 uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
     KXByteReader r(ReadFile);
     FileSize = r.size();
@@ -114,8 +158,7 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
     if (page > 0) {
         logf(1, "%-16s: Directory - %ld selected\n", kTag, page);
         // A chain that comes back to a directory it has passed never ends.
-        uint32_t seen[64];
-        uint32_t seenCount = 0;
+        std::unordered_set<uint32_t> seen = {dir};
         for (long p = 0; p < page; ++p) {
             if (!r.seek((uint64_t)dir + 2 + 12ull * count)) return KXERR_EOF;
             const uint32_t next = in.u32();
@@ -124,10 +167,7 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
                 logf(1, "%-16s: Directory - no more directory entries (at %ld)\n", kTag, (long)dir);
                 return KXERR_EOF;
             }
-            for (uint32_t i = 0; i < seenCount; ++i)
-                if (seen[i] == next) return KXERR_EOF;
-            seen[seenCount++ % 64] = next;
-            seenCount = seenCount > 64 ? 64 : seenCount;
+            if (!seen.insert(next).second) return KXERR_EOF;
             logf(1, "%-16s: Directory - seeking to %ld\n", kTag, (long)next);
             dir = next;
             if (!r.seek(dir)) return KXERR_EOF;
@@ -157,6 +197,12 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
         e.FieldAt = at + 8;
         logf(1, "%-16s: Tag - %ld %ld %ld %ld %ld\n", kTag, (long)i, (long)e.Tag, (long)e.Type, (long)e.Count,
              (long)get32(e.Field, big));
+        // The texts, which the libtiff decoder reads as well: read here, they
+        // also come back from files the own strip reader decodes.
+        if (readMeta && e.Type == 2 && e.Count > 0 && isTextTag(e.Tag)) {
+            if (uint32_t err = readText(r, e, big)) return err;
+            continue;
+        }
         // XMP and ICC are read as bytes whatever their type; an ASCII or
         // untyped entry of any other tag is passed over.
         uint32_t type = e.Type;
@@ -205,6 +251,14 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
                 break;
             }
             case 266: L.FillOrder = value; break;
+            case 274:
+                if (readMeta && value >= 1 && value <= 8) {
+                    static const char* const names[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
+                                                          "left - top",  "right - top", "right - bottom", "left - bottom"};
+                    Orientation = value;
+                    strncpy(OrientationText, names[value - 1], sizeof(OrientationText) - 1);
+                }
+                break;
             case 284: L.Planar = value; break;
             case 301:
                 if (e.Width == 2) {

@@ -82,6 +82,12 @@ TEST(TiffParse, RefusalsAndPages) {
              f[12 + 2 + 12 * 8] = 12;
              return f;
          }, {{"PAGENUMBER", "5"}}, KXERR_EOF},
+        {"page 1000000 of two that link to each other", [] {
+             Bytes f = TwoPages();
+             const size_t secondLink = f.size() - 4 - 4;  // before the second page's four pixels
+             f[secondLink] = 12;
+             return f;
+         }, {{"PAGENUMBER", "1000000"}}, KXERR_EOF},
         {"strip table past the end", [] {
              TiffBuilder t = Grey();
              t.tags[5] = {273, 4, 1000, t.longs({40})};
@@ -241,6 +247,54 @@ TEST(TiffParse, ProfilesWithoutLibtiff) {
         }
         remove(path.c_str());
     }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tifftest;
+
+// IS_EXIF: the file is an EXIF block in TIFF form; its JPEG thumbnail is
+// the picture, decoded by the JFIF module. Without a thumbnail: 15.
+TEST(TiffParse, ExifThumbnail) {
+    if (!KXT_HaveTool("cjpeg") || !KXT_HaveTool("djpeg")) GTEST_SKIP() << "cjpeg or djpeg missing";
+    const std::string ppm = TempPath("thumb.ppm"), jpg = TempPath("thumb.jpg"), back = TempPath("thumb_back.ppm");
+    ASSERT_TRUE(KXT_WriteBytes(ppm, pngtest::MakePnm(true, 16, 8, 255, [](uint32_t i) { return i * 5; })));
+    // The JFIF module decodes with the fast DCT.
+    ASSERT_EQ(RunTool("cjpeg -quality 95 " + ppm + " > " + jpg + " && djpeg -dct fast " + jpg + " > " + back), 0);
+    const Bytes jpeg = KXT_ReadBytes(jpg);
+    for (bool withThumbnail : {true, false}) {
+        TiffBuilder t;
+        t.pixels = jpeg;
+        t.addShort(256, 16);
+        t.addShort(257, 8);
+        t.addShort(259, 6);
+        if (withThumbnail) {
+            t.addLong(513, TiffBuilder::kPixels);
+            t.addLong(514, (uint32_t)jpeg.size());
+        }
+        const std::string path = TempPath("exif.tif");
+        ASSERT_TRUE(KXT_WriteBytes(path, t.build()));
+        Tiff r(Settings{{"IS_EXIF", "true"}});
+        if (!withThumbnail) {
+            EXPECT_EQ(r.Load(path, true), KXERR_FILEREQUIREMENTS);
+            remove(path.c_str());
+            continue;
+        }
+        ASSERT_EQ(r.Load(path, true), KXERR_NONE);
+        EXPECT_EQ(r.obj.LastRoad, (uint32_t)kxoTIFF::ROAD_THUMBNAIL);
+        KX_GfxBuffer* b = r.Image();
+        ASSERT_NE(b, nullptr);
+        Pnm want;
+        ASSERT_TRUE(ReadPnm(back, &want));
+        ASSERT_EQ(b->Width, want.width);
+        for (uint32_t i = 0; i < want.width * want.height; ++i)
+            for (int c = 0; c < 3; ++c) ASSERT_EQ(Sample(b, i, c), want.rgb[i * 3 + c]) << i;
+        EXPECT_STREQ(r.obj.Compression, "TIFF:OJPEG");
+        remove(path.c_str());
+    }
+    for (const std::string& f : {ppm, jpg, back}) remove(f.c_str());
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ const Row kRows[] = {
     {"grey16", false, 65535, "pnmtotiff -none IN > OUT", {}, 48, ONEPLANE, R::ROAD_OWN, false, true},
     {"grey16_mm", false, 65535, "pnmtotiff -none IN > T && tiffcp -B T OUT", {}, 48, ONEPLANE, R::ROAD_OWN, false, true},
     {"grey16_as8", false, 65535, "pnmtotiff -none IN > OUT", {{"GRAYDEPTH16", "8"}}, 8, ONEPLANE, R::ROAD_OWN, false, true, 1},
+    {"grey16_as8_anycase", false, 65535, "pnmtotiff -none IN > OUT", {{"GrayDepth16", "8"}}, 8, ONEPLANE, R::ROAD_OWN, false, true, 1},
     {"rgba8", true, 255, "convert-im6.q16 IN -define tiff:alpha=unassociated -compress none OUT", {}, 24, ONEPLANE, R::ROAD_OWN, true},
     {"rgba16_mm", true, 65535, "convert-im6.q16 IN -define tiff:alpha=unassociated -compress none -endian MSB OUT", {}, 48,
      ONEPLANE, R::ROAD_OWN, true, true},

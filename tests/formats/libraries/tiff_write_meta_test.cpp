@@ -338,3 +338,45 @@ TEST(TiffWriteMeta, BrokenExifDirectories) {
 }
 
 }  // namespace
+
+namespace {
+
+// Metadata written by us comes back through our reader on both roads
+// (uncompressed: the own strip reader; Deflate: libtiff), and after
+// exiftool has changed the file.
+TEST(TiffWriteMeta, RoundTripThroughOursAndExiftool) {
+    for (const char* deflate : {"OFF", "ON"}) {
+        for (bool exiftool : {false, true}) {
+            if (exiftool && !KXT_HaveTool("exiftool")) continue;
+            SCOPED_TRACE(std::string("deflate ") + deflate + (exiftool ? ", changed by exiftool" : ""));
+            Meta m;
+            Buffer img = MakeImage(24, 6, 4);
+            const std::string path = TempPath("roundtrip.tif");
+            Tiff w(Settings{{"WRITE_DEFLATE", deflate}});
+            ASSERT_EQ(w.Save(img.get(), path, &m.info, 1), KXERR_NONE);
+            if (exiftool)
+                ASSERT_EQ(RunTool("exiftool -q -overwrite_original -IFD0:Artist=Carol -IPTC:Keywords+=second " + path), 0);
+            Tiff r;
+            ASSERT_EQ(r.Load(path, true), KXERR_NONE);
+            EXPECT_EQ(r.obj.LastRoad, strcmp(deflate, "ON") == 0 ? (uint32_t)kxoTIFF::ROAD_LIBTIFF : (uint32_t)kxoTIFF::ROAD_OWN);
+            const KXOSpecialInfo* info = r.obj.GetSpecialInfo();
+            ASSERT_NE(info, nullptr);
+            EXPECT_STREQ(info->Copy, "(c) Kaxon5 tests");
+            EXPECT_STREQ(info->Auth, exiftool ? "Carol" : "Bob");
+            EXPECT_STREQ(info->Anno, "a description");
+            EXPECT_STREQ(info->Name, "a document");
+            ASSERT_NE(info->Xmp0, nullptr);
+            EXPECT_NE(std::string(reinterpret_cast<char*>(info->Xmp0)).find("image/tiff"), std::string::npos);
+            ASSERT_EQ(info->IccSize, m.icc.size());
+            EXPECT_EQ(memcmp(info->IccData, m.icc.data(), m.icc.size()), 0);
+            ASSERT_NE(info->Iptc, nullptr);
+            const Bytes iptc(info->Iptc, info->Iptc + info->IptcSize);
+            EXPECT_TRUE(pngtest::Contains(iptc, "kaxon"));
+            if (exiftool) EXPECT_TRUE(pngtest::Contains(iptc, "second"));
+            EXPECT_EQ(info->SubFormat, 1u);
+            remove(path.c_str());
+        }
+    }
+}
+
+}  // namespace
