@@ -57,6 +57,7 @@ struct KXTiffStrips {
     uint64_t StripSize = 0, StripPos = 0;
     uint32_t StripIndex = 0xFFFFFFFFu;
     bool StripCut = false;  // the strip's data was cut short by the file's end
+    bool Empty = false;     // the last row read had no data in the file at all
 
     explicit KXTiffStrips(kxoTIFF& m) : M(m) {}
     ~KXTiffStrips() { FreeVec(Strip); }
@@ -90,6 +91,7 @@ struct KXTiffStrips {
     uint32_t readRows(uint32_t y, uint32_t n, uint8_t* dst, uint32_t plane = 0) {
         const uint64_t bytes = RowBytes * n;
         const uint32_t s = y / RowsPerStrip;
+        Empty = true;
         if (s >= M.L.StripCount) {
             memset(dst, 0, bytes);
             return KXERR_NONE;
@@ -107,16 +109,19 @@ struct KXTiffStrips {
             if (Reversed) kReverse.apply(dst, got);
         }
         if (got < bytes) memset(dst + got, 0, bytes - got);
+        Empty = got == 0;
         return KXERR_NONE;
     }
 
     // One PackBits row of RowBytes into dst.
     uint32_t packbitsRow(uint32_t y, uint8_t* dst) {
         const uint32_t s = y / RowsPerStrip;
+        Empty = true;
         if (s >= M.L.StripCount) {
             memset(dst, 0, RowBytes);
             return KXERR_NONE;
         }
+        Empty = false;
         if (s != StripIndex) {
             uint64_t begin, end;
             bool cut;
@@ -140,6 +145,7 @@ struct KXTiffStrips {
                 // fewer bytes than its rows need is damaged.
                 if (!StripCut) return KXERR_DECODE;
                 memset(dst + out, 0, RowBytes - out);
+                Empty = out == 0;
                 return KXERR_NONE;
             }
             const uint8_t c = Strip[StripPos++];
@@ -271,12 +277,29 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
             continue;
         }
         if ((y & 7) == 0 && ProgressHook) ReportProgress((uint32_t)((uint64_t)y * 100 / H));
+        bool empty = true;
         if (separate) {
-            for (uint32_t p = 0; p < spp && !err; ++p) err = st.readRows(y, 1, row + p * st.RowBytes, p);
+            for (uint32_t p = 0; p < spp && !err; ++p) {
+                err = st.readRows(y, 1, row + p * st.RowBytes, p);
+                empty = empty && st.Empty;
+            }
         } else {
             err = st.row(y, row);
+            empty = st.Empty;
         }
         if (err) break;
+        if (empty) {
+            // Rows past the file's data (a cut file, or one that declares more
+            // than it holds) are zero without being converted.
+            if (kind == Kind::Planes) {
+                for (uint32_t k = 0; k < D; ++k) memset(b->Data + planeBytes * k + (size_t)y * outRow, 0, outRow);
+            } else {
+                memset(dst, 0, outRow);
+            }
+            if (alpha) memset(alpha + (size_t)y * W * (T / 8), 0, (size_t)W * (T / 8));
+            ++y;
+            continue;
+        }
         const uint8_t* src = row;
         // Sample k of pixel x, wherever the layout puts it.
         const uint32_t sb = T / 8;
