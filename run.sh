@@ -6,7 +6,7 @@ caller="$PWD"
 root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
 . tools/deps.sh
-kx_install_packages "${KX_BUILD_PKGS[@]}" "${KX_FRONTEND_PKGS[@]}"
+kx_install_packages "${KX_BUILD_PKGS[@]}" "${KX_FRONTEND_PKGS[@]}" "${KX_RUNTIME_PKGS[@]}"
 
 mkdir -p build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_SANITIZE=OFF -DKX_TESTS=OFF -DKX_FRONTEND=ON \

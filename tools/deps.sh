@@ -5,12 +5,20 @@ KX_FRONTEND_PKGS=(qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev qt6-image-form
 # Fuzzing only (fuzz/run.sh), not the test path: clang with libFuzzer and the sanitizer runtimes.
 KX_FUZZ_PKGS=(clang libclang-rt-dev)
 KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3 locales-all bc ghostscript time)
-# Fixture makers and cross-checks of the raster formats II tests (GraphicsMagick, nvcompress).
+# PCX, DDS and Photoshop fixtures and cross-checks: GraphicsMagick, nvcompress.
 KX_TEST_PKGS+=(graphicsmagick libnvtt-bin)
 # JPEG cross-checks: djpeg/cjpeg/jpegtran, exiftool and libexif's exif.
 KX_TEST_PKGS+=(libjpeg-turbo-progs libimage-exiftool-perl exif)
 # TIFF cross-checks: libtiff's tools (tiffcp, tiffinfo, tiffdump, tiff2rgba, raw2tiff).
 KX_TEST_PKGS+=(libtiff-tools)
+# JPEG 2000 through OpenJPEG; its tools and binutils check our codecs and source dumps.
+KX_BUILD_PKGS+=(libopenjp2-7-dev libopenexr-dev libxslt1-dev libxml2-dev)
+KX_TEST_PKGS+=(libopenjp2-tools binutils)
+# Programs Kaxon5 starts: Ghostscript, fig2dev, dcraw, exiftool, jpegtran; SANE's scanimage.
+KX_RUNTIME_PKGS=(ghostscript fig2dev dcraw libimage-exiftool-perl libjpeg-turbo-progs sane-utils)
+KX_TEST_PKGS+=("${KX_RUNTIME_PKGS[@]}")
+# Workstation and home-computer format cross-checks (Pillow), PDF pages back to pixels (pdftoppm).
+KX_TEST_PKGS+=(python3-pil poppler-utils)
 
 kx_install_packages() {
   local missing=() p
