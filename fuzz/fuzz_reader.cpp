@@ -3,7 +3,9 @@
 // Picture sizes are left to the library's own size limit, so that nothing
 // it would accept is hidden (fuzz/run.sh sets libFuzzer's memory limits to
 // match); the last input byte picks a line of fuzz/options/<class>.txt as
-// settings.
+// settings. An item EXT=.ending in such a line names the file with that
+// ending instead of the module's extension, for readers that choose by
+// the name (kxoQL, kxoC64).
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,16 +28,22 @@ std::vector<std::string> loadOptions() {
     return lines;
 }
 
-void applyOptions(KXConfig& cfg, const std::string& line) {
+// Sets the line's keys; returns its EXT ending ("" without one).
+std::string applyOptions(KXConfig& cfg, const std::string& line) {
+    std::string ext;
     size_t start = 0;
     while (start < line.size()) {
         size_t end = line.find(';', start);
         if (end == std::string::npos) end = line.size();
         std::string item = line.substr(start, end - start);
         size_t eq = item.find('=');
-        if (eq != std::string::npos) cfg.SetValue(item.substr(0, eq).c_str(), item.substr(eq + 1).c_str());
+        if (eq != std::string::npos) {
+            if (item.compare(0, eq, "EXT") == 0) ext = item.substr(eq + 1);
+            else cfg.SetValue(item.substr(0, eq).c_str(), item.substr(eq + 1).c_str());
+        }
         start = end + 1;
     }
+    return ext;
 }
 }  // namespace
 
@@ -47,26 +55,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KXObject* obj = KX_NewObject(lib, *reg);
     // The file carries the module's own extension: readers that also look
     // at the name (PICT) recognise it.
-    static const std::string path = [obj] {
-        char ext[16] = {};
-        obj->GetExtension(ext);
-        return std::string(KX_GetProcessTempDir()) + "fuzz_" KX_STR(KX_FUZZ_CLASS) "_" + std::to_string(getpid()) + ext;
-    }();
+    static const std::string base = std::string(KX_GetProcessTempDir()) + "fuzz_" KX_STR(KX_FUZZ_CLASS) "_" + std::to_string(getpid());
+    char ext[16] = {};
+    obj->GetExtension(ext);
+    std::string path = base + ext;
 
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) {
-        delete obj;
-        return 0;
-    }
-    if (size) fwrite(data, 1, size, f);
-    fclose(f);
     KXConfig* cfg = nullptr;
     if (!options.empty() && size > 0) {
         uint32_t err = 0;
         cfg = new KXConfig(obj->PadPath, &err);
-        applyOptions(*cfg, options[data[size - 1] % options.size()]);
+        const std::string ending = applyOptions(*cfg, options[data[size - 1] % options.size()]);
+        if (!ending.empty()) path = base + ending;
         obj->SetLocalConfig(cfg->GetPadList());
     }
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) {
+        delete obj;
+        delete cfg;
+        return 0;
+    }
+    if (size) fwrite(data, 1, size, f);
+    fclose(f);
     obj->SetLoadMeta(1);
     FILE* in = fopen(path.c_str(), "rb");
     uint32_t known = in ? obj->CheckFile(in, path.c_str(), KXIO_FILE) : 0;

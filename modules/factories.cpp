@@ -19,9 +19,11 @@
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoC64.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoNEO.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
@@ -30,6 +32,8 @@
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoQL.h"
+#include "formats/raster/kxoSCR.h"
 #include "formats/raster/kxoTGA.h"
 #include "operators/colour/kxpAddAlpha.h"
 #include "operators/colour/kxpAlphaBlend.h"
@@ -178,6 +182,7 @@ const OperatorBinding kOperatorBindings[] = {
 const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
+    FMT(kxoC64),
     FMT(kxoDDS),
     FMT(kxoDEEP),
     FMT(kxoFAXX),
@@ -186,6 +191,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoILBM),
     FMT(kxoJFIF),
     FMT(kxoKGX),
+    FMT(kxoNEO),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
@@ -196,8 +202,10 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoQL),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoSCR),
     FMT(kxoTGA),
     FMT(kxoTIFF),
     FMT(kxoYUVN),

@@ -1,6 +1,8 @@
 // kxframe: the shared part of the raster format modules (see kxframe.h).
 #include "formats/raster/kxframe.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 // ---- KXByteReader -------------------------------------------------------------
@@ -296,6 +298,21 @@ int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size) {
     }
     if (loaded) KXSUP_FreeControlPad(loaded);
     return hit;
+}
+
+// ---- file names and sizes -----------------------------------------------------
+
+bool KXF_NameEndsWith(const char* name, const char* ending) {
+    if (!name || !ending) return false;
+    const size_t n = strlen(name), e = strlen(ending);
+    return n > e && strcasecmp(name + n - e, ending) == 0;
+}
+
+int64_t KXF_FileSize(FILE* file) {
+    if (!file || fseek(file, 0, SEEK_END) != 0) return -1;
+    const long end = ftell(file);
+    if (fseek(file, 0, SEEK_SET) != 0) return -1;
+    return end < 0 ? -1 : (int64_t)end;
 }
 
 // ---- load and save brackets ---------------------------------------------------

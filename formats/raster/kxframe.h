@@ -140,6 +140,15 @@ void KXF_Log(KXObject* o, uint32_t level, const char* tag, const char* format, .
 // most size-1 characters, empty for a key without "=") when found.
 int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size);
 
+// ---- file names and sizes ---------------------------------------------------
+// True when the name is longer than the ending and ends with it, compared
+// without regard to case (".ql4", ".GEO"): formats without a signature are
+// told by their names.
+bool KXF_NameEndsWith(const char* name, const char* ending);
+// The stream's length, measured from its end; the stream is left at its
+// start. -1 when it cannot be measured.
+int64_t KXF_FileSize(FILE* file);
+
 // ---- load and save brackets -------------------------------------------------
 // Opens ReadName ("rb") into ReadFile; 2 when it cannot be opened.
 uint32_t KXF_OpenRead(KXObject* o);

@@ -118,7 +118,7 @@ void KXT_CheckReaderRobustness(const char* className, const std::string& fixture
     ASSERT_NE(obj, nullptr);
     // A lying header must not make the process allocate gigabytes.
     KXSUP_SetSizeLimit(64u << 20);
-    const std::string path = std::string(KX_GetProcessTempDir()) + "robust_" + className + "_" + std::to_string(getpid());
+    const std::string path = std::string(KX_GetProcessTempDir()) + "robust_" + className + "_" + std::to_string(getpid()) + options.Extension;
     Watchdog dog;
 
     auto loadOne = [&](const std::vector<uint8_t>& data, size_t length, const std::string& what) -> uint32_t {

@@ -18,6 +18,9 @@ struct KXRobustnessOptions {
     uint32_t Flips = 300;         // byte-flipped variants
     uint32_t Seed = 0x4B583505u;  // fixed: the same variants every run
     uint32_t MaxTruncations = 1500;
+    // Ending of the damaged files' name (".geo"), for readers that choose
+    // by the name.
+    std::string Extension;
 };
 
 // className: a reader class of the catalogue ("kxoBMP"); fixture: a file

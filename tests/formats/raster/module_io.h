@@ -44,10 +44,11 @@ void LoadBytes(const std::vector<uint8_t>& bytes, Loaded& out, const char* name 
     unlink(p.c_str());
 }
 
-// CheckFile on a file of these bytes.
+// CheckFile on a file of these bytes (named so for readers that look at
+// the name's ending).
 template <class Module>
-uint32_t Recognises(const std::vector<uint8_t>& bytes) {
-    const std::string p = TempPath("check.bin");
+uint32_t Recognises(const std::vector<uint8_t>& bytes, const std::string& name = "check.bin") {
+    const std::string p = TempPath(name);
     WriteAll(p, bytes);
     FILE* f = fopen(p.c_str(), "rb");
     Module m;
