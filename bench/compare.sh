@@ -12,6 +12,7 @@
 #   RUNS=n     runs of every command (default 5); the median is printed
 #   CORE=n     the processor that every single-threaded run is pinned to
 #              (default 1)
+#   LOOP=n     loads of one small screen timed in one row (default 50)
 #   CLOCK=cpu  the single-threaded times are the processor time (user +
 #              system) of the command and its children instead of the
 #              wall-clock time: steadier on a machine busy with other work,
@@ -372,6 +373,59 @@ for kx_depth in 24 48; do
   row "mosaic $kx_depth" ppm "$KXOP kxpMosaic $kx_in @OUT@ BLOCKS=8" "$IM $kx_in -sample 12.5% -sample 800% @OUT@" "" \
     "vips subsample $kx_in $work/mosaic.v 8 8 && vips zoom $work/mosaic.v @OUT@ 8 8 && rm -f $work/mosaic.v"
 done
+
+# X11 and home-computer formats. Screens are small: each of their rows
+# times a loop of LOOP loads, one whole process a load. The X11 rows load and
+# save a 4000x3000 picture: 24-bit for XWD (32-bit pixels, pnmtoxwd
+# -directcolor), 256 colours for XPM (two characters a pixel), black and
+# white for XBM. No peer reads QL, Spectrum or C64 screens; ImageMagick reads
+# no NEOchrome.
+for tool in ppmtoneo neotoppm pnmtoxwd xwdtopnm pbmtoxbm xbmtopbm ppmtoxpm xpmtoppm pamditherbw python3; do
+  command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
+done
+LOOP=${LOOP:-50}
+X=$work/x11
+convert-im6.q16 -size 4000x3000 gradient:red-blue -attenuate 0.3 +noise Gaussian -depth 8 -type TrueColor "$X.ppm"
+pnmquant 256 "$X.ppm" > "${X}8.ppm" 2> /dev/null
+ppmtobmp "${X}8.ppm" > "${X}8.bmp" 2> /dev/null
+ppmtopgm "$X.ppm" | pamditherbw | pamtopnm > "${X}1.pbm" 2> /dev/null
+pnmtoxwd -directcolor "$X.ppm" > "$X.xwd" 2> /dev/null
+ppmtoxpm "${X}8.ppm" > "$X.xpm" 2> /dev/null
+pbmtoxbm "${X}1.pbm" > "$X.xbm" 2> /dev/null
+S=$work/screen
+convert-im6.q16 -size 320x200 plasma:fractal -colors 16 -depth 8 ppm:"$S.ppm" 2> /dev/null
+ppmtoneo "$S.ppm" > "$S.neo" 2> /dev/null
+# Screens of noise: a QL screen, a Spectrum screen, a Koala picture and a
+# GEOS paint document of 720 lines in literal items (the largest C64 form).
+python3 - "$S" << 'PY'
+import random, sys
+random.seed(5)
+noise = lambda n: bytes(random.getrandbits(8) for _ in range(n))
+s = sys.argv[1]
+open(s + ".ql4", "wb").write(noise(32768))
+open(s + ".scr", "wb").write(noise(6912))
+open(s + ".koa", "wb").write(b"\x00\x60" + noise(10001))
+head = bytearray(508); head[0] = 0x83; head[22] = 7; head[254:257] = b"\x03\x15\xbf"
+data = bytearray()
+for record in range(45):
+    body = noise(1448)
+    for at in range(0, 1448, 63):
+        data += bytes([len(body[at:at + 63])]) + body[at:at + 63]
+    data += b"\x00"
+    data += b"\xff" * (-len(data) % 254)
+open(s + ".geo", "wb").write(bytes(head) + bytes(data))
+PY
+kx_loop() { echo "for i in \$(seq $LOOP); do $1; done"; }
+row "NEO load x$LOOP" ppm "$(kx_loop "$KXOP - $S.neo @OUT@")" "" "$(kx_loop "neotoppm $S.neo > @OUT@")" ""
+row "QL load x$LOOP" ppm "$(kx_loop "$KXOP - $S.ql4 @OUT@")" "" "" ""
+row "Spectrum load x$LOOP" ppm "$(kx_loop "$KXOP - $S.scr @OUT@")" "" "" ""
+row "Koala load x$LOOP" ppm "$(kx_loop "$KXOP - $S.koa @OUT@")" "" "" ""
+row "GEOS load x$LOOP" ppm "$(kx_loop "$KXOP - $S.geo @OUT@")" "" "" ""
+row "XWD 32 load" ppm "$KXOP - $X.xwd @OUT@" "$IM $X.xwd @OUT@" "xwdtopnm $X.xwd > @OUT@" ""
+row "XPM 256 load" ppm "$KXOP - $X.xpm @OUT@" "$IM $X.xpm @OUT@" "xpmtoppm $X.xpm > @OUT@" ""
+row "XPM 256 save" xpm "$KXOP -f kxoXPM -s v3 - ${X}8.bmp @OUT@" "$IM ${X}8.bmp @OUT@" "bmptoppm ${X}8.bmp | ppmtoxpm > @OUT@" ""
+row "XBM load" ppm "$KXOP - $X.xbm @OUT@" "$IM $X.xbm @OUT@" "xbmtopbm $X.xbm | ppmtoppm > @OUT@" ""
+row "XBM save" xbm "$KXOP - ${X}1.pbm @OUT@" "$IM ${X}1.pbm @OUT@" "pbmtoxbm ${X}1.pbm > @OUT@" ""
 
 clock="wall-clock"
 [ "$CLOCK" = cpu ] && clock="processor time (user + system) for -1, wall-clock for -n"

@@ -35,6 +35,9 @@
 #include "formats/raster/kxoQL.h"
 #include "formats/raster/kxoSCR.h"
 #include "formats/raster/kxoTGA.h"
+#include "formats/raster/kxoXBM.h"
+#include "formats/raster/kxoXPM.h"
+#include "formats/raster/kxoXWD.h"
 #include "operators/colour/kxpAddAlpha.h"
 #include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
@@ -208,6 +211,9 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoSCR),
     FMT(kxoTGA),
     FMT(kxoTIFF),
+    FMT(kxoXBM),
+    FMT(kxoXPM),
+    FMT(kxoXWD),
     FMT(kxoYUVN),
 };
 
