@@ -3,9 +3,22 @@
 // Picture sizes are left to the library's own size limit, so that nothing
 // it would accept is hidden (fuzz/run.sh sets libFuzzer's memory limits to
 // match); the last input byte picks a line of fuzz/options/<class>.txt as
-// settings. An item EXT=.ending in such a line names the file with that
-// ending instead of the module's extension, for readers that choose by
-// the name (kxoQL, kxoC64).
+        if (!options.empty() && size > 0) {
+            const std::string ending = applyOptions(*cfg, options[data[size - 1] % options.size()]);
+            if (!ending.empty()) path = base + ending;
+        }
+        if (device) cfg->SetValue("LOADNAME", path.c_str());
+        obj->SetLocalConfig(cfg->GetPadList());
+    }
+    if (device) obj->SetIOMode(KXIO_DEVICE);
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) {
+        delete obj;
+        delete cfg;
+        return 0;
+    }
+    if (size) fwrite(data, 1, size, f);
+    fclose(f);
 #include <unistd.h>
 
 #include <cstdio>
@@ -60,14 +73,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     obj->GetExtension(ext);
     std::string path = base + ext;
 
+    // Device readers answer only in the device mode and take the file from LOADNAME.
+    const bool device = reg->Device >= 0;
     KXConfig* cfg = nullptr;
-    if (!options.empty() && size > 0) {
+    if ((!options.empty() && size > 0) || device) {
         uint32_t err = 0;
         cfg = new KXConfig(obj->PadPath, &err);
-        const std::string ending = applyOptions(*cfg, options[data[size - 1] % options.size()]);
-        if (!ending.empty()) path = base + ending;
+        if (!options.empty() && size > 0) {
+            const std::string ending = applyOptions(*cfg, options[data[size - 1] % options.size()]);
+            if (!ending.empty()) path = base + ending;
+        }
+        if (device) cfg->SetValue("LOADNAME", path.c_str());
         obj->SetLocalConfig(cfg->GetPadList());
     }
+    if (device) obj->SetIOMode(KXIO_DEVICE);
     FILE* f = fopen(path.c_str(), "wb");
     if (!f) {
         delete obj;
@@ -78,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fclose(f);
     obj->SetLoadMeta(1);
     FILE* in = fopen(path.c_str(), "rb");
-    uint32_t known = in ? obj->CheckFile(in, path.c_str(), KXIO_FILE) : 0;
+    uint32_t known = in ? obj->CheckFile(in, path.c_str(), device ? KXIO_DEVICE : KXIO_FILE) : 0;
     if (in) fclose(in);
     if (known == 1) {
         obj->SetReadName(path.c_str());

@@ -17,6 +17,7 @@
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoC64.h"
@@ -206,6 +207,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPSD),
     FMT(kxoPSP),
     FMT(kxoQL),
+    FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoSCR),
