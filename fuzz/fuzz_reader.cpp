@@ -3,22 +3,10 @@
 // Picture sizes are left to the library's own size limit, so that nothing
 // it would accept is hidden (fuzz/run.sh sets libFuzzer's memory limits to
 // match); the last input byte picks a line of fuzz/options/<class>.txt as
-        if (!options.empty() && size > 0) {
-            const std::string ending = applyOptions(*cfg, options[data[size - 1] % options.size()]);
-            if (!ending.empty()) path = base + ending;
-        }
-        if (device) cfg->SetValue("LOADNAME", path.c_str());
-        obj->SetLocalConfig(cfg->GetPadList());
-    }
-    if (device) obj->SetIOMode(KXIO_DEVICE);
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) {
-        delete obj;
-        delete cfg;
-        return 0;
-    }
-    if (size) fwrite(data, 1, size, f);
-    fclose(f);
+// settings. An item EXT=.ending in such a line names the file with that
+// ending instead of the module's extension, for readers that choose by
+// the name (kxoQL, kxoC64). Device readers run in the device mode with the
+// input as LOADNAME.
 #include <unistd.h>
 
 #include <cstdio>
