@@ -16,6 +16,8 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
+#include "formats/libraries/kxoJPEG2000.h"
+#include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
@@ -185,7 +187,9 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoJFIF),
+    FMT(kxoJPEG2000),
     FMT(kxoKGX),
+    FMT(kxoLJPG),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
