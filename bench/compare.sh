@@ -40,7 +40,8 @@ PNG_LEVEL=6 PNG_STRATEGY=1
 die() { echo "compare.sh: $*" >&2; exit 1; }
 for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopnm pnmtopng giftopnm ppmtogif pnmquant \
   pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth cjpeg djpeg tifftopnm tiffcp pnmtotiff \
-  pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil; do
+  pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil \
+  opj_compress opj_decompress; do
   command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (package time)"
@@ -267,7 +268,6 @@ row "TIFF zip save" tif "$KXOP -f kxoTIFF -w WRITE_DEFLATE=ON -w Z_COMPRESSION=6
 # default of ImageMagick, opj_compress and libvips' lossless mode); the
 # netpbm column holds OpenJPEG's own opj_compress and opj_decompress, one
 # thread. No other program here reads or writes lossless JPEG (SOF3).
-for tool in opj_compress opj_decompress; do command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"; done
 convert-im6.q16 "$P.ppm" -crop 4000x3000+0+0 +repage "${P}43.ppm"
 opj_compress -i "${P}43.ppm" -o "${P}43.jp2" > /dev/null
 "$KXOP" -f kxoLJPG - "${P}43.ppm" "${P}43.jls" > /dev/null
