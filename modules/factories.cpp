@@ -19,6 +19,7 @@
 #include "formats/libraries/kxoJPEG2000.h"
 #include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
@@ -200,6 +201,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoTGA),
