@@ -114,9 +114,9 @@ const std::vector<ActionDef> kTable = {
     OP("shape.addborder.8", "shape.addborder", "8", 45, "LEFT_WIDTH=8;RIGHT_WIDTH=8;TOP_WIDTH=8;BOTTOM_WIDTH=8"),
     OP("shape.addborder.32", "shape.addborder", "32", 45, "LEFT_WIDTH=32;RIGHT_WIDTH=32;TOP_WIDTH=32;BOTTOM_WIDTH=32"),
     OP("shape.addborder.64", "shape.addborder", "64", 45, "LEFT_WIDTH=64;RIGHT_WIDTH=64;TOP_WIDTH=64;BOTTOM_WIDTH=64"),
-    OFF("shape.cropselect", "shape", nullptr, "Crop (Select)"),
-    OFF("shape.cuterase", "shape", nullptr, "Cut (Erase)"),
-    OFF("shape.cutinverse", "shape", nullptr, "Cut Inverse (Erase)"),
+    NEEDS("shape.cropselect", "shape", nullptr, "Crop (Select)", C::ShapeArea, "crop", "kxpCrop"),
+    NEEDS("shape.cuterase", "shape", nullptr, "Cut (Erase)", C::ShapeArea, "cut", "kxpCrop;kxpCut"),
+    NEEDS("shape.cutinverse", "shape", nullptr, "Cut Inverse (Erase)", C::ShapeArea, "cutinverse", "kxpCrop;kxpCutInverse"),
 
     MENU("depth", "image", "MN3_IMAGE_COLORDEPTH", "Color Depth"),
     MENU("depth.1bit", "depth", nullptr, "Convert to 1 Bit (b+w)"),

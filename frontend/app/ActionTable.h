@@ -57,6 +57,7 @@ enum class Cmd {
     Mark,
     AreaCut,
     AreaCrop,
+    ShapeArea,       // arg: "crop", "cut" or "cutinverse"
 };
 
 enum Flags : unsigned {

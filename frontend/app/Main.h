@@ -18,6 +18,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -208,6 +209,8 @@ private:
     void areaFrameToggle();
     void cmdMark();
     void cmdAreaCommand(bool crop);
+    void cmdShapeArea(int kind);  // 0 Crop (Select), 1 Cut (Erase), 2 Cut Inverse (Erase)
+    KX_GfxBuffer* selectArea(KX_GfxBuffer* img, QRect* rect);
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();

@@ -47,6 +47,7 @@ uint32_t Main::openVirtual(const QString& path, const char* statusKey) {
     app.Tasks.End();
     QFile::remove(path);
     if (r == KXERR_NONE) {
+        checkBoxArea->setChecked(false);  // an area of the old picture has no place in the new one
         KX_AdoptReader(reader);
         app.IsVirtual = true;
         app.Undone = app.Modified = false;

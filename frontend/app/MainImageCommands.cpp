@@ -103,6 +103,11 @@ void Main::runAction(const ActionDef& d) {
     case Cmd::Mark: cmdMark(); break;
     case Cmd::AreaCut: cmdAreaCommand(false); break;
     case Cmd::AreaCrop: cmdAreaCommand(true); break;
+    case Cmd::ShapeArea: {
+        const QLatin1String arg(d.arg);
+        cmdShapeArea(arg == QLatin1String("crop") ? 0 : arg == QLatin1String("cut") ? 1 : 2);
+        break;
+    }
     }
 }
 

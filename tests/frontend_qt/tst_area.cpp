@@ -57,6 +57,7 @@ private slots:
     void areaOperatorCropAndCut();
     void pasteIntoTheArea();
     void noAreaLeftBehind();
+    void shapingCommands();
 };
 
 // With W = 640 and a left margin of 600 the right margin goes up to 39
@@ -301,6 +302,60 @@ void AreaTest::noAreaLeftBehind() {
     QVERIFY(w.Trigger("edit.cut"));
     QCOMPARE(KX_GetGfxBuffer(), before);
     QVERIFY(!w.app.Modified);
+}
+
+// Crop (Select) makes the chosen area the picture (a changed one); Cut
+// (Erase) and Cut Inverse (Erase) erase inside or outside it; each names
+// its own cancel.
+void AreaTest::shapingCommands() {
+    if (!ReaderReady("kxoPNM") || !OperatorReady(21) || !OperatorReady(23) || !OperatorReady(34))
+        QSKIP("needs the PNM reader, Crop, Cut and CutInverse");
+    Sandbox box({"UNDO=NO"});
+    ScriptedUi ui;
+    Main w(box.options(&ui));
+    const QString file = box.pictures() + "/p.ppm";
+    const QImage picture = TestPicture(30, 20);
+    QVERIFY(WritePPM(file, picture));
+    const struct {
+        const char* entry;
+        const char* cancelled;
+    } rows[] = {{"shape.cropselect", "TXT_CROP_SELECT_CANCEL"},
+                {"shape.cuterase", "TXT_CUT_SELECT_CANCEL"},
+                {"shape.cutinverse", "TXT_CUTINV_SELECT_CANCEL"}};
+    for (const auto& row : rows) {
+        QCOMPARE(w.LoadFile(file), 0u);
+        w.areaScript = [](DialogAreaSelect* d) {
+            d->buttonCancel->click();
+            return 0;
+        };
+        QVERIFY(w.Trigger(row.entry));
+        QCOMPARE(w.labelStatus->text(), w.Msg(row.cancelled));
+        QVERIFY(!w.app.Modified);
+        w.areaScript = [](DialogAreaSelect* d) {
+            d->numericUpDownL->setValue(5);
+            d->numericUpDownT->setValue(4);
+            d->numericUpDownW->setValue(15);
+            d->numericUpDownH->setValue(10);
+            d->buttonOK->click();
+            return 0;
+        };
+        QVERIFY(w.Trigger(row.entry));
+        QVERIFY(w.app.Modified);
+        QVERIFY(!w.checkBoxArea->isChecked());
+        const QImage after = shown(KX_GetGfxBuffer());
+        const QRect area(5, 4, 10, 6);
+        if (QLatin1String(row.entry) == QLatin1String("shape.cropselect")) {
+            QCOMPARE(w.labelStatus->text(), w.Msg("TXT_CROP_SECTION") + " 5, 4, 10, 6");
+            QCOMPARE(after, picture.copy(area).convertToFormat(QImage::Format_RGB32));
+            continue;
+        }
+        QCOMPARE(after.size(), picture.size());
+        const bool inverse = QLatin1String(row.entry) == QLatin1String("shape.cutinverse");
+        // The side that is cut differs from the picture; the other stays.
+        const QPoint inside(8, 6), outside(25, 15);
+        QCOMPARE(after.pixelColor(inverse ? inside : outside), picture.pixelColor(inverse ? inside : outside));
+        QVERIFY(after.pixelColor(inverse ? outside : inside) != picture.pixelColor(inverse ? outside : inside));
+    }
 }
 
 KX_QTEST_MAIN(AreaTest)
