@@ -17,11 +17,14 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QToolBar>
 
 #include "Clipboard.h"
+#include "DialogAreaSelect.h"
+#include "HotKey.h"
 #include "Printing.h"
 #include "View.h"
 #include "support/QtTestEnv.h"
@@ -197,9 +200,10 @@ void ExchangeTest::textRows() {
 }
 
 // The grab copies the whole primary screen, with a window made here on it,
-// to the clipboard and opens it as the new picture.
+// to the clipboard and opens it as the new picture; its hot key waits
+// while a dialog is open.
 void ExchangeTest::grabOfAWindow() {
-    if (!ReaderReady("kxoPNG")) QSKIP("needs the PNG reader");
+    if (!ReaderReady("kxoPNG") || !ReaderReady("kxoPNM")) QSKIP("needs the PNG and PNM readers");
     Sandbox box;
     ScriptedUi ui;
     Main w(box.options(&ui));
@@ -224,6 +228,27 @@ void ExchangeTest::grabOfAWindow() {
     QCOMPARE(grabbed.pixelColor(47, 31), QColor(250, 0, 0));
     QVERIFY(w.app.IsVirtual);
     QCOMPARE(kxclip::Image().size(), screen);
+
+    // The hot key waits while a dialog of the window is open (the dialog
+    // holds the picture), and grabs once it is closed.
+    const QString file = box.pictures() + "/p.ppm";
+    QVERIFY(WritePPM(file, TestPicture(8, 6)));
+    QCOMPARE(w.LoadFile(file), 0u);
+    KX_GfxBuffer* before = KX_GetGfxBuffer();
+    KX_GfxBuffer* during = nullptr;
+    w.areaScript = [&](DialogAreaSelect* d) {
+        QTimer::singleShot(0, d, [&, d] {
+            emit w.HK1->HotKeyPressed(1);
+            during = KX_GetGfxBuffer();
+            d->buttonCancel->click();
+        });
+        return d->exec();
+    };
+    w.checkBoxArea->setChecked(true);
+    QCOMPARE(during, before);
+    QCOMPARE(w.labelFileName->text(), QStringLiteral("p.ppm"));
+    emit w.HK1->HotKeyPressed(1);
+    QCOMPARE(KX_GetGfxBuffer()->Width, uint32_t(screen.width()));
 }
 
 void ExchangeTest::fit_data() {
@@ -426,6 +451,18 @@ void ExchangeTest::acquireFailuresAndCamera() {
     QCOMPARE(ui.offered, QStringList{"Acme Snap (cam:0)"});
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_DONE"));
     QCOMPARE(KX_GetGfxBuffer()->Width, 7u);
+    // A new picture drops the area of the one before.
+    w.areaScript = [](DialogAreaSelect* d) {
+        d->numericUpDownL->setValue(2);
+        d->buttonOK->click();
+        return 0;
+    };
+    w.checkBoxArea->setChecked(true);
+    QVERIFY(w.app.AreaBuffer);
+    ui.choices = {0};
+    QVERIFY(w.Trigger("file.imageacq.camera"));
+    QVERIFY(!w.app.AreaBuffer);
+    QVERIFY(!w.checkBoxArea->isChecked());
     // A scanner list without scanners.
     ui.messages.clear();
     QVERIFY(w.Trigger("file.imageacq.scanner"));
