@@ -20,8 +20,12 @@
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
+#include "formats/raster/kxoDEG.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoIMG.h"
+#include "formats/raster/kxoMAC.h"
+#include "formats/raster/kxoMSP.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
@@ -180,12 +184,16 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoDEG),
     FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoIMG),
     FMT(kxoJFIF),
     FMT(kxoKGX),
+    FMT(kxoMAC),
+    FMT(kxoMSP),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
