@@ -19,6 +19,7 @@
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoCUTPAL.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoDEG.h"
 #include "formats/raster/kxoGIF.h"
@@ -35,6 +36,7 @@
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "formats/raster/kxoTIM.h"
 #include "operators/colour/kxpAddAlpha.h"
 #include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
@@ -182,6 +184,7 @@ const OperatorBinding kOperatorBindings[] = {
 const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
+    FMT(kxoCUTPAL),
     FMT(kxoDDS),
     FMT(kxoDEEP),
     FMT(kxoDEG),
@@ -208,6 +211,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoRGFX),
     FMT(kxoTGA),
     FMT(kxoTIFF),
+    FMT(kxoTIM),
     FMT(kxoYUVN),
 };
 

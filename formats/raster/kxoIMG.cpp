@@ -6,7 +6,7 @@
 
 namespace {
 
-const uint32_t SUB_HS16 = 0, SUB_HS18 = 1, SUB_XIMG = 2;
+const uint32_t SUB_HS16 = 0, SUB_HS18 = 1, SUB_XIMG = 2;  // ids as registered
 const uint32_t MAX_BIT_STRING = 127;
 
 struct VecDeleter {
@@ -303,10 +303,10 @@ void kxoIMG::ChunkyToPlanes24(const uint8_t* rgb, uint8_t* planes, uint64_t rowB
 }
 
 uint32_t kxoIMG::Save() {
-    if (IOMode != KXIO_FILE) return KXERR_NOTSUPPORTED;
-    // Only XIMG files are written.
-    if (SelectedSubFormat == SUB_HS16 || SelectedSubFormat == SUB_HS18) return KXERR_FILEREQUIREMENTS;
-    if (!SaveBuffer) return KXERR_NOTSUPPORTED;
+    if (IOMode != KXIO_FILE || !SaveBuffer) return KXERR_NOTSUPPORTED;
+    // Every sub-format is written as XIMG, the one variant that keeps the
+    // palette: the save list preselects the first ("(HS 16)"), and a plain
+    // header would turn a colour picture into a grey ramp.
     const KX_GfxBuffer* src = SaveBuffer;
     if (src->Type != ONEPLANE && src->Type != BITPLANE) return KXERR_NOTSUPPORTED;
     if (IsHamBuffer(src)) return KXERR_NOHAM;

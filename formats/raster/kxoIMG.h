@@ -4,13 +4,13 @@
 // planes, packed with pattern runs, solid runs, bit strings and scanline
 // runs; planar data are held inverted (a set bit in the file is a clear bit
 // in the picture), so a palette indexed by the file's pixel values is held
-// in reverse order. Writes XIMG files of palette pictures up to 8 bits and
-// of 24-bit pictures, every plane row as bit strings.
+// in reverse order. Writes XIMG files (whatever the sub-format) of palette
+// pictures up to 8 bits and of 24-bit pictures, every plane row as bit
+// strings.
 // Refuses other variants (header version above 1 with 8 or 9 words, "STTT",
 // other magic, colour flags 2 and above 3, depths 9 to 23 and above 24:
-// 15) and data that end before the last row (29); does not save the plain
-// and 9-word variants, 48-bit pictures nor pictures wider or taller than
-// 65535 (15).
+// 15) and data that end before the last row (29); does not save 48-bit
+// pictures nor pictures wider or taller than 65535 (15).
 // Relies on the raster frame (byte reader and writer, checked sizes, safe
 // save).
 #pragma once
