@@ -17,6 +17,7 @@
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoCUTPAL.h"
@@ -207,6 +208,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoTGA),
