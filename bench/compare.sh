@@ -41,7 +41,7 @@ die() { echo "compare.sh: $*" >&2; exit 1; }
 for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopnm pnmtopng giftopnm ppmtogif pnmquant \
   pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth cjpeg djpeg tifftopnm tiffcp pnmtotiff \
   pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil \
-  pbmtomacp macptopbm pbmtogem gemtopnm ppmtopi1 pi1toppm python3; do
+  opj_compress opj_decompress pbmtomacp macptopbm pbmtogem gemtopnm ppmtopi1 pi1toppm python3; do
   command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (package time)"
@@ -263,8 +263,22 @@ row "TIFF none save" tif "$KXOP -f kxoTIFF - $P.ppm @OUT@" "$IM $P.ppm -compress
 row "TIFF zip save" tif "$KXOP -f kxoTIFF -w WRITE_DEFLATE=ON -w Z_COMPRESSION=6 - $P.ppm @OUT@" \
   "$IM $P.ppm -compress zip -quality 60 @OUT@" "pnmtotiff -truecolor -flate $P.ppm > @OUT@" \
   "vips copy $P.ppm @OUT@[compression=deflate,level=6]"
+# JPEG 2000 and lossless JPEG on a 4000x3000 part of the picture. JP2 is
+# lossless with one layer and six resolution levels on every side (the
+# default of ImageMagick, opj_compress and libvips' lossless mode); the
+# netpbm column holds OpenJPEG's own opj_compress and opj_decompress, one
+# thread. No other program here reads or writes lossless JPEG (SOF3).
+convert-im6.q16 "$P.ppm" -crop 4000x3000+0+0 +repage "${P}43.ppm"
+opj_compress -i "${P}43.ppm" -o "${P}43.jp2" > /dev/null
+"$KXOP" -f kxoLJPG - "${P}43.ppm" "${P}43.jls" > /dev/null
+row "JP2 load" ppm "$KXOP - ${P}43.jp2 @OUT@" "$IM ${P}43.jp2 @OUT@" "opj_decompress -threads 1 -i ${P}43.jp2 -o @OUT@" \
+  "vips copy ${P}43.jp2 @OUT@"
+row "JP2 save" jp2 "$KXOP -f kxoJPEG2000 - ${P}43.ppm @OUT@" "$IM ${P}43.ppm @OUT@" \
+  "opj_compress -threads 1 -i ${P}43.ppm -o @OUT@" "vips copy ${P}43.ppm @OUT@[lossless]"
+row "LJPG load" ppm "$KXOP - ${P}43.jls @OUT@" "" "" ""
+row "LJPG save" jls "$KXOP -f kxoLJPG - ${P}43.ppm @OUT@" "" "" ""
 # MacPaint, GEM IMG, Degas, Microsoft Paint, Dr. Halo CUT and PlayStation
-# TIM. Saves of a 4000 x 3000 picture: MacPaint stretches a 256-colour one
+# TIM. Saves of the 4000 x 3000 picture: MacPaint stretches a 256-colour one
 # to 576 x 720 and dithers it along a Hilbert curve (netpbm: pamscale,
 # pamditherbw -hilbert, pbmtomacp); GEM writes one plane (netpbm:
 # pbmtogem) and 24 planes (ours alone). Loads of each format's largest
@@ -272,17 +286,16 @@ row "TIFF zip save" tif "$KXOP -f kxoTIFF -w WRITE_DEFLATE=ON -w Z_COMPRESSION=6
 # 200) twenty times a command. No program here writes CUT, TIM or MSP
 # version 2: a short script codes them from the same pictures.
 R=$work/retro
-pamscale -width 4000 -height 3000 "$P.ppm" > "$R.ppm" 2> /dev/null
-pnmquant 256 "$R.ppm" > "${R}8.ppm" 2> /dev/null
+pnmquant 256 "${P}43.ppm" > "${R}8.ppm" 2> /dev/null
 ppmtobmp "${R}8.ppm" > "${R}8.bmp" 2> /dev/null
-ppmtopgm "$R.ppm" | pamditherbw -hilbert 2> /dev/null | pamtopnm > "${R}1.pbm"
+ppmtopgm "${P}43.ppm" | pamditherbw -hilbert 2> /dev/null | pamtopnm > "${R}1.pbm"
 pbmtogem "${R}1.pbm" > "${R}1.img" 2> /dev/null
 pamscale -width 576 -height 720 "$P.ppm" 2> /dev/null | ppmtopgm | pamditherbw -hilbert 2> /dev/null | pamtopnm |
   pbmtomacp > "$R.mac" 2> /dev/null
 # ImageMagick reads MacPaint only behind a MacBinary header (the type "PNTG" at 65).
 { printf '\0\7picture'; head -c 56 /dev/zero; printf 'PNTGMPNT'; head -c 55 /dev/zero; cat "$R.mac"; } > "${R}bin.mac"
 pamscale -width 320 -height 200 "$P.ppm" 2> /dev/null | pnmquant 16 2> /dev/null | ppmtopi1 > "$R.pi1" 2> /dev/null
-python3 - "${R}8.ppm" "$R.ppm" "${R}1.pbm" "$R" << 'EOF_PY'
+python3 - "${R}8.ppm" "${P}43.ppm" "${R}1.pbm" "$R" << 'EOF_PY'
 import re, struct, sys
 def pnm(path):
     d = open(path, 'rb').read()
@@ -330,7 +343,7 @@ row "MAC save" mac "$KXOP - ${R}8.bmp @OUT@" "" \
   "bmptoppm ${R}8.bmp | pamscale -width 576 -height 720 | ppmtopgm | pamditherbw -hilbert | pamtopnm | pbmtomacp > @OUT@" ""
 row "IMG 1 load" pgm "$KXOP - ${R}1.img @OUT@" "" "gemtopnm ${R}1.img > @OUT@" ""
 row "IMG 1 save" img "$KXOP -f kxoIMG -s 2 - ${R}1.pbm @OUT@" "" "pbmtogem ${R}1.pbm > @OUT@" ""
-row "IMG 24 save" img "$KXOP -f kxoIMG -s 2 - $R.ppm @OUT@" "" "" ""
+row "IMG 24 save" img "$KXOP -f kxoIMG -s 2 - ${P}43.ppm @OUT@" "" "" ""
 row "Degas load x20" ppm "$(kx_times "$KXOP - $R.pi1 @OUT@")" "" "$(kx_times "pi1toppm $R.pi1 > @OUT@")" ""
 row "MSP 2 load" pgm "$KXOP - $R.msp @OUT@" "" "" ""
 row "CUT load" ppm "$KXOP - $R.cut @OUT@" "$IM $R.cut @OUT@" "" ""

@@ -16,6 +16,8 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
+#include "formats/libraries/kxoJPEG2000.h"
+#include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
@@ -195,7 +197,9 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoILBM),
     FMT(kxoIMG),
     FMT(kxoJFIF),
+    FMT(kxoJPEG2000),
     FMT(kxoKGX),
+    FMT(kxoLJPG),
     FMT(kxoMAC),
     FMT(kxoMSP),
     FMT(kxoPAM),
