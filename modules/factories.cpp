@@ -16,14 +16,21 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
+#include "formats/libraries/kxoJPEG2000.h"
+#include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoC64.h"
+#include "formats/raster/kxoCUTPAL.h"
 #include "formats/raster/kxoDDS.h"
+#include "formats/raster/kxoDEG.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoIMG.h"
+#include "formats/raster/kxoMAC.h"
+#include "formats/raster/kxoMSP.h"
 #include "formats/raster/kxoNEO.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
@@ -36,6 +43,7 @@
 #include "formats/raster/kxoQL.h"
 #include "formats/raster/kxoSCR.h"
 #include "formats/raster/kxoTGA.h"
+#include "formats/raster/kxoTIM.h"
 #include "formats/raster/kxoXBM.h"
 #include "formats/raster/kxoXPM.h"
 #include "formats/raster/kxoXWD.h"
@@ -187,14 +195,21 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoC64),
+    FMT(kxoCUTPAL),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoDEG),
     FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoIMG),
     FMT(kxoJFIF),
+    FMT(kxoJPEG2000),
     FMT(kxoKGX),
+    FMT(kxoLJPG),
+    FMT(kxoMAC),
+    FMT(kxoMSP),
     FMT(kxoNEO),
     FMT(kxoPAM),
     FMT(kxoPBM),
@@ -213,6 +228,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoSCR),
     FMT(kxoTGA),
     FMT(kxoTIFF),
+    FMT(kxoTIM),
     FMT(kxoXBM),
     FMT(kxoXPM),
     FMT(kxoXWD),

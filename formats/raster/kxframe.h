@@ -132,6 +132,14 @@ void KXF_RowProgress(KXObject* o, uint32_t row, uint32_t rows);
 // The format carries its own line feed.
 void KXF_Log(KXObject* o, uint32_t level, const char* tag, const char* format, ...) __attribute__((format(printf, 4, 5)));
 
+// ---- file names and sizes ---------------------------------------------------
+// True when name is longer than ending and ends with it, compared without
+// regard to case (readers that recognise their files by the extension too).
+bool KXF_NameEndsWith(const char* name, const char* ending);
+// The stream's length, measured from its end; the stream is left at its
+// start. -1 when it cannot be measured.
+int64_t KXF_FileSize(FILE* file);
+
 // ---- settings ---------------------------------------------------------------
 // A key that may be spelt in any case: the exact spelling first (GetKey),
 // then the same places GetKey looks in (the settings list's pad of the
@@ -139,15 +147,6 @@ void KXF_Log(KXObject* o, uint32_t level, const char* tag, const char* format, .
 // key compared without regard to case. Returns 1 and copies the value (at
 // most size-1 characters, empty for a key without "=") when found.
 int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size);
-
-// ---- file names and sizes ---------------------------------------------------
-// True when the name is longer than the ending and ends with it, compared
-// without regard to case (".ql4", ".GEO"): formats without a signature are
-// told by their names.
-bool KXF_NameEndsWith(const char* name, const char* ending);
-// The stream's length, measured from its end; the stream is left at its
-// start. -1 when it cannot be measured.
-int64_t KXF_FileSize(FILE* file);
 
 // ---- load and save brackets -------------------------------------------------
 // Opens ReadName ("rb") into ReadFile; 2 when it cannot be opened.
