@@ -30,6 +30,8 @@
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoRAS.h"
+#include "formats/raster/kxoSGI.h"
 #include "formats/raster/kxoTGA.h"
 #include "operators/colour/kxpAddAlpha.h"
 #include "operators/colour/kxpAlphaBlend.h"
@@ -196,8 +198,10 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRAS),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoSGI),
     FMT(kxoTGA),
     FMT(kxoTIFF),
     FMT(kxoYUVN),
