@@ -40,7 +40,8 @@ PNG_LEVEL=6 PNG_STRATEGY=1
 die() { echo "compare.sh: $*" >&2; exit 1; }
 for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopnm pnmtopng giftopnm ppmtogif pnmquant \
   pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth cjpeg djpeg tifftopnm tiffcp pnmtotiff \
-  pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil; do
+  pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil \
+  opj_compress opj_decompress; do
   command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (package time)"
@@ -262,6 +263,20 @@ row "TIFF none save" tif "$KXOP -f kxoTIFF - $P.ppm @OUT@" "$IM $P.ppm -compress
 row "TIFF zip save" tif "$KXOP -f kxoTIFF -w WRITE_DEFLATE=ON -w Z_COMPRESSION=6 - $P.ppm @OUT@" \
   "$IM $P.ppm -compress zip -quality 60 @OUT@" "pnmtotiff -truecolor -flate $P.ppm > @OUT@" \
   "vips copy $P.ppm @OUT@[compression=deflate,level=6]"
+# JPEG 2000 and lossless JPEG on a 4000x3000 part of the picture. JP2 is
+# lossless with one layer and six resolution levels on every side (the
+# default of ImageMagick, opj_compress and libvips' lossless mode); the
+# netpbm column holds OpenJPEG's own opj_compress and opj_decompress, one
+# thread. No other program here reads or writes lossless JPEG (SOF3).
+convert-im6.q16 "$P.ppm" -crop 4000x3000+0+0 +repage "${P}43.ppm"
+opj_compress -i "${P}43.ppm" -o "${P}43.jp2" > /dev/null
+"$KXOP" -f kxoLJPG - "${P}43.ppm" "${P}43.jls" > /dev/null
+row "JP2 load" ppm "$KXOP - ${P}43.jp2 @OUT@" "$IM ${P}43.jp2 @OUT@" "opj_decompress -threads 1 -i ${P}43.jp2 -o @OUT@" \
+  "vips copy ${P}43.jp2 @OUT@"
+row "JP2 save" jp2 "$KXOP -f kxoJPEG2000 - ${P}43.ppm @OUT@" "$IM ${P}43.ppm @OUT@" \
+  "opj_compress -threads 1 -i ${P}43.ppm -o @OUT@" "vips copy ${P}43.ppm @OUT@[lossless]"
+row "LJPG load" ppm "$KXOP - ${P}43.jls @OUT@" "" "" ""
+row "LJPG save" jls "$KXOP -f kxoLJPG - ${P}43.ppm @OUT@" "" "" ""
 # Operators: PPM in, PPM out.
 row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \
   "$IM $P.ppm -scale 50% @OUT@" "pamscale 0.5 $P.ppm > @OUT@" "vips shrink $P.ppm @OUT@ 2 2"

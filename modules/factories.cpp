@@ -16,7 +16,10 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
+#include "formats/libraries/kxoJPEG2000.h"
+#include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoDDS.h"
@@ -187,7 +190,9 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoJFIF),
+    FMT(kxoJPEG2000),
     FMT(kxoKGX),
+    FMT(kxoLJPG),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
@@ -199,6 +204,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPSD),
     FMT(kxoPSP),
     FMT(kxoRAS),
+    FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoSGI),
