@@ -22,9 +22,14 @@
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoCUTPAL.h"
 #include "formats/raster/kxoDDS.h"
+#include "formats/raster/kxoDEG.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoIMG.h"
+#include "formats/raster/kxoMAC.h"
+#include "formats/raster/kxoMSP.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
@@ -34,6 +39,7 @@
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "formats/raster/kxoTIM.h"
 #include "operators/colour/kxpAddAlpha.h"
 #include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
@@ -181,16 +187,21 @@ const OperatorBinding kOperatorBindings[] = {
 const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
+    FMT(kxoCUTPAL),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoDEG),
     FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoIMG),
     FMT(kxoJFIF),
     FMT(kxoJPEG2000),
     FMT(kxoKGX),
     FMT(kxoLJPG),
+    FMT(kxoMAC),
+    FMT(kxoMSP),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
@@ -206,6 +217,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoRGFX),
     FMT(kxoTGA),
     FMT(kxoTIFF),
+    FMT(kxoTIM),
     FMT(kxoYUVN),
 };
 

@@ -19,6 +19,8 @@ KX_RUNTIME_PKGS=(ghostscript fig2dev dcraw libimage-exiftool-perl libjpeg-turbo-
 KX_TEST_PKGS+=("${KX_RUNTIME_PKGS[@]}")
 # Workstation and home-computer format cross-checks (Pillow), PDF pages back to pixels (pdftoppm).
 KX_TEST_PKGS+=(python3-pil poppler-utils)
+# GEM XIMG cross-checks: FFmpeg's GEM decoder reads palettes by the file's pixel values.
+KX_TEST_PKGS+=(ffmpeg)
 
 kx_install_packages() {
   local missing=() p
