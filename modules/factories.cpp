@@ -41,7 +41,9 @@
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoQL.h"
+#include "formats/raster/kxoRAS.h"
 #include "formats/raster/kxoSCR.h"
+#include "formats/raster/kxoSGI.h"
 #include "formats/raster/kxoTGA.h"
 #include "formats/raster/kxoTIM.h"
 #include "formats/raster/kxoXBM.h"
@@ -222,10 +224,12 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPSD),
     FMT(kxoPSP),
     FMT(kxoQL),
+    FMT(kxoRAS),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoSCR),
+    FMT(kxoSGI),
     FMT(kxoTGA),
     FMT(kxoTIFF),
     FMT(kxoTIM),
