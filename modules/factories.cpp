@@ -15,7 +15,12 @@
 #include "formats/iff/kxoRGB8.h"
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
+#include "formats/libraries/kxoCDR.h"
+#include "formats/libraries/kxoEPS.h"
+#include "formats/libraries/kxoFIG.h"
+#include "formats/libraries/kxoGS.h"
 #include "formats/libraries/kxoJFIF.h"
+#include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
@@ -178,16 +183,21 @@ const OperatorBinding kOperatorBindings[] = {
 const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
+    FMT(kxoCDR),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoEPS),
     FMT(kxoFAXX),
+    FMT(kxoFIG),
     FMT(kxoGIF),
+    FMT(kxoGS),
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoJFIF),
     FMT(kxoKGX),
     FMT(kxoPAM),
     FMT(kxoPBM),
+    FMT(kxoPCD),
     FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPFM),
