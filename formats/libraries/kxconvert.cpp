@@ -20,7 +20,9 @@ void KXConvFile::Release() {
 }
 
 unsigned long KXCONV_NextCall() {
-    static std::atomic<unsigned long> calls{0};
+    // The process id in the high bits: library objects of two processes
+    // can share an instance number, their conversions never a name.
+    static std::atomic<unsigned long> calls{(unsigned long)getpid() << 20};
     return ++calls;
 }
 

@@ -337,6 +337,16 @@ TEST(EpsReader, SectionBoundsAndHeaderErrors) {
     }
     Module<kxoEPS> missing;
     EXPECT_EQ(missing.Load(dir / "missing.eps"), static_cast<uint32_t>(KXERR_FILENOTFOUND));
+
+    // Both sections refused: the code of the reader of the preferred one.
+    const std::string junk(200, 'x');
+    ASSERT_TRUE(KXT_WriteFile(dir / "junk.tif", junk));
+    tifftest::Tiff tiff;
+    const uint32_t tiffCode = tiff.Load(dir / "junk.tif");
+    ASSERT_NE(tiffCode, 0u);
+    ASSERT_TRUE(KXT_WriteFile(dir / "both.eps", DosEps("not PostScript at all\n", junk, false)));
+    Module<kxoEPS> both({{"EXTRACTMODE", "HEADER"}});
+    EXPECT_EQ(both.Load(dir / "both.eps"), tiffCode);
 }
 
 TEST(EpsReader, OurOwnFileThroughTheCatalogue) {
