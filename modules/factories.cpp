@@ -20,13 +20,21 @@
 #include "formats/libraries/kxoFIG.h"
 #include "formats/libraries/kxoGS.h"
 #include "formats/libraries/kxoJFIF.h"
+#include "formats/libraries/kxoJPEG2000.h"
+#include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoCUTPAL.h"
 #include "formats/raster/kxoDDS.h"
+#include "formats/raster/kxoDEG.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoIMG.h"
+#include "formats/raster/kxoMAC.h"
+#include "formats/raster/kxoMSP.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
@@ -36,6 +44,7 @@
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "formats/raster/kxoTIM.h"
 #include "operators/colour/kxpAddAlpha.h"
 #include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
@@ -184,8 +193,10 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoCDR),
+    FMT(kxoCUTPAL),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoDEG),
     FMT(kxoEPS),
     FMT(kxoFAXX),
     FMT(kxoFIG),
@@ -193,8 +204,13 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoGS),
     FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoIMG),
     FMT(kxoJFIF),
+    FMT(kxoJPEG2000),
     FMT(kxoKGX),
+    FMT(kxoLJPG),
+    FMT(kxoMAC),
+    FMT(kxoMSP),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCD),
@@ -206,10 +222,12 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoTGA),
     FMT(kxoTIFF),
+    FMT(kxoTIM),
     FMT(kxoYUVN),
 };
 

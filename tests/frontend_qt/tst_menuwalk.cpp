@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "ActionTable.h"
+#include "DialogAreaSelect.h"
 #include "DialogOptions.h"
 #include "View.h"
 #include "support/QtTestEnv.h"
@@ -48,6 +49,10 @@ void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
     Main w(box.options(&ui));
     w.viewerScript = [](View*) { return int(View::Stop); };
     w.optionsScript = [](DialogOptions* d) {
+        d->buttonCancel->click();
+        return 0;
+    };
+    w.areaScript = [](DialogAreaSelect* d) {
         d->buttonCancel->click();
         return 0;
     };
