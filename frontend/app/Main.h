@@ -13,7 +13,8 @@
 // MainImageCommands.cpp (menu entries through the dispatcher and the image
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
-// MainArea.cpp (the area selection and the Edit commands on it).
+// MainArea.cpp (the area selection and the Edit commands on it),
+// MainLossless.cpp (the lossless JPEG Transform and Crop).
 #pragma once
 
 #include <QHash>
@@ -31,6 +32,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -47,6 +49,7 @@ class DialogOptions;
 class HotKey;
 class PictureBox;
 class UiServices;
+class UpdateCheck;
 class View;
 
 namespace kxactions {
@@ -59,6 +62,8 @@ struct MainOptions {
     QString userHome;          // empty: the core's default
     QString lockDir;           // empty: the core's default
     UiServices* ui = nullptr;  // null: the desktop's own dialogs
+    bool splash = true;        // the About splash at a start without a file
+    QUrl updateAddress;        // empty: the maker's program description
 };
 
 class Main : public QMainWindow, public KXUserInterface {
@@ -90,6 +95,14 @@ public:
     void UpdateImageInfo(KX_GfxBuffer* image);
     void UpdateMetaStatus();
     void Localize();
+    // The lossless JPEG commands: the transformer tool turns input into
+    // output (written only when the tool succeeds), which then opens as the
+    // current picture. 32 when the tool fails or writes nothing.
+    uint32_t TransLoadJPG(const QString& input, const QString& output, const QString& tool, bool rotate,
+                          const QString& deg, bool flip, const QString& flipxy, bool transp, const QString& transpxy,
+                          bool optimize, bool progressive, bool trim);
+    uint32_t CropLoadJPG(const QString& input, const QString& output, const QString& tool, long left, long top,
+                         long width, long height);
     // Runs the command behind an action id (as its menu entry would).
     bool Trigger(const QString& id);
     // The writer-table index of the chosen save format (-1: none offered).
@@ -105,6 +118,9 @@ public:
     // Test seam: the area selection dialog is prepared and handed here
     // instead of being shown; its result is the dialog's code.
     std::function<int(DialogAreaSelect*)> areaScript;
+    // Test seam: the About window, the information dialogs and the module
+    // browsers are prepared and handed here instead of being shown.
+    std::function<int(QDialog*)> dialogScript;
 
     // ---- exchange (clipboard, screen grab, printing, acquisition) ----
     // The program that lists and runs scanners and cameras (SANE's).
@@ -119,6 +135,9 @@ public:
     int x0 = 0, y0 = 0, w0 = 0, h0 = 0;
     bool areaFrameShown = false;
 
+    // The online update check (Help menu, and once a day at start).
+    UpdateCheck* updater = nullptr;
+
     KXApp app;
     QString language = QStringLiteral("english");
     QString progdir;
@@ -127,6 +146,9 @@ public:
     bool iniload = false;
     bool quitRequest = false;
     QString loadRememberPath, loadRememberFile, saveRememberPath, saveRememberFile, diaRememberPath;
+    // Full path of the file the current picture was opened from (empty:
+    // none, e.g. from the clipboard); the lossless commands' input.
+    QString shownFile;
     bool catalogApplied = false;
     int catalogRead = -1;  // LoadLocale's code of the language read at start-up
 
@@ -192,6 +214,14 @@ private:
     void cmdExportAlpha();
     void cmdProgramSettings();
     void cmdViewLog();
+    void cmdAbout();
+    void cmdCheckUpdate();
+    void cmdGfxInfo();
+    void cmdInstanceInfo();
+    void cmdOperatorList();
+    void cmdModuleDefaults(bool formats);
+    void startChecks(bool splash, const QUrl& address);
+    int showModal(QDialog* d);
     // Clipboard, screen grab, printing, acquisition (MainExchange.cpp)
     void cmdCopy();
     void cmdCopyAlpha();
@@ -211,6 +241,11 @@ private:
     void cmdAreaCommand(bool crop);
     void cmdShapeArea(int kind);  // 0 Crop (Select), 1 Cut (Erase), 2 Cut Inverse (Erase)
     KX_GfxBuffer* selectArea(KX_GfxBuffer* img, QRect* rect);
+    // The lossless JPEG commands (MainLossless.cpp)
+    void wireLossless();
+    QString losslessTool();
+    void cmdLossless(bool crop);
+    uint32_t runLossless(const QStringList& args, const QString& input, const QString& output, const QString& tool);
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();
