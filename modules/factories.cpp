@@ -27,14 +27,18 @@
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoCT.h"
 #include "formats/raster/kxoCUTPAL.h"
+#include "formats/raster/kxoCVP.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoDEG.h"
+#include "formats/raster/kxoFBM.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
 #include "formats/raster/kxoIMG.h"
 #include "formats/raster/kxoMAC.h"
 #include "formats/raster/kxoMSP.h"
+#include "formats/raster/kxoMTV.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
@@ -43,6 +47,8 @@
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoPXR.h"
+#include "formats/raster/kxoQRT.h"
 #include "formats/raster/kxoRAS.h"
 #include "formats/raster/kxoSGI.h"
 #include "formats/raster/kxoTGA.h"
@@ -195,12 +201,15 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoCDR),
+    FMT(kxoCT),
     FMT(kxoCUTPAL),
+    FMT(kxoCVP),
     FMT(kxoDDS),
     FMT(kxoDEEP),
     FMT(kxoDEG),
     FMT(kxoEPS),
     FMT(kxoFAXX),
+    FMT(kxoFBM),
     FMT(kxoFIG),
     FMT(kxoGIF),
     FMT(kxoGS),
@@ -213,6 +222,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoLJPG),
     FMT(kxoMAC),
     FMT(kxoMSP),
+    FMT(kxoMTV),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCD),
@@ -224,6 +234,8 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoPXR),
+    FMT(kxoQRT),
     FMT(kxoRAS),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),

@@ -22,6 +22,7 @@ private slots:
     void matchesJpegtran();
     void failingToolLoadsNothing_data();
     void failingToolLoadsNothing();
+    void commandsAskFirst();
 };
 
 namespace {
@@ -59,7 +60,8 @@ struct Opened {
     ScriptedUi ui;
     std::unique_ptr<Main> w;
     QString in;
-    explicit Opened(const QString& tool) : box({QStringLiteral("JPEGTRAN_PATH=") + tool}) {
+    explicit Opened(const QString& tool)
+        : box(tool.isEmpty() ? QStringList() : QStringList{QStringLiteral("JPEGTRAN_PATH=") + tool}) {
         in = box.pictures() + "/in.jpg";
         if (!writeJpeg(in, 48, 32)) return;
         w = std::make_unique<Main>(box.options(&ui));
@@ -209,6 +211,50 @@ void LosslessTest::failingToolLoadsNothing() {
 
     QCOMPARE(w.TransLoadJPG(o.in, out, fake, true, "90", false, "", false, "", false, false, false), 32u);
     QCOMPARE(w.CropLoadJPG(o.in, out, fake, 8, 8, 16, 16), 32u);
+    QCOMPARE(KX_GetGfxBuffer(), before);
+}
+
+// Without a configured tool the commands say so and do nothing; a crop
+// area equal to the whole picture counts as none, and OK asks for one.
+void LosslessTest::commandsAskFirst() {
+    if (!ReaderReady("kxoJFIF")) QSKIP("needs the JPEG reader (kxoJFIF)");
+    {
+        Opened o{QString()};
+        QVERIFY(o.w);
+        const QString status = o.w->labelStatus->text();
+        bool opened = false;
+        o.w->dialogScript = [&](QDialog*) { return opened = true, 1; };
+        o.w->buttonTransform->click();
+        QVERIFY(!opened);
+        QCOMPARE(o.ui.messages.back().text, o.w->Msg("TXT_ERROR_NO_CONFIG_JPEGTRAN"));
+        QCOMPARE(o.w->labelStatus->text(), status);
+    }
+    Opened o(QStringLiteral("jpegtran"));
+    QVERIFY(o.w);
+    Main& w = *o.w;
+    KX_GfxBuffer* before = KX_GetGfxBuffer();
+    const QString out = o.box.pictures() + "/out.jpg";
+    o.ui.saveNames.push_back(out);
+    w.areaScript = [](DialogAreaSelect* d) {
+        d->buttonOK->click();  // the whole picture
+        return 0;
+    };
+    QString area;
+    w.dialogScript = [&](QDialog* dlg) {
+        auto* d = qobject_cast<DialogLLCrop*>(dlg);
+        if (!d) return 1;
+        d->buttonFile->click();
+        d->buttonArea->click();
+        area = d->labelArea->text();
+        d->buttonOK->click();
+        if (!d->_exit) return 0;
+        d->buttonCancel->click();
+        return 1;
+    };
+    w.buttonCrop->click();
+    QCOMPARE(area, QStringLiteral("No crop area selected."));
+    QCOMPARE(o.ui.messages.back().text, QStringLiteral("You have to select an area first!\nOr Cancel?"));
+    QVERIFY(!QFile::exists(out));
     QCOMPARE(KX_GetGfxBuffer(), before);
 }
 
