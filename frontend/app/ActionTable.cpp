@@ -24,6 +24,9 @@ using C = Cmd;
 #define OP(id, parent, text, op, settings) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, 0}
 #define OPF(id, parent, text, op, settings, flags) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, flags}
 #define NEEDS(id, parent, key, text, cmd, arg, needs) {id, parent, key, text, nullptr, nullptr, K::Item, cmd, -1, nullptr, arg, 0, needs}
+// A command with a dialog (kxdlg::Commands): op is its operator, needs the
+// others it or its preview runs.
+#define DLG(id, parent, text, op, needs) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Dialog, op, nullptr, nullptr, 0, needs}
 #define DITHER(id, parent, text, arg) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Dither, 8, nullptr, arg, 0}
 
 const std::vector<ActionDef> kTable = {
@@ -151,20 +154,20 @@ const std::vector<ActionDef> kTable = {
     OP("palette.invert", "palette", "Invert Palette Order", 53, ""),
 
     MENU("adjust", "image", "MN3_IMAGE_COLORADJUSTMENT", "Color Adjustment"),
-    OFF("adjust.brightness", "adjust", nullptr, "Brightness"),
-    OFF("adjust.contrast", "adjust", nullptr, "Contrast"),
-    OFF("adjust.gamma", "adjust", nullptr, "Gamma (simple)"),
+    DLG("adjust.brightness", "adjust", "Brightness", 31, "kxpResize"),
+    DLG("adjust.contrast", "adjust", "Contrast", 32, "kxpResize"),
+    DLG("adjust.gamma", "adjust", "Gamma (simple)", 37, "kxpResize"),
     OFF("adjust.colorimetry", "adjust", nullptr, "Colorimetry / Gamma"),
 
     MENU("manip", "image", "MN3_IMAGE_COLORMANIPULATION", "Color Manipulation"),
-    OFF("manip.grey", "manip", nullptr, "Convert to Greyscale..."),
-    OFF("manip.graytablet", "manip", nullptr, "Gray Tablet..."),
-    OFF("manip.antique", "manip", nullptr, "Convert to Antique"),
+    DLG("manip.grey", "manip", "Convert to Greyscale...", 5, "kxpResize"),
+    DLG("manip.graytablet", "manip", "Gray Tablet...", 61, "kxpResize"),
+    DLG("manip.antique", "manip", "Convert to Antique", 6, "kxpResize"),
     OFF("manip.redeye", "manip", nullptr, "Red Eye Fix"),
     MENU("manip.negative", "manip", nullptr, "Negative"),
     OP("manip.negative.complement", "manip.negative", "Complement", 40, ""),
     OP("manip.negative.negate", "manip.negative", "Negate", 41, ""),
-    OFF("manip.xor", "manip", nullptr, "XOr Transformation..."),
+    DLG("manip.xor", "manip", "XOr Transformation...", 51, "kxpResize"),
 
     MENU("comp", "image", "MN3_IMAGE_COLORCOMPONENTS", "Color Components"),
     MENU("comp.extract", "comp", nullptr, "ExtractChannel..."),
@@ -311,6 +314,7 @@ const std::vector<ActionDef> kTable = {
 #undef OP
 #undef OPF
 #undef DITHER
+#undef DLG
 #undef NEEDS
 
 }  // namespace

@@ -45,6 +45,7 @@ enum class Cmd {
     HelpFile,        // arg: file of the program directory
     HelpUrl,         // arg: index into the link list
     ViewLog,
+    Dialog,          // the dialog command of the entry (kxdlg::Commands)
 };
 
 enum Flags : unsigned {

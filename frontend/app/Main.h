@@ -23,10 +23,12 @@
 #include <memory>
 
 #include "FolderWalk.h"
+#include "OwnOperator.h"
 #include "core/kxapp.h"
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -96,6 +98,12 @@ public:
     std::function<int(View*)> viewerScript;
     // Test seam: the program settings dialog is prepared and handed here.
     std::function<int(DialogOptions*)> optionsScript;
+    // Test seam: every operator dialog of an image command is prepared and
+    // handed here instead of being shown; its result is the dialog's code.
+    std::function<int(QDialog*)> dialogScript;
+    // Test seam: sees every operator run a menu command hands the
+    // dispatcher, with its key=value list (null: no settings list).
+    std::function<void(uint32_t op, const kxown::KeyList* keys)> dispatchSpy;
 
     KXApp app;
     QString language = QStringLiteral("english");
@@ -147,6 +155,10 @@ private:
     void applyCatalog(const CatalogHandler& catalog, bool languageFailed);
     void runAction(const kxactions::ActionDef& d);
     uint32_t runOperatorDef(const kxactions::ActionDef& d);
+    // One operator run of a command: a settings list on the operator's pad
+    // with the keys (none: the operator reads its own pad), the dispatcher on
+    // the current image (it takes the area itself).
+    uint32_t dispatch(uint32_t op, const kxown::KeyList* keys);
     void statusError(uint32_t code);
     void mirrorSettings();
     void enableUndoCommand(bool on);
@@ -166,6 +178,11 @@ private:
     void cmdStripMeta();
     void cmdApplyStripIcc();
     void cmdDither(int depth, int mode);
+    void cmdDialog(const kxactions::ActionDef& d);
+    int showDialog(QDialog* d);
+    // "Area active" on (after off when fresh), as the user's selection
+    // opens; true when an area is selected afterwards.
+    bool selectArea(bool fresh);
     void cmdImportAlpha();
     void cmdExportAlpha();
     void cmdProgramSettings();

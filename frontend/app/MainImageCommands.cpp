@@ -23,32 +23,35 @@ bool Main::Trigger(const QString& id) {
 }
 
 uint32_t Main::runOperatorDef(const ActionDef& d) {
-    KX_GfxBuffer* img = KX_GetGfxBuffer();
-    if (!img) {
+    if (!KX_GetGfxBuffer()) {
         statusError(KXERR_NOVIEWABLEDATA);
         return KXERR_NOVIEWABLEDATA;
     }
     if (d.flags & kxactions::DropAreaFirst) checkBoxArea->setChecked(false);
-    std::unique_ptr<KXConfig> cfg;
+    kxown::KeyList keys;
     if (d.settings) {
-        cfg.reset(app.MakeOperatorSettings(uint32_t(d.op)));
-        if (!cfg) {
-            statusError(KXERR_NOMEMORY);
-            return KXERR_NOMEMORY;
-        }
         for (const QString& pair : QString::fromLatin1(d.settings).split(';', Qt::SkipEmptyParts)) {
             const int eq = pair.indexOf('=');
-            QByteArray key = pair.left(eq).toLatin1();
             QString value = pair.mid(eq + 1);
             if (value.startsWith('@')) value = QFile::decodeName(app.EnvArcDir.c_str()) + value.mid(1);
-            QByteArray v = value.toUtf8();
-            // SetValue's result is not an error code (1 means stored).
-            cfg->SetValue(key.constData(), v.constData());
+            keys.emplace_back(pair.left(eq).toLatin1(), value.toUtf8());
         }
     }
-    uint32_t err = app.DoOperation(img, nullptr, uint32_t(d.op), cfg.get());
+    uint32_t err = dispatch(uint32_t(d.op), d.settings ? &keys : nullptr);
     if (err && !(d.flags & kxactions::QuietError)) statusError(err);
     return err;
+}
+
+uint32_t Main::dispatch(uint32_t op, const kxown::KeyList* keys) {
+    if (dispatchSpy) dispatchSpy(op, keys);
+    std::unique_ptr<KXConfig> cfg;
+    if (keys) {
+        cfg.reset(app.MakeOperatorSettings(op));
+        if (!cfg) return KXERR_NOMEMORY;
+        // SetValue's result is not an error code (1 means stored).
+        for (const auto& [key, value] : *keys) cfg->SetValue(key.constData(), value.constData());
+    }
+    return app.DoOperation(KX_GetGfxBuffer(), nullptr, op, cfg.get());
 }
 
 void Main::runAction(const ActionDef& d) {
@@ -92,6 +95,7 @@ void Main::runAction(const ActionDef& d) {
         break;
     }
     case Cmd::ViewLog: cmdViewLog(); break;
+    case Cmd::Dialog: cmdDialog(d); break;
     }
 }
 

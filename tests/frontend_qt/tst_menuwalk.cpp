@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "ActionTable.h"
+#include "DialogFrame.h"
 #include "DialogOptions.h"
 #include "View.h"
 #include "support/QtTestEnv.h"
@@ -49,6 +50,11 @@ void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
     w.viewerScript = [](View*) { return int(View::Stop); };
     w.optionsScript = [](DialogOptions* d) {
         d->buttonCancel->click();
+        return 0;
+    };
+    // The operator dialogs answer OK with what they start with.
+    w.dialogScript = [](QDialog* d) {
+        static_cast<DialogKXOFrame*>(d)->buttonOK->click();
         return 0;
     };
     int enabled = 0, disabled = 0;
