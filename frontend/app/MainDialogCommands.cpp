@@ -50,6 +50,7 @@ void Main::cmdDialog(const ActionDef& d) {
     if (c->make) {
         kxdlg::Context ctx;
         ctx.target = app.AreaBuffer ? app.AreaBuffer : img;
+        ctx.image = img;
         ctx.area = app.AreaBuffer != nullptr;
         ctx.progdir = progdir;
         ctx.envdir = QFile::decodeName(app.EnvDir.c_str());

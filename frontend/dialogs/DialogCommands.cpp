@@ -1,5 +1,8 @@
 #include "DialogCommands.h"
 
+#include "DialogAlphaChannel.h"
+#include "DialogDither.h"
+#include "DialogResizeRotateTiling.h"
 #include "DialogToneColour.h"
 
 namespace kxdlg {
@@ -13,7 +16,51 @@ DialogKXOFrame* simple(const Context& c) {
     return d;
 }
 
+DialogKXOFrame* resize(const Context& c) {
+    auto* d = new DialogKXOResize(c.lib, c.parent);
+    d->Prepare(int(c.image->Width), int(c.image->Height));
+    return d;
+}
+
+DialogKXOFrame* rotate(const Context& c) {
+    auto* d = new DialogKXORotateFree(c.lib, c.parent);
+    d->Prepare(c.target, c.progdir, c.area);
+    return d;
+}
+
+template <class D>
+DialogKXOFrame* withUi(const Context& c) {
+    auto* d = new D(c.lib, c.ui, c.parent);
+    d->Prepare(c.target, c.progdir);
+    return d;
+}
+
+DialogKXOFrame* reference(const Context& c) {
+    auto* d = new DialogKXOPaletteDither(c.lib, c.ui, c.parent);
+    d->Prepare(c.target, c.progdir, c.loaddir, c.appdir);
+    return d;
+}
+
+DialogKXOFrame* blend(const Context& c) {
+    auto* d = new DialogKXOAlphaBlend(c.lib, c.ui, c.parent);
+    d->Prepare(c.target, c.progdir, c.loaddir, c.appdir);
+    return d;
+}
+
+DialogKXOFrame* watermark(const Context& c) {
+    auto* d = new DialogKXOAlphaBlend(c.lib, c.ui, c.parent);
+    d->PrepareA(c.target, c.progdir, c.loaddir, c.appdir);
+    return d;
+}
+
+const char* const kBlendKeys = "ALPHA_MODE;ALPHA_VALUE8;SCALE_BLENDGFX;BLEND_GRAPHICS";
+
 const std::vector<Command> kCommands = {
+    {"rot.free", "DialogKXORotateFree", 27, "ROTATE_ANGLE;KEEPSIZE", 0, nullptr, rotate},
+    {"size.free", "DialogKXOResize", 14, "NEW_WIDTH;NEW_HEIGHT;ZOOM_FACTOR", WholeImage, nullptr, resize},
+    {"depth.8bit.reference", "DialogKXOPaletteDither", 48, "PALETTEFILE;PALETTEDEPTH;COLORDEPTH;DITHERMODE",
+     TrueColourOnly, "TXT_ERROR_PALETTE_COLORMAP_DITHER", reference},
+    {"depth.8bit.alloptions", "DialogKXODither", 8, "COLORDEPTH;DITHERMODE", 0, nullptr, simple<DialogKXODither>},
     {"adjust.brightness", "DialogKXOBrightness", 31, "ADJUST_RGB", 0, nullptr, simple<DialogKXOBrightness>},
     {"adjust.contrast", "DialogKXOContrast", 32, "PERCENT", 0, nullptr, simple<DialogKXOContrast>},
     {"adjust.gamma", "DialogKXOGamma", 37, "RED_GAMMA;GREEN_GAMMA;BLUE_GAMMA", 0, nullptr, simple<DialogKXOGamma>},
@@ -23,7 +70,14 @@ const std::vector<Command> kCommands = {
      "RED_LEVEL3;GREEN_LEVEL3;BLUE_LEVEL3;RED_LEVEL4;GREEN_LEVEL4;BLUE_LEVEL4",
      0, nullptr, simple<DialogKXOGrayTablet>},
     {"manip.antique", "DialogKXOAntique", 6, "COLORDEPTH;MODE", 0, nullptr, simple<DialogKXOAntique>},
+    {"manip.redeye", nullptr, 28, "", FreshArea | DropAreaAfter, nullptr, nullptr},
     {"manip.xor", "DialogKXOXor", 51, "XORVALUE;XORVALUE16", 0, nullptr, simple<DialogKXOXor>},
+    {"comp.resetchannel", "DialogKXOResetChannel", 44, "MODE;CHANNEL_VALUE", 0, nullptr, simple<DialogKXOResetChannel>},
+    {"alpha.tablet", "DialogKXOAlphaBlend", 52, kBlendKeys, TrueColourOnly, "TXT_ERROR_ALPHABLEND_COLORMAP", blend},
+    {"alpha.add", "DialogKXOAddAlpha", 49, "ALPHA_MODE;ALPHA_PIXEL24;ALPHA_VALUE8", 0, nullptr, withUi<DialogKXOAddAlpha>},
+    {"effects.watermark", "DialogKXOAlphaBlend", 52, kBlendKeys,
+     TrueColourOnly | AreaFirst | DropAreaAfter | StripAlphaAfter, "TXT_ERROR_WATERMARK_COLORMAP", watermark},
+    {"effects.tiling", "DialogKXOTiling", 56, "TILESIZE", 0, nullptr, simple<DialogKXOTiling>},
 };
 
 }  // namespace

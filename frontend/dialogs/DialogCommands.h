@@ -16,6 +16,7 @@ namespace kxdlg {
 // What a command hands its dialog.
 struct Context {
     KX_GfxBuffer* target = nullptr;  // the area's buffer while an area is selected, else the current image
+    KX_GfxBuffer* image = nullptr;   // the current image
     bool area = false;
     QString progdir, envdir, envarcdir;
     QString loaddir;  // the last load folder

@@ -79,6 +79,19 @@ uint32_t LoadPicture(KXClass* lib, const QString& path, KX_GfxBuffer** image) {
     return err;
 }
 
+std::unique_ptr<KXClass> OwnLibrary(const QString& progdir, const QString& userdir) {
+    const uint32_t instance = _KXClass ? _KXClass->InstanceId : KX_GetProcessInstanceId();
+    auto own = std::make_unique<KXClass>();
+    own->SetInstanceId(instance);
+    const QByteArray prog = QFile::encodeName(progdir), user = QFile::encodeName(userdir);
+    own->SetPaths(prog.isEmpty() ? nullptr : prog.constData(), user.isEmpty() ? nullptr : user.constData());
+    return own;
+}
+
+QString StatusText(uint32_t code) {
+    return code ? QStringLiteral("Error: ") + QString::fromUtf8(KXL_GetErrorString(code)) : QStringLiteral("No error.");
+}
+
 }  // namespace kxdlg
 
 DialogKXOFrame::DialogKXOFrame(KXClass* l, QWidget* parent) : QDialog(parent), lib(l ? l : _KXClass) {}

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QString>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -55,6 +56,13 @@ QByteArray Real(float v);
 // lib's table: 1 when no reader knows the file (or it cannot be opened),
 // else the reader's code; on success *image is the caller's.
 uint32_t LoadPicture(KXClass* lib, const QString& path, KX_GfxBuffer** image);
+
+// A library object of a dialog's own (its own reader table for a second
+// picture), with the application's instance number and folders.
+std::unique_ptr<KXClass> OwnLibrary(const QString& progdir, const QString& userdir);
+
+// "Error: " and the message of the code, or "No error." for 0.
+QString StatusText(uint32_t code);
 
 }  // namespace kxdlg
 
