@@ -39,7 +39,8 @@ PNG_LEVEL=6 PNG_STRATEGY=1
 
 die() { echo "compare.sh: $*" >&2; exit 1; }
 for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopnm pnmtopng giftopnm ppmtogif pnmquant \
-  pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth; do
+  pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth cjpeg djpeg tifftopnm tiffcp pnmtotiff \
+  pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil; do
   command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (package time)"
@@ -237,7 +238,6 @@ row "PBM 256 load" ppm "$KXOP - ${P}8.pbm @OUT@" "" "ilbmtoppm ${P}8.pbm > @OUT@
 # holds libjpeg-turbo's own djpeg and cjpeg. Every side decodes and encodes
 # with the fast integer DCT (our default) but libvips, which has no such
 # choice (accurate DCT). Our writer has no sampling key: saves are 4:2:0.
-for tool in cjpeg djpeg; do command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"; done
 cjpeg -quality 90 -sample 1x1 "$P.ppm" > "${P}444.jpg"
 cjpeg -quality 90 "$P.ppm" > "${P}420.jpg"
 IM_JPEG="-define jpeg:dct-method=fast"
@@ -250,8 +250,6 @@ row "JPEG 420 save" jpg "$KXOP -f kxoJFIF -w QUANTIZATION=90 - $P.ppm @OUT@" \
   "vips copy $P.ppm @OUT@[Q=90]"
 # TIFF: 24-bit RGB in one strip of all rows, uncompressed, LZW and Deflate
 # (zlib level 6), made by netpbm and tiffcp. Our writer writes no LZW.
-command -v tifftopnm > /dev/null || die "tifftopnm is missing (tools/deps.sh installs it)"
-command -v tiffcp > /dev/null || die "tiffcp is missing (tools/deps.sh installs it)"
 pnmtotiff -truecolor -none "$P.ppm" > "${P}none.tif" 2> /dev/null
 tiffcp -c lzw -r $HEIGHT "${P}none.tif" "${P}lzw.tif"
 tiffcp -c zip -r $HEIGHT "${P}none.tif" "${P}zip.tif"
@@ -290,7 +288,6 @@ row "24 to 48 bit" ppm "$KXOP kxpAnyTo48Bit $P.ppm @OUT@" "$IM $P.ppm -depth 16 
 # The grey row greys every pixel with (30R + 59G + 11B) / 100 (the kept box
 # emptied); the peers use their own luma weights and ppmtopgm and libvips
 # write one channel.
-for tool in pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist; do command -v "$tool" > /dev/null || die "$tool is missing"; done
 printf '3 3 1 0\n0 1 0\n1 0 0\n0 0 1\n' > "$work/swap.mat"
 row "negate" ppm "$KXOP kxpNegate $P.ppm @OUT@" "$IM $P.ppm -negate @OUT@" "pnminvert $P.ppm > @OUT@" "vips invert $P.ppm @OUT@"
 row "gamma 24" ppm "$KXOP kxpGamma $P.ppm @OUT@" "$IM $P.ppm -gamma 0.5 @OUT@" "pnmgamma 0.5 $P.ppm > @OUT@" \
@@ -315,7 +312,6 @@ row "grey select" ppm "$KXOP kxpSelectGrayScales $P.ppm @OUT@ RED_LEVEL1=0" "$IM
 # 16 blocks, ImageMagick's Riemersma dither, netpbm's pamditherbw -hilbert).
 # Alpha blend: the picture mirrored, with a gradient alpha, over the
 # picture (ours weights by that alpha: BLENDGFX_ALPHA).
-for tool in pamditherbw pngtopam pamcomp; do command -v "$tool" > /dev/null || die "$tool is missing"; done
 awk 'BEGIN { print "P3\n256 1\n255"; print "0 0 0"
   for (m = 0; m < 254; m++) print 16 + 32 * int(m / 32), 16 + 32 * (int(m / 4) % 8), 32 + 64 * (m % 4); print "255 255 255" }' \
   > "$work/grid.ppm"

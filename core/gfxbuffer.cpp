@@ -7,7 +7,6 @@
 // itself are released here too.
 #include "gfxbuffer.h"
 
-#include <sys/mman.h>
 
 #include <bit>
 #include <cstddef>
@@ -97,20 +96,6 @@ uint32_t KXSUP_AlphaHolds(const KX_GfxBuffer* b) {
     return KXALPHA_NONE;
 }
 
-void KXSUP_AdviseHugePages(void* block, size_t size) {
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t huge = uintptr_t(2) << 20;
-    if (!block || size < 2 * huge) return;
-    // Only whole huge pages inside the block: the advice covers no neighbour.
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + size) & ~(huge - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)size;
-#endif
-}
-
 uint32_t KXSUP_AllocGfxBuffer(KX_GfxBuffer** buffer, uint32_t version, uint32_t dataSize, uint32_t memFlags, uint32_t) {
     if (!buffer) return KXERR_INTERNALACCESS;
     *buffer = nullptr;
@@ -126,7 +111,6 @@ uint32_t KXSUP_AllocGfxBuffer(KX_GfxBuffer** buffer, uint32_t version, uint32_t 
             FreeVec(b);
             return KXERR_NOMEMORY;
         }
-        KXSUP_AdviseHugePages(b->Data, dataSize);
         b->BufferSize = dataSize;
     }
     *buffer = b;
@@ -171,7 +155,6 @@ uint32_t KXSUP_CopyGfxBuffer(const KX_GfxBuffer* source, KX_GfxBuffer** copy, in
             FreeVec(b);
             return KXERR_NOMEMORY;
         }
-        KXSUP_AdviseHugePages(b->Data, source->BufferSize);
         if (copyData) memcpy(b->Data, source->Data, source->BufferSize);
     }
     if (hasAlpha && alphaSize > 0) {

@@ -68,12 +68,6 @@ inline uint8_t* KXSUP_AlphaBytes(const KX_GfxBuffer* b) { return static_cast<uin
 inline uint32_t KXSUP_AlphaIndex(const KX_GfxBuffer* b) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(b->AlphaData)); }
 inline void KXSUP_SetAlphaIndex(KX_GfxBuffer* b, uint32_t index) { b->AlphaData = reinterpret_cast<void*>(static_cast<uintptr_t>(index)); }
 
-// Advises the kernel to back a fresh block of at least 4 MB with huge pages
-// (transparent huge pages, where the system allows them on request): a
-// picture is then faulted in 2 MB at a time instead of 4 KB. Call before the
-// block is first touched; only advice, so it may do nothing.
-void KXSUP_AdviseHugePages(void* block, size_t size);
-
 // The fifth argument is ignored; it defaults for the callers that never pass it.
 uint32_t KXSUP_AllocGfxBuffer(KX_GfxBuffer** buffer, uint32_t version, uint32_t dataSize, uint32_t memFlags, uint32_t unused = 0);
 void KXSUP_FreeGfxBuffer(KX_GfxBuffer* buffer);

@@ -381,7 +381,6 @@ uint32_t kxpFrame::AllocSameSizePixels(KX_GfxBuffer* result, const KX_GfxBuffer*
 {
     result->Data = static_cast<uint8_t*>(AllocVec(work->BufferSize, MEMF_ANY));
     if (!result->Data) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(result->Data, work->BufferSize);
     const size_t used = static_cast<size_t>(work->Width) * KXP_BytesPerPixel(work) * work->Height;
     if (work->BufferSize > used) std::memset(result->Data + used, 0, work->BufferSize - used);
     return KXERR_NONE;

@@ -388,7 +388,6 @@ uint32_t kxoDEEP::Load() {
     } else {
         b->Data = static_cast<uint8_t*>(AllocVec(dataSize, MEMF_ANY));
         if (!b->Data) return fail(KXERR_NOMEMORY);
-        KXSUP_AdviseHugePages(b->Data, dataSize);
     }
     b->BufferSize = dataSize;
 

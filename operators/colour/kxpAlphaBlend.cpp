@@ -91,7 +91,6 @@ uint32_t kxpAlphaBlend::Blend(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_Gf
     if (!KXSUP_CheckedSize(&bytes, w, h, bpp)) return KXERR_NOMEMORY;
     r->BufferSize = bytes;
     if (!(r->Data = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY)))) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, bytes);
 
     KXPKeyReader keys(this, true);
     const char* path = keys.Text("BLEND_GRAPHICS");

@@ -27,7 +27,6 @@ inline uint32_t CopyPixels(KX_GfxBuffer* result, const KX_GfxBuffer* work)
     if (!work->BufferSize) return KXERR_NONE;
     result->Data = static_cast<uint8_t*>(AllocVec(work->BufferSize, MEMF_ANY));
     if (!result->Data) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(result->Data, work->BufferSize);
     std::memcpy(result->Data, work->Data, work->BufferSize);
     return KXERR_NONE;
 }

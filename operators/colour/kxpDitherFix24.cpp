@@ -125,7 +125,6 @@ uint32_t kxpDitherFix24::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** res
     r->AlphaType = KXALPHA_NONE;
     r->Data = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY));
     if (!r->Data) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, bytes);
 
     err = depth >= 5 ? MapGrid(work, r, depth, floyd) : MapGrey(work, r, depth, floyd, quick);
     if (!err && thumb) err = PadForThumbnail(r, thumbW, thumbH);

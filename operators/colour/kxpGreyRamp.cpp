@@ -46,7 +46,6 @@ uint32_t kxpGreyRamp::RunGreyRamp(KX_GfxBuffer* source, KX_GfxBuffer** result, c
     r->PixelBits = 8;
     r->BufferSize = bytes;
     if (!(r->Data = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY)))) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, bytes);
 
     // A 24- or 48-bit picture marked grey holds its level in every sample.
     const bool redOnly = o.extract && !palette && (KXSUP_GetGfxBufferFlags(work) & KXGFXF_GRAY);

@@ -92,7 +92,6 @@ uint32_t kxpPaletteDither::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** r
     r->NativeDIPF = 0;
     r->AlphaType = KXALPHA_NONE;
     if (!(r->Data = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY)))) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, bytes);
 
     KX_GfxBuffer* reference = nullptr;
     if ((err = KXP_LoadSecondImage(Lib, path, &reference))) return err;

@@ -126,7 +126,6 @@ uint32_t kxpTone::ToneBegin(KX_GfxBuffer* source, KX_GfxBuffer** result, KX_GfxB
     if ((err = KXSUP_CheckSize(&r->BufferSize, r->Width, r->Height, bpp))) return err;
     r->Data = static_cast<uint8_t*>(AllocVec(r->BufferSize, MEMF_ANY));
     if (!r->Data) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, r->BufferSize);
     return KXERR_NONE;
 }
 

@@ -54,7 +54,6 @@ uint32_t kxpAddBorder::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resul
     r->Height = static_cast<uint32_t>(rh);
     r->BufferSize = size;
     if (!(r->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY)))) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, size);
 
     // One frame row, then every result row from it and the source rows.
     const size_t outRow = static_cast<size_t>(rw) * bpp, inRow = static_cast<size_t>(w) * bpp;

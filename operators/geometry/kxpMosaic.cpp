@@ -34,7 +34,6 @@ uint32_t kxpMosaic::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** result, 
     r->Height = static_cast<uint32_t>(rh);
     r->BufferSize = size;
     if (!(r->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY)))) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, size);
 
     // The first row of a block row is made pixel by pixel; the other rows
     // of the block row are copies of it.

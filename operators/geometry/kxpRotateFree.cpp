@@ -118,7 +118,6 @@ uint32_t kxpRotateFree::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
     // Fresh zero pages from the kernel: the rows' uncovered ends are never
     // written, and the block is cleared only once.
     if (!(r->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_CLEAR)))) return KXERR_NOMEMORY;
-    KXSUP_AdviseHugePages(r->Data, size);
 
     Turn t;
     t.offX = (static_cast<int64_t>(rw) - w) / 2;
@@ -146,7 +145,6 @@ uint32_t kxpRotateFree::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** resu
 
     if (AlphaMap8) {
         auto* map = static_cast<uint8_t*>(AllocVec(static_cast<size_t>(r->Width) * r->Height, MEMF_CLEAR));
-        KXSUP_AdviseHugePages(map, static_cast<size_t>(r->Width) * r->Height);
         if (!map) {
             *result = nullptr;
             return KXERR_NOMEMORY;
