@@ -1,6 +1,7 @@
 #include "DialogCommands.h"
 
 #include "DialogAlphaChannel.h"
+#include "DialogConvolve.h"
 #include "DialogDither.h"
 #include "DialogResizeRotateTiling.h"
 #include "DialogToneColour.h"
@@ -53,6 +54,22 @@ DialogKXOFrame* watermark(const Context& c) {
     return d;
 }
 
+// The convolution dialogs start from the mean: all ones, divisor n x n.
+template <class D, int N, bool Real = false>
+DialogKXOFrame* convolve(const Context& c) {
+    D* d;
+    if constexpr (N == 3) d = new D(c.lib, c.ui, Real, c.parent);
+    else d = new D(c.lib, c.ui, c.parent);
+    d->Prepare(c.target, c.progdir, c.envdir, c.envarcdir, c.area, std::vector<double>(N * N, 1.0), N * N, 0);
+    return d;
+}
+
+DialogKXOFrame* sharpen(const Context& c) { return new DialogKXOSharpen(c.lib, c.parent); }
+
+const char* const kConvolveKeys =
+    "MATRIX_SIZE;MATRIX_LINE1;MATRIX_LINE2;MATRIX_LINE3;MATRIX_LINE4;MATRIX_LINE5;MATRIX_LINE6;MATRIX_LINE7;"
+    "MATRIX_LINE8;MATRIX_LINE9;DIVIDE_EQUAL;ADD_EQUAL;LEFT_WIDTH;RIGHT_WIDTH;TOP_WIDTH;BOTTOM_WIDTH";
+
 const char* const kBlendKeys = "ALPHA_MODE;ALPHA_VALUE8;SCALE_BLENDGFX;BLEND_GRAPHICS";
 
 const std::vector<Command> kCommands = {
@@ -75,6 +92,12 @@ const std::vector<Command> kCommands = {
     {"comp.resetchannel", "DialogKXOResetChannel", 44, "MODE;CHANNEL_VALUE", 0, nullptr, simple<DialogKXOResetChannel>},
     {"alpha.tablet", "DialogKXOAlphaBlend", 52, kBlendKeys, TrueColourOnly, "TXT_ERROR_ALPHABLEND_COLORMAP", blend},
     {"alpha.add", "DialogKXOAddAlpha", 49, "ALPHA_MODE;ALPHA_PIXEL24;ALPHA_VALUE8", 0, nullptr, withUi<DialogKXOAddAlpha>},
+    {"proc.convolution.3", "DialogKXOConvolve", 15, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve, 3>},
+    {"proc.convolution.3f", "DialogKXOConvolve", 16, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve, 3, true>},
+    {"proc.convolution.5", "DialogKXOConvolve5x5", 17, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve5x5, 5>},
+    {"proc.convolution.7", "DialogKXOConvolve7x7", 17, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve7x7, 7>},
+    {"proc.convolution.9", "DialogKXOConvolve9x9", 17, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve9x9, 9>},
+    {"proc.sharpen", "DialogKXOSharpen", 24, "SHARPNESS", 0, nullptr, sharpen},
     {"effects.watermark", "DialogKXOAlphaBlend", 52, kBlendKeys,
      TrueColourOnly | AreaFirst | DropAreaAfter | StripAlphaAfter, "TXT_ERROR_WATERMARK_COLORMAP", watermark},
     {"effects.tiling", "DialogKXOTiling", 56, "TILESIZE", 0, nullptr, simple<DialogKXOTiling>},

@@ -16,6 +16,7 @@
 
 #include "DialogAlphaChannel.h"
 #include "DialogCommands.h"
+#include "DialogConvolve.h"
 #include "DialogDither.h"
 #include "DialogResizeRotateTiling.h"
 #include "DialogToneColour.h"
@@ -138,6 +139,9 @@ private slots:
     void paletteePicturesNeedTrueColour();
     void alphaBlend();
     void areaCommands();
+    void matrixRows();
+    void convolutionBorder();
+    void matrixFiles();
     void greyTabletBorders();
     void screenshots();
 };
@@ -269,6 +273,17 @@ void DialogsTest::dialogKeys() {
              a->numericTransparency->setValue(0);
          },
          "49:ALPHA_MODE=VALUE;ALPHA_PIXEL24=0xff8000;ALPHA_VALUE8=0"},
+        {"convolve 3x3 at once", "proc.convolution.3", [](QDialog*) {},
+         "15:MATRIX_LINE1=1 1 1;MATRIX_LINE2=1 1 1;MATRIX_LINE3=1 1 1;DIVIDE_EQUAL=9;ADD_EQUAL=0"},
+        {"convolve 3x3 with reals", "proc.convolution.3f",
+         [](QDialog* d) { as<DialogKXOConvolve>(d)->numericUpDown[4]->setValue(2.5); },
+         "16:MATRIX_LINE1=1.000000 1.000000 1.000000;MATRIX_LINE2=1.000000 2.500000 1.000000;"
+         "MATRIX_LINE3=1.000000 1.000000 1.000000;DIVIDE_EQUAL=9.000000;ADD_EQUAL=0.000000"},
+        {"convolve 5x5", "proc.convolution.5", [](QDialog* d) { as<DialogKXOConvolve5x5>(d)->numericAdd->setValue(-7); },
+         "17:MATRIX_SIZE=5x5;MATRIX_LINE1=1 1 1 1 1;MATRIX_LINE2=1 1 1 1 1;MATRIX_LINE3=1 1 1 1 1;"
+         "MATRIX_LINE4=1 1 1 1 1;MATRIX_LINE5=1 1 1 1 1;DIVIDE_EQUAL=25;ADD_EQUAL=-7"},
+        {"sharpen beyond its range", "proc.sharpen", [](QDialog* d) { as<DialogKXOSharpen>(d)->newWidth->setValue(20); },
+         "24:SHARPNESS=15"},
     };
     Desk desk;
     QVERIFY(desk.open(TestPicture(40, 30)));
@@ -347,6 +362,13 @@ void DialogsTest::previewMatchesTheResult() {
          },
          true},
         {"rot.free", [](QDialog* d) { as<DialogKXORotateFree>(d)->newWidth->setValue(30); }, false},
+        {"proc.convolution.5",
+         [](QDialog* d) {
+             as<DialogKXOConvolve5x5>(d)->checkBoxAdjustBorder->setChecked(true);
+             as<DialogKXOConvolve5x5>(d)->numericUpDown[12]->setValue(-30);
+         },
+         false},
+        {"proc.convolution.3f", [](QDialog* d) { as<DialogKXOConvolve>(d)->numericAdd->setValue(12.5); }, false},
     };
     Desk desk;
     for (const Case& c : cases) {
@@ -368,14 +390,18 @@ void DialogsTest::previewMatchesTheResult() {
         };
         QVERIFY(desk.w->Trigger(c.id));
         QVERIFY2(thumb && !preview.isNull(), c.id);
-        QCOMPARE(desk.runs.size(), 1);
-        // The recorded run on the scaled copy.
-        const QString run = desk.runs.first();
-        kxown::KeyList keys;
-        for (const QString& pair : run.section(':', 1).split(';', Qt::SkipEmptyParts))
-            keys.emplace_back(pair.section('=', 0, 0).toLatin1(), pair.section('=', 1).toLatin1());
-        KX_GfxBuffer* own = nullptr;
-        QCOMPARE(kxown::Run(nullptr, run.section(':', 0, 0).toUInt(), thumb, &own, keys), 0u);
+        // The recorded runs on the scaled copy.
+        KX_GfxBuffer* own = thumb;
+        thumb = nullptr;
+        for (const QString& run : desk.runs) {
+            kxown::KeyList keys;
+            for (const QString& pair : run.section(':', 1).split(';', Qt::SkipEmptyParts))
+                keys.emplace_back(pair.section('=', 0, 0).toLatin1(), pair.section('=', 1).toLatin1());
+            KX_GfxBuffer* next = nullptr;
+            QCOMPARE(kxown::Run(nullptr, run.section(':', 0, 0).toUInt(), own, &next, keys, run.contains(':')), 0u);
+            KXSUP_FreeGfxBuffer(own);
+            own = next;
+        }
         QVERIFY2(kxdlg::Bitmap(own, true) == preview, c.id);
         KXSUP_FreeGfxBuffer(own);
         KXSUP_FreeGfxBuffer(thumb);
@@ -397,23 +423,26 @@ void DialogsTest::cancelRunsNothing() {
     QVERIFY(desk.open(TestPicture(30, 20)));
     const std::vector<uint8_t> before(KX_GetGfxBuffer()->Data, KX_GetGfxBuffer()->Data + KX_GetGfxBuffer()->BufferSize);
     int exits = 0;
-    for (const QString& id : {QStringLiteral("adjust.gamma"), QStringLiteral("manip.antique")}) {
+    for (const QString& id : {QStringLiteral("adjust.gamma"), QStringLiteral("manip.antique"),
+                              QStringLiteral("proc.convolution.7"), QStringLiteral("proc.sharpen")}) {
         for (bool viaButton : {true, false}) {
             desk.w->dialogScript = [&](QDialog* d) {
                 auto* f = static_cast<DialogKXOFrame*>(d);
                 f->WaitPreview();
                 // The fields were set while opening; only the ready dialog drew.
-                if (f->PreviewCount() != 1) qWarning("previews while opening: %d", f->PreviewCount());
-                exits += f->PreviewCount() == 1;
-                if (viaButton) f->buttonCancel->click();
+                const int wanted = f->pictureBoxPreview ? 1 : 0;
+                if (f->PreviewCount() != wanted) qWarning("previews while opening: %d", f->PreviewCount());
+                exits += f->PreviewCount() == wanted;
+                if (viaButton && f->buttonCancel) f->buttonCancel->click();
                 else f->close();
+                if (auto* s = qobject_cast<DialogKXOSharpen*>(d)) exits += s->_sh == 11 ? 0 : 100;
                 exits += f->_exit;
                 return 0;
             };
             QVERIFY(desk.w->Trigger(id));
         }
     }
-    QCOMPARE(exits, 8);
+    QCOMPARE(exits, 16);
     QVERIFY(desk.runs.isEmpty());
     QVERIFY(!desk.w->app.Modified);
     const KX_GfxBuffer* b = KX_GetGfxBuffer();
@@ -606,6 +635,159 @@ void DialogsTest::areaCommands() {
     QCOMPARE(KX_GetGfxBuffer()->Width, 40u);
     QCOMPARE(KXSUP_AlphaHolds(KX_GetGfxBuffer()), uint32_t(KXALPHA_NONE));
     QCOMPARE(desk.w->labelStatus->text(), desk.w->Msg("TXT_OPERATION_SUCCESS"));
+}
+
+// Line k of every matrix size holds the coefficients (k - 1) x n + 1 to
+// k x n, in order.
+void DialogsTest::matrixRows() {
+    if (!ReaderReady("kxoPNM")) QSKIP("needs the PNM reader");
+    Desk desk;
+    QVERIFY(desk.open(TestPicture(30, 30)));
+    for (const char* id : {"proc.convolution.3", "proc.convolution.5", "proc.convolution.7", "proc.convolution.9"}) {
+        int n = 0;
+        desk.runs.clear();
+        desk.w->dialogScript = [&](QDialog* d) {
+            auto* m = static_cast<DialogKXOConvolveMatrix*>(d);
+            n = m->Size();
+            for (int k = 0; k < n * n; ++k) m->numericUpDown[k]->setValue(k - 40);
+            m->numericDiv->setValue(3);
+            ok(d);
+            return 0;
+        };
+        QVERIFY(desk.w->Trigger(id));
+        QCOMPARE(desk.runs.size(), 1);
+        for (int r = 0; r < n; ++r) {
+            QStringList row;
+            for (int c = 0; c < n; ++c) row << QString::number(r * n + c - 40);
+            QVERIFY2(desk.runs.first().contains(QStringLiteral("MATRIX_LINE%1=%2;").arg(r + 1).arg(row.join(' '))), id);
+        }
+        QVERIFY(desk.open(TestPicture(30, 30)));
+    }
+}
+
+// "Adjust Border" frames the picture, convolves and strips the frame: the
+// size stays, and one undo restores the picture as it was; with an area
+// the box is off.
+void DialogsTest::convolutionBorder() {
+    if (!ReaderReady("kxoPNM") || !ReaderReady("kxoRGFX")) QSKIP("needs the PNM reader and RGFX undo files");
+    Desk desk(QStringList{});
+    QVERIFY(desk.open(TestPicture(100, 80)));
+    const KX_GfxBuffer* start = KX_GetGfxBuffer();
+    const std::vector<uint8_t> before(start->Data, start->Data + start->BufferSize);
+    desk.w->dialogScript = [&](QDialog* d) {
+        as<DialogKXOConvolve>(d)->checkBoxAdjustBorder->setChecked(true);
+        as<DialogKXOConvolve>(d)->numericUpDown[0]->setValue(4);
+        ok(d);
+        return 0;
+    };
+    QVERIFY(desk.w->Trigger("proc.convolution.3"));
+    QCOMPARE(desk.runs.join('|'), QStringLiteral("45:LEFT_WIDTH=1;RIGHT_WIDTH=1;TOP_WIDTH=1;BOTTOM_WIDTH=1|"
+                                                 "15:MATRIX_LINE1=4 1 1;MATRIX_LINE2=1 1 1;MATRIX_LINE3=1 1 1;DIVIDE_EQUAL=9;ADD_EQUAL=0|2"));
+    QCOMPARE(KX_GetGfxBuffer()->Width, 100u);
+    QCOMPARE(KX_GetGfxBuffer()->Height, 80u);
+    QCOMPARE(desk.w->app.UndoCount, 1u);
+    QVERIFY(desk.w->Trigger("edit.undo"));
+    const KX_GfxBuffer* b = KX_GetGfxBuffer();
+    QCOMPARE(std::vector<uint8_t>(b->Data, b->Data + b->BufferSize), before);
+
+    desk.selectOnToggle(QRect(10, 10, 30, 20));
+    desk.w->checkBoxArea->setChecked(true);
+    QVERIFY(desk.w->app.AreaBuffer);
+    bool boxOff = false;
+    desk.w->dialogScript = [&](QDialog* d) {
+        boxOff = !as<DialogKXOConvolve>(d)->checkBoxAdjustBorder->isEnabled();
+        ok(d);
+        return 0;
+    };
+    desk.runs.clear();
+    QVERIFY(desk.w->Trigger("proc.convolution.3"));
+    QVERIFY(boxOff);
+    QVERIFY(desk.runs.first().startsWith("15:"));
+}
+
+// Matrix files: saved into the settings directory's sub-folder whatever
+// folder the chooser pointed at (the folder made when missing), loaded back
+// by full path; the whole-number form takes what it can of a real file; a
+// file of another size or with values beyond the fields is refused; a save
+// that fails is reported and leaves the name.
+void DialogsTest::matrixFiles() {
+    Desk desk;
+    const QString env = desk.box.envDir(), arc = desk.box.progDir() + "/ENV/Kaxon5-Library/";
+    KX_GfxBuffer* pic = MakeGfx(16, 12, 24);
+    auto prepared = [&](DialogKXOConvolveMatrix& d, std::vector<double> m, double div, double add) {
+        d.Prepare(pic, desk.box.progDir(), env, arc, false, m, div, add);
+    };
+    std::vector<double> soft = {1.25, -2.5, 3, 0, 1, 0, 0.5, 0.75, 2};
+
+    DialogKXOConvolve real(nullptr, &desk.ui, true);
+    prepared(real, soft, 7.5, -1.25);
+    QCOMPARE(real.labelMatrixName->text(), QStringLiteral("No matrix loaded."));
+    desk.ui.saveNames = {desk.box.root() + "/anywhere/Soft"};
+    real.buttonSave->click();
+    const QString saved = env + "ConvolveFloat/Soft.controlpad";
+    QFile f(saved);
+    QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(saved));
+    QCOMPARE(QString::fromLatin1(f.readAll()),
+             QStringLiteral("; created by KXConfig class\nMATRIX_LINE1=1.250000 -2.500000 3.000000\n"
+                            "MATRIX_LINE2=0.000000 1.000000 0.000000\nMATRIX_LINE3=0.500000 0.750000 2.000000\n"
+                            "DIVIDE_EQUAL=7.500000\nADD_EQUAL=-1.250000\n"));
+    QCOMPARE(real.labelMatrixName->text(), QStringLiteral("Soft"));
+
+    DialogKXOConvolve again(nullptr, &desk.ui, true);
+    prepared(again, std::vector<double>(9, 1.0), 9, 0);
+    desk.ui.openNames = {saved};
+    again.buttonLoad->click();
+    for (int k = 0; k < 9; ++k) QCOMPARE(again._pf[k], float(soft[size_t(k)]));
+    QCOMPARE(again._divf, 7.5f);
+    QCOMPARE(again.labelMatrixName->text(), QStringLiteral("Soft"));
+    again.numericUpDown[8]->setValue(1);
+    QCOMPARE(again.labelMatrixName->text(), QStringLiteral("Unnamed, modified matrix."));
+
+    DialogKXOConvolve whole(nullptr, &desk.ui, false);
+    prepared(whole, std::vector<double>(9, 1.0), 9, 0);
+    QVERIFY(whole.LoadMatrix(saved));
+    const int expected[9] = {1, 1, 1, 0, 1, 1, 0, 1, 1};
+    for (int k = 0; k < 9; ++k) QCOMPARE(whole._p[k], expected[k]);
+    QCOMPARE(whole._div, 7);
+
+    auto write = [&](const QString& name, const QString& text) {
+        QFile w(desk.box.root() + "/" + name);
+        w.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        w.write(text.toLatin1());
+        return w.fileName();
+    };
+    DialogKXOConvolve5x5 five(nullptr, &desk.ui);
+    prepared(five, std::vector<double>(25, 1.0), 25, 0);
+    desk.ui.messages.clear();
+    QVERIFY(!five.LoadMatrix(write("seven.controlpad", "MATRIX_SIZE=7x7\nMATRIX_LINE1=2 2 2 2 2 2 2\n")));
+    QCOMPARE(int(desk.ui.messages.size()), 1);
+    QCOMPARE(desk.ui.messages.front().caption, QStringLiteral("Kaxon5 Error"));
+    QCOMPARE(desk.ui.messages.front().text, QStringLiteral("Matrix size must be 5x5"));
+    QCOMPARE(five._p[0], 1);
+    QCOMPARE(five.labelMatrixName->text(), QStringLiteral("No matrix loaded."));
+    QVERIFY(!five.LoadMatrix(write("wide.controlpad", "MATRIX_LINE1=300 1 1 1 1\n")));
+    QCOMPARE(int(desk.ui.messages.size()), 2);
+    QCOMPARE(five._p[0], 1);
+    QVERIFY(!five.LoadMatrix(desk.box.root() + "/missing.controlpad"));
+    QCOMPARE(int(desk.ui.messages.size()), 2);
+    QVERIFY(five.LoadMatrix(write("plain.controlpad", "MATRIX_LINE3=0 0 -4 0 0\nDIVIDE_EQUAL=0\n")));
+    QCOMPARE(five._p[12], -4);
+    QCOMPARE(five._p[0], 1);
+    QCOMPARE(five._div, 1);
+    QCOMPARE(five.labelMatrixName->text(), QStringLiteral("plain"));
+
+    // A file where the sub-folder should be: the save fails and says so.
+    write("x", "");
+    QVERIFY(QFile::copy(desk.box.root() + "/x", env + "ConvolveNxN"));
+    desk.ui.saveNames = {desk.box.root() + "/Blocked.controlpad"};
+    five.buttonSave->click();
+    QCOMPARE(int(desk.ui.messages.size()), 3);
+    QVERIFY(desk.ui.messages.back().text.contains("Blocked.controlpad"));
+    QCOMPARE(five.labelMatrixName->text(), QStringLiteral("plain"));
+    for (DialogKXOFrame* d : {static_cast<DialogKXOFrame*>(&real), static_cast<DialogKXOFrame*>(&again),
+                              static_cast<DialogKXOFrame*>(&whole), static_cast<DialogKXOFrame*>(&five)})
+        d->close();
+    KXSUP_FreeGfxBuffer(pic);
 }
 
 // Raising the kept range's lower border while nothing is excluded settles
