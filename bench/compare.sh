@@ -40,7 +40,8 @@ PNG_LEVEL=6 PNG_STRATEGY=1
 die() { echo "compare.sh: $*" >&2; exit 1; }
 for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopnm pnmtopng giftopnm ppmtogif pnmquant \
   pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth cjpeg djpeg tifftopnm tiffcp pnmtotiff \
-  pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil; do
+  pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil \
+  opj_compress opj_decompress pbmtomacp macptopbm pbmtogem gemtopnm ppmtopi1 pi1toppm python3; do
   command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (package time)"
@@ -262,6 +263,92 @@ row "TIFF none save" tif "$KXOP -f kxoTIFF - $P.ppm @OUT@" "$IM $P.ppm -compress
 row "TIFF zip save" tif "$KXOP -f kxoTIFF -w WRITE_DEFLATE=ON -w Z_COMPRESSION=6 - $P.ppm @OUT@" \
   "$IM $P.ppm -compress zip -quality 60 @OUT@" "pnmtotiff -truecolor -flate $P.ppm > @OUT@" \
   "vips copy $P.ppm @OUT@[compression=deflate,level=6]"
+# JPEG 2000 and lossless JPEG on a 4000x3000 part of the picture. JP2 is
+# lossless with one layer and six resolution levels on every side (the
+# default of ImageMagick, opj_compress and libvips' lossless mode); the
+# netpbm column holds OpenJPEG's own opj_compress and opj_decompress, one
+# thread. No other program here reads or writes lossless JPEG (SOF3).
+convert-im6.q16 "$P.ppm" -crop 4000x3000+0+0 +repage "${P}43.ppm"
+opj_compress -i "${P}43.ppm" -o "${P}43.jp2" > /dev/null
+"$KXOP" -f kxoLJPG - "${P}43.ppm" "${P}43.jls" > /dev/null
+row "JP2 load" ppm "$KXOP - ${P}43.jp2 @OUT@" "$IM ${P}43.jp2 @OUT@" "opj_decompress -threads 1 -i ${P}43.jp2 -o @OUT@" \
+  "vips copy ${P}43.jp2 @OUT@"
+row "JP2 save" jp2 "$KXOP -f kxoJPEG2000 - ${P}43.ppm @OUT@" "$IM ${P}43.ppm @OUT@" \
+  "opj_compress -threads 1 -i ${P}43.ppm -o @OUT@" "vips copy ${P}43.ppm @OUT@[lossless]"
+row "LJPG load" ppm "$KXOP - ${P}43.jls @OUT@" "" "" ""
+row "LJPG save" jls "$KXOP -f kxoLJPG - ${P}43.ppm @OUT@" "" "" ""
+# MacPaint, GEM IMG, Degas, Microsoft Paint, Dr. Halo CUT and PlayStation
+# TIM. Saves of the 4000 x 3000 picture: MacPaint stretches a 256-colour one
+# to 576 x 720 and dithers it along a Hilbert curve (netpbm: pamscale,
+# pamditherbw -hilbert, pbmtomacp); GEM writes one plane (netpbm:
+# pbmtogem) and 24 planes (ours alone). Loads of each format's largest
+# natural picture; the fixed-size screens (MacPaint 576 x 720, Degas 320 x
+# 200) twenty times a command. No program here writes CUT, TIM or MSP
+# version 2: a short script codes them from the same pictures.
+R=$work/retro
+pnmquant 256 "${P}43.ppm" > "${R}8.ppm" 2> /dev/null
+ppmtobmp "${R}8.ppm" > "${R}8.bmp" 2> /dev/null
+ppmtopgm "${P}43.ppm" | pamditherbw -hilbert 2> /dev/null | pamtopnm > "${R}1.pbm"
+pbmtogem "${R}1.pbm" > "${R}1.img" 2> /dev/null
+pamscale -width 576 -height 720 "$P.ppm" 2> /dev/null | ppmtopgm | pamditherbw -hilbert 2> /dev/null | pamtopnm |
+  pbmtomacp > "$R.mac" 2> /dev/null
+# ImageMagick reads MacPaint only behind a MacBinary header (the type "PNTG" at 65).
+{ printf '\0\7picture'; head -c 56 /dev/zero; printf 'PNTGMPNT'; head -c 55 /dev/zero; cat "$R.mac"; } > "${R}bin.mac"
+pamscale -width 320 -height 200 "$P.ppm" 2> /dev/null | pnmquant 16 2> /dev/null | ppmtopi1 > "$R.pi1" 2> /dev/null
+python3 - "${R}8.ppm" "${P}43.ppm" "${R}1.pbm" "$R" << 'EOF_PY'
+import re, struct, sys
+def pnm(path):
+    d = open(path, 'rb').read()
+    t = re.match(rb'(P[456])\s+(\d+)\s+(\d+)\s+(?:(\d+)\s)?', d)
+    return t.group(1), int(t.group(2)), int(t.group(3)), d[t.end():]
+def runs(row, longest, run, literal):
+    # Runs of three or more equal bytes, the rest as literals.
+    out, i = [], 0
+    for m in re.finditer(rb'(.)\1{2,}', row, re.S):
+        while i < m.start():
+            n = min(longest, m.start() - i); out.append(literal(row[i:i + n])); i += n
+        while i < m.end():
+            n = min(longest, m.end() - i); out.append(run(n, row[i:i + 1]) if n >= 3 else literal(row[i:i + n])); i += n
+    while i < len(row):
+        n = min(longest, len(row) - i); out.append(literal(row[i:i + n])); i += n
+    return b''.join(out)
+_, w, h, px = pnm(sys.argv[1])
+colours = {}
+idx = bytes(colours.setdefault(px[i:i + 3], len(colours)) for i in range(0, len(px), 3))
+with open(sys.argv[4] + '.cut', 'wb') as f:
+    f.write(struct.pack('<3H', w, h, 0))
+    for y in range(h):
+        r = runs(idx[y * w:(y + 1) * w], 127, lambda n, v: bytes([0x80 | n]) + v, lambda b: bytes([len(b)]) + b) + b'\0'
+        f.write(struct.pack('<H', len(r)) + r)
+# Entries of three 16-bit words (type 10), the kind ImageMagick reads.
+pal = bytearray(b'AH' + struct.pack('<HHBBHHH3H', 0, 0, 10, 0, 0, 0, len(colours) - 1, 255, 255, 255)).ljust(40, b' ')
+for c in sorted(colours, key=colours.get):
+    if 512 - len(pal) % 512 < 6: pal += bytes(512 - len(pal) % 512)
+    pal += struct.pack('<3H', *c)
+open(sys.argv[4] + '.PAL', 'wb').write(pal)
+_, w, h, px = pnm(sys.argv[2])
+with open(sys.argv[4] + '.tim', 'wb') as f:
+    f.write(struct.pack('<II', 0x10, 3) + struct.pack('<I4H', 12 + len(px), 0, 0, w * 3 // 2, h) + px)
+_, w, h, bits = pnm(sys.argv[3])
+bpr = (w + 7) // 8
+bits = bytes(b ^ 0xFF for b in bits)  # a set bit is white
+rows = [runs(bits[y * bpr:(y + 1) * bpr], 255, lambda n, v: b'\0' + bytes([n]) + v, lambda b: bytes([len(b)]) + b) for y in range(h)]
+head = struct.pack('<4s10H', b'LinS', w, h, 1, 1, 1, 1, w, h, 0, 0).ljust(32, b'\0')
+open(sys.argv[4] + '.msp', 'wb').write(head + b''.join(struct.pack('<H', len(r)) for r in rows) + b''.join(rows))
+EOF_PY
+kx_times() { echo "for kx_i in \$(seq 20); do $1 || exit 1; done"; }
+row "MAC load x20" pgm "$(kx_times "$KXOP - ${R}bin.mac @OUT@")" "$(kx_times "$IM ${R}bin.mac @OUT@")" \
+  "$(kx_times "macptopbm ${R}bin.mac > @OUT@")" ""
+row "MAC save" mac "$KXOP - ${R}8.bmp @OUT@" "" \
+  "bmptoppm ${R}8.bmp | pamscale -width 576 -height 720 | ppmtopgm | pamditherbw -hilbert | pamtopnm | pbmtomacp > @OUT@" ""
+row "IMG 1 load" pgm "$KXOP - ${R}1.img @OUT@" "" "gemtopnm ${R}1.img > @OUT@" ""
+row "IMG 1 save" img "$KXOP -f kxoIMG -s 2 - ${R}1.pbm @OUT@" "" "pbmtogem ${R}1.pbm > @OUT@" ""
+row "IMG 24 save" img "$KXOP -f kxoIMG -s 2 - ${P}43.ppm @OUT@" "" "" ""
+row "Degas load x20" ppm "$(kx_times "$KXOP - $R.pi1 @OUT@")" "" "$(kx_times "pi1toppm $R.pi1 > @OUT@")" ""
+row "MSP 2 load" pgm "$KXOP - $R.msp @OUT@" "" "" ""
+row "CUT load" ppm "$KXOP - $R.cut @OUT@" "$IM $R.cut @OUT@" "" ""
+row "TIM 24 load" ppm "$KXOP - $R.tim @OUT@" "$IM $R.tim @OUT@" "" ""
+
 # Operators: PPM in, PPM out.
 row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \
   "$IM $P.ppm -scale 50% @OUT@" "pamscale 0.5 $P.ppm > @OUT@" "vips shrink $P.ppm @OUT@ 2 2"

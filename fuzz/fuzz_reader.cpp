@@ -3,7 +3,7 @@
 // Picture sizes are left to the library's own size limit, so that nothing
 // it would accept is hidden (fuzz/run.sh sets libFuzzer's memory limits to
 // match); the last input byte picks a line of fuzz/options/<class>.txt as
-// settings.
+// settings. Device readers run in the device mode with the input as LOADNAME.
 #include <unistd.h>
 
 #include <cstdio>
@@ -60,16 +60,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (size) fwrite(data, 1, size, f);
     fclose(f);
+    // Device readers answer only in the device mode and take the file from LOADNAME.
+    const bool device = reg->Device >= 0;
     KXConfig* cfg = nullptr;
-    if (!options.empty() && size > 0) {
+    if ((!options.empty() && size > 0) || device) {
         uint32_t err = 0;
         cfg = new KXConfig(obj->PadPath, &err);
-        applyOptions(*cfg, options[data[size - 1] % options.size()]);
+        if (!options.empty() && size > 0) applyOptions(*cfg, options[data[size - 1] % options.size()]);
+        if (device) cfg->SetValue("LOADNAME", path.c_str());
         obj->SetLocalConfig(cfg->GetPadList());
     }
+    if (device) obj->SetIOMode(KXIO_DEVICE);
     obj->SetLoadMeta(1);
     FILE* in = fopen(path.c_str(), "rb");
-    uint32_t known = in ? obj->CheckFile(in, path.c_str(), KXIO_FILE) : 0;
+    uint32_t known = in ? obj->CheckFile(in, path.c_str(), device ? KXIO_DEVICE : KXIO_FILE) : 0;
     if (in) fclose(in);
     if (known == 1) {
         obj->SetReadName(path.c_str());

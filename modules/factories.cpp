@@ -16,12 +16,20 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoJFIF.h"
+#include "formats/libraries/kxoJPEG2000.h"
+#include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoCUTPAL.h"
 #include "formats/raster/kxoDDS.h"
+#include "formats/raster/kxoDEG.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
+#include "formats/raster/kxoIMG.h"
+#include "formats/raster/kxoMAC.h"
+#include "formats/raster/kxoMSP.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
@@ -31,6 +39,7 @@
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
 #include "formats/raster/kxoTGA.h"
+#include "formats/raster/kxoTIM.h"
 #include "operators/colour/kxpAddAlpha.h"
 #include "operators/colour/kxpAlphaBlend.h"
 #include "operators/colour/kxpAlphaTo16Bit.h"
@@ -178,14 +187,21 @@ const OperatorBinding kOperatorBindings[] = {
 const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
+    FMT(kxoCUTPAL),
     FMT(kxoDDS),
     FMT(kxoDEEP),
+    FMT(kxoDEG),
     FMT(kxoFAXX),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
+    FMT(kxoIMG),
     FMT(kxoJFIF),
+    FMT(kxoJPEG2000),
     FMT(kxoKGX),
+    FMT(kxoLJPG),
+    FMT(kxoMAC),
+    FMT(kxoMSP),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
@@ -196,10 +212,12 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
     FMT(kxoTGA),
     FMT(kxoTIFF),
+    FMT(kxoTIM),
     FMT(kxoYUVN),
 };
 

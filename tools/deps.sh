@@ -1,7 +1,7 @@
 # Debian packages that the build, the tests and the external programs need.
 # Sourced by test.sh and run.sh; installs only what is missing.
 KX_BUILD_PKGS=(cmake ninja-build g++ ccache pkg-config zlib1g-dev libpng-dev liblcms2-dev libjpeg-dev libexif-dev libiptcdata0-dev libtiff-dev libdeflate-dev)
-KX_FRONTEND_PKGS=(qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev qt6-image-formats-plugins fonts-dejavu-core xvfb xauth xdotool libgl-dev xdg-utils)
+KX_FRONTEND_PKGS=(qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev qt6-image-formats-plugins fonts-dejavu-core xvfb xauth xdotool libgl-dev xdg-utils libxcb1-dev)
 # Fuzzing only (fuzz/run.sh), not the test path: clang with libFuzzer and the sanitizer runtimes.
 KX_FUZZ_PKGS=(clang libclang-rt-dev)
 KX_TEST_PKGS=(libgtest-dev libgmock-dev libbenchmark-dev netpbm imagemagick libvips-tools pngcheck python3 locales-all bc ghostscript time)
@@ -19,6 +19,8 @@ KX_RUNTIME_PKGS=(ghostscript fig2dev dcraw libimage-exiftool-perl libjpeg-turbo-
 KX_TEST_PKGS+=("${KX_RUNTIME_PKGS[@]}")
 # Workstation and home-computer format cross-checks (Pillow), PDF pages back to pixels (pdftoppm).
 KX_TEST_PKGS+=(python3-pil poppler-utils)
+# GEM XIMG cross-checks: FFmpeg's GEM decoder reads palettes by the file's pixel values.
+KX_TEST_PKGS+=(ffmpeg)
 
 kx_install_packages() {
   local missing=() p

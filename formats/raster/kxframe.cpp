@@ -1,6 +1,8 @@
 // kxframe: the shared part of the raster format modules (see kxframe.h).
 #include "formats/raster/kxframe.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 // ---- KXByteReader -------------------------------------------------------------
@@ -296,6 +298,14 @@ int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size) {
     }
     if (loaded) KXSUP_FreeControlPad(loaded);
     return hit;
+}
+
+// ---- file names ---------------------------------------------------------------
+
+bool KXF_NameEndsWith(const char* name, const char* ending) {
+    if (!name || !ending) return false;
+    const size_t n = strlen(name), e = strlen(ending);
+    return n > e && strcasecmp(name + n - e, ending) == 0;
 }
 
 // ---- load and save brackets ---------------------------------------------------

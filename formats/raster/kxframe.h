@@ -132,6 +132,11 @@ void KXF_RowProgress(KXObject* o, uint32_t row, uint32_t rows);
 // The format carries its own line feed.
 void KXF_Log(KXObject* o, uint32_t level, const char* tag, const char* format, ...) __attribute__((format(printf, 4, 5)));
 
+// ---- file names -------------------------------------------------------------
+// True when name is longer than ending and ends with it, compared without
+// regard to case (readers that recognise their files by the extension too).
+bool KXF_NameEndsWith(const char* name, const char* ending);
+
 // ---- settings ---------------------------------------------------------------
 // A key that may be spelt in any case: the exact spelling first (GetKey),
 // then the same places GetKey looks in (the settings list's pad of the

@@ -34,9 +34,9 @@ const std::vector<ActionDef> kTable = {
     MENU("file", "", "MEN_FILE", "F&ile"),
     ICON("file.diashow", "file", "MN1_FILE_DIASHOW", "DiaShow...", C::DiaShow, "media-playback-start"),
     ICON("file.open", "file", "MN1_FILE_OPEN", "Open...", C::Open, "document-open"),
-    OFF("file.openclip", "file", "MN1_FILE_OPENCLIP", "Open from Clipboard"),
+    NEEDS("file.openclip", "file", "MN1_FILE_OPENCLIP", "Open from Clipboard", C::OpenClip, nullptr, "kxoPNG"),
     ICON("file.saveas", "file", "MN1_FILE_SAVEAS", "Save As...", C::SaveAs, "document-save-as"),
-    OFF("file.saveclip", "file", "MN1_FILE_SAVECLIP", "Save to Clipboard"),
+    ICON("file.saveclip", "file", "MN1_FILE_SAVECLIP", "Save to Clipboard", C::SaveClip, "edit-copy"),
     MENU("file.import", "file", "MN1_FILE_IMPORT", "Import..."),
     MENU("file.import.image", "file.import", nullptr, "Image Data..."),
     OFF("file.import.image.raw", "file.import.image", nullptr, "RAW..."),
@@ -58,12 +58,13 @@ const std::vector<ActionDef> kTable = {
     NEEDS("file.export.meta.rawmeta", "file.export.meta", nullptr, "RAWMeta", C::InfoNote, "TXT_INFO_SAVE_RAWMETA", "kxoRAWMeta"),
     OFF("file.export.meta.icc", "file.export.meta", nullptr, "ICCP CMS Data..."),
     OFF("file.export.meta.exiftool", "file.export.meta", nullptr, "ExifTool (ext)"),
-    OFF("file.printersetup", "file", "MN1_FILE_PRINTERSETUP", "Printer Setup..."),
-    OFF("file.printpreview", "file", "MN1_FILE_PRINTPREVIEW", "Print Preview"),
-    OFF("file.print", "file", "MN1_FILE_PRINT", "Print"),
+    ITEM("file.printersetup", "file", "MN1_FILE_PRINTERSETUP", "Printer Setup...", C::PrinterSetup),
+    ICON("file.printpreview", "file", "MN1_FILE_PRINTPREVIEW", "Print Preview", C::PrintPreview, "document-print-preview"),
+    ICON("file.print", "file", "MN1_FILE_PRINT", "Print", C::Print, "document-print"),
     MENU("file.imageacq", "file", "MN1_FILE_IMAGEACQ", "Image Acquisition"),
-    OFF("file.imageacq.scanner", "file.imageacq", nullptr, "Scanner"),
-    OFF("file.imageacq.camera", "file.imageacq", nullptr, "Camera"),
+    // Scans arrive as PNG files.
+    NEEDS("file.imageacq.scanner", "file.imageacq", nullptr, "Scanner", C::Acquire, "scanner", "kxoPNG"),
+    NEEDS("file.imageacq.camera", "file.imageacq", nullptr, "Camera", C::Acquire, "camera", "kxoPNG"),
     ICON("file.exit", "file", "MN1_FILE_EXIT", "Exit", C::Exit, "application-exit"),
 
     // ---- Edit ----
@@ -71,15 +72,17 @@ const std::vector<ActionDef> kTable = {
     // Undo steps are RGFX files.
     {"edit.undo", "edit", "MN2_EDIT_UNDO", "Undo", "Ctrl+Z", "edit-undo", K::Item, C::Undo, -1, nullptr, nullptr, 0, "kxoRGFX"},
     SEP("edit"),
-    OFF("edit.mark", "edit", "MN2_EDIT_MARK", "Mark"),
-    OFF("edit.cut", "edit", "MN2_EDIT_CUT", "Cut"),
-    OFF("edit.copy", "edit", "MN2_EDIT_COPY", "Copy"),
-    OFF("edit.paste", "edit", "MN2_EDIT_PASTE", "Paste"),
+    // The area dialog cuts its area out with Crop; a pasted area goes back
+    // through AnyTo24Bit and Paste.
+    NEEDS("edit.mark", "edit", "MN2_EDIT_MARK", "Mark", C::Mark, nullptr, "kxpCrop"),
+    NEEDS("edit.cut", "edit", "MN2_EDIT_CUT", "Cut", C::AreaCut, nullptr, "kxpCrop;kxpCut"),
+    ICON("edit.copy", "edit", "MN2_EDIT_COPY", "Copy", C::SaveClip, "edit-copy"),
+    NEEDS("edit.paste", "edit", "MN2_EDIT_PASTE", "Paste", C::Paste, nullptr, "kxoPNG;kxpAnyTo24Bit;kxpPaste"),
     SEP("edit"),
-    OFF("edit.crop", "edit", "MN2_EDIT_CROP", "Crop"),
+    NEEDS("edit.crop", "edit", "MN2_EDIT_CROP", "Crop", C::AreaCrop, nullptr, "kxpCrop"),
     SEP("edit"),
     OFF("edit.cutalpha", "edit", "MN2_EDIT_CUTALPHA", "Cut Alpha"),
-    OFF("edit.copyalpha", "edit", "MN2_EDIT_COPYALPHA", "Copy Alpha"),
+    NEEDS("edit.copyalpha", "edit", "MN2_EDIT_COPYALPHA", "Copy Alpha", C::CopyAlpha, nullptr, "kxpExtractAlpha"),
     OFF("edit.pastealpha", "edit", "MN2_EDIT_PASTEALPHA", "Paste Alpha"),
 
     // ---- Image ----
@@ -114,9 +117,9 @@ const std::vector<ActionDef> kTable = {
     OP("shape.addborder.8", "shape.addborder", "8", 45, "LEFT_WIDTH=8;RIGHT_WIDTH=8;TOP_WIDTH=8;BOTTOM_WIDTH=8"),
     OP("shape.addborder.32", "shape.addborder", "32", 45, "LEFT_WIDTH=32;RIGHT_WIDTH=32;TOP_WIDTH=32;BOTTOM_WIDTH=32"),
     OP("shape.addborder.64", "shape.addborder", "64", 45, "LEFT_WIDTH=64;RIGHT_WIDTH=64;TOP_WIDTH=64;BOTTOM_WIDTH=64"),
-    OFF("shape.cropselect", "shape", nullptr, "Crop (Select)"),
-    OFF("shape.cuterase", "shape", nullptr, "Cut (Erase)"),
-    OFF("shape.cutinverse", "shape", nullptr, "Cut Inverse (Erase)"),
+    NEEDS("shape.cropselect", "shape", nullptr, "Crop (Select)", C::ShapeArea, "crop", "kxpCrop"),
+    NEEDS("shape.cuterase", "shape", nullptr, "Cut (Erase)", C::ShapeArea, "cut", "kxpCrop;kxpCut"),
+    NEEDS("shape.cutinverse", "shape", nullptr, "Cut Inverse (Erase)", C::ShapeArea, "cutinverse", "kxpCrop;kxpCutInverse"),
 
     MENU("depth", "image", "MN3_IMAGE_COLORDEPTH", "Color Depth"),
     MENU("depth.1bit", "depth", nullptr, "Convert to 1 Bit (b+w)"),

@@ -45,6 +45,19 @@ enum class Cmd {
     HelpFile,        // arg: file of the program directory
     HelpUrl,         // arg: index into the link list
     ViewLog,
+    // Clipboard, printing, acquisition and the area (MainExchange.cpp, MainArea.cpp)
+    OpenClip,
+    SaveClip,        // copy: the image, or the area when one is selected
+    CopyAlpha,
+    Paste,
+    PrinterSetup,
+    PrintPreview,
+    Print,
+    Acquire,         // arg: "scanner" or "camera"
+    Mark,
+    AreaCut,
+    AreaCrop,
+    ShapeArea,       // arg: "crop", "cut" or "cutinverse"
     Dialog,          // the dialog command of the entry (kxdlg::Commands)
 };
 

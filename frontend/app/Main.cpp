@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPrinter>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -18,6 +19,7 @@
 #include <future>
 
 #include "ActionTable.h"
+#include "HotKey.h"
 #include "MainShared.h"
 #include "UiServices.h"
 
@@ -73,6 +75,13 @@ Main::Main(const MainOptions& o) : app(this) {
     if (pictures.isEmpty() || !QDir(pictures).exists()) pictures = QDir::homePath();
     loadRememberPath = saveRememberPath = diaRememberPath = pictures;
     labelBackFwd->setText(QString());
+    // Alt+Esc grabs the screen whichever program is in front; not while a
+    // task or a dialog of the window is under way.
+    HK1 = new HotKey(this);
+    connect(HK1, &HotKey::HotKeyPressed, this, [this](int) {
+        if (!workerWaits && !QApplication::activeModalWidget() && !disposed) cmdGrab();
+    });
+    HK1->AddHotKey(Qt::Key_Escape, HotKey::MOD_ALT, 1);
     // Centred on the screen, not where the window manager happens to put it.
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
     show();

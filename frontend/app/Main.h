@@ -11,11 +11,14 @@
 // lines), MainFileCommands.cpp (open, save, alpha import and export),
 // MainViewer.cpp (viewer, slide show, neighbour buttons),
 // MainImageCommands.cpp (menu entries through the dispatcher and the image
-// commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp.
+// commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
+// MainExchange.cpp (clipboard, screen grab, printing, acquisition),
+// MainArea.cpp (the area selection and the Edit commands on it).
 #pragma once
 
 #include <QHash>
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -34,13 +37,16 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QPrinter;
 class QPushButton;
 class QSpinBox;
 class QTimer;
 class QToolBar;
 class QToolButton;
 class CatalogHandler;
+class DialogAreaSelect;
 class DialogOptions;
+class HotKey;
 class PictureBox;
 class UiServices;
 class View;
@@ -104,6 +110,22 @@ public:
     // Test seam: sees every operator run a menu command hands the
     // dispatcher, with its key=value list (null: no settings list).
     std::function<void(uint32_t op, const kxown::KeyList* keys)> dispatchSpy;
+    // Test seam: the area selection dialog is prepared and handed here
+    // instead of being shown; its result is the dialog's code.
+    std::function<int(DialogAreaSelect*)> areaScript;
+
+    // ---- exchange (clipboard, screen grab, printing, acquisition) ----
+    // The program that lists and runs scanners and cameras (SANE's).
+    QString scanProgram = QStringLiteral("scanimage");
+    // The printer whose settings the print dialog keeps and Print uses.
+    QPrinter* printer();
+    // The screen grab (tool bar "&Grab", hot key Alt+Esc).
+    void cmdGrab();
+    HotKey* HK1 = nullptr;
+    // The area's rectangle on the thumbnail bitmap, and whether its frame
+    // is drawn there.
+    int x0 = 0, y0 = 0, w0 = 0, h0 = 0;
+    bool areaFrameShown = false;
 
     KXApp app;
     QString language = QStringLiteral("english");
@@ -182,11 +204,30 @@ private:
     int showDialog(QDialog* d);
     // "Area active" on (after off when fresh), as the user's selection
     // opens; true when an area is selected afterwards.
-    bool selectArea(bool fresh);
+    bool chooseArea(bool fresh);
     void cmdImportAlpha();
     void cmdExportAlpha();
     void cmdProgramSettings();
     void cmdViewLog();
+    // Clipboard, screen grab, printing, acquisition (MainExchange.cpp)
+    void cmdCopy();
+    void cmdCopyAlpha();
+    uint32_t cmdOpenFromClipboard();
+    uint32_t openClipboardImage(const QImage& bitmap);
+    void cmdPaste();
+    void cmdPrinterSetup();
+    void cmdPrint(bool preview);
+    void cmdAcquire(bool camera);
+    uint32_t openVirtual(const QString& path, const char* statusKey);
+    QString clipFile(int index) const;
+    // The area selection (MainArea.cpp)
+    void wireArea();
+    void areaChanged(bool on);
+    void areaFrameToggle();
+    void cmdMark();
+    void cmdAreaCommand(bool crop);
+    void cmdShapeArea(int kind);  // 0 Crop (Select), 1 Cut (Erase), 2 Cut Inverse (Erase)
+    KX_GfxBuffer* selectArea(KX_GfxBuffer* img, QRect* rect);
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();
@@ -204,4 +245,5 @@ private:
     bool closePending = false;  // a close came while it ran
     QString saveFilter = QStringLiteral("All Files (*)");
     kxwalk::Neighbours neighbours;
+    std::unique_ptr<QPrinter> printDocumentFile;
 };

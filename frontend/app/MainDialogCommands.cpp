@@ -14,7 +14,7 @@ using kxactions::ActionDef;
 
 int Main::showDialog(QDialog* d) { return dialogScript ? dialogScript(d) : d->exec(); }
 
-bool Main::selectArea(bool fresh) {
+bool Main::chooseArea(bool fresh) {
     if (fresh) checkBoxArea->setChecked(false);
     checkBoxArea->setChecked(true);
     if (!app.AreaBuffer) {
@@ -43,8 +43,8 @@ void Main::cmdDialog(const ActionDef& d) {
         if (dispatch(KXOP_ANYTO24BIT, nullptr) != 0) return;
         img = KX_GetGfxBuffer();
     }
-    if ((c->flags & kxdlg::FreshArea) && !selectArea(true)) return;
-    if ((c->flags & kxdlg::AreaFirst) && !app.AreaBuffer && !selectArea(false)) return;
+    if ((c->flags & kxdlg::FreshArea) && !chooseArea(true)) return;
+    if ((c->flags & kxdlg::AreaFirst) && !app.AreaBuffer && !chooseArea(false)) return;
 
     kxdlg::Plan plan{{c->op, {}, false}};
     if (c->make) {

@@ -95,6 +95,22 @@ void Main::runAction(const ActionDef& d) {
         break;
     }
     case Cmd::ViewLog: cmdViewLog(); break;
+    case Cmd::OpenClip: cmdOpenFromClipboard(); break;
+    case Cmd::SaveClip: cmdCopy(); break;
+    case Cmd::CopyAlpha: cmdCopyAlpha(); break;
+    case Cmd::Paste: cmdPaste(); break;
+    case Cmd::PrinterSetup: cmdPrinterSetup(); break;
+    case Cmd::PrintPreview: cmdPrint(true); break;
+    case Cmd::Print: cmdPrint(false); break;
+    case Cmd::Acquire: cmdAcquire(QLatin1String(d.arg) == QLatin1String("camera")); break;
+    case Cmd::Mark: cmdMark(); break;
+    case Cmd::AreaCut: cmdAreaCommand(false); break;
+    case Cmd::AreaCrop: cmdAreaCommand(true); break;
+    case Cmd::ShapeArea: {
+        const QLatin1String arg(d.arg);
+        cmdShapeArea(arg == QLatin1String("crop") ? 0 : arg == QLatin1String("cut") ? 1 : 2);
+        break;
+    }
     case Cmd::Dialog: cmdDialog(d); break;
     }
 }

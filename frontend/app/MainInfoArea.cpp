@@ -19,6 +19,7 @@ using kxmain::kThumbW;
 void Main::UpdatePreview(bool clear) {
     KX_GfxBuffer* img = KX_GetGfxBuffer();
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    areaFrameShown = false;  // a rebuilt thumbnail has no frame
     if (!clear && objr && img) {
         pictureBoxPreview->setMode(PictureBox::Zoom);
         KX_GfxBuffer* reduced = nullptr;

@@ -19,6 +19,7 @@
 #include "ActionTable.h"
 #include "MainShared.h"
 #include "PictureBox.h"
+#include "core/catalogue.h"
 
 using kxmain::kThumbH;
 using kxmain::kThumbW;
@@ -123,7 +124,6 @@ void Main::buildWindow() {
     groupBoxProcessing = new QGroupBox(QStringLiteral("Image Processing / AutoConv Options"), central);
     auto* g3 = new QGridLayout(groupBoxProcessing);
     checkBoxArea = new QCheckBox(QStringLiteral("Area active"));
-    checkBoxArea->setEnabled(false);  // the area selection comes later
     checkBoxUndo = new QCheckBox(QStringLiteral("UnDo active"));
     checkBoxUndo->setChecked(true);
     checkBoxAutoConv = new QCheckBox(QStringLiteral("Auto 24/48"));
@@ -263,17 +263,20 @@ void Main::buildToolBar() {
         QAction* a = toolStripMain->addAction(QString::fromLatin1(text));
         const ActionDef* d = id ? kxactions::Find(QString::fromLatin1(id)) : nullptr;
         if (d && d->cmd != Cmd::None) connect(a, &QAction::triggered, this, [this, d] { runAction(*d); });
-        // Clipboard and screen grab come later; the others as their entries.
+        // As their menu entries.
         a->setEnabled(d && kxactions::Ready(*d));
         return a;
     };
     toolStripLoad = add("&Load", "file.open");
-    toolStripFromClip = add("&FromClip", nullptr);
+    toolStripFromClip = add("&FromClip", "file.openclip");
     toolStripSave = add("&SaveAs", "file.saveas");
-    toolStripToClip = add("&ToClip", nullptr);
+    toolStripToClip = add("&ToClip", "file.saveclip");
     toolStripView = add("&View", "image.view");
     toolStripDiaShow = add("&DiaShow", "file.diashow");
     toolStripButtonScreenshot = add("&Grab", nullptr);
+    // The grab opens its picture through the PNG reader, as a paste does.
+    toolStripButtonScreenshot->setEnabled(KX_IsBuilt("kxoPNG"));
+    connect(toolStripButtonScreenshot, &QAction::triggered, this, [this] { cmdGrab(); });
     toolStripButtonScreenshot->setToolTip(QStringLiteral("Screenshot [ALT+ESC]"));
     toolStripButtonLanguage = add("ENG", "options.program");
 }
@@ -320,9 +323,7 @@ void Main::wireControls() {
         mirrorSettings();
         UpdateImageInfo(KX_GetGfxBuffer());
     });
-    connect(checkBoxArea, &QCheckBox::toggled, this, [this](bool on) {
-        if (!on && app.AreaBuffer) app.DropArea();
-    });
+    wireArea();
     connect(comboBoxFormat, &QComboBox::currentIndexChanged, this, [this] {
         if (formatGuard) return;
         mirrorSettings();

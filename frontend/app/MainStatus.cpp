@@ -100,8 +100,14 @@ void Main::WakeFromWorker() {
 }
 
 void Main::AreaDropped() {
-    QSignalBlocker block(checkBoxArea);
-    checkBoxArea->setChecked(false);
+    {
+        QSignalBlocker block(checkBoxArea);
+        checkBoxArea->setChecked(false);
+    }
+    buttonArea->setVisible(false);
+    buttonToggle->setVisible(false);
+    // The thumbnail loses the area's frame.
+    if (areaFrameShown) areaFrameToggle();
 }
 
 void Main::statusError(uint32_t code) {

@@ -7,7 +7,11 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrintPreviewDialog>
 #include <QScreen>
 #include <QSpacerItem>
 #include <QTimer>
@@ -104,3 +108,23 @@ bool DesktopUiServices::PickColour(QWidget* parent, QColor& colour) {
 }
 
 bool DesktopUiServices::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+void DesktopUiServices::SetUpPrinter(QPrinter*) {}
+
+bool DesktopUiServices::PrintDialog(QWidget* parent, QPrinter* printer) {
+    QPrintDialog dialog(printer, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void DesktopUiServices::PrintPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) {
+    QPrintPreviewDialog dialog(printer, parent);
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&paint](QPrinter* p) { paint(p); });
+    dialog.exec();
+}
+
+int DesktopUiServices::ChooseItem(QWidget* parent, const QString& caption, const QString& label, const QStringList& items) {
+    if (items.isEmpty()) return -1;
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent, caption, label, items, 0, false, &ok);
+    return ok ? int(items.indexOf(chosen)) : -1;
+}

@@ -15,6 +15,7 @@
 #include <QSpinBox>
 
 #include "DialogAlphaChannel.h"
+#include "DialogAreaSelect.h"
 #include "DialogCommands.h"
 #include "DialogConvolve.h"
 #include "DialogDither.h"
@@ -92,21 +93,27 @@ struct Desk {
             }
             runs << run;
         };
+        // No area is chosen unless a test says which.
+        w->areaScript = [](DialogAreaSelect* d) {
+            d->buttonCancel->click();
+            return 0;
+        };
     }
     bool open(const QImage& img, const QString& name = QStringLiteral("p.ppm")) {
         const QString path = box.pictures() + "/" + name;
         return WritePPM(path, img) && w->LoadFile(path) == 0;
     }
-    // Stands in for the area selection dialog: switching "Area active" on
-    // selects this rectangle of the current image.
+    // The area selection dialog picks this rectangle of the current image.
     void selectOnToggle(const QRect& r) {
-        QObject::connect(w->checkBoxArea, &QCheckBox::toggled, w.get(), [this, r](bool on) {
-            if (!on) return;
-            KX_GfxBuffer* area = nullptr;
-            const QByteArray rect = QStringLiteral("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toLatin1();
-            if (kxown::Run(nullptr, 21, KX_GetGfxBuffer(), &area, {{"KX_AREA", rect}}) == 0)
-                w->app.SetArea(area, r.x(), r.y(), r.width(), r.height());
-        });
+        w->areaScript = [r](DialogAreaSelect* d) {
+            const KX_GfxBuffer* img = KX_GetGfxBuffer();
+            d->numericUpDownL->setValue(r.x());
+            d->numericUpDownT->setValue(r.y());
+            d->numericUpDownW->setValue(int(img->Width) - r.x() - r.width());
+            d->numericUpDownH->setValue(int(img->Height) - r.y() - r.height());
+            d->buttonOK->click();
+            return 0;
+        };
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "ActionTable.h"
+#include "DialogAreaSelect.h"
 #include "DialogFrame.h"
 #include "DialogOptions.h"
 #include "View.h"
@@ -55,6 +56,10 @@ void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
     // The operator dialogs answer OK with what they start with.
     w.dialogScript = [](QDialog* d) {
         static_cast<DialogKXOFrame*>(d)->buttonOK->click();
+        return 0;
+    };
+    w.areaScript = [](DialogAreaSelect* d) {
+        d->buttonCancel->click();
         return 0;
     };
     int enabled = 0, disabled = 0;

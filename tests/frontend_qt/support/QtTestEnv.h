@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QImage>
 #include <QPoint>
+#include <QPrinter>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
@@ -31,6 +32,13 @@ public:
     bool openWorks = true;            // OpenUrl's answer
     QStringList saveFilters;
     int asked = 0;
+    // Printing: every printer prints into printFile as PDF (empty: a file
+    // in the temporary folder), never on a real printer.
+    QString printFile;
+    std::deque<bool> printAnswers;    // for PrintDialog; empty: cancel
+    int previews = 0;                 // preview pages are painted too
+    std::deque<int> choices;          // for ChooseItem; empty: cancel
+    QStringList offered;              // the items of the last ChooseItem
 
     void Message(QWidget*, const QString& caption, const QString& text, Icon) override { messages.push_back({caption, text}); }
     bool Ask(QWidget*, const QString& caption, const QString& text, Icon) override {
@@ -59,6 +67,28 @@ public:
     bool OpenUrl(const QUrl& url) override {
         opened.push_back(url);
         return openWorks;
+    }
+    void SetUpPrinter(QPrinter* printer) override {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(printFile.isEmpty() ? QDir::tempPath() + "/scripted-print.pdf" : printFile);
+    }
+    bool PrintDialog(QWidget*, QPrinter* printer) override {
+        SetUpPrinter(printer);
+        if (printAnswers.empty()) return false;
+        bool a = printAnswers.front();
+        printAnswers.pop_front();
+        return a;
+    }
+    void PrintPreview(QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& paint) override {
+        ++previews;
+        paint(printer);
+    }
+    int ChooseItem(QWidget*, const QString&, const QString&, const QStringList& items) override {
+        offered = items;
+        if (choices.empty()) return -1;
+        int c = choices.front();
+        choices.pop_front();
+        return c;
     }
 
 private:
@@ -116,6 +146,8 @@ bool ReaderReady(const char* className);
         QTemporaryDir kxTemp;                                                     \
         qputenv("TMPDIR", kxTemp.path().toLocal8Bit());                           \
         qputenv("XDG_RUNTIME_DIR", kxTemp.path().toLocal8Bit());                  \
+        /* No scanner search: SANE reads its (empty) settings from here. */      \
+        qputenv("SANE_CONFIG_DIR", kxTemp.path().toLocal8Bit());                  \
         QApplication app(argc, argv);                                             \
         std::setlocale(LC_NUMERIC, "C");                                          \
         TestClass tc;                                                             \
