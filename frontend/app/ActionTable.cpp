@@ -150,7 +150,7 @@ const std::vector<ActionDef> kTable = {
     OP("depth.48", "depth", "Convert to 48 Bit", 1, nullptr),
 
     MENU("palette", "image", "MN3_IMAGE_COLORPALETTE", "Color Palette"),
-    OFF("palette.editor", "palette", nullptr, "Palette Editor..."),
+    DLG("palette.editor", "palette", "Palette Editor...", -1, "kxpResize"),
     OFF("palette.browser", "palette", nullptr, "Palette Browser..."),
     ITEM("palette.increase", "palette", nullptr, "Increase Palette Depth", C::IncreasePaletteDepth),
     OP("palette.optimize", "palette", "Optimize Palette", 10, nullptr),

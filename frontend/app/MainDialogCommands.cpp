@@ -34,6 +34,10 @@ void Main::cmdDialog(const ActionDef& d) {
         else if (!(c->flags & kxdlg::InPlace)) statusError(KXERR_NOVIEWABLEDATA);
         return;
     }
+    if ((c->flags & kxdlg::InPlace) && img->ColorDepth > 8) {
+        ShowMessage(KXMessageKind::Error, Text(c->refusal));
+        return;
+    }
     if ((c->flags & kxdlg::TrueColourOnly) && img->ColorDepth <= 8) {
         if (!checkBoxAutoConv->isChecked()) {
             ShowMessage(KXMessageKind::Error, Text(c->refusal));
@@ -60,9 +64,24 @@ void Main::cmdDialog(const ActionDef& d) {
         ctx.lib = app.Library;
         ctx.ui = ui;
         ctx.parent = this;
+        KXApp::UndoMark mark;
+        if ((c->flags & kxdlg::InPlace) && app.Settings.Undo) mark = app.AddUndoStep(img);
         std::unique_ptr<DialogKXOFrame> dialog(c->make(ctx));
         if (!dialog) return;
         showDialog(dialog.get());
+        if (c->flags & kxdlg::InPlace) {
+            // The picture was edited in its own record: a change is kept
+            // with its undo step and marks the picture changed.
+            if (dialog->Changed()) {
+                app.KeepUndoStep(mark);
+                app.ChangeCount++;
+                app.Modified = true;
+            } else {
+                app.DropUndoStep(mark);
+            }
+            UpdatePreview(false);
+            return;
+        }
         if (dialog->_exit != 0) return;
         plan = dialog->Steps();
     }

@@ -180,6 +180,8 @@ void Main::cmdIncreasePaletteDepth() {
         return;
     }
     ++img->ColorDepth;
+    // Changed in place: closing asks before the change is lost.
+    app.Modified = true;
     UpdateImageInfo(img);
 }
 
@@ -202,6 +204,7 @@ void Main::cmdEndianSwap() {
         const uint64_t count = uint64_t(img->Width) * img->Height;
         for (uint64_t i = 0; i < count; ++i) EndianWORD(a + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);
     }
+    app.Modified = true;
     app.Status(Text("TXT_DONE"));
     UpdatePreview(false);
 }
@@ -209,10 +212,12 @@ void Main::cmdEndianSwap() {
 void Main::cmdStripHamEhb() {
     KX_GfxBuffer* img = KX_GetGfxBuffer();
     if (!img) return;
+    const bool special = IsHamBuffer(img) || IsEhbBuffer(img);
     if (img->ViewMode & KXVIEWMODE_EHB) img->ViewMode &= ~uint32_t(KXVIEWMODE_EHB);
     if (img->ViewMode & KXVIEWMODE_HAM) img->ViewMode &= ~uint32_t(KXVIEWMODE_HAM);
     if (img->NativeDIPF & KXDIPF_HAM) img->NativeDIPF &= ~uint32_t(KXDIPF_HAM);
     if (img->NativeDIPF & KXDIPF_EHB) img->NativeDIPF &= ~uint32_t(KXDIPF_EHB);
+    if (special) app.Modified = true;  // the pixels mean something else now
 }
 
 void Main::cmdStripMeta() {

@@ -3,6 +3,7 @@
 #include "DialogAlphaChannel.h"
 #include "DialogConvolve.h"
 #include "DialogDither.h"
+#include "DialogPalette.h"
 #include "DialogResizeRotateTiling.h"
 #include "DialogToneColour.h"
 
@@ -70,6 +71,12 @@ const char* const kConvolveKeys =
     "MATRIX_SIZE;MATRIX_LINE1;MATRIX_LINE2;MATRIX_LINE3;MATRIX_LINE4;MATRIX_LINE5;MATRIX_LINE6;MATRIX_LINE7;"
     "MATRIX_LINE8;MATRIX_LINE9;DIVIDE_EQUAL;ADD_EQUAL;LEFT_WIDTH;RIGHT_WIDTH;TOP_WIDTH;BOTTOM_WIDTH";
 
+DialogKXOFrame* palette(const Context& c) {
+    auto* d = new DialogPalette(c.lib, c.ui, c.parent);
+    d->Prepare(c.image);
+    return d;
+}
+
 const char* const kBlendKeys = "ALPHA_MODE;ALPHA_VALUE8;SCALE_BLENDGFX;BLEND_GRAPHICS";
 
 const std::vector<Command> kCommands = {
@@ -78,6 +85,7 @@ const std::vector<Command> kCommands = {
     {"depth.8bit.reference", "DialogKXOPaletteDither", 48, "PALETTEFILE;PALETTEDEPTH;COLORDEPTH;DITHERMODE",
      TrueColourOnly, "TXT_ERROR_PALETTE_COLORMAP_DITHER", reference},
     {"depth.8bit.alloptions", "DialogKXODither", 8, "COLORDEPTH;DITHERMODE", 0, nullptr, simple<DialogKXODither>},
+    {"palette.editor", "DialogPalette", 0, "", InPlace, "TXT_ERROR_PALETTE_TRUECOLOR_EDIT", palette},
     {"adjust.brightness", "DialogKXOBrightness", 31, "ADJUST_RGB", 0, nullptr, simple<DialogKXOBrightness>},
     {"adjust.contrast", "DialogKXOContrast", 32, "PERCENT", 0, nullptr, simple<DialogKXOContrast>},
     {"adjust.gamma", "DialogKXOGamma", 37, "RED_GAMMA;GREEN_GAMMA;BLUE_GAMMA", 0, nullptr, simple<DialogKXOGamma>},

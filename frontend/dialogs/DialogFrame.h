@@ -85,6 +85,8 @@ public:
 
     // The operator runs of the command after OK, from the result fields.
     virtual kxdlg::Plan Steps() const = 0;
+    // A dialog that edits the picture itself: whether it changed it.
+    virtual bool Changed() const { return false; }
 
     // Waits until the preview shows the controls' last state (tests, and
     // whatever must see the final picture).

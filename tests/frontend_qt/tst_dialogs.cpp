@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -19,112 +20,16 @@
 #include "DialogCommands.h"
 #include "DialogConvolve.h"
 #include "DialogDither.h"
+#include "DialogPalette.h"
 #include "DialogResizeRotateTiling.h"
 #include "DialogToneColour.h"
 #include "PictureBox.h"
+#include "support/DialogDesk.h"
 #include "support/QtTestEnv.h"
 
+using namespace kxtest;
+
 namespace {
-
-// A picture of 2 x 2 blocks, twice the preview box: the box's copy of it is
-// exact, so a pixel-by-pixel operator gives the same copy of its result.
-QImage BlockPicture(int w, int h) {
-    QImage img(w, h, QImage::Format_RGB888);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int bx = x / 2, by = y / 2;
-            img.setPixelColor(x, y, QColor((bx * 37 + by * 11) & 255, (bx * 5 + by * 29) & 255, (bx * by * 3 + 60) & 255));
-        }
-    return img;
-}
-
-// A 16-bit binary PPM: 48-bit pictures for the library's PNM reader.
-bool WritePPM16(const QString& path, int w, int h) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    f.write(QStringLiteral("P6\n%1 %2\n65535\n").arg(w).arg(h).toLatin1());
-    QByteArray row;
-    for (int y = 0; y < h; ++y) {
-        row.clear();
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const int v = (x * 997 + y * 131 + c * 7919) & 0xffff;
-                row.append(char(v >> 8)).append(char(v & 255));
-            }
-        f.write(row);
-    }
-    return true;
-}
-
-// A 16-colour BMP of 4 bits per pixel, byte by byte.
-bool WriteBmp4(const QString& path, int w, int h) {
-    const int stride = ((w * 4 + 31) / 32) * 4;
-    QByteArray b;
-    auto u16 = [&b](int v) { b.append(char(v & 255)).append(char((v >> 8) & 255)); };
-    auto u32 = [&](int v) { u16(v & 0xffff), u16((v >> 16) & 0xffff); };
-    const int offset = 14 + 40 + 64;
-    b.append("BM");
-    u32(offset + stride * h), u32(0), u32(offset);
-    u32(40), u32(w), u32(h), u16(1), u16(4), u32(0), u32(stride * h), u32(2835), u32(2835), u32(16), u32(0);
-    for (int i = 0; i < 16; ++i) b.append(char(i * 16)).append(char(255 - i * 16)).append(char(i * 8)).append(char(0));
-    for (int y = h - 1; y >= 0; --y) {
-        QByteArray row(stride, 0);
-        for (int x = 0; x < w; ++x) row[x / 2] = char(row[x / 2] | (((x + y) & 15) << (x % 2 ? 0 : 4)));
-        b.append(row);
-    }
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(b) == b.size();
-}
-
-// The window with a recording dispatcher seam.
-struct Desk {
-    Sandbox box;
-    ScriptedUi ui;
-    std::unique_ptr<Main> w;
-    QStringList runs;  // "op:KEY=VALUE;KEY=VALUE", or "op" without a list
-    explicit Desk(const QStringList& settings = {"UNDO=NO"}) : box(settings) {
-        w = std::make_unique<Main>(box.options(&ui));
-        w->dispatchSpy = [this](uint32_t op, const kxown::KeyList* keys) {
-            QString run = QString::number(op);
-            if (keys) {
-                QStringList pairs;
-                for (const auto& [k, v] : *keys) pairs << QString::fromLatin1(k + "=" + v);
-                run += ":" + pairs.join(';');
-            }
-            runs << run;
-        };
-        // No area is chosen unless a test says which.
-        w->areaScript = [](DialogAreaSelect* d) {
-            d->buttonCancel->click();
-            return 0;
-        };
-    }
-    bool open(const QImage& img, const QString& name = QStringLiteral("p.ppm")) {
-        const QString path = box.pictures() + "/" + name;
-        return WritePPM(path, img) && w->LoadFile(path) == 0;
-    }
-    // The area selection dialog picks this rectangle of the current image.
-    void selectOnToggle(const QRect& r) {
-        w->areaScript = [r](DialogAreaSelect* d) {
-            const KX_GfxBuffer* img = KX_GetGfxBuffer();
-            d->numericUpDownL->setValue(r.x());
-            d->numericUpDownT->setValue(r.y());
-            d->numericUpDownW->setValue(int(img->Width) - r.x() - r.width());
-            d->numericUpDownH->setValue(int(img->Height) - r.y() - r.height());
-            d->buttonOK->click();
-            return 0;
-        };
-    }
-};
-
-template <class D>
-D* as(QDialog* d) {
-    D* x = qobject_cast<D*>(d);
-    if (!x) qWarning("unexpected dialog %s", d ? d->metaObject()->className() : "none");
-    return x;
-}
-
-void ok(QDialog* d) { static_cast<DialogKXOFrame*>(d)->buttonOK->click(); }
 
 struct KeyCase {
     const char* name;
@@ -149,6 +54,10 @@ private slots:
     void matrixRows();
     void convolutionBorder();
     void matrixFiles();
+    void paletteEditorColours();
+    void paletteEditorTransparency();
+    void paletteEditorPlanesAndHam();
+    void inPlaceCommandsMarkTheChange();
     void greyTabletBorders();
     void screenshots();
 };
@@ -797,6 +706,206 @@ void DialogsTest::matrixFiles() {
     KXSUP_FreeGfxBuffer(pic);
 }
 
+// The palette editor through its command on a 4-bit picture: its sixteen
+// entries, a new colour in the picture at once, Done keeping it with an
+// undo step and the changed mark; a true-colour picture is refused.
+void DialogsTest::paletteEditorColours() {
+    if (!ReaderReady("kxoBMP") || !ReaderReady("kxoRGFX") || !ReaderReady("kxoPNM"))
+        QSKIP("needs the BMP and PNM readers and RGFX undo files");
+    Desk desk(QStringList{});
+    const QString pic = desk.box.pictures() + "/pal.bmp";
+    QVERIFY(WriteBmp4(pic, 12, 10));
+    QCOMPARE(desk.w->LoadFile(pic), 0u);
+    QCOMPARE(KX_GetGfxBuffer()->ColorDepth, 4u);
+    const std::vector<uint8_t> palette(KX_GetGfxBuffer()->Palette, KX_GetGfxBuffer()->Palette + 48);
+    desk.ui.colours = {QColor(1, 2, 3)};
+    desk.w->dialogScript = [&](QDialog* d) {
+        [&] {
+            auto* p = as<DialogPalette>(d);
+            QCOMPARE(p->Entries(), 16);
+            QVERIFY(p->colourButtons[15]->isEnabled());
+            QVERIFY(!p->colourButtons[16]->isEnabled());
+            QCOMPARE(p->numericTransColor->maximum(), 15);
+            p->colourButtons[5]->click();
+            const uint8_t* e = KX_GetGfxBuffer()->Palette + 15;
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(e), 3), QByteArray("\x01\x02\x03", 3));
+            QCOMPARE(p->labelColorIndex->text(), QStringLiteral("5"));
+            QCOMPARE(p->labelColorRGB->text(), QStringLiteral("001, 002, 003 (#01, #02, #03)"));
+            p->WaitPreview();
+            QCOMPARE(p->PreviewError(), 0u);
+            p->buttonOK->click();
+        }();
+        return 0;
+    };
+    QVERIFY(desk.w->Trigger("palette.editor"));
+    QVERIFY(desk.w->app.Modified);
+    QCOMPARE(desk.w->app.UndoCount, 1u);
+    QVERIFY(desk.w->Trigger("edit.undo"));
+    QCOMPARE(std::vector<uint8_t>(KX_GetGfxBuffer()->Palette, KX_GetGfxBuffer()->Palette + 48), palette);
+
+    // Opened and closed without a change: no undo step stays.
+    desk.w->dialogScript = [](QDialog* d) {
+        d->close();
+        return 0;
+    };
+    QVERIFY(desk.w->Trigger("palette.editor"));
+    QCOMPARE(desk.w->app.UndoCount, 0u);
+
+    QVERIFY(desk.open(TestPicture(8, 8)));
+    desk.ui.messages.clear();
+    int shown = 0;
+    desk.w->dialogScript = [&](QDialog*) { return ++shown; };
+    QVERIFY(desk.w->Trigger("palette.editor"));
+    QCOMPARE(shown, 0);
+    QCOMPARE(int(desk.ui.messages.size()), 1);
+    QCOMPARE(desk.ui.messages.front().text, desk.w->Msg("TXT_ERROR_PALETTE_TRUECOLOR_EDIT"));
+}
+
+// Transparency in the record: a table is listed and kept as it is; "+"
+// and the opacity field write it; single transparency frees it and holds
+// the index; a table made from an index never writes through the index;
+// "-" on the last entry removes the table.
+void DialogsTest::paletteEditorTransparency() {
+    Desk desk;
+    KX_GfxBuffer* b = MakeGfx(8, 6, 8);
+    for (int i = 0; i < 768; ++i) b->Palette[i] = uint8_t(i * 7);
+    auto* t = static_cast<uint8_t*>(AllocVec(256, MEMF_ANY));
+    std::memset(t, 255, 256);
+    t[3] = 10;
+    t[7] = 0;
+    b->AlphaType = KXALPHA_MULTICOLOR;
+    b->AlphaData = t;
+    const QByteArray table(reinterpret_cast<const char*>(t), 256);
+    {
+        DialogPalette d(nullptr, &desk.ui);
+        d.Prepare(b);
+        QVERIFY(d.checkBoxTransMap->isChecked());
+        QCOMPARE(d.listBoxMT->count(), 2);
+        QCOMPARE(d.listBoxMT->item(0)->text(), QStringLiteral("3"));
+        QCOMPARE(d.listBoxMT->item(1)->text(), QStringLiteral("7"));
+        QCOMPARE(d.listBoxMT->currentItem()->text(), QStringLiteral("3"));
+        QCOMPARE(d.numericTransparency->value(), 10);
+        QCOMPARE(QByteArray(static_cast<const char*>(b->AlphaData), 256), table);
+        QVERIFY(!d.Changed());
+        d.numericTransColor->setValue(9);
+        d.numericTransparency->setValue(50);
+        d.buttonMTPlus->click();
+        QCOMPARE(d.listBoxMT->count(), 3);
+        QCOMPARE(static_cast<const uint8_t*>(b->AlphaData)[9], uint8_t(50));
+        QVERIFY(d.Changed());
+        d.checkBoxTrans->setChecked(true);
+        QVERIFY(!d.checkBoxTransMap->isChecked());
+        QCOMPARE(KXSUP_AlphaHolds(b), uint32_t(KXALPHA_SINGLECOLOR));
+        QCOMPARE(KXSUP_AlphaIndex(b), 9u);
+        QCOMPARE(d.listBoxMT->count(), 0);
+        d.numericTransColor->setValue(4);
+        QCOMPARE(KXSUP_AlphaIndex(b), 4u);
+        // From the index to a table of its own.
+        d.checkBoxTransMap->setChecked(true);
+        QCOMPARE(KXSUP_AlphaHolds(b), uint32_t(KXALPHA_MULTICOLOR));
+        QCOMPARE(static_cast<const uint8_t*>(b->AlphaData)[4], uint8_t(0));
+        QCOMPARE(static_cast<const uint8_t*>(b->AlphaData)[5], uint8_t(255));
+        QCOMPARE(d.listBoxMT->count(), 1);
+        d.buttonMTMinus->click();
+        QVERIFY(!d.checkBoxTransMap->isChecked());
+        QCOMPARE(b->AlphaType, 0u);
+        QVERIFY(!b->AlphaData);
+        d.WaitPreview();
+        QCOMPARE(d.PreviewError(), 0u);
+        d.close();
+    }
+    // A record whose index bit and table bit are both set holds an index:
+    // the editor treats it as one and makes a new table for the multi mode.
+    b->AlphaType = KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR;
+    KXSUP_SetAlphaIndex(b, 2);
+    {
+        DialogPalette d(nullptr, &desk.ui);
+        d.Prepare(b);
+        QVERIFY(d.checkBoxTrans->isChecked());
+        QCOMPARE(d.numericTransColor->value(), 2);
+        d.checkBoxTransMap->setChecked(true);
+        QCOMPARE(b->AlphaType, uint32_t(KXALPHA_MULTICOLOR));
+        QCOMPARE(static_cast<const uint8_t*>(b->AlphaData)[2], uint8_t(0));
+        d.close();
+    }
+    // A record below version 3 is raised for transparency.
+    KX_GfxBuffer* old = MakeGfx(4, 4, 2);
+    KXSUP_SetGfxBufferVersion(old, 1);
+    {
+        DialogPalette d(nullptr, &desk.ui);
+        d.Prepare(old);
+        d.checkBoxTrans->setChecked(true);
+        QCOMPARE(old->Version, 3u);
+        QCOMPARE(old->NativeDIPF, 0u);
+        QCOMPARE(KXSUP_AlphaHolds(old), uint32_t(KXALPHA_SINGLECOLOR));
+        d.close();
+    }
+    KXSUP_FreeGfxBuffer(old);
+    KXSUP_FreeGfxBuffer(b);
+}
+
+// Bit-plane and HAM pictures: the entries they use, a colour changed in
+// place, and a preview of each (HAM through true colour).
+void DialogsTest::paletteEditorPlanesAndHam() {
+    Desk desk;
+    KX_GfxBuffer* planes = MakeGfx(16, 4, 3, BITPLANE);
+    for (uint32_t i = 0; i < planes->BufferSize; ++i) planes->Data[i] = uint8_t(i * 37);
+    KX_GfxBuffer* ham = MakeGfx(16, 4, 6);
+    ham->ViewMode = KXVIEWMODE_HAM;
+    for (uint32_t i = 0; i < ham->BufferSize; ++i) ham->Data[i] = uint8_t(i & 63);
+    const struct {
+        KX_GfxBuffer* record;
+        int entries;
+    } cases[] = {{planes, 8}, {ham, 16}};
+    for (const auto& c : cases) {
+        DialogPalette d(nullptr, &desk.ui);
+        d.Prepare(c.record);
+        QCOMPARE(d.Entries(), c.entries);
+        QVERIFY(d.colourButtons[c.entries - 1]->isEnabled());
+        QVERIFY(!d.colourButtons[c.entries]->isEnabled());
+        d.WaitPreview();
+        QCOMPARE(d.PreviewError(), 0u);
+        const QImage first = d.pictureBoxPreview->image();
+        desk.ui.colours = {QColor(250, 0, 0)};
+        d.colourButtons[1]->click();
+        QCOMPARE(c.record->Palette[3], uint8_t(250));
+        d.WaitPreview();
+        QCOMPARE(d.PreviewError(), 0u);
+        QVERIFY(d.pictureBoxPreview->image() != first);
+        QVERIFY(d.Changed());
+        d.close();
+    }
+    KXSUP_FreeGfxBuffer(planes);
+    KXSUP_FreeGfxBuffer(ham);
+}
+
+// The Image commands that change the picture in its own record mark it
+// changed, so that closing asks first.
+void DialogsTest::inPlaceCommandsMarkTheChange() {
+    if (!ReaderReady("kxoBMP") || !ReaderReady("kxoPNM")) QSKIP("needs the BMP and PNM readers");
+    Desk desk;
+    const QString pal = desk.box.pictures() + "/pal.bmp", deep = desk.box.pictures() + "/deep.ppm";
+    QVERIFY(WriteBmp4(pal, 6, 4));
+    QVERIFY(WritePPM16(deep, 6, 4));
+    QCOMPARE(desk.w->LoadFile(pal), 0u);
+    QVERIFY(desk.w->Trigger("palette.increase"));
+    QCOMPARE(KX_GetGfxBuffer()->ColorDepth, 5u);
+    QVERIFY(desk.w->app.Modified);
+    QVERIFY(desk.w->labelFileName->text().endsWith('*'));
+    int entries = 0;
+    desk.w->dialogScript = [&](QDialog* d) {
+        entries = as<DialogPalette>(d)->Entries();
+        d->close();
+        return 0;
+    };
+    QVERIFY(desk.w->Trigger("palette.editor"));
+    QCOMPARE(entries, 32);
+    QCOMPARE(desk.w->LoadFile(deep), 0u);
+    QVERIFY(!desk.w->app.Modified);
+    QVERIFY(desk.w->Trigger("repair.endianswap"));
+    QVERIFY(desk.w->app.Modified);
+}
+
 // Raising the kept range's lower border while nothing is excluded settles
 // at once (field by field the borders would chase each other for ever).
 void DialogsTest::greyTabletBorders() {
@@ -830,8 +939,13 @@ void DialogsTest::screenshots() {
     desk.selectOnToggle(QRect(8, 8, 32, 24));  // the watermark asks for an area
     const QString dir = ArtefactDir() + "/dialogs-" + QGuiApplication::platformName();
     QDir().mkpath(dir);
+    const QString palette = desk.box.pictures() + "/pal.bmp";
+    QVERIFY(WriteBmp4(palette, 40, 30));
     for (const kxdlg::Command& c : kxdlg::Commands()) {
         if (!c.make) continue;
+        // The palette editor edits palette pictures.
+        if (c.flags & kxdlg::InPlace) QCOMPARE(desk.w->LoadFile(palette), 0u);
+        else if (KX_GetGfxBuffer()->ColorDepth != 24) QVERIFY(desk.open(TestPicture(64, 48)));
         bool fits = false;
         desk.w->dialogScript = [&](QDialog* d) {
             auto* f = static_cast<DialogKXOFrame*>(d);
