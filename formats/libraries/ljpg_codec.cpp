@@ -728,7 +728,7 @@ bool deriveTable(const LjpgHuffman& t, DecodeTable* dt) {
 
 // Tops the bit buffer up to more than 56 bits. A marker ends the data: it
 // is kept for the restart, and zero bits follow, as after the file's end.
-void fillBits(LjpgDecoder* d) {
+void fillBitsSlowly(LjpgDecoder* d) {
     LjpgDecoderState* s = d->State;
     while (s->bits <= 56) {
         int b = -1;
@@ -750,79 +750,126 @@ void fillBits(LjpgDecoder* d) {
     }
 }
 
-inline uint32_t peekBits(const LjpgDecoderState* s, uint32_t n) { return (uint32_t)(s->acc >> (s->bits - n)) & ((1u << n) - 1); }
+// The bit buffer of the row being decoded, kept in locals: the state
+// record is written back only around the calls that need it.
+struct Bits {
+    uint64_t acc;
+    uint32_t bits;
+};
 
-// One difference through table t. A code that matches no length or a
-// category above 16 is a bad code: the difference counts as 0.
-inline int32_t decodeDiff(LjpgDecoder* d, const DecodeTable& t) {
+// At most 32 bits are taken between two fills (a 16-bit code and 16 extra
+// bits at most). With eight bytes in the block and no 0xFF among them,
+// whole bytes are taken at once.
+__attribute__((always_inline)) inline void fillBits(LjpgDecoder* d, Bits& b) {
     LjpgDecoderState* s = d->State;
-    if (s->bits < 32) fillBits(d);
-    const LookEntry e = t.look[peekBits(s, kLookBits)];
-    uint32_t k;
-    if (e.length & kComplete) {
-        s->bits -= e.length & ~kComplete;
-        return e.diff;
+    if (s->marker < 0 && s->pos + 8 <= s->end) {
+        uint64_t w;
+        memcpy(&w, s->in + s->pos, 8);
+        w = __builtin_bswap64(w);
+        const uint64_t inverse = ~w;
+        if (((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) == 0) {
+            const uint32_t take = (63 - b.bits) >> 3;  // 4..7 bytes, as bits < 32
+            b.acc = (b.acc << (take * 8)) | (w >> (64 - take * 8));
+            b.bits += take * 8;
+            s->pos += take;
+            return;
+        }
     }
+    s->acc = b.acc;
+    s->bits = b.bits;
+    fillBitsSlowly(d);
+    b.acc = s->acc;
+    b.bits = s->bits;
+}
+
+inline uint32_t peekBits(const Bits& b, uint32_t n) { return (uint32_t)(b.acc >> (b.bits - n)) & ((1u << n) - 1); }
+
+// A difference whose code the look-up table does not finish: a code of
+// more than kLookBits bits, or extra bits that go past the look-up. A code
+// that matches no length or a category above 16 is a bad code: the
+// difference counts as 0.
+__attribute__((noinline)) int32_t decodeSlowly(LjpgDecoder* d, Bits& b, const DecodeTable& t, LookEntry e) {
+    LjpgDecoderState* s = d->State;
+    uint32_t k;
     if (e.length) {
-        s->bits -= e.length;
+        b.bits -= e.length;
         k = e.symbol;
     } else {
         uint32_t length = kLookBits + 1;
         uint32_t code = 0;
         for (; length <= 16; ++length) {
-            code = peekBits(s, length);
+            code = peekBits(b, length);
             if ((int32_t)code <= t.maxCode[length]) break;
         }
         if (length > 16 || code < (uint32_t)t.firstCode[length] ||
             code - (uint32_t)t.firstCode[length] >= t.count[length]) {
-            s->bits -= 16;
+            b.bits -= 16;
             k = 17;
         } else {
-            s->bits -= length;
+            b.bits -= length;
             k = t.symbols[t.firstIndex[length] + code - (uint32_t)t.firstCode[length]];
         }
     }
     if (k == 0) return 0;
     if (k == 16) return -32768;
     if (k > 16) {
-        if (!s->badCodeSaid) say(d->Message, d->User, "Corrupt JPEG data: bad Huffman code");
         // One line per scan: a damaged stream would otherwise fill the log.
+        if (!s->badCodeSaid) say(d->Message, d->User, "Corrupt JPEG data: bad Huffman code");
         s->badCodeSaid = true;
         return 0;
     }
-    const uint32_t v = peekBits(s, k);
-    s->bits -= k;
+    const uint32_t v = peekBits(b, k);
+    b.bits -= k;
     return extend(v, k);
 }
 
 template <int N>
 void decodeDiffs(LjpgDecoder* d, const DecodeTable* const* tables, int32_t* out, uint32_t width) {
-    for (uint32_t x = 0; x < width; ++x, out += N)
-        for (int c = 0; c < N; ++c) out[c] = decodeDiff(d, *tables[c]);
+    LjpgDecoderState* s = d->State;
+    Bits b = {s->acc, s->bits};
+    for (uint32_t x = 0; x < width; ++x, out += N) {
+        for (int c = 0; c < N; ++c) {
+            if (b.bits < 32) fillBits(d, b);
+            const DecodeTable& t = *tables[c];
+            const LookEntry e = t.look[peekBits(b, kLookBits)];
+            if (__builtin_expect((e.length & kComplete) != 0, 1)) {
+                b.bits -= e.length & ~kComplete;
+                out[c] = e.diff;
+            } else {
+                out[c] = decodeSlowly(d, b, t, e);
+            }
+        }
+    }
+    s->acc = b.acc;
+    s->bits = b.bits;
 }
 
-// Reconstructs a row modulo 2^16 from its differences.
+// Reconstructs the rest of a row (from the second pixel) modulo 2^16.
+template <int N, int PSV>
+void predictRow(uint16_t* cur, const uint16_t* prev, const int32_t* diff, uint32_t n) {
+    for (uint32_t i = N; i < n; ++i)
+        cur[i] = (uint16_t)((uint32_t)predict(PSV, cur[i - N], prev[i], prev[i - N]) + (uint32_t)diff[i]);
+}
+
 template <int N>
 void reconstruct(uint16_t* cur, const uint16_t* prev, const int32_t* diff, uint32_t width, uint32_t psv, bool first,
                  uint32_t initial) {
     const uint32_t n = width * N;
     if (first) {
         for (int c = 0; c < N; ++c) cur[c] = (uint16_t)(initial + (uint32_t)diff[c]);
-        for (uint32_t i = N; i < n; ++i) cur[i] = (uint16_t)(cur[i - N] + (uint32_t)diff[i]);
+        predictRow<N, 1>(cur, prev, diff, n);
         return;
     }
     for (int c = 0; c < N; ++c) cur[c] = (uint16_t)(prev[c] + (uint32_t)diff[c]);
     switch (psv) {
-    case 1:
-        for (uint32_t i = N; i < n; ++i) cur[i] = (uint16_t)(cur[i - N] + (uint32_t)diff[i]);
-        break;
-    case 2:
-        for (uint32_t i = N; i < n; ++i) cur[i] = (uint16_t)(prev[i] + (uint32_t)diff[i]);
-        break;
-    default:
-        for (uint32_t i = N; i < n; ++i)
-            cur[i] = (uint16_t)((uint32_t)predict(psv, cur[i - N], prev[i], prev[i - N]) + (uint32_t)diff[i]);
-        break;
+    case 1: predictRow<N, 1>(cur, prev, diff, n); break;
+    case 2: predictRow<N, 2>(cur, prev, diff, n); break;
+    case 3: predictRow<N, 3>(cur, prev, diff, n); break;
+    case 4: predictRow<N, 4>(cur, prev, diff, n); break;
+    case 5: predictRow<N, 5>(cur, prev, diff, n); break;
+    case 6: predictRow<N, 6>(cur, prev, diff, n); break;
+    case 7: predictRow<N, 7>(cur, prev, diff, n); break;
+    default: predictRow<N, 0>(cur, prev, diff, n); break;
     }
 }
 

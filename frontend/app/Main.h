@@ -33,6 +33,7 @@ class QAction;
 class QCheckBox;
 class QDialog;
 class QComboBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -49,6 +50,7 @@ class DialogOptions;
 class HotKey;
 class PictureBox;
 class UiServices;
+class UpdateCheck;
 class View;
 
 namespace kxactions {
@@ -61,6 +63,8 @@ struct MainOptions {
     QString userHome;          // empty: the core's default
     QString lockDir;           // empty: the core's default
     UiServices* ui = nullptr;  // null: the desktop's own dialogs
+    bool splash = true;        // the About splash at a start without a file
+    QUrl updateAddress;        // empty: the maker's program description
 };
 
 class Main : public QMainWindow, public KXUserInterface {
@@ -104,15 +108,16 @@ public:
     std::function<int(View*)> viewerScript;
     // Test seam: the program settings dialog is prepared and handed here.
     std::function<int(DialogOptions*)> optionsScript;
-    // Test seam: every operator dialog of an image command is prepared and
-    // handed here instead of being shown; its result is the dialog's code.
-    std::function<int(QDialog*)> dialogScript;
     // Test seam: sees every operator run a menu command hands the
     // dispatcher, with its key=value list (null: no settings list).
     std::function<void(uint32_t op, const kxown::KeyList* keys)> dispatchSpy;
     // Test seam: the area selection dialog is prepared and handed here
     // instead of being shown; its result is the dialog's code.
     std::function<int(DialogAreaSelect*)> areaScript;
+    // Test seam: the About window, the information dialogs, the module
+    // browsers and the operator dialogs of the image commands are prepared
+    // and handed here instead of being shown.
+    std::function<int(QDialog*)> dialogScript;
 
     // ---- exchange (clipboard, screen grab, printing, acquisition) ----
     // The program that lists and runs scanners and cameras (SANE's).
@@ -126,6 +131,9 @@ public:
     // is drawn there.
     int x0 = 0, y0 = 0, w0 = 0, h0 = 0;
     bool areaFrameShown = false;
+
+    // The online update check (Help menu, and once a day at start).
+    UpdateCheck* updater = nullptr;
 
     KXApp app;
     QString language = QStringLiteral("english");
@@ -201,7 +209,6 @@ private:
     void cmdApplyStripIcc();
     void cmdDither(int depth, int mode);
     void cmdDialog(const kxactions::ActionDef& d);
-    int showDialog(QDialog* d);
     // "Area active" on (after off when fresh), as the user's selection
     // opens; true when an area is selected afterwards.
     bool chooseArea(bool fresh);
@@ -209,6 +216,14 @@ private:
     void cmdExportAlpha();
     void cmdProgramSettings();
     void cmdViewLog();
+    void cmdAbout();
+    void cmdCheckUpdate();
+    void cmdGfxInfo();
+    void cmdInstanceInfo();
+    void cmdOperatorList();
+    void cmdModuleDefaults(bool formats);
+    void startChecks(bool splash, const QUrl& address);
+    int showModal(QDialog* d);
     // Clipboard, screen grab, printing, acquisition (MainExchange.cpp)
     void cmdCopy();
     void cmdCopyAlpha();

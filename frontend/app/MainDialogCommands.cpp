@@ -12,8 +12,6 @@
 
 using kxactions::ActionDef;
 
-int Main::showDialog(QDialog* d) { return dialogScript ? dialogScript(d) : d->exec(); }
-
 bool Main::chooseArea(bool fresh) {
     if (fresh) checkBoxArea->setChecked(false);
     checkBoxArea->setChecked(true);
@@ -68,7 +66,7 @@ void Main::cmdDialog(const ActionDef& d) {
         if ((c->flags & kxdlg::InPlace) && app.Settings.Undo) mark = app.AddUndoStep(img);
         std::unique_ptr<DialogKXOFrame> dialog(c->make(ctx));
         if (!dialog) return;
-        showDialog(dialog.get());
+        showModal(dialog.get());
         if (c->flags & kxdlg::InPlace) {
             // The picture was edited in its own record: a change is kept
             // with its undo step and marks the picture changed.
