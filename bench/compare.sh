@@ -283,13 +283,16 @@ row "LJPG save" jls "$KXOP -f kxoLJPG - ${P}43.ppm @OUT@" "" "" ""
 # pamditherbw -hilbert, pbmtomacp); GEM writes one plane (netpbm:
 # pbmtogem) and 24 planes (ours alone). Loads of each format's largest
 # natural picture; the fixed-size screens (MacPaint 576 x 720, Degas 320 x
-# 200) twenty times a command. No program here writes CUT, TIM or MSP
-# version 2: a short script codes them from the same pictures.
+# 200) twenty times a command (netpbm writes its one-bit pictures as PBM,
+# ours as PGM). No program here writes CUT, TIM or MSP version 2: a short
+# script codes them from the same pictures.
 R=$work/retro
 pnmquant 256 "${P}43.ppm" > "${R}8.ppm" 2> /dev/null
 ppmtobmp "${R}8.ppm" > "${R}8.bmp" 2> /dev/null
 ppmtopgm "${P}43.ppm" | pamditherbw -hilbert 2> /dev/null | pamtopnm > "${R}1.pbm"
-pbmtogem "${R}1.pbm" > "${R}1.img" 2> /dev/null
+# gemtopnm refuses the runs pbmtogem writes at this width (past a row's
+# end), so both sides load our own one-plane file.
+"$KXOP" -f kxoIMG -s 2 - "${R}1.pbm" "${R}1.img" > /dev/null
 pamscale -width 576 -height 720 "$P.ppm" 2> /dev/null | ppmtopgm | pamditherbw -hilbert 2> /dev/null | pamtopnm |
   pbmtomacp > "$R.mac" 2> /dev/null
 # ImageMagick reads MacPaint only behind a MacBinary header (the type "PNTG" at 65).

@@ -38,6 +38,8 @@
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoRAS.h"
+#include "formats/raster/kxoSGI.h"
 #include "formats/raster/kxoTGA.h"
 #include "formats/raster/kxoTIM.h"
 #include "operators/colour/kxpAddAlpha.h"
@@ -212,9 +214,11 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoRAS),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
+    FMT(kxoSGI),
     FMT(kxoTGA),
     FMT(kxoTIFF),
     FMT(kxoTIM),

@@ -116,6 +116,19 @@ private:
     uint32_t Unit;
 };
 
+// The 8 x 8 bit matrix in a word turned over its diagonal: row 0 is the top
+// byte, column 0 each byte's top bit (Hacker's Delight, 7-3). Eight pixels'
+// bytes of one channel become the eight plane bytes of that channel (the
+// plane of bit k in byte k), and back.
+uint64_t transpose8(uint64_t x) {
+    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    return x ^ t ^ (t << 28);
+}
+
 }  // namespace
 
 kxoIMG::kxoIMG(KXClass* lib) {
@@ -283,22 +296,26 @@ uint32_t kxoIMG::LoadBody() {
 }
 
 void kxoIMG::Planes24ToChunky(const uint8_t* planes, uint64_t rowBytes, uint8_t* rgb, uint32_t width) {
-    for (uint32_t k = 0; k < 24; ++k) {
-        const uint8_t* plane = planes + k * rowBytes;
-        uint8_t* out = rgb + k / 8;
-        const uint8_t bit = (uint8_t)(1u << (k % 8));
-        for (uint32_t x = 0; x < width; ++x)
-            if (plane[x >> 3] & (0x80 >> (x & 7))) out[3 * x] |= bit;
+    for (uint64_t j = 0; j < rowBytes; ++j) {
+        const uint32_t n = width - 8 * j < 8 ? (uint32_t)(width - 8 * j) : 8;  // pixels in this byte
+        for (uint32_t c = 0; c < 3; ++c) {
+            uint64_t t = 0;
+            for (uint32_t k = 0; k < 8; ++k) t |= (uint64_t)planes[(8 * c + k) * rowBytes + j] << (8 * k);
+            const uint64_t x = transpose8(t);
+            for (uint32_t i = 0; i < n; ++i) rgb[3 * (8 * j + i) + c] |= (uint8_t)(x >> (56 - 8 * i));
+        }
     }
 }
 
 void kxoIMG::ChunkyToPlanes24(const uint8_t* rgb, uint8_t* planes, uint64_t rowBytes, uint32_t width) {
-    for (uint32_t k = 0; k < 24; ++k) {
-        uint8_t* plane = planes + k * rowBytes;
-        const uint8_t* in = rgb + k / 8;
-        const uint8_t bit = (uint8_t)(1u << (k % 8));
-        for (uint32_t x = 0; x < width; ++x)
-            if (in[3 * x] & bit) plane[x >> 3] |= (uint8_t)(0x80 >> (x & 7));
+    for (uint64_t j = 0; j < rowBytes; ++j) {
+        const uint32_t n = width - 8 * j < 8 ? (uint32_t)(width - 8 * j) : 8;
+        for (uint32_t c = 0; c < 3; ++c) {
+            uint64_t x = 0;
+            for (uint32_t i = 0; i < n; ++i) x |= (uint64_t)rgb[3 * (8 * j + i) + c] << (56 - 8 * i);
+            const uint64_t t = transpose8(x);
+            for (uint32_t k = 0; k < 8; ++k) planes[(8 * c + k) * rowBytes + j] |= (uint8_t)(t >> (8 * k));
+        }
     }
 }
 

@@ -217,7 +217,7 @@ const std::vector<ActionDef> kTable = {
     MENU("proc.sobel", "proc", nullptr, "Sobel..."),
     OP("proc.sobel.horiz", "proc.sobel", "Horiz", 15, "MATRIX_FILE=@Convolve/Sobel.controlpad"),
     OP("proc.sobel.vert", "proc.sobel", "Vert", 15, "MATRIX_FILE=@Convolve/Sobel_vert.controlpad"),
-    OFF("proc.fulllist", "proc", nullptr, "Operator Full List..."),
+    ITEM("proc.fulllist", "proc", nullptr, "Operator Full List...", C::OperatorList),
 
     MENU("effects", "image", "MN3_IMAGE_IMAGEEFFECTS", "Image Effects..."),
     OFF("effects.watermark", "effects", nullptr, "Watermark..."),
@@ -246,7 +246,7 @@ const std::vector<ActionDef> kTable = {
     OP("effects.scatter.y.8", "effects.scatter.y", "y/factor 8", 39, "SCATTERMODE=Y_AXIS;SCATTERFACTOR=8"),
     OP("effects.scatter.y.16", "effects.scatter.y", "y/factor 16", 39, "SCATTERMODE=Y_AXIS;SCATTERFACTOR=16"),
     OP("effects.slicing", "effects", "Slicing", 57, ""),
-    OFF("effects.fulllist", "effects", nullptr, "Operator Full List..."),
+    ITEM("effects.fulllist", "effects", nullptr, "Operator Full List...", C::OperatorList),
 
     MENU("repair", "image", "MN3_IMAGE_REPAIR", "Repair"),
     MENU("repair.nibbles", "repair", nullptr, "Flip Nibbles..."),
@@ -261,7 +261,7 @@ const std::vector<ActionDef> kTable = {
     OP("repair.rgbbgr", "repair", "RGB <-> BGR", 35, "INDEX=3"),
 
     MENU("info", "image", "MN3_IMAGE_IMAGEINFORMATION", "Image Information"),
-    OFF("info.gfxbuffer", "info", nullptr, "GfxBuffer Info"),
+    ITEM("info.gfxbuffer", "info", nullptr, "GfxBuffer Info", C::GfxInfo),
     OFF("info.colorspace", "info", nullptr, "ColorSpace Info"),
     OFF("info.analyzer", "info", nullptr, "Color Analyzer..."),
     MENU("info.histogram", "info", nullptr, "Histogram"),
@@ -283,8 +283,8 @@ const std::vector<ActionDef> kTable = {
     // ---- Options ----
     MENU("options", "", "MEN_OPTIONS", "Options"),
     ICON("options.program", "options", "MN5_OPTIONS_PROGRAMSETTINGS", "Program Settings...", C::ProgramSettings, "preferences-system"),
-    OFF("options.filters", "options", "MN5_OPTIONS_IMAGEFILTERDEFAULTS", "Image Filter Defaults..."),
-    OFF("options.formats", "options", "MN5_OPTIONS_LOADERSAVERDEFAULTS", "Loader/Saver Defaults..."),
+    ITEM("options.filters", "options", "MN5_OPTIONS_IMAGEFILTERDEFAULTS", "Image Filter Defaults...", C::OperatorDefaults),
+    ITEM("options.formats", "options", "MN5_OPTIONS_LOADERSAVERDEFAULTS", "Loader/Saver Defaults...", C::ObjectDefaults),
 
     // ---- Help ----
     MENU("help", "", "MEN_HELP", "Help"),
@@ -295,13 +295,13 @@ const std::vector<ActionDef> kTable = {
     ITEMA("help.local.history", "help.local", nullptr, "History", C::HelpFile, "Changes.txt"),
     ITEMA("help.local.legal", "help.local", nullptr, "Legal", C::HelpFile, "Kaxon5.txt"),
     ITEMA("help.manual", "help", "MN6_HELP_ONLINEMANUAL", "Online Manual", C::HelpUrl, "0"),
-    OFF("help.update", "help", "MN6_HELP_CHECKFORUPDATE", "Check for Update"),
+    ITEM("help.update", "help", "MN6_HELP_CHECKFORUPDATE", "Check for Update", C::CheckUpdate),
     ITEMA("help.addons", "help", "MN6_HELP_CHECKFORADDONS", "Check for Add-Ons", C::HelpUrl, "1"),
     ITEMA("help.support", "help", "MN6_HELP_ONLINESUPPORT", "Online Support", C::HelpUrl, "2"),
     ITEMA("help.author", "help", "MN6_HELP_VISITAUTHORWEBSITE", "Visit Author Website", C::HelpUrl, "3"),
-    OFF("help.about", "help", "MN6_HELP_ABOUT", "About"),
+    ITEM("help.about", "help", "MN6_HELP_ABOUT", "About", C::About),
     SEP("help"),
-    OFF("help.instance", "help", "MN6_HELP_PROGRAMINSTANCEINFO", "Program/Instance Info"),
+    ITEM("help.instance", "help", "MN6_HELP_PROGRAMINSTANCEINFO", "Program/Instance Info", C::InstanceInfo),
     ITEM("help.viewlog", "help", "MN6_HELP_VIEWLOG", "View Log...", C::ViewLog),
 };
 

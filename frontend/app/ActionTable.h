@@ -58,6 +58,14 @@ enum class Cmd {
     AreaCut,
     AreaCrop,
     ShapeArea,       // arg: "crop", "cut" or "cutinverse"
+    // About box, update check, information dialogs, browsers (MainOptionsHelp.cpp)
+    About,
+    CheckUpdate,
+    GfxInfo,
+    InstanceInfo,
+    OperatorList,
+    OperatorDefaults,
+    ObjectDefaults,
 };
 
 enum Flags : unsigned {

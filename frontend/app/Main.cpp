@@ -22,6 +22,7 @@
 #include "HotKey.h"
 #include "MainShared.h"
 #include "UiServices.h"
+#include "UpdateCheck.h"
 
 using kxmain::ParsedCatalog;
 using kxmain::parseCatalog;
@@ -104,9 +105,11 @@ Main::Main(const MainOptions& o) : app(this) {
         }
     }
     if (!isVisible()) show();
+    startChecks(o.splash && file.isEmpty(), o.updateAddress);
 }
 
 Main::~Main() {
+    delete updater;
     qApp->removeEventFilter(this);
     if (!disposed) app.Shutdown();
 }

@@ -31,6 +31,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -47,6 +48,7 @@ class DialogOptions;
 class HotKey;
 class PictureBox;
 class UiServices;
+class UpdateCheck;
 class View;
 
 namespace kxactions {
@@ -59,6 +61,8 @@ struct MainOptions {
     QString userHome;          // empty: the core's default
     QString lockDir;           // empty: the core's default
     UiServices* ui = nullptr;  // null: the desktop's own dialogs
+    bool splash = true;        // the About splash at a start without a file
+    QUrl updateAddress;        // empty: the maker's program description
 };
 
 class Main : public QMainWindow, public KXUserInterface {
@@ -105,6 +109,9 @@ public:
     // Test seam: the area selection dialog is prepared and handed here
     // instead of being shown; its result is the dialog's code.
     std::function<int(DialogAreaSelect*)> areaScript;
+    // Test seam: the About window, the information dialogs and the module
+    // browsers are prepared and handed here instead of being shown.
+    std::function<int(QDialog*)> dialogScript;
 
     // ---- exchange (clipboard, screen grab, printing, acquisition) ----
     // The program that lists and runs scanners and cameras (SANE's).
@@ -118,6 +125,9 @@ public:
     // is drawn there.
     int x0 = 0, y0 = 0, w0 = 0, h0 = 0;
     bool areaFrameShown = false;
+
+    // The online update check (Help menu, and once a day at start).
+    UpdateCheck* updater = nullptr;
 
     KXApp app;
     QString language = QStringLiteral("english");
@@ -192,6 +202,14 @@ private:
     void cmdExportAlpha();
     void cmdProgramSettings();
     void cmdViewLog();
+    void cmdAbout();
+    void cmdCheckUpdate();
+    void cmdGfxInfo();
+    void cmdInstanceInfo();
+    void cmdOperatorList();
+    void cmdModuleDefaults(bool formats);
+    void startChecks(bool splash, const QUrl& address);
+    int showModal(QDialog* d);
     // Clipboard, screen grab, printing, acquisition (MainExchange.cpp)
     void cmdCopy();
     void cmdCopyAlpha();

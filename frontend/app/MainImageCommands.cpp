@@ -92,6 +92,13 @@ void Main::runAction(const ActionDef& d) {
         break;
     }
     case Cmd::ViewLog: cmdViewLog(); break;
+    case Cmd::About: cmdAbout(); break;
+    case Cmd::GfxInfo: cmdGfxInfo(); break;
+    case Cmd::InstanceInfo: cmdInstanceInfo(); break;
+    case Cmd::OperatorList: cmdOperatorList(); break;
+    case Cmd::OperatorDefaults: cmdModuleDefaults(false); break;
+    case Cmd::ObjectDefaults: cmdModuleDefaults(true); break;
+    case Cmd::CheckUpdate: cmdCheckUpdate(); break;
     case Cmd::OpenClip: cmdOpenFromClipboard(); break;
     case Cmd::SaveClip: cmdCopy(); break;
     case Cmd::CopyAlpha: cmdCopyAlpha(); break;

@@ -3,9 +3,16 @@
 #include "Main.h"
 
 #include <QCheckBox>
+#include <QDate>
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
 
+#include "About.h"
+#include "DialogInfoList.h"
+#include "DialogKXList.h"
 #include "DialogOptions.h"
+#include "UpdateCheck.h"
 #include "UiServices.h"
 
 void Main::cmdProgramSettings() {
@@ -64,4 +71,101 @@ void Main::openDocument(const QUrl& url) {
     const QString where = url.isLocalFile() ? url.toLocalFile() : url.toString();
     ShowMessage(KXMessageKind::Error,
                 QStringLiteral("Could not open\n%1\n(no program to show it was found).").arg(where).toStdString());
+}
+
+namespace {
+constexpr const char* kVersion = "3.20";
+constexpr int kReleaseDay = 8, kReleaseMonth = 11, kReleaseYear = 2010;
+}  // namespace
+
+// The splash (at a start without a file) and the day's update check, which
+// is off when the program settings say ONLINE_UPDATE=NO.
+void Main::startChecks(bool splash, const QUrl& address) {
+    // "G" shows the same details as Image Information > GfxBuffer Info.
+    buttonGfxInfo->setEnabled(true);
+    connect(buttonGfxInfo, &QPushButton::clicked, this, [this] { cmdGfxInfo(); });
+    updater = new UpdateCheck(this, ui, [this](const QString& key) { return Msg(key); });
+    updater->versionText = QLatin1String(kVersion);
+    updater->releaseDate = QDate(kReleaseYear, kReleaseMonth, kReleaseDay);
+    const QString temp = app.Library && app.Library->TempDir ? QFile::decodeName(app.Library->TempDir) : QString();
+    if (!address.isEmpty()) updater->address = address;
+    updater->markerPath = temp + QStringLiteral("kx5upd.tmp");
+    if (splash)
+        About::AboutStart(ui, this, progdir, QLatin1String(kVersion), kReleaseDay, kReleaseMonth, kReleaseYear);
+    if (app.Settings.OnlineUpdate) updater->Start(false, true);
+}
+
+void Main::cmdAbout() {
+    About a(ui, this);
+    a.Prepare(progdir, QLatin1String(kVersion), kReleaseDay, kReleaseMonth, kReleaseYear, false);
+    showModal(&a);
+}
+
+int Main::showModal(QDialog* d) { return dialogScript ? dialogScript(d) : d->exec(); }
+
+void Main::cmdGfxInfo() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) {
+        statusError(KXERR_NOVIEWABLEDATA);
+        return;
+    }
+    DialogInfoList d(ui, this);
+    if (d.Prepare(QString::fromLatin1(DialogKXGfxInfo::kTitle),
+                  KX_GfxInfoRows(img, labelFileName->text(), labelFileInfo->text(), labelSubType->text())))
+        showModal(&d);
+}
+
+void Main::cmdInstanceInfo() {
+    KXInstanceFacts f;
+    f.instanceId = QString::fromStdString(app.AtomName);
+    f.programDir = progdir;
+    f.loadDir = loadRememberPath;
+    f.saveDir = saveRememberPath;
+    f.diaDir = diaRememberPath;
+    f.iccDir = iccdir;
+    f.logging = app.Settings.LogStart;
+    f.logLevel = app.Settings.LogLevel;
+    DialogInfoList d(ui, this);
+    if (d.Prepare(QString::fromLatin1(DialogInstanceInfo::kTitle), KX_InstanceInfoRows(app.Library, f))) showModal(&d);
+}
+
+namespace {
+KXBrowserDirs browserDirs(const KXApp& app) {
+    return {QFile::decodeName(app.ProgDir.c_str()), QFile::decodeName(app.EnvDir.c_str()),
+            QFile::decodeName(app.EnvArcDir.c_str()), QFile::decodeName(app.UserHome.c_str()), app.InstanceNumber};
+}
+}  // namespace
+
+// Operator Full List: the browser on the area (or the image); after Apply
+// the chosen operator runs through the dispatcher with its own pad.
+void Main::cmdOperatorList() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) {
+        statusError(KXERR_NOVIEWABLEDATA);
+        return;
+    }
+    KX_GfxBuffer* on = app.AreaBuffer ? app.AreaBuffer : img;
+    DialogKXPList dlg(browserDirs(app), this);
+    dlg.PrepareP(on, app.AreaBuffer != nullptr, app.AreaLeft, app.AreaTop, app.AreaWidth, app.AreaHeight,
+                 KX_GetMetaData() != nullptr);
+    showModal(&dlg);
+    if (dlg._exit || dlg._kxpnum < 0) return;
+    const uint32_t err = app.DoOperation(img, nullptr, uint32_t(dlg._kxpnum), nullptr);
+    if (err) statusError(err);
+}
+
+void Main::cmdModuleDefaults(bool formats) {
+    if (formats) {
+        DialogKXOList dlg(browserDirs(app), this);
+        showModal(&dlg);
+    } else {
+        DialogKXPList dlg(browserDirs(app), this);
+        dlg.PrepareS();
+        showModal(&dlg);
+    }
+}
+
+// Help > Check for Update: reports every outcome; nothing while one runs.
+void Main::cmdCheckUpdate() {
+    if (updater && !updater->Running()) updater->Start(true, true);
 }

@@ -52,6 +52,10 @@ MainOptions Sandbox::options(ScriptedUi* ui, const QString& file) const {
     o.userHome = userHome();
     o.lockDir = lockDir();
     o.ui = ui;
+    // The About splash is tested on its own; here it would only cover the window.
+    o.splash = false;
+    // The update check asked for from the menu goes to a closed local port.
+    o.updateAddress = QUrl(QStringLiteral("http://127.0.0.1:1/pad.xml"));
     return o;
 }
 
