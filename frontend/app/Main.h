@@ -13,7 +13,8 @@
 // MainImageCommands.cpp (menu entries through the dispatcher and the image
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
-// MainArea.cpp (the area selection and the Edit commands on it).
+// MainArea.cpp (the area selection and the Edit commands on it),
+// MainLossless.cpp (the lossless JPEG Transform and Crop).
 #pragma once
 
 #include <QHash>
@@ -94,6 +95,14 @@ public:
     void UpdateImageInfo(KX_GfxBuffer* image);
     void UpdateMetaStatus();
     void Localize();
+    // The lossless JPEG commands: the transformer tool turns input into
+    // output (written only when the tool succeeds), which then opens as the
+    // current picture. 32 when the tool fails or writes nothing.
+    uint32_t TransLoadJPG(const QString& input, const QString& output, const QString& tool, bool rotate,
+                          const QString& deg, bool flip, const QString& flipxy, bool transp, const QString& transpxy,
+                          bool optimize, bool progressive, bool trim);
+    uint32_t CropLoadJPG(const QString& input, const QString& output, const QString& tool, long left, long top,
+                         long width, long height);
     // Runs the command behind an action id (as its menu entry would).
     bool Trigger(const QString& id);
     // The writer-table index of the chosen save format (-1: none offered).
@@ -137,6 +146,9 @@ public:
     bool iniload = false;
     bool quitRequest = false;
     QString loadRememberPath, loadRememberFile, saveRememberPath, saveRememberFile, diaRememberPath;
+    // Full path of the file the current picture was opened from (empty:
+    // none, e.g. from the clipboard); the lossless commands' input.
+    QString shownFile;
     bool catalogApplied = false;
     int catalogRead = -1;  // LoadLocale's code of the language read at start-up
 
@@ -229,6 +241,11 @@ private:
     void cmdAreaCommand(bool crop);
     void cmdShapeArea(int kind);  // 0 Crop (Select), 1 Cut (Erase), 2 Cut Inverse (Erase)
     KX_GfxBuffer* selectArea(KX_GfxBuffer* img, QRect* rect);
+    // The lossless JPEG commands (MainLossless.cpp)
+    void wireLossless();
+    QString losslessTool();
+    void cmdLossless(bool crop);
+    uint32_t runLossless(const QStringList& args, const QString& input, const QString& output, const QString& tool);
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();

@@ -50,6 +50,7 @@ uint32_t Main::openVirtual(const QString& path, const char* statusKey) {
         checkBoxArea->setChecked(false);  // an area of the old picture has no place in the new one
         KX_AdoptReader(reader);
         app.IsVirtual = true;
+        shownFile.clear();
         app.Undone = app.Modified = false;
         app.DecoderFormat.clear();
         app.LastFile = Text("TXT_NO_FILE_LOADED");

@@ -29,6 +29,7 @@ uint32_t Main::LoadFile(const QString& path) {
     uint32_t r = app.LoadFile(name.constData());
     if (r == 0) {
         loadRememberPath = QFileInfo(path).absolutePath();
+        shownFile = QFileInfo(path).absoluteFilePath();
         UpdateImageInfo(KX_GetGfxBuffer());
         if (checkBoxAutoView->isChecked()) cmdView();
     }

@@ -250,6 +250,7 @@ void Main::buildWindow() {
         UpdatePreview(false);
     });
     connect(buttonCMApply, &QPushButton::clicked, this, [this] { cmdApplyStripIcc(); });
+    wireLossless();
 
     qApp->installEventFilter(this);
     setFixedSize(sizeHint().expandedTo(QSize(583, 427)));

@@ -374,7 +374,10 @@ void MyProgress(KXProgress* progress, uintptr_t) {
 }
 
 namespace {
+thread_local int lastExit = -1;
+
 uint32_t runProgram(const char* program, const char* workDir, const char* const* args, const char* outputFile) {
+    lastExit = -1;
     if (!program || !*program) return KXERR_EXTERNALTOOL;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program));
@@ -403,10 +406,14 @@ uint32_t runProgram(const char* program, const char* workDir, const char* const*
     do {
         w = waitpid(pid, &status, 0);
     } while (w < 0 && errno == EINTR);
-    // The exit code is not examined: callers check the files the program made.
+    // The exit code is not examined here: callers check the files the
+    // program made, and those that trust its code ask KX_LastExitCode.
+    if (w == pid && WIFEXITED(status)) lastExit = WEXITSTATUS(status);
     return w == pid ? KXERR_NONE : KXERR_EXTERNALTOOL;
 }
 }  // namespace
+
+int KX_LastExitCode() { return lastExit; }
 
 uint32_t _system(const char* program, const char* workDir, const char* const* args) {
     return runProgram(program, workDir, args, nullptr);

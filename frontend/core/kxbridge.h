@@ -121,3 +121,6 @@ uint32_t _system(const char* program, const char* workDir, const char* const* ar
 // truncated); standard error is discarded.
 uint32_t _system_stdout(const char* program, const char* workDir, const char* const* args, const char* outputFile);
 void KX_InstallRunner();
+// The exit code of the last program this thread ran through that runner;
+// -1 when it could not be started or did not end normally.
+int KX_LastExitCode();
