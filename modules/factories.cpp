@@ -22,14 +22,18 @@
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
+#include "formats/raster/kxoCT.h"
 #include "formats/raster/kxoCUTPAL.h"
+#include "formats/raster/kxoCVP.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoDEG.h"
+#include "formats/raster/kxoFBM.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
 #include "formats/raster/kxoIMG.h"
 #include "formats/raster/kxoMAC.h"
 #include "formats/raster/kxoMSP.h"
+#include "formats/raster/kxoMTV.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
 #include "formats/raster/kxoPCX.h"
@@ -38,6 +42,8 @@
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoPXR.h"
+#include "formats/raster/kxoQRT.h"
 #include "formats/raster/kxoRAS.h"
 #include "formats/raster/kxoSGI.h"
 #include "formats/raster/kxoTGA.h"
@@ -189,11 +195,14 @@ const OperatorBinding kOperatorBindings[] = {
 const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
+    FMT(kxoCT),
     FMT(kxoCUTPAL),
+    FMT(kxoCVP),
     FMT(kxoDDS),
     FMT(kxoDEEP),
     FMT(kxoDEG),
     FMT(kxoFAXX),
+    FMT(kxoFBM),
     FMT(kxoGIF),
     FMT(kxoHDR),
     FMT(kxoILBM),
@@ -204,6 +213,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoLJPG),
     FMT(kxoMAC),
     FMT(kxoMSP),
+    FMT(kxoMTV),
     FMT(kxoPAM),
     FMT(kxoPBM),
     FMT(kxoPCP),
@@ -214,6 +224,8 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoPXR),
+    FMT(kxoQRT),
     FMT(kxoRAS),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),
