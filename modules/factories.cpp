@@ -16,7 +16,10 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoCDR.h"
+#include "formats/libraries/kxoDCRAW.h"
 #include "formats/libraries/kxoEPS.h"
+#include "formats/libraries/kxoEXR.h"
+#include "formats/libraries/kxoExifTool.h"
 #include "formats/libraries/kxoFIG.h"
 #include "formats/libraries/kxoGS.h"
 #include "formats/libraries/kxoJFIF.h"
@@ -24,6 +27,7 @@
 #include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAWMeta_Import.h"
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
@@ -204,10 +208,13 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoCT),
     FMT(kxoCUTPAL),
     FMT(kxoCVP),
+    FMT(kxoDCRAW),
     FMT(kxoDDS),
     FMT(kxoDEEP),
     FMT(kxoDEG),
     FMT(kxoEPS),
+    FMT(kxoEXR),
+    FMT(kxoExifTool),
     FMT(kxoFAXX),
     FMT(kxoFBM),
     FMT(kxoFIG),
@@ -237,6 +244,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPXR),
     FMT(kxoQRT),
     FMT(kxoRAS),
+    FMT(kxoRAWMeta_Import),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),
