@@ -42,8 +42,9 @@ die() { echo "compare.sh: $*" >&2; exit 1; }
 for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopnm pnmtopng giftopnm ppmtogif pnmquant \
   pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth cjpeg djpeg tifftopnm tiffcp pnmtotiff \
   pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil \
-  opj_compress opj_decompress pbmtomacp macptopbm pbmtogem gemtopnm ppmtopi1 pi1toppm \
-  ppmtoneo neotoppm pnmtoxwd xwdtopnm pbmtoxbm xbmtopbm ppmtoxpm xpmtoppm python3; do
+  opj_compress opj_decompress pbmtomacp macptopbm pbmtogem gemtopnm ppmtopi1 pi1toppm python3 \
+  pnmtosgi sgitopnm pnmtorast rasttopnm mtvtoppm qrttoppm \
+  ppmtoneo neotoppm pnmtoxwd xwdtopnm pbmtoxbm xbmtopbm ppmtoxpm xpmtoppm; do
   command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (package time)"
@@ -353,6 +354,59 @@ row "Degas load x20" ppm "$(kx_times "$KXOP - $R.pi1 @OUT@")" "" "$(kx_times "pi
 row "MSP 2 load" pgm "$KXOP - $R.msp @OUT@" "" "" ""
 row "CUT load" ppm "$KXOP - $R.cut @OUT@" "$IM $R.cut @OUT@" "" ""
 row "TIM 24 load" ppm "$KXOP - $R.tim @OUT@" "$IM $R.tim @OUT@" "" ""
+# SGI, Sun raster, MTV, QRT, FBM, Scitex CT, Pixar and CVP. Loads of the
+# 4000 x 3000 picture as the format's usual writer leaves it (pnmtosgi's
+# run-length file, pnmtorast's standard type, ImageMagick's MTV; ours for
+# QRT and FBM, which no program here writes; a short script codes Scitex
+# CT, Pixar and the 512 x 512 CVP, this one twenty times a command); saves
+# of the same picture beside the writers that exist: uncompressed SGI,
+# Sun raster (pnmtorast writes B, G, R, ours and ImageMagick R, G, B), MTV.
+W=$work/workstation
+pnmtosgi -rle "${P}43.ppm" > "$W.sgi" 2> /dev/null
+pnmtorast -standard "${P}43.ppm" > "$W.ras" 2> /dev/null
+convert-im6.q16 "${P}43.ppm" "mtv:$W.mtv"
+"$KXOP" -f kxoQRT - "${P}43.ppm" "$W.qrt" > /dev/null
+"$KXOP" -f kxoFBM - "${P}43.ppm" "$W.fbm" > /dev/null
+pamscale -width 512 -height 512 "$P.ppm" > "${W}512.ppm" 2> /dev/null
+python3 - "${P}43.ppm" "${W}512.ppm" "$W" << 'EOF_PY'
+import re, struct, sys
+def ppm(path):
+    d = open(path, 'rb').read()
+    t = re.match(rb'P6\s+(\d+)\s+(\d+)\s+\d+\s', d)
+    return int(t.group(1)), int(t.group(2)), d[t.end():]
+w, h, px = ppm(sys.argv[1])
+ct = bytearray(2048)
+ct[80:82] = b'CT'
+ct[1024:1028] = bytes([1, 3, 0, 7])
+ct[1028:1056] = b'+.10000000e+01' * 2
+ct[1056:1080] = b'%+012d%+012d' % (h, w)
+with open(sys.argv[3] + '.ct', 'wb') as f:
+    f.write(ct)
+    for y in range(h):
+        row = px[3 * w * y:3 * w * (y + 1)]
+        f.write(row[0::3] + row[1::3] + row[2::3])
+pxr = bytearray(1024)
+pxr[0:4] = b'\x80\xe8\x00\x00'
+struct.pack_into('<4H', pxr, 416, h, w, 0, 0)
+struct.pack_into('<2H', pxr, 424, 14, 2)
+open(sys.argv[3] + '.pxr', 'wb').write(bytes(pxr) + px)
+w, h, px = ppm(sys.argv[2])
+open(sys.argv[3] + '.cvp', 'wb').write(px[0::3] + px[1::3] + px[2::3])
+EOF_PY
+row "SGI load" ppm "$KXOP - $W.sgi @OUT@" "$IM $W.sgi @OUT@" "sgitopnm $W.sgi > @OUT@" ""
+row "SGI save" sgi "$KXOP -f kxoSGI - ${P}43.ppm @OUT@" "$IM ${P}43.ppm -compress none SGI:@OUT@" \
+  "pnmtosgi -verbatim ${P}43.ppm > @OUT@" ""
+row "RAS load" ppm "$KXOP - $W.ras @OUT@" "$IM $W.ras @OUT@" "rasttopnm $W.ras > @OUT@" ""
+row "RAS save" ras "$KXOP -f kxoRAS - ${P}43.ppm @OUT@" "$IM ${P}43.ppm SUN:@OUT@" "pnmtorast -standard ${P}43.ppm > @OUT@" ""
+row "MTV load" ppm "$KXOP - $W.mtv @OUT@" "$IM mtv:$W.mtv @OUT@" "mtvtoppm $W.mtv > @OUT@" ""
+row "MTV save" mtv "$KXOP -f kxoMTV - ${P}43.ppm @OUT@" "$IM ${P}43.ppm mtv:@OUT@" "" ""
+row "QRT load" ppm "$KXOP - $W.qrt @OUT@" "" "qrttoppm $W.qrt > @OUT@" ""
+row "QRT save" qrt "$KXOP -f kxoQRT - ${P}43.ppm @OUT@" "" "" ""
+row "FBM load" ppm "$KXOP - $W.fbm @OUT@" "" "" ""
+row "FBM save" fbm "$KXOP -f kxoFBM - ${P}43.ppm @OUT@" "" "" ""
+row "CT load" ppm "$KXOP - $W.ct @OUT@" "$IM sct:$W.ct @OUT@" "" ""
+row "Pixar load" ppm "$KXOP - $W.pxr @OUT@" "" "" ""
+row "CVP load x20" ppm "$(kx_times "$KXOP - $W.cvp @OUT@")" "" "" ""
 
 # Operators: PPM in, PPM out.
 row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \

@@ -1,7 +1,8 @@
 // extrun: the hook through which library modules start external programs
 // (converters such as Ghostscript or a camera RAW converter). The library
-// does not start processes itself: the application registers its runner
-// once at start-up; without one every run fails with KXERR_EXTERNALTOOL.
+// has a runner of its own (posix_spawnp, no shell); the application may
+// register another one at start-up. With the runner removed (null) every
+// run fails with KXERR_EXTERNALTOOL.
 #pragma once
 
 #include "kxtypes.h"
@@ -10,15 +11,19 @@
 // vector args (the arguments after the program name, ending with a null
 // pointer; null for none) in the working folder workDir (null or empty:
 // the current one), without a shell: no quoting, no expansion. The
-// program's standard output goes to outputFile when it is given, else it
-// is discarded, as is its standard error. Waits until the program ends;
-// its exit code is not examined. Returns 0, or KXERR_EXTERNALTOOL when it
-// cannot be started or waited for.
+// program's standard output goes to outputFile when it is given (created
+// or emptied first), else it is discarded, as is its standard error; its
+// standard input is empty. Waits until the program ends; its exit code is
+// not examined. Returns 0, or KXERR_EXTERNALTOOL when it cannot be started
+// or waited for.
 typedef uint32_t (*KXExternalRunner)(const char* program, const char* workDir, const char* const* args,
                                      const char* outputFile);
 
 // Registers the process's runner (null removes it); returns the previous one.
 KXExternalRunner KX_SetExternalRunner(KXExternalRunner runner);
+
+// The library's own runner, registered until another one is.
+uint32_t KX_SpawnExternal(const char* program, const char* workDir, const char* const* args, const char* outputFile);
 
 // Runs through the registered runner; KXERR_EXTERNALTOOL without one.
 uint32_t KX_RunExternal(const char* program, const char* workDir, const char* const* args, const char* outputFile);

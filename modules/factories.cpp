@@ -15,22 +15,35 @@
 #include "formats/iff/kxoRGB8.h"
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
+#include "formats/libraries/kxoCDR.h"
+#include "formats/libraries/kxoDCRAW.h"
+#include "formats/libraries/kxoEPS.h"
+#include "formats/libraries/kxoEXR.h"
+#include "formats/libraries/kxoExifTool.h"
+#include "formats/libraries/kxoFIG.h"
+#include "formats/libraries/kxoGS.h"
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoJPEG2000.h"
 #include "formats/libraries/kxoLJPG.h"
+#include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAWMeta_Import.h"
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoC64.h"
+#include "formats/raster/kxoCT.h"
 #include "formats/raster/kxoCUTPAL.h"
+#include "formats/raster/kxoCVP.h"
 #include "formats/raster/kxoDDS.h"
 #include "formats/raster/kxoDEG.h"
+#include "formats/raster/kxoFBM.h"
 #include "formats/raster/kxoGIF.h"
 #include "formats/raster/kxoHDR.h"
 #include "formats/raster/kxoIMG.h"
 #include "formats/raster/kxoMAC.h"
 #include "formats/raster/kxoMSP.h"
+#include "formats/raster/kxoMTV.h"
 #include "formats/raster/kxoNEO.h"
 #include "formats/raster/kxoPAM.h"
 #include "formats/raster/kxoPCP.h"
@@ -40,7 +53,9 @@
 #include "formats/raster/kxoPNM.h"
 #include "formats/raster/kxoPSD.h"
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxoPXR.h"
 #include "formats/raster/kxoQL.h"
+#include "formats/raster/kxoQRT.h"
 #include "formats/raster/kxoRAS.h"
 #include "formats/raster/kxoSCR.h"
 #include "formats/raster/kxoSGI.h"
@@ -197,12 +212,22 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoACBM),
     FMT(kxoBMP),
     FMT(kxoC64),
+    FMT(kxoCDR),
+    FMT(kxoCT),
     FMT(kxoCUTPAL),
+    FMT(kxoCVP),
+    FMT(kxoDCRAW),
     FMT(kxoDDS),
     FMT(kxoDEEP),
     FMT(kxoDEG),
+    FMT(kxoEPS),
+    FMT(kxoEXR),
+    FMT(kxoExifTool),
     FMT(kxoFAXX),
+    FMT(kxoFBM),
+    FMT(kxoFIG),
     FMT(kxoGIF),
+    FMT(kxoGS),
     FMT(kxoHDR),
     FMT(kxoILBM),
     FMT(kxoIMG),
@@ -212,9 +237,11 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoLJPG),
     FMT(kxoMAC),
     FMT(kxoMSP),
+    FMT(kxoMTV),
     FMT(kxoNEO),
     FMT(kxoPAM),
     FMT(kxoPBM),
+    FMT(kxoPCD),
     FMT(kxoPCP),
     FMT(kxoPCX),
     FMT(kxoPFM),
@@ -223,8 +250,11 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoPNM),
     FMT(kxoPSD),
     FMT(kxoPSP),
+    FMT(kxoPXR),
     FMT(kxoQL),
+    FMT(kxoQRT),
     FMT(kxoRAS),
+    FMT(kxoRAWMeta_Import),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),
     FMT(kxoRGFX),

@@ -164,7 +164,8 @@ uint32_t kxoLJPG::decode() {
             (long)((uint64_t)d.Width * d.Height * channels));
     logLine(2, "alloc buffer");
     KX_GfxBuffer* b = nullptr;
-    uint32_t err = KXF_NewImage(&b, ONEPLANE, d.Width, d.Height, 8 * channels, 8 * channels, false);
+    // Cleared: rows the file holds no data for stay black.
+    uint32_t err = KXF_NewImage(&b, ONEPLANE, d.Width, d.Height, 8 * channels, 8 * channels, true);
     if (err != KXERR_NONE) {
         LjpgDecoderEnd(&d);
         return err;

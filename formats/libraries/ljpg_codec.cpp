@@ -469,6 +469,7 @@ struct LjpgDecoderState {
     uint64_t acc;
     uint32_t bits;
     int marker;  // a marker met in the data (then zero bits follow), or -1
+    uint32_t zeroBits;  // zero bits put behind the data since it ended
     bool badCodeSaid;
     // Rows.
     uint16_t* rows[2];
@@ -745,9 +746,18 @@ void fillBitsSlowly(LjpgDecoder* d) {
                 }
             }
         }
+        if (b < 0) s->zeroBits += 8;
         s->acc = (s->acc << 8) | (uint32_t)(b < 0 ? 0 : b);
         s->bits += 8;
     }
+}
+
+// True when the data of the scan (or of the restart interval) has ended
+// and every bit it left has been taken: what follows would be decoded from
+// zero bits alone.
+bool dataEnded(LjpgDecoderState* s) {
+    if (s->zeroBits > s->bits) s->zeroBits = s->bits;
+    return (s->marker >= 0 || s->eof) && s->bits <= s->zeroBits;
 }
 
 // The bit buffer of the row being decoded, kept in locals: the state
@@ -882,6 +892,7 @@ bool restart(LjpgDecoder* d, uint32_t expected) {
     LjpgDecoderState* s = d->State;
     s->acc = 0;
     s->bits = 0;
+    s->zeroBits = 0;
     int m = s->marker;
     s->marker = -1;
     if (m < 0) m = nextMarker(d);
@@ -908,6 +919,15 @@ uint32_t decodeScan(LjpgDecoder* d, LjpgRow row, void* user) {
             if (!restart(d, next)) return LJPG_ERROR;
             next = (next + 1) & 7;
             first = true;
+        } else if (dataEnded(s)) {
+            // Rows without data are left as they are (the caller's cleared
+            // picture), so that a small file that claims a large picture
+            // costs no decoding: up to the next restart, or to the end.
+            if (!s->restartRows) break;
+            const uint64_t boundary = ((uint64_t)y / s->restartRows + 1) * s->restartRows;
+            if (boundary >= d->Height) break;
+            y = (uint32_t)boundary - 1;
+            continue;
         }
         decodeDiffs<N>(d, tables, s->diffs, d->Width);
         reconstruct<N>(cur, prev, s->diffs, d->Width, d->Psv, first, initial);
@@ -1010,6 +1030,7 @@ uint32_t LjpgDecodeInit(LjpgDecoder* d) {
     s->acc = 0;
     s->bits = 0;
     s->marker = -1;
+    s->zeroBits = 0;
     s->badCodeSaid = false;
     return LJPG_OK;
 }

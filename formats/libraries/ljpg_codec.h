@@ -94,7 +94,9 @@ uint32_t LjpgReadScanHeader(LjpgDecoder* d, bool* found);
 // Checks the scan against the frame, derives the decoding tables and
 // allocates the rows.
 uint32_t LjpgDecodeInit(LjpgDecoder* d);
-// Decodes the scan, handing every row to the routine in order.
+// Decodes the scan, handing every row to the routine in order. Rows after
+// the data has ended (the file, or a restart interval, cut short) are not
+// handed over: the caller's picture keeps what it held for them.
 uint32_t LjpgDecodeImage(LjpgDecoder* d, LjpgRow row, void* user);
 // Frees what the decoder holds; safe to call at any point and again.
 void LjpgDecoderEnd(LjpgDecoder* d);

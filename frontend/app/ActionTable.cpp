@@ -24,6 +24,9 @@ using C = Cmd;
 #define OP(id, parent, text, op, settings) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, 0}
 #define OPF(id, parent, text, op, settings, flags) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Operator, op, settings, nullptr, flags}
 #define NEEDS(id, parent, key, text, cmd, arg, needs) {id, parent, key, text, nullptr, nullptr, K::Item, cmd, -1, nullptr, arg, 0, needs}
+// A command with a dialog (kxdlg::Commands): op is its operator, needs the
+// others it or its preview runs.
+#define DLG(id, parent, text, op, needs) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Dialog, op, nullptr, nullptr, 0, needs}
 #define DITHER(id, parent, text, arg) {id, parent, nullptr, text, nullptr, nullptr, K::Item, C::Dither, 8, nullptr, arg, 0}
 
 const std::vector<ActionDef> kTable = {
@@ -89,7 +92,7 @@ const std::vector<ActionDef> kTable = {
     {"rot.90", "rot", nullptr, "Rotate 90 deg", "R", "object-rotate-right", K::Item, C::Operator, 4, "DEGREES=270", nullptr, 0},
     OP("rot.180", "rot", "Rotate 180 deg", 4, "DEGREES=180"),
     {"rot.270", "rot", nullptr, "Rotate 270 deg", "L", "object-rotate-left", K::Item, C::Operator, 4, nullptr, nullptr, 0},
-    OFF("rot.free", "rot", nullptr, "Rotate freely"),
+    DLG("rot.free", "rot", "Rotate freely", 27, "kxpResize"),
     OPF("rot.flipx", "rot", "Flip X (LeftToRight)", 25, nullptr, QuietError),
     OPF("rot.flipy", "rot", "FlipY (TopToBottom)", 26, nullptr, QuietError),
     MENU("rot.mirror", "rot", nullptr, "Mirror"),
@@ -106,7 +109,7 @@ const std::vector<ActionDef> kTable = {
     MENU("size", "image", "MN3_IMAGE_SIZECHANGING", "Size Changing"),
     {"size.halve", "size", nullptr, "Halve Size", "-", "zoom-out", K::Item, C::Operator, 9, "METHOD=HALF", nullptr, DropAreaFirst},
     {"size.double", "size", nullptr, "Double Size", "+", "zoom-in", K::Item, C::Operator, 9, "METHOD=DOUBLE", nullptr, DropAreaFirst},
-    OFF("size.free", "size", nullptr, "Free Scaling"),
+    DLG("size.free", "size", "Free Scaling", 14, "kxpResizeDDA"),
 
     MENU("shape", "image", "MN3_IMAGE_SHAPING", "Shaping"),
     OP("shape.autoborder", "shape", "AutoBorder (Strip)", 2, nullptr),
@@ -141,33 +144,33 @@ const std::vector<ActionDef> kTable = {
     DITHER("depth.8bit.fs.6", "depth.8bit.fs", "6 bit", "6,1"),
     DITHER("depth.8bit.fs.7", "depth.8bit.fs", "7 bit", "7,1"),
     DITHER("depth.8bit.fs.8", "depth.8bit.fs", "8 bit", "8,1"),
-    OFF("depth.8bit.reference", "depth.8bit", nullptr, "Reference Image (Palette) ..."),
-    OFF("depth.8bit.alloptions", "depth.8bit", nullptr, "All Options..."),
+    DLG("depth.8bit.reference", "depth.8bit", "Reference Image (Palette) ...", 48, "kxpResize;kxpAnyTo24Bit"),
+    DLG("depth.8bit.alloptions", "depth.8bit", "All Options...", 8, "kxpResize;kxpDitherFix24"),
     OPF("depth.24", "depth", "Convert to 24 Bit", 0, nullptr, QuietError),
     OP("depth.48", "depth", "Convert to 48 Bit", 1, nullptr),
 
     MENU("palette", "image", "MN3_IMAGE_COLORPALETTE", "Color Palette"),
-    OFF("palette.editor", "palette", nullptr, "Palette Editor..."),
+    DLG("palette.editor", "palette", "Palette Editor...", -1, "kxpResize"),
     OFF("palette.browser", "palette", nullptr, "Palette Browser..."),
     ITEM("palette.increase", "palette", nullptr, "Increase Palette Depth", C::IncreasePaletteDepth),
     OP("palette.optimize", "palette", "Optimize Palette", 10, nullptr),
     OP("palette.invert", "palette", "Invert Palette Order", 53, ""),
 
     MENU("adjust", "image", "MN3_IMAGE_COLORADJUSTMENT", "Color Adjustment"),
-    OFF("adjust.brightness", "adjust", nullptr, "Brightness"),
-    OFF("adjust.contrast", "adjust", nullptr, "Contrast"),
-    OFF("adjust.gamma", "adjust", nullptr, "Gamma (simple)"),
+    DLG("adjust.brightness", "adjust", "Brightness", 31, "kxpResize"),
+    DLG("adjust.contrast", "adjust", "Contrast", 32, "kxpResize"),
+    DLG("adjust.gamma", "adjust", "Gamma (simple)", 37, "kxpResize"),
     OFF("adjust.colorimetry", "adjust", nullptr, "Colorimetry / Gamma"),
 
     MENU("manip", "image", "MN3_IMAGE_COLORMANIPULATION", "Color Manipulation"),
-    OFF("manip.grey", "manip", nullptr, "Convert to Greyscale..."),
-    OFF("manip.graytablet", "manip", nullptr, "Gray Tablet..."),
-    OFF("manip.antique", "manip", nullptr, "Convert to Antique"),
-    OFF("manip.redeye", "manip", nullptr, "Red Eye Fix"),
+    DLG("manip.grey", "manip", "Convert to Greyscale...", 5, "kxpResize"),
+    DLG("manip.graytablet", "manip", "Gray Tablet...", 61, "kxpResize"),
+    DLG("manip.antique", "manip", "Convert to Antique", 6, "kxpResize"),
+    DLG("manip.redeye", "manip", "Red Eye Fix", 28, nullptr),
     MENU("manip.negative", "manip", nullptr, "Negative"),
     OP("manip.negative.complement", "manip.negative", "Complement", 40, ""),
     OP("manip.negative.negate", "manip.negative", "Negate", 41, ""),
-    OFF("manip.xor", "manip", nullptr, "XOr Transformation..."),
+    DLG("manip.xor", "manip", "XOr Transformation...", 51, "kxpResize"),
 
     MENU("comp", "image", "MN3_IMAGE_COLORCOMPONENTS", "Color Components"),
     MENU("comp.extract", "comp", nullptr, "ExtractChannel..."),
@@ -180,11 +183,11 @@ const std::vector<ActionDef> kTable = {
     OP("comp.cycle.bgr", "comp.cycle", "BGR", 35, "INDEX=3"),
     OP("comp.cycle.grb", "comp.cycle", "GRB", 35, "INDEX=4"),
     OP("comp.cycle.rbg", "comp.cycle", "RBG", 35, "INDEX=5"),
-    OFF("comp.resetchannel", "comp", nullptr, "Set/ResetChannel..."),
+    DLG("comp.resetchannel", "comp", "Set/ResetChannel...", 44, "kxpResize"),
 
     MENU("alpha", "image", "MN3_IMAGE_ALPHACHANNEL", "Alpha Channel"),
-    OFF("alpha.tablet", "alpha", nullptr, "Alpha Tablet..."),
-    OFF("alpha.add", "alpha", nullptr, "Add Alpha..."),
+    DLG("alpha.tablet", "alpha", "Alpha Tablet...", 52, "kxpResize;kxpAddAlpha;kxpAnyTo24Bit"),
+    DLG("alpha.add", "alpha", "Add Alpha...", 49, "kxpResize;kxpAnyTo24Bit"),
     OP("alpha.extract", "alpha", "Extract Alpha", 18, nullptr),
     OP("alpha.invert", "alpha", "Invert Alpha", 19, nullptr),
     OP("alpha.strip", "alpha", "Strip Alpha", 20, nullptr),
@@ -193,12 +196,12 @@ const std::vector<ActionDef> kTable = {
     MENU("proc", "image", "MN3_IMAGE_IMAGEPROCESSING", "Image Processing..."),
     OP("proc.blur", "proc", "Blur", 3, nullptr),
     MENU("proc.convolution", "proc", nullptr, "Convolution..."),
-    OFF("proc.convolution.3", "proc.convolution", nullptr, "Convolve 3x3"),
-    OFF("proc.convolution.3f", "proc.convolution", nullptr, "Convolve 3x3 Float"),
-    OFF("proc.convolution.5", "proc.convolution", nullptr, "Convolve 5x5"),
-    OFF("proc.convolution.7", "proc.convolution", nullptr, "Convolve 7x7"),
-    OFF("proc.convolution.9", "proc.convolution", nullptr, "Convolve 9x9"),
-    OFF("proc.sharpen", "proc", nullptr, "Sharpen"),
+    DLG("proc.convolution.3", "proc.convolution", "Convolve 3x3", 15, "kxpResize;kxpAnyTo24Bit;kxpAddBorder;kxpAutoBorder"),
+    DLG("proc.convolution.3f", "proc.convolution", "Convolve 3x3 Float", 16, "kxpResize;kxpAnyTo24Bit;kxpAddBorder;kxpAutoBorder"),
+    DLG("proc.convolution.5", "proc.convolution", "Convolve 5x5", 17, "kxpResize;kxpAnyTo24Bit;kxpAddBorder;kxpAutoBorder"),
+    DLG("proc.convolution.7", "proc.convolution", "Convolve 7x7", 17, "kxpResize;kxpAnyTo24Bit;kxpAddBorder;kxpAutoBorder"),
+    DLG("proc.convolution.9", "proc.convolution", "Convolve 9x9", 17, "kxpResize;kxpAnyTo24Bit;kxpAddBorder;kxpAutoBorder"),
+    DLG("proc.sharpen", "proc", "Sharpen", 24, nullptr),
     MENU("proc.median", "proc", nullptr, "Median..."),
     OP("proc.median.lower", "proc.median", "Lower", 55, "METHOD=LOWER"),
     OP("proc.median.median", "proc.median", "Median", 55, "METHOD=MEDIAN"),
@@ -220,14 +223,14 @@ const std::vector<ActionDef> kTable = {
     ITEM("proc.fulllist", "proc", nullptr, "Operator Full List...", C::OperatorList),
 
     MENU("effects", "image", "MN3_IMAGE_IMAGEEFFECTS", "Image Effects..."),
-    OFF("effects.watermark", "effects", nullptr, "Watermark..."),
+    DLG("effects.watermark", "effects", "Watermark...", 52, "kxpResize;kxpAddAlpha;kxpAnyTo24Bit;kxpStripAlpha"),
     MENU("effects.mosaic", "effects", nullptr, "Mosaic"),
     OP("effects.mosaic.2", "effects.mosaic", "2", 33, "BLOCKS=32"),
     OP("effects.mosaic.4", "effects.mosaic", "4", 33, "BLOCKS=16"),
     OP("effects.mosaic.8", "effects.mosaic", "8", 33, "BLOCKS=8"),
     OP("effects.mosaic.16", "effects.mosaic", "16", 33, "BLOCKS=4"),
     OP("effects.mosaic.32", "effects.mosaic", "32", 33, "BLOCKS=2"),
-    OFF("effects.tiling", "effects", nullptr, "Tiling..."),
+    DLG("effects.tiling", "effects", "Tiling...", 56, "kxpResize"),
     OP("effects.oilpaint", "effects", "OilPaint", 42, nullptr),
     OP("effects.digipaint", "effects", "DigiPaint", 43, nullptr),
     {"effects.waxpaint", "effects", nullptr, "WaxPaint", nullptr, nullptr, K::Item, C::Chain, 15,
@@ -314,6 +317,7 @@ const std::vector<ActionDef> kTable = {
 #undef OP
 #undef OPF
 #undef DITHER
+#undef DLG
 #undef NEEDS
 
 }  // namespace

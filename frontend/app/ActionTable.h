@@ -66,6 +66,7 @@ enum class Cmd {
     OperatorList,
     OperatorDefaults,
     ObjectDefaults,
+    Dialog,          // the dialog command of the entry (kxdlg::Commands)
 };
 
 enum Flags : unsigned {

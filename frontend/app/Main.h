@@ -27,10 +27,12 @@
 #include <memory>
 
 #include "FolderWalk.h"
+#include "OwnOperator.h"
 #include "core/kxapp.h"
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QComboBox;
 class QDialog;
 class QGroupBox;
@@ -115,11 +117,15 @@ public:
     std::function<int(View*)> viewerScript;
     // Test seam: the program settings dialog is prepared and handed here.
     std::function<int(DialogOptions*)> optionsScript;
+    // Test seam: sees every operator run a menu command hands the
+    // dispatcher, with its key=value list (null: no settings list).
+    std::function<void(uint32_t op, const kxown::KeyList* keys)> dispatchSpy;
     // Test seam: the area selection dialog is prepared and handed here
     // instead of being shown; its result is the dialog's code.
     std::function<int(DialogAreaSelect*)> areaScript;
-    // Test seam: the About window, the information dialogs and the module
-    // browsers are prepared and handed here instead of being shown.
+    // Test seam: the About window, the information dialogs, the module
+    // browsers and the operator dialogs of the image commands are prepared
+    // and handed here instead of being shown.
     std::function<int(QDialog*)> dialogScript;
 
     // ---- exchange (clipboard, screen grab, printing, acquisition) ----
@@ -191,6 +197,10 @@ private:
     void applyCatalog(const CatalogHandler& catalog, bool languageFailed);
     void runAction(const kxactions::ActionDef& d);
     uint32_t runOperatorDef(const kxactions::ActionDef& d);
+    // One operator run of a command: a settings list on the operator's pad
+    // with the keys (none: the operator reads its own pad), the dispatcher on
+    // the current image (it takes the area itself).
+    uint32_t dispatch(uint32_t op, const kxown::KeyList* keys);
     void statusError(uint32_t code);
     void mirrorSettings();
     void enableUndoCommand(bool on);
@@ -210,6 +220,10 @@ private:
     void cmdStripMeta();
     void cmdApplyStripIcc();
     void cmdDither(int depth, int mode);
+    void cmdDialog(const kxactions::ActionDef& d);
+    // "Area active" on (after off when fresh), as the user's selection
+    // opens; true when an area is selected afterwards.
+    bool chooseArea(bool fresh);
     void cmdImportAlpha();
     void cmdExportAlpha();
     void cmdProgramSettings();

@@ -23,32 +23,35 @@ bool Main::Trigger(const QString& id) {
 }
 
 uint32_t Main::runOperatorDef(const ActionDef& d) {
-    KX_GfxBuffer* img = KX_GetGfxBuffer();
-    if (!img) {
+    if (!KX_GetGfxBuffer()) {
         statusError(KXERR_NOVIEWABLEDATA);
         return KXERR_NOVIEWABLEDATA;
     }
     if (d.flags & kxactions::DropAreaFirst) checkBoxArea->setChecked(false);
-    std::unique_ptr<KXConfig> cfg;
+    kxown::KeyList keys;
     if (d.settings) {
-        cfg.reset(app.MakeOperatorSettings(uint32_t(d.op)));
-        if (!cfg) {
-            statusError(KXERR_NOMEMORY);
-            return KXERR_NOMEMORY;
-        }
         for (const QString& pair : QString::fromLatin1(d.settings).split(';', Qt::SkipEmptyParts)) {
             const int eq = pair.indexOf('=');
-            QByteArray key = pair.left(eq).toLatin1();
             QString value = pair.mid(eq + 1);
             if (value.startsWith('@')) value = QFile::decodeName(app.EnvArcDir.c_str()) + value.mid(1);
-            QByteArray v = value.toUtf8();
-            // SetValue's result is not an error code (1 means stored).
-            cfg->SetValue(key.constData(), v.constData());
+            keys.emplace_back(pair.left(eq).toLatin1(), value.toUtf8());
         }
     }
-    uint32_t err = app.DoOperation(img, nullptr, uint32_t(d.op), cfg.get());
+    uint32_t err = dispatch(uint32_t(d.op), d.settings ? &keys : nullptr);
     if (err && !(d.flags & kxactions::QuietError)) statusError(err);
     return err;
+}
+
+uint32_t Main::dispatch(uint32_t op, const kxown::KeyList* keys) {
+    if (dispatchSpy) dispatchSpy(op, keys);
+    std::unique_ptr<KXConfig> cfg;
+    if (keys) {
+        cfg.reset(app.MakeOperatorSettings(op));
+        if (!cfg) return KXERR_NOMEMORY;
+        // SetValue's result is not an error code (1 means stored).
+        for (const auto& [key, value] : *keys) cfg->SetValue(key.constData(), value.constData());
+    }
+    return app.DoOperation(KX_GetGfxBuffer(), nullptr, op, cfg.get());
 }
 
 void Main::runAction(const ActionDef& d) {
@@ -115,6 +118,7 @@ void Main::runAction(const ActionDef& d) {
         cmdShapeArea(arg == QLatin1String("crop") ? 0 : arg == QLatin1String("cut") ? 1 : 2);
         break;
     }
+    case Cmd::Dialog: cmdDialog(d); break;
     }
 }
 
@@ -183,6 +187,8 @@ void Main::cmdIncreasePaletteDepth() {
         return;
     }
     ++img->ColorDepth;
+    // Changed in place: closing asks before the change is lost.
+    app.Modified = true;
     UpdateImageInfo(img);
 }
 
@@ -205,6 +211,7 @@ void Main::cmdEndianSwap() {
         const uint64_t count = uint64_t(img->Width) * img->Height;
         for (uint64_t i = 0; i < count; ++i) EndianWORD(a + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);
     }
+    app.Modified = true;
     app.Status(Text("TXT_DONE"));
     UpdatePreview(false);
 }
@@ -212,10 +219,12 @@ void Main::cmdEndianSwap() {
 void Main::cmdStripHamEhb() {
     KX_GfxBuffer* img = KX_GetGfxBuffer();
     if (!img) return;
+    const bool special = IsHamBuffer(img) || IsEhbBuffer(img);
     if (img->ViewMode & KXVIEWMODE_EHB) img->ViewMode &= ~uint32_t(KXVIEWMODE_EHB);
     if (img->ViewMode & KXVIEWMODE_HAM) img->ViewMode &= ~uint32_t(KXVIEWMODE_HAM);
     if (img->NativeDIPF & KXDIPF_HAM) img->NativeDIPF &= ~uint32_t(KXDIPF_HAM);
     if (img->NativeDIPF & KXDIPF_EHB) img->NativeDIPF &= ~uint32_t(KXDIPF_EHB);
+    if (special) app.Modified = true;  // the pixels mean something else now
 }
 
 void Main::cmdStripMeta() {

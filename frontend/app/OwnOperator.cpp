@@ -32,6 +32,13 @@ QByteArray Num(double v) {
 QByteArray Int(long v) { return QByteArray::number(static_cast<qlonglong>(v)); }
 
 uint32_t Run(KXClass* lib, uint32_t number, KX_GfxBuffer* source, KX_GfxBuffer** result, Keys keys, bool withSettings) {
+    KeyList list;
+    for (const auto& [key, value] : keys) list.emplace_back(QByteArray(key), value);
+    return Run(lib, number, source, result, list, withSettings);
+}
+
+uint32_t Run(KXClass* lib, uint32_t number, KX_GfxBuffer* source, KX_GfxBuffer** result, const KeyList& keys,
+             bool withSettings) {
     if (!result) return KXERR_INTERNALACCESS;
     *result = nullptr;
     if (!source) return KXERR_NOVIEWABLEDATA;
@@ -45,7 +52,7 @@ uint32_t Run(KXClass* lib, uint32_t number, KX_GfxBuffer* source, KX_GfxBuffer**
         cfg = std::make_unique<KXConfig>(op->PadPath, &err);
         if (err) return KXERR_NOMEMORY;
         // SetValue answers 1 for a stored key, not an error code.
-        for (const auto& [key, value] : keys) cfg->SetValue(key, value.constData());
+        for (const auto& [key, value] : keys) cfg->SetValue(key.constData(), value.constData());
         op->SetLocalConfig(cfg->GetPadList());
     }
     KX_GfxBuffer* out = nullptr;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "core/kxlib.h"
 
@@ -16,11 +17,15 @@ namespace kxown {
 bool OperatorLanded(uint32_t number, QString* className = nullptr);
 
 using Keys = std::initializer_list<std::pair<const char*, QByteArray>>;
+// A settings list as data: keys and their value texts, in the order set.
+using KeyList = std::vector<std::pair<QByteArray, QByteArray>>;
 
 // Makes the operator on the given library object (null: _KXClass), hands it
 // a settings list with the keys (or none when withSettings is false, so it
 // reads its own control pad), runs it on source and detaches the result.
 uint32_t Run(KXClass* lib, uint32_t number, KX_GfxBuffer* source, KX_GfxBuffer** result, Keys keys, bool withSettings = true);
+uint32_t Run(KXClass* lib, uint32_t number, KX_GfxBuffer* source, KX_GfxBuffer** result, const KeyList& keys,
+             bool withSettings = true);
 
 // Numbers with fraction as the operators read them ("%f", C locale).
 QByteArray Num(double v);

@@ -502,6 +502,36 @@ TEST(LjpgRead, BadCodesDecodeAsZero) {
     remove(path.c_str());
 }
 
+// A file of a few bytes that claims 30000 x 30000 pixels: the rows after
+// its data are left cleared instead of being decoded from zero bits.
+TEST(LjpgRead, RowsWithoutDataCostNothing) {
+    HandStream s;
+    s.width = 8;
+    s.height = 4;
+    s.samples.assign(32, 200);
+    std::vector<uint8_t> f = s.build();
+    for (size_t at : {7, 9}) {
+        f[at] = 30000 >> 8;
+        f[at + 1] = 30000 & 0xFF;
+    }
+    const std::string path = TempPath("claims.jls");
+    ASSERT_TRUE(KXT_WriteBytes(path, f));
+    // Every eighth decoded row reports progress: count the reports.
+    uint32_t reports = 0;
+    Ljpg r;
+    r.obj.SetProgress([](KXProgress*, uintptr_t user) { ++*reinterpret_cast<uint32_t*>(user); },
+                      reinterpret_cast<uintptr_t>(&reports));
+    ASSERT_EQ(r.Load(path), KXERR_NONE);
+    EXPECT_LT(reports, 12u);
+    const KX_GfxBuffer* b = r.Image();
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->Width, 30000u);
+    EXPECT_EQ(b->Data[0], 200);
+    EXPECT_EQ(b->Data[(size_t)b->Width * 10 + 5], 0);
+    EXPECT_EQ(b->Data[(size_t)b->BufferSize - 1], 0);
+    remove(path.c_str());
+}
+
 TEST(LjpgRead, Recognition) {
     HandStream s;
     FillSamples(s, 1);

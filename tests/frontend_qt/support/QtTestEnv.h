@@ -26,6 +26,7 @@ public:
     std::deque<QString> openNames;    // for OpenFileName; empty: cancel
     std::deque<QString> saveNames;    // for SaveFileName; empty: cancel
     std::deque<QString> folders;      // for FolderName; empty: cancel
+    std::deque<QColor> colours;       // for PickColour; empty: cancel
     QStringList folderStarts;         // where each folder picker started
     std::vector<QUrl> opened;
     bool openWorks = true;            // OpenUrl's answer
@@ -57,7 +58,12 @@ public:
         folderStarts << start;
         return pop(folders);
     }
-    bool PickColour(QWidget*, QColor&) override { return false; }
+    bool PickColour(QWidget*, QColor& colour) override {
+        if (colours.empty()) return false;
+        colour = colours.front();
+        colours.pop_front();
+        return true;
+    }
     bool OpenUrl(const QUrl& url) override {
         opened.push_back(url);
         return openWorks;

@@ -1,0 +1,202 @@
+#include "DialogResizeRotateTiling.h"
+
+#include <QCheckBox>
+#include <QFont>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+constexpr uint32_t kResize = 14, kRotateFree = 27, kResizeDDA = 54, kTiling = 56;
+
+QLabel* label(QWidget* parent, const char* name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+QCheckBox* box(QWidget* parent, const char* name, const QString& text) {
+    auto* c = new QCheckBox(text, parent);
+    c->setObjectName(QLatin1String(name));
+    return c;
+}
+}  // namespace
+
+// ---- Resize -------------------------------------------------------------------
+
+DialogKXOResize::DialogKXOResize(KXClass* l, QWidget* parent) : DialogKXOFrame(l, parent) {
+    setWindowTitle(QStringLiteral("Resize"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    auto* grid = new QGridLayout;
+    newWidth = Spin("newWidth", 1, 65535, 1);
+    newHeight = Spin("newHeight", 1, 65535, 1);
+    oldWidth = new QPushButton(this);
+    oldWidth->setObjectName(QStringLiteral("oldWidth"));
+    oldHeight = new QPushButton(this);
+    oldHeight->setObjectName(QStringLiteral("oldHeight"));
+    checkBoxAspect = box(this, "checkBoxAspect", QStringLiteral("Keep Aspect"));
+    numericPercent = Spin("numericPercent", 1, 1000, 100);
+    checkBoxDDA = box(this, "checkBoxDDA", QStringLiteral("DDA Scale"));
+    grid->addWidget(label(this, "widthLabel", QStringLiteral("Width")), 0, 0);
+    grid->addWidget(newWidth, 0, 1);
+    grid->addWidget(oldWidth, 0, 2);
+    grid->addWidget(label(this, "heightLabel", QStringLiteral("Height")), 1, 0);
+    grid->addWidget(newHeight, 1, 1);
+    grid->addWidget(oldHeight, 1, 2);
+    grid->addWidget(checkBoxAspect, 2, 0, 1, 3);
+    grid->addWidget(label(this, "label1", QStringLiteral("Percent")), 3, 0);
+    grid->addWidget(numericPercent, 3, 1);
+    grid->addWidget(checkBoxDDA, 4, 0, 1, 3);
+    for (QPushButton* b : {oldWidth, oldHeight}) b->setAutoDefault(false);
+    Arrange(grid, MakeButtons(true));
+
+    for (QSpinBox* s : {newWidth, newHeight})
+        connect(s, &QSpinBox::valueChanged, this, [this] {
+            _ew = newWidth->value();
+            _eh = newHeight->value();
+        });
+    connect(oldWidth, &QPushButton::clicked, this, [this] { newWidth->setValue(_iw); });
+    connect(oldHeight, &QPushButton::clicked, this, [this] { newHeight->setValue(_ih); });
+    connect(numericPercent, &QSpinBox::valueChanged, this, [this](int p) {
+        newWidth->setValue(int(double(_iw) * p / 100.0));
+        newHeight->setValue(int(double(_ih) * p / 100.0));
+    });
+    connect(checkBoxAspect, &QCheckBox::toggled, this, &DialogKXOResize::aspectChanged);
+    connect(checkBoxDDA, &QCheckBox::toggled, this, [this](bool on) {
+        _ddascale = on ? 1 : 0;
+        if (on) checkBoxAspect->setChecked(true);
+        checkBoxAspect->setEnabled(!on);
+    });
+}
+
+void DialogKXOResize::aspectChanged(bool on) {
+    numericPercent->setEnabled(on);
+    for (QWidget* w : {static_cast<QWidget*>(newWidth), static_cast<QWidget*>(newHeight), static_cast<QWidget*>(oldWidth),
+                       static_cast<QWidget*>(oldHeight)})
+        w->setEnabled(!on);
+    if (on) {
+        numericPercent->setValue(100);
+        newWidth->setValue(_iw);
+        newHeight->setValue(_ih);
+    }
+}
+
+void DialogKXOResize::Prepare(int w, int h) {
+    OpenFrame(nullptr, QString());
+    _iw = _ew = w;
+    _ih = _eh = h;
+    _ddascale = 0;
+    oldWidth->setText(QString::number(w));
+    oldHeight->setText(QString::number(h));
+    checkBoxDDA->setChecked(false);
+    checkBoxAspect->setEnabled(true);
+    checkBoxAspect->setChecked(true);
+    aspectChanged(true);
+    Ready();
+}
+
+int DialogKXOResize::ShowDialogP(int w, int h) {
+    Prepare(w, h);
+    return exec();
+}
+
+void DialogKXOResize::Confirm() {
+    _ew = newWidth->value();
+    _eh = newHeight->value();
+}
+
+kxdlg::Plan DialogKXOResize::Steps() const {
+    if (_ew == _iw && _eh == _ih) return {};
+    if (_ddascale) {
+        const float factor = _ew == _iw ? 1.0f : float(_ew) / float(_iw);
+        return {{kResizeDDA, {{"ZOOM_FACTOR", kxdlg::Real(factor)}}}};
+    }
+    return {{kResize, {{"NEW_WIDTH", kxown::Int(_ew)}, {"NEW_HEIGHT", kxown::Int(_eh)}}}};
+}
+
+// ---- Free rotation ---------------------------------------------------------------
+
+DialogKXORotateFree::DialogKXORotateFree(KXClass* l, QWidget* parent) : DialogKXOFrame(l, parent) {
+    setWindowTitle(QStringLiteral("Rotate Freely"));
+    auto* form = new QVBoxLayout;
+    form->addWidget(label(this, "widthLabel", QStringLiteral("Angle [deg]:")));
+    newWidth = Spin("newWidth", 0, 360, 0);
+    form->addWidget(newWidth);
+    checkBoxKeepSize = box(this, "checkBoxKeepSize", QStringLiteral("Keep size"));
+    form->addWidget(checkBoxKeepSize);
+    form->addStretch(1);
+    MakePreviewBox(191, 166);
+    Arrange(form, MakeButtons(true));
+    connect(newWidth, &QSpinBox::valueChanged, this, [this](int v) {
+        _deg = v;
+        UpdatePreview();
+    });
+    connect(checkBoxKeepSize, &QCheckBox::toggled, this, [this](bool on) {
+        _keep = on ? 1 : 0;
+        UpdatePreview();
+    });
+}
+
+void DialogKXORotateFree::Prepare(KX_GfxBuffer* source, const QString& pdir, bool mustKeepSize) {
+    _deg = 0;
+    _keep = mustKeepSize ? 1 : 0;
+    checkBoxKeepSize->setChecked(mustKeepSize);
+    checkBoxKeepSize->setEnabled(!mustKeepSize);
+    OpenFrame(source, pdir);
+    newWidth->setValue(0);
+    Ready();
+}
+
+int DialogKXORotateFree::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, bool mustKeepSize) {
+    Prepare(source, pdir, mustKeepSize);
+    return exec();
+}
+
+kxdlg::Plan DialogKXORotateFree::Steps() const {
+    kxdlg::Step s{kRotateFree, {{"ROTATE_ANGLE", kxown::Int(_deg)}}};
+    if (_keep) s.keys.emplace_back("KEEPSIZE", "0");
+    return {s};
+}
+
+// ---- Tiling -------------------------------------------------------------------
+
+DialogKXOTiling::DialogKXOTiling(KXClass* l, QWidget* parent) : DialogKXOFrame(l, parent) {
+    setWindowTitle(QStringLiteral("Tiling Effect"));
+    auto* form = new QVBoxLayout;
+    form->addWidget(label(this, "label3", QStringLiteral("Tile Size")));
+    numericXOR = Spin("numericXOR", 1, 255, 1);
+    form->addWidget(numericXOR);
+    QLabel* notes[] = {label(this, "label1", QStringLiteral("Note: there is also")),
+                       label(this, "label2", QStringLiteral("a random component"))};
+    for (QLabel* n : notes) {
+        QFont f = n->font();
+        f.setItalic(true);
+        n->setFont(f);
+        form->addWidget(n);
+    }
+    form->addStretch(1);
+    MakePreviewBox(191, 166);
+    Arrange(form, MakeButtons(true));
+    connect(numericXOR, &QSpinBox::valueChanged, this, [this](int v) {
+        _p1 = v;
+        UpdatePreview();
+    });
+}
+
+void DialogKXOTiling::Prepare(KX_GfxBuffer* source, const QString& pdir) {
+    // The first preview runs with 0, which the operator takes as 1.
+    _p1 = 0;
+    OpenFrame(source, pdir);
+    Ready();
+}
+
+int DialogKXOTiling::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
+    Prepare(source, pdir);
+    return exec();
+}
+
+void DialogKXOTiling::Confirm() { _p1 = numericXOR->value(); }
+
+kxdlg::Plan DialogKXOTiling::Steps() const { return {{kTiling, {{"TILESIZE", kxown::Int(_p1)}}}}; }
