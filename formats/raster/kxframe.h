@@ -9,11 +9,8 @@
 // KXF_FRAME_OPERATIONS(".EXT") into its class body. Its Load and Save then
 // follow this pattern:
 //
-//   uint32_t kxoXYZ::Load() {
-//       uint32_t err = KXF_OpenRead(this);          // 2 when ReadName fails
-//       if (err == KXERR_NONE) err = loadBody();    // reads through KXByteReader
-//       return KXF_EndLoad(this, err);              // failure: no buffer stays
-//   }
+//   uint32_t kxoXYZ::Load() { return KXF_Load(this, &kxoXYZ::LoadBody); }
+//   (LoadBody reads ReadFile through KXByteReader; KXF_Load below opens and closes)
 //   uint32_t kxoXYZ::Save() {
 //       uint32_t err = KXF_SaveChecks(this);        // mode, buffer, chunky, no HAM
 //       if (err == KXERR_NONE) err = ownChecks();   // depth, size, memory: before opening
@@ -154,6 +151,18 @@ uint32_t KXF_OpenRead(KXObject* o);
 // Ends a Load: closes ReadFile; on failure frees the buffer made so far,
 // so a failed Load leaves no buffer. Returns err.
 uint32_t KXF_EndLoad(KXObject* o, uint32_t err);
+// The whole Load of a module whose reading lives in one member: drops the
+// previous picture, opens ReadName (2), runs body and ends as KXF_EndLoad.
+template <class Module>
+uint32_t KXF_Load(Module* m, uint32_t (Module::*body)()) {
+    if (m->LoadedBuffer) {
+        KXSUP_FreeGfxBuffer(m->LoadedBuffer);
+        m->LoadedBuffer = nullptr;
+    }
+    uint32_t err = KXF_OpenRead(m);
+    if (err == KXERR_NONE) err = (m->*body)();
+    return KXF_EndLoad(m, err);
+}
 // The frame's save checks, in order: IOMode 1 and SaveBuffer set (else 16);
 // a BITPLANE buffer of up to 8 bits is converted into LoadedBuffer and
 // SaveBuffer repointed at the copy; then ONEPLANE (else 16), no HAM (19),

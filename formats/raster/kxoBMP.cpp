@@ -261,15 +261,7 @@ uint32_t kxoBMP::CheckFile(FILE* file, const char* name, int32_t mode) {
     return bitmapBase(head, n) >= 0 ? 1 : 0;
 }
 
-uint32_t kxoBMP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoBMP::Load() { return KXF_Load(this, &kxoBMP::LoadBody); }
 
 uint32_t kxoBMP::LoadBody() {
     KXByteReader r(ReadFile);

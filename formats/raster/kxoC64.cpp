@@ -104,15 +104,7 @@ uint32_t kxoC64::CheckFile(FILE* file, const char* name, int32_t mode) {
     return known;
 }
 
-uint32_t kxoC64::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoC64::Load() { return KXF_Load(this, &kxoC64::LoadBody); }
 
 uint32_t kxoC64::LoadBody() {
     KXByteReader r(ReadFile);

@@ -44,15 +44,7 @@ uint32_t kxoCT::CheckFile(FILE* file, const char* name, int32_t mode) {
     return read && b[0] == 'C' && b[1] == 'T' ? 1 : 0;
 }
 
-uint32_t kxoCT::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoCT::Load() { return KXF_Load(this, &kxoCT::LoadBody); }
 
 uint32_t kxoCT::LoadBody() {
     KXByteReader r(ReadFile);

@@ -41,15 +41,7 @@ uint32_t kxoCUTPAL::CheckFile(FILE* file, const char* name, int32_t mode) {
     return KXF_NameEndsWith(name, ".CUT") ? 1 : 0;
 }
 
-uint32_t kxoCUTPAL::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoCUTPAL::Load() { return KXF_Load(this, &kxoCUTPAL::LoadBody); }
 
 uint32_t kxoCUTPAL::LoadBody() {
     KXByteReader r(ReadFile);

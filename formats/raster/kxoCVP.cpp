@@ -26,15 +26,7 @@ uint32_t kxoCVP::CheckFile(FILE* file, const char* name, int32_t mode) {
     return size == FILE_SIZE ? 1 : 0;
 }
 
-uint32_t kxoCVP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoCVP::Load() { return KXF_Load(this, &kxoCVP::LoadBody); }
 
 uint32_t kxoCVP::LoadBody() {
     KXByteReader r(ReadFile);

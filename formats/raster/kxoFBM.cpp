@@ -61,15 +61,7 @@ uint32_t kxoFBM::CheckFile(FILE* file, const char* name, int32_t mode) {
     return read && strncasecmp(b, "%bitmap", 7) == 0 ? 1 : 0;
 }
 
-uint32_t kxoFBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoFBM::Load() { return KXF_Load(this, &kxoFBM::LoadBody); }
 
 uint32_t kxoFBM::LoadBody() {
     KXByteReader r(ReadFile);

@@ -156,15 +156,7 @@ uint32_t kxoIMG::CheckFile(FILE* file, const char* name, int32_t mode) {
     return n == sizeof(h) && memcmp(h + 16, "XIMG", 4) == 0 ? 1 : 0;
 }
 
-uint32_t kxoIMG::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoIMG::Load() { return KXF_Load(this, &kxoIMG::LoadBody); }
 
 uint32_t kxoIMG::LoadBody() {
     KXByteReader r(ReadFile);

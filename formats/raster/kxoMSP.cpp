@@ -37,15 +37,7 @@ uint32_t kxoMSP::CheckFile(FILE* file, const char* name, int32_t mode) {
     return n == 4 && (magicIs(h, "DanM") || magicIs(h, "LinS")) ? 1 : 0;
 }
 
-uint32_t kxoMSP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoMSP::Load() { return KXF_Load(this, &kxoMSP::LoadBody); }
 
 uint32_t kxoMSP::LoadBody() {
     KXByteReader r(ReadFile);

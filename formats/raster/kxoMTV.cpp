@@ -61,15 +61,7 @@ uint32_t kxoMTV::CheckFile(FILE* file, const char* name, int32_t mode) {
     return i > 0 ? 1 : 0;
 }
 
-uint32_t kxoMTV::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoMTV::Load() { return KXF_Load(this, &kxoMTV::LoadBody); }
 
 uint32_t kxoMTV::LoadBody() {
     KXByteReader r(ReadFile);

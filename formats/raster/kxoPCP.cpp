@@ -148,15 +148,7 @@ uint32_t kxoPCP::CheckFile(FILE* file, const char* name, int32_t mode) {
     return n == 2 && m[0] == 0x34 && m[1] == 0x12 ? 1 : 0;
 }
 
-uint32_t kxoPCP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPCP::Load() { return KXF_Load(this, &kxoPCP::LoadBody); }
 
 uint32_t kxoPCP::LoadBody() {
     KXByteReader r(ReadFile);

@@ -151,15 +151,7 @@ uint32_t kxoPCX::CheckFile(FILE* file, const char* name, int32_t mode) {
     return b[0] == 10 && b[1] <= 5 && b[2] <= 1 && b[3] <= 24 ? 1 : 0;
 }
 
-uint32_t kxoPCX::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPCX::Load() { return KXF_Load(this, &kxoPCX::LoadBody); }
 
 uint32_t kxoPCX::LoadBody() {
     KXByteReader r(ReadFile);

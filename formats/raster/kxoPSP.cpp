@@ -86,15 +86,7 @@ uint32_t kxoPSP::CheckFile(FILE* file, const char* name, int32_t mode) {
     return n == 32 && memcmp(s, SIGNATURE, 32) == 0 ? 1 : 0;
 }
 
-uint32_t kxoPSP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPSP::Load() { return KXF_Load(this, &kxoPSP::LoadBody); }
 
 uint32_t kxoPSP::LoadBody() {
     KXByteReader r(ReadFile);

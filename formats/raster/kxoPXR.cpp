@@ -44,15 +44,7 @@ uint32_t kxoPXR::CheckFile(FILE* file, const char* name, int32_t mode) {
     return read && memcmp(h, MAGIC, 4) == 0 && pixelBytes(h) != 0 ? 1 : 0;
 }
 
-uint32_t kxoPXR::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPXR::Load() { return KXF_Load(this, &kxoPXR::LoadBody); }
 
 uint32_t kxoPXR::LoadBody() {
     KXByteReader r(ReadFile);

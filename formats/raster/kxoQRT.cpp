@@ -35,15 +35,7 @@ uint32_t kxoQRT::CheckFile(FILE* file, const char* name, int32_t mode) {
     return (uint64_t)size == fileLength(b[0] | b[1] << 8, b[2] | b[3] << 8) ? 1 : 0;
 }
 
-uint32_t kxoQRT::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoQRT::Load() { return KXF_Load(this, &kxoQRT::LoadBody); }
 
 void kxoQRT::RowProgress(uint32_t left, uint32_t height) {
     if (left % 8 == 0) KXF_Progress(this, (uint32_t)((uint64_t)(height - left) * 100 / height));

@@ -60,15 +60,7 @@ uint32_t kxoSGI::CheckFile(FILE* file, const char* name, int32_t mode) {
     return read && b[0] == 0x01 && b[1] == 0xDA ? 1 : 0;
 }
 
-uint32_t kxoSGI::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoSGI::Load() { return KXF_Load(this, &kxoSGI::LoadBody); }
 
 uint32_t kxoSGI::LoadBody() {
     KXByteReader r(ReadFile);

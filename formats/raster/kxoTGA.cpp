@@ -146,15 +146,7 @@ uint32_t kxoTGA::CheckFile(FILE* file, const char* name, int32_t mode) {
     return (uint64_t)end <= limit ? 1 : 0;
 }
 
-uint32_t kxoTGA::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoTGA::Load() { return KXF_Load(this, &kxoTGA::LoadBody); }
 
 uint32_t kxoTGA::LoadBody() {
     KXByteReader r(ReadFile);

@@ -48,15 +48,7 @@ uint32_t kxoTIM::CheckFile(FILE* file, const char* name, int32_t mode) {
     return le32(0) == TIM_ID && knownMode(le32(4)) && le32(8) != 0 ? 1 : 0;
 }
 
-uint32_t kxoTIM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoTIM::Load() { return KXF_Load(this, &kxoTIM::LoadBody); }
 
 uint32_t kxoTIM::LoadBody() {
     KXByteReader r(ReadFile);

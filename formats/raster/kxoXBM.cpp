@@ -107,15 +107,7 @@ uint32_t kxoXBM::CheckFile(FILE* file, const char* name, int32_t mode) {
     return xbmName && (strncmp(s, "#define ", 8) == 0 || strncmp(s, "/*", 2) == 0) ? 1 : 0;
 }
 
-uint32_t kxoXBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoXBM::Load() { return KXF_Load(this, &kxoXBM::LoadBody); }
 
 uint32_t kxoXBM::LoadBody() {
     FILE* f = ReadFile;

@@ -122,15 +122,7 @@ uint32_t kxoXPM::CheckFile(FILE* file, const char* name, int32_t mode) {
     return strncmp(s, "#define ", 8) == 0 && KXF_NameEndsWith(name, ".xpm") ? 1 : 0;
 }
 
-uint32_t kxoXPM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoXPM::Load() { return KXF_Load(this, &kxoXPM::LoadBody); }
 
 uint32_t kxoXPM::LoadBody() {
     FILE* f = ReadFile;

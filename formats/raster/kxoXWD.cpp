@@ -55,15 +55,7 @@ uint32_t kxoXWD::CheckFile(FILE* file, const char* name, int32_t mode) {
     return headerSize >= HEADER_BYTES && (version == 6 || version == 7) ? 1 : 0;
 }
 
-uint32_t kxoXWD::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoXWD::Load() { return KXF_Load(this, &kxoXWD::LoadBody); }
 
 uint32_t kxoXWD::LoadBody() {
     KXByteReader r(ReadFile);
