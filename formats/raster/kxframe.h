@@ -186,9 +186,8 @@ uint32_t KXF_DetachGfxBuffer(KXObject* o, KX_GfxBuffer** buffer);  // handed ove
 uint32_t KXF_GetExtension(const char* extension, char* buffer);    // 13 for null
 uint32_t KXF_SetProgress(KXObject* o, KXProgressHook hook, uintptr_t user);
 
-// Declares the frame operations in a module's class body.
-#define KXF_FRAME_OPERATIONS(extension)                                                                          \
-    uint32_t SetIOMode(int32_t mode) override { return KXF_SetIOMode(this, mode); }                              \
+// Every frame operation but SetIOMode, for modules whose I/O modes differ.
+#define KXF_COMMON_OPERATIONS(extension)                                                                          \
     uint32_t SetSubFormat(uint32_t index) override { return KXF_SetSubFormat(this, index); }                     \
     uint32_t SetSaveName(const char* path) override { return KXF_SetSaveName(this, path); }                      \
     uint32_t SetReadName(const char* path) override { return KXF_SetReadName(this, path); }                      \
@@ -197,3 +196,8 @@ uint32_t KXF_SetProgress(KXObject* o, KXProgressHook hook, uintptr_t user);
     uint32_t DetachGfxBuffer(KX_GfxBuffer** buffer) override { return KXF_DetachGfxBuffer(this, buffer); }       \
     uint32_t GetExtension(char* buffer) override { return KXF_GetExtension(extension, buffer); }                 \
     uint32_t SetProgress(KXProgressHook hook, uintptr_t user) override { return KXF_SetProgress(this, hook, user); }
+
+// Declares the frame operations in a module's class body.
+#define KXF_FRAME_OPERATIONS(extension)                                                                          \
+    uint32_t SetIOMode(int32_t mode) override { return KXF_SetIOMode(this, mode); }                              \
+    KXF_COMMON_OPERATIONS(extension)
