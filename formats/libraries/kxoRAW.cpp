@@ -142,11 +142,12 @@ uint32_t kxoRAW::prepareDump(Job& j) {
             if ((err = KXSUP_CheckSize(&bytes, w, h)) != KXERR_NONE) return err;
             j.Kind = CHUNKY;
         } else {
-            // Planes of (width + 7) / 8 bytes a row, one after the other, as the core lays them out.
+            // Planes of (width + 7) / 8 bytes a row, one after the other.
             if ((err = KXSUP_CheckSize(&bytes, ((uint64_t)w + 7) / 8, h, b->ColorDepth)) != KXERR_NONE) return err;
             j.Kind = PLANES;
         }
-        if (b->BufferSize < bytes) return KXERR_INTERNALACCESS;
+        // A record may keep longer plane rows (BytesPerLine); checked by the frame.
+        if (!KXF_BufferIsConsistent(b) || (chunky && b->BufferSize < bytes)) return KXERR_INTERNALACCESS;
         j.Line = format("8 bit (%s), colordepth %ld, %ld x %ld (width x height)", chunky ? "chunky" : "planes", (long)b->ColorDepth,
                         (long)w, (long)h);
     } else if (b->ColorDepth == 24) {
@@ -264,7 +265,16 @@ uint32_t kxoRAW::write(Job& j, KXByteWriter& w) {
     const uint32_t width = b->Width, height = b->Height;
     uint8_t* row = j.Row.get();
     switch (j.Kind) {
-    case PLANES:
+    case PLANES: {
+        const uint64_t bpl = ((uint64_t)width + 7) / 8;
+        if (b->BytesPerLine == bpl) {
+            w.bytes(b->Data, (size_t)j.Bytes);
+            break;
+        }
+        const uint64_t rows = (uint64_t)height * b->ColorDepth;
+        for (uint64_t r = 0; r < rows && w.ok(); ++r) w.bytes(b->Data + r * b->BytesPerLine, (size_t)bpl);
+        break;
+    }
     case CHUNKY:
         w.bytes(b->Data, (size_t)j.Bytes);
         break;

@@ -274,6 +274,15 @@ const ByteCase kByteCases[] = {
          return b;
      },
      0, {0x55, 0x33}, "8 bit (planes), colordepth 2, 8 x 1 (width x height)"},
+    // Plane rows kept two bytes long: only (width + 7) / 8 of them are written.
+    {"Dump of padded plane rows", [] {
+         KX_GfxBuffer* b = nullptr;
+         KXSUP_AllocGfxBuffer(&b, 1, 4, MEMF_CLEAR);
+         b->Type = BITPLANE, b->Width = 8, b->Height = 1, b->ColorDepth = 2, b->BytesPerLine = 2, b->ViewMode = 0;
+         memcpy(b->Data, Bytes{0x55, 0xEE, 0x33, 0xEE}.data(), 4);
+         return Buffer(b);
+     },
+     0, {0x55, 0x33}, "8 bit (planes), colordepth 2, 8 x 1 (width x height)"},
     {"Dump of 24 bits with alpha", [] {
          Buffer b = Picture(24, 2, 1, true);
          memcpy(b->Data, Bytes{1, 2, 3, 4, 5, 6}.data(), 6);
