@@ -28,6 +28,7 @@
 #include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoRAW.h"
+#include "formats/libraries/kxoRAWMeta.h"
 #include "formats/libraries/kxoRAWMeta_Import.h"
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
@@ -256,6 +257,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoQRT),
     FMT(kxoRAS),
     FMT(kxoRAW),
+    FMT(kxoRAWMeta),
     FMT(kxoRAWMeta_Import),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),

@@ -89,12 +89,13 @@ void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
         }
     }
     // Each offered writer saves one of the two pictures; none is refused
-    // as not supported. The name gets the writer's extension.
+    // as not supported. The name gets the writer's extension. A writer of
+    // metadata blocks alone may answer that the pictures carry none.
     QVERIFY(w.comboBoxFormat->count() > 0);
     for (int i = 0; i < w.comboBoxFormat->count(); ++i) {
         w.comboBoxFormat->setCurrentIndex(i);
         const QString name = w.comboBoxFormat->currentText();
-        int saved = 0;
+        int saved = 0, noInfo = 0;
         for (const QString& pic : {ppm, bmp}) {
             QCOMPARE(w.LoadFile(pic), 0u);
             const QString out = box.root() + QStringLiteral("/out%1%2").arg(i).arg(pic == ppm ? "t" : "p");
@@ -104,9 +105,15 @@ void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
             if (w.labelStatus->text() == w.Msg("TXT_DONE")) {
                 ++saved;
                 QVERIFY2(QDir(box.root()).entryList({QFileInfo(out).fileName() + ".*"}).size() == 1, qPrintable(name));
+            } else {
+                const QString none = QString::fromUtf8(KXL_GetErrorString(KXERR_NOINFO));
+                bool said = w.labelStatus->text().contains(none);
+                for (const auto& m : ui.messages) said = said || m.text.contains(none);
+                if (said) ++noInfo;
             }
+            ui.messages.clear();
         }
-        QVERIFY2(saved > 0, qPrintable(name));
+        QVERIFY2(saved > 0 || (noInfo == 2 && name.startsWith(QLatin1String("RAWMeta"))), qPrintable(name));
     }
 }
 
