@@ -29,6 +29,7 @@
 #include "formats/libraries/kxoMIFF.h"
 #include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW.h"
 #include "formats/libraries/kxoRAWMeta_Import.h"
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
@@ -258,6 +259,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoQL),
     FMT(kxoQRT),
     FMT(kxoRAS),
+    FMT(kxoRAW),
     FMT(kxoRAWMeta_Import),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),
