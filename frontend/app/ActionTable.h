@@ -67,6 +67,7 @@ enum class Cmd {
     OperatorDefaults,
     ObjectDefaults,
     Dialog,          // the dialog command of the entry (kxdlg::Commands)
+    Import,          // arg: "raw", "dcraw" or "xmp" (MainRawImport.cpp)
 };
 
 enum Flags : unsigned {

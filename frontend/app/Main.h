@@ -14,9 +14,11 @@
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
 // MainArea.cpp (the area selection and the Edit commands on it),
-// MainLossless.cpp (the lossless JPEG Transform and Crop).
+// MainLossless.cpp (the lossless JPEG Transform and Crop), MainRawImport.cpp
+// (the raw pixel, camera RAW and XMP imports).
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QMainWindow>
 #include <QRect>
@@ -25,6 +27,8 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "FolderWalk.h"
 #include "OwnOperator.h"
@@ -56,6 +60,9 @@ class View;
 
 namespace kxactions {
 struct ActionDef;
+}
+namespace kxraw {
+using Keys = std::vector<std::pair<QByteArray, QByteArray>>;
 }
 
 struct MainOptions {
@@ -260,6 +267,10 @@ private:
     QString losslessTool();
     void cmdLossless(bool crop);
     uint32_t runLossless(const QStringList& args, const QString& input, const QString& output, const QString& tool);
+    // The imports (MainRawImport.cpp): kind "raw", "dcraw" or "xmp".
+    void cmdImport(const QString& kind);
+    uint32_t importDevice(const char* className, const kxraw::Keys& keys, const char* statusKey, const QString& file);
+    void importXmp();
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();
