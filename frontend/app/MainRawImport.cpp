@@ -13,6 +13,7 @@
 #include "Main.h"
 #include "MainShared.h"
 #include "UiServices.h"
+#include "core/catalogue.h"
 #include "core/kxbridge.h"
 
 void Main::cmdImport(const QString& kind) {
@@ -29,7 +30,9 @@ void Main::cmdImport(const QString& kind) {
     } else if (kind == QLatin1String("dcraw")) {
         // The converter's path comes from dcraw's own settings pad, checked
         // before anything is asked.
-        KXObject* device = KX_TableLength(kxoDevRead) > 1 ? kxoDevRead[1] : nullptr;
+        const KXFormatReg* reg = KX_FindFormatReg("kxoDCRAW");
+        const int index = reg ? reg->Device : -1;
+        KXObject* device = index >= 0 && index < KX_TableLength(kxoDevRead) ? kxoDevRead[index] : nullptr;
         if (!device || !device->PadPath || !*device->PadPath) return;
         KX_ControlPad* pad = nullptr;
         QByteArray dcraw;
