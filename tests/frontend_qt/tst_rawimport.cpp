@@ -17,6 +17,7 @@
 #include "DialogRawImport.h"
 #include "PictureBox.h"
 #include "core/catalogue.h"
+#include "formats/libraries/kxoRAW.h"
 #include "support/QtTestEnv.h"
 
 class RawImportTest : public QObject {
@@ -24,6 +25,8 @@ class RawImportTest : public QObject {
 private slots:
     void wizardOpensDumps_data();
     void wizardOpensDumps();
+    void readsOurWritersDumps_data();
+    void readsOurWritersDumps();
     void badSizesKeepThePicture_data();
     void badSizesKeepThePicture();
     void cancelKeepsThePicture();
@@ -243,6 +246,66 @@ void RawImportTest::wizardOpensDumps() {
     QCOMPARE(pixels(now), dump.data);
     QCOMPARE(QString::fromStdString(desk.w->app.LastFile), QStringLiteral("dump.RAW"));
     QVERIFY(!desk.w->app.Modified);
+}
+
+void RawImportTest::readsOurWritersDumps_data() {
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("endian");
+    QTest::newRow("24 bits") << 24 << "RGB24" << 0;
+    QTest::newRow("48 bits, big-endian") << 48 << "RGB48" << 1;
+}
+
+// What the raw dump writer makes opens again with the side-file line it
+// wrote, pixel for pixel.
+void RawImportTest::readsOurWritersDumps() {
+    QFETCH(int, depth);
+    QFETCH(QString, format);
+    QFETCH(int, endian);
+    if (!ReaderReady("kxoPNM") || !KX_IsBuilt("kxoRAW_Import") || !KX_IsBuilt("kxoRAW"))
+        QSKIP("needs the PNM reader, the raw importer and the raw dump writer");
+    Desk desk;
+    QVERIFY(desk.shown);
+    const int w = 11, h = 7;
+    KX_GfxBuffer* source = MakeGfx(w, h, uint32_t(depth));
+    QVERIFY(source);
+    for (uint32_t i = 0; i < source->BufferSize; ++i) source->Data[i] = uint8_t(i * 29 + 3);
+    if (depth == 48) KXSUP_SetGfxBufferEndianess(source, KXGFXF_II);
+    const QByteArray expected(reinterpret_cast<const char*>(source->Data), int(source->BufferSize));
+    const QString path = desk.box.pictures() + "/ours.RAW";
+    {
+        kxoRAW writer(nullptr);
+        const QByteArray name = QFile::encodeName(path);
+        writer.SetSaveName(name.constData());
+        writer.SetGfxBuffer(source);
+        QCOMPARE(writer.Save(), 0u);
+        writer.Reset();
+    }
+    KXSUP_FreeGfxBuffer(source);
+    const QString line = QString::fromLatin1(readAll(desk.box.pictures() + "/ours_COMMENT.txt")).trimmed();
+    QVERIFY(!line.isEmpty());
+    desk.ui.openNames.push_back(path);
+    QString comment, status;
+    desk.w->dialogScript = [&](QDialog* dlg) {
+        auto* d = qobject_cast<DialogKXORAWImport*>(dlg);
+        if (!d) return 1;
+        d->buttonSelectFile->click();
+        comment = d->labelComment->text();
+        d->comboBoxFormat->setCurrentText(format);
+        d->comboBoxEndian->setCurrentIndex(endian);
+        d->numericWidth->setValue(w);
+        d->numericHeight->setValue(h);
+        status = d->labelStatus->text();
+        d->buttonOK->click();
+        return 0;
+    };
+    QVERIFY(desk.w->Trigger("file.import.image.raw"));
+    QCOMPARE(comment, line);
+    QCOMPARE(status, QString::fromLatin1(kFine));
+    KX_GfxBuffer* now = KX_GetGfxBuffer();
+    QVERIFY(now && now != desk.shown);
+    QCOMPARE(QSize(int(now->Width), int(now->Height)), QSize(w, h));
+    QCOMPARE(pixels(now), expected);
 }
 
 void RawImportTest::badSizesKeepThePicture_data() {
