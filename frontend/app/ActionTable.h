@@ -67,6 +67,7 @@ enum class Cmd {
     OperatorDefaults,
     ObjectDefaults,
     Dialog,          // the dialog command of the entry (kxdlg::Commands)
+    ShowMeta,        // the metadata dialog (MainMetadata.cpp)
 };
 
 enum Flags : unsigned {

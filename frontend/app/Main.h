@@ -14,7 +14,8 @@
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
 // MainArea.cpp (the area selection and the Edit commands on it),
-// MainLossless.cpp (the lossless JPEG Transform and Crop).
+// MainLossless.cpp (the lossless JPEG Transform and Crop), MainMetadata.cpp
+// (the metadata dialog).
 #pragma once
 
 #include <QHash>
@@ -260,6 +261,9 @@ private:
     QString losslessTool();
     void cmdLossless(bool crop);
     uint32_t runLossless(const QStringList& args, const QString& input, const QString& output, const QString& tool);
+    // The metadata dialog (MainMetadata.cpp)
+    void wireMetadata();
+    void cmdShowMeta();
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();
