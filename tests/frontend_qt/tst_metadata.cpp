@@ -41,6 +41,7 @@ private slots:
     void xmpView_data();
     void xmpView();
     void commandWithoutMetadata();
+    void makerNoteAndLatin1Texts();
 };
 
 namespace {
@@ -432,6 +433,62 @@ void MetadataTest::commandWithoutMetadata() {
     QVERIFY(w.Trigger("meta.show"));
     QCOMPARE(opened, 0);
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_ERROR") + " " + w.Msg("TXT_NO_METADATA_LOADED"));
+}
+
+// A block made with libexif: a Canon maker note of one entry, an Artist in
+// Latin-1 bytes. The editor lists the Artist as text, its maker-note button
+// opens the maker-note list with the entry.
+void MetadataTest::makerNoteAndLatin1Texts() {
+    ExifData* d = exif_data_new();
+    exif_data_set_byte_order(d, EXIF_BYTE_ORDER_INTEL);
+    auto add = [&](ExifIfd ifd, ExifTag tag, ExifFormat format, const QByteArray& bytes) {
+        ExifEntry* e = exif_entry_new();
+        e->tag = tag;
+        e->format = format;
+        e->components = (unsigned long)bytes.size();
+        e->size = (unsigned int)bytes.size();
+        e->data = static_cast<unsigned char*>(malloc(size_t(bytes.size())));  // libexif's default allocator frees it
+        memcpy(e->data, bytes.constData(), size_t(bytes.size()));
+        exif_content_add_entry(d->ifd[ifd], e);
+        exif_entry_unref(e);
+    };
+    add(EXIF_IFD_0, EXIF_TAG_MAKE, EXIF_FORMAT_ASCII, QByteArray("Canon", 6));
+    add(EXIF_IFD_0, EXIF_TAG_ARTIST, EXIF_FORMAT_ASCII, QByteArray("M\xfcller", 7));
+    // One directory entry: ImageType (6), ASCII, four bytes held in place.
+    const char note[] = {1, 0, 6, 0, 2, 0, 4, 0, 0, 0, 'E', 'O', 'S', 0, 0, 0, 0, 0};
+    add(EXIF_IFD_EXIF, EXIF_TAG_MAKER_NOTE, EXIF_FORMAT_UNDEFINED, QByteArray(note, sizeof(note)));
+    unsigned char* bytes = nullptr;
+    unsigned int size = 0;
+    exif_data_save_data(d, &bytes, &size);
+    exif_data_unref(d);
+    QVERIFY(bytes && size);
+    KXOSpecialInfo rec = {};
+    rec.Exif = bytes;
+    rec.ExifSize = size;
+
+    ScriptedUi ui;
+    DialogShowMetaDetailsExif e(&ui);
+    QStringList noteRows;
+    bool editable = true;
+    e.showModal = [&](QDialog* nested) {
+        if (auto* n = qobject_cast<DialogShowExifMakerNote*>(nested)) {
+            for (int i = 0; i < n->listBoxTags->count(); ++i) noteRows << n->listBoxTags->item(i)->text();
+            editable = n->buttonEdit->isEnabled();
+            shoot(n, "meta-makernote");
+        }
+        return 0;
+    };
+    QVERIFY(e.PrepareP(&rec));
+    const int artist = rowOf(e.rows(), "Artist");
+    QVERIFY(artist >= 0);
+    QVERIFY2(e.rows()[artist].line.endsWith(QString::fromUtf8("Müller")), qPrintable(e.rows()[artist].line));
+    QVERIFY(e.buttonViewMakerNote->isEnabled());
+    e.buttonViewMakerNote->click();
+    free(bytes);
+    QVERIFY(ui.messages.empty());
+    QCOMPARE(noteRows.size(), 1);
+    QVERIFY(!editable);
+    QVERIFY2(noteRows[0].startsWith("6   : ") && noteRows[0].endsWith("EOS"), qPrintable(noteRows[0]));
 }
 
 KX_QTEST_MAIN(MetadataTest)
