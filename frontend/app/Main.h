@@ -14,8 +14,9 @@
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
 // MainArea.cpp (the area selection and the Edit commands on it),
-// MainLossless.cpp (the lossless JPEG Transform and Crop), MainRawImport.cpp
-// (the raw pixel, camera RAW and XMP imports).
+// MainLossless.cpp (the lossless JPEG Transform and Crop), MainMetadata.cpp
+// (the metadata dialog), MainRawImport.cpp (the raw pixel, camera RAW and
+// XMP imports).
 #pragma once
 
 #include <QByteArray>
@@ -276,6 +277,9 @@ private:
     void cmdImport(const QString& kind);
     uint32_t importDevice(const char* className, const kxraw::Keys& keys, const char* statusKey, const QString& file);
     void importXmp();
+    // The metadata dialog (MainMetadata.cpp)
+    void wireMetadata();
+    void cmdShowMeta();
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();

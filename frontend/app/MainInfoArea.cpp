@@ -162,9 +162,8 @@ void Main::UpdateMetaStatus() {
             buttonICCInfo->setVisible(true);
         }
     }
-    // The metadata, image-information and colour-space dialogs come later;
-    // their buttons show the facts only and run nothing yet.
-    buttonMeta->setEnabled(false);
+    // The image-information and colour-space dialogs come later; their
+    // buttons show the facts only and run nothing yet.
     buttonCM->setEnabled(false);
     buttonStatus->setFocus();
 }
