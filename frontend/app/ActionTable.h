@@ -67,6 +67,7 @@ enum class Cmd {
     OperatorDefaults,
     ObjectDefaults,
     Dialog,          // the dialog command of the entry (kxdlg::Commands)
+    Colour,          // MainColour.cpp; arg: "import", "export", "colorimetry", "colorspace"
 };
 
 enum Flags : unsigned {

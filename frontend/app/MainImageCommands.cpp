@@ -119,6 +119,7 @@ void Main::runAction(const ActionDef& d) {
         break;
     }
     case Cmd::Dialog: cmdDialog(d); break;
+    case Cmd::Colour: cmdColour(d.arg); break;
     }
 }
 
