@@ -270,7 +270,7 @@ private:
     void cmdColourSpaceInfo();
     void cmdExportIcc();
     // Attaches an ICC file (empty: chosen in the open dialog) to the picture.
-    uint32_t ImportICCProfile(const QString& path = QString());
+    uint32_t LoadICCProfile(const QString& path = QString());
     // Converts or attaches as the colorimetry dialog chose; command: run
     // from the menu (the copy error names the profile).
     uint32_t applyColorimetry(const DialogColorimetric& d, bool command);

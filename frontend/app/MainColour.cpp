@@ -47,7 +47,7 @@ void Main::wireColour() {
 
 void Main::cmdColour(const char* which) {
     const QLatin1String w(which);
-    if (w == QLatin1String("import")) ImportICCProfile();
+    if (w == QLatin1String("import")) LoadICCProfile();
     else if (w == QLatin1String("export")) cmdExportIcc();
     else if (w == QLatin1String("colorimetry")) cmdColorimetry();
     else if (w == QLatin1String("colorspace")) cmdColourSpaceInfo();
@@ -150,7 +150,7 @@ void Main::cmdColourSpaceInfo() {
     UpdatePreview(false);
 }
 
-uint32_t Main::ImportICCProfile(const QString& given) {
+uint32_t Main::LoadICCProfile(const QString& given) {
     if (!KX_GetGfxBuffer()) return KXERR_NOVIEWABLEDATA;
     uint32_t code = KXERR_NONE;
     if (!KX_GetMetaData() && (code = KX_CreateMetaData()) != KXERR_NONE) {
