@@ -275,7 +275,7 @@ const std::vector<ActionDef> kTable = {
     ITEM("info.striphamehb", "info", nullptr, "Strip HAM/EHB Info", C::StripHamEhb),
 
     MENU("meta", "image", "MN3_IMAGE_METAINFORMATION", "Meta Information"),
-    OFF("meta.show", "meta", nullptr, "Show EXIF/IPTC/XMP/..."),
+    ITEM("meta.show", "meta", nullptr, "Show EXIF/IPTC/XMP/...", C::ShowMeta),
     ITEM("meta.strip", "meta", nullptr, "Strip Meta/ICC Profile", C::StripMeta),
     ITEM("meta.stripicc", "meta", nullptr, "Strip ICC Profile", C::StripMeta),
     ITEM("meta.applyicc", "meta", nullptr, "Strip + Apply ICC Profile (CMS)", C::ApplyStripIcc),

@@ -14,8 +14,9 @@
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
 // MainArea.cpp (the area selection and the Edit commands on it),
-// MainLossless.cpp (the lossless JPEG Transform and Crop), MainColour.cpp
-// (colorimetry, colour-space information, ICC import and export).
+// MainLossless.cpp (the lossless JPEG Transform and Crop), MainMetadata.cpp
+// (the metadata dialog), MainColour.cpp (colorimetry, colour-space
+// information, ICC import and export).
 #pragma once
 
 #include <QHash>
@@ -279,6 +280,9 @@ private:
     // Converts or attaches as the colorimetry dialog chose; command: run
     // from the menu (the copy error names the profile).
     uint32_t applyColorimetry(const DialogColorimetric& d, bool command);
+    // The metadata dialog (MainMetadata.cpp)
+    void wireMetadata();
+    void cmdShowMeta();
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();

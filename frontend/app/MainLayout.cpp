@@ -252,6 +252,7 @@ void Main::buildWindow() {
     connect(buttonCMApply, &QPushButton::clicked, this, [this] { cmdApplyStripIcc(); });
     wireLossless();
     wireColour();
+    wireMetadata();
 
     qApp->installEventFilter(this);
     setFixedSize(sizeHint().expandedTo(QSize(583, 427)));
