@@ -15,8 +15,9 @@
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
 // MainArea.cpp (the area selection and the Edit commands on it),
 // MainLossless.cpp (the lossless JPEG Transform and Crop), MainMetadata.cpp
-// (the metadata dialog), MainRawImport.cpp (the raw pixel, camera RAW and
-// XMP imports).
+// (the metadata dialog), MainColour.cpp (colorimetry, colour-space
+// information, ICC import and export), MainRawImport.cpp (the raw pixel,
+// camera RAW and XMP imports).
 #pragma once
 
 #include <QByteArray>
@@ -52,6 +53,7 @@ class QToolBar;
 class QToolButton;
 class CatalogHandler;
 class DialogAreaSelect;
+class DialogColorimetric;
 class DialogOptions;
 class HotKey;
 class PictureBox;
@@ -277,6 +279,18 @@ private:
     void cmdImport(const QString& kind);
     uint32_t importDevice(const char* className, const kxraw::Keys& keys, const char* statusKey, const QString& file);
     void importXmp();
+    // The colour commands (MainColour.cpp); which: "import", "export",
+    // "colorimetry" or "colorspace".
+    void wireColour();
+    void cmdColour(const char* which);
+    void cmdColorimetry();
+    void cmdColourSpaceInfo();
+    void cmdExportIcc();
+    // Attaches an ICC file (empty: chosen in the open dialog) to the picture.
+    uint32_t LoadICCProfile(const QString& path = QString());
+    // Converts or attaches as the colorimetry dialog chose; command: run
+    // from the menu (the copy error names the profile).
+    uint32_t applyColorimetry(const DialogColorimetric& d, bool command);
     // The metadata dialog (MainMetadata.cpp)
     void wireMetadata();
     void cmdShowMeta();

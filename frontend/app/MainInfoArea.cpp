@@ -162,9 +162,6 @@ void Main::UpdateMetaStatus() {
             buttonICCInfo->setVisible(true);
         }
     }
-    // The image-information and colour-space dialogs come later; their
-    // buttons show the facts only and run nothing yet.
-    buttonCM->setEnabled(false);
     buttonStatus->setFocus();
 }
 

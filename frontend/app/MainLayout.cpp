@@ -251,6 +251,7 @@ void Main::buildWindow() {
     });
     connect(buttonCMApply, &QPushButton::clicked, this, [this] { cmdApplyStripIcc(); });
     wireLossless();
+    wireColour();
     wireMetadata();
 
     qApp->installEventFilter(this);
