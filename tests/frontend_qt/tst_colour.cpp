@@ -486,10 +486,12 @@ void ColourTest::colourSpaceList() {
         return 0;
     };
     auto row = [](const char* label, const QString& value) { return QString::asprintf("%-32s", label) + value; };
+    // The intent row belongs to a record, which a plain PPM may not have.
+    const bool record = KX_GetMetaData() != nullptr;
     QVERIFY(win.w->Trigger("info.colorspace"));
     QStringList plain = {row("ColorManagement", "LittleCMS (active)"), row("ColorSpace", "sRGB"),
                          row("Source", "DEFAULT (no profile attached)")};
-    if (KX_GetMetaDataCheck(0) && rows.value(3).startsWith("sRGB Intent")) plain << row("sRGB Intent", "0");
+    if (record) plain << row("sRGB Intent", "0");
     plain << row("Viewing Gamma", "1.125") << row("Camera Gamma", "0.450") << row("CRT Gamma", "2.20")
           << row("LUT Gamma", "1.00");
     const QByteArray custom = currentProfile();
