@@ -31,7 +31,18 @@ using Args = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
 // Converters start through the application's runner (posix_spawnp).
-inline void UseRunner() { KX_InstallRunner(); }
+inline void UseRunner() {
+    KX_InstallRunner();
+    // Test processes run side by side in one temporary directory: each takes
+    // its own instance number, as each running program does, so that their
+    // converters' files never meet.
+    static const bool own = [] {
+        KXClass lib;
+        lib.SetInstanceId(static_cast<uint32_t>(getpid()));
+        return true;
+    }();
+    (void)own;
+}
 
 inline std::string BinDir() { return KX_GetExecutableDir(); }
 inline std::string FakeTool() { return BinDir() + "kxfaketool"; }

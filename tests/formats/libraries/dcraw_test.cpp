@@ -17,11 +17,14 @@ struct Device : Module<kxoDCRAW> {
     explicit Device(const Settings& s) : Module<kxoDCRAW>(s, KXIO_DEVICE) {}
 };
 
-// The files of the temporary directory with this prefix.
+// This process's files of the temporary directory with this prefix.
 int TempFiles(const std::string& prefix) {
+    char own[32];
+    snprintf(own, sizeof(own), "_%lx_", (unsigned long)KX_GetProcessInstanceId());
+    const std::string head = prefix + own;
     int n = 0;
     for (const auto& e : std::filesystem::directory_iterator(KX_GetProcessTempDir()))
-        n += e.path().filename().string().rfind(prefix, 0) == 0;
+        n += e.path().filename().string().rfind(head, 0) == 0;
     return n;
 }
 }  // namespace
@@ -126,11 +129,11 @@ TEST(DcrawDevice, FailuresGiveTheirCodesAndWriteNothingUnneeded) {
     UseRunner();
     Scratch dir;
     Fake fake(dir, "dcraw", "none");
-    const int before = TempFiles("dcraw_");
+    const int before = TempFiles("dcraw");
     {
         Device none({{"DCRAW_PATH", FakeTool()}});
         EXPECT_EQ(none.Load(), static_cast<uint32_t>(KXERR_FILENOTFOUND));
-        EXPECT_EQ(TempFiles("dcraw_"), before) << "no file before LOADNAME is known";
+        EXPECT_EQ(TempFiles("dcraw"), before) << "no file before LOADNAME is known";
         // A name longer than its field is refused, not cut to another file.
         Device tooLong({{"DCRAW_PATH", FakeTool()}, {"LOADNAME", "/" + std::string(255, 'a')}});
         EXPECT_EQ(tooLong.Load(), static_cast<uint32_t>(KXERR_FILENOTFOUND));
@@ -159,7 +162,7 @@ TEST(DcrawDevice, FailuresGiveTheirCodesAndWriteNothingUnneeded) {
     EXPECT_NE(err, 0u);
     EXPECT_NE(err, static_cast<uint32_t>(KXERR_EXTERNALTOOL));
     d.obj.Reset();
-    EXPECT_EQ(TempFiles("dcraw_"), before);
+    EXPECT_EQ(TempFiles("dcraw"), before);
 }
 
 namespace {
