@@ -46,10 +46,7 @@ inline void ImportBytes(const std::vector<uint8_t>& bytes, const Keys& keys, kxt
     unlink(p.c_str());
 }
 
-struct BufferDeleter {
-    void operator()(KX_GfxBuffer* b) const { KXSUP_FreeGfxBuffer(b); }
-};
-using Buffer = std::unique_ptr<KX_GfxBuffer, BufferDeleter>;
+using Buffer = KXT_Buffer;
 
 // A chunky picture with a pattern: palette depths with a palette of
 // distinct colours, 48-bit samples in host order (version 4 when marked).
