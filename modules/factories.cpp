@@ -27,6 +27,7 @@
 #include "formats/libraries/kxoLJPG.h"
 #include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
+#include "formats/libraries/kxoRAW.h"
 #include "formats/libraries/kxoRAWMeta_Import.h"
 #include "formats/libraries/kxoRAW_Import.h"
 #include "formats/libraries/kxoTIFF.h"
@@ -254,6 +255,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoQL),
     FMT(kxoQRT),
     FMT(kxoRAS),
+    FMT(kxoRAW),
     FMT(kxoRAWMeta_Import),
     FMT(kxoRAW_Import),
     FMT(kxoRGB8),

@@ -6,9 +6,41 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 const char* const TAG = "rawmeta-import";
+
+// A dump written without its wrapper (kxoRAWMeta's RAW types) holds bare
+// TIFF-structured EXIF data or bare IPTC-NAA records. The record's blocks
+// carry the wrapper, which writers emit as it stands, so it is put back.
+const uint8_t kExifPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
+
+uint32_t wrapperFor(const char* slot, const uint8_t* head, uint64_t length) {
+    if (strcmp(slot, "EXIF") == 0 && length >= 4 &&
+        (memcmp(head, "II*\0", 4) == 0 || memcmp(head, "MM\0*", 4) == 0))
+        return sizeof(kExifPrefix);
+    // IPTC-NAA records begin with their tag marker 0x1C.
+    if (strcmp(slot, "IPTC") == 0 && length >= 1 && head[0] == 0x1C) return sizeof(Ps3IptcHeader);
+    return 0;
+}
+
+void writeWrapper(uint8_t* block, uint32_t wrapper, uint64_t length) {
+    if (wrapper == sizeof(kExifPrefix)) {
+        memcpy(block, kExifPrefix, sizeof(kExifPrefix));
+        return;
+    }
+    Ps3IptcHeader h = {};
+    memcpy(h.Photoshop, "Photoshop 3.0", 14);
+    memcpy(h.Bim, "8BIM", 4);
+    h.ResourceId[0] = 0x04;
+    h.ResourceId[1] = 0x04;
+    h.Length[0] = (uint8_t)(length >> 24);
+    h.Length[1] = (uint8_t)(length >> 16);
+    h.Length[2] = (uint8_t)(length >> 8);
+    h.Length[3] = (uint8_t)length;
+    memcpy(block, &h, sizeof(h));
+}
 }  // namespace
 
 kxoRAWMeta_Import::kxoRAWMeta_Import(KXClass* lib) {
@@ -63,19 +95,24 @@ uint32_t kxoRAWMeta_Import::readBlock() {
     uint32_t bytes = 0, err;
     // A byte block holds the file; a text one more byte for its zero.
     if (slot->block && length == 0) return KXERR_NOMEMORY;
-    if ((err = KXSUP_CheckSize(&bytes, length + (slot->text ? 1 : 0))) != KXERR_NONE) return err;
+    uint8_t head[4] = {};
+    if (slot->block && r.some(head, sizeof(head)) != (length < 4 ? (size_t)length : 4)) return KXERR_EOF;
+    if (slot->block && !r.seek(0)) return KXERR_EOF;
+    const uint32_t wrapper = slot->block ? wrapperFor(slot->word, head, length) : 0;
+    if ((err = KXSUP_CheckSize(&bytes, length + wrapper + (slot->text ? 1 : 0))) != KXERR_NONE) return err;
     auto* data = static_cast<uint8_t*>(AllocVec(bytes, MEMF_CLEAR));
     if (!data) return KXERR_NOMEMORY;
     // A file that cannot be read whole is an error, not an empty slot.
-    if (!r.bytes(data, (size_t)length)) {
+    if (!r.bytes(data + wrapper, (size_t)length)) {
         FreeVec(data);
         return KXERR_EOF;
     }
-    KXF_Log(this, 5, TAG, "%s: %lu bytes\n", slot->word, (unsigned long)length);
+    if (wrapper) writeWrapper(data, wrapper, length);
+    KXF_Log(this, 5, TAG, "%s: %lu bytes%s\n", slot->word, (unsigned long)length, wrapper ? ", wrapper restored" : "");
     if (slot->block) {
         FreeVec(*slot->block);
         *slot->block = data;
-        *slot->size = (uint32_t)length;
+        *slot->size = (uint32_t)(length + wrapper);
     } else {
         FreeVec(*slot->text);
         *slot->text = reinterpret_cast<char*>(data);

@@ -151,7 +151,7 @@ const std::vector<ActionDef> kTable = {
 
     MENU("palette", "image", "MN3_IMAGE_COLORPALETTE", "Color Palette"),
     DLG("palette.editor", "palette", "Palette Editor...", -1, "kxpResize"),
-    OFF("palette.browser", "palette", nullptr, "Palette Browser..."),
+    ITEM("palette.browser", "palette", nullptr, "Palette Browser...", C::ColourBrowser),
     ITEM("palette.increase", "palette", nullptr, "Increase Palette Depth", C::IncreasePaletteDepth),
     OP("palette.optimize", "palette", "Optimize Palette", 10, nullptr),
     OP("palette.invert", "palette", "Invert Palette Order", 53, ""),
@@ -266,7 +266,7 @@ const std::vector<ActionDef> kTable = {
     MENU("info", "image", "MN3_IMAGE_IMAGEINFORMATION", "Image Information"),
     ITEM("info.gfxbuffer", "info", nullptr, "GfxBuffer Info", C::GfxInfo),
     OFF("info.colorspace", "info", nullptr, "ColorSpace Info"),
-    OFF("info.analyzer", "info", nullptr, "Color Analyzer..."),
+    ITEM("info.analyzer", "info", nullptr, "Color Analyzer...", C::ColourBrowser),
     MENU("info.histogram", "info", nullptr, "Histogram"),
     {"info.histogram.brightness", "info.histogram", nullptr, "Brightness", nullptr, nullptr, K::Item, C::Chain, 47,
      "MODE=BRIGHTNESS", "rot.270", 0},

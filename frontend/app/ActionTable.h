@@ -66,6 +66,7 @@ enum class Cmd {
     OperatorList,
     OperatorDefaults,
     ObjectDefaults,
+    ColourBrowser,   // the colour picker browsing the picture
     Dialog,          // the dialog command of the entry (kxdlg::Commands)
 };
 

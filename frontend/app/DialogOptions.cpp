@@ -44,7 +44,7 @@ DialogOptions::DialogOptions(UiServices* u, QWidget* parent) : QDialog(parent), 
     buttonLanguage = new QPushButton(QStringLiteral("..."), this);
     buttonLanguage->setFixedWidth(32);
     buttonAllSettings = new QPushButton(QStringLiteral("All Settings..."), this);
-    // The generic settings editor comes with the module browsers.
+    // The window that can open the settings editor turns it on.
     buttonAllSettings->setEnabled(false);
     buttonOK = new QPushButton(QStringLiteral("OK"), this);
     buttonCancel = new QPushButton(QStringLiteral("Cancel"), this);

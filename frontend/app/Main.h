@@ -234,6 +234,11 @@ private:
     void cmdInstanceInfo();
     void cmdOperatorList();
     void cmdModuleDefaults(bool formats);
+    // The settings editor (DialogSettings) on a module's pad or "Kaxon5";
+    // 0 after a save.
+    int openSettings(const QString& name, KX_GfxBuffer* img, bool area, long l, long t, long w, long h);
+    void wireSettingsEditor();
+    void cmdColourBrowser();
     void startChecks(bool splash, const QUrl& address);
     int showModal(QDialog* d);
     // Clipboard, screen grab, printing, acquisition (MainExchange.cpp)

@@ -101,6 +101,7 @@ void Main::runAction(const ActionDef& d) {
     case Cmd::OperatorList: cmdOperatorList(); break;
     case Cmd::OperatorDefaults: cmdModuleDefaults(false); break;
     case Cmd::ObjectDefaults: cmdModuleDefaults(true); break;
+    case Cmd::ColourBrowser: cmdColourBrowser(); break;
     case Cmd::CheckUpdate: cmdCheckUpdate(); break;
     case Cmd::OpenClip: cmdOpenFromClipboard(); break;
     case Cmd::SaveClip: cmdCopy(); break;

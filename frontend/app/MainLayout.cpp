@@ -106,7 +106,7 @@ void Main::buildWindow() {
     comboBoxSubFormat->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     buttonConfig = new QPushButton(QStringLiteral("C"));
     buttonConfig->setFixedWidth(28);
-    buttonConfig->setEnabled(false);  // the settings editor comes later
+    buttonConfig->setEnabled(false);  // live while the chosen writer has a schema (wireSettingsEditor)
     labelMetaData = new QLabel(QStringLiteral("Metadata:"));
     checkBoxMetaLoad = new QCheckBox(QStringLiteral("Load"));
     checkBoxMetaLoad->setChecked(true);

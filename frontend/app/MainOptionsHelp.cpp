@@ -1,8 +1,10 @@
-// Main: the program settings command and the Help menu's documents, web
-// pages and log.
+// Main: the program settings command, the settings editor's openers (the
+// browsers, "All Settings...", the save panel's button), the colour browser,
+// and the Help menu's documents, web pages and log.
 #include "Main.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -11,11 +13,26 @@
 #include "DialogInfoList.h"
 #include "DialogKXList.h"
 #include "DialogOptions.h"
+#include "DialogSettings.h"
+#include "DialogSettingsColour.h"
+#include "core/object.h"
+#include "core/kxbridge.h"
 #include "UpdateCheck.h"
 #include "UiServices.h"
 
+namespace {
+KXBrowserDirs browserDirs(const KXApp& app) {
+    return {QFile::decodeName(app.ProgDir.c_str()), QFile::decodeName(app.EnvDir.c_str()),
+            QFile::decodeName(app.EnvArcDir.c_str()), QFile::decodeName(app.UserHome.c_str()), app.InstanceNumber};
+}
+}  // namespace
+
 void Main::cmdProgramSettings() {
     DialogOptions dlg(ui, this);
+    // "All Settings...": every key of the program's own pad.
+    dlg.buttonAllSettings->setEnabled(true);
+    connect(dlg.buttonAllSettings, &QPushButton::clicked, &dlg,
+            [this] { openSettings(QStringLiteral("Kaxon5"), nullptr, false, 0, 0, 0, 0); });
     const KXProgramSettings& s = app.Settings;
     int ret;
     QString env = QFile::decodeName(app.EnvDir.c_str()), arc = QFile::decodeName(app.EnvArcDir.c_str());
@@ -78,6 +95,7 @@ void Main::startChecks(bool splash, const QUrl& address) {
     // "G" shows the same details as Image Information > GfxBuffer Info.
     buttonGfxInfo->setEnabled(true);
     connect(buttonGfxInfo, &QPushButton::clicked, this, [this] { cmdGfxInfo(); });
+    wireSettingsEditor();
     updater = new UpdateCheck(this, ui, [this](const QString& key) { return Msg(key); });
     const QString temp = app.Library && app.Library->TempDir ? QFile::decodeName(app.Library->TempDir) : QString();
     if (!address.isEmpty()) updater->address = address;
@@ -123,13 +141,6 @@ void Main::cmdInstanceInfo() {
     if (d.Prepare(QString::fromLatin1(DialogInstanceInfo::kTitle), KX_InstanceInfoRows(app.Library, f))) showModal(&d);
 }
 
-namespace {
-KXBrowserDirs browserDirs(const KXApp& app) {
-    return {QFile::decodeName(app.ProgDir.c_str()), QFile::decodeName(app.EnvDir.c_str()),
-            QFile::decodeName(app.EnvArcDir.c_str()), QFile::decodeName(app.UserHome.c_str()), app.InstanceNumber};
-}
-}  // namespace
-
 // Operator Full List: the browser on the area (or the image); after Apply
 // the chosen operator runs through the dispatcher with its own pad.
 void Main::cmdOperatorList() {
@@ -140,6 +151,9 @@ void Main::cmdOperatorList() {
     }
     KX_GfxBuffer* on = app.AreaBuffer ? app.AreaBuffer : img;
     DialogKXPList dlg(browserDirs(app), this);
+    dlg.openSettings = [this, on](const QString& name) {
+        openSettings(name, on, app.AreaBuffer != nullptr, app.AreaLeft, app.AreaTop, app.AreaWidth, app.AreaHeight);
+    };
     dlg.PrepareP(on, app.AreaBuffer != nullptr, app.AreaLeft, app.AreaTop, app.AreaWidth, app.AreaHeight,
                  KX_GetMetaData() != nullptr);
     showModal(&dlg);
@@ -149,14 +163,64 @@ void Main::cmdOperatorList() {
 }
 
 void Main::cmdModuleDefaults(bool formats) {
+    auto edit = [this](const QString& name) { openSettings(name, nullptr, false, 0, 0, 0, 0); };
     if (formats) {
         DialogKXOList dlg(browserDirs(app), this);
+        dlg.openSettings = edit;
         showModal(&dlg);
     } else {
         DialogKXPList dlg(browserDirs(app), this);
+        dlg.openSettings = edit;
         dlg.PrepareS();
         showModal(&dlg);
     }
+}
+
+int Main::openSettings(const QString& name, KX_GfxBuffer* img, bool area, long l, long t, long w, long h) {
+    DialogKXPreferences d(browserDirs(app), ui, this);
+    d.modal = [this](QDialog* x) { return showModal(x); };
+    d.Prepare(name, img, area, l, t, w, h);
+    showModal(&d);
+    return d._exit;
+}
+
+namespace {
+// The module name of the chosen writer: its settings are in its own pad
+// ("JFIF" for the format "JPEG").
+QString writerPadName(int index) {
+    if (index < 0 || !kxoWrite) return QString();
+    for (int i = 0; kxoWrite[i]; ++i)
+        if (i == index) return KX_ModuleName(kxoWrite[i]->PadPath);
+    return QString();
+}
+}  // namespace
+
+// The save panel's settings button: the chosen writer's pad, live while the
+// archive holds its schema.
+void Main::wireSettingsEditor() {
+    auto update = [this] {
+        const QString name = writerPadName(selectedWriter());
+        buttonConfig->setEnabled(!name.isEmpty() &&
+                                 QFile::exists(QFile::decodeName(app.EnvArcDir.c_str()) + name + QStringLiteral(".cpinfo")));
+    };
+    connect(comboBoxFormat, &QComboBox::currentIndexChanged, this, update);
+    connect(buttonConfig, &QPushButton::clicked, this, [this] {
+        const QString name = writerPadName(selectedWriter());
+        if (!name.isEmpty()) openSettings(name, nullptr, false, 0, 0, 0, 0);
+    });
+    update();
+}
+
+// Palette Browser and Color Analyzer: the colour picker browsing the picture.
+void Main::cmdColourBrowser() {
+    KX_GfxBuffer* img = KX_GetGfxBuffer();
+    if (!img) {
+        statusError(KXERR_NOVIEWABLEDATA);
+        return;
+    }
+    DialogCPColor d(browserDirs(app), this);
+    d.Prepare(img, true);
+    showModal(&d);
 }
 
 // Help > Check for Update: reports every outcome; nothing while one runs.

@@ -1,6 +1,6 @@
 // Shared by the raw import and dump tests: a module driven through a
-// settings list, the importer run on a file, pictures made in memory and
-// their pixels read back in one form.
+// settings list, the importer run on a file, a writer's save with its
+// side file, pictures made in memory and their pixels read back in one form.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -44,6 +44,54 @@ inline void ImportBytes(const std::vector<uint8_t>& bytes, const Keys& keys, kxt
     kxt::WriteAll(p, bytes);
     Import(p, keys, out);
     unlink(p.c_str());
+}
+
+// A writer saving img to path with these settings, sub-format and (when
+// given) metadata record; progress percentages into *progress.
+template <class Module>
+uint32_t SaveWith(KX_GfxBuffer* img, const std::string& path, uint32_t sub, const Keys& keys = {}, KXOSpecialInfo* info = nullptr,
+                  std::vector<uint32_t>* progress = nullptr) {
+    return WithKeys<Module>(keys, [&](Module& m) {
+        if (progress) m.SetProgress(kxt::OnProgress, reinterpret_cast<uintptr_t>(progress));
+        m.SetSaveName(path.c_str());
+        m.SetSubFormat(sub);
+        if (img) m.SetGfxBuffer(img);
+        if (info) {
+            m.SetSaveMeta(1);
+            m.SetSpecialInfo(info);
+        }
+        return m.Save();
+    });
+}
+
+inline std::string CommentPath(const std::string& path) {
+    char name[4096] = {};
+    EXPECT_TRUE(KXSUP_CommentFileName(path.c_str(), name, sizeof(name)));
+    return name;
+}
+
+struct Dumped {
+    uint32_t Err = 0;
+    bool Exists = false;  // the file is there
+    std::vector<uint8_t> File;
+    std::string Line;  // the side file
+    std::vector<uint32_t> Progress;
+};
+
+// SaveWith into a fresh temporary name; the file and its side file are read and removed.
+template <class Module>
+Dumped Dump(KX_GfxBuffer* img, uint32_t sub, const Keys& keys = {}, KXOSpecialInfo* info = nullptr, const char* name = "dump.RAW") {
+    const std::string path = kxt::TempPath(name), comment = CommentPath(path);
+    unlink(path.c_str());
+    unlink(comment.c_str());
+    Dumped d;
+    d.Err = SaveWith<Module>(img, path, sub, keys, info, &d.Progress);
+    d.Exists = KXT_Exists(path);
+    d.File = KXT_ReadBytes(path);
+    d.Line = KXT_ReadFile(comment);
+    unlink(path.c_str());
+    unlink(comment.c_str());
+    return d;
 }
 
 using Buffer = KXT_Buffer;
