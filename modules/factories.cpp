@@ -16,6 +16,7 @@
 #include "formats/iff/kxoRGFX.h"
 #include "formats/iff/kxoYUVN.h"
 #include "formats/libraries/kxoCDR.h"
+#include "formats/libraries/kxoCSRC.h"
 #include "formats/libraries/kxoDCRAW.h"
 #include "formats/libraries/kxoEPS.h"
 #include "formats/libraries/kxoEXR.h"
@@ -25,6 +26,7 @@
 #include "formats/libraries/kxoJFIF.h"
 #include "formats/libraries/kxoJPEG2000.h"
 #include "formats/libraries/kxoLJPG.h"
+#include "formats/libraries/kxoMIFF.h"
 #include "formats/libraries/kxoPCD.h"
 #include "formats/libraries/kxoPNG.h"
 #include "formats/libraries/kxoRAW.h"
@@ -214,6 +216,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoBMP),
     FMT(kxoC64),
     FMT(kxoCDR),
+    FMT(kxoCSRC),
     FMT(kxoCT),
     FMT(kxoCUTPAL),
     FMT(kxoCVP),
@@ -237,6 +240,7 @@ const FormatBinding kFormatBindings[] = {
     FMT(kxoKGX),
     FMT(kxoLJPG),
     FMT(kxoMAC),
+    FMT(kxoMIFF),
     FMT(kxoMSP),
     FMT(kxoMTV),
     FMT(kxoNEO),

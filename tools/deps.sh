@@ -14,6 +14,7 @@ KX_TEST_PKGS+=(libtiff-tools)
 # JPEG 2000 through OpenJPEG; its tools and binutils check our codecs and source dumps.
 KX_BUILD_PKGS+=(libopenjp2-7-dev libopenexr-dev libxslt1-dev libxml2-dev)
 KX_TEST_PKGS+=(libopenjp2-tools binutils)
+KX_TEST_PKGS+=(binutils-powerpc-linux-gnu)  # the GNU source dumps assemble for a big-endian target too
 # Programs Kaxon5 starts: Ghostscript, fig2dev, dcraw, exiftool, jpegtran; SANE's scanimage.
 KX_RUNTIME_PKGS=(ghostscript fig2dev dcraw libimage-exiftool-perl libjpeg-turbo-progs sane-utils)
 KX_TEST_PKGS+=("${KX_RUNTIME_PKGS[@]}")

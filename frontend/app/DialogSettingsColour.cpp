@@ -106,7 +106,7 @@ void DialogCPColor::Prepare(KX_GfxBuffer* image, bool browse) {
         lib->SetPaths(QFile::encodeName(dirs.program).constData(), QFile::encodeName(dirs.user).constData());
     }
     // Pixels are read one byte per pixel, so bit planes are made chunky first.
-    picture = image;
+    picture = image->Type == BITPLANE ? nullptr : image;
     if (image->Type == BITPLANE && image->ColorDepth <= 8) {
         if (KXSUP_BitPlaneToOnePlane8(image, &chunky)) chunky = nullptr;
         picture = chunky;

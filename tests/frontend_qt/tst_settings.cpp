@@ -127,6 +127,8 @@ private slots:
     void colourPicker_data();
     void colourPicker();
     void areaFromReference();
+    void colourKeys_data();
+    void colourKeys();
     void moduleChooser();
     void windowOpeners();
     void everyShippedSchema();
@@ -523,6 +525,60 @@ void SettingsTest::areaFromReference() {
     QCOMPARE(script.seen, (QStringList{"DialogAreaSelect", "DialogCPString"}));
     QCOMPARE(dlg.listBoxSections->item(0)->text(), QStringLiteral("KX_AREA=4,3,36,27"));
     QCOMPARE(b->ColorDepth, 8u);
+    KXSUP_FreeGfxBuffer(b);
+}
+
+// Colour keys with the loaded picture as reference: the picker for RGB
+// keys on true-colour pictures and for index keys on palette pictures,
+// nothing further after it; otherwise the desktop's colour dialog (RGB) or
+// the number editor (index), then the text editor for RGB.
+void SettingsTest::colourKeys_data() {
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<bool>("reference");
+    QTest::addColumn<QStringList>("dialogs");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("RGB from a 24-bit picture") << "COLOR_RGB" << 24 << true << QStringList{"DialogCPColor"} << "C=0xc86432";
+    QTest::newRow("RGB0 from a 24-bit picture") << "COLOR_RGB0" << 24 << true << QStringList{"DialogCPColor"} << "C=0xc8643200";
+    QTest::newRow("index from a palette picture") << "COLOR_IDX" << 8 << true << QStringList{"DialogCPColor"} << "C=5";
+    QTest::newRow("RGB on a palette picture: desktop dialog") << "COLOR_RGB" << 8 << true << QStringList{"DialogCPString"} << "C=0x00ff00";
+    QTest::newRow("reference off: desktop dialog") << "COLOR_RGBA" << 24 << false << QStringList{"DialogCPString"} << "C=0x00ff00ff";
+    QTest::newRow("index on a true-colour picture: number") << "COLOR_IDX" << 24 << true << QStringList{"DialogCPSlider"} << "C=7";
+}
+
+void SettingsTest::colourKeys() {
+    QFETCH(QString, type);
+    QFETCH(int, depth);
+    QFETCH(bool, reference);
+    QFETCH(QStringList, dialogs);
+    QFETCH(QString, stored);
+    Sandbox box;
+    const KXBrowserDirs dirs = dirsOf(box);
+    QVERIFY(writeFile(dirs.archive + "K.cpinfo", "SECTION=C\nTYPE=" + type.toLatin1() + "\nMASK=*\nMAX=255\n"));
+    KX_GfxBuffer* b = MakeGfx(4, 2, uint32_t(depth));
+    if (depth == 24) {
+        b->Data[0] = 200, b->Data[1] = 100, b->Data[2] = 50;
+    } else {
+        b->Data[0] = 5;
+    }
+    ScriptedUi ui;
+    ui.colours.push_back(QColor(0, 255, 0));
+    DialogKXPreferences dlg(dirs, &ui);
+    Script script;
+    script.steps.push_back([](QDialog* d) {
+        if (auto* c = qobject_cast<DialogCPColor*>(d)) c->buttonOK->click();  // pixel 0, 0
+        if (auto* n = qobject_cast<DialogCPSlider*>(d)) {
+            n->numericUpDown->setValue(7);
+            n->buttonOK->click();
+        }
+        if (auto* t = qobject_cast<DialogCPString*>(d)) t->buttonOK->click();
+    });
+    dlg.modal = script.runner();
+    dlg.Prepare("K", b, false, 0, 0, 0, 0);
+    dlg.checkBoxReference->setChecked(reference);
+    dlg.Modify();
+    QCOMPARE(script.seen, dialogs);
+    QCOMPARE(dlg.listBoxSections->item(0)->text(), stored);
     KXSUP_FreeGfxBuffer(b);
 }
 

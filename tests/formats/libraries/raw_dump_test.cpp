@@ -4,6 +4,7 @@
 // YCbCr16 with widths that are not whole groups), netpbm reading our dumps,
 // progress, refusals before the file is opened and failed writes that
 // leave the old file.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -478,6 +479,21 @@ TEST(RawDump, FailedWritesLeaveTheOldFile) {
         EXPECT_EQ(kxt::SaveUnderFileSizeLimit(&m, b.get(), "limited.RAW"), KXERR_IO);
         EXPECT_NE(access(CommentPath(kxt::TempPath("limited.RAW")).c_str(), F_OK), 0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The import wizard relies on the side file: one that cannot be written is an error.
+TEST(RawDump, SideFileThatCannotBeWrittenIsAnError) {
+    Buffer b = rawtest::Picture(24, 2, 2);
+    const std::string path = kxt::TempPath("blocked.RAW"), comment = rawtest::CommentPath(path);
+    ASSERT_EQ(mkdir(comment.c_str(), 0700), 0);
+    EXPECT_EQ(rawtest::SaveWith<kxoRAW>(b.get(), path, 3), KXERR_IO);
+    EXPECT_EQ(KXT_ReadBytes(path).size(), 8u) << "the dump itself is written";
+    rmdir(comment.c_str());
+    unlink(path.c_str());
 }
 
 }  // namespace

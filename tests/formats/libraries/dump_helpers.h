@@ -1,0 +1,147 @@
+// What the source-code and MIFF writer tests share: pictures of every kind
+// they write, a scratch folder, a save through a fresh writer, a save run
+// with a small file-size limit, and the safe save's leftovers.
+#pragma once
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/kxlib.h"
+#include "support/testfiles.h"
+
+namespace dumptest {
+
+struct BufferDeleter {
+    void operator()(KX_GfxBuffer* b) const { KXSUP_FreeGfxBuffer(b); }
+};
+using Buffer = std::unique_ptr<KX_GfxBuffer, BufferDeleter>;
+
+// The alpha a picture carries.
+enum Alpha { NO_ALPHA, MAP8, MAP16, TABLE, KEY };
+
+inline uint8_t Mix(uint32_t x, uint32_t y, uint32_t c) { return (uint8_t)(x * 37 + y * 101 + c * 59 + ((x * y) ^ (c << 3)) * 13); }
+
+// A chunky picture of depth 1..8 (indices within the palette, no entry
+// grey), 24 or 48 (host-order samples) with the given alpha. MAP16 values
+// are whole multiples of 257, so any narrowing gives the same bytes.
+inline Buffer MakePicture(uint32_t w, uint32_t h, uint32_t depth, Alpha alpha = NO_ALPHA) {
+    Buffer b(KXT_NewChunkyBuffer(3, w, h, depth));
+    if (!b) return b;
+    const uint32_t bpp = depth <= 8 ? 1 : depth / 8;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t* p = b->Data + ((size_t)y * w + x) * bpp;
+            if (depth <= 8) {
+                p[0] = (uint8_t)(Mix(x, y, 0) & ((1u << depth) - 1));
+            } else if (depth == 24) {
+                for (uint32_t c = 0; c < 3; ++c) p[c] = Mix(x, y, c);
+            } else {
+                for (uint32_t c = 0; c < 3; ++c) {
+                    const uint16_t v = (uint16_t)(Mix(x, y, c) << 8 | Mix(y, x, c + 3));
+                    memcpy(p + 2 * c, &v, 2);
+                }
+            }
+        }
+    for (uint32_t i = 0; i < 256; ++i) {
+        b->Palette[3 * i] = (uint8_t)(i * 7);
+        b->Palette[3 * i + 1] = (uint8_t)(i * 7 + 1);
+        b->Palette[3 * i + 2] = (uint8_t)(255 - i * 3);
+    }
+    const size_t pixels = (size_t)w * h;
+    switch (alpha) {
+    case NO_ALPHA: break;
+    case KEY:
+        b->AlphaType = KXALPHA_SINGLECOLOR;
+        KXSUP_SetAlphaIndex(b.get(), 1);
+        break;
+    case MAP8:
+    case TABLE: {
+        const size_t n = alpha == MAP8 ? pixels : 256;
+        auto* a = static_cast<uint8_t*>(AllocVec(n, MEMF_ANY));
+        for (size_t i = 0; i < n; ++i) a[i] = (uint8_t)(i * 53 + 11);
+        b->AlphaType = alpha == MAP8 ? KXALPHA_CHANNEL8 : KXALPHA_MULTICOLOR;
+        b->AlphaData = a;
+        break;
+    }
+    case MAP16: {
+        auto* a = static_cast<uint16_t*>(AllocVec(pixels * 2, MEMF_ANY));
+        for (size_t i = 0; i < pixels; ++i) a[i] = (uint16_t)((uint8_t)(i * 53 + 11) * 257u);
+        b->AlphaType = KXALPHA_CHANNEL16;
+        b->AlphaData = a;
+        break;
+    }
+    }
+    return b;
+}
+
+// The 8-bit alpha of pixel i (maps) or of its index (table); 255 without.
+inline uint8_t AlphaOf(const KX_GfxBuffer* b, size_t i) {
+    switch (b->AlphaType) {
+    case KXALPHA_CHANNEL8: return static_cast<const uint8_t*>(b->AlphaData)[i];
+    case KXALPHA_CHANNEL16: return (uint8_t)(static_cast<const uint16_t*>(b->AlphaData)[i] / 257);
+    case KXALPHA_MULTICOLOR: return static_cast<const uint8_t*>(b->AlphaData)[b->Data[i]];
+    }
+    return 255;
+}
+
+inline std::string ScratchDir() {
+    static const std::string dir = KXT_NewTempDir(std::string(KX_GetProcessTempDir()) + "dumptest-XXXXXX");
+    return dir;
+}
+
+// Entries of the scratch folder that begin with the name of path and go
+// on (the safe save's temporary files).
+inline int Leftovers(const std::string& path) {
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const std::string base = path.substr(path.rfind('/') + 1);
+    int n = 0;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strncmp(e->d_name, base.c_str(), base.size()) == 0 && strlen(e->d_name) > base.size()) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// Saves through a fresh writer of class T in the given sub-format.
+template <class T>
+uint32_t Save(KX_GfxBuffer* b, const std::string& path, uint32_t subFormat = 0) {
+    T w(nullptr);
+    w.SetSaveName(path.c_str());
+    w.SetSubFormat(subFormat);
+    if (b) w.SetGfxBuffer(b);
+    const uint32_t err = w.Save();
+    w.Reset();
+    return err;
+}
+
+// The save's code in a child process whose files may not grow past
+// limit bytes.
+template <class T>
+int SaveWithFileLimit(KX_GfxBuffer* b, const std::string& path, uint32_t subFormat, rlim_t limit) {
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit r = {limit, limit};
+        setrlimit(RLIMIT_FSIZE, &r);
+        _exit((int)Save<T>(b, path, subFormat));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline int RunTool(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()); }
+
+}  // namespace dumptest
