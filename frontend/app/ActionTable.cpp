@@ -48,7 +48,7 @@ const std::vector<ActionDef> kTable = {
     OFF("file.import.meta.rawmeta.exif", "file.import.meta.rawmeta", nullptr, "EXIF"),
     OFF("file.import.meta.rawmeta.iptc", "file.import.meta.rawmeta", nullptr, "IPTC"),
     OFF("file.import.meta.rawmeta.xmp", "file.import.meta.rawmeta", nullptr, "XMP"),
-    OFF("file.import.meta.icc", "file.import.meta", nullptr, "ICCP CMS Data"),
+    ITEMA("file.import.meta.icc", "file.import.meta", nullptr, "ICCP CMS Data", C::Colour, "import"),
     OFF("file.import.meta.exiftool", "file.import.meta", nullptr, "ExifTool (ext)..."),
     MENU("file.export", "file", "MN1_FILE_EXPORT", "Export..."),
     NEEDS("file.export.image", "file.export", nullptr, "Image Data...", C::InfoNote, "TXT_INFO_SAVE_RAW", "kxoRAW"),
@@ -56,7 +56,7 @@ const std::vector<ActionDef> kTable = {
     MENU("file.export.meta", "file.export", nullptr, "Meta Data..."),
     OFF("file.export.meta.iff", "file.export.meta", nullptr, "IFF-META"),
     NEEDS("file.export.meta.rawmeta", "file.export.meta", nullptr, "RAWMeta", C::InfoNote, "TXT_INFO_SAVE_RAWMETA", "kxoRAWMeta"),
-    OFF("file.export.meta.icc", "file.export.meta", nullptr, "ICCP CMS Data..."),
+    ITEMA("file.export.meta.icc", "file.export.meta", nullptr, "ICCP CMS Data...", C::Colour, "export"),
     OFF("file.export.meta.exiftool", "file.export.meta", nullptr, "ExifTool (ext)"),
     ITEM("file.printersetup", "file", "MN1_FILE_PRINTERSETUP", "Printer Setup...", C::PrinterSetup),
     ICON("file.printpreview", "file", "MN1_FILE_PRINTPREVIEW", "Print Preview", C::PrintPreview, "document-print-preview"),
@@ -160,7 +160,8 @@ const std::vector<ActionDef> kTable = {
     DLG("adjust.brightness", "adjust", "Brightness", 31, "kxpResize"),
     DLG("adjust.contrast", "adjust", "Contrast", 32, "kxpResize"),
     DLG("adjust.gamma", "adjust", "Gamma (simple)", 37, "kxpResize"),
-    OFF("adjust.colorimetry", "adjust", nullptr, "Colorimetry / Gamma"),
+    // The dialog's preview scales with Resize and widens palettes with AnyTo24Bit.
+    NEEDS("adjust.colorimetry", "adjust", nullptr, "Colorimetry / Gamma", C::Colour, "colorimetry", "kxpResize;kxpAnyTo24Bit"),
 
     MENU("manip", "image", "MN3_IMAGE_COLORMANIPULATION", "Color Manipulation"),
     DLG("manip.grey", "manip", "Convert to Greyscale...", 5, "kxpResize"),
@@ -265,7 +266,7 @@ const std::vector<ActionDef> kTable = {
 
     MENU("info", "image", "MN3_IMAGE_IMAGEINFORMATION", "Image Information"),
     ITEM("info.gfxbuffer", "info", nullptr, "GfxBuffer Info", C::GfxInfo),
-    OFF("info.colorspace", "info", nullptr, "ColorSpace Info"),
+    ITEMA("info.colorspace", "info", nullptr, "ColorSpace Info", C::Colour, "colorspace"),
     ITEM("info.analyzer", "info", nullptr, "Color Analyzer...", C::ColourBrowser),
     MENU("info.histogram", "info", nullptr, "Histogram"),
     {"info.histogram.brightness", "info.histogram", nullptr, "Brightness", nullptr, nullptr, K::Item, C::Chain, 47,
@@ -274,7 +275,7 @@ const std::vector<ActionDef> kTable = {
     ITEM("info.striphamehb", "info", nullptr, "Strip HAM/EHB Info", C::StripHamEhb),
 
     MENU("meta", "image", "MN3_IMAGE_METAINFORMATION", "Meta Information"),
-    OFF("meta.show", "meta", nullptr, "Show EXIF/IPTC/XMP/..."),
+    ITEM("meta.show", "meta", nullptr, "Show EXIF/IPTC/XMP/...", C::ShowMeta),
     ITEM("meta.strip", "meta", nullptr, "Strip Meta/ICC Profile", C::StripMeta),
     ITEM("meta.stripicc", "meta", nullptr, "Strip ICC Profile", C::StripMeta),
     ITEM("meta.applyicc", "meta", nullptr, "Strip + Apply ICC Profile (CMS)", C::ApplyStripIcc),

@@ -68,6 +68,8 @@ enum class Cmd {
     ObjectDefaults,
     ColourBrowser,   // the colour picker browsing the picture
     Dialog,          // the dialog command of the entry (kxdlg::Commands)
+    Colour,          // MainColour.cpp; arg: "import", "export", "colorimetry", "colorspace"
+    ShowMeta,        // the metadata dialog (MainMetadata.cpp)
 };
 
 enum Flags : unsigned {

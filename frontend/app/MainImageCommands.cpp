@@ -120,6 +120,8 @@ void Main::runAction(const ActionDef& d) {
         break;
     }
     case Cmd::Dialog: cmdDialog(d); break;
+    case Cmd::Colour: cmdColour(d.arg); break;
+    case Cmd::ShowMeta: cmdShowMeta(); break;
     }
 }
 
