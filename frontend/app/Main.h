@@ -16,9 +16,11 @@
 // MainArea.cpp (the area selection and the Edit commands on it),
 // MainLossless.cpp (the lossless JPEG Transform and Crop), MainMetadata.cpp
 // (the metadata dialog), MainColour.cpp (colorimetry, colour-space
-// information, ICC import and export).
+// information, ICC import and export), MainRawImport.cpp (the raw pixel,
+// camera RAW and XMP imports).
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QMainWindow>
 #include <QRect>
@@ -27,6 +29,8 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "FolderWalk.h"
 #include "OwnOperator.h"
@@ -59,6 +63,9 @@ class View;
 
 namespace kxactions {
 struct ActionDef;
+}
+namespace kxraw {
+using Keys = std::vector<std::pair<QByteArray, QByteArray>>;
 }
 
 struct MainOptions {
@@ -268,6 +275,10 @@ private:
     QString losslessTool();
     void cmdLossless(bool crop);
     uint32_t runLossless(const QStringList& args, const QString& input, const QString& output, const QString& tool);
+    // The imports (MainRawImport.cpp): kind "raw", "dcraw" or "xmp".
+    void cmdImport(const QString& kind);
+    uint32_t importDevice(const char* className, const kxraw::Keys& keys, const char* statusKey, const QString& file);
+    void importXmp();
     // The colour commands (MainColour.cpp); which: "import", "export",
     // "colorimetry" or "colorspace".
     void wireColour();
