@@ -136,6 +136,10 @@ bool KXF_NameEndsWith(const char* name, const char* ending);
 // The stream's length, measured from its end; the stream is left at its
 // start. -1 when it cannot be measured.
 int64_t KXF_FileSize(FILE* file);
+// Reads up to size bytes from the stream's start into head for a CheckFile
+// and puts the stream back at its start with its error flags cleared.
+// Returns the count read; 0 when the stream cannot be positioned.
+size_t KXF_PeekHead(FILE* file, void* head, size_t size);
 
 // ---- settings ---------------------------------------------------------------
 // A key that may be spelt in any case: the exact spelling first (GetKey),

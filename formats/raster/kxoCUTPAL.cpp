@@ -32,10 +32,7 @@ void kxoCUTPAL::Reset() { FrameReset(); }
 uint32_t kxoCUTPAL::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t h[HEADER] = {};
-    size_t n = 0;
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(h, 1, HEADER, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, HEADER);
     // The reserved word is 0.
     if (n != HEADER || h[4] != 0 || h[5] != 0) return 0;
     return KXF_NameEndsWith(name, ".CUT") ? 1 : 0;

@@ -20,10 +20,7 @@ void kxoCVP::Reset() { FrameReset(); }
 
 uint32_t kxoCVP::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file || !KXF_NameEndsWith(name, ".cvp")) return 0;
-    if (fseek(file, 0, SEEK_END) != 0) return 0;
-    const long size = ftell(file);
-    fseek(file, 0, SEEK_SET);
-    return size == FILE_SIZE ? 1 : 0;
+    return KXF_FileSize(file) == FILE_SIZE ? 1 : 0;
 }
 
 uint32_t kxoCVP::Load() { return KXF_Load(this, &kxoCVP::LoadBody); }

@@ -30,10 +30,7 @@ void kxoMSP::Reset() { FrameReset(); }
 uint32_t kxoMSP::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file || !KXF_NameEndsWith(name, ".MSP")) return 0;
     uint8_t h[4] = {};
-    size_t n = 0;
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(h, 1, 4, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, 4);
     return n == 4 && (magicIs(h, "DanM") || magicIs(h, "LinS")) ? 1 : 0;
 }
 

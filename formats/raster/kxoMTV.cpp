@@ -50,11 +50,8 @@ void kxoMTV::Reset() { FrameReset(); }
 // only digits and white space.
 uint32_t kxoMTV::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file || !KXF_NameEndsWith(name, ".mtv")) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t b[31];
-    const size_t got = fread(b, 1, sizeof(b), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t got = KXF_PeekHead(file, b, sizeof(b));
     size_t i = 0;
     for (; i < got && b[i] != '\n' && b[i] != '\r'; ++i)
         if (!isspace(b[i]) && !isdigit(b[i])) return 0;

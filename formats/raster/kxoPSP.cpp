@@ -78,11 +78,8 @@ void kxoPSP::Reset() { FrameReset(); }
 uint32_t kxoPSP::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t s[32] = {};
-    size_t n = fread(s, 1, sizeof(s), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, s, sizeof(s));
     return n == 32 && memcmp(s, SIGNATURE, 32) == 0 ? 1 : 0;
 }
 

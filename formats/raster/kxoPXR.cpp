@@ -38,9 +38,7 @@ uint32_t kxoPXR::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t h[SAMPLES + 2] = {};
-    const bool read = fseek(file, 0, SEEK_SET) == 0 && fread(h, 1, sizeof(h), file) == sizeof(h);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = KXF_PeekHead(file, h, sizeof(h)) == sizeof(h);
     return read && memcmp(h, MAGIC, 4) == 0 && pixelBytes(h) != 0 ? 1 : 0;
 }
 

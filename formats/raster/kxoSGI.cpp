@@ -52,11 +52,8 @@ void kxoSGI::Reset() { FrameReset(); }
 uint32_t kxoSGI::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t b[2] = {};
-    const bool read = fread(b, 1, 2, file) == 2;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = KXF_PeekHead(file, b, 2) == 2;
     return read && b[0] == 0x01 && b[1] == 0xDA ? 1 : 0;
 }
 
