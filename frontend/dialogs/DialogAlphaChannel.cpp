@@ -97,11 +97,6 @@ void DialogKXOAddAlpha::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     Ready();
 }
 
-int DialogKXOAddAlpha::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
 // Index 0 "All Pixels" is ALL, 1 "Certain Pixels" is VALUE with the colour
 // in the hexadecimal form the operator reads; the command hands the same.
 kxdlg::Plan DialogKXOAddAlpha::Steps() const {
@@ -147,11 +142,6 @@ void DialogKXOResetChannel::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _resetmode = 1;
     _resetval = 0;
     Ready();
-}
-
-int DialogKXOResetChannel::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 kxdlg::Plan DialogKXOResetChannel::Steps() const {
@@ -280,16 +270,6 @@ void DialogKXOAlphaBlend::Prepare(KX_GfxBuffer* source, const QString& pdir, con
 
 void DialogKXOAlphaBlend::PrepareA(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ud) {
     open(source, pdir, ld, ud, true);
-}
-
-int DialogKXOAlphaBlend::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ud) {
-    Prepare(source, pdir, ld, ud);
-    return exec();
-}
-
-int DialogKXOAlphaBlend::ShowDialogA(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ud) {
-    PrepareA(source, pdir, ld, ud);
-    return exec();
 }
 
 void DialogKXOAlphaBlend::LoadBlend(const QString& path) {

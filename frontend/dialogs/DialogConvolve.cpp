@@ -150,13 +150,6 @@ void DialogKXOConvolveMatrix::Prepare(KX_GfxBuffer* source, const QString& pdir,
     labelMatrixName->setText(QStringLiteral("No matrix loaded."));
 }
 
-int DialogKXOConvolveMatrix::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& edir,
-                                         const QString& erdir, bool inArea, const std::vector<double>& matrix,
-                                         double div, double add) {
-    Prepare(source, pdir, edir, erdir, inArea, matrix, div, add);
-    return exec();
-}
-
 // The fields into the public values (whole numbers by truncation).
 void DialogKXOConvolveMatrix::sync() {
     for (int k = 0; k < n * n; ++k) {

@@ -98,11 +98,6 @@ void DialogKXODither::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     Ready();
 }
 
-int DialogKXODither::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
 kxdlg::Plan DialogKXODither::Steps() const {
     if (_palmode == 0) return {{kDither24Bit, {{"COLORDEPTH", kxown::Int(_depth)}, {"DITHERMODE", computedMode(_dithmode)}}}};
     return {{kDitherFix24,
@@ -191,11 +186,6 @@ void DialogKXOPaletteDither::Prepare(KX_GfxBuffer* source, const QString& pdir, 
     loaddir = ld;
     appdir = ad;
     Ready();
-}
-
-int DialogKXOPaletteDither::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ad) {
-    Prepare(source, pdir, ld, ad);
-    return exec();
 }
 
 void DialogKXOPaletteDither::LoadReference(const QString& path) {

@@ -233,11 +233,6 @@ void DialogPalette::Prepare(KX_GfxBuffer* record) {
     Ready();
 }
 
-int DialogPalette::ShowDialogP(KX_GfxBuffer* record) {
-    Prepare(record);
-    return exec();
-}
-
 bool DialogPalette::Changed() const { return _gfxb && snapshot(_gfxb) != before; }
 
 void DialogPalette::colourClicked(int i) {

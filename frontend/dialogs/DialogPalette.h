@@ -17,7 +17,6 @@ class DialogPalette : public DialogKXOFrame {
 public:
     DialogPalette(KXClass* lib, UiServices* ui, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* record);
-    int ShowDialogP(KX_GfxBuffer* record);
     // No operator runs: the editor works on the record itself.
     kxdlg::Plan Steps() const override { return {}; }
     // True when the record differs from what it was when the editor opened.

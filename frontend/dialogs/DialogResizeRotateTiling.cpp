@@ -97,11 +97,6 @@ void DialogKXOResize::Prepare(int w, int h) {
     Ready();
 }
 
-int DialogKXOResize::ShowDialogP(int w, int h) {
-    Prepare(w, h);
-    return exec();
-}
-
 void DialogKXOResize::Confirm() {
     _ew = newWidth->value();
     _eh = newHeight->value();
@@ -149,11 +144,6 @@ void DialogKXORotateFree::Prepare(KX_GfxBuffer* source, const QString& pdir, boo
     Ready();
 }
 
-int DialogKXORotateFree::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, bool mustKeepSize) {
-    Prepare(source, pdir, mustKeepSize);
-    return exec();
-}
-
 kxdlg::Plan DialogKXORotateFree::Steps() const {
     kxdlg::Step s{kRotateFree, {{"ROTATE_ANGLE", kxown::Int(_deg)}}};
     if (_keep) s.keys.emplace_back("KEEPSIZE", "0");
@@ -190,11 +180,6 @@ void DialogKXOTiling::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _p1 = 0;
     OpenFrame(source, pdir);
     Ready();
-}
-
-int DialogKXOTiling::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 void DialogKXOTiling::Confirm() { _p1 = numericXOR->value(); }

@@ -51,11 +51,6 @@ void DialogKXOXor::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     Ready();
 }
 
-int DialogKXOXor::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
 void DialogKXOXor::Confirm() { _p1 = numericXOR->value(); }
 
 kxdlg::Plan DialogKXOXor::Steps() const {
@@ -101,11 +96,6 @@ void DialogKXOStepped::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     OpenFrame(source, pdir);
     value = start;
     Ready();
-}
-
-int DialogKXOStepped::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 DialogKXOBrightness::DialogKXOBrightness(KXClass* l, QWidget* parent)
@@ -155,11 +145,6 @@ void DialogKXOGamma::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     Ready();
 }
 
-int DialogKXOGamma::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
 kxdlg::Plan DialogKXOGamma::Steps() const {
     return {{kGamma,
              {{"RED_GAMMA", kxdlg::Real(_pf1)}, {"GREEN_GAMMA", kxdlg::Real(_pf2)}, {"BLUE_GAMMA", kxdlg::Real(_pf3)}}}};
@@ -190,11 +175,6 @@ void DialogKXOAntique::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _depth = 8;
     _mode = 1;
     Ready();
-}
-
-int DialogKXOAntique::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 void DialogKXOAntique::Confirm() {
@@ -245,11 +225,6 @@ void DialogKXOExtractGray::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _quick = 0;
     _sorted = 0;
     Ready();
-}
-
-int DialogKXOExtractGray::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 void DialogKXOExtractGray::Confirm() { _depth = numericDepth->value(); }
@@ -351,11 +326,6 @@ void DialogKXOGrayTablet::Prepare(KX_GfxBuffer* source, const QString& pdir) {
             num[k][c]->setValue(levels[k][c]);
         }
     Ready();
-}
-
-int DialogKXOGrayTablet::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 kxdlg::Plan DialogKXOGrayTablet::Steps() const {
