@@ -86,19 +86,13 @@ DialogKXOConvolveMatrix::DialogKXOConvolveMatrix(KXClass* l, UiServices* u, QWid
     auto* sums = new QFormLayout;
     sums->addRow(new QLabel(small ? QStringLiteral("Div Equ.") : QStringLiteral("Div Equal"), this), numericDiv);
     sums->addRow(new QLabel(small ? QStringLiteral("Add Equ.") : QStringLiteral("Add Equal"), this), numericAdd);
-    checkBoxAdjustBorder = new QCheckBox(QStringLiteral("Adjust Border"), this);
-    checkBoxAdjustBorder->setObjectName(QStringLiteral("checkBoxAdjustBorder"));
-    labelMatrixName = new QLabel(QStringLiteral("No matrix loaded."), this);
-    labelMatrixName->setObjectName(QStringLiteral("labelMatrixName"));
-    buttonLoad = new QPushButton(QStringLiteral("Load"), this);
-    buttonLoad->setObjectName(QStringLiteral("buttonLoad"));
-    buttonSave = new QPushButton(QStringLiteral("Save"), this);
-    buttonSave->setObjectName(QStringLiteral("buttonSave"));
+    checkBoxAdjustBorder = Check("checkBoxAdjustBorder", QStringLiteral("Adjust Border"));
+    labelMatrixName = Label("labelMatrixName", QStringLiteral("No matrix loaded."));
+    buttonLoad = Button("buttonLoad", QStringLiteral("Load"));
+    buttonSave = Button("buttonSave", QStringLiteral("Save"));
     auto* files = new QHBoxLayout;
-    for (QPushButton* b : {buttonLoad, buttonSave}) {
-        b->setAutoDefault(false);
-        files->addWidget(b);
-    }
+    files->addWidget(buttonLoad);
+    files->addWidget(buttonSave);
     files->addStretch(1);
 
     auto* form = new QVBoxLayout;
@@ -112,10 +106,7 @@ DialogKXOConvolveMatrix::DialogKXOConvolveMatrix(KXClass* l, UiServices* u, QWid
     MakePreviewBox(191, 166);
     Arrange(form, MakeButtons(false));
 
-    connect(checkBoxAdjustBorder, &QCheckBox::toggled, this, [this](bool on) {
-        _adjbor = on ? 1 : 0;
-        UpdatePreview();
-    });
+    Follow(checkBoxAdjustBorder, _adjbor);
     connect(buttonLoad, &QPushButton::clicked, this, [this] {
         const QString path = ui ? ui->OpenFileName(this, envarcdir + SubFolder(), QString(), kFilter) : QString();
         if (!path.isEmpty()) LoadMatrix(path);
@@ -313,9 +304,7 @@ DialogKXOSharpen::DialogKXOSharpen(KXClass* l, QWidget* parent) : DialogKXOFrame
     _exit = 1;
     auto* form = new QFormLayout;
     newWidth = Spin("newWidth", 7, 15, 11);
-    auto* label = new QLabel(QStringLiteral("Sharpness"), this);
-    label->setObjectName(QStringLiteral("widthLabel"));
-    form->addRow(label, newWidth);
+    form->addRow(Label("widthLabel", QStringLiteral("Sharpness")), newWidth);
     Arrange(form, MakeButtons(false));
 }
 

@@ -51,6 +51,8 @@ private:
     uint8_t* table() const;
     // Before the record changes: no preview may be reading it.
     void editing();
+    // The fields, list and buttons of the table of opacity levels.
+    void tableControls(bool on);
 
     UiServices* ui;
     int entries = 256;

@@ -20,9 +20,6 @@ public:
     int _p1 = 0;
     QSpinBox* numericXOR;
 
-protected:
-    void Confirm() override;
-
 private:
     bool deep = false;  // the picture handed over has 48 bits
 };
@@ -95,9 +92,6 @@ public:
     int _depth = 8, _quick = 0, _sorted = 0;
     QSpinBox* numericDepth;
     QCheckBox *checkBoxQuick, *checkBoxDesc, *checkBoxSorted;
-
-protected:
-    void Confirm() override;
 };
 
 // "Gray Tablet": the twelve borders of the kept and the excluded range.
