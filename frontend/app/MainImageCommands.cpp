@@ -153,12 +153,10 @@ void Main::cmdFixOrientation() {
     app.UndoSkip = true;
     uint32_t err = 0;
     if (step.degrees) {
-        std::unique_ptr<KXConfig> cfg(app.MakeOperatorSettings(4));
-        err = cfg ? 0u : uint32_t(KXERR_NOMEMORY);
-        if (cfg) cfg->SetValue("DEGREES", kxown::Int(step.degrees).constData());
-        if (!err) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 4, cfg.get());
+        const kxown::KeyList keys{{"DEGREES", kxown::Int(step.degrees)}};
+        err = dispatch(4, &keys);
     }
-    if (!err && step.flip) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 25, nullptr);
+    if (!err && step.flip) err = dispatch(25, nullptr);
     app.UndoSkip = false;
     if (app.ChangeCount != changes) app.KeepUndoStep(mark);
     else app.DropUndoStep(mark);
