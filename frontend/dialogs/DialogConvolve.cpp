@@ -56,8 +56,6 @@ void numbers(const char* text, double* out, int count, bool real) {
         text += used;
     }
 }
-
-QByteArray number(double v, bool real) { return real ? kxdlg::Real(float(v)) : kxown::Int(long(v)); }
 }  // namespace
 
 DialogKXOConvolveMatrix::DialogKXOConvolveMatrix(KXClass* l, UiServices* u, QWidget* parent, int size, bool real)
