@@ -270,6 +270,56 @@ uint32_t KXSUP_ApplyCMSProfileFromFile(KX_GfxBuffer* buffer, const char* path) {
     return err;
 }
 
+uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t* size) {
+    if (!profile || !size) return KXERR_INTERNALACCESS;
+    installLogHandler();
+    FILE* f = path ? amOpen(path, "rb") : nullptr;
+    if (!f) {
+        logLine(2, "Error: file not found.");
+        return KXERR_FILENOTFOUND;
+    }
+    long length = -1;
+    if (fseek(f, 0, SEEK_END) == 0) length = ftell(f);
+    uint32_t bytes = 0;
+    uint32_t err = KXERR_NONE;
+    if (length < 0 || fseek(f, 0, SEEK_SET) != 0) err = KXERR_IO;
+    // Anything shorter than the header cannot be a whole profile.
+    else if (length < 128) err = KXERR_EOF;
+    else err = KXSUP_CheckSize(&bytes, (uint64_t)length);
+    uint8_t* data = nullptr;
+    if (!err && !(data = static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY)))) err = KXERR_NOMEMORY;
+    if (!err && amRead(f, data, bytes) != (long)bytes) err = KXERR_EOF;
+    amClose(f);
+    if (!err) {
+        const uint32_t declared =
+            (uint32_t)data[0] << 24 | (uint32_t)data[1] << 16 | (uint32_t)data[2] << 8 | data[3];
+        if (declared > bytes) {
+            err = KXERR_EOF;
+        } else {
+            cmsHPROFILE p = declared >= 128 ? cmsOpenProfileFromMem(data, bytes) : nullptr;
+            if (p) cmsCloseProfile(p);
+            else err = KXERR_FILEREQUIREMENTS;
+        }
+    }
+    if (err) {
+        FreeVec(data);
+        logLine(2, err == KXERR_EOF ? "Error: File truncated." : "Error: Could not read ICC profile file");
+        return err;
+    }
+    *profile = data;
+    *size = bytes;
+    return KXERR_NONE;
+}
+
+uint32_t KXSUP_WriteCMSProfileFile(const char* path, const uint8_t* profile, uint32_t size) {
+    if (!path || !profile || !size) return KXERR_INTERNALACCESS;
+    KXSafeFile sf;
+    if (!KXSUP_SafeOpen(&sf, path)) return KXERR_NODESTFILE;
+    const bool whole = amWrite(sf.File, profile, size) == (long)size;
+    const uint32_t err = KXSUP_SafeCommit(&sf, whole);
+    return whole ? err : KXERR_IO;
+}
+
 uint32_t KXSUP_CreateCMSProfileGamma(uint32_t, double gamma, uint8_t** profile, uint32_t* size) {
     installLogHandler();
     const cmsCIExyY white = {0.3127, 0.329, 1.0};

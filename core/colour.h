@@ -42,6 +42,18 @@ uint32_t KXSUP_ApplyCMSProfileRaw(const void* input, void* output, uint32_t widt
 // Reads an ICC file and applies it to the buffer towards sRGB.
 uint32_t KXSUP_ApplyCMSProfileFromFile(KX_GfxBuffer* buffer, const char* path);
 
+// Reads an ICC profile file whole into an AllocVec block the caller frees
+// with FreeVec. The file must hold at least the 128-byte header, the size
+// its header declares must not pass the file's end, and Little CMS must be
+// able to parse it: a truncated file gives KXERR_EOF, one that is no
+// profile KXERR_FILEREQUIREMENTS, a file that cannot be opened
+// KXERR_FILENOTFOUND. *profile and *size are written only on success.
+uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t* size);
+// Writes size bytes of profile to path through the safe save, so a failed
+// write leaves an older file of that name as it was: KXERR_NODESTFILE when
+// the file cannot be made, KXERR_IO when it is not written whole.
+uint32_t KXSUP_WriteCMSProfileFile(const char* path, const uint8_t* profile, uint32_t size);
+
 // Profile builders. The profile is an AllocVec block the caller frees with
 // FreeVec; on failure *profile and *size are not written. The first
 // argument is ignored (callers pass 256). Points are x, y, Y triples.

@@ -22,6 +22,7 @@ KX_TEST_PKGS+=("${KX_RUNTIME_PKGS[@]}")
 KX_TEST_PKGS+=(python3-pil poppler-utils)
 # GEM XIMG cross-checks: FFmpeg's GEM decoder reads palettes by the file's pixel values.
 KX_TEST_PKGS+=(ffmpeg)
+KX_TEST_PKGS+=(liblcms2-utils)  # colour cross-checks: Little CMS's transicc
 
 kx_install_packages() {
   local missing=() p

@@ -68,6 +68,9 @@ enum class Cmd {
     ObjectDefaults,
     ColourBrowser,   // the colour picker browsing the picture
     Dialog,          // the dialog command of the entry (kxdlg::Commands)
+    Import,          // arg: "raw", "dcraw" or "xmp" (MainRawImport.cpp)
+    Colour,          // MainColour.cpp; arg: "import", "export", "colorimetry", "colorspace"
+    ShowMeta,        // the metadata dialog (MainMetadata.cpp)
 };
 
 enum Flags : unsigned {

@@ -12,4 +12,8 @@ inline constexpr const char* kChangeHistory = "https://kaxon5.example.invalid/ch
 inline constexpr const char* kAmiga = "https://kaxon5.example.invalid/about/amiga";
 inline constexpr const char* kPainting = "https://kaxon5.example.invalid/about/picture";
 inline constexpr const char* kMail = "mailto:kaxon5@example.invalid";
+// The three map services the metadata dialog hands a GPS position to.
+inline constexpr const char* kMapOpenStreetMap = "https://osm.example.invalid/";
+inline constexpr const char* kMapGoogle = "https://maps.example.invalid/";
+inline constexpr const char* kMapLiveSearch = "https://localsearch.example.invalid/";
 }  // namespace kxlinks

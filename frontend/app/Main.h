@@ -14,9 +14,13 @@
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
 // MainExchange.cpp (clipboard, screen grab, printing, acquisition),
 // MainArea.cpp (the area selection and the Edit commands on it),
-// MainLossless.cpp (the lossless JPEG Transform and Crop).
+// MainLossless.cpp (the lossless JPEG Transform and Crop), MainMetadata.cpp
+// (the metadata dialog), MainColour.cpp (colorimetry, colour-space
+// information, ICC import and export), MainRawImport.cpp (the raw pixel,
+// camera RAW and XMP imports).
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QMainWindow>
 #include <QRect>
@@ -25,6 +29,8 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "FolderWalk.h"
 #include "OwnOperator.h"
@@ -47,6 +53,7 @@ class QToolBar;
 class QToolButton;
 class CatalogHandler;
 class DialogAreaSelect;
+class DialogColorimetric;
 class DialogOptions;
 class HotKey;
 class PictureBox;
@@ -56,6 +63,9 @@ class View;
 
 namespace kxactions {
 struct ActionDef;
+}
+namespace kxraw {
+using Keys = std::vector<std::pair<QByteArray, QByteArray>>;
 }
 
 struct MainOptions {
@@ -265,6 +275,25 @@ private:
     QString losslessTool();
     void cmdLossless(bool crop);
     uint32_t runLossless(const QStringList& args, const QString& input, const QString& output, const QString& tool);
+    // The imports (MainRawImport.cpp): kind "raw", "dcraw" or "xmp".
+    void cmdImport(const QString& kind);
+    uint32_t importDevice(const char* className, const kxraw::Keys& keys, const char* statusKey, const QString& file);
+    void importXmp();
+    // The colour commands (MainColour.cpp); which: "import", "export",
+    // "colorimetry" or "colorspace".
+    void wireColour();
+    void cmdColour(const char* which);
+    void cmdColorimetry();
+    void cmdColourSpaceInfo();
+    void cmdExportIcc();
+    // Attaches an ICC file (empty: chosen in the open dialog) to the picture.
+    uint32_t LoadICCProfile(const QString& path = QString());
+    // Converts or attaches as the colorimetry dialog chose; command: run
+    // from the menu (the copy error names the profile).
+    uint32_t applyColorimetry(const DialogColorimetric& d, bool command);
+    // The metadata dialog (MainMetadata.cpp)
+    void wireMetadata();
+    void cmdShowMeta();
     void openDocument(const QUrl& url);
     void navigate(int direction);  // 0 back, 1 forward, 2 first, 3 last
     void updateNavButtons();

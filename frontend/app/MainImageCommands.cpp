@@ -128,6 +128,9 @@ void Main::runAction(const ActionDef& d) {
         break;
     }
     case Cmd::Dialog: cmdDialog(d); break;
+    case Cmd::Import: cmdImport(QString::fromLatin1(d.arg)); break;
+    case Cmd::Colour: cmdColour(d.arg); break;
+    case Cmd::ShowMeta: cmdShowMeta(); break;
     }
 }
 

@@ -162,10 +162,6 @@ void Main::UpdateMetaStatus() {
             buttonICCInfo->setVisible(true);
         }
     }
-    // The metadata, image-information and colour-space dialogs come later;
-    // their buttons show the facts only and run nothing yet.
-    buttonMeta->setEnabled(false);
-    buttonCM->setEnabled(false);
     buttonStatus->setFocus();
 }
 

@@ -251,6 +251,8 @@ void Main::buildWindow() {
     });
     connect(buttonCMApply, &QPushButton::clicked, this, [this] { cmdApplyStripIcc(); });
     wireLossless();
+    wireColour();
+    wireMetadata();
 
     qApp->installEventFilter(this);
     setFixedSize(sizeHint().expandedTo(QSize(583, 427)));

@@ -1,0 +1,171 @@
+// Main: the import commands of "Import...": raw pixel data through the raw
+// importer and its wizard, camera RAW files through dcraw, and an XMP file
+// as the picture's XMP packet. The two image imports load into a device
+// reader of their own and make it current only once it has loaded, so a
+// cancelled or failed import leaves the shown picture as it was.
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QCheckBox>
+#include <cstring>
+
+#include "DialogRawImport.h"
+#include "Main.h"
+#include "MainShared.h"
+#include "UiServices.h"
+#include "core/catalogue.h"
+#include "core/kxbridge.h"
+
+void Main::cmdImport(const QString& kind) {
+    if (kind == QLatin1String("raw")) {
+        DialogKXORAWImport d(ui, app.Library, this);
+        d.Prepare(progdir, loadRememberPath);
+        showModal(&d);
+        if (d._exit) {
+            app.Status(Text("TXT_ERROR_IMPORTING") + ".");
+            UpdatePreview(true);
+            return;
+        }
+        importDevice("kxoRAW_Import", kxraw::RawKeys(d), "TXT_IMPORT_RAW", d._loadname);
+    } else if (kind == QLatin1String("dcraw")) {
+        // The converter's path comes from dcraw's own settings pad, checked
+        // before anything is asked.
+        const KXFormatReg* reg = KX_FindFormatReg("kxoDCRAW");
+        const int index = reg ? reg->Device : -1;
+        KXObject* device = index >= 0 && index < KX_TableLength(kxoDevRead) ? kxoDevRead[index] : nullptr;
+        if (!device || !device->PadPath || !*device->PadPath) return;
+        KX_ControlPad* pad = nullptr;
+        QByteArray dcraw;
+        char* v = nullptr;
+        if (KXSUP_LoadControlPad(device->PadPath, &pad) && pad && KXSUP_FindControlPadNoCase(pad, "DCRAW_PATH", &v) && v)
+            dcraw = QByteArray(v);
+        KXSUP_FreeControlPad(pad);
+        if (dcraw.isEmpty()) {
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_NO_CONFIG_DCRAW"));
+            return;
+        }
+        DialogKXODCRAW d(ui, this);
+        d.Prepare(progdir, loadRememberPath);
+        showModal(&d);
+        if (d._exit) {
+            app.Status(Text("TXT_ERROR_IMPORTING") + ".");
+            UpdatePreview(true);
+            return;
+        }
+        importDevice("kxoDCRAW", kxraw::DcrawKeys(d, dcraw), "TXT_IMPORT_RAW_DCRAW", d._loadname);
+    } else if (kind == QLatin1String("xmp")) {
+        importXmp();
+    }
+}
+
+uint32_t Main::importDevice(const char* className, const kxraw::Keys& keys, const char* statusKey, const QString& file) {
+    SetBusyCursor(true);
+    app.Tasks.Threaded = app.Settings.ThreadedProgress;
+    app.Tasks.Begin();
+    SetStatusLight(KXStatusLight::Yellow);
+    app.Status(Text(statusKey));
+    KXObject* device = nullptr;
+    const uint32_t err = kxraw::LoadDevice(
+        app.Library, className, keys, checkBoxMetaLoad->isChecked() ? 1 : 0,
+        [this](const std::function<uint32_t()>& call) { return app.Tasks.Run(call); }, &device);
+    app.Tasks.End();
+    SetStatusLight(KXStatusLight::Green);
+    if (err) {
+        app.Status(Text("TXT_ERROR_IMPORTING") + ": " + KXL_GetErrorString(err));
+    } else {
+        checkBoxArea->setChecked(false);
+        app.DropArea();
+        KX_AdoptReader(device);
+        app.IsVirtual = app.Undone = app.Modified = false;
+        app.DecoderFormat.clear();
+        app.LastFile = QFile::encodeName(kxmain::fileNameOf(file)).toStdString();
+        // No JPEG of the picture's own to transform losslessly.
+        shownFile.clear();
+        if (!file.isEmpty()) loadRememberPath = QFileInfo(file).absolutePath();
+        app.Status(Text("TXT_DONE"));
+        UpdatePreview(false);
+    }
+    SetBusyCursor(false);
+    return err;
+}
+
+// An XMP file replaces both XMP blocks of the picture's metadata, as the
+// second block; the record becomes the picture's own copy first.
+void Main::importXmp() {
+    uint32_t code = KXERR_NONE;
+    auto finish = [this, &code] {
+        if (code) app.Status(Text("TXT_ERROR") + " " + KXL_GetErrorString(code));
+        else UpdateMetaStatus();
+    };
+    if (!KX_GetGfxBuffer()) {
+        finish();
+        return;
+    }
+    KXOSpecialInfo* r = KX_GetMetaData();
+    if (!r) {
+        const uint32_t made = KX_CreateMetaData();
+        r = KX_GetMetaDataCheck(0);
+        if (made) {
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") + ": " + KXL_GetErrorString(made));
+        } else if (!r) {
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") + "!");
+        }
+    }
+    if (!r) {
+        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
+        code = KXERR_NOVIEWABLEDATA;
+        finish();
+        return;
+    }
+    if (!KX_IsUnlinkedMetaData()) {
+        const uint32_t u = KX_UnLinkMetaData();
+        if ((u != KXERR_NONE && u != KXERR_EOF) || !KX_IsUnlinkedMetaData()) {
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_METADATA_HANDLING_MEM"));
+            finish();
+            return;
+        }
+    }
+    r = KX_GetMetaDataCheck(0);
+    if (!r) {
+        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
+        code = KXERR_NOVIEWABLEDATA;
+        finish();
+        return;
+    }
+    const QString path =
+        ui->OpenFileName(this, loadRememberPath, QStringLiteral("kx5.xmp"), QStringLiteral("XMP Files (*.xmp);;XML Files (*.xml)"));
+    if (path.isEmpty()) {
+        finish();
+        return;
+    }
+    app.Status(std::string());
+    bool stored = false;
+    const QByteArray name = QFile::encodeName(path);
+    if (FILE* f = amOpen(name.constData(), "rb")) {
+        long size = amSeek(f, 0, SEEK_END) < 0 ? 0 : ftell(f);
+        if (size < 0) size = 0;
+        // The block's size is a 32-bit field; an empty file gives no block.
+        auto* block = size > 0 && size <= 0x7FFFFFFF ? static_cast<uint8_t*>(AllocVec(size_t(size), MEMF_ANY)) : nullptr;
+        if (block) {
+            if (amSeek(f, 0, SEEK_SET) >= 0 && amRead(f, block, size_t(size)) == size) {
+                FreeVec(r->Xmp0);
+                FreeVec(r->Xmp1);
+                r->Xmp0 = nullptr;
+                r->Xmp0Size = 0;
+                r->Xmp1 = block;
+                r->Xmp1Size = uint32_t(size);
+                stored = true;
+            } else {
+                FreeVec(block);
+            }
+        }
+        amClose(f);
+    }
+    if (stored) {
+        // A changed packet is a change of the picture: closing asks first.
+        app.Modified = true;
+        app.Status(Text("TXT_DONE"));
+        UpdatePreview(false);
+    }
+    finish();
+}
