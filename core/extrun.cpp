@@ -16,7 +16,9 @@ namespace {
 std::atomic<KXExternalRunner> gRunner{KX_SpawnExternal};
 }
 
-uint32_t KX_SpawnExternal(const char* program, const char* workDir, const char* const* args, const char* outputFile) {
+uint32_t KX_SpawnExternalStatus(const char* program, const char* workDir, const char* const* args,
+                                const char* outputFile, int* exitCode) {
+    if (exitCode) *exitCode = -1;
     if (!program || !*program) return KXERR_EXTERNALTOOL;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program));
@@ -45,7 +47,12 @@ uint32_t KX_SpawnExternal(const char* program, const char* workDir, const char* 
     do {
         w = waitpid(pid, &status, 0);
     } while (w < 0 && errno == EINTR);
+    if (exitCode && w == pid && WIFEXITED(status)) *exitCode = WEXITSTATUS(status);
     return w == pid ? KXERR_NONE : KXERR_EXTERNALTOOL;
+}
+
+uint32_t KX_SpawnExternal(const char* program, const char* workDir, const char* const* args, const char* outputFile) {
+    return KX_SpawnExternalStatus(program, workDir, args, outputFile, nullptr);
 }
 
 KXExternalRunner KX_SetExternalRunner(KXExternalRunner runner) { return gRunner.exchange(runner); }

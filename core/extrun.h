@@ -24,6 +24,10 @@ KXExternalRunner KX_SetExternalRunner(KXExternalRunner runner);
 
 // The library's own runner, registered until another one is.
 uint32_t KX_SpawnExternal(const char* program, const char* workDir, const char* const* args, const char* outputFile);
+// The same, also giving the program's exit code (-1 when it did not exit
+// normally or did not run) for callers that trust it.
+uint32_t KX_SpawnExternalStatus(const char* program, const char* workDir, const char* const* args,
+                                const char* outputFile, int* exitCode);
 
 // Runs through the registered runner; KXERR_EXTERNALTOOL without one.
 uint32_t KX_RunExternal(const char* program, const char* workDir, const char* const* args, const char* outputFile);

@@ -96,11 +96,4 @@ uint32_t KXCONV_WriteRecord(KXConvFile* file, const std::string& program, const 
         return KXERR_NONE;                                                                                       \
     }                                                                                                            \
     uint32_t CheckFile(FILE*, const char*, int32_t mode) override { return mode == KXIO_DEVICE ? 1 : 0; }        \
-    uint32_t SetSubFormat(uint32_t index) override { return KXF_SetSubFormat(this, index); }                     \
-    uint32_t SetSaveName(const char* path) override { return KXF_SetSaveName(this, path); }                      \
-    uint32_t SetReadName(const char* path) override { return KXF_SetReadName(this, path); }                      \
-    uint32_t GetGfxBuffer(KX_GfxBuffer** buffer) override { return KXF_GetGfxBuffer(this, buffer); }             \
-    uint32_t SetGfxBuffer(KX_GfxBuffer* buffer) override { return KXF_SetGfxBuffer(this, buffer); }              \
-    uint32_t DetachGfxBuffer(KX_GfxBuffer** buffer) override { return KXF_DetachGfxBuffer(this, buffer); }       \
-    uint32_t GetExtension(char* buffer) override { return KXF_GetExtension(extension, buffer); }                 \
-    uint32_t SetProgress(KXProgressHook hook, uintptr_t user) override { return KXF_SetProgress(this, hook, user); }
+    KXF_COMMON_OPERATIONS(extension)

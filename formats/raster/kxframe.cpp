@@ -315,6 +315,14 @@ int64_t KXF_FileSize(FILE* file) {
     return end < 0 ? -1 : (int64_t)end;
 }
 
+size_t KXF_PeekHead(FILE* file, void* head, size_t size) {
+    if (!file || fseek(file, 0, SEEK_SET) != 0) return 0;
+    const size_t n = fread(head, 1, size, file);
+    clearerr(file);
+    fseek(file, 0, SEEK_SET);
+    return n;
+}
+
 // ---- load and save brackets ---------------------------------------------------
 
 uint32_t KXF_OpenRead(KXObject* o) {

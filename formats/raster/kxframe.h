@@ -9,11 +9,8 @@
 // KXF_FRAME_OPERATIONS(".EXT") into its class body. Its Load and Save then
 // follow this pattern:
 //
-//   uint32_t kxoXYZ::Load() {
-//       uint32_t err = KXF_OpenRead(this);          // 2 when ReadName fails
-//       if (err == KXERR_NONE) err = loadBody();    // reads through KXByteReader
-//       return KXF_EndLoad(this, err);              // failure: no buffer stays
-//   }
+//   uint32_t kxoXYZ::Load() { return KXF_Load(this, &kxoXYZ::LoadBody); }
+//   (LoadBody reads ReadFile through KXByteReader; KXF_Load below opens and closes)
 //   uint32_t kxoXYZ::Save() {
 //       uint32_t err = KXF_SaveChecks(this);        // mode, buffer, chunky, no HAM
 //       if (err == KXERR_NONE) err = ownChecks();   // depth, size, memory: before opening
@@ -139,6 +136,10 @@ bool KXF_NameEndsWith(const char* name, const char* ending);
 // The stream's length, measured from its end; the stream is left at its
 // start. -1 when it cannot be measured.
 int64_t KXF_FileSize(FILE* file);
+// Reads up to size bytes from the stream's start into head for a CheckFile
+// and puts the stream back at its start with its error flags cleared.
+// Returns the count read; 0 when the stream cannot be positioned.
+size_t KXF_PeekHead(FILE* file, void* head, size_t size);
 
 // ---- settings ---------------------------------------------------------------
 // A key that may be spelt in any case: the exact spelling first (GetKey),
@@ -154,6 +155,18 @@ uint32_t KXF_OpenRead(KXObject* o);
 // Ends a Load: closes ReadFile; on failure frees the buffer made so far,
 // so a failed Load leaves no buffer. Returns err.
 uint32_t KXF_EndLoad(KXObject* o, uint32_t err);
+// The whole Load of a module whose reading lives in one member: drops the
+// previous picture, opens ReadName (2), runs body and ends as KXF_EndLoad.
+template <class Module>
+uint32_t KXF_Load(Module* m, uint32_t (Module::*body)()) {
+    if (m->LoadedBuffer) {
+        KXSUP_FreeGfxBuffer(m->LoadedBuffer);
+        m->LoadedBuffer = nullptr;
+    }
+    uint32_t err = KXF_OpenRead(m);
+    if (err == KXERR_NONE) err = (m->*body)();
+    return KXF_EndLoad(m, err);
+}
 // The frame's save checks, in order: IOMode 1 and SaveBuffer set (else 16);
 // a BITPLANE buffer of up to 8 bits is converted into LoadedBuffer and
 // SaveBuffer repointed at the copy; then ONEPLANE (else 16), no HAM (19),
@@ -177,9 +190,8 @@ uint32_t KXF_DetachGfxBuffer(KXObject* o, KX_GfxBuffer** buffer);  // handed ove
 uint32_t KXF_GetExtension(const char* extension, char* buffer);    // 13 for null
 uint32_t KXF_SetProgress(KXObject* o, KXProgressHook hook, uintptr_t user);
 
-// Declares the frame operations in a module's class body.
-#define KXF_FRAME_OPERATIONS(extension)                                                                          \
-    uint32_t SetIOMode(int32_t mode) override { return KXF_SetIOMode(this, mode); }                              \
+// Every frame operation but SetIOMode, for modules whose I/O modes differ.
+#define KXF_COMMON_OPERATIONS(extension)                                                                          \
     uint32_t SetSubFormat(uint32_t index) override { return KXF_SetSubFormat(this, index); }                     \
     uint32_t SetSaveName(const char* path) override { return KXF_SetSaveName(this, path); }                      \
     uint32_t SetReadName(const char* path) override { return KXF_SetReadName(this, path); }                      \
@@ -188,3 +200,8 @@ uint32_t KXF_SetProgress(KXObject* o, KXProgressHook hook, uintptr_t user);
     uint32_t DetachGfxBuffer(KX_GfxBuffer** buffer) override { return KXF_DetachGfxBuffer(this, buffer); }       \
     uint32_t GetExtension(char* buffer) override { return KXF_GetExtension(extension, buffer); }                 \
     uint32_t SetProgress(KXProgressHook hook, uintptr_t user) override { return KXF_SetProgress(this, hook, user); }
+
+// Declares the frame operations in a module's class body.
+#define KXF_FRAME_OPERATIONS(extension)                                                                          \
+    uint32_t SetIOMode(int32_t mode) override { return KXF_SetIOMode(this, mode); }                              \
+    KXF_COMMON_OPERATIONS(extension)

@@ -253,23 +253,12 @@ void kxoBMP::Reset() { FrameReset(); }
 uint32_t kxoBMP::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t head[32];
-    size_t n = fread(head, 1, sizeof(head), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, head, sizeof(head));
     return bitmapBase(head, n) >= 0 ? 1 : 0;
 }
 
-uint32_t kxoBMP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoBMP::Load() { return KXF_Load(this, &kxoBMP::LoadBody); }
 
 uint32_t kxoBMP::LoadBody() {
     KXByteReader r(ReadFile);

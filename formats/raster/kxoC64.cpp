@@ -84,35 +84,25 @@ void kxoC64::Reset() { FrameReset(); }
 uint32_t kxoC64::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     const int64_t size = KXF_FileSize(file);
-    uint8_t b[32];
-    const size_t got = size < 0 ? 0 : fread(b, 1, sizeof(b), file);
+    // Far enough for a GEOS info block's icon size at 254.
+    uint8_t b[257];
+    const size_t got = size < 0 ? 0 : KXF_PeekHead(file, b, sizeof(b));
     uint32_t known = 0;
-    if (got == sizeof(b)) {
+    if (got >= 32) {
         if (size >= 9201 && size <= 9229 && b[0] == 0x00 && b[1] == 0x5C) known = 1;
         else if (size == 10003 && b[0] == 0x00 && b[1] == 0x60) known = 1;
         else if (KXF_NameEndsWith(name, ".GEO")) {
             // A GEOS application data file (type 7) with its info block's icon size.
-            uint8_t icon[3] = {};
-            if ((b[0] & 1) && b[22] == 7 && b[21] <= 1 && fseek(file, 254, SEEK_SET) == 0 && fread(icon, 1, 3, file) == 3)
-                known = icon[0] == 3 && icon[1] == 21 && icon[2] == 0xBF;
+            if ((b[0] & 1) && b[22] == 7 && b[21] <= 1 && got == sizeof(b))
+                known = b[254] == 3 && b[255] == 21 && b[256] == 0xBF;
         } else if (KXF_NameEndsWith(name, ".4BT")) {
             known = memcmp(b, "GOD0", 4) == 0;
         }
     }
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
     return known;
 }
 
-uint32_t kxoC64::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoC64::Load() { return KXF_Load(this, &kxoC64::LoadBody); }
 
 uint32_t kxoC64::LoadBody() {
     KXByteReader r(ReadFile);

@@ -37,22 +37,12 @@ void kxoCT::Reset() { FrameReset(); }
 uint32_t kxoCT::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    uint8_t b[2] = {};
-    const bool read = fseek(file, 80, SEEK_SET) == 0 && fread(b, 1, 2, file) == 2;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
-    return read && b[0] == 'C' && b[1] == 'T' ? 1 : 0;
+    // The "CT" mark stands at offset 80.
+    uint8_t h[82];
+    return KXF_PeekHead(file, h, sizeof(h)) == sizeof(h) && h[80] == 'C' && h[81] == 'T' ? 1 : 0;
 }
 
-uint32_t kxoCT::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoCT::Load() { return KXF_Load(this, &kxoCT::LoadBody); }
 
 uint32_t kxoCT::LoadBody() {
     KXByteReader r(ReadFile);

@@ -32,24 +32,13 @@ void kxoCUTPAL::Reset() { FrameReset(); }
 uint32_t kxoCUTPAL::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t h[HEADER] = {};
-    size_t n = 0;
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(h, 1, HEADER, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, HEADER);
     // The reserved word is 0.
     if (n != HEADER || h[4] != 0 || h[5] != 0) return 0;
     return KXF_NameEndsWith(name, ".CUT") ? 1 : 0;
 }
 
-uint32_t kxoCUTPAL::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoCUTPAL::Load() { return KXF_Load(this, &kxoCUTPAL::LoadBody); }
 
 uint32_t kxoCUTPAL::LoadBody() {
     KXByteReader r(ReadFile);

@@ -20,21 +20,10 @@ void kxoCVP::Reset() { FrameReset(); }
 
 uint32_t kxoCVP::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file || !KXF_NameEndsWith(name, ".cvp")) return 0;
-    if (fseek(file, 0, SEEK_END) != 0) return 0;
-    const long size = ftell(file);
-    fseek(file, 0, SEEK_SET);
-    return size == FILE_SIZE ? 1 : 0;
+    return KXF_FileSize(file) == FILE_SIZE ? 1 : 0;
 }
 
-uint32_t kxoCVP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoCVP::Load() { return KXF_Load(this, &kxoCVP::LoadBody); }
 
 uint32_t kxoCVP::LoadBody() {
     KXByteReader r(ReadFile);

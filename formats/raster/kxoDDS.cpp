@@ -105,11 +105,8 @@ void kxoDDS::Reset() { FrameReset(); }
 uint32_t kxoDDS::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t h[8] = {};
-    size_t n = fread(h, 1, sizeof(h), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, sizeof(h));
     return n == 8 && memcmp(h, "DDS ", 4) == 0 && h[4] == 124 && h[5] == 0 && h[6] == 0 && h[7] == 0 ? 1 : 0;
 }
 

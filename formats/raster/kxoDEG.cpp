@@ -33,13 +33,9 @@ void kxoDEG::Reset() { FrameReset(); }
 // by their name too.
 uint32_t kxoDEG::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
-    long size = -1;
+    const int64_t size = KXF_FileSize(file);
     uint8_t h[2] = {};
-    size_t n = 0;
-    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(h, 1, 2, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, 2);
     if (n != 2 || h[1] > 3) return 0;
     if ((size == PLAIN_SIZE || size == CYCLING_SIZE) && h[0] == 0x00) return 1;
     const bool packedName = KXF_NameEndsWith(name, ".PC1") || KXF_NameEndsWith(name, ".PC2") || KXF_NameEndsWith(name, ".PC3");

@@ -53,23 +53,12 @@ void kxoFBM::Reset() { FrameReset(); }
 uint32_t kxoFBM::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     char b[8] = {};
-    const bool read = fread(b, 1, 7, file) == 7;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = KXF_PeekHead(file, b, 7) == 7;
     return read && strncasecmp(b, "%bitmap", 7) == 0 ? 1 : 0;
 }
 
-uint32_t kxoFBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoFBM::Load() { return KXF_Load(this, &kxoFBM::LoadBody); }
 
 uint32_t kxoFBM::LoadBody() {
     KXByteReader r(ReadFile);

@@ -151,10 +151,7 @@ int kxoGIF::AnimLoading() {
 uint32_t kxoGIF::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     char sig[6];
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
-    const size_t n = fread(sig, 1, sizeof(sig), file);
-    fseek(file, 0, SEEK_SET);
-    if (n != sizeof(sig)) return 0;
+    if (KXF_PeekHead(file, sig, sizeof(sig)) != sizeof(sig)) return 0;
     return memcmp(sig, "GIF87a", 6) == 0 || memcmp(sig, "GIF89a", 6) == 0 ? 1 : 0;
 }
 

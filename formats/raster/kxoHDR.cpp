@@ -349,11 +349,8 @@ uint32_t kxoHDR::Fail(uint32_t code, const char* message) {
 uint32_t kxoHDR::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     char head[16] = {};
-    size_t n = fread(head, 1, sizeof(head), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, head, sizeof(head));
     if (n >= 10 && memcmp(head, "#?RADIANCE", 10) == 0) return 1;
     return n >= 6 && memcmp(head, "#?RGBE", 6) == 0 ? 1 : 0;
 }

@@ -145,10 +145,7 @@ uint32_t kxoIMG::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t h[20] = {};
-    size_t n = 0;
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(h, 1, sizeof(h), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, sizeof(h));
     if (n < 4) return 0;
     const uint32_t version = h[0] << 8 | h[1], words = h[2] << 8 | h[3];
     if (version != 1 && version != 2) return 0;
@@ -156,15 +153,7 @@ uint32_t kxoIMG::CheckFile(FILE* file, const char* name, int32_t mode) {
     return n == sizeof(h) && memcmp(h + 16, "XIMG", 4) == 0 ? 1 : 0;
 }
 
-uint32_t kxoIMG::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoIMG::Load() { return KXF_Load(this, &kxoIMG::LoadBody); }
 
 uint32_t kxoIMG::LoadBody() {
     KXByteReader r(ReadFile);

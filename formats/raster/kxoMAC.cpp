@@ -35,14 +35,10 @@ void kxoMAC::Reset() { FrameReset(); }
 // document begins with its 4-byte version (0 or 2), so only its name tells.
 uint32_t kxoMAC::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
-    uint8_t first[4] = {}, type[4] = {};
-    size_t n = 0, t = 0;
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(first, 1, 4, file);
-    if (fseek(file, 65, SEEK_SET) == 0) t = fread(type, 1, 4, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
-    if (t == 4 && memcmp(type, "PNTG", 4) == 0) return 1;
-    return n == 4 && first[0] == 0 && first[1] == 0 && first[2] == 0 && KXF_NameEndsWith(name, ".MAC") ? 1 : 0;
+    uint8_t h[69];
+    const size_t n = KXF_PeekHead(file, h, sizeof(h));
+    if (n == sizeof(h) && memcmp(h + 65, "PNTG", 4) == 0) return 1;
+    return n >= 4 && h[0] == 0 && h[1] == 0 && h[2] == 0 && KXF_NameEndsWith(name, ".MAC") ? 1 : 0;
 }
 
 uint32_t kxoMAC::Load() {

@@ -30,22 +30,11 @@ void kxoMSP::Reset() { FrameReset(); }
 uint32_t kxoMSP::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file || !KXF_NameEndsWith(name, ".MSP")) return 0;
     uint8_t h[4] = {};
-    size_t n = 0;
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(h, 1, 4, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, 4);
     return n == 4 && (magicIs(h, "DanM") || magicIs(h, "LinS")) ? 1 : 0;
 }
 
-uint32_t kxoMSP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoMSP::Load() { return KXF_Load(this, &kxoMSP::LoadBody); }
 
 uint32_t kxoMSP::LoadBody() {
     KXByteReader r(ReadFile);

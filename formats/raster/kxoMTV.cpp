@@ -50,26 +50,15 @@ void kxoMTV::Reset() { FrameReset(); }
 // only digits and white space.
 uint32_t kxoMTV::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file || !KXF_NameEndsWith(name, ".mtv")) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t b[31];
-    const size_t got = fread(b, 1, sizeof(b), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t got = KXF_PeekHead(file, b, sizeof(b));
     size_t i = 0;
     for (; i < got && b[i] != '\n' && b[i] != '\r'; ++i)
         if (!isspace(b[i]) && !isdigit(b[i])) return 0;
     return i > 0 ? 1 : 0;
 }
 
-uint32_t kxoMTV::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoMTV::Load() { return KXF_Load(this, &kxoMTV::LoadBody); }
 
 uint32_t kxoMTV::LoadBody() {
     KXByteReader r(ReadFile);

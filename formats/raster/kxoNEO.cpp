@@ -32,15 +32,7 @@ uint32_t kxoNEO::CheckFile(FILE* file, const char* name, int32_t mode) {
     return (size == FULL_SIZE || size == 17104) && KXF_NameEndsWith(name, ".NEO") ? 1 : 0;
 }
 
-uint32_t kxoNEO::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoNEO::Load() { return KXF_Load(this, &kxoNEO::LoadBody); }
 
 uint32_t kxoNEO::LoadBody() {
     KXByteReader r(ReadFile);

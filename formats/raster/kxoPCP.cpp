@@ -140,23 +140,12 @@ void kxoPCP::Reset() { FrameReset(); }
 uint32_t kxoPCP::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t m[2] = {};
-    size_t n = fread(m, 1, 2, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, m, 2);
     return n == 2 && m[0] == 0x34 && m[1] == 0x12 ? 1 : 0;
 }
 
-uint32_t kxoPCP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPCP::Load() { return KXF_Load(this, &kxoPCP::LoadBody); }
 
 uint32_t kxoPCP::LoadBody() {
     KXByteReader r(ReadFile);

@@ -140,26 +140,12 @@ void kxoPCX::Reset() { FrameReset(); }
 uint32_t kxoPCX::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
-    int b[4];
-    for (int& v : b) {
-        v = fgetc(file);
-        if (v == EOF) v = 0;
-    }
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    uint8_t b[4] = {};  // bytes past a short file's end count as 0
+    KXF_PeekHead(file, b, sizeof(b));
     return b[0] == 10 && b[1] <= 5 && b[2] <= 1 && b[3] <= 24 ? 1 : 0;
 }
 
-uint32_t kxoPCX::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPCX::Load() { return KXF_Load(this, &kxoPCX::LoadBody); }
 
 uint32_t kxoPCX::LoadBody() {
     KXByteReader r(ReadFile);

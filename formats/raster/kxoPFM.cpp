@@ -115,11 +115,8 @@ void kxoPFM::ReadSettings(float* factor, uint32_t* depth) {
 uint32_t kxoPFM::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t m[2] = {0, 0};
-    size_t n = fread(m, 1, 2, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, m, 2);
     return n == 2 && m[0] == 'P' && (m[1] == 'F' || m[1] == 'f') ? 1 : 0;
 }
 

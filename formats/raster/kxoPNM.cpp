@@ -117,11 +117,8 @@ uint32_t kxoPNM::ReadColorDepth() {
 uint32_t kxoPNM::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t m[2] = {0, 0};
-    size_t n = fread(m, 1, 2, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, m, 2);
     return n == 2 && m[0] == 'P' && m[1] >= '1' && m[1] <= '6' ? 1 : 0;
 }
 

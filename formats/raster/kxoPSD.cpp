@@ -117,11 +117,8 @@ void kxoPSD::Reset() { FrameReset(); }
 uint32_t kxoPSD::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     char m[4] = {};
-    size_t n = fread(m, 1, 4, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, m, 4);
     return n == 4 && memcmp(m, "8BPS", 4) == 0 ? 1 : 0;
 }
 

@@ -78,23 +78,12 @@ void kxoPSP::Reset() { FrameReset(); }
 uint32_t kxoPSP::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t s[32] = {};
-    size_t n = fread(s, 1, sizeof(s), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, s, sizeof(s));
     return n == 32 && memcmp(s, SIGNATURE, 32) == 0 ? 1 : 0;
 }
 
-uint32_t kxoPSP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPSP::Load() { return KXF_Load(this, &kxoPSP::LoadBody); }
 
 uint32_t kxoPSP::LoadBody() {
     KXByteReader r(ReadFile);

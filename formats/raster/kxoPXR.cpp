@@ -38,21 +38,11 @@ uint32_t kxoPXR::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t h[SAMPLES + 2] = {};
-    const bool read = fseek(file, 0, SEEK_SET) == 0 && fread(h, 1, sizeof(h), file) == sizeof(h);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = KXF_PeekHead(file, h, sizeof(h)) == sizeof(h);
     return read && memcmp(h, MAGIC, 4) == 0 && pixelBytes(h) != 0 ? 1 : 0;
 }
 
-uint32_t kxoPXR::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPXR::Load() { return KXF_Load(this, &kxoPXR::LoadBody); }
 
 uint32_t kxoPXR::LoadBody() {
     KXByteReader r(ReadFile);

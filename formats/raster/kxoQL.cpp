@@ -77,15 +77,7 @@ uint32_t kxoQL::CheckFile(FILE* file, const char* name, int32_t mode) {
     return KXF_NameEndsWith(name, ".QL4") || KXF_NameEndsWith(name, ".QL8") || KXF_NameEndsWith(name, ".QL") ? 1 : 0;
 }
 
-uint32_t kxoQL::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoQL::Load() { return KXF_Load(this, &kxoQL::LoadBody); }
 
 uint32_t kxoQL::LoadBody() {
     KXByteReader r(ReadFile);

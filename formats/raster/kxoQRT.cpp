@@ -25,25 +25,14 @@ void kxoQRT::Reset() { FrameReset(); }
 uint32_t kxoQRT::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_END) != 0) return 0;
-    const long size = ftell(file);
+    const int64_t size = KXF_FileSize(file);
     uint8_t b[4] = {};
-    const bool read = fseek(file, 0, SEEK_SET) == 0 && fread(b, 1, 4, file) == 4;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = KXF_PeekHead(file, b, 4) == 4;
     if (!read || size <= 4) return 0;
     return (uint64_t)size == fileLength(b[0] | b[1] << 8, b[2] | b[3] << 8) ? 1 : 0;
 }
 
-uint32_t kxoQRT::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoQRT::Load() { return KXF_Load(this, &kxoQRT::LoadBody); }
 
 void kxoQRT::RowProgress(uint32_t left, uint32_t height) {
     if (left % 8 == 0) KXF_Progress(this, (uint32_t)((uint64_t)(height - left) * 100 / height));

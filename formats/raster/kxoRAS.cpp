@@ -28,23 +28,12 @@ void kxoRAS::Reset() { FrameReset(); }
 uint32_t kxoRAS::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t b[4] = {};
-    const bool read = fread(b, 1, 4, file) == 4;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = KXF_PeekHead(file, b, 4) == 4;
     return read && b[0] == 0x59 && b[1] == 0xA6 && b[2] == 0x6A && b[3] == 0x95 ? 1 : 0;
 }
 
-uint32_t kxoRAS::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoRAS::Load() { return KXF_Load(this, &kxoRAS::LoadBody); }
 
 uint32_t kxoRAS::LoadBody() {
     KXByteReader r(ReadFile);

@@ -50,15 +50,7 @@ uint32_t kxoSCR::CheckFile(FILE* file, const char* name, int32_t mode) {
     return 0;
 }
 
-uint32_t kxoSCR::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoSCR::Load() { return KXF_Load(this, &kxoSCR::LoadBody); }
 
 uint32_t kxoSCR::LoadBody() {
     KXByteReader r(ReadFile);

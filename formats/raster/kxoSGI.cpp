@@ -52,23 +52,12 @@ void kxoSGI::Reset() { FrameReset(); }
 uint32_t kxoSGI::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t b[2] = {};
-    const bool read = fread(b, 1, 2, file) == 2;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = KXF_PeekHead(file, b, 2) == 2;
     return read && b[0] == 0x01 && b[1] == 0xDA ? 1 : 0;
 }
 
-uint32_t kxoSGI::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoSGI::Load() { return KXF_Load(this, &kxoSGI::LoadBody); }
 
 uint32_t kxoSGI::LoadBody() {
     KXByteReader r(ReadFile);

@@ -126,12 +126,9 @@ void kxoTGA::Reset() { FrameReset(); }
 uint32_t kxoTGA::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_END) != 0) return 0;
-    const long end = ftell(file);
+    const int64_t end = KXF_FileSize(file);
     uint8_t b[18];
-    const bool read = end >= 18 && fseek(file, 0, SEEK_SET) == 0 && fread(b, 1, 18, file) == 18;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const bool read = end >= 18 && KXF_PeekHead(file, b, 18) == 18;
     if (!read) return 0;
     const Header h = parseHeader(b);
     if (h.mapType > 1 || h.imageType == 0) return 0;
@@ -146,15 +143,7 @@ uint32_t kxoTGA::CheckFile(FILE* file, const char* name, int32_t mode) {
     return (uint64_t)end <= limit ? 1 : 0;
 }
 
-uint32_t kxoTGA::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoTGA::Load() { return KXF_Load(this, &kxoTGA::LoadBody); }
 
 uint32_t kxoTGA::LoadBody() {
     KXByteReader r(ReadFile);

@@ -39,24 +39,13 @@ void kxoTIM::Reset() { FrameReset(); }
 uint32_t kxoTIM::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file || !KXF_NameEndsWith(name, ".TIM")) return 0;
     uint8_t h[12] = {};
-    size_t n = 0;
-    if (fseek(file, 0, SEEK_SET) == 0) n = fread(h, 1, sizeof(h), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    const size_t n = KXF_PeekHead(file, h, sizeof(h));
     if (n != sizeof(h)) return 0;
     auto le32 = [&](int at) { return (uint32_t)h[at] | (uint32_t)h[at + 1] << 8 | (uint32_t)h[at + 2] << 16 | (uint32_t)h[at + 3] << 24; };
     return le32(0) == TIM_ID && knownMode(le32(4)) && le32(8) != 0 ? 1 : 0;
 }
 
-uint32_t kxoTIM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoTIM::Load() { return KXF_Load(this, &kxoTIM::LoadBody); }
 
 uint32_t kxoTIM::LoadBody() {
     KXByteReader r(ReadFile);

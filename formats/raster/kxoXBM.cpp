@@ -97,25 +97,14 @@ void kxoXBM::Reset() {
 
 uint32_t kxoXBM::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     char s[16] = {};
-    if (fread(s, 1, 15, file) == 0) s[0] = 0;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    KXF_PeekHead(file, s, 15);
     if (strncmp(s, "/* XBM", 6) == 0) return 1;
     const bool xbmName = KXF_NameEndsWith(name, ".xbm");
     return xbmName && (strncmp(s, "#define ", 8) == 0 || strncmp(s, "/*", 2) == 0) ? 1 : 0;
 }
 
-uint32_t kxoXBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoXBM::Load() { return KXF_Load(this, &kxoXBM::LoadBody); }
 
 uint32_t kxoXBM::LoadBody() {
     FILE* f = ReadFile;

@@ -113,24 +113,13 @@ void kxoXPM::Reset() { FrameReset(); }
 
 uint32_t kxoXPM::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     char s[16] = {};
-    if (fread(s, 1, 15, file) == 0) s[0] = 0;
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
+    KXF_PeekHead(file, s, 15);
     if (strncmp(s, "! XPM2", 6) == 0 || strncmp(s, "/* XPM */", 9) == 0) return 1;
     return strncmp(s, "#define ", 8) == 0 && KXF_NameEndsWith(name, ".xpm") ? 1 : 0;
 }
 
-uint32_t kxoXPM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoXPM::Load() { return KXF_Load(this, &kxoXPM::LoadBody); }
 
 uint32_t kxoXPM::LoadBody() {
     FILE* f = ReadFile;

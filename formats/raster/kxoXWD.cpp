@@ -43,27 +43,15 @@ void kxoXWD::Reset() { FrameReset(); }
 uint32_t kxoXWD::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
-    if (fseek(file, 0, SEEK_SET) != 0) return 0;
     uint8_t b[8];
-    const size_t n = fread(b, 1, sizeof(b), file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
-    if (n != sizeof(b)) return 0;
+    if (KXF_PeekHead(file, b, sizeof(b)) != sizeof(b)) return 0;
     const uint32_t headerSize = (uint32_t)b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3];
     const uint32_t version = (uint32_t)b[4] << 24 | b[5] << 16 | b[6] << 8 | b[7];
     // Version 6 is claimed too, and refused by Load.
     return headerSize >= HEADER_BYTES && (version == 6 || version == 7) ? 1 : 0;
 }
 
-uint32_t kxoXWD::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoXWD::Load() { return KXF_Load(this, &kxoXWD::LoadBody); }
 
 uint32_t kxoXWD::LoadBody() {
     KXByteReader r(ReadFile);

@@ -5,7 +5,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDate>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -90,11 +89,6 @@ void Main::openDocument(const QUrl& url) {
                 QStringLiteral("Could not open\n%1\n(no program to show it was found).").arg(where).toStdString());
 }
 
-namespace {
-constexpr const char* kVersion = "3.20";
-constexpr int kReleaseDay = 8, kReleaseMonth = 11, kReleaseYear = 2010;
-}  // namespace
-
 // The splash (at a start without a file) and the day's update check, which
 // is off when the program settings say ONLINE_UPDATE=NO.
 void Main::startChecks(bool splash, const QUrl& address) {
@@ -103,19 +97,19 @@ void Main::startChecks(bool splash, const QUrl& address) {
     connect(buttonGfxInfo, &QPushButton::clicked, this, [this] { cmdGfxInfo(); });
     wireSettingsEditor();
     updater = new UpdateCheck(this, ui, [this](const QString& key) { return Msg(key); });
-    updater->versionText = QLatin1String(kVersion);
-    updater->releaseDate = QDate(kReleaseYear, kReleaseMonth, kReleaseDay);
     const QString temp = app.Library && app.Library->TempDir ? QFile::decodeName(app.Library->TempDir) : QString();
     if (!address.isEmpty()) updater->address = address;
     updater->markerPath = temp + QStringLiteral("kx5upd.tmp");
     if (splash)
-        About::AboutStart(ui, this, progdir, QLatin1String(kVersion), kReleaseDay, kReleaseMonth, kReleaseYear);
+        About::AboutStart(ui, this, progdir, QLatin1String(kxversion::kText), kxversion::kReleaseDay,
+                           kxversion::kReleaseMonth, kxversion::kReleaseYear);
     if (app.Settings.OnlineUpdate) updater->Start(false, true);
 }
 
 void Main::cmdAbout() {
     About a(ui, this);
-    a.Prepare(progdir, QLatin1String(kVersion), kReleaseDay, kReleaseMonth, kReleaseYear, false);
+    a.Prepare(progdir, QLatin1String(kxversion::kText), kxversion::kReleaseDay, kxversion::kReleaseMonth,
+              kxversion::kReleaseYear, false);
     showModal(&a);
 }
 

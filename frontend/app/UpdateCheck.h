@@ -11,6 +11,8 @@
 #include <QUrl>
 #include <functional>
 
+#include "AppVersion.h"
+
 class QNetworkAccessManager;
 class QNetworkReply;
 class QWidget;
@@ -42,8 +44,8 @@ public:
     QUrl address;                   // the description's address
     QString markerPath;             // the day marker ("kx5upd.tmp")
     int timeoutMs = 15000;          // a silent server ends the check as failed
-    QDate releaseDate{2010, 11, 8};  // this program's release
-    QString versionText = QStringLiteral("3.20");
+    QDate releaseDate{kxversion::kReleaseYear, kxversion::kReleaseMonth, kxversion::kReleaseDay};
+    QString versionText = QLatin1String(kxversion::kText);
 
 signals:
     // Emitted when a check has ended, whatever its outcome.

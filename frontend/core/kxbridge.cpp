@@ -1,15 +1,8 @@
 // kxbridge: the bridge functions and their shared state (see kxbridge.h).
 #include "kxbridge.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "core/extrun.h"
 
@@ -33,8 +26,6 @@ uint32_t save_subformat = 0;
 
 std::atomic<int32_t> kx_value_progress{0};
 std::atomic<int32_t> kx_update_progress{0};
-
-extern char** environ;
 
 void KX_SetTables(KXClass* lib) {
     kxpAction = lib ? lib->GetOperators() : nullptr;
@@ -376,40 +367,10 @@ void MyProgress(KXProgress* progress, uintptr_t) {
 namespace {
 thread_local int lastExit = -1;
 
+// The exit code is not examined here: callers check the files the program
+// made, and those that trust its code ask KX_LastExitCode.
 uint32_t runProgram(const char* program, const char* workDir, const char* const* args, const char* outputFile) {
-    lastExit = -1;
-    if (!program || !*program) return KXERR_EXTERNALTOOL;
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program));
-    for (int i = 0; args && args[i]; i++) argv.push_back(const_cast<char*>(args[i]));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return KXERR_EXTERNALTOOL;
-    // Output the caller does not want goes to /dev/null, so a talkative
-    // child never blocks on a full pipe.
-    bool ok = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
-              posix_spawn_file_actions_addopen(&actions, 1, outputFile && *outputFile ? outputFile : "/dev/null",
-                                               O_WRONLY | O_CREAT | O_TRUNC, 0644) == 0 &&
-              posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0) == 0;
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 29))
-    if (ok && workDir && *workDir) ok = posix_spawn_file_actions_addchdir_np(&actions, workDir) == 0;
-#else
-    if (workDir && *workDir) ok = false;
-#endif
-    pid_t pid = 0;
-    int rc = ok ? posix_spawnp(&pid, program, &actions, nullptr, argv.data(), environ) : -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return KXERR_EXTERNALTOOL;
-    int status = 0;
-    pid_t w;
-    do {
-        w = waitpid(pid, &status, 0);
-    } while (w < 0 && errno == EINTR);
-    // The exit code is not examined here: callers check the files the
-    // program made, and those that trust its code ask KX_LastExitCode.
-    if (w == pid && WIFEXITED(status)) lastExit = WEXITSTATUS(status);
-    return w == pid ? KXERR_NONE : KXERR_EXTERNALTOOL;
+    return KX_SpawnExternalStatus(program, workDir, args, outputFile, &lastExit);
 }
 }  // namespace
 

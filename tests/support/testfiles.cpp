@@ -62,6 +62,27 @@ int KXT_CountEntries(const std::string& dir)
     return ec ? -1 : n;
 }
 
+bool KXT_Exists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+int KXT_CountLeftovers(const std::string& path)
+{
+    const std::filesystem::path p(path);
+    const std::string base = p.filename().string();
+    std::error_code ec;
+    int n = 0;
+    for (std::filesystem::directory_iterator it(p.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > base.size() && name.compare(0, base.size(), base) == 0) n++;
+    }
+    return n;
+}
+
+void KXT_BufferDeleter::operator()(KX_GfxBuffer* b) const { KXSUP_FreeGfxBuffer(b); }
+
 KX_GfxBuffer* KXT_NewChunkyBuffer(uint32_t version, uint32_t width, uint32_t height, uint32_t depth)
 {
     const uint32_t pixelBits = depth <= 8 ? 8 : depth;

@@ -1,10 +1,11 @@
 // testfiles: the small helpers the tests share: a scratch directory, a
 // whole file read or written at once, an independent program on PATH, the
-// entries of a directory, a chunky picture record of a given depth, and the
-// global log's allocation trace.
+// entries of a directory and a save's leftovers, a chunky picture record
+// of a given depth, and the global log's allocation trace.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,19 @@ bool KXT_HaveTool(const char* name);
 
 // Entries in a directory, "." and ".." not counted; -1 when it cannot be read.
 int KXT_CountEntries(const std::string& dir);
+
+// The path names something that exists.
+bool KXT_Exists(const std::string& path);
+
+// Entries beside path whose names begin with its name and go on: the
+// temporary siblings a safe save leaves when it does not clean up.
+int KXT_CountLeftovers(const std::string& path);
+
+// A picture record that frees itself (KXSUP_FreeGfxBuffer) when it goes.
+struct KXT_BufferDeleter {
+    void operator()(KX_GfxBuffer* b) const;
+};
+using KXT_Buffer = std::unique_ptr<KX_GfxBuffer, KXT_BufferDeleter>;
 
 // A cleared chunky record (ONEPLANE, view mode 0) of the given depth: one
 // byte a pixel up to 8 bits, else depth bits; null after a test failure

@@ -400,13 +400,13 @@ TEST(SourceCode, FailuresKeepTheOldFile) {
         if (c.picture) w.SetGfxBuffer(c.picture);
         EXPECT_EQ(w.Save(), c.expected);
         EXPECT_EQ(KXT_ReadFile(path), "old");
-        EXPECT_EQ(Leftovers(path), 0);
+        EXPECT_EQ(KXT_CountLeftovers(path), 0);
     }
     for (uint32_t sub : {SF_C, SF_68K, SF_X86}) {
         SCOPED_TRACE(sub);
         ASSERT_TRUE(KXT_WriteFile(path, "old"));
         EXPECT_EQ(SaveWithFileLimit<kxoCSRC>(ok.get(), path, sub, 4096), (int)KXERR_IO);
         EXPECT_EQ(KXT_ReadFile(path), "old");
-        EXPECT_EQ(Leftovers(path), 0);
+        EXPECT_EQ(KXT_CountLeftovers(path), 0);
     }
 }

@@ -3,7 +3,6 @@
 // with a small file-size limit, and the safe save's leftovers.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,10 +20,7 @@
 
 namespace dumptest {
 
-struct BufferDeleter {
-    void operator()(KX_GfxBuffer* b) const { KXSUP_FreeGfxBuffer(b); }
-};
-using Buffer = std::unique_ptr<KX_GfxBuffer, BufferDeleter>;
+using Buffer = KXT_Buffer;
 
 // The alpha a picture carries.
 enum Alpha { NO_ALPHA, MAP8, MAP16, TABLE, KEY };
@@ -97,20 +93,6 @@ inline uint8_t AlphaOf(const KX_GfxBuffer* b, size_t i) {
 inline std::string ScratchDir() {
     static const std::string dir = KXT_NewTempDir(std::string(KX_GetProcessTempDir()) + "dumptest-XXXXXX");
     return dir;
-}
-
-// Entries of the scratch folder that begin with the name of path and go
-// on (the safe save's temporary files).
-inline int Leftovers(const std::string& path) {
-    const std::string dir = path.substr(0, path.rfind('/'));
-    const std::string base = path.substr(path.rfind('/') + 1);
-    int n = 0;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (strncmp(e->d_name, base.c_str(), base.size()) == 0 && strlen(e->d_name) > base.size()) ++n;
-        closedir(d);
-    }
-    return n;
 }
 
 // Saves through a fresh writer of class T in the given sub-format.

@@ -240,7 +240,7 @@ TEST(Miff, FailuresKeepTheOldFile) {
         if (c.picture) w.SetGfxBuffer(c.picture);
         EXPECT_EQ(w.Save(), c.expected);
         EXPECT_EQ(KXT_ReadFile(path), "old");
-        EXPECT_EQ(Leftovers(path), 0);
+        EXPECT_EQ(KXT_CountLeftovers(path), 0);
     }
     for (auto kind : {MAP8, NO_ALPHA, TABLE}) {
         SCOPED_TRACE(kind);
@@ -248,6 +248,6 @@ TEST(Miff, FailuresKeepTheOldFile) {
         ASSERT_TRUE(KXT_WriteFile(path, "old"));
         EXPECT_EQ(SaveWithFileLimit<kxoMIFF>(b.get(), path, 0, 4096), (int)KXERR_IO);
         EXPECT_EQ(KXT_ReadFile(path), "old");
-        EXPECT_EQ(Leftovers(path), 0);
+        EXPECT_EQ(KXT_CountLeftovers(path), 0);
     }
 }

@@ -34,10 +34,7 @@ inline bool Contains(const std::vector<uint8_t>& data, const std::string& text) 
     return std::search(data.begin(), data.end(), text.begin(), text.end()) != data.end();
 }
 
-struct BufferDeleter {
-    void operator()(KX_GfxBuffer* b) const { KXSUP_FreeGfxBuffer(b); }
-};
-using Buffer = std::unique_ptr<KX_GfxBuffer, BufferDeleter>;
+using Buffer = KXT_Buffer;
 
 // A chunky image with a deterministic pattern; palette depths get a
 // palette of distinct colours, 48-bit samples are in host order.

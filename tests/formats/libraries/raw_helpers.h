@@ -86,7 +86,7 @@ Dumped Dump(KX_GfxBuffer* img, uint32_t sub, const Keys& keys = {}, KXOSpecialIn
     unlink(comment.c_str());
     Dumped d;
     d.Err = SaveWith<Module>(img, path, sub, keys, info, &d.Progress);
-    d.Exists = access(path.c_str(), F_OK) == 0;
+    d.Exists = KXT_Exists(path);
     d.File = KXT_ReadBytes(path);
     d.Line = KXT_ReadFile(comment);
     unlink(path.c_str());
@@ -94,10 +94,7 @@ Dumped Dump(KX_GfxBuffer* img, uint32_t sub, const Keys& keys = {}, KXOSpecialIn
     return d;
 }
 
-struct BufferDeleter {
-    void operator()(KX_GfxBuffer* b) const { KXSUP_FreeGfxBuffer(b); }
-};
-using Buffer = std::unique_ptr<KX_GfxBuffer, BufferDeleter>;
+using Buffer = KXT_Buffer;
 
 // A chunky picture with a pattern: palette depths with a palette of
 // distinct colours, 48-bit samples in host order (version 4 when marked).

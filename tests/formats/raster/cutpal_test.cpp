@@ -115,15 +115,7 @@ TEST(Cutpal, Recognition) {
         {".CUT", file, "x.CUT", 1},          {".cut", file, "x.cut", 1}, {"another name", file, "x.pic", 0},
         {"reserved word not 0", reserved, "x.cut", 0}, {"five bytes", {2, 0, 1, 0, 0}, "x.cut", 0},
     };
-    for (auto& c : cases) {
-        const std::string p = TempPath(c.File);
-        WriteAll(p, c.Bytes);
-        FILE* f = fopen(p.c_str(), "rb");
-        kxoCUTPAL m;
-        EXPECT_EQ(m.CheckFile(f, p.c_str(), KXIO_FILE), c.Want) << c.Name;
-        fclose(f);
-        unlink(p.c_str());
-    }
+    for (auto& c : cases) EXPECT_EQ(Recognises<kxoCUTPAL>(c.Bytes, c.File), c.Want) << c.Name;
 }
 
 TEST(Cutpal, RowItems) {

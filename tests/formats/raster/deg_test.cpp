@@ -86,17 +86,6 @@ const std::vector<uint16_t> PALETTE = {0x777, 0x700, 0x070, 0x007, 0x123, 0xF00,
 
 uint32_t pattern(uint32_t x, uint32_t y) { return (x / 5 + y / 3 + (x * y) % 7) & 15; }
 
-uint32_t checkNamed(const std::vector<uint8_t>& bytes, const std::string& name) {
-    const std::string p = TempPath(name);
-    WriteAll(p, bytes);
-    FILE* f = fopen(p.c_str(), "rb");
-    kxoDEG m;
-    const uint32_t r = f ? m.CheckFile(f, p.c_str(), KXIO_FILE) : 0;
-    if (f) fclose(f);
-    unlink(p.c_str());
-    return r;
-}
-
 TEST(Degas, Recognition) {
     const std::vector<uint8_t> plain = degas(0, false, std::vector<uint8_t>(32000), PALETTE);
     std::vector<uint8_t> cycling = plain;
@@ -124,7 +113,7 @@ TEST(Degas, Recognition) {
         {"packed, another name", packed, "x.pi2", 0},
         {"packed flag at the plain size", packedFlagPlainSize, "x.PC1", 0},
     };
-    for (auto& c : cases) EXPECT_EQ(checkNamed(c.Bytes, c.File), c.Want) << c.Name;
+    for (auto& c : cases) EXPECT_EQ(Recognises<kxoDEG>(c.Bytes, c.File), c.Want) << c.Name;
 }
 
 TEST(Degas, LoadsNetpbmFixture) {

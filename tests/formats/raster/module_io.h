@@ -47,12 +47,12 @@ void LoadBytes(const std::vector<uint8_t>& bytes, Loaded& out, const char* name 
 // CheckFile on a file of these bytes (named so for readers that look at
 // the name's ending).
 template <class Module>
-uint32_t Recognises(const std::vector<uint8_t>& bytes, const std::string& name = "check.bin") {
+uint32_t Recognises(const std::vector<uint8_t>& bytes, const std::string& name = "check.bin", int32_t mode = KXIO_FILE) {
     const std::string p = TempPath(name);
     WriteAll(p, bytes);
     FILE* f = fopen(p.c_str(), "rb");
     Module m;
-    uint32_t r = f ? m.CheckFile(f, p.c_str(), KXIO_FILE) : 0;
+    uint32_t r = f ? m.CheckFile(f, p.c_str(), mode) : 0;
     if (f) fclose(f);
     unlink(p.c_str());
     return r;
@@ -72,6 +72,17 @@ Saved SaveTo(KX_GfxBuffer* img, const std::string& path, uint32_t subFormat = 0)
     Saved s{m.Save(), {}};
     s.File = KXT_ReadBytes(path);
     return s;
+}
+
+// SaveTo over an old file, for saves refused before the file is opened:
+// the old bytes must stay. Returns the Save result.
+template <class Module>
+uint32_t SaveOverOld(KX_GfxBuffer* img, const std::string& path, uint32_t subFormat = 0) {
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    WriteAll(path, old);
+    const uint32_t err = SaveTo<Module>(img, path, subFormat).Err;
+    EXPECT_EQ(KXT_ReadBytes(path), old) << "the old file changed";
+    return err;
 }
 
 // Little-endian numbers into a byte table.

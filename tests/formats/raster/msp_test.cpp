@@ -6,6 +6,7 @@
 #include "formats/libraries/kxoPNG.h"
 #include "formats/raster/kxoMSP.h"
 #include "module_io.h"
+#include "pillow.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
 
@@ -76,24 +77,6 @@ Rgb picture(uint32_t w, uint32_t h, const std::vector<uint8_t>& bits) {
     return r;
 }
 
-// A Python that has Pillow (Debian's python3-pil), or "".
-std::string pillowPython() {
-    for (const char* py : {"/usr/bin/python3", "python3"})
-        if (Shell(std::string(py) + " -c 'import PIL'")) return py;
-    return "";
-}
-
-uint32_t checkNamed(const std::vector<uint8_t>& bytes, const std::string& name) {
-    const std::string p = TempPath(name);
-    WriteAll(p, bytes);
-    FILE* f = fopen(p.c_str(), "rb");
-    kxoMSP m;
-    const uint32_t r = f ? m.CheckFile(f, p.c_str(), KXIO_FILE) : 0;
-    if (f) fclose(f);
-    unlink(p.c_str());
-    return r;
-}
-
 TEST(Msp, Recognition) {
     const std::vector<uint8_t> v2 = version2(16, 2, bitsOf(16, 2));
     std::vector<uint8_t> v1 = header("DanM", 16, 2);
@@ -109,7 +92,7 @@ TEST(Msp, Recognition) {
         {"LinS, .MSP", v2, "x.MSP", 1},     {"LinS, .msp", v2, "x.msp", 1}, {"LinS, another name", v2, "x.bmp", 0},
         {"DanM, .msp", v1, "x.msp", 1},     {"other magic", other, "x.msp", 0}, {"three bytes", {'L', 'i', 'n'}, "x.msp", 0},
     };
-    for (auto& c : cases) EXPECT_EQ(checkNamed(c.Bytes, c.File), c.Want) << c.Name;
+    for (auto& c : cases) EXPECT_EQ(Recognises<kxoMSP>(c.Bytes, c.File), c.Want) << c.Name;
 }
 
 TEST(Msp, LoadsPillowsVersion1) {
@@ -136,7 +119,7 @@ TEST(Msp, Version2RowsAsPillowReadsThem) {
         LoadBytes<kxoMSP>(file, l, "v2.msp");
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(Compare(ToRgb(l.Buffer), picture(w, 9, bits)), "");
-        const std::string py = pillowPython();
+        const std::string& py = PillowPython();
         if (py.empty()) continue;
         const std::string p = TempPath("v2.msp"), q = TempPath("v2.pgm");
         WriteAll(p, file);

@@ -135,6 +135,15 @@ inline std::string Compare(const Rgb& a, const Rgb& b, int tolerance = 0) {
 // Runs a shell command; true when it exits with 0.
 inline bool Shell(const std::string& cmd) { return system((cmd + " 2>/dev/null").c_str()) == 0; }
 
+// A cross-check by another program: ran tells that it wrote our file out
+// as the netpbm file q. "" when q holds want, else what went wrong.
+inline std::string ReadBack(bool ran, const std::string& q, const Rgb& want, int tolerance = 0) {
+    if (!ran) return "the program failed";
+    Rgb got;
+    if (!ReadNetpbm(q, got)) return "no netpbm file from it";
+    return Compare(got, want, tolerance);
+}
+
 #define KXT_NEED_TOOL(name) \
     if (!KXT_HaveTool(name)) GTEST_SKIP() << name << " is not installed (tools/deps.sh installs it)"
 

@@ -60,17 +60,6 @@ void colour15(uint32_t c, uint8_t* rgb) {
     rgb[2] = (uint8_t)((c >> 10 & 31) << 3);
 }
 
-uint32_t checkNamed(const std::vector<uint8_t>& b, const std::string& name) {
-    const std::string p = TempPath(name);
-    WriteAll(p, b);
-    FILE* f = fopen(p.c_str(), "rb");
-    kxoTIM m;
-    const uint32_t r = f ? m.CheckFile(f, p.c_str(), KXIO_FILE) : 0;
-    if (f) fclose(f);
-    unlink(p.c_str());
-    return r;
-}
-
 TEST(Tim, Recognition) {
     const std::vector<uint8_t> direct = tim(2, block(2, 1, bytes(4, 1)));
     struct {
@@ -87,7 +76,7 @@ TEST(Tim, Recognition) {
         {"id 0x11", [&] { auto v = direct; v[0] = 0x11; return v; }(), "x.tim", 0},
         {"8-bit with a table", tim(9, clut(256, 1)), "x.tim", 1},
     };
-    for (auto& c : cases) EXPECT_EQ(checkNamed(c.Bytes, c.File), c.Want) << c.Name;
+    for (auto& c : cases) EXPECT_EQ(Recognises<kxoTIM>(c.Bytes, c.File), c.Want) << c.Name;
 }
 
 TEST(Tim, EveryMode) {

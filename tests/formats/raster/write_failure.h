@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,11 +32,7 @@ inline uint32_t SaveUnderFileSizeLimit(KXObject* writer, KX_GfxBuffer* img, cons
     waitpid(pid, &status, 0);
     EXPECT_EQ(KXT_ReadBytes(path), old) << "the old file changed";
     // Nor may the temporary sibling of the failed save stay behind.
-    const std::string dir = path.substr(0, path.rfind('/')), prefix = path.substr(path.rfind('/') + 1) + ".";
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) EXPECT_NE(std::string(e->d_name).rfind(prefix, 0), 0u) << "left behind: " << e->d_name;
-        closedir(d);
-    }
+    EXPECT_EQ(KXT_CountLeftovers(path), 0) << "a temporary file was left behind";
     unlink(path.c_str());
     return WIFEXITED(status) ? (uint32_t)WEXITSTATUS(status) : 255u;
 }
