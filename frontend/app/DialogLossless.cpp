@@ -24,14 +24,60 @@ QComboBox* combo(QWidget* parent, const QStringList& items) {
     return c;
 }
 
-void askFile(UiServices* ui, QWidget* parent) {
-    ui->Message(parent, QStringLiteral("Kaxon5 Error"), QStringLiteral("You have to select a filename first!\nOr Cancel?"),
-                UiServices::Icon::Critical);
-}
 }  // namespace
 
-DialogLLTransform::DialogLLTransform(UiServices* ui, QWidget* parent) : QDialog(parent), ui(ui) {
-    setWindowTitle(QStringLiteral("Lossless JPEG Transformation"));
+DialogLLFile::DialogLLFile(UiServices* u, QWidget* parent, const QString& title) : QDialog(parent), ui(u) {
+    setWindowTitle(title);
+    labelFileName = new QLabel(QString::fromLatin1(kNoFile), this);
+    buttonFile = new QPushButton(QStringLiteral("Select File..."), this);
+    buttonOK = new QPushButton(QStringLiteral("OK"), this);
+    buttonCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(buttonFile, &QPushButton::clicked, this, [this] { chooseFile(); });
+    connect(buttonOK, &QPushButton::clicked, this, [this] { accepted(); });
+    connect(buttonCancel, &QPushButton::clicked, this, [this] {
+        _exit = true;
+        reject();
+    });
+}
+
+void DialogLLFile::openFiles(const QString& prog, const QString& save) {
+    progdir = prog;
+    savedir = save;
+    _exit = true;
+    _filename.clear();
+    _fullname.clear();
+    labelFileName->setText(QString::fromLatin1(kNoFile));
+}
+
+QBoxLayout* DialogLLFile::okCancel() {
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(buttonOK);
+    buttons->addWidget(buttonCancel);
+    return buttons;
+}
+
+void DialogLLFile::chooseFile() {
+    const QString path = ui->SaveFileName(this, savedir, QString(), QString::fromLatin1(kFilter));
+    if (path.isEmpty()) return;
+    _fullname = path;
+    _filename = fileNameOf(path);
+    labelFileName->setText(_filename);
+}
+
+void DialogLLFile::accepted() {
+    if (_fullname.isEmpty()) {
+        ui->Message(this, QStringLiteral("Kaxon5 Error"), QStringLiteral("You have to select a filename first!\nOr Cancel?"),
+                    UiServices::Icon::Critical);
+        return;
+    }
+    if (!confirm()) return;
+    _exit = false;
+    accept();
+}
+
+DialogLLTransform::DialogLLTransform(UiServices* ui, QWidget* parent)
+    : DialogLLFile(ui, parent, QStringLiteral("Lossless JPEG Transformation")) {
     checkBoxRotate = new QCheckBox(QStringLiteral("Rotate"), this);
     checkBoxFlip = new QCheckBox(QStringLiteral("Flip"), this);
     checkBoxTranspose = new QCheckBox(QStringLiteral("Transpose"), this);
@@ -41,10 +87,6 @@ DialogLLTransform::DialogLLTransform(UiServices* ui, QWidget* parent) : QDialog(
     checkBoxOptimize = new QCheckBox(QStringLiteral("Optimize"), this);
     checkBoxProgressive = new QCheckBox(QStringLiteral("Progressive"), this);
     checkBoxTrim = new QCheckBox(QStringLiteral("Trim"), this);
-    labelFileName = new QLabel(QString::fromLatin1(kNoFile), this);
-    buttonFile = new QPushButton(QStringLiteral("Select File..."), this);
-    buttonOK = new QPushButton(QStringLiteral("OK"), this);
-    buttonCancel = new QPushButton(QStringLiteral("Cancel"), this);
 
     auto* grid = new QGridLayout;
     grid->addWidget(checkBoxRotate, 0, 0);
@@ -69,16 +111,12 @@ DialogLLTransform::DialogLLTransform(UiServices* ui, QWidget* parent) : QDialog(
     auto* file = new QHBoxLayout;
     file->addWidget(buttonFile);
     file->addWidget(labelFileName, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(buttonOK);
-    buttons->addWidget(buttonCancel);
     auto* v = new QVBoxLayout(this);
     v->addLayout(grid);
     v->addWidget(note);
     v->addLayout(switches);
     v->addLayout(file);
-    v->addLayout(buttons);
+    v->addLayout(okCancel());
 
     // One operation at a time: checking one clears the other two.
     for (QCheckBox* b : {checkBoxRotate, checkBoxFlip, checkBoxTranspose})
@@ -87,49 +125,29 @@ DialogLLTransform::DialogLLTransform(UiServices* ui, QWidget* parent) : QDialog(
             for (QCheckBox* o : {checkBoxRotate, checkBoxFlip, checkBoxTranspose})
                 if (o != b) o->setChecked(false);
         });
-    connect(buttonFile, &QPushButton::clicked, this, [this] { chooseFile(); });
-    connect(buttonOK, &QPushButton::clicked, this, [this] { accepted(); });
-    connect(buttonCancel, &QPushButton::clicked, this, [this] {
-        _exit = true;
-        reject();
-    });
+    // The shared controls were made first; the keyboard still reaches them last.
+    setTabOrder(checkBoxTrim, buttonFile);
+    setTabOrder(buttonFile, buttonOK);
+    setTabOrder(buttonOK, buttonCancel);
     Prepare(QString(), QString());
 }
 
 void DialogLLTransform::Prepare(const QString& prog, const QString& save) {
-    progdir = prog;
-    savedir = save;
-    _exit = true;
+    openFiles(prog, save);
     _rotate = true;
     _flip = _transp = _optimize = _progress = _trim = false;
     _deg = QStringLiteral("90");
     _flipxy = QStringLiteral("horizontal");
     _transpxy = QStringLiteral("transpose");
-    _filename.clear();
-    _fullname.clear();
     checkBoxRotate->setChecked(true);
     for (QCheckBox* b : {checkBoxFlip, checkBoxTranspose, checkBoxOptimize, checkBoxProgressive, checkBoxTrim})
         b->setChecked(false);
     comboBoxDeg->setCurrentIndex(0);
     comboBoxFlip->setCurrentIndex(0);
     comboBoxTranspose->setCurrentIndex(0);
-    labelFileName->setText(QString::fromLatin1(kNoFile));
 }
 
-void DialogLLTransform::chooseFile() {
-    const QString path = ui->SaveFileName(this, savedir, QString(), QString::fromLatin1(kFilter));
-    if (path.isEmpty()) return;
-    _fullname = path;
-    _filename = fileNameOf(path);
-    labelFileName->setText(_filename);
-}
-
-void DialogLLTransform::accepted() {
-    if (_fullname.isEmpty()) {
-        askFile(ui, this);
-        return;
-    }
-    _exit = false;
+bool DialogLLTransform::confirm() {
     _rotate = checkBoxRotate->isChecked();
     _flip = checkBoxFlip->isChecked();
     _transp = checkBoxTranspose->isChecked();
@@ -139,59 +157,34 @@ void DialogLLTransform::accepted() {
     _deg = comboBoxDeg->currentText();
     _flipxy = comboBoxFlip->currentText();
     _transpxy = comboBoxTranspose->currentText();
-    accept();
+    return true;
 }
 
 DialogLLCrop::DialogLLCrop(UiServices* ui, std::function<bool(long*, long*, long*, long*)> select, QWidget* parent)
-    : QDialog(parent), ui(ui), selectArea(std::move(select)) {
-    setWindowTitle(QStringLiteral("Lossless JPEG Crop"));
-    labelFileName = new QLabel(QString::fromLatin1(kNoFile), this);
+    : DialogLLFile(ui, parent, QStringLiteral("Lossless JPEG Crop")), selectArea(std::move(select)) {
     labelArea = new QLabel(QString::fromLatin1(kNoArea), this);
-    buttonFile = new QPushButton(QStringLiteral("Select File..."), this);
     buttonArea = new QPushButton(QStringLiteral("Select Area..."), this);
-    buttonOK = new QPushButton(QStringLiteral("OK"), this);
-    buttonCancel = new QPushButton(QStringLiteral("Cancel"), this);
     auto* grid = new QGridLayout;
     grid->addWidget(buttonFile, 0, 0);
     grid->addWidget(labelFileName, 0, 1);
     grid->addWidget(buttonArea, 1, 0);
     grid->addWidget(labelArea, 1, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(buttonOK);
-    buttons->addWidget(buttonCancel);
     auto* v = new QVBoxLayout(this);
     v->addLayout(grid);
-    v->addLayout(buttons);
-    connect(buttonFile, &QPushButton::clicked, this, [this] { chooseFile(); });
+    v->addLayout(okCancel());
     connect(buttonArea, &QPushButton::clicked, this, [this] { chooseArea(); });
-    connect(buttonOK, &QPushButton::clicked, this, [this] { accepted(); });
-    connect(buttonCancel, &QPushButton::clicked, this, [this] {
-        _exit = true;
-        reject();
-    });
+    setTabOrder(buttonFile, buttonArea);
+    setTabOrder(buttonArea, buttonOK);
+    setTabOrder(buttonOK, buttonCancel);
 }
 
 void DialogLLCrop::Prepare(long width, long height, const QString& prog, const QString& save) {
     imageW = width;
     imageH = height;
-    progdir = prog;
-    savedir = save;
-    _exit = true;
+    openFiles(prog, save);
     _areasel = false;
     areaL = areaT = areaW = areaH = 0;
-    _filename.clear();
-    _fullname.clear();
-    labelFileName->setText(QString::fromLatin1(kNoFile));
     labelArea->setText(QString::fromLatin1(kNoArea));
-}
-
-void DialogLLCrop::chooseFile() {
-    const QString path = ui->SaveFileName(this, savedir, QString(), QString::fromLatin1(kFilter));
-    if (path.isEmpty()) return;
-    _fullname = path;
-    _filename = fileNameOf(path);
-    labelFileName->setText(_filename);
 }
 
 void DialogLLCrop::chooseArea() {
@@ -206,16 +199,9 @@ void DialogLLCrop::chooseArea() {
                                 : QString::fromLatin1(kNoArea));
 }
 
-void DialogLLCrop::accepted() {
-    if (_fullname.isEmpty()) {
-        askFile(ui, this);
-        return;
-    }
-    if (!_areasel) {
+bool DialogLLCrop::confirm() {
+    if (!_areasel)
         ui->Message(this, QStringLiteral("Kaxon5 Error"), QStringLiteral("You have to select an area first!\nOr Cancel?"),
                     UiServices::Icon::Critical);
-        return;
-    }
-    _exit = false;
-    accept();
+    return _areasel;
 }

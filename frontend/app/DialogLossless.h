@@ -8,13 +8,42 @@
 #include <QString>
 #include <functional>
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class UiServices;
 
-class DialogLLTransform : public QDialog {
+// What both share: the output file ("Select File..." and its label), OK
+// (which needs a file) and Cancel.
+class DialogLLFile : public QDialog {
+    Q_OBJECT
+public:
+    bool _exit = true;  // true until OK is pressed with a file chosen
+    QString _filename, _fullname, progdir, savedir;
+
+    QLabel* labelFileName;
+    QPushButton *buttonFile, *buttonOK, *buttonCancel;
+
+protected:
+    DialogLLFile(UiServices* ui, QWidget* parent, const QString& title);
+    // No file, not confirmed; the chooser starts in save.
+    void openFiles(const QString& prog, const QString& save);
+    // OK and Cancel at the right.
+    QBoxLayout* okCancel();
+    // OK with a file chosen: the dialog's own checks and results; false
+    // keeps it open.
+    virtual bool confirm() = 0;
+
+    UiServices* ui;
+
+private:
+    void chooseFile();
+    void accepted();
+};
+
+class DialogLLTransform : public DialogLLFile {
     Q_OBJECT
 public:
     DialogLLTransform(UiServices* ui, QWidget* parent = nullptr);
@@ -22,23 +51,17 @@ public:
     // chooser starts in savedir.
     void Prepare(const QString& progdir, const QString& savedir);
 
-    bool _exit = true;  // true until OK is pressed with a file chosen
     bool _rotate = true, _flip = false, _transp = false, _optimize = false, _progress = false, _trim = false;
     QString _deg = QStringLiteral("90"), _flipxy = QStringLiteral("horizontal"), _transpxy = QStringLiteral("transpose");
-    QString _filename, _fullname, progdir, savedir;
 
     QCheckBox *checkBoxRotate, *checkBoxFlip, *checkBoxTranspose, *checkBoxOptimize, *checkBoxProgressive, *checkBoxTrim;
     QComboBox *comboBoxDeg, *comboBoxFlip, *comboBoxTranspose;
-    QLabel* labelFileName;
-    QPushButton *buttonFile, *buttonOK, *buttonCancel;
 
-private:
-    void chooseFile();
-    void accepted();
-    UiServices* ui;
+protected:
+    bool confirm() override;
 };
 
-class DialogLLCrop : public QDialog {
+class DialogLLCrop : public DialogLLFile {
     Q_OBJECT
 public:
     // selectArea asks for the rectangle on the current picture: false when
@@ -49,18 +72,16 @@ public:
     // "Select Area...": a rectangle equal to the whole picture counts as none.
     void chooseArea();
 
-    bool _exit = true;
     bool _areasel = false;
     long areaL = 0, areaT = 0, areaW = 0, areaH = 0;
-    QString _filename, _fullname, progdir, savedir;
 
-    QLabel *labelFileName, *labelArea;
-    QPushButton *buttonFile, *buttonArea, *buttonOK, *buttonCancel;
+    QLabel* labelArea;
+    QPushButton* buttonArea;
+
+protected:
+    bool confirm() override;
 
 private:
-    void chooseFile();
-    void accepted();
-    UiServices* ui;
     std::function<bool(long*, long*, long*, long*)> selectArea;
     long imageW = 0, imageH = 0;
 };

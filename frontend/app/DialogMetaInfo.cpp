@@ -273,7 +273,12 @@ DialogShowEXIF::DialogShowEXIF(UiServices* u, QWidget* parent) : QDialog(parent)
     connect(ShowIPTC, &QPushButton::clicked, this, [this] { openDetail(1); });
     connect(ShowXMP, &QPushButton::clicked, this, [this] { openDetail(2); });
     connect(ShowCMS, &QPushButton::clicked, this, [this] {
-        if (showColourSpace) showColourSpace(_info);
+        if (!showColourSpace) return;
+        showColourSpace(_info);
+        // Its "Edit..." may attach a profile to the record: reloaded.
+        if (KXOSpecialInfo* r = KX_GetMetaDataCheck(0)) _info = r;
+        _cloned = KX_IsUnlinkedMetaData() != 0;
+        UpdateContent();
     });
     connect(buttonSaveXMP, &QPushButton::clicked, this, [this] { saveXmp(); });
     connect(buttonLoadXMP, &QPushButton::clicked, this, [this] { loadXmp(); });

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <utility>
 
 #include "ActionTable.h"
 #include "AppLinks.h"
@@ -13,6 +14,13 @@
 
 using kxactions::ActionDef;
 using kxactions::Cmd;
+
+namespace {
+// The two bytes of each of count 16-bit values change places.
+void swapPairs(uint8_t* p, uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i) std::swap(p[2 * i], p[2 * i + 1]);
+}
+}  // namespace
 
 bool Main::Trigger(const QString& id) {
     const ActionDef* d = kxactions::Find(id);
@@ -156,12 +164,10 @@ void Main::cmdFixOrientation() {
     app.UndoSkip = true;
     uint32_t err = 0;
     if (step.degrees) {
-        std::unique_ptr<KXConfig> cfg(app.MakeOperatorSettings(4));
-        err = cfg ? 0u : uint32_t(KXERR_NOMEMORY);
-        if (cfg) cfg->SetValue("DEGREES", kxown::Int(step.degrees).constData());
-        if (!err) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 4, cfg.get());
+        const kxown::KeyList keys{{"DEGREES", kxown::Int(step.degrees)}};
+        err = dispatch(4, &keys);
     }
-    if (!err && step.flip) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 25, nullptr);
+    if (!err && step.flip) err = dispatch(25, nullptr);
     app.UndoSkip = false;
     if (app.ChangeCount != changes) app.KeepUndoStep(mark);
     else app.DropUndoStep(mark);
@@ -208,12 +214,10 @@ void Main::cmdEndianSwap() {
     }
     const uint64_t samples = uint64_t(img->Width) * img->Height * 3;
     if (img->Data && img->BufferSize >= samples * 2) {
-        for (uint64_t i = 0; i < samples; ++i) EndianWORD(img->Data + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);
+        swapPairs(img->Data, samples);
     }
     if (KXSUP_AlphaHolds(img) == KXALPHA_CHANNEL16 && img->AlphaData) {
-        uint8_t* a = KXSUP_AlphaBytes(img);
-        const uint64_t count = uint64_t(img->Width) * img->Height;
-        for (uint64_t i = 0; i < count; ++i) EndianWORD(a + 2 * i, KXENDIAN_LITTLE, KXENDIAN_BIG);
+        swapPairs(KXSUP_AlphaBytes(img), uint64_t(img->Width) * img->Height);
     }
     app.Modified = true;
     app.Status(Text("TXT_DONE"));

@@ -20,6 +20,7 @@ void Main::cmdShowMeta() {
     }
     DialogShowEXIF d(ui, this);
     d.showModal = [this](QDialog* nested) { return showModal(nested); };
+    d.showColourSpace = [this](KXOSpecialInfo*) { cmdColourSpaceInfo(); };
     d.PrepareP(meta, app.Library, QString::fromStdString(app.AtomName), checkBoxAutoCM->isChecked(), progdir);
     showModal(&d);
     if (d.changed) app.Modified = true;

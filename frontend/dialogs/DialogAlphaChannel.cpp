@@ -17,27 +17,6 @@
 namespace {
 constexpr uint32_t kAnyTo24Bit = 0, kResetChannel = 44, kAddAlpha = 49, kAlphaBlend = 52;
 
-QLabel* label(QWidget* parent, const char* name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    return l;
-}
-
-QCheckBox* box(QWidget* parent, const char* name, const QString& text) {
-    auto* c = new QCheckBox(text, parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
-
-PictureBox* picture(QWidget* parent, const char* name) {
-    auto* p = new PictureBox(parent);
-    p->setObjectName(QLatin1String(name));
-    p->setMode(PictureBox::Zoom);
-    p->setSunken(true);
-    p->setFixedSize(191, 166);
-    return p;
-}
-
 bool hasMap8(const KX_GfxBuffer* b) { return b && KXSUP_AlphaHolds(b) == KXALPHA_CHANNEL8; }
 }  // namespace
 
@@ -49,24 +28,18 @@ DialogKXOAddAlpha::DialogKXOAddAlpha(KXClass* l, UiServices* u, QWidget* parent)
     comboAddMode = new QComboBox(this);
     comboAddMode->setObjectName(QStringLiteral("comboAddMode"));
     comboAddMode->addItems({QStringLiteral("All Pixels"), QStringLiteral("Certain Pixels")});
-    form->addRow(label(this, "label1", QStringLiteral("Add Mode")), comboAddMode);
-    buttonPixel = new QPushButton(QStringLiteral("Select Pixel Value..."), this);
-    buttonPixel->setObjectName(QStringLiteral("buttonPixel"));
-    buttonPixel->setAutoDefault(false);
+    form->addRow(Label("label1", QStringLiteral("Add Mode")), comboAddMode);
+    buttonPixel = Button("buttonPixel", QStringLiteral("Select Pixel Value..."));
     form->addRow(buttonPixel);
-    labelPixelValue = label(this, "labelPixelValue", QStringLiteral("0, 0, 0 (#00, #00, #00)"));
+    labelPixelValue = Label("labelPixelValue", QStringLiteral("0, 0, 0 (#00, #00, #00)"));
     form->addRow(labelPixelValue);
     numericTransparency = Spin("numericTransparency", 0, 255, 255);
-    form->addRow(label(this, "label2", QStringLiteral("Opacity Level")), numericTransparency);
-    checkBoxTransShow = box(this, "checkBoxTransShow", QStringLiteral("Render Transparency"));
+    form->addRow(Label("label2", QStringLiteral("Opacity Level")), numericTransparency);
+    checkBoxTransShow = Check("checkBoxTransShow", QStringLiteral("Render Transparency"));
     checkBoxTransShow->setChecked(true);
     form->addRow(checkBoxTransShow);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
-    connect(comboAddMode, &QComboBox::currentIndexChanged, this, [this](int i) {
-        _addmode = i;
-        UpdatePreview();
-    });
+    ArrangeWithPreview(form);
+    Follow(comboAddMode, _addmode);
     connect(buttonPixel, &QPushButton::clicked, this, [this] {
         QColor c = QColor::fromRgb(QRgb(_color));
         if (!ui || !ui->PickColour(this, c)) return;
@@ -74,10 +47,7 @@ DialogKXOAddAlpha::DialogKXOAddAlpha(KXClass* l, UiServices* u, QWidget* parent)
         labelPixelValue->setText(ColourText(_color));
         UpdatePreview();
     });
-    connect(numericTransparency, &QSpinBox::valueChanged, this, [this](int v) {
-        _value = v;
-        UpdatePreview();
-    });
+    Follow(numericTransparency, _value);
     connect(checkBoxTransShow, &QCheckBox::toggled, this, [this] { UpdatePreview(); });
 }
 
@@ -95,11 +65,6 @@ void DialogKXOAddAlpha::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     numericTransparency->setValue(255);
     labelPixelValue->setText(ColourText(_color));
     Ready();
-}
-
-int DialogKXOAddAlpha::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 // Index 0 "All Pixels" is ALL, 1 "Certain Pixels" is VALUE with the colour
@@ -128,10 +93,9 @@ DialogKXOResetChannel::DialogKXOResetChannel(KXClass* l, QWidget* parent) : Dial
     auto* form = new QFormLayout;
     numericMode = Spin("numericMode", 1, 3, 1);
     numericValue = Spin("numericValue", 0, 255, 0);
-    form->addRow(label(this, "label3", QStringLiteral("Channel 1,2,3 (R,G,B)")), numericMode);
-    form->addRow(label(this, "label2", QStringLiteral("Value")), numericValue);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
+    form->addRow(Label("label3", QStringLiteral("Channel 1,2,3 (R,G,B)")), numericMode);
+    form->addRow(Label("label2", QStringLiteral("Value")), numericValue);
+    ArrangeWithPreview(form);
     for (QSpinBox* s : {numericMode, numericValue})
         connect(s, &QSpinBox::valueChanged, this, [this] {
             _resetmode = numericMode->value();
@@ -149,11 +113,6 @@ void DialogKXOResetChannel::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     Ready();
 }
 
-int DialogKXOResetChannel::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
 kxdlg::Plan DialogKXOResetChannel::Steps() const {
     const char* mode = _resetmode == 2 ? "GREEN" : _resetmode == 3 ? "BLUE" : "RED";
     return {{kResetChannel, {{"MODE", mode}, {"CHANNEL_VALUE", kxown::Int(_resetval)}}}};
@@ -164,34 +123,32 @@ kxdlg::Plan DialogKXOResetChannel::Steps() const {
 DialogKXOAlphaBlend::DialogKXOAlphaBlend(KXClass* l, UiServices* u, QWidget* parent) : DialogKXOFrame(l, parent), ui(u) {
     setWindowTitle(QStringLiteral("Alpha Blending (Source + Blend => Result)"));
     auto* pictures = new QGridLayout;
-    pictureBoxSource = picture(this, "pictureBoxSource");
-    pictureBoxReference = picture(this, "pictureBoxReference");
+    pictureBoxSource = Picture("pictureBoxSource", 191, 166);
+    pictureBoxReference = Picture("pictureBoxReference", 191, 166);
     MakePreviewBox(191, 166);
-    pictures->addWidget(label(this, "label2", QStringLiteral("Source Image")), 0, 0);
-    pictures->addWidget(label(this, "label3", QStringLiteral("Blend Image")), 0, 1);
-    pictures->addWidget(label(this, "label4", QStringLiteral("Result Image")), 0, 2);
+    pictures->addWidget(Label("label2", QStringLiteral("Source Image")), 0, 0);
+    pictures->addWidget(Label("label3", QStringLiteral("Blend Image")), 0, 1);
+    pictures->addWidget(Label("label4", QStringLiteral("Result Image")), 0, 2);
     pictures->addWidget(pictureBoxSource, 1, 0);
     pictures->addWidget(pictureBoxReference, 1, 1);
     pictures->addWidget(pictureBoxPreview, 1, 2);
 
     auto* file = new QHBoxLayout;
-    labelRef = label(this, "labelRef", QStringLiteral("Reference:"));
-    labelFileName = label(this, "labelFileName", QStringLiteral("No filename selected."));
+    labelRef = Label("labelRef", QStringLiteral("Reference:"));
+    labelFileName = Label("labelFileName", QStringLiteral("No filename selected."));
     labelFileName->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    button1 = new QPushButton(QStringLiteral("Load Image..."), this);
-    button1->setObjectName(QStringLiteral("button1"));
-    button1->setAutoDefault(false);
+    button1 = Button("button1", QStringLiteral("Load Image..."));
     file->addWidget(labelRef);
     file->addWidget(labelFileName, 1);
     file->addWidget(button1);
-    labelReference = label(this, "labelReference", QStringLiteral("You have to select a reference file first."));
+    labelReference = Label("labelReference", QStringLiteral("You have to select a reference file first."));
 
     auto* alpha = new QHBoxLayout;
-    checkBoxSourceAlpha = box(this, "checkBoxSourceAlpha", QStringLiteral("Alpha from Source"));
-    checkBoxBlendAlpha = box(this, "checkBoxBlendAlpha", QStringLiteral("Alpha from Blend"));
-    checkBoxUserAlpha = box(this, "checkBoxUserAlpha", QStringLiteral("User Alpha: "));
+    checkBoxSourceAlpha = Check("checkBoxSourceAlpha", QStringLiteral("Alpha from Source"));
+    checkBoxBlendAlpha = Check("checkBoxBlendAlpha", QStringLiteral("Alpha from Blend"));
+    checkBoxUserAlpha = Check("checkBoxUserAlpha", QStringLiteral("User Alpha: "));
     numericTransparency = Spin("numericTransparency", 0, 255, 127);
-    labelOpacity = label(this, "labelOpacity", QStringLiteral("[Opacity]"));
+    labelOpacity = Label("labelOpacity", QStringLiteral("[Opacity]"));
     alpha->addWidget(checkBoxSourceAlpha);
     alpha->addWidget(checkBoxBlendAlpha);
     alpha->addWidget(checkBoxUserAlpha);
@@ -200,8 +157,8 @@ DialogKXOAlphaBlend::DialogKXOAlphaBlend(KXClass* l, UiServices* u, QWidget* par
     alpha->addStretch(1);
 
     auto* status = new QHBoxLayout;
-    labelStatus = label(this, "labelStatus", QStringLiteral("No error."));
-    status->addWidget(label(this, "label8", QStringLiteral("Status:")));
+    labelStatus = Label("labelStatus", QStringLiteral("No error."));
+    status->addWidget(Label("label8", QStringLiteral("Status:")));
     status->addWidget(labelStatus, 1);
 
     auto* form = new QVBoxLayout;
@@ -280,16 +237,6 @@ void DialogKXOAlphaBlend::Prepare(KX_GfxBuffer* source, const QString& pdir, con
 
 void DialogKXOAlphaBlend::PrepareA(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ud) {
     open(source, pdir, ld, ud, true);
-}
-
-int DialogKXOAlphaBlend::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ud) {
-    Prepare(source, pdir, ld, ud);
-    return exec();
-}
-
-int DialogKXOAlphaBlend::ShowDialogA(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ud) {
-    PrepareA(source, pdir, ld, ud);
-    return exec();
 }
 
 void DialogKXOAlphaBlend::LoadBlend(const QString& path) {

@@ -18,7 +18,6 @@ class DialogKXOAddAlpha : public DialogKXOFrame {
 public:
     DialogKXOAddAlpha(KXClass* lib, UiServices* ui, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
     // "%03ld, %03ld, %03ld (#%02lx, #%02lx, #%02lx)" of a colour 0xRRGGBB.
     static QString ColourText(uint32_t rgb);
@@ -46,7 +45,6 @@ class DialogKXOResetChannel : public DialogKXOFrame {
 public:
     explicit DialogKXOResetChannel(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     int _resetmode = 1, _resetval = 0;
@@ -63,8 +61,6 @@ public:
     ~DialogKXOAlphaBlend() override;
     void Prepare(KX_GfxBuffer* source, const QString& pdir, const QString& loaddir, const QString& userdir);
     void PrepareA(KX_GfxBuffer* source, const QString& pdir, const QString& loaddir, const QString& userdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& loaddir, const QString& userdir);
-    int ShowDialogA(KX_GfxBuffer* source, const QString& pdir, const QString& loaddir, const QString& userdir);
     kxdlg::Plan Steps() const override;
     // The blend picture (what "Load Image..." does after the file dialog).
     void LoadBlend(const QString& path);

@@ -56,8 +56,6 @@ void numbers(const char* text, double* out, int count, bool real) {
         text += used;
     }
 }
-
-QByteArray number(double v, bool real) { return real ? kxdlg::Real(float(v)) : kxown::Int(long(v)); }
 }  // namespace
 
 DialogKXOConvolveMatrix::DialogKXOConvolveMatrix(KXClass* l, UiServices* u, QWidget* parent, int size, bool real)
@@ -86,19 +84,13 @@ DialogKXOConvolveMatrix::DialogKXOConvolveMatrix(KXClass* l, UiServices* u, QWid
     auto* sums = new QFormLayout;
     sums->addRow(new QLabel(small ? QStringLiteral("Div Equ.") : QStringLiteral("Div Equal"), this), numericDiv);
     sums->addRow(new QLabel(small ? QStringLiteral("Add Equ.") : QStringLiteral("Add Equal"), this), numericAdd);
-    checkBoxAdjustBorder = new QCheckBox(QStringLiteral("Adjust Border"), this);
-    checkBoxAdjustBorder->setObjectName(QStringLiteral("checkBoxAdjustBorder"));
-    labelMatrixName = new QLabel(QStringLiteral("No matrix loaded."), this);
-    labelMatrixName->setObjectName(QStringLiteral("labelMatrixName"));
-    buttonLoad = new QPushButton(QStringLiteral("Load"), this);
-    buttonLoad->setObjectName(QStringLiteral("buttonLoad"));
-    buttonSave = new QPushButton(QStringLiteral("Save"), this);
-    buttonSave->setObjectName(QStringLiteral("buttonSave"));
+    checkBoxAdjustBorder = Check("checkBoxAdjustBorder", QStringLiteral("Adjust Border"));
+    labelMatrixName = Label("labelMatrixName", QStringLiteral("No matrix loaded."));
+    buttonLoad = Button("buttonLoad", QStringLiteral("Load"));
+    buttonSave = Button("buttonSave", QStringLiteral("Save"));
     auto* files = new QHBoxLayout;
-    for (QPushButton* b : {buttonLoad, buttonSave}) {
-        b->setAutoDefault(false);
-        files->addWidget(b);
-    }
+    files->addWidget(buttonLoad);
+    files->addWidget(buttonSave);
     files->addStretch(1);
 
     auto* form = new QVBoxLayout;
@@ -112,10 +104,7 @@ DialogKXOConvolveMatrix::DialogKXOConvolveMatrix(KXClass* l, UiServices* u, QWid
     MakePreviewBox(191, 166);
     Arrange(form, MakeButtons(false));
 
-    connect(checkBoxAdjustBorder, &QCheckBox::toggled, this, [this](bool on) {
-        _adjbor = on ? 1 : 0;
-        UpdatePreview();
-    });
+    Follow(checkBoxAdjustBorder, _adjbor);
     connect(buttonLoad, &QPushButton::clicked, this, [this] {
         const QString path = ui ? ui->OpenFileName(this, envarcdir + SubFolder(), QString(), kFilter) : QString();
         if (!path.isEmpty()) LoadMatrix(path);
@@ -148,13 +137,6 @@ void DialogKXOConvolveMatrix::Prepare(KX_GfxBuffer* source, const QString& pdir,
     sync();
     Ready();
     labelMatrixName->setText(QStringLiteral("No matrix loaded."));
-}
-
-int DialogKXOConvolveMatrix::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& edir,
-                                         const QString& erdir, bool inArea, const std::vector<double>& matrix,
-                                         double div, double add) {
-    Prepare(source, pdir, edir, erdir, inArea, matrix, div, add);
-    return exec();
 }
 
 // The fields into the public values (whole numbers by truncation).
@@ -320,9 +302,7 @@ DialogKXOSharpen::DialogKXOSharpen(KXClass* l, QWidget* parent) : DialogKXOFrame
     _exit = 1;
     auto* form = new QFormLayout;
     newWidth = Spin("newWidth", 7, 15, 11);
-    auto* label = new QLabel(QStringLiteral("Sharpness"), this);
-    label->setObjectName(QStringLiteral("widthLabel"));
-    form->addRow(label, newWidth);
+    form->addRow(Label("widthLabel", QStringLiteral("Sharpness")), newWidth);
     Arrange(form, MakeButtons(false));
 }
 

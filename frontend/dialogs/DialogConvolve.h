@@ -22,8 +22,6 @@ public:
     // border adjustment then).
     void Prepare(KX_GfxBuffer* source, const QString& pdir, const QString& edir, const QString& erdir, bool area,
                  const std::vector<double>& matrix, double div, double add);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& edir, const QString& erdir, bool area,
-                    const std::vector<double>& matrix, double div, double add);
     // Optional border, the convolution, the border stripped again.
     kxdlg::Plan Steps() const override;
 

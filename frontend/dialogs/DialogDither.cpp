@@ -17,12 +17,6 @@
 namespace {
 constexpr uint32_t kDitherFix24 = 7, kDither24Bit = 8, kPaletteDither = 48;
 
-QLabel* label(QWidget* parent, const char* name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    return l;
-}
-
 QComboBox* combo(QWidget* parent, const char* name) {
     auto* c = new QComboBox(parent);
     c->setObjectName(QLatin1String(name));
@@ -53,11 +47,10 @@ DialogKXODither::DialogKXODither(KXClass* l, QWidget* parent) : DialogKXOFrame(l
     comboPalMode->addItems({QStringLiteral("Best"), QStringLiteral("Fixed")});
     comboDithMode = combo(this, "comboDithMode");
     palDepth = Spin("palDepth", 1, 8, 8);
-    form->addRow(label(this, "label1", QStringLiteral("Palette")), comboPalMode);
-    form->addRow(label(this, "label2", QStringLiteral("Dither Mode")), comboDithMode);
-    form->addRow(label(this, "label3", QStringLiteral("Color Depth")), palDepth);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
+    form->addRow(Label("label1", QStringLiteral("Palette")), comboPalMode);
+    form->addRow(Label("label2", QStringLiteral("Dither Mode")), comboDithMode);
+    form->addRow(Label("label3", QStringLiteral("Color Depth")), palDepth);
+    ArrangeWithPreview(form);
     connect(comboPalMode, &QComboBox::currentIndexChanged, this, [this](int i) {
         _palmode = i;
         fillModes();
@@ -65,15 +58,8 @@ DialogKXODither::DialogKXODither(KXClass* l, QWidget* parent) : DialogKXOFrame(l
         _dithmode = 0;
         UpdatePreview();
     });
-    connect(comboDithMode, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i < 0) return;
-        _dithmode = i;
-        UpdatePreview();
-    });
-    connect(palDepth, &QSpinBox::valueChanged, this, [this](int v) {
-        _depth = v;
-        UpdatePreview();
-    });
+    Follow(comboDithMode, _dithmode);
+    Follow(palDepth, _depth);
 }
 
 void DialogKXODither::fillModes() {
@@ -98,11 +84,6 @@ void DialogKXODither::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     Ready();
 }
 
-int DialogKXODither::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
 kxdlg::Plan DialogKXODither::Steps() const {
     if (_palmode == 0) return {{kDither24Bit, {{"COLORDEPTH", kxown::Int(_depth)}, {"DITHERMODE", computedMode(_dithmode)}}}};
     return {{kDitherFix24,
@@ -115,11 +96,7 @@ DialogKXOPaletteDither::DialogKXOPaletteDither(KXClass* l, UiServices* u, QWidge
     : DialogKXOFrame(l, parent), ui(u) {
     setWindowTitle(QStringLiteral("Dither to Reference Image (Palette)"));
     MakePreviewBox(191, 166);
-    pictureBoxReference = new PictureBox(this);
-    pictureBoxReference->setObjectName(QStringLiteral("pictureBoxReference"));
-    pictureBoxReference->setMode(PictureBox::Zoom);
-    pictureBoxReference->setSunken(true);
-    pictureBoxReference->setFixedSize(191, 166);
+    pictureBoxReference = Picture("pictureBoxReference", 191, 166);
     auto* pictures = new QHBoxLayout;
     pictures->addWidget(pictureBoxPreview);
     pictures->addWidget(pictureBoxReference);
@@ -129,20 +106,18 @@ DialogKXOPaletteDither::DialogKXOPaletteDither(KXClass* l, UiServices* u, QWidge
     refDepth = Spin("refDepth", 1, 8, 8);
     comboDithMode = combo(this, "comboDithMode");
     comboDithMode->addItems(kComputedModes);
-    fields->addRow(label(this, "label3", QStringLiteral("Dither Depth")), palDepth);
-    fields->addRow(label(this, "label4", QStringLiteral("Palette Depth")), refDepth);
-    fields->addRow(label(this, "label2", QStringLiteral("Dither Mode")), comboDithMode);
+    fields->addRow(Label("label3", QStringLiteral("Dither Depth")), palDepth);
+    fields->addRow(Label("label4", QStringLiteral("Palette Depth")), refDepth);
+    fields->addRow(Label("label2", QStringLiteral("Dither Mode")), comboDithMode);
 
-    button1 = new QPushButton(QStringLiteral("Load Reference..."), this);
-    button1->setObjectName(QStringLiteral("button1"));
-    button1->setAutoDefault(false);
-    labelFileName = label(this, "labelFileName", QStringLiteral("No filename selected."));
-    labelStatus = label(this, "labelStatus", QStringLiteral("No error."));
-    labelReference = label(this, "labelReference", QStringLiteral("You have to select a reference file first."));
+    button1 = Button("button1", QStringLiteral("Load Reference..."));
+    labelFileName = Label("labelFileName", QStringLiteral("No filename selected."));
+    labelStatus = Label("labelStatus", QStringLiteral("No error."));
+    labelReference = Label("labelReference", QStringLiteral("You have to select a reference file first."));
     auto* info = new QGridLayout;
-    info->addWidget(label(this, "label1", QStringLiteral("Reference:")), 0, 0);
+    info->addWidget(Label("label1", QStringLiteral("Reference:")), 0, 0);
     info->addWidget(labelFileName, 0, 1);
-    info->addWidget(label(this, "label8", QStringLiteral("Status:")), 1, 0);
+    info->addWidget(Label("label8", QStringLiteral("Status:")), 1, 0);
     info->addWidget(labelStatus, 1, 1);
     info->setColumnStretch(1, 1);
 
@@ -162,19 +137,9 @@ DialogKXOPaletteDither::DialogKXOPaletteDither(KXClass* l, UiServices* u, QWidge
         const QString path = ui ? ui->OpenFileName(this, loaddir, QString(), QStringLiteral("All Files (*)")) : QString();
         if (!path.isEmpty()) LoadReference(path);
     });
-    connect(palDepth, &QSpinBox::valueChanged, this, [this](int v) {
-        _depth = v;
-        UpdatePreview();
-    });
-    connect(refDepth, &QSpinBox::valueChanged, this, [this](int v) {
-        _refdepth = v;
-        UpdatePreview();
-    });
-    connect(comboDithMode, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (!initimg) return;
-        _dithmode = i;
-        UpdatePreview();
-    });
+    Follow(palDepth, _depth);
+    Follow(refDepth, _refdepth);
+    Follow(comboDithMode, _dithmode);
 }
 
 DialogKXOPaletteDither::~DialogKXOPaletteDither() { Quiesce(); }
@@ -191,11 +156,6 @@ void DialogKXOPaletteDither::Prepare(KX_GfxBuffer* source, const QString& pdir, 
     loaddir = ld;
     appdir = ad;
     Ready();
-}
-
-int DialogKXOPaletteDither::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& ld, const QString& ad) {
-    Prepare(source, pdir, ld, ad);
-    return exec();
 }
 
 void DialogKXOPaletteDither::LoadReference(const QString& path) {

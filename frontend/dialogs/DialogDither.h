@@ -16,7 +16,6 @@ class DialogKXODither : public DialogKXOFrame {
 public:
     explicit DialogKXODither(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     int _palmode = 0, _dithmode = 0, _depth = 8;
@@ -35,7 +34,6 @@ public:
     DialogKXOPaletteDither(KXClass* lib, UiServices* ui, QWidget* parent = nullptr);
     ~DialogKXOPaletteDither() override;
     void Prepare(KX_GfxBuffer* source, const QString& pdir, const QString& loaddir, const QString& appdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir, const QString& loaddir, const QString& appdir);
     kxdlg::Plan Steps() const override;
     // The reference (what "Load Reference..." does after the file dialog).
     void LoadReference(const QString& path);

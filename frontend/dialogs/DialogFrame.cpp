@@ -1,8 +1,11 @@
 #include "DialogFrame.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -114,11 +117,7 @@ void DialogKXOFrame::Ready() {
 }
 
 PictureBox* DialogKXOFrame::MakePreviewBox(int width, int height) {
-    pictureBoxPreview = new PictureBox(this);
-    pictureBoxPreview->setObjectName(QStringLiteral("pictureBoxPreview"));
-    pictureBoxPreview->setMode(PictureBox::Zoom);
-    pictureBoxPreview->setSunken(true);
-    pictureBoxPreview->setFixedSize(width, height);
+    pictureBoxPreview = Picture("pictureBoxPreview", width, height);
     boxSize = QSize(width, height);
     return pictureBoxPreview;
 }
@@ -157,12 +156,67 @@ void DialogKXOFrame::Arrange(QLayout* controls, QBoxLayout* buttons) {
     all->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void DialogKXOFrame::ArrangeWithPreview(QLayout* controls) {
+    MakePreviewBox(191, 166);
+    Arrange(controls, MakeButtons(true));
+}
+
 QSpinBox* DialogKXOFrame::Spin(const char* name, int min, int max, int value) {
     auto* s = new QSpinBox(this);
     s->setObjectName(QLatin1String(name));
     s->setRange(min, max);
     s->setValue(value);
     return s;
+}
+
+QLabel* DialogKXOFrame::Label(const char* name, const QString& text) {
+    auto* l = new QLabel(text, this);
+    l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+QCheckBox* DialogKXOFrame::Check(const char* name, const QString& text) {
+    auto* c = new QCheckBox(text, this);
+    c->setObjectName(QLatin1String(name));
+    return c;
+}
+
+QPushButton* DialogKXOFrame::Button(const char* name, const QString& text) {
+    auto* b = new QPushButton(text, this);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+PictureBox* DialogKXOFrame::Picture(const char* name, int width, int height) {
+    auto* p = new PictureBox(this);
+    p->setObjectName(QLatin1String(name));
+    p->setMode(PictureBox::Zoom);
+    p->setSunken(true);
+    p->setFixedSize(width, height);
+    return p;
+}
+
+void DialogKXOFrame::Follow(QSpinBox* s, int& field) {
+    connect(s, &QSpinBox::valueChanged, this, [this, &field](int v) {
+        field = v;
+        UpdatePreview();
+    });
+}
+
+void DialogKXOFrame::Follow(QCheckBox* c, int& field) {
+    connect(c, &QCheckBox::toggled, this, [this, &field](bool on) {
+        field = on ? 1 : 0;
+        UpdatePreview();
+    });
+}
+
+void DialogKXOFrame::Follow(QComboBox* c, int& field) {
+    connect(c, &QComboBox::currentIndexChanged, this, [this, &field](int i) {
+        if (i < 0) return;
+        field = i;
+        UpdatePreview();
+    });
 }
 
 void DialogKXOFrame::done(int result) {

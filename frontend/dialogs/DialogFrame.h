@@ -22,6 +22,9 @@
 
 class PictureBox;
 class QBoxLayout;
+class QCheckBox;
+class QComboBox;
+class QLabel;
 class QLayout;
 class QPushButton;
 class QSpinBox;
@@ -128,8 +131,23 @@ protected:
     // The controls on the left, the preview box (when made) on the right,
     // the buttons under both; the form keeps the size its texts need.
     void Arrange(QLayout* controls, QBoxLayout* buttons);
+    // The usual form: the controls, the preview box of the usual size beside
+    // them, OK and Cancel under both.
+    void ArrangeWithPreview(QLayout* controls);
     // A whole-number field with its name.
     QSpinBox* Spin(const char* name, int min, int max, int value);
+    // Named controls (scripts and tests find them by name).
+    QLabel* Label(const char* name, const QString& text);
+    QCheckBox* Check(const char* name, const QString& text);
+    // A button inside the form: it never takes Return from OK.
+    QPushButton* Button(const char* name, const QString& text);
+    // A sunken picture box of a fixed size that zooms its picture.
+    PictureBox* Picture(const char* name, int width, int height);
+    // Each change of the control stores its value in the result field (a
+    // check box 1 or 0; a list its index, none ignored) and redraws.
+    void Follow(QSpinBox* s, int& field);
+    void Follow(QCheckBox* c, int& field);
+    void Follow(QComboBox* c, int& field);
 
     void done(int result) override;
 

@@ -35,18 +35,6 @@ QByteArray snapshot(const KX_GfxBuffer* b) {
     if (kind == KXALPHA_MULTICOLOR && b->AlphaData) s += QByteArray(static_cast<const char*>(b->AlphaData), 256);
     return s;
 }
-
-QLabel* label(QWidget* parent, const char* name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    return l;
-}
-
-QCheckBox* box(QWidget* parent, const char* name, const QString& text) {
-    auto* c = new QCheckBox(text, parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
 }  // namespace
 
 DialogPalette::DialogPalette(KXClass* l, UiServices* u, QWidget* parent) : DialogKXOFrame(l, parent), ui(u) {
@@ -67,54 +55,50 @@ DialogPalette::DialogPalette(KXClass* l, UiServices* u, QWidget* parent) : Dialo
     }
 
     MakePreviewBox(151, 116);
-    checkBoxTransShow = box(this, "checkBoxTransShow", QStringLiteral("Render Transparency"));
-    checkBoxTrans = box(this, "checkBoxTrans", QStringLiteral("Single Trans Color"));
-    checkBoxTransMap = box(this, "checkBoxTransMap", QStringLiteral("Multi Trans Color"));
+    checkBoxTransShow = Check("checkBoxTransShow", QStringLiteral("Render Transparency"));
+    checkBoxTrans = Check("checkBoxTrans", QStringLiteral("Single Trans Color"));
+    checkBoxTransMap = Check("checkBoxTransMap", QStringLiteral("Multi Trans Color"));
     numericTransColor = Spin("numericTransColor", 0, 255, 0);
     numericTransparency = Spin("numericTransparency", 0, 255, 0);
     listBoxMT = new QListWidget(this);
     listBoxMT->setObjectName(QStringLiteral("listBoxMT"));
     listBoxMT->setFixedHeight(80);
-    buttonMTPlus = new QPushButton(QStringLiteral("+"), this);
-    buttonMTPlus->setObjectName(QStringLiteral("buttonMTPlus"));
-    buttonMTMinus = new QPushButton(QStringLiteral("-"), this);
-    buttonMTMinus->setObjectName(QStringLiteral("buttonMTMinus"));
-    labelColorIndex = label(this, "labelColorIndex", QStringLiteral("0"));
-    labelColorRGB = label(this, "labelColorRGB", QString());
-    checkBoxColorDialog = box(this, "checkBoxColorDialog", QStringLiteral("Open Color Dialog"));
-    checkBoxMakeTrans = box(this, "checkBoxMakeTrans", QStringLiteral("Make Transparent"));
+    buttonMTPlus = Button("buttonMTPlus", QStringLiteral("+"));
+    buttonMTMinus = Button("buttonMTMinus", QStringLiteral("-"));
+    labelColorIndex = Label("labelColorIndex", QStringLiteral("0"));
+    labelColorRGB = Label("labelColorRGB", QString());
+    checkBoxColorDialog = Check("checkBoxColorDialog", QStringLiteral("Open Color Dialog"));
+    checkBoxMakeTrans = Check("checkBoxMakeTrans", QStringLiteral("Make Transparent"));
     checkBoxColorDialog->setChecked(true);
     checkBoxMakeTrans->setEnabled(false);
 
     auto* side = new QVBoxLayout;
     side->addWidget(pictureBoxPreview);
     side->addWidget(checkBoxTransShow);
-    auto* title = label(this, "label4", QStringLiteral("Transparency Management"));
+    auto* title = Label("label4", QStringLiteral("Transparency Management"));
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
     side->addWidget(title);
     side->addWidget(checkBoxTrans);
     auto* numbers = new QFormLayout;
-    numbers->addRow(label(this, "label1", QStringLiteral("Color Index")), numericTransColor);
-    numbers->addRow(label(this, "label2", QStringLiteral("Opacity Level")), numericTransparency);
+    numbers->addRow(Label("label1", QStringLiteral("Color Index")), numericTransColor);
+    numbers->addRow(Label("label2", QStringLiteral("Opacity Level")), numericTransparency);
     side->addLayout(numbers);
     side->addWidget(checkBoxTransMap);
     auto* list = new QHBoxLayout;
     list->addWidget(listBoxMT, 1);
     auto* pm = new QVBoxLayout;
-    for (QPushButton* b : {buttonMTPlus, buttonMTMinus}) {
-        b->setAutoDefault(false);
-        pm->addWidget(b);
-    }
+    pm->addWidget(buttonMTPlus);
+    pm->addWidget(buttonMTMinus);
     pm->addStretch(1);
     list->addLayout(pm);
     side->addLayout(list);
     auto* info = new QFormLayout;
-    info->addRow(label(this, "label3", QStringLiteral("Color Index:")), labelColorIndex);
-    info->addRow(label(this, "label5", QStringLiteral("RGB:")), labelColorRGB);
+    info->addRow(Label("label3", QStringLiteral("Color Index:")), labelColorIndex);
+    info->addRow(Label("label5", QStringLiteral("RGB:")), labelColorRGB);
     side->addLayout(info);
-    side->addWidget(label(this, "label6", QStringLiteral("On click:")));
+    side->addWidget(Label("label6", QStringLiteral("On click:")));
     side->addWidget(checkBoxColorDialog);
     side->addWidget(checkBoxMakeTrans);
     side->addStretch(1);
@@ -174,6 +158,13 @@ uint8_t* DialogPalette::table() const {
 
 void DialogPalette::editing() { Quiesce(); }
 
+void DialogPalette::tableControls(bool on) {
+    for (QWidget* w : {static_cast<QWidget*>(numericTransColor), static_cast<QWidget*>(numericTransparency),
+                       static_cast<QWidget*>(listBoxMT), static_cast<QWidget*>(buttonMTPlus),
+                       static_cast<QWidget*>(buttonMTMinus)})
+        w->setEnabled(on);
+}
+
 void DialogPalette::raise() {
     if (_gfxb->Version < 3) KXSUP_SetGfxBufferVersion(_gfxb, 3);
 }
@@ -214,10 +205,7 @@ void DialogPalette::Prepare(KX_GfxBuffer* record) {
         checkBoxTransMap->setChecked(false);
     }
     listBoxMT->clear();
-    for (QWidget* w : {static_cast<QWidget*>(numericTransColor), static_cast<QWidget*>(numericTransparency),
-                       static_cast<QWidget*>(listBoxMT), static_cast<QWidget*>(buttonMTPlus),
-                       static_cast<QWidget*>(buttonMTMinus)})
-        w->setEnabled(false);
+    tableControls(false);
     filling = false;
     const uint32_t kind = KXSUP_AlphaHolds(_gfxb);
     if (kind == KXALPHA_MULTICOLOR && _gfxb->AlphaData) {
@@ -231,11 +219,6 @@ void DialogPalette::Prepare(KX_GfxBuffer* record) {
     showColour(0);
     before = snapshot(_gfxb);
     Ready();
-}
-
-int DialogPalette::ShowDialogP(KX_GfxBuffer* record) {
-    Prepare(record);
-    return exec();
 }
 
 bool DialogPalette::Changed() const { return _gfxb && snapshot(_gfxb) != before; }
@@ -290,10 +273,7 @@ void DialogPalette::singleToggled(bool on) {
 void DialogPalette::multiToggled(bool on) {
     if (!_gfxb) return;
     editing();
-    for (QWidget* w : {static_cast<QWidget*>(numericTransColor), static_cast<QWidget*>(numericTransparency),
-                       static_cast<QWidget*>(listBoxMT), static_cast<QWidget*>(buttonMTPlus),
-                       static_cast<QWidget*>(buttonMTMinus)})
-        w->setEnabled(on);
+    tableControls(on);
     if (on) {
         checkBoxTrans->setChecked(false);
         // Only a table is kept; an index or a map is no table.

@@ -17,7 +17,6 @@ class DialogPalette : public DialogKXOFrame {
 public:
     DialogPalette(KXClass* lib, UiServices* ui, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* record);
-    int ShowDialogP(KX_GfxBuffer* record);
     // No operator runs: the editor works on the record itself.
     kxdlg::Plan Steps() const override { return {}; }
     // True when the record differs from what it was when the editor opened.
@@ -52,6 +51,8 @@ private:
     uint8_t* table() const;
     // Before the record changes: no preview may be reading it.
     void editing();
+    // The fields, list and buttons of the table of opacity levels.
+    void tableControls(bool on);
 
     UiServices* ui;
     int entries = 256;

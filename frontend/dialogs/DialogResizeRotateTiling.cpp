@@ -10,18 +10,6 @@
 
 namespace {
 constexpr uint32_t kResize = 14, kRotateFree = 27, kResizeDDA = 54, kTiling = 56;
-
-QLabel* label(QWidget* parent, const char* name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    return l;
-}
-
-QCheckBox* box(QWidget* parent, const char* name, const QString& text) {
-    auto* c = new QCheckBox(text, parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
 }  // namespace
 
 // ---- Resize -------------------------------------------------------------------
@@ -32,31 +20,23 @@ DialogKXOResize::DialogKXOResize(KXClass* l, QWidget* parent) : DialogKXOFrame(l
     auto* grid = new QGridLayout;
     newWidth = Spin("newWidth", 1, 65535, 1);
     newHeight = Spin("newHeight", 1, 65535, 1);
-    oldWidth = new QPushButton(this);
-    oldWidth->setObjectName(QStringLiteral("oldWidth"));
-    oldHeight = new QPushButton(this);
-    oldHeight->setObjectName(QStringLiteral("oldHeight"));
-    checkBoxAspect = box(this, "checkBoxAspect", QStringLiteral("Keep Aspect"));
+    oldWidth = Button("oldWidth", QString());
+    oldHeight = Button("oldHeight", QString());
+    checkBoxAspect = Check("checkBoxAspect", QStringLiteral("Keep Aspect"));
     numericPercent = Spin("numericPercent", 1, 1000, 100);
-    checkBoxDDA = box(this, "checkBoxDDA", QStringLiteral("DDA Scale"));
-    grid->addWidget(label(this, "widthLabel", QStringLiteral("Width")), 0, 0);
+    checkBoxDDA = Check("checkBoxDDA", QStringLiteral("DDA Scale"));
+    grid->addWidget(Label("widthLabel", QStringLiteral("Width")), 0, 0);
     grid->addWidget(newWidth, 0, 1);
     grid->addWidget(oldWidth, 0, 2);
-    grid->addWidget(label(this, "heightLabel", QStringLiteral("Height")), 1, 0);
+    grid->addWidget(Label("heightLabel", QStringLiteral("Height")), 1, 0);
     grid->addWidget(newHeight, 1, 1);
     grid->addWidget(oldHeight, 1, 2);
     grid->addWidget(checkBoxAspect, 2, 0, 1, 3);
-    grid->addWidget(label(this, "label1", QStringLiteral("Percent")), 3, 0);
+    grid->addWidget(Label("label1", QStringLiteral("Percent")), 3, 0);
     grid->addWidget(numericPercent, 3, 1);
     grid->addWidget(checkBoxDDA, 4, 0, 1, 3);
-    for (QPushButton* b : {oldWidth, oldHeight}) b->setAutoDefault(false);
     Arrange(grid, MakeButtons(true));
 
-    for (QSpinBox* s : {newWidth, newHeight})
-        connect(s, &QSpinBox::valueChanged, this, [this] {
-            _ew = newWidth->value();
-            _eh = newHeight->value();
-        });
     connect(oldWidth, &QPushButton::clicked, this, [this] { newWidth->setValue(_iw); });
     connect(oldHeight, &QPushButton::clicked, this, [this] { newHeight->setValue(_ih); });
     connect(numericPercent, &QSpinBox::valueChanged, this, [this](int p) {
@@ -97,11 +77,6 @@ void DialogKXOResize::Prepare(int w, int h) {
     Ready();
 }
 
-int DialogKXOResize::ShowDialogP(int w, int h) {
-    Prepare(w, h);
-    return exec();
-}
-
 void DialogKXOResize::Confirm() {
     _ew = newWidth->value();
     _eh = newHeight->value();
@@ -121,22 +96,15 @@ kxdlg::Plan DialogKXOResize::Steps() const {
 DialogKXORotateFree::DialogKXORotateFree(KXClass* l, QWidget* parent) : DialogKXOFrame(l, parent) {
     setWindowTitle(QStringLiteral("Rotate Freely"));
     auto* form = new QVBoxLayout;
-    form->addWidget(label(this, "widthLabel", QStringLiteral("Angle [deg]:")));
+    form->addWidget(Label("widthLabel", QStringLiteral("Angle [deg]:")));
     newWidth = Spin("newWidth", 0, 360, 0);
     form->addWidget(newWidth);
-    checkBoxKeepSize = box(this, "checkBoxKeepSize", QStringLiteral("Keep size"));
+    checkBoxKeepSize = Check("checkBoxKeepSize", QStringLiteral("Keep size"));
     form->addWidget(checkBoxKeepSize);
     form->addStretch(1);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
-    connect(newWidth, &QSpinBox::valueChanged, this, [this](int v) {
-        _deg = v;
-        UpdatePreview();
-    });
-    connect(checkBoxKeepSize, &QCheckBox::toggled, this, [this](bool on) {
-        _keep = on ? 1 : 0;
-        UpdatePreview();
-    });
+    ArrangeWithPreview(form);
+    Follow(newWidth, _deg);
+    Follow(checkBoxKeepSize, _keep);
 }
 
 void DialogKXORotateFree::Prepare(KX_GfxBuffer* source, const QString& pdir, bool mustKeepSize) {
@@ -147,11 +115,6 @@ void DialogKXORotateFree::Prepare(KX_GfxBuffer* source, const QString& pdir, boo
     OpenFrame(source, pdir);
     newWidth->setValue(0);
     Ready();
-}
-
-int DialogKXORotateFree::ShowDialogP(KX_GfxBuffer* source, const QString& pdir, bool mustKeepSize) {
-    Prepare(source, pdir, mustKeepSize);
-    return exec();
 }
 
 kxdlg::Plan DialogKXORotateFree::Steps() const {
@@ -165,11 +128,11 @@ kxdlg::Plan DialogKXORotateFree::Steps() const {
 DialogKXOTiling::DialogKXOTiling(KXClass* l, QWidget* parent) : DialogKXOFrame(l, parent) {
     setWindowTitle(QStringLiteral("Tiling Effect"));
     auto* form = new QVBoxLayout;
-    form->addWidget(label(this, "label3", QStringLiteral("Tile Size")));
+    form->addWidget(Label("label3", QStringLiteral("Tile Size")));
     numericXOR = Spin("numericXOR", 1, 255, 1);
     form->addWidget(numericXOR);
-    QLabel* notes[] = {label(this, "label1", QStringLiteral("Note: there is also")),
-                       label(this, "label2", QStringLiteral("a random component"))};
+    QLabel* notes[] = {Label("label1", QStringLiteral("Note: there is also")),
+                       Label("label2", QStringLiteral("a random component"))};
     for (QLabel* n : notes) {
         QFont f = n->font();
         f.setItalic(true);
@@ -177,12 +140,8 @@ DialogKXOTiling::DialogKXOTiling(KXClass* l, QWidget* parent) : DialogKXOFrame(l
         form->addWidget(n);
     }
     form->addStretch(1);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
-    connect(numericXOR, &QSpinBox::valueChanged, this, [this](int v) {
-        _p1 = v;
-        UpdatePreview();
-    });
+    ArrangeWithPreview(form);
+    Follow(numericXOR, _p1);
 }
 
 void DialogKXOTiling::Prepare(KX_GfxBuffer* source, const QString& pdir) {
@@ -190,11 +149,6 @@ void DialogKXOTiling::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _p1 = 0;
     OpenFrame(source, pdir);
     Ready();
-}
-
-int DialogKXOTiling::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 void DialogKXOTiling::Confirm() { _p1 = numericXOR->value(); }

@@ -13,7 +13,6 @@ class DialogKXOResize : public DialogKXOFrame {
 public:
     explicit DialogKXOResize(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(int w, int h);
-    int ShowDialogP(int w, int h);
     // Nothing when the size stays; ResizeDDA with ZOOM_FACTOR, else Resize.
     kxdlg::Plan Steps() const override;
 
@@ -35,7 +34,6 @@ class DialogKXORotateFree : public DialogKXOFrame {
 public:
     explicit DialogKXORotateFree(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir, bool mustKeepSize);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir, bool mustKeepSize);
     kxdlg::Plan Steps() const override;
 
     int _deg = 0, _keep = 0;
@@ -49,7 +47,6 @@ class DialogKXOTiling : public DialogKXOFrame {
 public:
     explicit DialogKXOTiling(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     int _p1 = 0;

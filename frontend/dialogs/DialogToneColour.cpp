@@ -15,13 +15,6 @@
 namespace {
 constexpr uint32_t kExtractGray = 5, kAntique = 6, kBrightness = 31, kContrast = 32, kGamma = 37, kXOr = 51,
                    kSelectGrey = 61;
-
-QLabel* label(QWidget* parent, const char* name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    return l;
-}
-
 }  // namespace
 
 // ---- XOr ----------------------------------------------------------------------
@@ -29,16 +22,12 @@ QLabel* label(QWidget* parent, const char* name, const QString& text) {
 DialogKXOXor::DialogKXOXor(KXClass* l, QWidget* parent) : DialogKXOFrame(l, parent) {
     setWindowTitle(QStringLiteral("XOr Transformation"));
     auto* form = new QVBoxLayout;
-    form->addWidget(label(this, "label3", QStringLiteral("XOr Value (reversible)")));
+    form->addWidget(Label("label3", QStringLiteral("XOr Value (reversible)")));
     numericXOR = Spin("numericXOR", 0, 255, 0);
     form->addWidget(numericXOR);
     form->addStretch(1);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
-    connect(numericXOR, &QSpinBox::valueChanged, this, [this](int v) {
-        _p1 = v;
-        UpdatePreview();
-    });
+    ArrangeWithPreview(form);
+    Follow(numericXOR, _p1);
 }
 
 void DialogKXOXor::Prepare(KX_GfxBuffer* source, const QString& pdir) {
@@ -50,13 +39,6 @@ void DialogKXOXor::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _p1 = 0;
     Ready();
 }
-
-int DialogKXOXor::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
-void DialogKXOXor::Confirm() { _p1 = numericXOR->value(); }
 
 kxdlg::Plan DialogKXOXor::Steps() const {
     return {{kXOr, {{deep ? "XORVALUE16" : "XORVALUE", kxown::Int(_p1)}}}};
@@ -79,9 +61,7 @@ DialogKXOStepped::DialogKXOStepped(KXClass* l, QWidget* parent, const QString& t
                    {&buttonPlus, "buttonPlus", "+", 5},
                    {&buttonPlusPlus, "buttonPlusPlus", "++", 15}};
     for (const auto& b : buttons) {
-        *b.button = new QPushButton(QString::fromLatin1(b.text), this);
-        (*b.button)->setObjectName(QLatin1String(b.name));
-        (*b.button)->setAutoDefault(false);
+        *b.button = Button(b.name, QString::fromLatin1(b.text));
         grid->addWidget(*b.button, at / 2, at % 2);
         ++at;
         const int step = b.step;
@@ -93,19 +73,13 @@ DialogKXOStepped::DialogKXOStepped(KXClass* l, QWidget* parent, const QString& t
     auto* form = new QVBoxLayout;
     form->addLayout(grid);
     form->addStretch(1);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
+    ArrangeWithPreview(form);
 }
 
 void DialogKXOStepped::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     OpenFrame(source, pdir);
     value = start;
     Ready();
-}
-
-int DialogKXOStepped::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 DialogKXOBrightness::DialogKXOBrightness(KXClass* l, QWidget* parent)
@@ -141,11 +115,10 @@ DialogKXOGamma::DialogKXOGamma(KXClass* l, QWidget* parent) : DialogKXOFrame(l, 
     numericRed = field("numericRed");
     numericGreen = field("numericGreen");
     numericBlue = field("numericBlue");
-    form->addRow(label(this, "label1", QStringLiteral("Red")), numericRed);
-    form->addRow(label(this, "label2", QStringLiteral("Green")), numericGreen);
-    form->addRow(label(this, "label3", QStringLiteral("Blue")), numericBlue);
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
+    form->addRow(Label("label1", QStringLiteral("Red")), numericRed);
+    form->addRow(Label("label2", QStringLiteral("Green")), numericGreen);
+    form->addRow(Label("label3", QStringLiteral("Blue")), numericBlue);
+    ArrangeWithPreview(form);
 }
 
 void DialogKXOGamma::Prepare(KX_GfxBuffer* source, const QString& pdir) {
@@ -153,11 +126,6 @@ void DialogKXOGamma::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     for (QDoubleSpinBox* s : {numericRed, numericGreen, numericBlue}) s->setValue(0.5);
     _pf1 = _pf2 = _pf3 = 0.5f;
     Ready();
-}
-
-int DialogKXOGamma::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 kxdlg::Plan DialogKXOGamma::Steps() const {
@@ -172,15 +140,14 @@ DialogKXOAntique::DialogKXOAntique(KXClass* l, QWidget* parent) : DialogKXOFrame
     auto* form = new QFormLayout;
     numericDepth = Spin("numericDepth", 1, 8, 8);
     numericMode = Spin("numericMode", 1, 5, 1);
-    form->addRow(label(this, "label1", QStringLiteral("Depth")), numericDepth);
-    form->addRow(label(this, "label2", QStringLiteral("Mode")), numericMode);
+    form->addRow(Label("label1", QStringLiteral("Depth")), numericDepth);
+    form->addRow(Label("label2", QStringLiteral("Mode")), numericMode);
     for (QSpinBox* s : {numericDepth, numericMode})
         connect(s, &QSpinBox::valueChanged, this, [this] {
             Confirm();
             UpdatePreview();
         });
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
+    ArrangeWithPreview(form);
 }
 
 void DialogKXOAntique::Prepare(KX_GfxBuffer* source, const QString& pdir) {
@@ -190,11 +157,6 @@ void DialogKXOAntique::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _depth = 8;
     _mode = 1;
     Ready();
-}
-
-int DialogKXOAntique::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 void DialogKXOAntique::Confirm() {
@@ -213,28 +175,19 @@ DialogKXOExtractGray::DialogKXOExtractGray(KXClass* l, QWidget* parent) : Dialog
     setWindowTitle(QStringLiteral("Extract Gray"));
     auto* form = new QFormLayout;
     numericDepth = Spin("numericDepth", 1, 8, 8);
-    form->addRow(label(this, "label1", QStringLiteral("Depth")), numericDepth);
-    auto box = [this](const char* name, const char* text) {
-        auto* c = new QCheckBox(QString::fromLatin1(text), this);
-        c->setObjectName(QLatin1String(name));
-        return c;
-    };
-    checkBoxQuick = box("checkBoxQuick", "Quick");
-    checkBoxDesc = box("checkBoxDesc", "Desc");
-    checkBoxSorted = box("checkBoxSorted", "Sorted");
+    form->addRow(Label("label1", QStringLiteral("Depth")), numericDepth);
+    checkBoxQuick = Check("checkBoxQuick", QStringLiteral("Quick"));
+    checkBoxDesc = Check("checkBoxDesc", QStringLiteral("Desc"));
+    checkBoxSorted = Check("checkBoxSorted", QStringLiteral("Sorted"));
     form->addRow(checkBoxQuick);
     form->addRow(checkBoxDesc);
     form->addRow(checkBoxSorted);
     // The boxes set their fields; only the depth redraws.
-    connect(numericDepth, &QSpinBox::valueChanged, this, [this](int v) {
-        _depth = v;
-        UpdatePreview();
-    });
+    Follow(numericDepth, _depth);
     connect(checkBoxQuick, &QCheckBox::toggled, this, [this](bool on) { _quick = on ? 1 : 0; });
     connect(checkBoxDesc, &QCheckBox::toggled, this, [this](bool on) { _sorted = on ? 2 : 1; });
     connect(checkBoxSorted, &QCheckBox::toggled, this, [this](bool on) { _sorted = on ? 2 : 0; });
-    MakePreviewBox(191, 166);
-    Arrange(form, MakeButtons(true));
+    ArrangeWithPreview(form);
 }
 
 void DialogKXOExtractGray::Prepare(KX_GfxBuffer* source, const QString& pdir) {
@@ -246,13 +199,6 @@ void DialogKXOExtractGray::Prepare(KX_GfxBuffer* source, const QString& pdir) {
     _sorted = 0;
     Ready();
 }
-
-int DialogKXOExtractGray::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
-}
-
-void DialogKXOExtractGray::Confirm() { _depth = numericDepth->value(); }
 
 kxdlg::Plan DialogKXOExtractGray::Steps() const {
     kxdlg::Step s{kExtractGray, {{"COLORDEPTH", kxown::Int(_depth)}}};
@@ -288,14 +234,10 @@ DialogKXOGrayTablet::DialogKXOGrayTablet(KXClass* l, QWidget* parent) : DialogKX
     auto* note = new QLabel(QStringLiteral("Excl. range must be within incl. range."), this);
     form->addWidget(note);
     auto* buttons = new QHBoxLayout;
-    buttonExclude = new QPushButton(QStringLiteral("Exclude"), this);
-    buttonExclude->setObjectName(QStringLiteral("buttonExclude"));
-    buttonInclude = new QPushButton(QStringLiteral("Include"), this);
-    buttonInclude->setObjectName(QStringLiteral("buttonInclude"));
-    for (QPushButton* b : {buttonExclude, buttonInclude}) {
-        b->setAutoDefault(false);
-        buttons->addWidget(b);
-    }
+    buttonExclude = Button("buttonExclude", QStringLiteral("Exclude"));
+    buttonInclude = Button("buttonInclude", QStringLiteral("Include"));
+    buttons->addWidget(buttonExclude);
+    buttons->addWidget(buttonInclude);
     buttons->addStretch(1);
     form->addLayout(buttons);
     form->addStretch(1);
@@ -351,11 +293,6 @@ void DialogKXOGrayTablet::Prepare(KX_GfxBuffer* source, const QString& pdir) {
             num[k][c]->setValue(levels[k][c]);
         }
     Ready();
-}
-
-int DialogKXOGrayTablet::ShowDialogP(KX_GfxBuffer* source, const QString& pdir) {
-    Prepare(source, pdir);
-    return exec();
 }
 
 kxdlg::Plan DialogKXOGrayTablet::Steps() const {

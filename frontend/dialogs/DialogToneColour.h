@@ -15,14 +15,10 @@ class DialogKXOXor : public DialogKXOFrame {
 public:
     explicit DialogKXOXor(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     int _p1 = 0;
     QSpinBox* numericXOR;
-
-protected:
-    void Confirm() override;
 
 private:
     bool deep = false;  // the picture handed over has 48 bits
@@ -33,7 +29,6 @@ class DialogKXOStepped : public DialogKXOFrame {
     Q_OBJECT
 public:
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
 
     QPushButton *buttonMinusMinus, *buttonMinus, *buttonPlus, *buttonPlusPlus;
 
@@ -65,7 +60,6 @@ class DialogKXOGamma : public DialogKXOFrame {
 public:
     explicit DialogKXOGamma(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     float _pf1 = 0.5f, _pf2 = 0.5f, _pf3 = 0.5f;
@@ -78,7 +72,6 @@ class DialogKXOAntique : public DialogKXOFrame {
 public:
     explicit DialogKXOAntique(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     int _depth = 8, _mode = 1;
@@ -94,15 +87,11 @@ class DialogKXOExtractGray : public DialogKXOFrame {
 public:
     explicit DialogKXOExtractGray(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     int _depth = 8, _quick = 0, _sorted = 0;
     QSpinBox* numericDepth;
     QCheckBox *checkBoxQuick, *checkBoxDesc, *checkBoxSorted;
-
-protected:
-    void Confirm() override;
 };
 
 // "Gray Tablet": the twelve borders of the kept and the excluded range.
@@ -111,7 +100,6 @@ class DialogKXOGrayTablet : public DialogKXOFrame {
 public:
     explicit DialogKXOGrayTablet(KXClass* lib = nullptr, QWidget* parent = nullptr);
     void Prepare(KX_GfxBuffer* source, const QString& pdir);
-    int ShowDialogP(KX_GfxBuffer* source, const QString& pdir);
     kxdlg::Plan Steps() const override;
 
     // [0] upper and [1] lower border of the kept range, [2] upper and [3]

@@ -42,6 +42,7 @@ private slots:
     void xmpView();
     void commandWithoutMetadata();
     void makerNoteAndLatin1Texts();
+    void colourSpaceFromTheOverview();
 };
 
 namespace {
@@ -489,6 +490,37 @@ void MetadataTest::makerNoteAndLatin1Texts() {
     QCOMPARE(noteRows.size(), 1);
     QVERIFY(!editable);
     QVERIFY2(noteRows[0].startsWith("6   : ") && noteRows[0].endsWith("EOS"), qPrintable(noteRows[0]));
+}
+
+// A JPEG with an ICC profile: "CMS" is checked but cannot be unchecked, and
+// "Show/Edit ICC Info..." opens the colour-space list.
+void MetadataTest::colourSpaceFromTheOverview() {
+    Sandbox box({"META_LOAD=YES"});
+    const QString pic = box.pictures() + "/icc.jpg";
+    const QString profile = QStringLiteral(KX_BINARY_DIR "/bin/Resources/ICCP/sRGB_IEC61966-2-1_black_scaled.icc");
+    QVERIFY(QFile::exists(profile));
+    QVERIFY(writeFixture(pic, {"-EXIF:Artist=x", "-ICC_Profile<=" + profile}));
+    ScriptedUi ui;
+    Main w(box.options(&ui));
+    QCOMPARE(w.LoadFile(pic), 0u);
+    QStringList shown;
+    std::function<void(QDialog*)> script = [&](QDialog* d) {
+        shown << QString::fromLatin1(d->metaObject()->className());
+        if (auto* o = qobject_cast<DialogShowEXIF*>(d)) {
+            QVERIFY(o->checkBoxCMS->isChecked());
+            QVERIFY(!o->checkBoxCMS->isEnabled());
+            QVERIFY(o->buttonSaveICCProfile->isEnabled());
+            QVERIFY(o->ShowCMS->isEnabled());
+            o->ShowCMS->click();
+            QVERIFY(o->checkBoxCMS->isChecked());
+        }
+    };
+    w.dialogScript = [&](QDialog* d) {
+        script(d);
+        return 0;
+    };
+    QVERIFY(w.Trigger("meta.show"));
+    QCOMPARE(shown, (QStringList{"DialogShowEXIF", "DialogKXColorSpace"}));
 }
 
 KX_QTEST_MAIN(MetadataTest)
