@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 
 #include "controlpad.h"
 #include "kxtypes.h"
@@ -49,6 +50,16 @@ struct Ps3IptcHeader {
     uint8_t Length[4];      // big-endian
 };
 static_assert(sizeof(Ps3IptcHeader) == 26, "IPTC header is 26 bytes");
+
+// Writes the header for length bytes of IPTC records to out (26 bytes).
+inline void KX_WritePs3IptcHeader(void* out, uint32_t length) {
+    Ps3IptcHeader h = {};
+    memcpy(h.Photoshop, "Photoshop 3.0", 14);
+    memcpy(h.Bim, "8BIM", 4);
+    h.ResourceId[0] = h.ResourceId[1] = 0x04;
+    for (int i = 0; i < 4; ++i) h.Length[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    memcpy(out, &h, sizeof(h));
+}
 
 class KXObject {
 public:

@@ -313,11 +313,7 @@ void iffReadMetaChunk(KXObject* m, IffHandle* h, const IffChunk* chunk, bool ski
             replaceBlock(&m->Iptc, &m->IptcSize, nullptr, 0);
             return;
         }
-        memcpy(wrapped, "Photoshop 3.0", 14);
-        memcpy(wrapped + 14, "8BIM", 4);
-        wrapped[18] = 0x04;
-        wrapped[19] = 0x04;
-        iffPut32(wrapped + 22, size);
+        KX_WritePs3IptcHeader(wrapped, size);
         memcpy(wrapped + sizeof(Ps3IptcHeader), block, size);
         FreeVec(block);
         replaceBlock(&m->Iptc, &m->IptcSize, wrapped, total);

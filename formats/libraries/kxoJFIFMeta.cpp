@@ -48,16 +48,7 @@ uint8_t* copyBlock(const uint8_t* data, uint32_t size, uint32_t extra = 0) {
 uint8_t* iptcBlock(const uint8_t* records, uint32_t length) {
     auto* block = static_cast<uint8_t*>(AllocVecNamed(length + kPs3Header, MEMF_CLEAR, 0, kTag));
     if (!block) return nullptr;
-    Ps3IptcHeader h = {};
-    memcpy(h.Photoshop, "Photoshop 3.0", 14);
-    memcpy(h.Bim, "8BIM", 4);
-    h.ResourceId[0] = 0x04;
-    h.ResourceId[1] = 0x04;
-    h.Length[0] = (uint8_t)(length >> 24);
-    h.Length[1] = (uint8_t)(length >> 16);
-    h.Length[2] = (uint8_t)(length >> 8);
-    h.Length[3] = (uint8_t)length;
-    memcpy(block, &h, kPs3Header);
+    KX_WritePs3IptcHeader(block, length);
     if (length) memcpy(block + kPs3Header, records, length);
     return block;
 }

@@ -348,14 +348,7 @@ void kxoPNG::readTexts(ReadSession& s) {
             if (work && decodeRawProfile(work, length, &decoded))
                 block = static_cast<uint8_t*>(AllocVec(decoded + kIptcHeaderSize, MEMF_CLEAR));
             if (block) {
-                Ps3IptcHeader h = {};
-                memcpy(h.Photoshop, "Photoshop 3.0", 14);
-                memcpy(h.Bim, "8BIM", 4);
-                h.ResourceId[0] = 0x04;
-                h.ResourceId[1] = 0x04;
-                h.Length[2] = (uint8_t)(decoded >> 8);
-                h.Length[3] = (uint8_t)decoded;
-                memcpy(block, &h, kIptcHeaderSize);
+                KX_WritePs3IptcHeader(block, decoded);
                 memcpy(block + kIptcHeaderSize, work, decoded);
                 FreeVec(Iptc);
                 Iptc = block;

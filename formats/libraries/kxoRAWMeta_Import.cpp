@@ -30,16 +30,7 @@ void writeWrapper(uint8_t* block, uint32_t wrapper, uint64_t length) {
         memcpy(block, kExifPrefix, sizeof(kExifPrefix));
         return;
     }
-    Ps3IptcHeader h = {};
-    memcpy(h.Photoshop, "Photoshop 3.0", 14);
-    memcpy(h.Bim, "8BIM", 4);
-    h.ResourceId[0] = 0x04;
-    h.ResourceId[1] = 0x04;
-    h.Length[0] = (uint8_t)(length >> 24);
-    h.Length[1] = (uint8_t)(length >> 16);
-    h.Length[2] = (uint8_t)(length >> 8);
-    h.Length[3] = (uint8_t)length;
-    memcpy(block, &h, sizeof(h));
+    KX_WritePs3IptcHeader(block, static_cast<uint32_t>(length));
 }
 }  // namespace
 
