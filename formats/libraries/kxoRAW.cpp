@@ -10,9 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/catalogue.h"
 #include "core/files.h"
-#include "core/operator.h"
 
 namespace {
 
@@ -207,27 +205,7 @@ uint32_t kxoRAW::prepareBayer(Job& j) {
 
 // A 24-bit copy of the picture through kxpAnyTo24Bit, with the operator's
 // own defaults (never the user's pad), into LoadedBuffer.
-uint32_t kxoRAW::to24Bit() {
-    const KXOperatorReg* reg = KX_FindOperatorReg("kxpAnyTo24Bit");
-    if (!reg) return KXERR_NOTSUPPORTED;
-    std::unique_ptr<KXOperator> op(KX_NewOperator(Lib, *reg));
-    if (!op) return KXERR_NOMEMORY;
-    uint32_t err = KXERR_NONE;
-    KXConfig settings(op->PadPath, &err);
-    if (err != KXERR_NONE) return err;
-    op->SetLocalConfig(settings.GetPadList());
-    KX_GfxBuffer* lent = nullptr;
-    KX_GfxBuffer* result = nullptr;
-    err = op->OperateTagList(SaveBuffer, &lent, nullptr);
-    if (err == KXERR_NONE) err = op->DetachResult(&result);
-    if (err == KXERR_NONE && !result) err = KXERR_NOMEMORY;
-    if (err != KXERR_NONE) {
-        KXSUP_FreeGfxBuffer(result);
-        return err;
-    }
-    LoadedBuffer = result;
-    return KXERR_NONE;
-}
+uint32_t kxoRAW::to24Bit() { return KXF_RunOperator(Lib, "kxpAnyTo24Bit", SaveBuffer, &LoadedBuffer); }
 
 uint32_t kxoRAW::prepare24(Job& j) {
     const KX_GfxBuffer* b = SaveBuffer;

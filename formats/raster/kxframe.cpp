@@ -4,6 +4,10 @@
 #include <strings.h>
 
 #include <cstring>
+#include <memory>
+
+#include "core/catalogue.h"
+#include "core/operator.h"
 
 // ---- KXByteReader -------------------------------------------------------------
 
@@ -438,4 +442,29 @@ uint32_t KXF_SetProgress(KXObject* o, KXProgressHook hook, uintptr_t user) {
     o->ProgressHook = hook;
     o->ProgressUser = user;
     return KXERR_NONE;
+}
+
+uint32_t KXF_RunOperator(KXClass* lib, const char* className, KX_GfxBuffer* source, KX_GfxBuffer** result,
+                         std::initializer_list<std::pair<const char*, const char*>> keys) {
+    *result = nullptr;
+    const KXOperatorReg* reg = KX_FindOperatorReg(className);
+    if (!reg) return KXERR_NOTSUPPORTED;
+    std::unique_ptr<KXOperator> op(KX_NewOperator(lib, *reg));
+    if (!op) return KXERR_NOMEMORY;
+    // A settings list under the operator's own pad name: the keys set here
+    // and the operator's built-in defaults.
+    uint32_t err = KXERR_NONE;
+    KXConfig settings(op->PadPath, &err);
+    if (err != KXERR_NONE) return err;
+    op->SetLocalConfig(settings.GetPadList());
+    for (const auto& key : keys) settings.SetValue(key.first, key.second);
+    KX_GfxBuffer* lent = nullptr;
+    err = op->OperateTagList(source, &lent, nullptr);
+    if (err == KXERR_NONE) err = op->DetachResult(result);
+    if (err == KXERR_NONE && !*result) err = KXERR_NOMEMORY;
+    if (err != KXERR_NONE && *result) {
+        KXSUP_FreeGfxBuffer(*result);
+        *result = nullptr;
+    }
+    return err;
 }

@@ -25,6 +25,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 #include "core/kxlib.h"
 
@@ -140,6 +142,12 @@ int64_t KXF_FileSize(FILE* file);
 // and puts the stream back at its start with its error flags cleared.
 // Returns the count read; 0 when the stream cannot be positioned.
 size_t KXF_PeekHead(FILE* file, void* head, size_t size);
+
+// Runs the catalogue's operator className on source with the given keys over
+// its built-in defaults (never the user's pad); on success *result holds its
+// picture, which the caller then owns, else it is null.
+uint32_t KXF_RunOperator(KXClass* lib, const char* className, KX_GfxBuffer* source, KX_GfxBuffer** result,
+                         std::initializer_list<std::pair<const char*, const char*>> keys = {});
 
 // ---- settings ---------------------------------------------------------------
 // A key that may be spelt in any case: the exact spelling first (GetKey),

@@ -120,31 +120,6 @@ uint32_t kxoMAC::UnpackRows(const uint8_t* input, uint64_t size, uint8_t* data, 
     return KXERR_NONE;
 }
 
-uint32_t kxoMAC::RunStep(const char* className, KX_GfxBuffer* source, KX_GfxBuffer** result,
-                         std::initializer_list<std::pair<const char*, const char*>> keys) {
-    *result = nullptr;
-    const KXOperatorReg* reg = KX_FindOperatorReg(className);
-    if (!reg) return KXERR_NOTSUPPORTED;
-    std::unique_ptr<KXOperator> op(KX_NewOperator(Lib, *reg));
-    if (!op) return KXERR_NOMEMORY;
-    // A settings list under the operator's own pad name: the keys set here
-    // and the operator's built-in defaults, never the user's pad file.
-    uint32_t err = KXERR_NONE;
-    KXConfig settings(op->PadPath, &err);
-    if (err != KXERR_NONE) return err;
-    op->SetLocalConfig(settings.GetPadList());
-    for (const auto& key : keys) settings.SetValue(key.first, key.second);
-    KX_GfxBuffer* lent = nullptr;
-    err = op->OperateTagList(source, &lent, nullptr);
-    if (err == KXERR_NONE) err = op->DetachResult(result);
-    if (err == KXERR_NONE && !*result) err = KXERR_NOMEMORY;
-    if (err != KXERR_NONE && *result) {
-        KXSUP_FreeGfxBuffer(*result);
-        *result = nullptr;
-    }
-    return err;
-}
-
 // The chain from the picture to save to one bit of 576 x 720 with white at
 // index 0 (*result); *owned holds the newest intermediate, which the caller
 // frees.
@@ -152,7 +127,7 @@ uint32_t kxoMAC::Convert(KX_GfxBuffer** owned, const KX_GfxBuffer** result) {
     KX_GfxBuffer* current = SaveBuffer;
     auto step = [&](const char* className, std::initializer_list<std::pair<const char*, const char*>> keys) -> uint32_t {
         KX_GfxBuffer* next = nullptr;
-        const uint32_t err = RunStep(className, current, &next, keys);
+        const uint32_t err = KXF_RunOperator(Lib, className, current, &next, keys);
         if (err != KXERR_NONE) return err;
         KXSUP_FreeGfxBuffer(*owned);
         *owned = current = next;

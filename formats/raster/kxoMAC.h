@@ -38,9 +38,5 @@ public:
 
 private:
     uint32_t LoadBody();
-    // Runs one operator of the catalogue on source with the given keys; on
-    // success *result holds its picture, which the caller then owns.
-    uint32_t RunStep(const char* className, KX_GfxBuffer* source, KX_GfxBuffer** result,
-                     std::initializer_list<std::pair<const char*, const char*>> keys);
     uint32_t Convert(KX_GfxBuffer** owned, const KX_GfxBuffer** result);
 };

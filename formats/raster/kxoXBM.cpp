@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "operators/colour/kxpHilbertDither256.h"
 
 namespace {
 
@@ -182,16 +181,7 @@ uint32_t kxoXBM::LoadBody() {
 uint32_t kxoXBM::Dither(KX_GfxBuffer* source) {
     KXSUP_FreeGfxBuffer(Dithered);
     Dithered = nullptr;
-    kxpHilbertDither256 op(Lib);
-    uint32_t err = KXERR_NONE;
-    KXConfig settings(op.PadPath, &err);
-    if (err != KXERR_NONE) return err;
-    op.SetLocalConfig(settings.GetPadList());
-    settings.SetValue("BACKGROUND", "WHITE");
-    KX_GfxBuffer* result = nullptr;
-    if ((err = op.OperateTagList(source, &result, nullptr))) return err;
-    if ((err = op.DetachResult(&Dithered))) return err;
-    return Dithered ? KXERR_NONE : KXERR_NOMEMORY;
+    return KXF_RunOperator(Lib, "kxpHilbertDither256", source, &Dithered, {{"BACKGROUND", "WHITE"}});
 }
 
 uint32_t kxoXBM::Save() {
