@@ -4,7 +4,6 @@
 // (a DNG written with libtiff, and a stand-in converter that records its
 // options), and an XMP file as the picture's packet. A cancelled or failed
 // import keeps the picture that was shown.
-#include <tiffio.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +18,7 @@
 #include "core/catalogue.h"
 #include "formats/libraries/kxoRAW.h"
 #include "support/QtTestEnv.h"
+#include "tests/support/dng.h"
 
 class RawImportTest : public QObject {
     Q_OBJECT
@@ -155,35 +155,6 @@ void choose(DialogKXORAWImport* d, const Dump& dump, int width, int height) {
 }
 
 const char* const kFine = "Data seems to be fine. Press OK to import.";
-
-// The 64 x 48 Bayer mosaic (RGGB, 16 bits) of the dcraw reader's own test:
-// red on the left half, blue on the right.
-bool writeDng(const QString& path) {
-    const int w = 64, h = 48;
-    const QByteArray name = QFile::encodeName(path);
-    TIFF* t = TIFFOpen(name.constData(), "w");
-    if (!t) return false;
-    static const uint8_t version[4] = {1, 4, 0, 0};
-    static const uint16_t dim[2] = {2, 2};
-    static const uint8_t pattern[4] = {0, 1, 1, 2};
-    bool ok = TIFFSetField(t, TIFFTAG_SUBFILETYPE, 0) && TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w) &&
-              TIFFSetField(t, TIFFTAG_IMAGELENGTH, h) && TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16) &&
-              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) && TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
-              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, 32803) && TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h) && TIFFSetField(t, TIFFTAG_MAKE, "Kaxon5") &&
-              TIFFSetField(t, TIFFTAG_MODEL, "Test") && TIFFSetField(t, TIFFTAG_DNGVERSION, version) &&
-              TIFFSetField(t, TIFFTAG_CFAREPEATPATTERNDIM, dim) && TIFFSetField(t, TIFFTAG_CFAPATTERN, 4, pattern);
-    std::vector<uint16_t> row(w);
-    for (int y = 0; ok && y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const int site = (y & 1) * 2 + (x & 1);  // 0 red, 1 and 2 green, 3 blue
-            row[x] = (x < w / 2 ? site == 0 : site == 3) ? 60000 : 2000;
-        }
-        ok = TIFFWriteScanline(t, row.data(), y, 0) == 1;
-    }
-    TIFFClose(t);
-    return ok;
-}
 
 void writePad(const Desk& desk, const QString& text) { writeFile(desk.box.envDir() + "DCRAW.controlpad", text.toUtf8()); }
 
@@ -475,7 +446,7 @@ void RawImportTest::dcrawReadsADng() {
     QVERIFY(desk.shown);
     writePad(desk, "DCRAW_PATH=" + dcraw + "\n");
     const QString dng = desk.box.pictures() + "/small.dng";
-    QVERIFY(writeDng(dng));
+    QVERIFY(KXT_WriteDng(QFile::encodeName(dng).toStdString()));
     desk.ui.openNames.push_back(dng);
     desk.w->dialogScript = [](QDialog* dlg) {
         auto* d = qobject_cast<DialogKXODCRAW*>(dlg);
