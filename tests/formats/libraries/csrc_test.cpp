@@ -379,29 +379,12 @@ TEST(SourceCode, FailuresKeepTheOldFile) {
     Buffer deep = MakePicture(4, 4, 48);
     Buffer ok = MakePicture(64, 64, 24, MAP8);
     ASSERT_TRUE(deep && ok);
-    const struct {
-        const char* name;
-        KX_GfxBuffer* picture;
-        int32_t mode;
-        std::string target;
-        uint32_t expected;
-    } cases[] = {
+    ExpectRefusalsKeepOldFile<kxoCSRC>(path, {
         {"48 bits", deep.get(), KXIO_FILE, path, KXERR_NOTSUPPORTED},
         {"no picture", nullptr, KXIO_FILE, path, KXERR_NOTSUPPORTED},
         {"clipboard mode", ok.get(), 2, path, KXERR_NOTSUPPORTED},
         {"no folder", ok.get(), KXIO_FILE, ScratchDir() + "/missing/x.c", KXERR_NODESTFILE},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(KXT_WriteFile(path, "old"));
-        kxoCSRC w(nullptr);
-        w.SetSaveName(c.target.c_str());
-        w.SetIOMode(c.mode);
-        if (c.picture) w.SetGfxBuffer(c.picture);
-        EXPECT_EQ(w.Save(), c.expected);
-        EXPECT_EQ(KXT_ReadFile(path), "old");
-        EXPECT_EQ(KXT_CountLeftovers(path), 0);
-    }
+    });
     for (uint32_t sub : {SF_C, SF_68K, SF_X86}) {
         SCOPED_TRACE(sub);
         ASSERT_TRUE(KXT_WriteFile(path, "old"));

@@ -124,6 +124,32 @@ int SaveWithFileLimit(KX_GfxBuffer* b, const std::string& path, uint32_t subForm
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// One save the writer must refuse, and the code it must give.
+struct Refusal {
+    const char* name;
+    KX_GfxBuffer* picture;
+    int32_t mode;
+    std::string target;
+    uint32_t expected;
+};
+
+// Each refusal comes before the file is opened: the old file at path stays
+// and nothing is left beside it.
+template <class T>
+void ExpectRefusalsKeepOldFile(const std::string& path, std::initializer_list<Refusal> cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(KXT_WriteFile(path, "old"));
+        T w(nullptr);
+        w.SetSaveName(c.target.c_str());
+        w.SetIOMode(c.mode);
+        if (c.picture) w.SetGfxBuffer(c.picture);
+        EXPECT_EQ(w.Save(), c.expected);
+        EXPECT_EQ(KXT_ReadFile(path), "old");
+        EXPECT_EQ(KXT_CountLeftovers(path), 0);
+    }
+}
+
 inline int RunTool(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()); }
 
 }  // namespace dumptest

@@ -218,30 +218,13 @@ TEST(Miff, FailuresKeepTheOldFile) {
     odd->ColorDepth = 16;  // a depth the format has no class for
     Buffer ok = MakePicture(64, 64, 48, MAP16);
     ASSERT_TRUE(ham && odd && ok);
-    const struct {
-        const char* name;
-        KX_GfxBuffer* picture;
-        int32_t mode;
-        std::string target;
-        uint32_t expected;
-    } cases[] = {
+    ExpectRefusalsKeepOldFile<kxoMIFF>(path, {
         {"HAM", ham.get(), KXIO_FILE, path, KXERR_NOHAM},
         {"depth 16", odd.get(), KXIO_FILE, path, KXERR_FILEREQUIREMENTS},
         {"no picture", nullptr, KXIO_FILE, path, KXERR_NOTSUPPORTED},
         {"clipboard mode", ok.get(), 2, path, KXERR_NOTSUPPORTED},
         {"no folder", ok.get(), KXIO_FILE, ScratchDir() + "/missing/x.mif", KXERR_NODESTFILE},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(KXT_WriteFile(path, "old"));
-        kxoMIFF w(nullptr);
-        w.SetSaveName(c.target.c_str());
-        w.SetIOMode(c.mode);
-        if (c.picture) w.SetGfxBuffer(c.picture);
-        EXPECT_EQ(w.Save(), c.expected);
-        EXPECT_EQ(KXT_ReadFile(path), "old");
-        EXPECT_EQ(KXT_CountLeftovers(path), 0);
-    }
+    });
     for (auto kind : {MAP8, NO_ALPHA, TABLE}) {
         SCOPED_TRACE(kind);
         Buffer b = MakePicture(100, 100, kind == TABLE ? 8 : 24, kind);
