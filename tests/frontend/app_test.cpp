@@ -848,12 +848,14 @@ TEST_F(AppFixture, InterfaceThreadKeepsPollingWhileTheWorkerRuns) {
     } slow;
     TableSlot slot(kSpare, &slow);
     struct Waiting : FakeUI {
-        int Waits = 0, Polls = 0, Wakes = 0, BarWhileRunning = -1;
+        int Waits = 0, Polls = 0, Wakes = 0;
+        bool SawBarWhileRunning = false;
         void WaitForWorker(const std::function<bool(int)>& poll) override {
             Waits++;
             while (!poll(20)) {
                 Polls++;
-                if (!Bars.empty()) BarWhileRunning = Bars.back();
+                // The operator's own 50 may also arrive before the last poll.
+                if (!Bars.empty() && Bars.back() == 40) SawBarWhileRunning = true;
             }
         }
         void WakeFromWorker() override { Wakes++; }
@@ -866,7 +868,7 @@ TEST_F(AppFixture, InterfaceThreadKeepsPollingWhileTheWorkerRuns) {
     runner.End();
     EXPECT_EQ(ui.Waits, 1);
     EXPECT_GE(ui.Polls, 5);                // 300 ms in polls of 20 ms
-    EXPECT_EQ(ui.BarWhileRunning, 40);     // the bar moved before the end
+    EXPECT_TRUE(ui.SawBarWhileRunning);    // the bar moved before the end
     EXPECT_EQ(ui.Wakes, 1);
     slow.Reset();
 }
