@@ -2,9 +2,10 @@
 // reader table, platform decoder, Ghostscript) and the save command.
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "kxapp.h"
+
+#include "core/colour.h"
 
 namespace {
 std::string filePart(const char* path) {
@@ -170,26 +171,28 @@ uint32_t KXApp::LoadPS(const char* path, const char* gsPath, int32_t dpi) {
 
 uint32_t KXApp::LoadICCProfile(const char* path) {
     if (!path) return KXERR_INTERNALACCESS;
-    FILE* f = amOpen(path, "rb");
-    if (!f) return KXERR_FILENOTFOUND;
-    std::vector<uint8_t> data;
-    uint8_t chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) data.insert(data.end(), chunk, chunk + n);
-    amClose(f);
-    if (data.empty() || data.size() > 0x7FFFFFFF) return KXERR_FILEREQUIREMENTS;
-    uint32_t code = KX_UnLinkMetaData();
+    // Checked whole before the record changes: a missing or broken standard
+    // profile leaves the picture saved as it is.
+    uint8_t* profile = nullptr;
+    uint32_t size = 0;
+    if (uint32_t e = KXSUP_ReadCMSProfileFile(path, &profile, &size)) return e;
+    const char* slash = strrchr(path, '/');
+    const char* base = slash ? slash + 1 : path;
+    auto* name = static_cast<char*>(AllocVec(strlen(base) + 1, MEMF_CLEAR));
+    uint32_t code = name ? KX_UnLinkMetaData() : static_cast<uint32_t>(KXERR_NOMEMORY);
     if (code == KXERR_EOF) code = KX_CreateMetaData();
-    if (code) return code;
-    KXOSpecialInfo* r = KX_GetMetaDataCheck(0);
-    if (!r) return KXERR_EOF;
-    auto* block = static_cast<uint8_t*>(AllocVec(data.size(), MEMF_ANY));
-    if (!block) return KXERR_NOMEMORY;
-    memcpy(block, data.data(), data.size());
+    KXOSpecialInfo* r = code ? nullptr : KX_GetMetaDataCheck(0);
+    if (!r) {
+        FreeVec(profile);
+        FreeVec(name);
+        return code ? code : static_cast<uint32_t>(KXERR_EOF);
+    }
+    memcpy(name, base, strlen(base));
     FreeVec(r->IccData);
-    r->IccData = block;
-    r->IccSize = static_cast<uint32_t>(data.size());
-    r->IccType = 0;
+    FreeVec(r->IccName);
+    r->IccData = profile;
+    r->IccSize = size;
+    r->IccName = name;
     return KXERR_NONE;
 }
 

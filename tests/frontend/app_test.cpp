@@ -619,11 +619,29 @@ TEST_F(AppFixture, SavingWithAndWithoutMetadata) {
         std::string out = Dir / ("m" + std::to_string(i++) + ".png");
         ASSERT_EQ(App->SaveFile(out.c_str(), KXWRITER_PNG, 0), 0u);
         EXPECT_EQ(App->LastFile, fs::path(out).filename().string());
+        if (r.profile) {
+            // The standard profile goes in under its own file name.
+            ASSERT_NE(KX_GetMetaData(), nullptr);
+            EXPECT_STREQ(KX_GetMetaData()->IccName, "std.icc");
+            EXPECT_EQ(KX_GetMetaData()->IccSize, iccSize);
+        }
         App->Settings.MetaLoad = true;
         ASSERT_EQ(App->LoadFile(out.c_str()), 0u);
         KXOSpecialInfo* back = KX_GetMetaData();
         EXPECT_EQ(back && back->Anno && strcmp(back->Anno, "kept") == 0, r.anno);
         EXPECT_EQ(back && back->IccData != nullptr, r.profile);
+    }
+    // A standard profile that is cut short or is no profile is not attached:
+    // the picture is saved without one.
+    for (const std::string& bytes : {std::string("not a profile"), std::string(200, 'x')}) {
+        WriteFile(iccPath, bytes);
+        ASSERT_EQ(LoadPpm("m.ppm", 4, 3), 0u);
+        App->Settings.MetaSave = App->Settings.AutoCM = true;
+        std::string out = Dir / "broken.png";
+        ASSERT_EQ(App->SaveFile(out.c_str(), KXWRITER_PNG, 0), 0u);
+        EXPECT_TRUE(KX_GetMetaData() == nullptr || KX_GetMetaData()->IccData == nullptr);
+        ASSERT_EQ(App->LoadFile(out.c_str()), 0u);
+        EXPECT_TRUE(KX_GetMetaData() == nullptr || KX_GetMetaData()->IccData == nullptr);
     }
 }
 
