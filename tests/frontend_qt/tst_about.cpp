@@ -194,12 +194,10 @@ void AboutTest::answers() {
     check.markerPath = dir.path() + "/kx5upd.tmp";
     check.timeoutMs = 400;
     QSignalSpy finished(&check, &UpdateCheck::Finished);
-    QElapsedTimer clock;
-    clock.start();
     check.Start(report, true);
     // The call returns at once; the answer comes through the event loop.
     QVERIFY(check.Running());
-    QVERIFY(clock.elapsed() < 300);
+    QCOMPARE(finished.count(), 0);
     QVERIFY(finished.wait(5000));
     QVERIFY(!check.Running());
     QCOMPARE(server.requests, 1);
