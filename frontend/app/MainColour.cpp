@@ -7,7 +7,6 @@
 // picture, its profile and the undo steps as they were.
 #include <QCheckBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <cstring>
@@ -26,16 +25,6 @@ char* copyName(const QByteArray& text) {
     auto* name = static_cast<char*>(AllocVec(size_t(text.size()) + 1, MEMF_CLEAR));
     if (name) std::memcpy(name, text.constData(), size_t(text.size()));
     return name;
-}
-
-// Takes profile (an AllocVec block, may be null) and name as the record's
-// profile, releasing the one it had.
-void replaceProfile(KXOSpecialInfo* r, uint8_t* profile, uint32_t size, char* name) {
-    FreeVec(r->IccData);
-    FreeVec(r->IccName);
-    r->IccData = profile;
-    r->IccSize = profile ? size : 0;
-    r->IccName = name;
 }
 }  // namespace
 
@@ -115,9 +104,9 @@ uint32_t Main::applyColorimetry(const DialogColorimetric& d, bool command) {
     r->SRGBIntent = 0;
     r->IccType = 0;
     if (d._icc) {
-        replaceProfile(r, profile, size, name);
+        KXSUP_ReplaceCMSProfile(r, profile, size, name);
     } else {
-        replaceProfile(r, nullptr, 0, nullptr);
+        KXSUP_ReplaceCMSProfile(r, nullptr, 0, nullptr);
         FreeVec(profile);
     }
     app.ChangeCount++;
@@ -182,11 +171,9 @@ uint32_t Main::LoadICCProfile(const QString& given) {
     // profile the picture has.
     uint8_t* profile = nullptr;
     uint32_t size = 0;
-    code = KXSUP_ReadCMSProfileFile(QFile::encodeName(path).constData(), &profile, &size);
-    char* name = code ? nullptr : copyName(QFileInfo(path).fileName().toUtf8());
-    if (!code && !name) code = KXERR_NOMEMORY;
+    char* name = nullptr;
+    code = KXSUP_ReadCMSProfileFile(QFile::encodeName(path).constData(), &profile, &size, &name);
     if (code) {
-        FreeVec(profile);
         SetBusyCursor(false);
         const std::string text = Text("TXT_ERROR_LOADING") + ": " + KXL_GetErrorString(code);
         app.Status(text);
@@ -195,7 +182,7 @@ uint32_t Main::LoadICCProfile(const QString& given) {
     }
     KXApp::UndoMark mark;
     if (app.Settings.Undo) mark = app.AddUndoStep(KX_GetGfxBuffer());
-    replaceProfile(KX_GetMetaDataCheck(0), profile, size, name);
+    KXSUP_ReplaceCMSProfile(KX_GetMetaDataCheck(0), profile, size, name);
     app.Modified = true;
     app.KeepUndoStep(mark);
     app.Status(Text("TXT_DONE"));
