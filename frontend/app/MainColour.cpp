@@ -139,28 +139,40 @@ void Main::cmdColourSpaceInfo() {
     UpdatePreview(false);
 }
 
+KXOSpecialInfo* Main::editableMetaData(uint32_t* code) {
+    *code = KXERR_NONE;
+    if (!KX_GetMetaData()) {
+        const uint32_t made = KX_CreateMetaData();
+        if (made || !KX_GetMetaDataCheck(0)) {
+            const char* text = made ? KXL_GetErrorString(made) : nullptr;
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") +
+                                                  (text && *text ? std::string(": ") + text : std::string("!")));
+            ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
+            *code = KXERR_NOVIEWABLEDATA;
+            return nullptr;
+        }
+    }
+    if (!KX_IsUnlinkedMetaData()) {
+        const uint32_t u = KX_UnLinkMetaData();
+        if ((u != KXERR_NONE && u != KXERR_EOF) || !KX_IsUnlinkedMetaData()) {
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_METADATA_HANDLING_MEM"));
+            return nullptr;
+        }
+    }
+    KXOSpecialInfo* r = KX_GetMetaDataCheck(0);
+    if (!r) {
+        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
+        *code = KXERR_NOVIEWABLEDATA;
+    }
+    return r;
+}
+
 uint32_t Main::LoadICCProfile(const QString& given) {
     if (!KX_GetGfxBuffer()) return KXERR_NOVIEWABLEDATA;
     uint32_t code = KXERR_NONE;
-    if (!KX_GetMetaData() && (code = KX_CreateMetaData()) != KXERR_NONE) {
-        const char* text = KXL_GetErrorString(code);
-        ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") +
-                                              (text && *text ? std::string(": ") + text : std::string("!")));
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        statusError(KXERR_NOVIEWABLEDATA);
-        return code;
-    }
-    if (!KX_IsUnlinkedMetaData()) {
-        code = KX_UnLinkMetaData();
-        if ((code != KXERR_NONE && code != KXERR_EOF) || !KX_IsUnlinkedMetaData()) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_METADATA_HANDLING_MEM"));
-            return code ? code : KXERR_NOMEMORY;
-        }
-    }
-    if (!KX_GetMetaDataCheck(0)) {
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        statusError(KXERR_NOVIEWABLEDATA);
-        return KXERR_NOVIEWABLEDATA;
+    if (!editableMetaData(&code)) {
+        if (code) statusError(code);
+        return code ? code : uint32_t(KXERR_NOMEMORY);
     }
     const QString path = given.isEmpty() ? ui->OpenFileName(this, loadRememberPath, QString(), kIccFilter) : given;
     if (path.isEmpty()) return KXERR_NONE;
