@@ -10,7 +10,6 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStringDecoder>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -27,10 +26,10 @@
 
 QString KX_MetaText(const char* bytes, qsizetype length) {
     if (!bytes || length <= 0) return QString();
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(QByteArrayView(bytes, length));
-    if (!utf8.hasError()) return text;
-    return QString::fromLatin1(bytes, length);
+    // Latin-1 at most doubles in UTF-8: room for all of it and the zero.
+    QByteArray utf8(length * 2 + 1, Qt::Uninitialized);
+    const size_t n = KXSUP_MetaTextToUtf8(bytes, size_t(length), utf8.data(), size_t(utf8.size()));
+    return QString::fromUtf8(utf8.constData(), qsizetype(n));
 }
 
 QString KX_MetaText(const char* bytes) { return bytes ? KX_MetaText(bytes, qsizetype(strlen(bytes))) : QString(); }
