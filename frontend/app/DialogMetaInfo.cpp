@@ -460,16 +460,15 @@ void DialogShowEXIF::strip(QCheckBox* box) {
 }
 
 void DialogShowEXIF::openDetail(int which) {
+    auto edit = [this](auto&& d) {
+        d.showModal = showModal;
+        if (d.PrepareP(_info)) modal(&d);
+        changed = changed || d.changed;
+    };
     if (which == 0) {
-        DialogShowMetaDetailsExif d(ui, this);
-        d.showModal = showModal;
-        if (d.PrepareP(_info)) modal(&d);
-        changed = changed || d.changed;
+        edit(DialogShowMetaDetailsExif(ui, this));
     } else if (which == 1) {
-        DialogShowMetaDetailsIptc d(ui, this);
-        d.showModal = showModal;
-        if (d.PrepareP(_info)) modal(&d);
-        changed = changed || d.changed;
+        edit(DialogShowMetaDetailsIptc(ui, this));
     } else {
         DialogShowMetaDetailsXmp d(ui, this);
         if (d.PrepareP(_info, _kxclass, _atomstr, _progdir)) modal(&d);
