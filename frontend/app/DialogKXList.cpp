@@ -21,13 +21,6 @@
 
 namespace {
 
-std::unique_ptr<KXClass> makeLibrary(const KXBrowserDirs& d) {
-    auto lib = std::make_unique<KXClass>();
-    lib->SetInstanceId(d.instance);
-    lib->SetPaths(QFile::encodeName(d.program).constData(), QFile::encodeName(d.user).constData());
-    return lib;
-}
-
 QLabel* field(QGridLayout* g, int row, const char* caption, QWidget* parent) {
     g->addWidget(new QLabel(QString::fromLatin1(caption), parent), row, 0);
     auto* l = new QLabel(parent);
@@ -49,6 +42,13 @@ std::unique_ptr<KXOperator> tempOperator(KXClass* lib, const char* cls) {
 
 }  // namespace
 
+std::unique_ptr<KXClass> KX_MakeLibrary(const KXBrowserDirs& d) {
+    auto lib = std::make_unique<KXClass>();
+    lib->SetInstanceId(d.instance);
+    lib->SetPaths(QFile::encodeName(d.program).constData(), QFile::encodeName(d.user).constData());
+    return lib;
+}
+
 QString KX_ModuleName(const char* padPath) {
     QString n = QFile::decodeName(padPath ? padPath : "");
     n = n.mid(n.lastIndexOf(QLatin1Char('/')) + 1);
@@ -59,7 +59,7 @@ QString KX_ModuleName(const char* padPath) {
 // ---------------------------------------------------------------- operators
 
 DialogKXPList::DialogKXPList(const KXBrowserDirs& dirs, QWidget* parent)
-    : QDialog(parent), lib(makeLibrary(dirs)), archiveDir(dirs.archive) {
+    : QDialog(parent), lib(KX_MakeLibrary(dirs)), archiveDir(dirs.archive) {
     setWindowTitle(QStringLiteral("KXOperator Full List"));
     listBoxOps = new QListWidget(this);
     listBoxOps->setMinimumWidth(200);
@@ -267,7 +267,7 @@ void DialogKXPList::showBuffer(KX_GfxBuffer* b, bool sizeChange) {
 // ------------------------------------------------------------------ formats
 
 DialogKXOList::DialogKXOList(const KXBrowserDirs& dirs, QWidget* parent)
-    : QDialog(parent), lib(makeLibrary(dirs)), archiveDir(dirs.archive) {
+    : QDialog(parent), lib(KX_MakeLibrary(dirs)), archiveDir(dirs.archive) {
     setWindowTitle(QStringLiteral("KXObject Full List"));
     listBoxObjs = new QListWidget(this);
     listBoxObjs->setMinimumSize(200, 320);

@@ -27,6 +27,9 @@ struct KXBrowserDirs {
     uint32_t instance = 0;
 };
 
+// A library object of the browser's own, made with these directories.
+std::unique_ptr<KXClass> KX_MakeLibrary(const KXBrowserDirs& dirs);
+
 // A module's name as the browsers list it: its pad's file name up to the
 // first "." ("Resize", "RAW-Import").
 QString KX_ModuleName(const char* padPath);

@@ -29,13 +29,6 @@ QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 std::string ss(const QString& s) { return s.toUtf8().toStdString(); }
 std::string fs(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-std::unique_ptr<KXClass> makeLibrary(const KXBrowserDirs& d) {
-    auto lib = std::make_unique<KXClass>();
-    lib->SetInstanceId(d.instance);
-    lib->SetPaths(QFile::encodeName(d.program).constData(), QFile::encodeName(d.user).constData());
-    return lib;
-}
-
 QLabel* captioned(QGridLayout* g, int row, const QString& caption, const QString& text, QWidget* parent) {
     g->addWidget(new QLabel(caption, parent), row, 0);
     auto* l = new QLabel(text, parent);
@@ -139,7 +132,7 @@ QString DialogCPListView::_result() const {
 
 DialogKXModuleList::DialogKXModuleList(const KXBrowserDirs& dirs, bool operators, const QString& current,
                                        QWidget* parent)
-    : QDialog(parent), lib(makeLibrary(dirs)), ops(operators) {
+    : QDialog(parent), lib(KX_MakeLibrary(dirs)), ops(operators) {
     setWindowTitle(QStringLiteral("Select KX Module"));
     listBoxModules = new QListWidget(this);
     listBoxModules->setMinimumSize(200, 280);
@@ -248,7 +241,7 @@ DialogKXPreferences::DialogKXPreferences(const KXBrowserDirs& d, UiServices* u, 
 DialogKXPreferences::~DialogKXPreferences() = default;
 
 KXClass* DialogKXPreferences::library() {
-    if (!lib) lib = makeLibrary(dirs);
+    if (!lib) lib = KX_MakeLibrary(dirs);
     return lib.get();
 }
 

@@ -1,6 +1,5 @@
 #include "DialogSettingsColour.h"
 
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -100,11 +99,7 @@ void DialogCPColor::Prepare(KX_GfxBuffer* image, bool browse) {
         buttonCancel->setText(QStringLiteral("Done"));
     }
     if (!image) return;
-    if (!lib) {
-        lib = std::make_unique<KXClass>();
-        lib->SetInstanceId(dirs.instance);
-        lib->SetPaths(QFile::encodeName(dirs.program).constData(), QFile::encodeName(dirs.user).constData());
-    }
+    if (!lib) lib = KX_MakeLibrary(dirs);
     // Pixels are read one byte per pixel, so bit planes are made chunky first.
     picture = image->Type == BITPLANE ? nullptr : image;
     if (image->Type == BITPLANE && image->ColorDepth <= 8) {
