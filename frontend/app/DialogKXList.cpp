@@ -30,10 +30,6 @@ QLabel* field(QGridLayout* g, int row, const char* caption, QWidget* parent) {
     return l;
 }
 
-bool hasSchema(const QString& archiveDir, const QString& name) {
-    return !name.isEmpty() && QFile::exists(archiveDir + name + QStringLiteral(".cpinfo"));
-}
-
 // A temporary operator of the browser's library, by class.
 std::unique_ptr<KXOperator> tempOperator(KXClass* lib, const char* cls) {
     const KXOperatorReg* reg = KX_FindOperatorReg(cls);
@@ -47,6 +43,10 @@ std::unique_ptr<KXClass> KX_MakeLibrary(const KXBrowserDirs& d) {
     lib->SetInstanceId(d.instance);
     lib->SetPaths(QFile::encodeName(d.program).constData(), QFile::encodeName(d.user).constData());
     return lib;
+}
+
+bool KX_HasSchema(const QString& archiveDir, const QString& name) {
+    return !name.isEmpty() && QFile::exists(archiveDir + name + QStringLiteral(".cpinfo"));
 }
 
 QString KX_ModuleName(const char* padPath) {
@@ -179,7 +179,7 @@ void DialogKXPList::selected() {
     KX_OperatorCapsText(op->Capabilities, words, sizeof words);
     labelInfo->setText(QString::fromLatin1(op->Description));
     labelFlags->setText(QString::fromLatin1(words).trimmed());
-    buttonSettings->setEnabled(hasSchema(archiveDir, it->text()));
+    buttonSettings->setEnabled(KX_HasSchema(archiveDir, it->text()));
     UpdatePreview();
 }
 
@@ -328,7 +328,7 @@ void DialogKXOList::selected() {
                 KX_FormatCapsText((*o)->Capabilities, words, sizeof words);
                 labelInfo->setText(QString::fromLatin1((*o)->FormatName));
                 labelFlags->setText(QString::fromLatin1(words).trimmed());
-                buttonSettings->setEnabled(hasSchema(archiveDir, it->text()));
+                buttonSettings->setEnabled(KX_HasSchema(archiveDir, it->text()));
                 return;
             }
 }

@@ -30,6 +30,10 @@ struct KXBrowserDirs {
 // A library object of the browser's own, made with these directories.
 std::unique_ptr<KXClass> KX_MakeLibrary(const KXBrowserDirs& dirs);
 
+// True when the archive settings directory (ending in "/") holds the
+// module's schema, so the settings editor can edit its pad.
+bool KX_HasSchema(const QString& archiveDir, const QString& name);
+
 // A module's name as the browsers list it: its pad's file name up to the
 // first "." ("Resize", "RAW-Import").
 QString KX_ModuleName(const char* padPath);
