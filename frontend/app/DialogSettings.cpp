@@ -16,9 +16,11 @@
 
 #include "DialogAreaSelect.h"
 #include "DialogSettingsColour.h"
+#include "OwnOperator.h"
 #include "UiServices.h"
 #include "core/catalogue.h"
 #include "core/gfxbuffer.h"
+#include "core/kxapp.h"
 #include "core/kxclass.h"
 #include "core/object.h"
 #include "core/operator.h"
@@ -394,12 +396,7 @@ void DialogKXPreferences::editArea(size_t i) {
     KX_GfxBuffer* on = image;
     KX_GfxBuffer* converted = nullptr;
     if (image->ColorDepth < 24) {
-        const KXOperatorReg* reg = KX_FindOperatorReg("kxpAnyTo24Bit");
-        std::unique_ptr<KXOperator> to24(reg && KX_IsBuilt(reg->ClassName) ? KX_NewOperator(library(), *reg) : nullptr);
-        if (!to24) return;
-        to24->Reset();
-        to24->Configure(nullptr);
-        if (to24->OperateTagList(image, &converted, nullptr) || to24->DetachResult(&converted)) return;
+        if (kxown::Run(library(), KXOP_ANYTO24BIT, image, &converted, {}, false) != KXERR_NONE) return;
         on = converted;
     }
     DialogAreaSelect d(library(), this);
