@@ -12,7 +12,6 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <climits>
-#include <set>
 
 #include "DialogAreaSelect.h"
 #include "DialogSettingsColour.h"
@@ -155,15 +154,8 @@ DialogKXModuleList::DialogKXModuleList(const KXBrowserDirs& dirs, bool operators
     h->addWidget(listBoxModules);
     h->addLayout(right);
 
-    std::set<QString> names;
-    if (ops) {
-        for (KXOperator** op = lib->GetOperators(); op && *op; ++op)
-            names.insert(KX_ModuleName((*op)->PadPath ? (*op)->PadPath : (*op)->PadName));
-    } else {
-        for (uint32_t kind = 0; kind < 2; ++kind)
-            for (KXObject** o = lib->GetObjects(kind); o && *o; ++o) names.insert(KX_ModuleName((*o)->PadPath));
-    }
-    for (const QString& n : names) listBoxModules->addItem(n);
+    // Readers and writers: device readers are no format modules here.
+    listBoxModules->addItems(ops ? KX_OperatorNames(lib.get()) : KX_ObjectNames(lib.get(), 2));
     connect(listBoxModules, &QListWidget::currentRowChanged, this, [this] { selected(); });
     connect(listBoxModules, &QListWidget::itemDoubleClicked, buttonOK, &QPushButton::click);
     connect(buttonOK, &QPushButton::clicked, this, [this] {
@@ -185,25 +177,15 @@ DialogKXModuleList::~DialogKXModuleList() = default;
 void DialogKXModuleList::selected() {
     const QListWidgetItem* it = listBoxModules->currentItem();
     if (!it) return;
-    char words[256] = {};
     if (ops) {
-        for (KXOperator** op = lib->GetOperators(); op && *op; ++op)
-            if (KX_ModuleName((*op)->PadPath ? (*op)->PadPath : (*op)->PadName) == it->text()) {
-                KX_OperatorCapsText((*op)->Capabilities, words, sizeof words);
-                labelInfo->setText(QString::fromLatin1((*op)->Description));
-                labelFlags->setText(QString::fromLatin1(words).trimmed());
-                return;
-            }
-        return;
+        if (const KXOperator* op = KX_OperatorNamed(lib.get(), it->text())) {
+            labelInfo->setText(QString::fromLatin1(op->Description));
+            labelFlags->setText(KX_OperatorFlags(op));
+        }
+    } else if (const KXObject* o = KX_ObjectNamed(lib.get(), 2, it->text())) {
+        labelInfo->setText(QString::fromLatin1(o->FormatName));
+        labelFlags->setText(KX_ObjectFlags(o));
     }
-    for (uint32_t kind = 0; kind < 2; ++kind)
-        for (KXObject** o = lib->GetObjects(kind); o && *o; ++o)
-            if (KX_ModuleName((*o)->PadPath) == it->text()) {
-                KX_FormatCapsText((*o)->Capabilities, words, sizeof words);
-                labelInfo->setText(QString::fromLatin1((*o)->FormatName));
-                labelFlags->setText(QString::fromLatin1(words).trimmed());
-                return;
-            }
 }
 
 // ------------------------------------------------------------------ editor
