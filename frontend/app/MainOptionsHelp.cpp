@@ -200,8 +200,7 @@ QString writerPadName(int index) {
 void Main::wireSettingsEditor() {
     auto update = [this] {
         const QString name = writerPadName(selectedWriter());
-        buttonConfig->setEnabled(!name.isEmpty() &&
-                                 QFile::exists(QFile::decodeName(app.EnvArcDir.c_str()) + name + QStringLiteral(".cpinfo")));
+        buttonConfig->setEnabled(KX_HasSchema(QFile::decodeName(app.EnvArcDir.c_str()), name));
     };
     connect(comboBoxFormat, &QComboBox::currentIndexChanged, this, update);
     connect(buttonConfig, &QPushButton::clicked, this, [this] {
