@@ -120,17 +120,6 @@ void DialogCPColor::Prepare(KX_GfxBuffer* image, bool browse) {
     SelectPixel(0, 0);
 }
 
-int DialogCPColor::ShowDialogP(KX_GfxBuffer* image) {
-    Prepare(image, false);
-    exec();
-    return _exit;
-}
-
-void DialogCPColor::ShowDialogS(KX_GfxBuffer* image) {
-    Prepare(image, true);
-    exec();
-}
-
 void DialogCPColor::ClickAt(const QPoint& p) {
     if (!picture) return;
     const double x = double(p.x()) / kBoxWidth * picture->Width;
