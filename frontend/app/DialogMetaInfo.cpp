@@ -376,7 +376,7 @@ void DialogShowEXIF::UpdateContent() {
 
     const bool exif = r && r->Exif && r->ExifSize;
     const bool iptc = r && r->Iptc && r->IptcSize;
-    const bool xmp = r && ((r->Xmp0 && r->Xmp0Size) || (r->Xmp1 && r->Xmp1Size));
+    const bool xmp = !KX_XmpPacket(r).isEmpty();
     for (auto [box, show, save, on] : {std::tuple{checkBoxExif, ShowEXIF, buttonSaveEXIFData, exif},
                                        std::tuple{checkBoxIptc, ShowIPTC, buttonSaveIPTCData, iptc},
                                        std::tuple{checkBoxXmp, ShowXMP, buttonSaveXMP, xmp}}) {
@@ -487,15 +487,13 @@ void DialogShowEXIF::openDetail(int which) {
 }
 
 void DialogShowEXIF::saveXmp() {
-    const uint8_t* data = _info->Xmp0 ? _info->Xmp0 : _info->Xmp1;
-    const uint32_t size = _info->Xmp0 ? _info->Xmp0Size : _info->Xmp1Size;
-    if (!data || !size) return;
+    const QByteArray packet = KX_XmpPacket(_info);
+    if (packet.isEmpty()) return;
     const QString name =
         ui->SaveFileName(this, QString(), QStringLiteral("kx5.xmp"), QStringLiteral("XMP Files (*.xmp);;XML Files (*.xml)"));
     if (name.isEmpty()) return;
     QFile f(name);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        f.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(packet) != packet.size())
         error(QStringLiteral("Could not write file!"));
 }
 
