@@ -516,12 +516,7 @@ void DialogMetaList::setRows(const QStringList& rows) {
     }
 }
 
-bool DialogMetaList::copyStep() {
-    KXOSpecialInfo* r = KX_EditableMetaData(&_cloned);
-    if (!r) return false;
-    _info = r;
-    return true;
-}
+bool DialogMetaList::copyStep() { return KX_EditableMetaData(&_cloned, &_info); }
 
 bool DialogMetaList::prepare(KXOSpecialInfo* info) {
     if (!info) {

@@ -145,13 +145,15 @@ QByteArray KX_GpxDocument(double latitude, double longitude) {
     return d;
 }
 
-KXOSpecialInfo* KX_EditableMetaData(bool* cloned) {
+bool KX_EditableMetaData(bool* cloned, KXOSpecialInfo** info) {
     if (!*cloned) {
         KX_UnLinkMetaData();
         *cloned = KX_IsUnlinkedMetaData() != 0;
     }
     // An emptied record is still the record: no content check here.
-    return *cloned ? KX_GetMetaDataCheck(0) : nullptr;
+    KXOSpecialInfo* r = *cloned ? KX_GetMetaDataCheck(0) : nullptr;
+    if (r) *info = r;
+    return r != nullptr;
 }
 
 // ---- the dialog ------------------------------------------------------------------
@@ -339,13 +341,6 @@ void DialogShowEXIF::info(const QString& text) {
 
 void DialogShowEXIF::error(const QString& text) {
     ui->Message(this, QStringLiteral("Kaxon5 Error"), text, UiServices::Icon::Critical);
-}
-
-bool DialogShowEXIF::copyStep() {
-    KXOSpecialInfo* r = KX_EditableMetaData(&_cloned);
-    if (!r) return false;
-    _info = r;
-    return true;
 }
 
 void DialogShowEXIF::UpdateContent() {
