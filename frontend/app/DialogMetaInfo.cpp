@@ -10,7 +10,6 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStringDecoder>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -27,10 +26,10 @@
 
 QString KX_MetaText(const char* bytes, qsizetype length) {
     if (!bytes || length <= 0) return QString();
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(QByteArrayView(bytes, length));
-    if (!utf8.hasError()) return text;
-    return QString::fromLatin1(bytes, length);
+    // Latin-1 at most doubles in UTF-8: room for all of it and the zero.
+    QByteArray utf8(length * 2 + 1, Qt::Uninitialized);
+    const size_t n = KXSUP_MetaTextToUtf8(bytes, size_t(length), utf8.data(), size_t(utf8.size()));
+    return QString::fromUtf8(utf8.constData(), qsizetype(n));
 }
 
 QString KX_MetaText(const char* bytes) { return bytes ? KX_MetaText(bytes, qsizetype(strlen(bytes))) : QString(); }
@@ -461,16 +460,15 @@ void DialogShowEXIF::strip(QCheckBox* box) {
 }
 
 void DialogShowEXIF::openDetail(int which) {
+    auto edit = [this](auto&& d) {
+        d.showModal = showModal;
+        if (d.PrepareP(_info)) modal(&d);
+        changed = changed || d.changed;
+    };
     if (which == 0) {
-        DialogShowMetaDetailsExif d(ui, this);
-        d.showModal = showModal;
-        if (d.PrepareP(_info)) modal(&d);
-        changed = changed || d.changed;
+        edit(DialogShowMetaDetailsExif(ui, this));
     } else if (which == 1) {
-        DialogShowMetaDetailsIptc d(ui, this);
-        d.showModal = showModal;
-        if (d.PrepareP(_info)) modal(&d);
-        changed = changed || d.changed;
+        edit(DialogShowMetaDetailsIptc(ui, this));
     } else {
         DialogShowMetaDetailsXmp d(ui, this);
         if (d.PrepareP(_info, _kxclass, _atomstr, _progdir)) modal(&d);
