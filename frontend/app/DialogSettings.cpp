@@ -301,12 +301,10 @@ void DialogKXPreferences::Modify() {
         DialogCPBool d(was, qs(s.key), qs(s.description), this);
         run(&d);
         if (d._exit) break;
-        if (d._result() && !was) {
+        if (d._result() && !was)
             prefs.SwitchOn(i);
-            prefs.Rebuild();
-        } else if (!d._result() && was) {
+        else if (!d._result() && was)
             prefs.Disable(i);
-        }
         break;
     }
     case CPEditor::Choice: {

@@ -155,6 +155,12 @@ void KXPrefsModel::Limits(const CPSection& s, long* min, long* max) {
 }
 
 bool KXPrefsModel::SwitchOn(size_t index) {
+    const bool ok = addKey(index);
+    Rebuild();
+    return ok;
+}
+
+bool KXPrefsModel::addKey(size_t index) {
     if (index >= sections.size()) return false;
     const CPSection& s = sections[index];
     if (findKey(s.key)) return true;
@@ -166,7 +172,7 @@ bool KXPrefsModel::SwitchOn(size_t index) {
 }
 
 bool KXPrefsModel::Store(size_t index, const std::string& value) {
-    if (index >= sections.size() || !SwitchOn(index)) return false;
+    if (!addKey(index)) return false;
     const std::string key = sections[index].key;
     const bool ok = KXSUP_ModifyControlPad(pad, key.c_str(), value.c_str(), 1) != 0;
     Rebuild();
