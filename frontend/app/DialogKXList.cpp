@@ -10,11 +10,12 @@
 #include <QVBoxLayout>
 #include <set>
 
+#include "OwnOperator.h"
 #include "PictureBox.h"
 #include "View.h"
 #include "core/catalogue.h"
-#include "core/controlpad.h"
 #include "core/gfxbuffer.h"
+#include "core/kxapp.h"
 #include "core/kxclass.h"
 #include "core/object.h"
 #include "core/operator.h"
@@ -28,12 +29,6 @@ QLabel* field(QGridLayout* g, int row, const char* caption, QWidget* parent) {
     l->setMinimumWidth(300);
     g->addWidget(l, row, 1);
     return l;
-}
-
-// A temporary operator of the browser's library, by class.
-std::unique_ptr<KXOperator> tempOperator(KXClass* lib, const char* cls) {
-    const KXOperatorReg* reg = KX_FindOperatorReg(cls);
-    return std::unique_ptr<KXOperator>(reg && KX_IsBuilt(cls) ? KX_NewOperator(lib, *reg) : nullptr);
 }
 
 }  // namespace
@@ -244,26 +239,14 @@ void DialogKXPList::UpdatePreview() {
         release();
     };
     if (checkBoxFast->isChecked()) {
-        std::unique_ptr<KXOperator> resize = tempOperator(lib.get(), "kxpResize");
-        if (!resize) return error(KXERR_NOTSUPPORTED);
-        uint32_t err = 0;
-        KXConfig cfg(resize->PadPath ? resize->PadPath : resize->PadName, &err);
-        if (err) return error(err);
-        cfg.SetValue("NEW_WIDTH", int32_t(pictureBoxPreview->width()));
-        cfg.SetValue("NEW_HEIGHT", int32_t(pictureBoxPreview->height()));
-        resize->Reset();
-        resize->SetLocalConfig(cfg.GetPadList());
-        err = resize->OperateTagList(source, &reduced, nullptr);
-        if (!err) err = resize->DetachResult(&reduced);
+        const uint32_t err = kxown::Run(lib.get(), KXOP_RESIZE, source, &reduced,
+                                        {{"NEW_WIDTH", kxown::Int(pictureBoxPreview->width())},
+                                         {"NEW_HEIGHT", kxown::Int(pictureBoxPreview->height())}});
         if (err) return error(err);
         source = reduced;
     }
     if (checkBoxAuto24->isChecked() && source->ColorDepth < 24 && !(reg.Capabilities & 0x4)) {
-        std::unique_ptr<KXOperator> to24 = tempOperator(lib.get(), "kxpAnyTo24Bit");
-        if (!to24) return release();
-        to24->Reset();
-        to24->Configure(nullptr);
-        if (to24->OperateTagList(source, &converted, nullptr) || to24->DetachResult(&converted)) return release();
+        if (kxown::Run(lib.get(), KXOP_ANYTO24BIT, source, &converted, {}, false)) return release();
         source = converted;
     }
     // A fresh object of the chosen class: nothing of an earlier run (its
