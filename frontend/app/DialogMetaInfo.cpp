@@ -112,8 +112,9 @@ bool KX_GpsFromExif(const uint8_t* exif, uint32_t size, KXGpsPosition* pos) {
     EXIF_Close(h);
     double la = 0, lo = 0;
     if (!all || !parsePosition(lat, &la) || !parsePosition(lon, &lo)) return false;
-    QString laText = QString::number(la, 'g', 15).replace(QLatin1Char(','), QLatin1Char('.'));
-    QString loText = QString::number(lo, 'g', 15).replace(QLatin1Char(','), QLatin1Char('.'));
+    // QString::number is locale-free: the point is always ".".
+    QString laText = QString::number(la, 'g', 15);
+    QString loText = QString::number(lo, 'g', 15);
     if (latRef[0] == 'S') {
         laText.prepend(QLatin1Char('-'));
         la = -la;
