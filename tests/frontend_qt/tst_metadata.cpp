@@ -25,7 +25,7 @@
 #include "DialogMetaXmp.h"
 #include "core/exifiptc.h"
 #include "core/kxbridge.h"
-#include "formats/libraries/kxoJFIF.h"
+#include "support/JpegFile.h"
 #include "support/QtTestEnv.h"
 
 class MetadataTest : public QObject {
@@ -53,14 +53,9 @@ bool writePlainJpeg(const QString& path) {
     KX_GfxBuffer* b = MakeGfx(48, 32, 24, ONEPLANE);
     if (!b) return false;
     for (uint32_t i = 0; i < 48u * 32u * 3u; ++i) b->Data[i] = uint8_t(i * 7);
-    kxoJFIF writer(nullptr);
-    const QByteArray name = QFile::encodeName(path);
-    writer.SetSaveName(name.constData());
-    writer.SetGfxBuffer(b);
-    const uint32_t err = writer.Save();
-    writer.Reset();
+    const bool ok = WriteJpeg(path, b);
     KXSUP_FreeGfxBuffer(b);
-    return err == 0;
+    return ok;
 }
 
 QString exiftool(const QStringList& args) {
