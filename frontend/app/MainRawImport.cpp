@@ -101,34 +101,8 @@ void Main::importXmp() {
         finish();
         return;
     }
-    KXOSpecialInfo* r = KX_GetMetaData();
+    KXOSpecialInfo* r = editableMetaData(&code);
     if (!r) {
-        const uint32_t made = KX_CreateMetaData();
-        r = KX_GetMetaDataCheck(0);
-        if (made) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") + ": " + KXL_GetErrorString(made));
-        } else if (!r) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") + "!");
-        }
-    }
-    if (!r) {
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        code = KXERR_NOVIEWABLEDATA;
-        finish();
-        return;
-    }
-    if (!KX_IsUnlinkedMetaData()) {
-        const uint32_t u = KX_UnLinkMetaData();
-        if ((u != KXERR_NONE && u != KXERR_EOF) || !KX_IsUnlinkedMetaData()) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_METADATA_HANDLING_MEM"));
-            finish();
-            return;
-        }
-    }
-    r = KX_GetMetaDataCheck(0);
-    if (!r) {
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        code = KXERR_NOVIEWABLEDATA;
         finish();
         return;
     }
