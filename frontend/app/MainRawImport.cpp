@@ -17,15 +17,18 @@
 #include "core/kxbridge.h"
 
 void Main::cmdImport(const QString& kind) {
+    // Shows either dialog; a cancelled one says so and clears the preview.
+    auto shownAndCancelled = [this](QDialog* d, const int& exit) {
+        showModal(d);
+        if (!exit) return false;
+        app.Status(Text("TXT_ERROR_IMPORTING") + ".");
+        UpdatePreview(true);
+        return true;
+    };
     if (kind == QLatin1String("raw")) {
         DialogKXORAWImport d(ui, app.Library, this);
         d.Prepare(progdir, loadRememberPath);
-        showModal(&d);
-        if (d._exit) {
-            app.Status(Text("TXT_ERROR_IMPORTING") + ".");
-            UpdatePreview(true);
-            return;
-        }
+        if (shownAndCancelled(&d, d._exit)) return;
         importDevice("kxoRAW_Import", kxraw::RawKeys(d), "TXT_IMPORT_RAW", d._loadname);
     } else if (kind == QLatin1String("dcraw")) {
         // The converter's path comes from dcraw's own settings pad, checked
@@ -46,12 +49,7 @@ void Main::cmdImport(const QString& kind) {
         }
         DialogKXODCRAW d(ui, this);
         d.Prepare(progdir, loadRememberPath);
-        showModal(&d);
-        if (d._exit) {
-            app.Status(Text("TXT_ERROR_IMPORTING") + ".");
-            UpdatePreview(true);
-            return;
-        }
+        if (shownAndCancelled(&d, d._exit)) return;
         importDevice("kxoDCRAW", kxraw::DcrawKeys(d, dcraw), "TXT_IMPORT_RAW_DCRAW", d._loadname);
     } else if (kind == QLatin1String("xmp")) {
         importXmp();
