@@ -77,6 +77,20 @@ uint32_t saveExif(ExifData* d, KXOSpecialInfo* info) {
     return r;
 }
 
+// The record's EXIF block opened and its entry tag found in directory ifd;
+// null (nothing left open) when the block does not parse or lacks the entry.
+ExifHandle* openEntry(const KXOSpecialInfo* info, int ifd, int tag, ExifEntry** entry) {
+    *entry = nullptr;
+    if (!info || !info->Exif || ifd < 0 || ifd >= EXIF_IFD_COUNT) return nullptr;
+    uint32_t error = 0;
+    ExifHandle* h = EXIF_OpenBuf(info->Exif, info->ExifSize, &error);
+    ExifContent* c = h ? h->Data->ifd[ifd] : nullptr;
+    if (c) *entry = exif_content_get_entry(c, ExifTag(tag));
+    if (*entry) return h;
+    EXIF_Close(h);
+    return nullptr;
+}
+
 // Serialises the records and wraps them in a new Photoshop resource block.
 uint32_t saveIptc(IptcData* d, KXOSpecialInfo* info) {
     unsigned char* records = nullptr;
@@ -273,16 +287,10 @@ QVector<KXExifRow> KX_ExifRows(const uint8_t* exif, uint32_t size, bool* makerNo
 uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsigned long components,
                        const QByteArray& value) {
     if (!KX_ExifEditable(format, components)) return KXMETA_NOT_EDITABLE;
-    if (!info || !info->Exif || ifd < 0 || ifd >= EXIF_IFD_COUNT) return KXMETA_NOT_FOUND;
-    uint32_t error = 0;
-    ExifHandle* h = EXIF_OpenBuf(info->Exif, info->ExifSize, &error);
+    ExifEntry* old = nullptr;
+    ExifHandle* h = openEntry(info, ifd, tag, &old);
     if (!h) return KXMETA_NOT_FOUND;
     ExifContent* c = h->Data->ifd[ifd];
-    ExifEntry* old = c ? exif_content_get_entry(c, ExifTag(tag)) : nullptr;
-    if (!old) {
-        EXIF_Close(h);
-        return KXMETA_NOT_FOUND;
-    }
     // The new entry is complete before the old one goes.
     const ExifByteOrder order = exif_data_get_byte_order(h->Data);
     QByteArray bytes;
@@ -324,17 +332,11 @@ uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsig
 }
 
 uint32_t KX_ExifRemove(KXOSpecialInfo* info, int ifd, int tag) {
-    if (!info || !info->Exif || ifd < 0 || ifd >= EXIF_IFD_COUNT) return KXMETA_NOT_FOUND;
-    uint32_t error = 0;
-    ExifHandle* h = EXIF_OpenBuf(info->Exif, info->ExifSize, &error);
+    ExifEntry* old = nullptr;
+    ExifHandle* h = openEntry(info, ifd, tag, &old);
     if (!h) return KXMETA_NOT_FOUND;
-    ExifContent* c = h->Data->ifd[ifd];
-    ExifEntry* old = c ? exif_content_get_entry(c, ExifTag(tag)) : nullptr;
-    uint32_t r = KXMETA_NOT_FOUND;
-    if (old) {
-        exif_content_remove_entry(c, old);
-        r = saveExif(h->Data, info);
-    }
+    exif_content_remove_entry(h->Data->ifd[ifd], old);
+    const uint32_t r = saveExif(h->Data, info);
     EXIF_Close(h);
     return r;
 }
