@@ -1,14 +1,12 @@
 // What the source-code and MIFF writer tests share: pictures of every kind
-// they write, a scratch folder, a save through a fresh writer, a save run
-// with a small file-size limit, and the safe save's leftovers.
+// they write, a scratch folder, a save through a fresh writer and the
+// refusals that must keep the old file. A write that fails part way goes
+// through kxt::SaveUnderFileSizeLimit.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "core/kxlib.h"
+#include "formats/raster/write_failure.h"
 #include "support/testfiles.h"
 
 namespace dumptest {
@@ -105,23 +104,6 @@ uint32_t Save(KX_GfxBuffer* b, const std::string& path, uint32_t subFormat = 0) 
     const uint32_t err = w.Save();
     w.Reset();
     return err;
-}
-
-// The save's code in a child process whose files may not grow past
-// limit bytes.
-template <class T>
-int SaveWithFileLimit(KX_GfxBuffer* b, const std::string& path, uint32_t subFormat, rlim_t limit) {
-    fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit r = {limit, limit};
-        setrlimit(RLIMIT_FSIZE, &r);
-        _exit((int)Save<T>(b, path, subFormat));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // One save the writer must refuse, and the code it must give.
