@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/kxlib.h"
+#include "formats/raster/module_io.h"
 #include "formats/raster/write_failure.h"
 #include "support/testfiles.h"
 
@@ -92,6 +93,16 @@ inline uint8_t AlphaOf(const KX_GfxBuffer* b, size_t i) {
 inline std::string ScratchDir() {
     static const std::string dir = KXT_NewTempDir(std::string(KX_GetProcessTempDir()) + "dumptest-XXXXXX");
     return dir;
+}
+
+inline std::string Path(const std::string& name) { return ScratchDir() + "/" + name; }
+
+// Widths 1 to 17 and a prime.
+inline std::vector<uint32_t> Widths() {
+    std::vector<uint32_t> w;
+    for (uint32_t i = 1; i <= 17; ++i) w.push_back(i);
+    w.push_back(31);
+    return w;
 }
 
 // Saves through a fresh writer of class T in the given sub-format.
