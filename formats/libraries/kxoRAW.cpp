@@ -204,15 +204,12 @@ uint32_t kxoRAW::prepareBayer(Job& j) {
     return KXERR_NONE;
 }
 
-// A 24-bit copy of the picture through kxpAnyTo24Bit, with the operator's
-// own defaults (never the user's pad), into LoadedBuffer.
-uint32_t kxoRAW::to24Bit() { return KXF_RunOperator(Lib, "kxpAnyTo24Bit", SaveBuffer, &LoadedBuffer); }
-
 uint32_t kxoRAW::prepare24(Job& j) {
     const KX_GfxBuffer* b = SaveBuffer;
     uint32_t err;
     if (b->Type != ONEPLANE || b->ColorDepth != 24) {
-        if ((err = to24Bit()) != KXERR_NONE) return err;
+        // A 24-bit copy with the operator's own defaults (never the user's pad).
+        if ((err = KXF_RunOperator(Lib, "kxpAnyTo24Bit", SaveBuffer, &LoadedBuffer)) != KXERR_NONE) return err;
         b = LoadedBuffer;
         if (b->Type != ONEPLANE || b->PixelBits != 24 || !KXF_BufferIsConsistent(b)) return KXERR_INTERNALACCESS;
     }
