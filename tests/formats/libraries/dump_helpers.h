@@ -56,19 +56,9 @@ inline Buffer MakePicture(uint32_t w, uint32_t h, uint32_t depth, Alpha alpha = 
     const size_t pixels = (size_t)w * h;
     switch (alpha) {
     case NO_ALPHA: break;
-    case KEY:
-        b->AlphaType = KXALPHA_SINGLECOLOR;
-        KXSUP_SetAlphaIndex(b.get(), 1);
-        break;
-    case MAP8:
-    case TABLE: {
-        const size_t n = alpha == MAP8 ? pixels : 256;
-        auto* a = static_cast<uint8_t*>(AllocVec(n, MEMF_ANY));
-        for (size_t i = 0; i < n; ++i) a[i] = (uint8_t)(i * 53 + 11);
-        b->AlphaType = alpha == MAP8 ? KXALPHA_CHANNEL8 : KXALPHA_MULTICOLOR;
-        b->AlphaData = a;
-        break;
-    }
+    case KEY: KXT_AttachAlpha(b.get(), KXALPHA_SINGLECOLOR, 1, 0); break;
+    case MAP8: KXT_AttachAlpha(b.get(), KXALPHA_CHANNEL8, 0, 53); break;
+    case TABLE: KXT_AttachAlpha(b.get(), KXALPHA_MULTICOLOR, 0, 11); break;
     case MAP16: {
         auto* a = static_cast<uint16_t*>(AllocVec(pixels * 2, MEMF_ANY));
         for (size_t i = 0; i < pixels; ++i) a[i] = (uint16_t)((uint8_t)(i * 53 + 11) * 257u);
