@@ -175,11 +175,9 @@ uint32_t KXApp::LoadICCProfile(const char* path) {
     // profile leaves the picture saved as it is.
     uint8_t* profile = nullptr;
     uint32_t size = 0;
-    if (uint32_t e = KXSUP_ReadCMSProfileFile(path, &profile, &size)) return e;
-    const char* slash = strrchr(path, '/');
-    const char* base = slash ? slash + 1 : path;
-    auto* name = static_cast<char*>(AllocVec(strlen(base) + 1, MEMF_CLEAR));
-    uint32_t code = name ? KX_UnLinkMetaData() : static_cast<uint32_t>(KXERR_NOMEMORY);
+    char* name = nullptr;
+    if (uint32_t e = KXSUP_ReadCMSProfileFile(path, &profile, &size, &name)) return e;
+    uint32_t code = KX_UnLinkMetaData();
     if (code == KXERR_EOF) code = KX_CreateMetaData();
     KXOSpecialInfo* r = code ? nullptr : KX_GetMetaDataCheck(0);
     if (!r) {
@@ -187,12 +185,7 @@ uint32_t KXApp::LoadICCProfile(const char* path) {
         FreeVec(name);
         return code ? code : static_cast<uint32_t>(KXERR_EOF);
     }
-    memcpy(name, base, strlen(base));
-    FreeVec(r->IccData);
-    FreeVec(r->IccName);
-    r->IccData = profile;
-    r->IccSize = size;
-    r->IccName = name;
+    KXSUP_ReplaceCMSProfile(r, profile, size, name);
     return KXERR_NONE;
 }
 

@@ -12,7 +12,7 @@
 
 #include "DialogAreaSelect.h"
 #include "DialogLossless.h"
-#include "formats/libraries/kxoJFIF.h"
+#include "support/JpegFile.h"
 #include "support/QtTestEnv.h"
 
 class LosslessTest : public QObject {
@@ -39,14 +39,9 @@ bool writeJpeg(const QString& path, int w, int h) {
             p[1] = corner ? 255 : uint8_t(y * 7);
             p[2] = corner ? 255 : 60;
         }
-    kxoJFIF writer(nullptr);
-    const QByteArray name = QFile::encodeName(path);
-    writer.SetSaveName(name.constData());
-    writer.SetGfxBuffer(b);
-    const uint32_t err = writer.Save();
-    writer.Reset();
+    const bool ok = WriteJpeg(path, b);
     KXSUP_FreeGfxBuffer(b);
-    return err == 0;
+    return ok;
 }
 
 QByteArray readAll(const QString& path) {
