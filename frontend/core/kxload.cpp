@@ -1,18 +1,13 @@
 // kxload: opening a file through the fall-back chain (PostScript test,
 // reader table, platform decoder, Ghostscript) and the save command.
-#include <cstring>
 #include <string>
 
 #include "kxapp.h"
 
 #include "core/colour.h"
+#include "core/files.h"
 
 namespace {
-std::string filePart(const char* path) {
-    const char* slash = strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
 std::string errorText(uint32_t code) { return KXL_GetErrorString(code); }
 }  // namespace
 
@@ -65,7 +60,7 @@ uint32_t KXApp::LoadFileChain(const char* path) {
             KX_AdoptReader(reader);
             IsVirtual = Undone = Modified = false;
             DecoderFormat.clear();
-            LastFile = filePart(path);
+            LastFile = amFilePart(path);
             Status(T("TXT_DONE"));
             if (UI) UI->UpdatePreview(false);
         }
@@ -96,7 +91,7 @@ uint32_t KXApp::LoadOther(const char* path) {
         if (UI) UI->SetBusyCursor(false);
         return result;
     }
-    LastFile = filePart(path);
+    LastFile = amFilePart(path);
     IsVirtual = Undone = Modified = false;
     DecoderFormat = img.Format.empty() ? std::string("?") : img.Format;
     buf->Type = ONEPLANE;
@@ -163,7 +158,7 @@ uint32_t KXApp::LoadPS(const char* path, const char* gsPath, int32_t dpi) {
     if (_system(gsPath, nullptr, args) != KXERR_NONE) return KXERR_UNKNOWNFORMAT;
     uint32_t result = LoadFile(clip.c_str());
     if (result == KXERR_NONE) {
-        LastFile = filePart(path);
+        LastFile = amFilePart(path);
         if (UI) UI->UpdatePreview(false);
     }
     return result;
@@ -213,7 +208,7 @@ uint32_t KXApp::SaveFile(const char* path, uint32_t format, uint32_t subFormat) 
         Status(T("TXT_ERROR_SAVING") + ": " + errorText(result));
     } else {
         Status(T("TXT_DONE"));
-        LastFile = filePart(path);
+        LastFile = amFilePart(path);
         IsVirtual = false;
         if (UI) UI->UpdatePreview(false);
     }

@@ -44,11 +44,6 @@ bool writeJpeg(const QString& path, int w, int h) {
     return ok;
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A 48 x 32 JPEG opened in a window whose settings name tool.
 struct Opened {
     Sandbox box;
@@ -145,9 +140,9 @@ void LosslessTest::matchesJpegtran() {
     p.start(jpegtran, args + QStringList{"-outfile", expected, o.in});
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 0);
-    const QByteArray want = readAll(expected);
+    const QByteArray want = ReadBytes(expected);
     QVERIFY(!want.isEmpty());
-    QCOMPARE(readAll(out), want);
+    QCOMPARE(ReadBytes(out), want);
 
     KX_GfxBuffer* now = KX_GetGfxBuffer();
     QVERIFY(now);
@@ -185,7 +180,7 @@ void LosslessTest::failingToolLoadsNothing() {
     QVERIFY(before);
     const QString out = o.box.pictures() + "/out.jpg";
     QVERIFY(writeJpeg(out, 8, 8));
-    const QByteArray older = readAll(out);
+    const QByteArray older = ReadBytes(out);
 
     o.ui.saveNames.push_back(out);
     w.dialogScript = [](QDialog* dlg) {
@@ -200,7 +195,7 @@ void LosslessTest::failingToolLoadsNothing() {
     QCOMPARE(KX_GetGfxBuffer(), before);
     QCOMPARE(w.labelFileName->text(), QStringLiteral("in.jpg"));
     QCOMPARE(w.shownFile, o.in);
-    QCOMPARE(readAll(out), older);
+    QCOMPARE(ReadBytes(out), older);
     // Nothing half-made is left beside it.
     QCOMPARE(QDir(o.box.pictures()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
