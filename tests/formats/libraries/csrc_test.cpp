@@ -20,9 +20,9 @@ namespace {
 enum SubFormat : uint32_t { SF_C = 0, SF_68K = 1, SF_PPC = 2, SF_X86 = 3 };
 
 std::string SaveText(KX_GfxBuffer* b, uint32_t subFormat, const std::string& name) {
-    const std::string path = Path(name);
-    EXPECT_EQ(Save<kxoCSRC>(b, path, subFormat), KXERR_NONE);
-    return KXT_ReadFile(path);
+    const kxt::Saved saved = kxt::SaveTo<kxoCSRC>(b, Path(name), subFormat);
+    EXPECT_EQ(saved.Err, KXERR_NONE);
+    return std::string(saved.File.begin(), saved.File.end());
 }
 
 struct Kind {
@@ -212,7 +212,7 @@ TEST(SourceCode, CCompilesToThePicture) {
     auto add = [&](Buffer b) {
         const std::string name = "c" + std::to_string(n);
         const std::string path = Path(name + ".c");
-        ASSERT_EQ(Save<kxoCSRC>(b.get(), path, SF_C), KXERR_NONE);
+        ASSERT_EQ(kxt::SaveTo<kxoCSRC>(b.get(), path, SF_C).Err, KXERR_NONE);
         cFiles += " " + path;
         program += "namespace " + name + " {\n#include \"" + path + "\"\n";
         body += "    std::printf(\"%ld %ld %ld \", " + name + "::gfx_width, " + name + "::gfx_height, " + name + "::gfx_depth);\n";
@@ -278,7 +278,7 @@ TEST(SourceCode, GnuAssemblerTextAssemblesToThePicture) {
                 Buffer b = MakePicture(w, 3, k.depth, k.alpha);
                 ASSERT_TRUE(b);
                 const std::string s = Path("gnu.s"), o = Path("gnu.o"), bin = Path("gnu.bin");
-                ASSERT_EQ(Save<kxoCSRC>(b.get(), s, t.subFormat), KXERR_NONE);
+                ASSERT_EQ(kxt::SaveTo<kxoCSRC>(b.get(), s, t.subFormat).Err, KXERR_NONE);
                 ASSERT_EQ(RunTool(std::string(t.as) + " -o " + o + " " + s), 0);
                 ASSERT_EQ(RunTool(std::string(t.objcopy) + " -O binary -j .rodata " + o + " " + bin), 0);
                 EXPECT_EQ(KXT_ReadBytes(bin), Rodata(b.get(), t.big));

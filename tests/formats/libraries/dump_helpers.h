@@ -1,7 +1,7 @@
 // What the source-code and MIFF writer tests share: pictures of every kind
-// they write, a scratch folder, a save through a fresh writer and the
-// refusals that must keep the old file. A write that fails part way goes
-// through kxt::SaveUnderFileSizeLimit.
+// they write, a scratch folder and the refusals that must keep the old
+// file. Saves go through kxt::SaveTo, a write that fails part way through
+// kxt::SaveUnderFileSizeLimit.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -93,18 +93,6 @@ inline std::vector<uint32_t> Widths() {
     for (uint32_t i = 1; i <= 17; ++i) w.push_back(i);
     w.push_back(31);
     return w;
-}
-
-// Saves through a fresh writer of class T in the given sub-format.
-template <class T>
-uint32_t Save(KX_GfxBuffer* b, const std::string& path, uint32_t subFormat = 0) {
-    T w(nullptr);
-    w.SetSaveName(path.c_str());
-    w.SetSubFormat(subFormat);
-    if (b) w.SetGfxBuffer(b);
-    const uint32_t err = w.Save();
-    w.Reset();
-    return err;
 }
 
 // One save the writer must refuse, and the code it must give.

@@ -106,7 +106,7 @@ TEST(Miff, ImageMagickReadsEveryKind) {
             ASSERT_TRUE(b);
             const bool alpha = k.alpha != NO_ALPHA && k.alpha != KEY;
             Case c{std::string(k.name) + "_" + std::to_string(w), w, 3, alpha, k.depth == 48, Expected(b.get(), alpha)};
-            ASSERT_EQ(Save<kxoMIFF>(b.get(), dir + "/" + c.name + ".miff"), KXERR_NONE) << c.name;
+            ASSERT_EQ(kxt::SaveTo<kxoMIFF>(b.get(), dir + "/" + c.name + ".miff").Err, KXERR_NONE) << c.name;
             cases.push_back(std::move(c));
         }
     ASSERT_EQ(RunTool("mogrify -format pam " + dir + "/*.miff"), 0);
@@ -159,12 +159,12 @@ TEST(Miff, HeadersAndByteOrder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = Path(std::string(c.name) + ".mif");
-        ASSERT_EQ(Save<kxoMIFF>(c.picture, path), KXERR_NONE);
+        ASSERT_EQ(kxt::SaveTo<kxoMIFF>(c.picture, path).Err, KXERR_NONE);
         EXPECT_EQ(KXT_ReadFile(path), c.bytes);
     }
     EXPECT_EQ(KXSUP_GetGfxBufferEndianess(deep.get()), (uint32_t)KXENDIAN_BIG);
     // Saved again, the now big-endian picture gives the same file.
-    ASSERT_EQ(Save<kxoMIFF>(deep.get(), Path("deep2.mif")), KXERR_NONE);
+    ASSERT_EQ(kxt::SaveTo<kxoMIFF>(deep.get(), Path("deep2.mif")).Err, KXERR_NONE);
     EXPECT_EQ(KXT_ReadFile(Path("deep2.mif")), KXT_ReadFile(Path("deep.mif")));
 }
 
@@ -175,8 +175,8 @@ TEST(Miff, BitPlanesAndProgress) {
     KX_GfxBuffer* planes = nullptr;
     ASSERT_EQ(KXSUP_OnePlaneToBitPlane8(chunky.get(), &planes), KXERR_NONE);
     Buffer planar(planes);
-    ASSERT_EQ(Save<kxoMIFF>(planar.get(), Path("planes.mif")), KXERR_NONE);
-    ASSERT_EQ(Save<kxoMIFF>(chunky.get(), Path("chunky.mif")), KXERR_NONE);
+    ASSERT_EQ(kxt::SaveTo<kxoMIFF>(planar.get(), Path("planes.mif")).Err, KXERR_NONE);
+    ASSERT_EQ(kxt::SaveTo<kxoMIFF>(chunky.get(), Path("chunky.mif")).Err, KXERR_NONE);
     EXPECT_EQ(KXT_ReadFile(Path("planes.mif")), KXT_ReadFile(Path("chunky.mif")));
 
     std::vector<uint32_t> seen;
