@@ -41,6 +41,9 @@ struct KXOSpecialInfo {
     uint32_t Orientation;
 };
 
+// The 6 bytes in front of the TIFF header of an EXIF block.
+inline constexpr uint8_t KX_ExifPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
+
 // The 26 bytes in front of the IPTC records.
 struct Ps3IptcHeader {
     char Photoshop[14];     // "Photoshop 3.0\0"

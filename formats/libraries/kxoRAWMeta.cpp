@@ -14,7 +14,6 @@ const char* const TAG = "rawmeta";
 
 enum SubFormat : uint32_t { EXIF = 0, IPTC = 1, XMP0 = 2, XMP1 = 3, TEXT = 4, ICCP = 5 };
 
-const uint8_t kExifPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
 const char kPhotoshop[14] = "Photoshop 3.0";
 
 bool keyIs(KXObject* o, const char* key, const char* word) {
@@ -50,9 +49,10 @@ uint32_t kxoRAWMeta::chooseBlock(const KXOSpecialInfo* info, Block& b) {
         b.Label = "EXIF";
         // The record's block starts with the prefix; a block without it is
         // already the bare data and loses nothing.
-        if (!keyIs(this, "EXIF_TYPE", "APP1") && b.Size >= sizeof(kExifPrefix) && memcmp(b.Data, kExifPrefix, sizeof(kExifPrefix)) == 0) {
-            b.Data += sizeof(kExifPrefix);
-            b.Size -= sizeof(kExifPrefix);
+        if (!keyIs(this, "EXIF_TYPE", "APP1") && b.Size >= sizeof(KX_ExifPrefix) &&
+            memcmp(b.Data, KX_ExifPrefix, sizeof(KX_ExifPrefix)) == 0) {
+            b.Data += sizeof(KX_ExifPrefix);
+            b.Size -= sizeof(KX_ExifPrefix);
         }
         break;
     case IPTC:
@@ -60,7 +60,8 @@ uint32_t kxoRAWMeta::chooseBlock(const KXOSpecialInfo* info, Block& b) {
         b.Data = info->Iptc;
         b.Size = info->IptcSize;
         b.Label = "IPTC";
-        if (!keyIs(this, "IPTC_TYPE", "APP13") && b.Size >= sizeof(Ps3IptcHeader) && memcmp(b.Data, kPhotoshop, sizeof(kPhotoshop)) == 0) {
+        if (!keyIs(this, "IPTC_TYPE", "APP13") && b.Size >= sizeof(Ps3IptcHeader) &&
+            memcmp(b.Data, kPhotoshop, sizeof(kPhotoshop)) == 0) {
             b.Data += sizeof(Ps3IptcHeader);
             b.Size -= sizeof(Ps3IptcHeader);
         }

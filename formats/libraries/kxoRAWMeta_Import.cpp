@@ -14,20 +14,19 @@ const char* const TAG = "rawmeta-import";
 // A dump written without its wrapper (kxoRAWMeta's RAW types) holds bare
 // TIFF-structured EXIF data or bare IPTC-NAA records. The record's blocks
 // carry the wrapper, which writers emit as it stands, so it is put back.
-const uint8_t kExifPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 uint32_t wrapperFor(const char* slot, const uint8_t* head, uint64_t length) {
     if (strcmp(slot, "EXIF") == 0 && length >= 4 &&
         (memcmp(head, "II*\0", 4) == 0 || memcmp(head, "MM\0*", 4) == 0))
-        return sizeof(kExifPrefix);
+        return sizeof(KX_ExifPrefix);
     // IPTC-NAA records begin with their tag marker 0x1C.
     if (strcmp(slot, "IPTC") == 0 && length >= 1 && head[0] == 0x1C) return sizeof(Ps3IptcHeader);
     return 0;
 }
 
 void writeWrapper(uint8_t* block, uint32_t wrapper, uint64_t length) {
-    if (wrapper == sizeof(kExifPrefix)) {
-        memcpy(block, kExifPrefix, sizeof(kExifPrefix));
+    if (wrapper == sizeof(KX_ExifPrefix)) {
+        memcpy(block, KX_ExifPrefix, sizeof(KX_ExifPrefix));
         return;
     }
     KX_WritePs3IptcHeader(block, static_cast<uint32_t>(length));
