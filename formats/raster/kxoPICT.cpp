@@ -82,23 +82,19 @@ uint32_t kxoPICT::CheckFile(FILE* file, const char* name, int32_t mode) {
     return answer;
 }
 
-uint32_t kxoPICT::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
+uint32_t kxoPICT::Load() { return KXF_Load(this, &kxoPICT::LoadBody); }
+
+uint32_t kxoPICT::LoadBody() {
+    SubFormatId = 0;
+    uint32_t err;
+    if (IsEmbeddedJPEG()) {
+        err = LoadEmbeddedJPEG();
+    } else {
+        KXF_Log(this, 2, TAG, "%s\n", "is a plain PICT");
+        err = DecodePicture();
     }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) {
-        SubFormatId = 0;
-        if (IsEmbeddedJPEG()) {
-            err = LoadEmbeddedJPEG();
-        } else {
-            KXF_Log(this, 2, TAG, "%s\n", "is a plain PICT");
-            err = DecodePicture();
-        }
-        if (err == KXERR_NONE && !LoadedBuffer) err = KXERR_DECODE;
-    }
-    return KXF_EndLoad(this, err);
+    if (err == KXERR_NONE && !LoadedBuffer) err = KXERR_DECODE;
+    return err;
 }
 
 bool kxoPICT::IsEmbeddedJPEG() {
