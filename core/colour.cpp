@@ -15,6 +15,7 @@
 #include "gfxbuffer.h"
 #include "log.h"
 #include "memory.h"
+#include "object.h"
 
 namespace {
 
@@ -270,7 +271,7 @@ uint32_t KXSUP_ApplyCMSProfileFromFile(KX_GfxBuffer* buffer, const char* path) {
     return err;
 }
 
-uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t* size) {
+uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t* size, char** name) {
     if (!profile || !size) return KXERR_INTERNALACCESS;
     installLogHandler();
     FILE* f = path ? amOpen(path, "rb") : nullptr;
@@ -301,6 +302,13 @@ uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t*
             else err = KXERR_FILEREQUIREMENTS;
         }
     }
+    char* copy = nullptr;
+    if (!err && name) {
+        const char* base = amFilePart(path);
+        const size_t n = strlen(base);
+        if ((copy = static_cast<char*>(AllocVec(n + 1, MEMF_CLEAR)))) memcpy(copy, base, n);
+        else err = KXERR_NOMEMORY;
+    }
     if (err) {
         FreeVec(data);
         logLine(2, err == KXERR_EOF ? "Error: File truncated." : "Error: Could not read ICC profile file");
@@ -308,7 +316,16 @@ uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t*
     }
     *profile = data;
     *size = bytes;
+    if (name) *name = copy;
     return KXERR_NONE;
+}
+
+void KXSUP_ReplaceCMSProfile(KXOSpecialInfo* record, uint8_t* profile, uint32_t size, char* name) {
+    FreeVec(record->IccData);
+    FreeVec(record->IccName);
+    record->IccData = profile;
+    record->IccSize = profile ? size : 0;
+    record->IccName = name;
 }
 
 uint32_t KXSUP_WriteCMSProfileFile(const char* path, const uint8_t* profile, uint32_t size) {

@@ -47,8 +47,13 @@ uint32_t KXSUP_ApplyCMSProfileFromFile(KX_GfxBuffer* buffer, const char* path);
 // its header declares must not pass the file's end, and Little CMS must be
 // able to parse it: a truncated file gives KXERR_EOF, one that is no
 // profile KXERR_FILEREQUIREMENTS, a file that cannot be opened
-// KXERR_FILENOTFOUND. *profile and *size are written only on success.
-uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t* size);
+// KXERR_FILENOTFOUND. With name, *name gets an AllocVec copy of the file's
+// name (the part after the last '/'). The outputs are written only on success.
+uint32_t KXSUP_ReadCMSProfileFile(const char* path, uint8_t** profile, uint32_t* size, char** name = nullptr);
+// Makes profile (an AllocVec block, or null for none) and name (an AllocVec
+// text, or null) the record's profile, which takes both over and frees the
+// profile and name it had; IccType and SRGBIntent stay.
+void KXSUP_ReplaceCMSProfile(KXOSpecialInfo* record, uint8_t* profile, uint32_t size, char* name);
 // Writes size bytes of profile to path through the safe save, so a failed
 // write leaves an older file of that name as it was: KXERR_NODESTFILE when
 // the file cannot be made, KXERR_IO when it is not written whole.

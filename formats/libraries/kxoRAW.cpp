@@ -54,10 +54,9 @@ struct kxoRAW::Job {
     Output Kind = PLANES;
     uint64_t Bytes = 0;               // colour data written in one block
     const uint8_t* Alpha8 = nullptr;  // 24-bit dumps
-    const uint16_t* Alpha16 = nullptr;
-    bool Alpha16Native = false;  // a widened copy in host order, else big-endian bytes
-    VecPtr Row;                  // one output row
-    VecPtr Chroma;               // YCbCr16: Cb, Cr of each group of four
+    const uint16_t* Alpha16 = nullptr;  // big-endian samples
+    VecPtr Row;                         // one output row
+    VecPtr Chroma;                      // YCbCr16: Cb, Cr of each group of four
     std::string Line;
 };
 
@@ -166,15 +165,17 @@ uint32_t kxoRAW::prepareDump(Job& j) {
         if ((err = KXSUP_CheckSize(&bytes, w, h, 6)) != KXERR_NONE) return err;
         // The samples (and a 16-bit map of the record's own) go big-endian in place.
         if ((err = KXSUP_ConvertGfxBufferEndianess(SaveBuffer, KXENDIAN_BIG)) != KXERR_NONE) return err;
+        // A widened copy of our own is in host order: it goes big-endian here, once.
+        if (owned && AlphaMap16) {
+            auto* bytes8 = reinterpret_cast<uint8_t*>(AlphaMap16);
+            for (uint64_t i = 0, n = (uint64_t)w * h; i < n; ++i) {
+                const uint16_t v = AlphaMap16[i];
+                bytes8[2 * i] = (uint8_t)(v >> 8);
+                bytes8[2 * i + 1] = (uint8_t)v;
+            }
+        }
         j.Kind = RGB48;
         j.Alpha16 = AlphaMap16;
-        j.Alpha16Native = owned != 0;
-        if (j.Alpha16) {
-            uint32_t rowBytes = 0;
-            if ((err = KXSUP_CheckSize(&rowBytes, w, 2)) != KXERR_NONE) return err;
-            j.Row.reset(static_cast<uint8_t*>(AllocVec(rowBytes, MEMF_ANY)));
-            if (!j.Row) return KXERR_NOMEMORY;
-        }
         j.Line = format("%s, colordepth %ld, %ld x %ld (width x height), %s", j.Alpha16 ? "64 bit (RGB+A)" : "48 bit (RGB)",
                         (long)b->ColorDepth, (long)w, (long)h, "MM");
     }
@@ -203,15 +204,12 @@ uint32_t kxoRAW::prepareBayer(Job& j) {
     return KXERR_NONE;
 }
 
-// A 24-bit copy of the picture through kxpAnyTo24Bit, with the operator's
-// own defaults (never the user's pad), into LoadedBuffer.
-uint32_t kxoRAW::to24Bit() { return KXF_RunOperator(Lib, "kxpAnyTo24Bit", SaveBuffer, &LoadedBuffer); }
-
 uint32_t kxoRAW::prepare24(Job& j) {
     const KX_GfxBuffer* b = SaveBuffer;
     uint32_t err;
     if (b->Type != ONEPLANE || b->ColorDepth != 24) {
-        if ((err = to24Bit()) != KXERR_NONE) return err;
+        // A 24-bit copy with the operator's own defaults (never the user's pad).
+        if ((err = KXF_RunOperator(Lib, "kxpAnyTo24Bit", SaveBuffer, &LoadedBuffer)) != KXERR_NONE) return err;
         b = LoadedBuffer;
         if (b->Type != ONEPLANE || b->PixelBits != 24 || !KXF_BufferIsConsistent(b)) return KXERR_INTERNALACCESS;
     }
@@ -265,18 +263,7 @@ uint32_t kxoRAW::write(Job& j, KXByteWriter& w) {
         if (!j.Alpha16) break;
         for (uint32_t y = 0; y < height && w.ok(); ++y) {
             KXF_RowProgress(this, y, height);
-            const auto* in = reinterpret_cast<const uint8_t*>(j.Alpha16 + (uint64_t)y * width);
-            if (j.Alpha16Native) {
-                for (uint32_t x = 0; x < width; ++x) {
-                    uint16_t v;
-                    memcpy(&v, in + 2 * (uint64_t)x, 2);
-                    row[2 * (uint64_t)x] = (uint8_t)(v >> 8);
-                    row[2 * (uint64_t)x + 1] = (uint8_t)v;
-                }
-                w.bytes(row, (size_t)width * 2);
-            } else {
-                w.bytes(in, (size_t)width * 2);
-            }
+            w.bytes(j.Alpha16 + (uint64_t)y * width, (size_t)width * 2);
         }
         break;
     case BAYER8: {

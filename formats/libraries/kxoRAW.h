@@ -37,6 +37,5 @@ private:
     uint32_t prepareDump(Job& j);
     uint32_t prepareBayer(Job& j);
     uint32_t prepare24(Job& j);
-    uint32_t to24Bit();
     uint32_t write(Job& j, KXByteWriter& w);
 };

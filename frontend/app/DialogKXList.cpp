@@ -10,23 +10,17 @@
 #include <QVBoxLayout>
 #include <set>
 
+#include "OwnOperator.h"
 #include "PictureBox.h"
 #include "View.h"
 #include "core/catalogue.h"
-#include "core/controlpad.h"
 #include "core/gfxbuffer.h"
+#include "core/kxapp.h"
 #include "core/kxclass.h"
 #include "core/object.h"
 #include "core/operator.h"
 
 namespace {
-
-std::unique_ptr<KXClass> makeLibrary(const KXBrowserDirs& d) {
-    auto lib = std::make_unique<KXClass>();
-    lib->SetInstanceId(d.instance);
-    lib->SetPaths(QFile::encodeName(d.program).constData(), QFile::encodeName(d.user).constData());
-    return lib;
-}
 
 QLabel* field(QGridLayout* g, int row, const char* caption, QWidget* parent) {
     g->addWidget(new QLabel(QString::fromLatin1(caption), parent), row, 0);
@@ -37,17 +31,18 @@ QLabel* field(QGridLayout* g, int row, const char* caption, QWidget* parent) {
     return l;
 }
 
-bool hasSchema(const QString& archiveDir, const QString& name) {
+}  // namespace
+
+std::unique_ptr<KXClass> KX_MakeLibrary(const KXBrowserDirs& d) {
+    auto lib = std::make_unique<KXClass>();
+    lib->SetInstanceId(d.instance);
+    lib->SetPaths(QFile::encodeName(d.program).constData(), QFile::encodeName(d.user).constData());
+    return lib;
+}
+
+bool KX_HasSchema(const QString& archiveDir, const QString& name) {
     return !name.isEmpty() && QFile::exists(archiveDir + name + QStringLiteral(".cpinfo"));
 }
-
-// A temporary operator of the browser's library, by class.
-std::unique_ptr<KXOperator> tempOperator(KXClass* lib, const char* cls) {
-    const KXOperatorReg* reg = KX_FindOperatorReg(cls);
-    return std::unique_ptr<KXOperator>(reg && KX_IsBuilt(cls) ? KX_NewOperator(lib, *reg) : nullptr);
-}
-
-}  // namespace
 
 QString KX_ModuleName(const char* padPath) {
     QString n = QFile::decodeName(padPath ? padPath : "");
@@ -56,10 +51,52 @@ QString KX_ModuleName(const char* padPath) {
     return dot >= 0 ? n.left(dot) : n;
 }
 
+namespace {
+QString operatorName(const KXOperator* op) { return KX_ModuleName(op->PadPath ? op->PadPath : op->PadName); }
+}  // namespace
+
+QStringList KX_OperatorNames(KXClass* lib) {
+    std::set<QString> names;
+    for (KXOperator** op = lib->GetOperators(); op && *op; ++op) names.insert(operatorName(*op));
+    return QStringList(names.begin(), names.end());
+}
+
+QStringList KX_ObjectNames(KXClass* lib, uint32_t kinds) {
+    std::set<QString> names;
+    for (uint32_t kind = 0; kind < kinds; ++kind)
+        for (KXObject** o = lib->GetObjects(kind); o && *o; ++o) names.insert(KX_ModuleName((*o)->PadPath));
+    return QStringList(names.begin(), names.end());
+}
+
+const KXOperator* KX_OperatorNamed(KXClass* lib, const QString& name) {
+    for (KXOperator** op = lib->GetOperators(); op && *op; ++op)
+        if (operatorName(*op) == name) return *op;
+    return nullptr;
+}
+
+const KXObject* KX_ObjectNamed(KXClass* lib, uint32_t kinds, const QString& name) {
+    for (uint32_t kind = 0; kind < kinds; ++kind)
+        for (KXObject** o = lib->GetObjects(kind); o && *o; ++o)
+            if (KX_ModuleName((*o)->PadPath) == name) return *o;
+    return nullptr;
+}
+
+QString KX_OperatorFlags(const KXOperator* op) {
+    char words[256] = {};
+    KX_OperatorCapsText(op->Capabilities, words, sizeof words);
+    return QString::fromLatin1(words).trimmed();
+}
+
+QString KX_ObjectFlags(const KXObject* o) {
+    char words[256] = {};
+    KX_FormatCapsText(o->Capabilities, words, sizeof words);
+    return QString::fromLatin1(words).trimmed();
+}
+
 // ---------------------------------------------------------------- operators
 
 DialogKXPList::DialogKXPList(const KXBrowserDirs& dirs, QWidget* parent)
-    : QDialog(parent), lib(makeLibrary(dirs)), archiveDir(dirs.archive) {
+    : QDialog(parent), lib(KX_MakeLibrary(dirs)), archiveDir(dirs.archive) {
     setWindowTitle(QStringLiteral("KXOperator Full List"));
     listBoxOps = new QListWidget(this);
     listBoxOps->setMinimumWidth(200);
@@ -93,9 +130,7 @@ DialogKXPList::DialogKXPList(const KXBrowserDirs& dirs, QWidget* parent)
     h->addWidget(listBoxOps);
     h->addLayout(right);
 
-    std::set<QString> names;
-    for (KXOperator** op = lib->GetOperators(); op && *op; ++op) names.insert(KX_ModuleName((*op)->PadPath ? (*op)->PadPath : (*op)->PadName));
-    for (const QString& n : names) listBoxOps->addItem(n);
+    listBoxOps->addItems(KX_OperatorNames(lib.get()));
     for (QLabel* l : {labelInfo, labelFlags, labelImage}) l->setText(QStringLiteral("No Info."));
     labelResult->setText(QStringLiteral("No Error."));
 
@@ -165,7 +200,7 @@ bool DialogKXPList::Select(const QString& name) {
 int DialogKXPList::operatorNumber(const QString& name) const {
     KXOperator** ops = lib->GetOperators();
     for (int i = 0; ops && ops[i]; ++i)
-        if (KX_ModuleName(ops[i]->PadPath ? ops[i]->PadPath : ops[i]->PadName) == name) return i;
+        if (operatorName(ops[i]) == name) return i;
     return -1;
 }
 
@@ -175,11 +210,9 @@ void DialogKXPList::selected() {
     _kxpnum = operatorNumber(it->text());
     if (_kxpnum < 0) return;
     const KXOperator* op = lib->GetOperators()[_kxpnum];
-    char words[256] = {};
-    KX_OperatorCapsText(op->Capabilities, words, sizeof words);
     labelInfo->setText(QString::fromLatin1(op->Description));
-    labelFlags->setText(QString::fromLatin1(words).trimmed());
-    buttonSettings->setEnabled(hasSchema(archiveDir, it->text()));
+    labelFlags->setText(KX_OperatorFlags(op));
+    buttonSettings->setEnabled(KX_HasSchema(archiveDir, it->text()));
     UpdatePreview();
 }
 
@@ -206,26 +239,14 @@ void DialogKXPList::UpdatePreview() {
         release();
     };
     if (checkBoxFast->isChecked()) {
-        std::unique_ptr<KXOperator> resize = tempOperator(lib.get(), "kxpResize");
-        if (!resize) return error(KXERR_NOTSUPPORTED);
-        uint32_t err = 0;
-        KXConfig cfg(resize->PadPath ? resize->PadPath : resize->PadName, &err);
-        if (err) return error(err);
-        cfg.SetValue("NEW_WIDTH", int32_t(pictureBoxPreview->width()));
-        cfg.SetValue("NEW_HEIGHT", int32_t(pictureBoxPreview->height()));
-        resize->Reset();
-        resize->SetLocalConfig(cfg.GetPadList());
-        err = resize->OperateTagList(source, &reduced, nullptr);
-        if (!err) err = resize->DetachResult(&reduced);
+        const uint32_t err = kxown::Run(lib.get(), KXOP_RESIZE, source, &reduced,
+                                        {{"NEW_WIDTH", kxown::Int(pictureBoxPreview->width())},
+                                         {"NEW_HEIGHT", kxown::Int(pictureBoxPreview->height())}});
         if (err) return error(err);
         source = reduced;
     }
     if (checkBoxAuto24->isChecked() && source->ColorDepth < 24 && !(reg.Capabilities & 0x4)) {
-        std::unique_ptr<KXOperator> to24 = tempOperator(lib.get(), "kxpAnyTo24Bit");
-        if (!to24) return release();
-        to24->Reset();
-        to24->Configure(nullptr);
-        if (to24->OperateTagList(source, &converted, nullptr) || to24->DetachResult(&converted)) return release();
+        if (kxown::Run(lib.get(), KXOP_ANYTO24BIT, source, &converted, {}, false)) return release();
         source = converted;
     }
     // A fresh object of the chosen class: nothing of an earlier run (its
@@ -267,7 +288,7 @@ void DialogKXPList::showBuffer(KX_GfxBuffer* b, bool sizeChange) {
 // ------------------------------------------------------------------ formats
 
 DialogKXOList::DialogKXOList(const KXBrowserDirs& dirs, QWidget* parent)
-    : QDialog(parent), lib(makeLibrary(dirs)), archiveDir(dirs.archive) {
+    : QDialog(parent), lib(KX_MakeLibrary(dirs)), archiveDir(dirs.archive) {
     setWindowTitle(QStringLiteral("KXObject Full List"));
     listBoxObjs = new QListWidget(this);
     listBoxObjs->setMinimumSize(200, 320);
@@ -289,10 +310,7 @@ DialogKXOList::DialogKXOList(const KXBrowserDirs& dirs, QWidget* parent)
     h->addWidget(listBoxObjs);
     h->addLayout(right);
 
-    std::set<QString> names;
-    for (uint32_t kind = 0; kind < 3; ++kind)
-        for (KXObject** o = lib->GetObjects(kind); o && *o; ++o) names.insert(KX_ModuleName((*o)->PadPath));
-    for (const QString& n : names) listBoxObjs->addItem(n);
+    listBoxObjs->addItems(KX_ObjectNames(lib.get(), 3));
 
     connect(listBoxObjs, &QListWidget::currentRowChanged, this, [this] { selected(); });
     connect(listBoxObjs, &QListWidget::itemDoubleClicked, this, [this] {
@@ -321,14 +339,9 @@ void DialogKXOList::selected() {
     const QListWidgetItem* it = listBoxObjs->currentItem();
     if (!it) return;
     // The first table (readers, writers, device readers) that holds it.
-    for (uint32_t kind = 0; kind < 3; ++kind)
-        for (KXObject** o = lib->GetObjects(kind); o && *o; ++o)
-            if (KX_ModuleName((*o)->PadPath) == it->text()) {
-                char words[256] = {};
-                KX_FormatCapsText((*o)->Capabilities, words, sizeof words);
-                labelInfo->setText(QString::fromLatin1((*o)->FormatName));
-                labelFlags->setText(QString::fromLatin1(words).trimmed());
-                buttonSettings->setEnabled(hasSchema(archiveDir, it->text()));
-                return;
-            }
+    const KXObject* o = KX_ObjectNamed(lib.get(), 3, it->text());
+    if (!o) return;
+    labelInfo->setText(QString::fromLatin1(o->FormatName));
+    labelFlags->setText(KX_ObjectFlags(o));
+    buttonSettings->setEnabled(KX_HasSchema(archiveDir, it->text()));
 }

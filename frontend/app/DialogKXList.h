@@ -27,9 +27,27 @@ struct KXBrowserDirs {
     uint32_t instance = 0;
 };
 
+// A library object of the browser's own, made with these directories.
+std::unique_ptr<KXClass> KX_MakeLibrary(const KXBrowserDirs& dirs);
+
+// True when the archive settings directory (ending in "/") holds the
+// module's schema, so the settings editor can edit its pad.
+bool KX_HasSchema(const QString& archiveDir, const QString& name);
+
 // A module's name as the browsers list it: its pad's file name up to the
 // first "." ("Resize", "RAW-Import").
 QString KX_ModuleName(const char* padPath);
+
+// The library's operators, or the modules of its first `kinds` object
+// tables (readers, writers, device readers), by name: sorted, once each.
+QStringList KX_OperatorNames(KXClass* lib);
+QStringList KX_ObjectNames(KXClass* lib, uint32_t kinds);
+// The first module listed under that name, or null.
+const KXOperator* KX_OperatorNamed(KXClass* lib, const QString& name);
+const KXObject* KX_ObjectNamed(KXClass* lib, uint32_t kinds, const QString& name);
+// What the browsers show after "Flags:": the module's capability words.
+QString KX_OperatorFlags(const KXOperator* op);
+QString KX_ObjectFlags(const KXObject* o);
 
 class DialogKXPList : public QDialog {
     Q_OBJECT

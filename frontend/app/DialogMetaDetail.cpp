@@ -77,6 +77,20 @@ uint32_t saveExif(ExifData* d, KXOSpecialInfo* info) {
     return r;
 }
 
+// The record's EXIF block opened and its entry tag found in directory ifd;
+// null (nothing left open) when the block does not parse or lacks the entry.
+ExifHandle* openEntry(const KXOSpecialInfo* info, int ifd, int tag, ExifEntry** entry) {
+    *entry = nullptr;
+    if (!info || !info->Exif || ifd < 0 || ifd >= EXIF_IFD_COUNT) return nullptr;
+    uint32_t error = 0;
+    ExifHandle* h = EXIF_OpenBuf(info->Exif, info->ExifSize, &error);
+    ExifContent* c = h ? h->Data->ifd[ifd] : nullptr;
+    if (c) *entry = exif_content_get_entry(c, ExifTag(tag));
+    if (*entry) return h;
+    EXIF_Close(h);
+    return nullptr;
+}
+
 // Serialises the records and wraps them in a new Photoshop resource block.
 uint32_t saveIptc(IptcData* d, KXOSpecialInfo* info) {
     unsigned char* records = nullptr;
@@ -273,16 +287,10 @@ QVector<KXExifRow> KX_ExifRows(const uint8_t* exif, uint32_t size, bool* makerNo
 uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsigned long components,
                        const QByteArray& value) {
     if (!KX_ExifEditable(format, components)) return KXMETA_NOT_EDITABLE;
-    if (!info || !info->Exif || ifd < 0 || ifd >= EXIF_IFD_COUNT) return KXMETA_NOT_FOUND;
-    uint32_t error = 0;
-    ExifHandle* h = EXIF_OpenBuf(info->Exif, info->ExifSize, &error);
+    ExifEntry* old = nullptr;
+    ExifHandle* h = openEntry(info, ifd, tag, &old);
     if (!h) return KXMETA_NOT_FOUND;
     ExifContent* c = h->Data->ifd[ifd];
-    ExifEntry* old = c ? exif_content_get_entry(c, ExifTag(tag)) : nullptr;
-    if (!old) {
-        EXIF_Close(h);
-        return KXMETA_NOT_FOUND;
-    }
     // The new entry is complete before the old one goes.
     const ExifByteOrder order = exif_data_get_byte_order(h->Data);
     QByteArray bytes;
@@ -324,17 +332,11 @@ uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsig
 }
 
 uint32_t KX_ExifRemove(KXOSpecialInfo* info, int ifd, int tag) {
-    if (!info || !info->Exif || ifd < 0 || ifd >= EXIF_IFD_COUNT) return KXMETA_NOT_FOUND;
-    uint32_t error = 0;
-    ExifHandle* h = EXIF_OpenBuf(info->Exif, info->ExifSize, &error);
+    ExifEntry* old = nullptr;
+    ExifHandle* h = openEntry(info, ifd, tag, &old);
     if (!h) return KXMETA_NOT_FOUND;
-    ExifContent* c = h->Data->ifd[ifd];
-    ExifEntry* old = c ? exif_content_get_entry(c, ExifTag(tag)) : nullptr;
-    uint32_t r = KXMETA_NOT_FOUND;
-    if (old) {
-        exif_content_remove_entry(c, old);
-        r = saveExif(h->Data, info);
-    }
+    exif_content_remove_entry(h->Data->ifd[ifd], old);
+    const uint32_t r = saveExif(h->Data, info);
     EXIF_Close(h);
     return r;
 }
@@ -486,6 +488,8 @@ DialogMetaList::DialogMetaList(UiServices* u, const QString& title, const QStrin
         if (!do_not_edit_tag && r >= 0) rowSelected(r);
     });
     connect(buttonOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(buttonEdit, &QPushButton::clicked, this, [this] { updateSelected(); });
+    connect(buttonRemove, &QPushButton::clicked, this, [this] { removeSelected(); });
     connect(buttonCopyLineToClip, &QPushButton::clicked, this, [this] {
         QApplication::clipboard()->setText(textBoxTag->text());
     });
@@ -514,11 +518,64 @@ void DialogMetaList::setRows(const QStringList& rows) {
     }
 }
 
-bool DialogMetaList::copyStep() {
-    KXOSpecialInfo* r = KX_EditableMetaData(&_cloned);
-    if (!r) return false;
-    _info = r;
-    return true;
+bool DialogMetaList::copyStep() { return KX_EditableMetaData(&_cloned, &_info); }
+
+bool DialogMetaList::prepare(KXOSpecialInfo* info) {
+    if (!info) {
+        if (!ownInfo) ownInfo = static_cast<KXOSpecialInfo*>(AllocVec(sizeof(KXOSpecialInfo), MEMF_CLEAR));
+        info = ownInfo;
+    }
+    _info = info;
+    _cloned = KX_IsUnlinkedMetaData() != 0;
+    _initial = true;
+    const bool ok = UpdateContent();
+    _initial = false;
+    return ok;
+}
+
+void DialogMetaList::showEntry(int row, int group, const QString& name, int tag, int format, const QString& type,
+                               unsigned long size) {
+    textBoxNum->setText(QString::number(row));
+    textBoxIFD->setText(QString::number(group));
+    textBoxName->setText(name);
+    textBoxTiffTag->setText(QString::number(tag));
+    textBoxTypeInt->setText(QString::number(format));
+    textBoxType->setText(type);
+    textBoxSize->setText(QString::number(size));
+    textBoxContent->setText(QStringLiteral("<enter new value>"));
+}
+
+int DialogMetaList::selectedEntry() const {
+    const int r = listBoxTags->currentRow();
+    return r >= 0 && r < entryCount() ? r : -1;
+}
+
+void DialogMetaList::updateSelected() {
+    const int r = selectedEntry();
+    if (r < 0) return;
+    if (!editable(r)) {
+        error(QStringLiteral("Editing tags of this type currently is not supported!"));
+        return;
+    }
+    if (!copyStep() || !hasBlock()) return;
+    const uint32_t err = updateEntry(r, textBoxContent->text().toUtf8());
+    if (err == KXMETA_NO_MEMORY) error(QStringLiteral("Tag Addition failed: no memory!"));
+    else if (err) error(QStringLiteral("Tag Addition failed!"));
+    if (err) return;
+    changed = true;
+    UpdateContent();
+}
+
+void DialogMetaList::removeSelected() {
+    const int r = selectedEntry();
+    if (r < 0) return;
+    if (!copyStep() || !hasBlock()) return;
+    if (removeEntry(r)) {
+        error(QStringLiteral("Tag Removal failed!"));
+        return;
+    }
+    changed = true;
+    UpdateContent();
 }
 
 // ---- EXIF editor ----------------------------------------------------------------
@@ -529,21 +586,11 @@ DialogShowMetaDetailsExif::DialogShowMetaDetailsExif(UiServices* u, QWidget* par
     buttonViewMakerNote->setObjectName(QStringLiteral("buttonViewMakerNote"));
     buttonViewMakerNote->setEnabled(false);
     layout()->addWidget(buttonViewMakerNote);
-    connect(buttonEdit, &QPushButton::clicked, this, [this] { update(); });
-    connect(buttonRemove, &QPushButton::clicked, this, [this] { remove(); });
     connect(buttonViewMakerNote, &QPushButton::clicked, this, [this] { viewMakerNote(); });
 }
 
 bool DialogShowMetaDetailsExif::PrepareP(KXOSpecialInfo* info) {
-    if (!info) {
-        if (!ownInfo) ownInfo = static_cast<KXOSpecialInfo*>(AllocVec(sizeof(KXOSpecialInfo), MEMF_CLEAR));
-        info = ownInfo;
-    }
-    _info = info;
-    _cloned = KX_IsUnlinkedMetaData() != 0;
-    _initial = true;
-    UpdateContent();
-    _initial = false;
+    prepare(info);
     return true;
 }
 
@@ -571,45 +618,19 @@ bool DialogShowMetaDetailsExif::UpdateContent() {
 void DialogShowMetaDetailsExif::rowSelected(int r) {
     if (r < 0 || r >= entries.size()) return;
     const KXExifRow& e = entries[r];
-    textBoxNum->setText(QString::number(r));
-    textBoxIFD->setText(QString::number(e.ifd));
-    textBoxName->setText(e.name);
-    textBoxTiffTag->setText(QString::number(e.tag));
-    textBoxTypeInt->setText(QString::number(e.format));
-    textBoxType->setText(KX_ExifFormatName(e.format));
-    textBoxSize->setText(QString::number(e.components));
-    textBoxContent->setText(QStringLiteral("<enter new value>"));
+    showEntry(r, e.ifd, e.name, e.tag, e.format, KX_ExifFormatName(e.format), e.components);
 }
 
-void DialogShowMetaDetailsExif::update() {
-    const int r = listBoxTags->currentRow();
-    if (r < 0 || r >= entries.size()) return;
-    const KXExifRow e = entries[r];
-    if (!KX_ExifEditable(e.format, e.components)) {
-        error(QStringLiteral("Editing tags of this type currently is not supported!"));
-        return;
-    }
-    if (!copyStep() || !_info->Exif) return;
-    const uint32_t err = KX_ExifUpdate(_info, e.ifd, e.tag, e.format, e.components, textBoxContent->text().toUtf8());
-    if (err == KXMETA_NO_MEMORY) error(QStringLiteral("Tag Addition failed: no memory!"));
-    else if (err) error(QStringLiteral("Tag Addition failed!"));
-    if (err) return;
-    changed = true;
-    UpdateContent();
+bool DialogShowMetaDetailsExif::editable(int r) const { return KX_ExifEditable(entries[r].format, entries[r].components); }
+
+bool DialogShowMetaDetailsExif::hasBlock() const { return _info->Exif; }
+
+uint32_t DialogShowMetaDetailsExif::updateEntry(int r, const QByteArray& value) {
+    const KXExifRow& e = entries[r];
+    return KX_ExifUpdate(_info, e.ifd, e.tag, e.format, e.components, value);
 }
 
-void DialogShowMetaDetailsExif::remove() {
-    const int r = listBoxTags->currentRow();
-    if (r < 0 || r >= entries.size()) return;
-    const KXExifRow e = entries[r];
-    if (!copyStep() || !_info->Exif) return;
-    if (KX_ExifRemove(_info, e.ifd, e.tag)) {
-        error(QStringLiteral("Tag Removal failed!"));
-        return;
-    }
-    changed = true;
-    UpdateContent();
-}
+uint32_t DialogShowMetaDetailsExif::removeEntry(int r) { return KX_ExifRemove(_info, entries[r].ifd, entries[r].tag); }
 
 void DialogShowMetaDetailsExif::viewMakerNote() {
     uint32_t err = 0;
@@ -629,21 +650,10 @@ void DialogShowMetaDetailsExif::viewMakerNote() {
 // ---- IPTC editor ----------------------------------------------------------------
 
 DialogShowMetaDetailsIptc::DialogShowMetaDetailsIptc(UiServices* u, QWidget* parent)
-    : DialogMetaList(u, QStringLiteral("Show IPTC Details"), QStringLiteral("IPTC To Clip"), parent) {
-    connect(buttonEdit, &QPushButton::clicked, this, [this] { update(); });
-    connect(buttonRemove, &QPushButton::clicked, this, [this] { remove(); });
-}
+    : DialogMetaList(u, QStringLiteral("Show IPTC Details"), QStringLiteral("IPTC To Clip"), parent) {}
 
 bool DialogShowMetaDetailsIptc::PrepareP(KXOSpecialInfo* info) {
-    if (!info) {
-        if (!ownInfo) ownInfo = static_cast<KXOSpecialInfo*>(AllocVec(sizeof(KXOSpecialInfo), MEMF_CLEAR));
-        info = ownInfo;
-    }
-    _info = info;
-    _cloned = KX_IsUnlinkedMetaData() != 0;
-    _initial = true;
-    const bool ok = UpdateContent();
-    _initial = false;
+    const bool ok = prepare(info);
     if (!ok) error(QStringLiteral("IPTC Parsing Failure!"));
     return ok;
 }
@@ -665,44 +675,20 @@ bool DialogShowMetaDetailsIptc::UpdateContent() {
 void DialogShowMetaDetailsIptc::rowSelected(int r) {
     if (r < 0 || r >= entries.size()) return;
     const KXIptcRow& e = entries[r];
-    textBoxNum->setText(QString::number(r));
-    textBoxIFD->setText(QString::number(e.record));
-    textBoxName->setText(e.name);
-    textBoxTiffTag->setText(QString::number(e.dataset));
-    textBoxTypeInt->setText(QString::number(e.format));
-    textBoxType->setText(KX_IptcFormatName(e.format));
-    textBoxSize->setText(QString::number(e.maxLength));
-    textBoxContent->setText(QStringLiteral("<enter new value>"));
+    showEntry(r, e.record, e.name, e.dataset, e.format, KX_IptcFormatName(e.format), e.maxLength);
 }
 
-void DialogShowMetaDetailsIptc::update() {
-    const int r = listBoxTags->currentRow();
-    if (r < 0 || r >= entries.size()) return;
-    const KXIptcRow e = entries[r];
-    if (!KX_IptcEditable(e.format)) {
-        error(QStringLiteral("Editing tags of this type currently is not supported!"));
-        return;
-    }
-    if (!copyStep() || !_info->Iptc) return;
-    const uint32_t err = KX_IptcUpdate(_info, e.record, e.dataset, e.format, textBoxContent->text().toUtf8());
-    if (err == KXMETA_NO_MEMORY) error(QStringLiteral("Tag Addition failed: no memory!"));
-    else if (err) error(QStringLiteral("Tag Addition failed!"));
-    if (err) return;
-    changed = true;
-    UpdateContent();
+bool DialogShowMetaDetailsIptc::editable(int r) const { return KX_IptcEditable(entries[r].format); }
+
+bool DialogShowMetaDetailsIptc::hasBlock() const { return _info->Iptc; }
+
+uint32_t DialogShowMetaDetailsIptc::updateEntry(int r, const QByteArray& value) {
+    const KXIptcRow& e = entries[r];
+    return KX_IptcUpdate(_info, e.record, e.dataset, e.format, value);
 }
 
-void DialogShowMetaDetailsIptc::remove() {
-    const int r = listBoxTags->currentRow();
-    if (r < 0 || r >= entries.size()) return;
-    const KXIptcRow e = entries[r];
-    if (!copyStep() || !_info->Iptc) return;
-    if (KX_IptcRemove(_info, e.record, e.dataset)) {
-        error(QStringLiteral("Tag Removal failed!"));
-        return;
-    }
-    changed = true;
-    UpdateContent();
+uint32_t DialogShowMetaDetailsIptc::removeEntry(int r) {
+    return KX_IptcRemove(_info, entries[r].record, entries[r].dataset);
 }
 
 // ---- maker note -----------------------------------------------------------------

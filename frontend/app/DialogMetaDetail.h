@@ -75,11 +75,17 @@ uint32_t KX_IptcRemove(KXOSpecialInfo* info, int record, int dataset);
 // ---- the dialogs ----------------------------------------------------------------------
 
 // The shared look: the list, the selected row, the clipboard buttons, the
-// entry's fields, Update, Remove, Add... and Done.
+// entry's fields, Update, Remove, Add... and Done; and the editors' shared
+// steps: the record taken, the selected entry shown, updated or removed on
+// the editable copy and the list rebuilt after it.
 class DialogMetaList : public QDialog {
     Q_OBJECT
 public:
     DialogMetaList(UiServices* ui, const QString& title, const QString& allToClip, QWidget* parent);
+    ~DialogMetaList() override;
+    // Rebuilds the list from the record; false when it has no rows.
+    virtual bool UpdateContent() { return true; }
+
     QListWidget* listBoxTags;
     QLineEdit *textBoxTag, *textBoxNum, *textBoxIFD, *textBoxName, *textBoxTiffTag, *textBoxTypeInt, *textBoxType,
         *textBoxSize, *textBoxContent;
@@ -95,7 +101,18 @@ protected:
     void error(const QString& text);
     void setRows(const QStringList& rows);
     bool copyStep();
+    // Takes the record (a zero-filled one of our own when null) and fills
+    // the list a first time; UpdateContent's answer.
+    bool prepare(KXOSpecialInfo* info);
+    void showEntry(int row, int group, const QString& name, int tag, int format, const QString& type,
+                   unsigned long size);
     virtual void rowSelected(int row) = 0;
+    // An editor's own steps on a row of its list (0 <= row < entryCount()).
+    virtual int entryCount() const { return 0; }
+    virtual bool editable(int) const { return false; }
+    virtual bool hasBlock() const { return false; }
+    virtual uint32_t updateEntry(int, const QByteArray&) { return KXMETA_NOT_EDITABLE; }
+    virtual uint32_t removeEntry(int) { return KXMETA_NOT_FOUND; }
 
     UiServices* ui;
     KXOSpecialInfo* _info = nullptr;
@@ -104,8 +121,10 @@ protected:
     bool _initial = false;
     bool do_not_edit_tag = false;
 
-public:
-    ~DialogMetaList() override;
+private:
+    int selectedEntry() const;
+    void updateSelected();
+    void removeSelected();
 };
 
 class DialogShowMetaDetailsExif : public DialogMetaList {
@@ -117,14 +136,17 @@ public:
     int ShowDialogP(KXOSpecialInfo* info);
     // Rebuilds the list; false when a rebuild after a change finds no rows
     // (the dialog then closes).
-    bool UpdateContent();
+    bool UpdateContent() override;
     const QVector<KXExifRow>& rows() const { return entries; }
     QPushButton* buttonViewMakerNote;
 
 private:
     void rowSelected(int row) override;
-    void update();
-    void remove();
+    int entryCount() const override { return int(entries.size()); }
+    bool editable(int row) const override;
+    bool hasBlock() const override;
+    uint32_t updateEntry(int row, const QByteArray& value) override;
+    uint32_t removeEntry(int row) override;
     void viewMakerNote();
     QVector<KXExifRow> entries;
 };
@@ -136,13 +158,16 @@ public:
     // False after "IPTC Parsing Failure!" when the block has no rows.
     bool PrepareP(KXOSpecialInfo* info);
     int ShowDialogP(KXOSpecialInfo* info);
-    bool UpdateContent();
+    bool UpdateContent() override;
     const QVector<KXIptcRow>& rows() const { return entries; }
 
 private:
     void rowSelected(int row) override;
-    void update();
-    void remove();
+    int entryCount() const override { return int(entries.size()); }
+    bool editable(int row) const override;
+    bool hasBlock() const override;
+    uint32_t updateEntry(int row, const QByteArray& value) override;
+    uint32_t removeEntry(int row) override;
     QVector<KXIptcRow> entries;
 };
 

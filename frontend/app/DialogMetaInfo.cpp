@@ -10,7 +10,6 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStringDecoder>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -27,10 +26,10 @@
 
 QString KX_MetaText(const char* bytes, qsizetype length) {
     if (!bytes || length <= 0) return QString();
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(QByteArrayView(bytes, length));
-    if (!utf8.hasError()) return text;
-    return QString::fromLatin1(bytes, length);
+    // Latin-1 at most doubles in UTF-8: room for all of it and the zero.
+    QByteArray utf8(length * 2 + 1, Qt::Uninitialized);
+    const size_t n = KXSUP_MetaTextToUtf8(bytes, size_t(length), utf8.data(), size_t(utf8.size()));
+    return QString::fromUtf8(utf8.constData(), qsizetype(n));
 }
 
 QString KX_MetaText(const char* bytes) { return bytes ? KX_MetaText(bytes, qsizetype(strlen(bytes))) : QString(); }
@@ -113,8 +112,9 @@ bool KX_GpsFromExif(const uint8_t* exif, uint32_t size, KXGpsPosition* pos) {
     EXIF_Close(h);
     double la = 0, lo = 0;
     if (!all || !parsePosition(lat, &la) || !parsePosition(lon, &lo)) return false;
-    QString laText = QString::number(la, 'g', 15).replace(QLatin1Char(','), QLatin1Char('.'));
-    QString loText = QString::number(lo, 'g', 15).replace(QLatin1Char(','), QLatin1Char('.'));
+    // QString::number is locale-free: the point is always ".".
+    QString laText = QString::number(la, 'g', 15);
+    QString loText = QString::number(lo, 'g', 15);
     if (latRef[0] == 'S') {
         laText.prepend(QLatin1Char('-'));
         la = -la;
@@ -146,13 +146,15 @@ QByteArray KX_GpxDocument(double latitude, double longitude) {
     return d;
 }
 
-KXOSpecialInfo* KX_EditableMetaData(bool* cloned) {
+bool KX_EditableMetaData(bool* cloned, KXOSpecialInfo** info) {
     if (!*cloned) {
         KX_UnLinkMetaData();
         *cloned = KX_IsUnlinkedMetaData() != 0;
     }
     // An emptied record is still the record: no content check here.
-    return *cloned ? KX_GetMetaDataCheck(0) : nullptr;
+    KXOSpecialInfo* r = *cloned ? KX_GetMetaDataCheck(0) : nullptr;
+    if (r) *info = r;
+    return r != nullptr;
 }
 
 // ---- the dialog ------------------------------------------------------------------
@@ -342,13 +344,6 @@ void DialogShowEXIF::error(const QString& text) {
     ui->Message(this, QStringLiteral("Kaxon5 Error"), text, UiServices::Icon::Critical);
 }
 
-bool DialogShowEXIF::copyStep() {
-    KXOSpecialInfo* r = KX_EditableMetaData(&_cloned);
-    if (!r) return false;
-    _info = r;
-    return true;
-}
-
 void DialogShowEXIF::UpdateContent() {
     filling = true;
     KXOSpecialInfo* r = _info;
@@ -377,7 +372,7 @@ void DialogShowEXIF::UpdateContent() {
 
     const bool exif = r && r->Exif && r->ExifSize;
     const bool iptc = r && r->Iptc && r->IptcSize;
-    const bool xmp = r && ((r->Xmp0 && r->Xmp0Size) || (r->Xmp1 && r->Xmp1Size));
+    const bool xmp = !KX_XmpPacket(r).isEmpty();
     for (auto [box, show, save, on] : {std::tuple{checkBoxExif, ShowEXIF, buttonSaveEXIFData, exif},
                                        std::tuple{checkBoxIptc, ShowIPTC, buttonSaveIPTCData, iptc},
                                        std::tuple{checkBoxXmp, ShowXMP, buttonSaveXMP, xmp}}) {
@@ -461,16 +456,15 @@ void DialogShowEXIF::strip(QCheckBox* box) {
 }
 
 void DialogShowEXIF::openDetail(int which) {
+    auto edit = [this](auto&& d) {
+        d.showModal = showModal;
+        if (d.PrepareP(_info)) modal(&d);
+        changed = changed || d.changed;
+    };
     if (which == 0) {
-        DialogShowMetaDetailsExif d(ui, this);
-        d.showModal = showModal;
-        if (d.PrepareP(_info)) modal(&d);
-        changed = changed || d.changed;
+        edit(DialogShowMetaDetailsExif(ui, this));
     } else if (which == 1) {
-        DialogShowMetaDetailsIptc d(ui, this);
-        d.showModal = showModal;
-        if (d.PrepareP(_info)) modal(&d);
-        changed = changed || d.changed;
+        edit(DialogShowMetaDetailsIptc(ui, this));
     } else {
         DialogShowMetaDetailsXmp d(ui, this);
         if (d.PrepareP(_info, _kxclass, _atomstr, _progdir)) modal(&d);
@@ -489,15 +483,13 @@ void DialogShowEXIF::openDetail(int which) {
 }
 
 void DialogShowEXIF::saveXmp() {
-    const uint8_t* data = _info->Xmp0 ? _info->Xmp0 : _info->Xmp1;
-    const uint32_t size = _info->Xmp0 ? _info->Xmp0Size : _info->Xmp1Size;
-    if (!data || !size) return;
+    const QByteArray packet = KX_XmpPacket(_info);
+    if (packet.isEmpty()) return;
     const QString name =
         ui->SaveFileName(this, QString(), QStringLiteral("kx5.xmp"), QStringLiteral("XMP Files (*.xmp);;XML Files (*.xml)"));
     if (name.isEmpty()) return;
     QFile f(name);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        f.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(packet) != packet.size())
         error(QStringLiteral("Could not write file!"));
 }
 

@@ -39,9 +39,9 @@ bool KX_GpsFromExif(const uint8_t* exif, uint32_t size, KXGpsPosition* pos);
 QByteArray KX_GpxDocument(double latitude, double longitude);
 
 // The editable copy of the bridge's record: makes it when *cloned is
-// false, then returns the bridge's current record (null when the copy
-// cannot be made or there is no record).
-KXOSpecialInfo* KX_EditableMetaData(bool* cloned);
+// false, then sets *info to the bridge's current record; false (*info
+// kept) when the copy cannot be made or there is no record.
+bool KX_EditableMetaData(bool* cloned, KXOSpecialInfo** info);
 
 class DialogShowEXIF : public QDialog {
     Q_OBJECT
@@ -85,7 +85,7 @@ public:
 private:
     // Makes the editable copy when needed and reloads _info; false when no
     // copy could be made (the change is dropped).
-    bool copyStep();
+    bool copyStep() { return KX_EditableMetaData(&_cloned, &_info); }
     void setText(int field, QLineEdit* box);
     void strip(QCheckBox* box);
     void openDetail(int which);

@@ -105,6 +105,15 @@ bool KX_XmpToHtml(const QByteArray& packet, const QString& styleSheet, QString* 
     return ok;
 }
 
+QByteArray KX_XmpPacket(const KXOSpecialInfo* info) {
+    const auto view = [](const uint8_t* b, uint32_t n) {
+        return QByteArray::fromRawData(reinterpret_cast<const char*>(b), qsizetype(n));
+    };
+    if (info && info->Xmp0 && info->Xmp0Size) return view(info->Xmp0, info->Xmp0Size);
+    if (info && info->Xmp1 && info->Xmp1Size) return view(info->Xmp1, info->Xmp1Size);
+    return QByteArray();
+}
+
 DialogShowMetaDetailsXmp::DialogShowMetaDetailsXmp(UiServices* u, QWidget* parent) : QDialog(parent), ui(u) {
     setWindowTitle(QStringLiteral("Show XMP Details"));
     XmpBrowser = new QuietBrowser(this);
@@ -118,11 +127,7 @@ DialogShowMetaDetailsXmp::DialogShowMetaDetailsXmp(UiServices* u, QWidget* paren
 }
 
 bool DialogShowMetaDetailsXmp::PrepareP(KXOSpecialInfo* info, KXClass* kxclass, const QString&, const QString& progdir) {
-    QByteArray packet;
-    if (info && info->Xmp0 && info->Xmp0Size)
-        packet = QByteArray(reinterpret_cast<const char*>(info->Xmp0), qsizetype(info->Xmp0Size));
-    else if (info && info->Xmp1 && info->Xmp1Size)
-        packet = QByteArray(reinterpret_cast<const char*>(info->Xmp1), qsizetype(info->Xmp1Size));
+    const QByteArray packet = KX_XmpPacket(info);
     QString dir = progdir;
     if (dir.isEmpty() && kxclass && kxclass->ProgDir) dir = QFile::decodeName(kxclass->ProgDir);
     QString html;

@@ -21,6 +21,9 @@ struct KXOSpecialInfo;
 // 3 no transform context, 4 no output, 0 the packet does not parse or the
 // transform fails.
 bool KX_XmpToHtml(const QByteArray& packet, const QString& styleSheet, QString* html, int* code);
+// The record's packet, Xmp0 or else Xmp1, as a view of the record's bytes
+// (valid while the block is); empty without either.
+QByteArray KX_XmpPacket(const KXOSpecialInfo* info);
 
 class DialogShowMetaDetailsXmp : public QDialog {
     Q_OBJECT

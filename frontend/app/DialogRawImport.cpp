@@ -9,11 +9,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStringDecoder>
 #include <QVBoxLayout>
 #include <cstring>
 #include <new>
 
+#include "DialogMetaInfo.h"
 #include "PictureBox.h"
 #include "UiServices.h"
 #include "View.h"
@@ -60,7 +60,7 @@ QString sideComment(const QString& path) {
     if (!amGetComment(name.constData(), line, sizeof(line))) return QString();
     size_t n = strlen(line);
     while (n && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
-    return kxraw::TextOf(QByteArray(line, int(n)));
+    return KX_MetaText(line, qsizetype(n));
 }
 }  // namespace
 
@@ -366,12 +366,6 @@ uint32_t LoadDevice(KXClass* lib, const char* className, const Keys& keys, uint3
     }
     *device = obj;
     return KXERR_NONE;
-}
-
-QString TextOf(const QByteArray& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8(bytes);
-    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
 }  // namespace kxraw

@@ -101,7 +101,4 @@ Keys DcrawKeys(const DialogKXODCRAW& d, const QByteArray& dcrawPath);
 uint32_t LoadDevice(KXClass* lib, const char* className, const Keys& keys, uint32_t loadMeta, const Runner& run,
                     KXObject** device);
 
-// Text from a file or a library message: UTF-8, else Latin-1.
-QString TextOf(const QByteArray& bytes);
-
 }  // namespace kxraw

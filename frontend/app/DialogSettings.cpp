@@ -12,13 +12,14 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <climits>
-#include <set>
 
 #include "DialogAreaSelect.h"
 #include "DialogSettingsColour.h"
+#include "OwnOperator.h"
 #include "UiServices.h"
 #include "core/catalogue.h"
 #include "core/gfxbuffer.h"
+#include "core/kxapp.h"
 #include "core/kxclass.h"
 #include "core/object.h"
 #include "core/operator.h"
@@ -28,13 +29,6 @@ namespace {
 QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 std::string ss(const QString& s) { return s.toUtf8().toStdString(); }
 std::string fs(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-std::unique_ptr<KXClass> makeLibrary(const KXBrowserDirs& d) {
-    auto lib = std::make_unique<KXClass>();
-    lib->SetInstanceId(d.instance);
-    lib->SetPaths(QFile::encodeName(d.program).constData(), QFile::encodeName(d.user).constData());
-    return lib;
-}
 
 QLabel* captioned(QGridLayout* g, int row, const QString& caption, const QString& text, QWidget* parent) {
     g->addWidget(new QLabel(caption, parent), row, 0);
@@ -139,7 +133,7 @@ QString DialogCPListView::_result() const {
 
 DialogKXModuleList::DialogKXModuleList(const KXBrowserDirs& dirs, bool operators, const QString& current,
                                        QWidget* parent)
-    : QDialog(parent), lib(makeLibrary(dirs)), ops(operators) {
+    : QDialog(parent), lib(KX_MakeLibrary(dirs)), ops(operators) {
     setWindowTitle(QStringLiteral("Select KX Module"));
     listBoxModules = new QListWidget(this);
     listBoxModules->setMinimumSize(200, 280);
@@ -160,15 +154,8 @@ DialogKXModuleList::DialogKXModuleList(const KXBrowserDirs& dirs, bool operators
     h->addWidget(listBoxModules);
     h->addLayout(right);
 
-    std::set<QString> names;
-    if (ops) {
-        for (KXOperator** op = lib->GetOperators(); op && *op; ++op)
-            names.insert(KX_ModuleName((*op)->PadPath ? (*op)->PadPath : (*op)->PadName));
-    } else {
-        for (uint32_t kind = 0; kind < 2; ++kind)
-            for (KXObject** o = lib->GetObjects(kind); o && *o; ++o) names.insert(KX_ModuleName((*o)->PadPath));
-    }
-    for (const QString& n : names) listBoxModules->addItem(n);
+    // Readers and writers: device readers are no format modules here.
+    listBoxModules->addItems(ops ? KX_OperatorNames(lib.get()) : KX_ObjectNames(lib.get(), 2));
     connect(listBoxModules, &QListWidget::currentRowChanged, this, [this] { selected(); });
     connect(listBoxModules, &QListWidget::itemDoubleClicked, buttonOK, &QPushButton::click);
     connect(buttonOK, &QPushButton::clicked, this, [this] {
@@ -190,25 +177,15 @@ DialogKXModuleList::~DialogKXModuleList() = default;
 void DialogKXModuleList::selected() {
     const QListWidgetItem* it = listBoxModules->currentItem();
     if (!it) return;
-    char words[256] = {};
     if (ops) {
-        for (KXOperator** op = lib->GetOperators(); op && *op; ++op)
-            if (KX_ModuleName((*op)->PadPath ? (*op)->PadPath : (*op)->PadName) == it->text()) {
-                KX_OperatorCapsText((*op)->Capabilities, words, sizeof words);
-                labelInfo->setText(QString::fromLatin1((*op)->Description));
-                labelFlags->setText(QString::fromLatin1(words).trimmed());
-                return;
-            }
-        return;
+        if (const KXOperator* op = KX_OperatorNamed(lib.get(), it->text())) {
+            labelInfo->setText(QString::fromLatin1(op->Description));
+            labelFlags->setText(KX_OperatorFlags(op));
+        }
+    } else if (const KXObject* o = KX_ObjectNamed(lib.get(), 2, it->text())) {
+        labelInfo->setText(QString::fromLatin1(o->FormatName));
+        labelFlags->setText(KX_ObjectFlags(o));
     }
-    for (uint32_t kind = 0; kind < 2; ++kind)
-        for (KXObject** o = lib->GetObjects(kind); o && *o; ++o)
-            if (KX_ModuleName((*o)->PadPath) == it->text()) {
-                KX_FormatCapsText((*o)->Capabilities, words, sizeof words);
-                labelInfo->setText(QString::fromLatin1((*o)->FormatName));
-                labelFlags->setText(QString::fromLatin1(words).trimmed());
-                return;
-            }
 }
 
 // ------------------------------------------------------------------ editor
@@ -248,7 +225,7 @@ DialogKXPreferences::DialogKXPreferences(const KXBrowserDirs& d, UiServices* u, 
 DialogKXPreferences::~DialogKXPreferences() = default;
 
 KXClass* DialogKXPreferences::library() {
-    if (!lib) lib = makeLibrary(dirs);
+    if (!lib) lib = KX_MakeLibrary(dirs);
     return lib.get();
 }
 
@@ -324,12 +301,10 @@ void DialogKXPreferences::Modify() {
         DialogCPBool d(was, qs(s.key), qs(s.description), this);
         run(&d);
         if (d._exit) break;
-        if (d._result() && !was) {
+        if (d._result() && !was)
             prefs.SwitchOn(i);
-            prefs.Rebuild();
-        } else if (!d._result() && was) {
+        else if (!d._result() && was)
             prefs.Disable(i);
-        }
         break;
     }
     case CPEditor::Choice: {
@@ -401,12 +376,7 @@ void DialogKXPreferences::editArea(size_t i) {
     KX_GfxBuffer* on = image;
     KX_GfxBuffer* converted = nullptr;
     if (image->ColorDepth < 24) {
-        const KXOperatorReg* reg = KX_FindOperatorReg("kxpAnyTo24Bit");
-        std::unique_ptr<KXOperator> to24(reg && KX_IsBuilt(reg->ClassName) ? KX_NewOperator(library(), *reg) : nullptr);
-        if (!to24) return;
-        to24->Reset();
-        to24->Configure(nullptr);
-        if (to24->OperateTagList(image, &converted, nullptr) || to24->DetachResult(&converted)) return;
+        if (kxown::Run(library(), KXOP_ANYTO24BIT, image, &converted, {}, false) != KXERR_NONE) return;
         on = converted;
     }
     DialogAreaSelect d(library(), this);

@@ -1,6 +1,5 @@
 #include "DialogSettingsColour.h"
 
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,12 +9,11 @@
 #include <QVBoxLayout>
 #include <functional>
 
+#include "OwnOperator.h"
 #include "View.h"
-#include "core/catalogue.h"
-#include "core/controlpad.h"
 #include "core/gfxbuffer.h"
+#include "core/kxapp.h"
 #include "core/kxclass.h"
-#include "core/operator.h"
 
 namespace {
 
@@ -100,11 +98,7 @@ void DialogCPColor::Prepare(KX_GfxBuffer* image, bool browse) {
         buttonCancel->setText(QStringLiteral("Done"));
     }
     if (!image) return;
-    if (!lib) {
-        lib = std::make_unique<KXClass>();
-        lib->SetInstanceId(dirs.instance);
-        lib->SetPaths(QFile::encodeName(dirs.program).constData(), QFile::encodeName(dirs.user).constData());
-    }
+    if (!lib) lib = KX_MakeLibrary(dirs);
     // Pixels are read one byte per pixel, so bit planes are made chunky first.
     picture = image->Type == BITPLANE ? nullptr : image;
     if (image->Type == BITPLANE && image->ColorDepth <= 8) {
@@ -115,37 +109,15 @@ void DialogCPColor::Prepare(KX_GfxBuffer* image, bool browse) {
     // The preview: the picture reduced to the box by a Resize of our own.
     auto* box = static_cast<PreviewBox*>(pictureBoxPreview);
     box->img = QImage();
-    const KXOperatorReg* reg = KX_FindOperatorReg("kxpResize");
-    std::unique_ptr<KXOperator> resize(reg && KX_IsBuilt(reg->ClassName) ? KX_NewOperator(lib.get(), *reg) : nullptr);
-    if (resize) {
-        uint32_t err = 0;
-        KXConfig cfg(resize->PadPath ? resize->PadPath : resize->PadName, &err);
-        if (!err) {
-            cfg.SetValue("NEW_WIDTH", int32_t(kBoxWidth));
-            cfg.SetValue("NEW_HEIGHT", int32_t(kBoxHeight));
-            resize->Reset();
-            resize->SetLocalConfig(cfg.GetPadList());
-            KX_GfxBuffer* small = nullptr;
-            if (!resize->OperateTagList(image, &small, nullptr) && !resize->DetachResult(&small) && small) {
-                box->img = View::SetImage(small, true);
-                KXSUP_FreeGfxBuffer(small);
-            }
-        }
+    KX_GfxBuffer* small = nullptr;
+    if (kxown::Run(lib.get(), KXOP_RESIZE, image, &small,
+                   {{"NEW_WIDTH", kxown::Int(kBoxWidth)}, {"NEW_HEIGHT", kxown::Int(kBoxHeight)}}) == KXERR_NONE) {
+        box->img = View::SetImage(small, true);
+        KXSUP_FreeGfxBuffer(small);
     }
     if (box->img.isNull() && picture) box->img = View::SetImage(picture, true);
     box->update();
     SelectPixel(0, 0);
-}
-
-int DialogCPColor::ShowDialogP(KX_GfxBuffer* image) {
-    Prepare(image, false);
-    exec();
-    return _exit;
-}
-
-void DialogCPColor::ShowDialogS(KX_GfxBuffer* image) {
-    Prepare(image, true);
-    exec();
 }
 
 void DialogCPColor::ClickAt(const QPoint& p) {

@@ -2,8 +2,9 @@
 // preview box by a Resize of the dialog's own library object, is shown; a
 // click selects the picture's pixel under it, whose colour, palette index
 // and opacity are read from the picture itself (a bit-plane picture from a
-// chunky copy). ShowDialogP returns the colour; ShowDialogS only browses
-// ("Done" instead of "OK"/"Cancel").
+// chunky copy). Prepared for picking it returns the colour; prepared for
+// browsing it only shows ("Done" instead of "OK"/"Cancel"). Callers show it
+// through their modal seam.
 #pragma once
 
 #include <QDialog>
@@ -25,8 +26,6 @@ public:
 
     // image is not owned; browse: the browsing mode.
     void Prepare(KX_GfxBuffer* image, bool browse);
-    int ShowDialogP(KX_GfxBuffer* image);
-    void ShowDialogS(KX_GfxBuffer* image);
 
     // Selects the picture's pixel under position p of the preview box.
     void ClickAt(const QPoint& p);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "core/controlpad.h"
+#include "core/kxsettings.h"
 #include "core/memory.h"
 
 namespace {
@@ -21,13 +22,6 @@ bool sameNoCase(const std::string& a, const char* b) {
         if (x != y) return false;
     }
     return true;
-}
-
-KX_ControlPad* loadFirst(const std::string& file, const std::string& settingsDir, const std::string& archiveDir) {
-    KX_ControlPad* pad = nullptr;
-    if (KXSUP_LoadControlPad((settingsDir + file).c_str(), &pad) && pad) return pad;
-    KXSUP_LoadControlPad((archiveDir + file).c_str(), &pad);
-    return pad;
 }
 
 // A decimal number, or def when the text is empty or not a number.
@@ -53,8 +47,8 @@ bool KXPrefsModel::Load(const std::string& padName, const std::string& settingsD
     KXSUP_FreeControlPad(pad);
     KXSUP_FreeControlPad(schema);
     name = padName;
-    pad = loadFirst(padName + ".controlpad", settingsDir, archiveDir);
-    schema = loadFirst(padName + ".cpinfo", settingsDir, archiveDir);
+    pad = KX_GetCPContent(settingsDir.c_str(), archiveDir.c_str(), padName.c_str(), ".controlpad");
+    schema = KX_GetCPContent(settingsDir.c_str(), archiveDir.c_str(), padName.c_str(), ".cpinfo");
     if (!schema) {
         KXSUP_FreeControlPad(pad);
         pad = nullptr;
@@ -161,6 +155,12 @@ void KXPrefsModel::Limits(const CPSection& s, long* min, long* max) {
 }
 
 bool KXPrefsModel::SwitchOn(size_t index) {
+    const bool ok = addKey(index);
+    Rebuild();
+    return ok;
+}
+
+bool KXPrefsModel::addKey(size_t index) {
     if (index >= sections.size()) return false;
     const CPSection& s = sections[index];
     if (findKey(s.key)) return true;
@@ -172,7 +172,7 @@ bool KXPrefsModel::SwitchOn(size_t index) {
 }
 
 bool KXPrefsModel::Store(size_t index, const std::string& value) {
-    if (index >= sections.size() || !SwitchOn(index)) return false;
+    if (!addKey(index)) return false;
     const std::string key = sections[index].key;
     const bool ok = KXSUP_ModifyControlPad(pad, key.c_str(), value.c_str(), 1) != 0;
     Rebuild();
@@ -194,8 +194,7 @@ void KXPrefsModel::Disable(size_t index) {
 }
 
 bool KXPrefsModel::SaveTo(const std::string& dir) const {
-    const std::string path = dir + name + ".controlpad";
-    if (pad) return KXSUP_SaveControlPad(path.c_str(), pad) != 0;
+    if (pad) return KX_PutCPContent(dir.c_str(), pad, name.c_str(), ".controlpad");
     // Nothing left to keep: the file goes, so the module's defaults apply.
-    return unlink(path.c_str()) == 0 || errno == ENOENT;
+    return unlink((dir + name + ".controlpad").c_str()) == 0 || errno == ENOENT;
 }

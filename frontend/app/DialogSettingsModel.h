@@ -36,8 +36,6 @@ public:
     bool Load(const std::string& name, const std::string& settingsDir, const std::string& archiveDir);
     bool HasSchema() const { return schema != nullptr; }
 
-    // The sections from the schema and their display texts from the pad.
-    void Rebuild();
     const std::vector<CPSection>& Sections() const { return sections; }
 
     bool IsOn(const CPSection& s) const;
@@ -64,6 +62,11 @@ public:
     KX_ControlPad* Pad() const { return pad; }
 
 private:
+    // The sections from the schema and their display texts from the pad;
+    // every edit ends with it.
+    void Rebuild();
+    // SwitchOn without the rebuild (Store rebuilds once, after its value).
+    bool addKey(size_t index);
     KX_ControlPad* findKey(const std::string& key) const;
 
     std::string name;

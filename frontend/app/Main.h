@@ -286,6 +286,10 @@ private:
     void cmdColorimetry();
     void cmdColourSpaceInfo();
     void cmdExportIcc();
+    // The metadata record as the bridge's editable copy, an empty one made
+    // when the picture has none. Null after the failure's message box, with
+    // *code 9 when there is no record at all (the caller reports it), else 0.
+    KXOSpecialInfo* editableMetaData(uint32_t* code);
     // Attaches an ICC file (empty: chosen in the open dialog) to the picture.
     uint32_t LoadICCProfile(const QString& path = QString());
     // Converts or attaches as the colorimetry dialog chose; command: run

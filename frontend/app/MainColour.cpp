@@ -7,7 +7,6 @@
 // picture, its profile and the undo steps as they were.
 #include <QCheckBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <cstring>
@@ -26,16 +25,6 @@ char* copyName(const QByteArray& text) {
     auto* name = static_cast<char*>(AllocVec(size_t(text.size()) + 1, MEMF_CLEAR));
     if (name) std::memcpy(name, text.constData(), size_t(text.size()));
     return name;
-}
-
-// Takes profile (an AllocVec block, may be null) and name as the record's
-// profile, releasing the one it had.
-void replaceProfile(KXOSpecialInfo* r, uint8_t* profile, uint32_t size, char* name) {
-    FreeVec(r->IccData);
-    FreeVec(r->IccName);
-    r->IccData = profile;
-    r->IccSize = profile ? size : 0;
-    r->IccName = name;
 }
 }  // namespace
 
@@ -115,9 +104,9 @@ uint32_t Main::applyColorimetry(const DialogColorimetric& d, bool command) {
     r->SRGBIntent = 0;
     r->IccType = 0;
     if (d._icc) {
-        replaceProfile(r, profile, size, name);
+        KXSUP_ReplaceCMSProfile(r, profile, size, name);
     } else {
-        replaceProfile(r, nullptr, 0, nullptr);
+        KXSUP_ReplaceCMSProfile(r, nullptr, 0, nullptr);
         FreeVec(profile);
     }
     app.ChangeCount++;
@@ -150,28 +139,40 @@ void Main::cmdColourSpaceInfo() {
     UpdatePreview(false);
 }
 
+KXOSpecialInfo* Main::editableMetaData(uint32_t* code) {
+    *code = KXERR_NONE;
+    if (!KX_GetMetaData()) {
+        const uint32_t made = KX_CreateMetaData();
+        if (made || !KX_GetMetaDataCheck(0)) {
+            const char* text = made ? KXL_GetErrorString(made) : nullptr;
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") +
+                                                  (text && *text ? std::string(": ") + text : std::string("!")));
+            ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
+            *code = KXERR_NOVIEWABLEDATA;
+            return nullptr;
+        }
+    }
+    if (!KX_IsUnlinkedMetaData()) {
+        const uint32_t u = KX_UnLinkMetaData();
+        if ((u != KXERR_NONE && u != KXERR_EOF) || !KX_IsUnlinkedMetaData()) {
+            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_METADATA_HANDLING_MEM"));
+            return nullptr;
+        }
+    }
+    KXOSpecialInfo* r = KX_GetMetaDataCheck(0);
+    if (!r) {
+        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
+        *code = KXERR_NOVIEWABLEDATA;
+    }
+    return r;
+}
+
 uint32_t Main::LoadICCProfile(const QString& given) {
     if (!KX_GetGfxBuffer()) return KXERR_NOVIEWABLEDATA;
     uint32_t code = KXERR_NONE;
-    if (!KX_GetMetaData() && (code = KX_CreateMetaData()) != KXERR_NONE) {
-        const char* text = KXL_GetErrorString(code);
-        ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") +
-                                              (text && *text ? std::string(": ") + text : std::string("!")));
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        statusError(KXERR_NOVIEWABLEDATA);
-        return code;
-    }
-    if (!KX_IsUnlinkedMetaData()) {
-        code = KX_UnLinkMetaData();
-        if ((code != KXERR_NONE && code != KXERR_EOF) || !KX_IsUnlinkedMetaData()) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_METADATA_HANDLING_MEM"));
-            return code ? code : KXERR_NOMEMORY;
-        }
-    }
-    if (!KX_GetMetaDataCheck(0)) {
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        statusError(KXERR_NOVIEWABLEDATA);
-        return KXERR_NOVIEWABLEDATA;
+    if (!editableMetaData(&code)) {
+        if (code) statusError(code);
+        return code ? code : uint32_t(KXERR_NOMEMORY);
     }
     const QString path = given.isEmpty() ? ui->OpenFileName(this, loadRememberPath, QString(), kIccFilter) : given;
     if (path.isEmpty()) return KXERR_NONE;
@@ -182,11 +183,9 @@ uint32_t Main::LoadICCProfile(const QString& given) {
     // profile the picture has.
     uint8_t* profile = nullptr;
     uint32_t size = 0;
-    code = KXSUP_ReadCMSProfileFile(QFile::encodeName(path).constData(), &profile, &size);
-    char* name = code ? nullptr : copyName(QFileInfo(path).fileName().toUtf8());
-    if (!code && !name) code = KXERR_NOMEMORY;
+    char* name = nullptr;
+    code = KXSUP_ReadCMSProfileFile(QFile::encodeName(path).constData(), &profile, &size, &name);
     if (code) {
-        FreeVec(profile);
         SetBusyCursor(false);
         const std::string text = Text("TXT_ERROR_LOADING") + ": " + KXL_GetErrorString(code);
         app.Status(text);
@@ -195,7 +194,7 @@ uint32_t Main::LoadICCProfile(const QString& given) {
     }
     KXApp::UndoMark mark;
     if (app.Settings.Undo) mark = app.AddUndoStep(KX_GetGfxBuffer());
-    replaceProfile(KX_GetMetaDataCheck(0), profile, size, name);
+    KXSUP_ReplaceCMSProfile(KX_GetMetaDataCheck(0), profile, size, name);
     app.Modified = true;
     app.KeepUndoStep(mark);
     app.Status(Text("TXT_DONE"));

@@ -179,9 +179,7 @@ void Main::cmdModuleDefaults(bool formats) {
 int Main::openSettings(const QString& name, KX_GfxBuffer* img, bool area, long l, long t, long w, long h) {
     DialogKXPreferences d(browserDirs(app), ui, this);
     d.modal = [this](QDialog* x) { return showModal(x); };
-    d.Prepare(name, img, area, l, t, w, h);
-    showModal(&d);
-    return d._exit;
+    return d.ShowDialogP(name, img, area, l, t, w, h);
 }
 
 namespace {
@@ -200,8 +198,7 @@ QString writerPadName(int index) {
 void Main::wireSettingsEditor() {
     auto update = [this] {
         const QString name = writerPadName(selectedWriter());
-        buttonConfig->setEnabled(!name.isEmpty() &&
-                                 QFile::exists(QFile::decodeName(app.EnvArcDir.c_str()) + name + QStringLiteral(".cpinfo")));
+        buttonConfig->setEnabled(KX_HasSchema(QFile::decodeName(app.EnvArcDir.c_str()), name));
     };
     connect(comboBoxFormat, &QComboBox::currentIndexChanged, this, update);
     connect(buttonConfig, &QPushButton::clicked, this, [this] {

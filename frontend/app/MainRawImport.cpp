@@ -17,15 +17,18 @@
 #include "core/kxbridge.h"
 
 void Main::cmdImport(const QString& kind) {
+    // Shows either dialog; a cancelled one says so and clears the preview.
+    auto shownAndCancelled = [this](QDialog* d, const int& exit) {
+        showModal(d);
+        if (!exit) return false;
+        app.Status(Text("TXT_ERROR_IMPORTING") + ".");
+        UpdatePreview(true);
+        return true;
+    };
     if (kind == QLatin1String("raw")) {
         DialogKXORAWImport d(ui, app.Library, this);
         d.Prepare(progdir, loadRememberPath);
-        showModal(&d);
-        if (d._exit) {
-            app.Status(Text("TXT_ERROR_IMPORTING") + ".");
-            UpdatePreview(true);
-            return;
-        }
+        if (shownAndCancelled(&d, d._exit)) return;
         importDevice("kxoRAW_Import", kxraw::RawKeys(d), "TXT_IMPORT_RAW", d._loadname);
     } else if (kind == QLatin1String("dcraw")) {
         // The converter's path comes from dcraw's own settings pad, checked
@@ -46,12 +49,7 @@ void Main::cmdImport(const QString& kind) {
         }
         DialogKXODCRAW d(ui, this);
         d.Prepare(progdir, loadRememberPath);
-        showModal(&d);
-        if (d._exit) {
-            app.Status(Text("TXT_ERROR_IMPORTING") + ".");
-            UpdatePreview(true);
-            return;
-        }
+        if (shownAndCancelled(&d, d._exit)) return;
         importDevice("kxoDCRAW", kxraw::DcrawKeys(d, dcraw), "TXT_IMPORT_RAW_DCRAW", d._loadname);
     } else if (kind == QLatin1String("xmp")) {
         importXmp();
@@ -101,34 +99,8 @@ void Main::importXmp() {
         finish();
         return;
     }
-    KXOSpecialInfo* r = KX_GetMetaData();
+    KXOSpecialInfo* r = editableMetaData(&code);
     if (!r) {
-        const uint32_t made = KX_CreateMetaData();
-        r = KX_GetMetaDataCheck(0);
-        if (made) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") + ": " + KXL_GetErrorString(made));
-        } else if (!r) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_CREATE_METADATA") + "!");
-        }
-    }
-    if (!r) {
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        code = KXERR_NOVIEWABLEDATA;
-        finish();
-        return;
-    }
-    if (!KX_IsUnlinkedMetaData()) {
-        const uint32_t u = KX_UnLinkMetaData();
-        if ((u != KXERR_NONE && u != KXERR_EOF) || !KX_IsUnlinkedMetaData()) {
-            ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_METADATA_HANDLING_MEM"));
-            finish();
-            return;
-        }
-    }
-    r = KX_GetMetaDataCheck(0);
-    if (!r) {
-        ShowMessage(KXMessageKind::Error, Text("TXT_NO_METADATA_LOADED"));
-        code = KXERR_NOVIEWABLEDATA;
         finish();
         return;
     }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "kxapp.h"
+#include "core/colour.h"
 #include "operators/kxpFrame.h"
 
 namespace {
@@ -26,11 +27,7 @@ std::unique_ptr<KXOperator> makeOperator(KXClass* lib, uint32_t number) {
 void clearProfile(KXOSpecialInfo* r) {
     r->SRGBIntent = 0;
     r->IccType = 0;
-    FreeVec(r->IccData);
-    r->IccData = nullptr;
-    r->IccSize = 0;
-    FreeVec(r->IccName);
-    r->IccName = nullptr;
+    KXSUP_ReplaceCMSProfile(r, nullptr, 0, nullptr);
 }
 }  // namespace
 

@@ -1,18 +1,13 @@
 // kxload: opening a file through the fall-back chain (PostScript test,
 // reader table, platform decoder, Ghostscript) and the save command.
-#include <cstring>
 #include <string>
 
 #include "kxapp.h"
 
 #include "core/colour.h"
+#include "core/files.h"
 
 namespace {
-std::string filePart(const char* path) {
-    const char* slash = strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
 std::string errorText(uint32_t code) { return KXL_GetErrorString(code); }
 }  // namespace
 
@@ -65,7 +60,7 @@ uint32_t KXApp::LoadFileChain(const char* path) {
             KX_AdoptReader(reader);
             IsVirtual = Undone = Modified = false;
             DecoderFormat.clear();
-            LastFile = filePart(path);
+            LastFile = amFilePart(path);
             Status(T("TXT_DONE"));
             if (UI) UI->UpdatePreview(false);
         }
@@ -96,7 +91,7 @@ uint32_t KXApp::LoadOther(const char* path) {
         if (UI) UI->SetBusyCursor(false);
         return result;
     }
-    LastFile = filePart(path);
+    LastFile = amFilePart(path);
     IsVirtual = Undone = Modified = false;
     DecoderFormat = img.Format.empty() ? std::string("?") : img.Format;
     buf->Type = ONEPLANE;
@@ -163,7 +158,7 @@ uint32_t KXApp::LoadPS(const char* path, const char* gsPath, int32_t dpi) {
     if (_system(gsPath, nullptr, args) != KXERR_NONE) return KXERR_UNKNOWNFORMAT;
     uint32_t result = LoadFile(clip.c_str());
     if (result == KXERR_NONE) {
-        LastFile = filePart(path);
+        LastFile = amFilePart(path);
         if (UI) UI->UpdatePreview(false);
     }
     return result;
@@ -175,11 +170,9 @@ uint32_t KXApp::LoadICCProfile(const char* path) {
     // profile leaves the picture saved as it is.
     uint8_t* profile = nullptr;
     uint32_t size = 0;
-    if (uint32_t e = KXSUP_ReadCMSProfileFile(path, &profile, &size)) return e;
-    const char* slash = strrchr(path, '/');
-    const char* base = slash ? slash + 1 : path;
-    auto* name = static_cast<char*>(AllocVec(strlen(base) + 1, MEMF_CLEAR));
-    uint32_t code = name ? KX_UnLinkMetaData() : static_cast<uint32_t>(KXERR_NOMEMORY);
+    char* name = nullptr;
+    if (uint32_t e = KXSUP_ReadCMSProfileFile(path, &profile, &size, &name)) return e;
+    uint32_t code = KX_UnLinkMetaData();
     if (code == KXERR_EOF) code = KX_CreateMetaData();
     KXOSpecialInfo* r = code ? nullptr : KX_GetMetaDataCheck(0);
     if (!r) {
@@ -187,12 +180,7 @@ uint32_t KXApp::LoadICCProfile(const char* path) {
         FreeVec(name);
         return code ? code : static_cast<uint32_t>(KXERR_EOF);
     }
-    memcpy(name, base, strlen(base));
-    FreeVec(r->IccData);
-    FreeVec(r->IccName);
-    r->IccData = profile;
-    r->IccSize = size;
-    r->IccName = name;
+    KXSUP_ReplaceCMSProfile(r, profile, size, name);
     return KXERR_NONE;
 }
 
@@ -220,7 +208,7 @@ uint32_t KXApp::SaveFile(const char* path, uint32_t format, uint32_t subFormat) 
         Status(T("TXT_ERROR_SAVING") + ": " + errorText(result));
     } else {
         Status(T("TXT_DONE"));
-        LastFile = filePart(path);
+        LastFile = amFilePart(path);
         IsVirtual = false;
         if (UI) UI->UpdatePreview(false);
     }

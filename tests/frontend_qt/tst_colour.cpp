@@ -68,15 +68,6 @@ QByteArray embeddedProfile() {
     return profile(1.0 / 2.0, white, red, green, blue);
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A PNG by our writer, with the profile (none when empty) as its iCCP chunk.
 bool writePng(const QString& path, const QImage& img, const QByteArray& icc) {
     KX_GfxBuffer* b = MakeGfx(uint32_t(img.width()), uint32_t(img.height()), 24, ONEPLANE);
@@ -197,7 +188,7 @@ struct Win {
     }
     QString write(const QString& name, const QByteArray& bytes) {
         const QString path = box.root() + "/" + name;
-        return writeFile(path, bytes) ? path : QString();
+        return WriteBytes(path, bytes) ? path : QString();
     }
 };
 
@@ -366,7 +357,7 @@ void ColourTest::importExportRoundTrip() {
     const QByteArray own = embeddedProfile();
     QVERIFY(embedded ? win.open(own) : win.open({}, false));
     const uint32_t steps = win.w->app.UndoCount;
-    const QByteArray icc = readFile(QStringLiteral(KX_ICC_DIR "/ECI-RGB.V1.0.icc"));
+    const QByteArray icc = ReadBytes(QStringLiteral(KX_ICC_DIR "/ECI-RGB.V1.0.icc"));
     QVERIFY(icc.size() > 128);
     const QString in = win.write("wide gamut.icc", icc);
 
@@ -386,7 +377,7 @@ void ColourTest::importExportRoundTrip() {
     QVERIFY(win.ui.messages.empty());
     QCOMPARE(win.ui.saveFilters.value(0), QStringLiteral("ICC Files (*.icc)"));
     QCOMPARE(win.w->labelStatus->text(), win.w->Msg("TXT_DONE"));
-    QCOMPARE(readFile(out), icc);
+    QCOMPARE(ReadBytes(out), icc);
 
     QVERIFY(win.w->Trigger("edit.undo"));
     QCOMPARE(currentProfile(), embedded ? own : QByteArray());

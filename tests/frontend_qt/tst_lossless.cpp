@@ -12,7 +12,7 @@
 
 #include "DialogAreaSelect.h"
 #include "DialogLossless.h"
-#include "formats/libraries/kxoJFIF.h"
+#include "support/JpegFile.h"
 #include "support/QtTestEnv.h"
 
 class LosslessTest : public QObject {
@@ -39,19 +39,9 @@ bool writeJpeg(const QString& path, int w, int h) {
             p[1] = corner ? 255 : uint8_t(y * 7);
             p[2] = corner ? 255 : 60;
         }
-    kxoJFIF writer(nullptr);
-    const QByteArray name = QFile::encodeName(path);
-    writer.SetSaveName(name.constData());
-    writer.SetGfxBuffer(b);
-    const uint32_t err = writer.Save();
-    writer.Reset();
+    const bool ok = WriteJpeg(path, b);
     KXSUP_FreeGfxBuffer(b);
-    return err == 0;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return ok;
 }
 
 // A 48 x 32 JPEG opened in a window whose settings name tool.
@@ -150,9 +140,9 @@ void LosslessTest::matchesJpegtran() {
     p.start(jpegtran, args + QStringList{"-outfile", expected, o.in});
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 0);
-    const QByteArray want = readAll(expected);
+    const QByteArray want = ReadBytes(expected);
     QVERIFY(!want.isEmpty());
-    QCOMPARE(readAll(out), want);
+    QCOMPARE(ReadBytes(out), want);
 
     KX_GfxBuffer* now = KX_GetGfxBuffer();
     QVERIFY(now);
@@ -190,7 +180,7 @@ void LosslessTest::failingToolLoadsNothing() {
     QVERIFY(before);
     const QString out = o.box.pictures() + "/out.jpg";
     QVERIFY(writeJpeg(out, 8, 8));
-    const QByteArray older = readAll(out);
+    const QByteArray older = ReadBytes(out);
 
     o.ui.saveNames.push_back(out);
     w.dialogScript = [](QDialog* dlg) {
@@ -205,7 +195,7 @@ void LosslessTest::failingToolLoadsNothing() {
     QCOMPARE(KX_GetGfxBuffer(), before);
     QCOMPARE(w.labelFileName->text(), QStringLiteral("in.jpg"));
     QCOMPARE(w.shownFile, o.in);
-    QCOMPARE(readAll(out), older);
+    QCOMPARE(ReadBytes(out), older);
     // Nothing half-made is left beside it.
     QCOMPARE(QDir(o.box.pictures()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 

@@ -25,7 +25,7 @@
 #include "DialogMetaXmp.h"
 #include "core/exifiptc.h"
 #include "core/kxbridge.h"
-#include "formats/libraries/kxoJFIF.h"
+#include "support/JpegFile.h"
 #include "support/QtTestEnv.h"
 
 class MetadataTest : public QObject {
@@ -53,14 +53,9 @@ bool writePlainJpeg(const QString& path) {
     KX_GfxBuffer* b = MakeGfx(48, 32, 24, ONEPLANE);
     if (!b) return false;
     for (uint32_t i = 0; i < 48u * 32u * 3u; ++i) b->Data[i] = uint8_t(i * 7);
-    kxoJFIF writer(nullptr);
-    const QByteArray name = QFile::encodeName(path);
-    writer.SetSaveName(name.constData());
-    writer.SetGfxBuffer(b);
-    const uint32_t err = writer.Save();
-    writer.Reset();
+    const bool ok = WriteJpeg(path, b);
     KXSUP_FreeGfxBuffer(b);
-    return err == 0;
+    return ok;
 }
 
 QString exiftool(const QStringList& args) {
@@ -209,7 +204,8 @@ void MetadataTest::overviewOfTheFixture() {
 }
 
 // Through the detail dialogs: an ASCII entry grows, a Rational takes 2.5,
-// the GPS latitude reference is replaced where it was, an Undefined entry
+// the GPS latitude reference is replaced where it was, the description is
+// removed, an Undefined entry
 // and a value that is no number are refused with the old block kept; IPTC
 // City is replaced and the first keyword goes to the end. Saved with
 // metadata, exiftool reads the new values in their directories, and so does
@@ -244,6 +240,10 @@ void MetadataTest::editsSurviveSaveInExiftoolAndOurs() {
             QCOMPARE(e->rows()[r].ifd, int(KXEXIF_GPS));
             QVERIFY(e->rows()[r].line.endsWith('S'));
             QCOMPARE(e->rows()[rowOf(e->rows(), "InteroperabilityIndex")].ifd, int(KXEXIF_INTEROP));
+            QVERIFY(rowOf(e->rows(), "ImageDescription") >= 0);
+            e->listBoxTags->setCurrentRow(rowOf(e->rows(), "ImageDescription"));
+            e->buttonRemove->click();
+            QCOMPARE(rowOf(e->rows(), "ImageDescription"), -1);
 
             const QByteArray before(reinterpret_cast<const char*>(KX_GetMetaData()->Exif), KX_GetMetaData()->ExifSize);
             ui.messages.clear();
@@ -287,9 +287,10 @@ void MetadataTest::editsSurviveSaveInExiftoolAndOurs() {
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_DONE"));
 
     const QString read = exiftool({"-j", "-G1", "-n", "-Artist", "-XResolution", "-GPSLatitudeRef", "-InteropIndex",
-                                   "-Orientation", "-IPTC:City", "-IPTC:Keywords", "-GPSLongitude", out});
+                                   "-Orientation", "-IPTC:City", "-IPTC:Keywords", "-GPSLongitude", "-ImageDescription", out});
     const QJsonObject tags = QJsonDocument::fromJson(read.toUtf8()).array().at(0).toObject();
     QCOMPARE(tags.value("IFD0:Artist").toString(), QStringLiteral("Jane Q. Roe"));
+    QVERIFY(!tags.contains("IFD0:ImageDescription"));
     QCOMPARE(tags.value("IFD0:XResolution").toDouble(), 2.5);
     QCOMPARE(tags.value("GPS:GPSLatitudeRef").toString(), QStringLiteral("S"));
     QCOMPARE(tags.value("InteropIFD:InteropIndex").toString(), QStringLiteral("R98"));

@@ -39,16 +39,6 @@ private slots:
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
 // The window with a 24 x 16 picture open (the one a failed import must keep).
 struct Desk {
     Sandbox box;
@@ -139,8 +129,8 @@ QByteArray pixels(const KX_GfxBuffer* b) {
 // Writes name.RAW and its side file in the pictures folder.
 QString writeDump(const Desk& desk, const Dump& d, const QString& name = QStringLiteral("dump")) {
     const QString path = desk.box.pictures() + "/" + name + ".RAW";
-    if (!writeFile(path, d.bytes)) return QString();
-    if (!d.comment.isEmpty() && !writeFile(desk.box.pictures() + "/" + name + "_COMMENT.txt", d.comment.toLatin1() + "\n"))
+    if (!WriteBytes(path, d.bytes)) return QString();
+    if (!d.comment.isEmpty() && !WriteBytes(desk.box.pictures() + "/" + name + "_COMMENT.txt", d.comment.toLatin1() + "\n"))
         return QString();
     return path;
 }
@@ -156,7 +146,7 @@ void choose(DialogKXORAWImport* d, const Dump& dump, int width, int height) {
 
 const char* const kFine = "Data seems to be fine. Press OK to import.";
 
-void writePad(const Desk& desk, const QString& text) { writeFile(desk.box.envDir() + "DCRAW.controlpad", text.toUtf8()); }
+void writePad(const Desk& desk, const QString& text) { WriteBytes(desk.box.envDir() + "DCRAW.controlpad", text.toUtf8()); }
 
 }  // namespace
 
@@ -253,7 +243,7 @@ void RawImportTest::readsOurWritersDumps() {
         writer.Reset();
     }
     KXSUP_FreeGfxBuffer(source);
-    const QString line = QString::fromLatin1(readAll(desk.box.pictures() + "/ours_COMMENT.txt")).trimmed();
+    const QString line = QString::fromLatin1(ReadBytes(desk.box.pictures() + "/ours_COMMENT.txt")).trimmed();
     QVERIFY(!line.isEmpty());
     desk.ui.openNames.push_back(path);
     QString comment, status;
@@ -388,13 +378,13 @@ void RawImportTest::dcrawPassesTheChoices() {
     const QString fixture = desk.box.root() + "/converted.ppm", log = desk.box.root() + "/args.txt";
     QVERIFY(WritePPM(fixture, TestPicture(20, 10)));
     const QString fake = desk.box.root() + "/fakedcraw";
-    QVERIFY(writeFile(fake, QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n[ -n \"$FAIL\" ] && exit 1\ncat '%2'\n")
+    QVERIFY(WriteBytes(fake, QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n[ -n \"$FAIL\" ] && exit 1\ncat '%2'\n")
                                 .arg(log, fixture)
                                 .toUtf8()));
     QFile(fake).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     writePad(desk, "dcraw_path=" + fake + "\n");
     const QString camera = desk.box.pictures() + "/shot.nef";
-    QVERIFY(writeFile(camera, "raw"));
+    QVERIFY(WriteBytes(camera, "raw"));
 
     struct Row {
         QString mode, layout, cspace;
@@ -421,7 +411,7 @@ void RawImportTest::dcrawPassesTheChoices() {
             return 0;
         };
         QVERIFY(desk.w->Trigger("file.import.image.dcraw"));
-        QCOMPARE(QString::fromUtf8(readAll(log)).trimmed(), (r.args + camera));
+        QCOMPARE(QString::fromUtf8(ReadBytes(log)).trimmed(), (r.args + camera));
         QCOMPARE(desk.status(), desk.w->Msg("TXT_DONE"));
         KX_GfxBuffer* now = KX_GetGfxBuffer();
         QVERIFY(now);
@@ -477,7 +467,7 @@ void RawImportTest::xmpReplacesBothPackets() {
     QVERIFY(!KX_GetMetaData());
     const QByteArray first = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>\xc3\xa4</x:xmpmeta>\n", second = "<?xpacket?>\xe4";
     const QString file1 = desk.box.pictures() + "/one.xmp", file2 = desk.box.pictures() + "/two.xmp";
-    QVERIFY(writeFile(file1, first) && writeFile(file2, second));
+    QVERIFY(WriteBytes(file1, first) && WriteBytes(file2, second));
 
     QVERIFY(desk.w->Trigger("file.import.meta.rawmeta.xmp"));  // cancelled
     QVERIFY(!KX_GetMetaData());

@@ -30,17 +30,6 @@
 
 namespace {
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(path.left(path.lastIndexOf('/')));
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 KXBrowserDirs dirsOf(const Sandbox& box) {
     return {box.progDir(), box.envDir(), box.progDir() + "/ENV/Kaxon5-Library/", box.userHome(), 0};
 }
@@ -190,8 +179,8 @@ void SettingsTest::schemaModel() {
     Sandbox box;
     const QString arc = box.progDir() + "/ENV/Kaxon5-Library/";
     // The schema from the archive, the pad from the user's folder.
-    if (!schema.isEmpty()) QVERIFY(writeFile(arc + "T.cpinfo", schema));
-    if (!pad.isEmpty()) QVERIFY(writeFile(box.envDir() + "T.controlpad", pad));
+    if (!schema.isEmpty()) QVERIFY(WriteBytes(arc + "T.cpinfo", schema));
+    if (!pad.isEmpty()) QVERIFY(WriteBytes(box.envDir() + "T.controlpad", pad));
     KXPrefsModel m;
     QCOMPARE(m.Load("T", box.envDir().toStdString(), arc.toStdString()), !schema.isEmpty());
     QCOMPARE(describe(m), expected);
@@ -225,8 +214,8 @@ void SettingsTest::edits() {
     QFETCH(QStringList, dialogs);
     Sandbox box;
     const KXBrowserDirs dirs = dirsOf(box);
-    QVERIFY(writeFile(dirs.archive + "T.cpinfo", kSchema));
-    QVERIFY(writeFile(dirs.settings + "T.controlpad", kPad));
+    QVERIFY(WriteBytes(dirs.archive + "T.cpinfo", kSchema));
+    QVERIFY(WriteBytes(dirs.settings + "T.controlpad", kPad));
     ScriptedUi ui;
     ui.colours.push_back(QColor(255, 0, 0));
     ui.openNames.push_back("/tmp/x.controlpad");
@@ -285,7 +274,7 @@ void SettingsTest::edits() {
         expected += to.toUtf8();
     else
         expected.replace(from.toUtf8(), to.toUtf8());
-    QCOMPARE(readFile(dirs.settings + "T.controlpad"), expected);
+    QCOMPARE(ReadBytes(dirs.settings + "T.controlpad"), expected);
     // The archive's copy is the global one: untouched by "Save User".
     QVERIFY(!QFile::exists(dirs.archive + "T.controlpad"));
 }
@@ -293,8 +282,8 @@ void SettingsTest::edits() {
 void SettingsTest::disableAndSwitch() {
     Sandbox box;
     const KXBrowserDirs dirs = dirsOf(box);
-    QVERIFY(writeFile(dirs.archive + "T.cpinfo", kSchema));
-    QVERIFY(writeFile(dirs.settings + "T.controlpad", "WIDTH=800\nMODE=FAST\nNAME=x\n"));
+    QVERIFY(WriteBytes(dirs.archive + "T.cpinfo", kSchema));
+    QVERIFY(WriteBytes(dirs.settings + "T.controlpad", "WIDTH=800\nMODE=FAST\nNAME=x\n"));
     ScriptedUi ui;
     DialogKXPreferences dlg(dirs, &ui);
     dlg.Prepare("T", nullptr, false, 0, 0, 0, 0);
@@ -305,8 +294,8 @@ void SettingsTest::disableAndSwitch() {
     QCOMPARE(dlg.listBoxSections->item(1)->text(), QStringLiteral("MODE=FAST"));
     QCOMPARE(dlg.listBoxSections->item(3)->text(), QStringLiteral("NAME=x"));
     // A switch turned off goes like Disable.
-    QVERIFY(writeFile(dirs.settings + "S.controlpad", "QUICK\n"));
-    QVERIFY(writeFile(dirs.archive + "S.cpinfo", "SECTION=QUICK\nTYPE=NONE\nMASK=*\n"));
+    QVERIFY(WriteBytes(dirs.settings + "S.controlpad", "QUICK\n"));
+    QVERIFY(WriteBytes(dirs.archive + "S.cpinfo", "SECTION=QUICK\nTYPE=NONE\nMASK=*\n"));
     DialogKXPreferences sw(dirs, &ui);
     Script script;
     script.steps.push_back([](QDialog* d) {
@@ -332,9 +321,9 @@ void SettingsTest::disableAndSwitch() {
     // Cancel writes nothing.
     sw.buttonCancel->click();
     QCOMPARE(sw._exit, 1);
-    QCOMPARE(readFile(dirs.settings + "S.controlpad"), QByteArray("QUICK\n"));
+    QCOMPARE(ReadBytes(dirs.settings + "S.controlpad"), QByteArray("QUICK\n"));
     // A section without MASK opens nothing.
-    QVERIFY(writeFile(dirs.archive + "N.cpinfo", "SECTION=WIDTH\nTYPE=INTEGER\n"));
+    QVERIFY(WriteBytes(dirs.archive + "N.cpinfo", "SECTION=WIDTH\nTYPE=INTEGER\n"));
     DialogKXPreferences none(dirs, &ui);
     Script silent;
     none.modal = silent.runner();
@@ -358,9 +347,9 @@ void SettingsTest::saveButtons() {
     QFETCH(bool, global);
     Sandbox box;
     const KXBrowserDirs dirs = dirsOf(box);
-    QVERIFY(writeFile(dirs.settings + "T.controlpad", "WIDTH=800\n"));
-    QVERIFY(writeFile(dirs.archive + "T.controlpad", "WIDTH=640\n"));
-    if (schema) QVERIFY(writeFile(dirs.archive + "T.cpinfo", kSchema));
+    QVERIFY(WriteBytes(dirs.settings + "T.controlpad", "WIDTH=800\n"));
+    QVERIFY(WriteBytes(dirs.archive + "T.controlpad", "WIDTH=640\n"));
+    if (schema) QVERIFY(WriteBytes(dirs.archive + "T.cpinfo", kSchema));
     ScriptedUi ui;
     DialogKXPreferences dlg(dirs, &ui);
     dlg.Prepare("T", nullptr, false, 0, 0, 0, 0);
@@ -371,8 +360,8 @@ void SettingsTest::saveButtons() {
         QCOMPARE(dlg.listBoxSections->count(), 0);
         dlg.buttonSaveUser->click();  // (a click on a disabled button does nothing)
         dlg.buttonSaveGlobal->click();
-        QCOMPARE(readFile(dirs.settings + "T.controlpad"), QByteArray("WIDTH=800\n"));
-        QCOMPARE(readFile(dirs.archive + "T.controlpad"), QByteArray("WIDTH=640\n"));
+        QCOMPARE(ReadBytes(dirs.settings + "T.controlpad"), QByteArray("WIDTH=800\n"));
+        QCOMPARE(ReadBytes(dirs.archive + "T.controlpad"), QByteArray("WIDTH=640\n"));
         QCOMPARE(dlg._exit, 1);
         return;
     }
@@ -391,10 +380,10 @@ void SettingsTest::saveButtons() {
 void SettingsTest::failedGlobalSaveIsReported() {
     Sandbox box;
     KXBrowserDirs dirs = dirsOf(box);
-    QVERIFY(writeFile(dirs.settings + "T.cpinfo", kSchema));
-    QVERIFY(writeFile(dirs.settings + "T.controlpad", "WIDTH=800\n"));
+    QVERIFY(WriteBytes(dirs.settings + "T.cpinfo", kSchema));
+    QVERIFY(WriteBytes(dirs.settings + "T.controlpad", "WIDTH=800\n"));
     // A file where the folder should be: no one can write below it.
-    QVERIFY(writeFile(box.root() + "/notafolder", "x"));
+    QVERIFY(WriteBytes(box.root() + "/notafolder", "x"));
     dirs.archive = box.root() + "/notafolder/";
     ScriptedUi ui;
     DialogKXPreferences dlg(dirs, &ui);
@@ -405,7 +394,7 @@ void SettingsTest::failedGlobalSaveIsReported() {
     QCOMPARE(int(ui.messages.size()), 1);
     QCOMPARE(ui.messages[0].caption, QStringLiteral("Kaxon5 Error"));
     QVERIFY2(ui.messages[0].text.contains(dirs.archive), qPrintable(ui.messages[0].text));
-    QCOMPARE(readFile(dirs.settings + "T.controlpad"), QByteArray("WIDTH=800\n"));
+    QCOMPARE(ReadBytes(dirs.settings + "T.controlpad"), QByteArray("WIDTH=800\n"));
 }
 
 // Pixels read from the picture, the last column and row reachable and no
@@ -500,7 +489,7 @@ void SettingsTest::areaFromReference() {
     if (!KX_IsBuilt("kxpCrop") || !KX_IsBuilt("kxpAnyTo24Bit")) QSKIP("needs Crop and AnyTo24Bit");
     Sandbox box;
     const KXBrowserDirs dirs = dirsOf(box);
-    QVERIFY(writeFile(dirs.archive + "A.cpinfo", "SECTION=KX_AREA\nTYPE=AREA\nMASK=*\n"));
+    QVERIFY(WriteBytes(dirs.archive + "A.cpinfo", "SECTION=KX_AREA\nTYPE=AREA\nMASK=*\n"));
     KX_GfxBuffer* b = MakeGfx(40, 30, 8);
     ScriptedUi ui;
     DialogKXPreferences dlg(dirs, &ui);
@@ -554,7 +543,7 @@ void SettingsTest::colourKeys() {
     QFETCH(QString, stored);
     Sandbox box;
     const KXBrowserDirs dirs = dirsOf(box);
-    QVERIFY(writeFile(dirs.archive + "K.cpinfo", "SECTION=C\nTYPE=" + type.toLatin1() + "\nMASK=*\nMAX=255\n"));
+    QVERIFY(WriteBytes(dirs.archive + "K.cpinfo", "SECTION=C\nTYPE=" + type.toLatin1() + "\nMASK=*\nMAX=255\n"));
     KX_GfxBuffer* b = MakeGfx(4, 2, uint32_t(depth));
     if (depth == 24) {
         b->Data[0] = 200, b->Data[1] = 100, b->Data[2] = 50;
@@ -618,9 +607,9 @@ void SettingsTest::moduleChooser() {
 void SettingsTest::windowOpeners() {
     Sandbox box;
     const QString arc = box.progDir() + "/ENV/Kaxon5-Library/";
-    QVERIFY(writeFile(arc + "Negate.cpinfo", "SECTION=QUICK\nTYPE=NONE\nMASK=*\n"));
-    QVERIFY(writeFile(arc + "PNG.cpinfo", "SECTION=Z_COMPRESSION\nTYPE=INTEGER\nMASK=*\nMIN=0\nMAX=9\n"));
-    QVERIFY(writeFile(arc + "Kaxon5.cpinfo", "SECTION=UNDO\nTYPE=STRING\nMASK=<YES|NO>\n"));
+    QVERIFY(WriteBytes(arc + "Negate.cpinfo", "SECTION=QUICK\nTYPE=NONE\nMASK=*\n"));
+    QVERIFY(WriteBytes(arc + "PNG.cpinfo", "SECTION=Z_COMPRESSION\nTYPE=INTEGER\nMASK=*\nMIN=0\nMAX=9\n"));
+    QVERIFY(WriteBytes(arc + "Kaxon5.cpinfo", "SECTION=UNDO\nTYPE=STRING\nMASK=<YES|NO>\n"));
     ScriptedUi ui;
     Main w(box.options(&ui));
     QStringList opened;

@@ -19,20 +19,10 @@ namespace {
 
 enum SubFormat : uint32_t { SF_C = 0, SF_68K = 1, SF_PPC = 2, SF_X86 = 3 };
 
-std::string Path(const std::string& name) { return ScratchDir() + "/" + name; }
-
 std::string SaveText(KX_GfxBuffer* b, uint32_t subFormat, const std::string& name) {
-    const std::string path = Path(name);
-    EXPECT_EQ(Save<kxoCSRC>(b, path, subFormat), KXERR_NONE);
-    return KXT_ReadFile(path);
-}
-
-// Widths 1 to 17 and a prime, three rows.
-std::vector<uint32_t> Widths() {
-    std::vector<uint32_t> w;
-    for (uint32_t i = 1; i <= 17; ++i) w.push_back(i);
-    w.push_back(31);
-    return w;
+    const kxt::Saved saved = kxt::SaveTo<kxoCSRC>(b, Path(name), subFormat);
+    EXPECT_EQ(saved.Err, KXERR_NONE);
+    return std::string(saved.File.begin(), saved.File.end());
 }
 
 struct Kind {
@@ -222,7 +212,7 @@ TEST(SourceCode, CCompilesToThePicture) {
     auto add = [&](Buffer b) {
         const std::string name = "c" + std::to_string(n);
         const std::string path = Path(name + ".c");
-        ASSERT_EQ(Save<kxoCSRC>(b.get(), path, SF_C), KXERR_NONE);
+        ASSERT_EQ(kxt::SaveTo<kxoCSRC>(b.get(), path, SF_C).Err, KXERR_NONE);
         cFiles += " " + path;
         program += "namespace " + name + " {\n#include \"" + path + "\"\n";
         body += "    std::printf(\"%ld %ld %ld \", " + name + "::gfx_width, " + name + "::gfx_height, " + name + "::gfx_depth);\n";
@@ -288,7 +278,7 @@ TEST(SourceCode, GnuAssemblerTextAssemblesToThePicture) {
                 Buffer b = MakePicture(w, 3, k.depth, k.alpha);
                 ASSERT_TRUE(b);
                 const std::string s = Path("gnu.s"), o = Path("gnu.o"), bin = Path("gnu.bin");
-                ASSERT_EQ(Save<kxoCSRC>(b.get(), s, t.subFormat), KXERR_NONE);
+                ASSERT_EQ(kxt::SaveTo<kxoCSRC>(b.get(), s, t.subFormat).Err, KXERR_NONE);
                 ASSERT_EQ(RunTool(std::string(t.as) + " -o " + o + " " + s), 0);
                 ASSERT_EQ(RunTool(std::string(t.objcopy) + " -O binary -j .rodata " + o + " " + bin), 0);
                 EXPECT_EQ(KXT_ReadBytes(bin), Rodata(b.get(), t.big));
@@ -352,8 +342,7 @@ TEST(SourceCode, BitPlanesAndProgress) {
     w.SetSaveName(path.c_str());
     w.SetSubFormat(SF_X86);
     w.SetGfxBuffer(chunky.get());
-    w.SetProgress([](KXProgress* p, uintptr_t user) { reinterpret_cast<std::vector<uint32_t>*>(user)->push_back(p->Percent); },
-                  reinterpret_cast<uintptr_t>(&seen));
+    w.SetProgress(kxt::OnProgress, reinterpret_cast<uintptr_t>(&seen));
     EXPECT_EQ(w.Save(), KXERR_NONE);
     EXPECT_EQ(seen, (std::vector<uint32_t>{0, 47, 94}));
 }
@@ -387,9 +376,8 @@ TEST(SourceCode, FailuresKeepTheOldFile) {
     });
     for (uint32_t sub : {SF_C, SF_68K, SF_X86}) {
         SCOPED_TRACE(sub);
-        ASSERT_TRUE(KXT_WriteFile(path, "old"));
-        EXPECT_EQ(SaveWithFileLimit<kxoCSRC>(ok.get(), path, sub, 4096), (int)KXERR_IO);
-        EXPECT_EQ(KXT_ReadFile(path), "old");
-        EXPECT_EQ(KXT_CountLeftovers(path), 0);
+        kxoCSRC w(nullptr);
+        w.SetSubFormat(sub);
+        EXPECT_EQ(kxt::SaveUnderFileSizeLimit(&w, ok.get(), "limited.c"), KXERR_IO);
     }
 }

@@ -1,14 +1,12 @@
 // What the source-code and MIFF writer tests share: pictures of every kind
-// they write, a scratch folder, a save through a fresh writer, a save run
-// with a small file-size limit, and the safe save's leftovers.
+// they write, a scratch folder and the refusals that must keep the old
+// file. Saves go through kxt::SaveTo, a write that fails part way through
+// kxt::SaveUnderFileSizeLimit.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +14,8 @@
 #include <vector>
 
 #include "core/kxlib.h"
+#include "formats/raster/module_io.h"
+#include "formats/raster/write_failure.h"
 #include "support/testfiles.h"
 
 namespace dumptest {
@@ -56,19 +56,9 @@ inline Buffer MakePicture(uint32_t w, uint32_t h, uint32_t depth, Alpha alpha = 
     const size_t pixels = (size_t)w * h;
     switch (alpha) {
     case NO_ALPHA: break;
-    case KEY:
-        b->AlphaType = KXALPHA_SINGLECOLOR;
-        KXSUP_SetAlphaIndex(b.get(), 1);
-        break;
-    case MAP8:
-    case TABLE: {
-        const size_t n = alpha == MAP8 ? pixels : 256;
-        auto* a = static_cast<uint8_t*>(AllocVec(n, MEMF_ANY));
-        for (size_t i = 0; i < n; ++i) a[i] = (uint8_t)(i * 53 + 11);
-        b->AlphaType = alpha == MAP8 ? KXALPHA_CHANNEL8 : KXALPHA_MULTICOLOR;
-        b->AlphaData = a;
-        break;
-    }
+    case KEY: KXT_AttachAlpha(b.get(), KXALPHA_SINGLECOLOR, 1, 0); break;
+    case MAP8: KXT_AttachAlpha(b.get(), KXALPHA_CHANNEL8, 0, 53); break;
+    case TABLE: KXT_AttachAlpha(b.get(), KXALPHA_MULTICOLOR, 0, 11); break;
     case MAP16: {
         auto* a = static_cast<uint16_t*>(AllocVec(pixels * 2, MEMF_ANY));
         for (size_t i = 0; i < pixels; ++i) a[i] = (uint16_t)((uint8_t)(i * 53 + 11) * 257u);
@@ -95,33 +85,14 @@ inline std::string ScratchDir() {
     return dir;
 }
 
-// Saves through a fresh writer of class T in the given sub-format.
-template <class T>
-uint32_t Save(KX_GfxBuffer* b, const std::string& path, uint32_t subFormat = 0) {
-    T w(nullptr);
-    w.SetSaveName(path.c_str());
-    w.SetSubFormat(subFormat);
-    if (b) w.SetGfxBuffer(b);
-    const uint32_t err = w.Save();
-    w.Reset();
-    return err;
-}
+inline std::string Path(const std::string& name) { return ScratchDir() + "/" + name; }
 
-// The save's code in a child process whose files may not grow past
-// limit bytes.
-template <class T>
-int SaveWithFileLimit(KX_GfxBuffer* b, const std::string& path, uint32_t subFormat, rlim_t limit) {
-    fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit r = {limit, limit};
-        setrlimit(RLIMIT_FSIZE, &r);
-        _exit((int)Save<T>(b, path, subFormat));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Widths 1 to 17 and a prime.
+inline std::vector<uint32_t> Widths() {
+    std::vector<uint32_t> w;
+    for (uint32_t i = 1; i <= 17; ++i) w.push_back(i);
+    w.push_back(31);
+    return w;
 }
 
 // One save the writer must refuse, and the code it must give.

@@ -53,13 +53,7 @@ Buffer Make(const Source& s, uint32_t w, uint32_t h) {
             memcpy(b->Data + 2 * i, &x, 2);
         }
     }
-    if (s.alpha == 16) {
-        auto* a = static_cast<uint16_t*>(AllocVec((size_t)w * h * 2, MEMF_ANY));
-        for (uint32_t i = 0; i < w * h; ++i) a[i] = (uint16_t)(i * 9001 + 3);
-        KXSUP_SetGfxBufferVersion(b.get(), 3);
-        b->AlphaType = KXALPHA_CHANNEL16;
-        b->AlphaData = a;
-    }
+    if (s.alpha == 16) KXT_AttachAlpha(b.get(), KXALPHA_CHANNEL16, 0, 9001);
     if (s.depth == 48) {
         EXPECT_EQ(KXSUP_ConvertGfxBufferEndianess(b.get(), s.bigEndian ? KXENDIAN_BIG : KXENDIAN_LITTLE), KXERR_NONE);
     }

@@ -1,6 +1,7 @@
 #include "support/QtTestEnv.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include "core/kxlib.h"
@@ -57,6 +58,17 @@ MainOptions Sandbox::options(ScriptedUi* ui, const QString& file) const {
     // The update check asked for from the menu goes to a closed local port.
     o.updateAddress = QUrl(QStringLiteral("http://127.0.0.1:1/pad.xml"));
     return o;
+}
+
+QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteBytes(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 bool WritePPM(const QString& path, const QImage& image) {

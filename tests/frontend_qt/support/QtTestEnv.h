@@ -119,6 +119,11 @@ private:
     QTemporaryDir dir;
 };
 
+// Whole files: ReadBytes gives an empty array for a file that is not
+// there; WriteBytes makes the folder first.
+QByteArray ReadBytes(const QString& path);
+bool WriteBytes(const QString& path, const QByteArray& bytes);
+
 // Pictures the library's own readers open: binary PPM (P6) and BMP.
 bool WritePPM(const QString& path, const QImage& image);
 QImage TestPicture(int w, int h);  // colour bands with a marked corner

@@ -1,8 +1,9 @@
-// kx_make_stock_profiles: writes the stock profiles the colorimetry dialog
-// offers for comparison beside the standard sRGB one, made with Little CMS
-// so that no profile file has to be shipped: sRGB without black scaling
-// (version 2), sRGB as a version 4 profile and ECI RGB (D50 white, gamma
-// 1.8, the ECI primaries).
+// kx_make_profiles: writes the colour profiles the program ships, made with
+// Little CMS so that no profile file has to be shipped: the standard sRGB
+// one it attaches on save and uses as its display space, and the stock
+// profiles the colorimetry dialog offers for comparison: sRGB without black
+// scaling (version 2), sRGB as a version 4 profile and ECI RGB (D50 white,
+// gamma 1.8, the ECI primaries).
 #include <lcms2.h>
 
 #include <cstdio>
@@ -18,9 +19,10 @@ bool describe(cmsHPROFILE p, const char* text) {
     return ok;
 }
 
+// A version of 0 keeps the one Little CMS gives.
 bool save(cmsHPROFILE p, const char* text, double version, const std::string& path) {
     if (!p) return false;
-    cmsSetProfileVersion(p, version);
+    if (version > 0) cmsSetProfileVersion(p, version);
     const bool ok = describe(p, text) && cmsSaveProfileToFile(p, path.c_str());
     cmsCloseProfile(p);
     if (!ok) std::fprintf(stderr, "cannot write %s\n", path.c_str());
@@ -46,9 +48,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = std::string(argv[1]) + "/";
-    bool ok = save(cmsCreate_sRGBProfile(), "sRGB IEC61966-2.1 (no black scaling)", 2.1,
-                   dir + "sRGB_IEC61966-2-1_no_black_scaling.icc");
-    ok = save(cmsCreate_sRGBProfile(), "sRGB v4 ICC preference", 4.3, dir + "sRGB_v4_ICC_preference.icc") && ok;
-    ok = save(eciRgb(), "ECI-RGB.V1.0", 2.1, dir + "ECI-RGB.V1.0.icc") && ok;
+    // Every profile is tried, whichever fails.
+    bool ok = save(cmsCreate_sRGBProfile(), "sRGB IEC61966-2.1 (black scaled)", 0,
+                   dir + "sRGB_IEC61966-2-1_black_scaled.icc");
+    ok &= save(cmsCreate_sRGBProfile(), "sRGB IEC61966-2.1 (no black scaling)", 2.1,
+               dir + "sRGB_IEC61966-2-1_no_black_scaling.icc");
+    ok &= save(cmsCreate_sRGBProfile(), "sRGB v4 ICC preference", 4.3, dir + "sRGB_v4_ICC_preference.icc");
+    ok &= save(eciRgb(), "ECI-RGB.V1.0", 2.1, dir + "ECI-RGB.V1.0.icc");
     return ok ? 0 : 1;
 }
