@@ -111,14 +111,8 @@ uint32_t kxoDDS::CheckFile(FILE* file, const char* name, int32_t mode) {
 }
 
 uint32_t kxoDDS::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     SubFormatId = (uint32_t)-1;  // none until the header is known
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
+    return KXF_Load(this, &kxoDDS::LoadBody);
 }
 
 uint32_t kxoDDS::LoadBody() {

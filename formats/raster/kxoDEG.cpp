@@ -42,15 +42,7 @@ uint32_t kxoDEG::CheckFile(FILE* file, const char* name, int32_t mode) {
     return size >= 0 && size < (long)PLAIN_SIZE && h[0] == 0x80 && packedName ? 1 : 0;
 }
 
-uint32_t kxoDEG::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = ReadPicture();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoDEG::Load() { return KXF_Load(this, &kxoDEG::ReadPicture); }
 
 uint32_t kxoDEG::ReadPicture() {
     KXByteReader r(ReadFile);

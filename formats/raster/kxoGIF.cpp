@@ -463,11 +463,7 @@ uint32_t kxoGIF::LoadBody() {
     return LoadComposite(r, scan, selection);
 }
 
-uint32_t kxoGIF::Load() {
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoGIF::Load() { return KXF_Load(this, &kxoGIF::LoadBody); }
 
 // ---- writing -----------------------------------------------------------------
 

@@ -355,16 +355,7 @@ uint32_t kxoHDR::CheckFile(FILE* file, const char* name, int32_t mode) {
     return n >= 6 && memcmp(head, "#?RGBE", 6) == 0 ? 1 : 0;
 }
 
-uint32_t kxoHDR::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = ReadPicture();
-    if (err == KXERR_NONE) KXSUP_SetGfxBufferEndianess(LoadedBuffer, 2);  // 16-bit samples in host order
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoHDR::Load() { return KXF_Load(this, &kxoHDR::ReadPicture); }
 
 uint32_t kxoHDR::ReadPicture() {
     KXByteReader r(ReadFile);
@@ -395,6 +386,7 @@ uint32_t kxoHDR::ReadPicture() {
             out[2] = lut[p[2]];
         }
     }
+    KXSUP_SetGfxBufferEndianess(img, 2);  // 16-bit samples in host order
     return KXERR_NONE;
 }
 

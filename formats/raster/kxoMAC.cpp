@@ -42,14 +42,8 @@ uint32_t kxoMAC::CheckFile(FILE* file, const char* name, int32_t mode) {
 }
 
 uint32_t kxoMAC::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     KXF_Log(this, 2, "mac", "MAC recognized\n");
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
-    return KXF_EndLoad(this, err);
+    return KXF_Load(this, &kxoMAC::LoadBody);
 }
 
 uint32_t kxoMAC::LoadBody() {

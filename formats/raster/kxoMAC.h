@@ -11,9 +11,6 @@
 // catalogue's operators.
 #pragma once
 
-#include <initializer_list>
-#include <utility>
-
 #include "formats/raster/kxframe.h"
 
 class kxoMAC : public KXObject {

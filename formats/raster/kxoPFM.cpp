@@ -121,14 +121,9 @@ uint32_t kxoPFM::CheckFile(FILE* file, const char* name, int32_t mode) {
 }
 
 uint32_t kxoPFM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) err = LoadBody();
+    const uint32_t err = KXF_Load(this, &kxoPFM::LoadBody);
     if (err != KXERR_FILENOTFOUND) KXF_Progress(this, 100);
-    return KXF_EndLoad(this, err);
+    return err;
 }
 
 uint32_t kxoPFM::LoadBody() {

@@ -1,8 +1,6 @@
 // kxoPICT: Macintosh PICT files (see kxoPICT.h).
 #include "formats/raster/kxoPICT.h"
 
-#include <strings.h>
-
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -19,11 +17,6 @@ struct VecDeleter {
     void operator()(void* p) const { FreeVec(p); }
 };
 using VecPtr = std::unique_ptr<uint8_t, VecDeleter>;
-
-bool endsWithNoCase(const char* name, size_t length, const char* ending) {
-    const size_t n = strlen(ending);
-    return length >= n && strcasecmp(name + length - n, ending) == 0;
-}
 
 bool readAt(FILE* f, long offset, void* out, size_t n) {
     return fseek(f, offset, SEEK_SET) == 0 && fread(out, 1, n, f) == n;
@@ -57,14 +50,11 @@ void kxoPICT::Reset() {
 // By the name's extension first, then by the picture header (version 1
 // or 2 behind a frame that is not empty) or a JPEG stream at 859.
 uint32_t kxoPICT::CheckFile(FILE* file, const char* name, int32_t mode) {
-    if (mode != KXIO_FILE || !file || !name) return 0;
-    const size_t length = strlen(name);
-    const bool named = (length > 4 && (endsWithNoCase(name, length, ".PCT") || endsWithNoCase(name, length, ".PIC"))) ||
-                       (length > 5 && endsWithNoCase(name, length, ".PICT"));
-    if (!named) return 0;
+    if (mode != KXIO_FILE || !file) return 0;
+    if (!KXF_NameEndsWith(name, ".PCT") && !KXF_NameEndsWith(name, ".PIC") && !KXF_NameEndsWith(name, ".PICT")) return 0;
     uint32_t answer = 0;
-    if (fseek(file, 0, SEEK_END) == 0) {
-        const long size = ftell(file);
+    const int64_t size = KXF_FileSize(file);
+    if (size >= 0) {
         uint8_t b[12];
         if (readAt(file, 512, b, 12) && (long)(b[0] << 8 | b[1]) <= size) {
             const uint32_t bottom = b[6] << 8 | b[7], right = b[8] << 8 | b[9];
@@ -82,23 +72,19 @@ uint32_t kxoPICT::CheckFile(FILE* file, const char* name, int32_t mode) {
     return answer;
 }
 
-uint32_t kxoPICT::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
+uint32_t kxoPICT::Load() { return KXF_Load(this, &kxoPICT::LoadBody); }
+
+uint32_t kxoPICT::LoadBody() {
+    SubFormatId = 0;
+    uint32_t err;
+    if (IsEmbeddedJPEG()) {
+        err = LoadEmbeddedJPEG();
+    } else {
+        KXF_Log(this, 2, TAG, "%s\n", "is a plain PICT");
+        err = DecodePicture();
     }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) {
-        SubFormatId = 0;
-        if (IsEmbeddedJPEG()) {
-            err = LoadEmbeddedJPEG();
-        } else {
-            KXF_Log(this, 2, TAG, "%s\n", "is a plain PICT");
-            err = DecodePicture();
-        }
-        if (err == KXERR_NONE && !LoadedBuffer) err = KXERR_DECODE;
-    }
-    return KXF_EndLoad(this, err);
+    if (err == KXERR_NONE && !LoadedBuffer) err = KXERR_DECODE;
+    return err;
 }
 
 bool kxoPICT::IsEmbeddedJPEG() {

@@ -31,6 +31,7 @@ public:
     uint32_t Save() override;
     KXF_FRAME_OPERATIONS(".PCT")
 
+    uint32_t LoadBody();
     bool IsEmbeddedJPEG();
     uint32_t LoadEmbeddedJPEG();
     uint32_t DecodePicture();

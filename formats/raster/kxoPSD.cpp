@@ -122,20 +122,10 @@ uint32_t kxoPSD::CheckFile(FILE* file, const char* name, int32_t mode) {
     return n == 4 && memcmp(m, "8BPS", 4) == 0 ? 1 : 0;
 }
 
-uint32_t kxoPSD::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
-    uint32_t err = KXF_OpenRead(this);
-    if (err == KXERR_NONE) {
-        KXF_Progress(this, 0);
-        err = ReadImage();
-    }
-    return KXF_EndLoad(this, err);
-}
+uint32_t kxoPSD::Load() { return KXF_Load(this, &kxoPSD::ReadImage); }
 
 uint32_t kxoPSD::ReadImage() {
+    KXF_Progress(this, 0);
     KXByteReader r(ReadFile);
     uint8_t sig[4];
     r.bytes(sig, 4);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-
 namespace {
 
 const uint32_t HEADER_LINE = 256;

@@ -25,9 +25,7 @@ bool hasMap8(const KX_GfxBuffer* b) { return b && KXSUP_AlphaHolds(b) == KXALPHA
 DialogKXOAddAlpha::DialogKXOAddAlpha(KXClass* l, UiServices* u, QWidget* parent) : DialogKXOFrame(l, parent), ui(u) {
     setWindowTitle(QStringLiteral("Add Alpha"));
     auto* form = new QFormLayout;
-    comboAddMode = new QComboBox(this);
-    comboAddMode->setObjectName(QStringLiteral("comboAddMode"));
-    comboAddMode->addItems({QStringLiteral("All Pixels"), QStringLiteral("Certain Pixels")});
+    comboAddMode = Combo("comboAddMode", {QStringLiteral("All Pixels"), QStringLiteral("Certain Pixels")});
     form->addRow(Label("label1", QStringLiteral("Add Mode")), comboAddMode);
     buttonPixel = Button("buttonPixel", QStringLiteral("Select Pixel Value..."));
     form->addRow(buttonPixel);

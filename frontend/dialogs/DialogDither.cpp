@@ -17,12 +17,6 @@
 namespace {
 constexpr uint32_t kDitherFix24 = 7, kDither24Bit = 8, kPaletteDither = 48;
 
-QComboBox* combo(QWidget* parent, const char* name) {
-    auto* c = new QComboBox(parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
-
 // The mode list of a computed palette and of the reference dialog:
 // "F-S" is no word the operators know, so they keep Floyd-Steinberg.
 QByteArray computedMode(int index) {
@@ -43,9 +37,8 @@ const QStringList kComputedModes = {QStringLiteral("F-S"), QStringLiteral("Order
 DialogKXODither::DialogKXODither(KXClass* l, QWidget* parent) : DialogKXOFrame(l, parent) {
     setWindowTitle(QStringLiteral("Dithering Settings"));
     auto* form = new QFormLayout;
-    comboPalMode = combo(this, "comboPalMode");
-    comboPalMode->addItems({QStringLiteral("Best"), QStringLiteral("Fixed")});
-    comboDithMode = combo(this, "comboDithMode");
+    comboPalMode = Combo("comboPalMode", {QStringLiteral("Best"), QStringLiteral("Fixed")});
+    comboDithMode = Combo("comboDithMode");
     palDepth = Spin("palDepth", 1, 8, 8);
     form->addRow(Label("label1", QStringLiteral("Palette")), comboPalMode);
     form->addRow(Label("label2", QStringLiteral("Dither Mode")), comboDithMode);
@@ -104,8 +97,7 @@ DialogKXOPaletteDither::DialogKXOPaletteDither(KXClass* l, UiServices* u, QWidge
     auto* fields = new QFormLayout;
     palDepth = Spin("palDepth", 1, 8, 8);
     refDepth = Spin("refDepth", 1, 8, 8);
-    comboDithMode = combo(this, "comboDithMode");
-    comboDithMode->addItems(kComputedModes);
+    comboDithMode = Combo("comboDithMode", kComputedModes);
     fields->addRow(Label("label3", QStringLiteral("Dither Depth")), palDepth);
     fields->addRow(Label("label4", QStringLiteral("Palette Depth")), refDepth);
     fields->addRow(Label("label2", QStringLiteral("Dither Mode")), comboDithMode);

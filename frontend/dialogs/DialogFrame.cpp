@@ -181,6 +181,13 @@ QCheckBox* DialogKXOFrame::Check(const char* name, const QString& text) {
     return c;
 }
 
+QComboBox* DialogKXOFrame::Combo(const char* name, const QStringList& items) {
+    auto* c = new QComboBox(this);
+    c->setObjectName(QLatin1String(name));
+    c->addItems(items);
+    return c;
+}
+
 QPushButton* DialogKXOFrame::Button(const char* name, const QString& text) {
     auto* b = new QPushButton(text, this);
     b->setObjectName(QLatin1String(name));

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -139,6 +140,7 @@ protected:
     // Named controls (scripts and tests find them by name).
     QLabel* Label(const char* name, const QString& text);
     QCheckBox* Check(const char* name, const QString& text);
+    QComboBox* Combo(const char* name, const QStringList& items = {});
     // A button inside the form: it never takes Return from OK.
     QPushButton* Button(const char* name, const QString& text);
     // A sunken picture box of a fixed size that zooms its picture.

@@ -316,10 +316,7 @@ TEST(Img, OtherProgramsReadOurFiles) {
         memset(img->Palette, 0, 6);
         memset(img->Palette + 3, 255, 3);
         ASSERT_EQ(SaveTo<kxoIMG>(img, p, 2).Err, KXERR_NONE);
-        ASSERT_TRUE(Shell("gemtopnm " + p + " | ppmtoppm > " + q));
-        Rgb got;
-        ASSERT_TRUE(ReadNetpbm(q, got));
-        EXPECT_EQ(Compare(got, ToRgb(img)), "") << "gemtopnm";
+        EXPECT_EQ(ReadBack(Shell("gemtopnm " + p + " | ppmtoppm > " + q), q, ToRgb(img)), "") << "gemtopnm";
         KXSUP_FreeGfxBuffer(img);
     }
     if (!KXT_HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed (tools/deps.sh installs it)";
@@ -328,10 +325,8 @@ TEST(Img, OtherProgramsReadOurFiles) {
         KX_GfxBuffer* img = MakeImage(37, 11, depth);
         ASSERT_EQ(SaveTo<kxoIMG>(img, p, 2).Err, KXERR_NONE);
         unlink(q.c_str());
-        ASSERT_TRUE(Shell("ffmpeg -v error -f gem_pipe -i " + p + " -f image2 -c:v ppm -y " + q));
-        Rgb got;
-        ASSERT_TRUE(ReadNetpbm(q, got));
-        EXPECT_EQ(Compare(got, ToRgb(img), 1), "") << "ffmpeg";
+        const std::string ffmpeg = "ffmpeg -v error -f gem_pipe -i " + p + " -f image2 -c:v ppm -y " + q;
+        EXPECT_EQ(ReadBack(Shell(ffmpeg), q, ToRgb(img), 1), "") << "ffmpeg";
         KXSUP_FreeGfxBuffer(img);
     }
     unlink(p.c_str());

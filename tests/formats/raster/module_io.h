@@ -27,8 +27,9 @@ struct Loaded {
 inline void OnProgress(KXProgress* p, uintptr_t user) { reinterpret_cast<std::vector<uint32_t>*>(user)->push_back(p->Percent); }
 
 template <class Module>
-void LoadFile(const std::string& path, Loaded& out) {
+void LoadFile(const std::string& path, Loaded& out, List* settings = nullptr) {
     Module m;
+    if (settings) m.SetLocalConfig(settings);
     m.SetProgress(OnProgress, reinterpret_cast<uintptr_t>(&out.Progress));
     m.SetReadName(path.c_str());
     out.Err = m.Load();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/raster/kxoPAM.h"
+#include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
 #include "write_failure.h"
@@ -13,30 +14,10 @@ using namespace kxt;
 
 namespace {
 
-struct Loaded {
-    uint32_t Err = 0;
-    KX_GfxBuffer* Buffer = nullptr;
-    uint32_t SubFormat = 0;
-    std::vector<uint32_t> Progress;
-    ~Loaded() { KXSUP_FreeGfxBuffer(Buffer); }
-};
-
-void onProgress(KXProgress* p, uintptr_t user) { reinterpret_cast<std::vector<uint32_t>*>(user)->push_back(p->Percent); }
-
-void loadFile(const std::string& path, Loaded& out, List* settings = nullptr) {
-    kxoPAM pam;
-    if (settings) pam.SetLocalConfig(settings);
-    pam.SetProgress(onProgress, reinterpret_cast<uintptr_t>(&out.Progress));
-    pam.SetReadName(path.c_str());
-    out.Err = pam.Load();
-    pam.DetachGfxBuffer(&out.Buffer);
-    out.SubFormat = pam.SubFormatId;
-}
-
 void loadText(const std::string& text, Loaded& out, List* settings = nullptr) {
     std::string p = TempPath("text.pam");
     WriteAll(p, std::vector<uint8_t>(text.begin(), text.end()));
-    loadFile(p, out, settings);
+    LoadFile<kxoPAM>(p, out, settings);
     unlink(p.c_str());
 }
 
@@ -78,7 +59,7 @@ class PamFixture : public ::testing::TestWithParam<FixtureCase> {};
 TEST_P(PamFixture, LoadsLikeNetpbm) {
     const FixtureCase& c = GetParam();
     Loaded l;
-    loadFile(Fixture(std::string("pam/") + c.File), l);
+    LoadFile<kxoPAM>(Fixture(std::string("pam/") + c.File), l);
     ASSERT_EQ(l.Err, KXERR_NONE);
     ASSERT_NE(l.Buffer, nullptr);
     EXPECT_EQ(l.Buffer->ColorDepth, c.Depth);
@@ -314,7 +295,7 @@ TEST(Pam, WriterRoundTripsThroughOurReaderNetpbmAndImageMagick) {
                 SaveResult s = saveImage(img, sub, p);
                 ASSERT_EQ(s.Err, KXERR_NONE);
                 Loaded l;
-                loadFile(p, l);
+                LoadFile<kxoPAM>(p, l);
                 ASSERT_EQ(l.Err, KXERR_NONE);
                 EXPECT_EQ(l.SubFormat, sub);
                 Rgb got = ToRgb(l.Buffer);
@@ -382,7 +363,7 @@ TEST(Pam, WriterOutputBytes) {
 TEST(Pam, GreyWithAlphaSavesBackToTheSameSamples) {
     std::string p = TempPath("greya_back.pam");
     Loaded l;
-    loadFile(Fixture("pam/greya.pam"), l);
+    LoadFile<kxoPAM>(Fixture("pam/greya.pam"), l);
     ASSERT_EQ(l.Err, KXERR_NONE);
     SaveResult s = saveImage(l.Buffer, 1, p);
     ASSERT_EQ(s.Err, KXERR_NONE);
@@ -392,14 +373,9 @@ TEST(Pam, GreyWithAlphaSavesBackToTheSameSamples) {
 
 TEST(Pam, SaveRefusesBeforeTouchingTheFile) {
     std::string p = TempPath("refuse.pam");
-    WriteAll(p, {'o', 'l', 'd'});
     KX_GfxBuffer* odd = MakeImage(2, 2, 24);
     odd->ColorDepth = 16;
-    kxoPAM pam;
-    pam.SetSaveName(p.c_str());
-    pam.SetGfxBuffer(odd);
-    EXPECT_EQ(pam.Save(), KXERR_NOTSUPPORTED);
-    EXPECT_EQ(KXT_ReadBytes(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(SaveOverOld<kxoPAM>(odd, p), KXERR_NOTSUPPORTED);
     KXSUP_FreeGfxBuffer(odd);
     unlink(p.c_str());
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "formats/raster/kxoPFM.h"
+#include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
 #include "write_failure.h"
@@ -15,30 +16,10 @@ using namespace kxt;
 
 namespace {
 
-struct Loaded {
-    uint32_t Err = 0;
-    KX_GfxBuffer* Buffer = nullptr;
-    uint32_t SubFormat = 0;
-    std::vector<uint32_t> Progress;
-    ~Loaded() { KXSUP_FreeGfxBuffer(Buffer); }
-};
-
-void onProgress(KXProgress* p, uintptr_t user) { reinterpret_cast<std::vector<uint32_t>*>(user)->push_back(p->Percent); }
-
-void loadFile(const std::string& path, Loaded& out, List* settings = nullptr) {
-    kxoPFM pfm;
-    if (settings) pfm.SetLocalConfig(settings);
-    pfm.SetProgress(onProgress, reinterpret_cast<uintptr_t>(&out.Progress));
-    pfm.SetReadName(path.c_str());
-    out.Err = pfm.Load();
-    pfm.DetachGfxBuffer(&out.Buffer);
-    out.SubFormat = pfm.SubFormatId;
-}
-
 void loadBytes(const std::string& bytes, Loaded& out, List* settings = nullptr) {
     std::string p = TempPath("bytes.pfm");
     WriteAll(p, std::vector<uint8_t>(bytes.begin(), bytes.end()));
-    loadFile(p, out, settings);
+    LoadFile<kxoPFM>(p, out, settings);
     unlink(p.c_str());
 }
 
@@ -83,7 +64,7 @@ TEST(Pfm, FilesOfBothByteOrdersLoadLikeTheirSource) {
         SCOPED_TRACE(c.File);
         std::unique_ptr<KXConfig> settings(pad({{"COLORDEPTH", c.Depth24 ? "24" : "48"}}));
         Loaded l;
-        loadFile(Fixture(std::string("pfm/") + c.File), l, settings->GetPadList());
+        LoadFile<kxoPFM>(Fixture(std::string("pfm/") + c.File), l, settings->GetPadList());
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(l.SubFormat, c.SubFormat);
         EXPECT_EQ(l.Buffer->PixelBits, c.PixelBits);
@@ -252,7 +233,7 @@ TEST(Pfm, WriterRoundTripsThroughOurReaderNetpbmAndImageMagick) {
                 }
                 ASSERT_EQ(saveImage(img, sub, p).Err, KXERR_NONE);
                 Loaded l;
-                loadFile(p, l);
+                LoadFile<kxoPFM>(p, l);
                 ASSERT_EQ(l.Err, KXERR_NONE);
                 EXPECT_EQ(l.SubFormat, sub);
                 EXPECT_EQ(Compare(ToRgb(l.Buffer), want), "") << "our reader";
@@ -283,14 +264,9 @@ TEST(Pfm, WriterRoundTripsThroughOurReaderNetpbmAndImageMagick) {
 
 TEST(Pfm, SaveRefusesBeforeTouchingTheFile) {
     std::string p = TempPath("refuse.pfm");
-    WriteAll(p, {'o', 'l', 'd'});
     KX_GfxBuffer* odd = MakeImage(2, 2, 24);
     odd->ColorDepth = 16;
-    kxoPFM pfm;
-    pfm.SetSaveName(p.c_str());
-    pfm.SetGfxBuffer(odd);
-    EXPECT_EQ(pfm.Save(), KXERR_NOTSUPPORTED);
-    EXPECT_EQ(KXT_ReadBytes(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(SaveOverOld<kxoPFM>(odd, p), KXERR_NOTSUPPORTED);
     KXSUP_FreeGfxBuffer(odd);
     unlink(p.c_str());
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/raster/kxoPNM.h"
+#include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
 #include "write_failure.h"
@@ -12,30 +13,10 @@ using namespace kxt;
 
 namespace {
 
-struct Loaded {
-    uint32_t Err = 0;
-    KX_GfxBuffer* Buffer = nullptr;
-    uint32_t SubFormat = 0;
-    std::vector<uint32_t> Progress;
-    ~Loaded() { KXSUP_FreeGfxBuffer(Buffer); }
-};
-
-void onProgress(KXProgress* p, uintptr_t user) { reinterpret_cast<std::vector<uint32_t>*>(user)->push_back(p->Percent); }
-
-void loadFile(const std::string& path, Loaded& out, List* settings = nullptr) {
-    kxoPNM pnm;
-    if (settings) pnm.SetLocalConfig(settings);
-    pnm.SetProgress(onProgress, reinterpret_cast<uintptr_t>(&out.Progress));
-    pnm.SetReadName(path.c_str());
-    out.Err = pnm.Load();
-    pnm.DetachGfxBuffer(&out.Buffer);
-    out.SubFormat = pnm.SubFormatId;
-}
-
 void loadText(const std::string& text, Loaded& out) {
     std::string p = TempPath("text.pnm");
     WriteAll(p, std::vector<uint8_t>(text.begin(), text.end()));
-    loadFile(p, out);
+    LoadFile<kxoPNM>(p, out);
     unlink(p.c_str());
 }
 
@@ -61,7 +42,7 @@ class PnmFixture : public ::testing::TestWithParam<FixtureCase> {};
 TEST_P(PnmFixture, LoadsLikeNetpbm) {
     const FixtureCase& c = GetParam();
     Loaded l;
-    loadFile(Fixture(std::string("pnm/") + c.File), l);
+    LoadFile<kxoPNM>(Fixture(std::string("pnm/") + c.File), l);
     ASSERT_EQ(l.Err, KXERR_NONE);
     ASSERT_NE(l.Buffer, nullptr);
     EXPECT_EQ(l.Buffer->ColorDepth, c.Depth);
@@ -194,7 +175,7 @@ TEST(Pnm, ColorDepthKeyPicksTwentyFourBitForSixteenBitFiles) {
         ASSERT_EQ(err, KXERR_NONE);
         cfg.SetValue("COLORDEPTH", c.Value);
         Loaded l;
-        loadFile(Fixture("pnm/p6_16.ppm"), l, cfg.GetPadList());
+        LoadFile<kxoPNM>(Fixture("pnm/p6_16.ppm"), l, cfg.GetPadList());
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(l.Buffer->ColorDepth, c.Depth);
         Rgb want;
@@ -243,7 +224,7 @@ TEST(Pnm, WriterRoundTripsThroughOurReaderAndNetpbm) {
                 SaveResult s = saveImage(img, sub, p);
                 ASSERT_EQ(s.Err, KXERR_NONE);
                 Loaded l;
-                loadFile(p, l);
+                LoadFile<kxoPNM>(p, l);
                 ASSERT_EQ(l.Err, KXERR_NONE);
                 EXPECT_EQ(l.SubFormat, sub);
                 EXPECT_EQ(Compare(ToRgb(l.Buffer), want), "") << "our reader";
@@ -297,14 +278,9 @@ TEST(Pnm, WriterOutputBytes) {
 
 TEST(Pnm, SaveRefusesBeforeTouchingTheFile) {
     std::string p = TempPath("refuse.pnm");
-    WriteAll(p, {'o', 'l', 'd'});
     KX_GfxBuffer* odd = MakeImage(2, 2, 24);
     odd->ColorDepth = 16;  // a depth no writer stores
-    kxoPNM pnm;
-    pnm.SetSaveName(p.c_str());
-    pnm.SetGfxBuffer(odd);
-    EXPECT_EQ(pnm.Save(), KXERR_NOTSUPPORTED);
-    EXPECT_EQ(KXT_ReadBytes(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(SaveOverOld<kxoPNM>(odd, p), KXERR_NOTSUPPORTED);
     KXSUP_FreeGfxBuffer(odd);
     unlink(p.c_str());
 }
@@ -326,7 +302,7 @@ TEST(Pnm, ImageMagickFilesLoadAndOursReadInImageMagick) {
         SCOPED_TRACE(fmt);
         ASSERT_TRUE(Shell("convert-im6.q16 " + src + " -compress none " + fmt + ":" + p));  // ASCII kinds
         Loaded l;
-        loadFile(p, l);
+        LoadFile<kxoPNM>(p, l);
         ASSERT_EQ(l.Err, KXERR_NONE);
         Rgb theirs;
         ASSERT_TRUE(Shell("convert-im6.q16 " + p + " -depth 8 ppm:" + q));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/raster/kxoTGA.h"
+#include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
 #include "write_failure.h"
@@ -13,26 +14,6 @@
 using namespace kxt;
 
 namespace {
-
-struct Loaded {
-    uint32_t Err = 0;
-    KX_GfxBuffer* Buffer = nullptr;
-    ~Loaded() { KXSUP_FreeGfxBuffer(Buffer); }
-};
-
-void loadFile(const std::string& path, Loaded& out) {
-    kxoTGA tga;
-    tga.SetReadName(path.c_str());
-    out.Err = tga.Load();
-    tga.DetachGfxBuffer(&out.Buffer);
-}
-
-void loadBytes(const std::vector<uint8_t>& bytes, Loaded& out) {
-    std::string p = TempPath("bytes.tga");
-    WriteAll(p, bytes);
-    loadFile(p, out);
-    unlink(p.c_str());
-}
 
 uint32_t recognises(const std::string& path) {
     kxoTGA tga;
@@ -93,7 +74,7 @@ TEST(Tga, FilesLoadAsTgatoppmReadsThem) {
         const std::string path = Fixture(std::string("tga/") + c.File);
         EXPECT_EQ(recognises(path), c.Recognised ? 1u : 0u);
         Loaded l;
-        loadFile(path, l);
+        LoadFile<kxoTGA>(path, l);
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(l.Buffer->ColorDepth, c.Depth);
         EXPECT_EQ(l.Buffer->PixelBits, c.PixelBits);
@@ -126,7 +107,7 @@ TEST(Tga, SixteenAndFifteenBitPixels) {
     for (uint8_t depth : {16, 15}) {
         SCOPED_TRACE(depth);
         Loaded l;
-        loadBytes(header(0, 2, 0, 0, 0, 4, 1, depth, 0x20) + std::vector<uint8_t>{0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03, 0x00, 0x80}, l);
+        LoadBytes<kxoTGA>(header(0, 2, 0, 0, 0, 4, 1, depth, 0x20) + std::vector<uint8_t>{0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03, 0x00, 0x80}, l);
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(l.Buffer->ColorDepth, 24u);
         EXPECT_EQ(rgbOf(l.Buffer), (std::vector<uint8_t>{255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0}));
@@ -136,8 +117,8 @@ TEST(Tga, SixteenAndFifteenBitPixels) {
 TEST(Tga, BottomUpAndTopDownGiveTheSamePicture) {
     const std::vector<uint8_t> top = {1, 2, 3, 4, 5, 6}, bottom = {7, 8, 9, 10, 11, 12};
     Loaded up, down;
-    loadBytes(header(0, 2, 0, 0, 0, 2, 2, 24, 0x00) + bottom + top, up);
-    loadBytes(header(0, 2, 0, 0, 0, 2, 2, 24, 0x20) + top + bottom, down);
+    LoadBytes<kxoTGA>(header(0, 2, 0, 0, 0, 2, 2, 24, 0x00) + bottom + top, up);
+    LoadBytes<kxoTGA>(header(0, 2, 0, 0, 0, 2, 2, 24, 0x20) + top + bottom, down);
     ASSERT_EQ(up.Err, KXERR_NONE);
     ASSERT_EQ(down.Err, KXERR_NONE);
     EXPECT_EQ(rgbOf(up.Buffer), (std::vector<uint8_t>{3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}));
@@ -146,7 +127,7 @@ TEST(Tga, BottomUpAndTopDownGiveTheSamePicture) {
 
 TEST(Tga, OneBitAndGreyPalettes) {
     Loaded l;
-    loadBytes(header(0, 3, 0, 0, 0, 10, 2, 1, 0x20) + std::vector<uint8_t>{0xA0, 0x40, 0x01, 0x80}, l);
+    LoadBytes<kxoTGA>(header(0, 3, 0, 0, 0, 10, 2, 1, 0x20) + std::vector<uint8_t>{0xA0, 0x40, 0x01, 0x80}, l);
     ASSERT_EQ(l.Err, KXERR_NONE);
     EXPECT_EQ(l.Buffer->Type, (uint32_t)BITPLANE);
     EXPECT_EQ(l.Buffer->ColorDepth, 1u);
@@ -159,9 +140,9 @@ TEST(Tga, ColourMapsArePlacedAndSkippedWhole) {
     {
         // 16-bit entries from index 2: entries 0 and 1 stay black.
         Loaded l;
-        loadBytes(header(1, 1, 2, 2, 16, 4, 1, 8, 0x20) + std::vector<uint8_t>{0x00, 0x7C, 0xE0, 0x03} +
-                      std::vector<uint8_t>{0, 1, 2, 3},
-                  l);
+        LoadBytes<kxoTGA>(header(1, 1, 2, 2, 16, 4, 1, 8, 0x20) + std::vector<uint8_t>{0x00, 0x7C, 0xE0, 0x03} +
+                              std::vector<uint8_t>{0, 1, 2, 3},
+                          l);
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(rgbOf(l.Buffer), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 255, 0}));
     }
@@ -170,7 +151,7 @@ TEST(Tga, ColourMapsArePlacedAndSkippedWhole) {
         std::vector<uint8_t> map;
         for (int i = 0; i < 300; ++i) map.insert(map.end(), {(uint8_t)i, 0, 0});
         Loaded l;
-        loadBytes(header(1, 1, 0, 300, 24, 2, 1, 8, 0x20) + map + std::vector<uint8_t>{5, 255}, l);
+        LoadBytes<kxoTGA>(header(1, 1, 0, 300, 24, 2, 1, 8, 0x20) + map + std::vector<uint8_t>{5, 255}, l);
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(std::vector<uint8_t>(l.Buffer->Data, l.Buffer->Data + 2), (std::vector<uint8_t>{5, 255}));
         EXPECT_EQ(rgbOf(l.Buffer), (std::vector<uint8_t>{0, 0, 5, 0, 0, 255}));
@@ -178,7 +159,7 @@ TEST(Tga, ColourMapsArePlacedAndSkippedWhole) {
     {
         // Entries that would fall beyond palette entry 255 are passed over.
         Loaded l;
-        loadBytes(header(1, 1, 250, 10, 24, 1, 1, 8, 0x20) + std::vector<uint8_t>(30, 9) + std::vector<uint8_t>{255}, l);
+        LoadBytes<kxoTGA>(header(1, 1, 250, 10, 24, 1, 1, 8, 0x20) + std::vector<uint8_t>(30, 9) + std::vector<uint8_t>{255}, l);
         ASSERT_EQ(l.Err, KXERR_NONE);
         EXPECT_EQ(rgbOf(l.Buffer), (std::vector<uint8_t>{9, 9, 9}));
     }
@@ -210,7 +191,7 @@ TEST(Tga, RunLengthPacketsAndShortFiles) {
     for (auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Loaded l;
-        loadBytes(c.File, l);
+        LoadBytes<kxoTGA>(c.File, l);
         EXPECT_EQ(l.Err, c.Err);
         EXPECT_EQ(l.Buffer != nullptr, c.Err == KXERR_NONE);
         if (l.Buffer) {
@@ -275,7 +256,7 @@ TEST(Tga, WriterRoundTripsThroughOurReaderTgatoppmAndImageMagick) {
             EXPECT_EQ(file[17], 0x20);
             EXPECT_EQ(recognises(p), 1u);
             Loaded l;
-            loadFile(p, l);
+            LoadFile<kxoTGA>(p, l);
             ASSERT_EQ(l.Err, KXERR_NONE);
             EXPECT_EQ(Compare(ToRgb(l.Buffer), want), "") << "our reader";
             if (netpbm && w == 17) {
@@ -322,10 +303,8 @@ TEST(Tga, SaveRefusesBeforeTouchingTheFile) {
     } cases[] = {{"48-bit", 2, 48, KXERR_NOTSUPPORTED}, {"wider than 65535", 65536, 24, KXERR_FILEREQUIREMENTS}};
     for (auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        WriteAll(p, {'o', 'l', 'd'});
         KX_GfxBuffer* img = MakeImage(c.W, 1, c.Depth);
-        EXPECT_EQ(saveImage(img, p), c.Err);
-        EXPECT_EQ(KXT_ReadBytes(p), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(SaveOverOld<kxoTGA>(img, p), c.Err);
         KXSUP_FreeGfxBuffer(img);
     }
     unlink(p.c_str());
