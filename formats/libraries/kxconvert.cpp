@@ -106,20 +106,6 @@ uint32_t KXCONV_Run(KXObject* o, const char* tag, const std::string& program, co
     return KX_RunExternal(program.c_str(), nullptr, argv.data(), stdoutFile);
 }
 
-size_t KXCONV_Peek(FILE* file, void* buffer, size_t size) {
-    if (!file || !buffer || fseek(file, 0, SEEK_SET) != 0) return 0;
-    size_t n = fread(buffer, 1, size, file);
-    clearerr(file);
-    fseek(file, 0, SEEK_SET);
-    return n;
-}
-
-bool KXCONV_NameEndsWith(const char* name, const char* extension) {
-    if (!name || !extension) return false;
-    size_t n = strlen(name), e = strlen(extension);
-    return n > e && strcasecmp(name + n - e, extension) == 0;
-}
-
 uint32_t KXCONV_LoadChained(KXClass* lib, const char* className, const char* file, KXChainSettings settings,
                             KX_GfxBuffer** out) {
     if (!out) return KXERR_INTERNALACCESS;

@@ -55,12 +55,6 @@ std::string KXCONV_FileArg(const char* path);
 uint32_t KXCONV_Run(KXObject* o, const char* tag, const std::string& program, const std::vector<std::string>& args,
                     const char* stdoutFile = nullptr);
 
-// Recognition helpers: the first bytes of the file (seeks to the start,
-// reads up to size bytes, seeks back; returns the count read), and a name
-// longer than the extension that ends with it, compared in any case.
-size_t KXCONV_Peek(FILE* file, void* buffer, size_t size);
-bool KXCONV_NameEndsWith(const char* name, const char* extension);
-
 // How a chained reader is configured: with its own control pad, or with an
 // empty settings list so that all its keys keep their built-in defaults.
 enum class KXChainSettings { OwnPad, Defaults };

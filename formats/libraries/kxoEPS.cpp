@@ -228,7 +228,7 @@ uint32_t kxoEPS::CheckFile(FILE* file, const char* name, int32_t mode) {
     (void)name;
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[4] = {};
-    return KXCONV_Peek(file, head, 4) == 4 && memcmp(head, kMagic, 4) == 0 ? 1 : 0;
+    return KXF_PeekHead(file, head, 4) == 4 && memcmp(head, kMagic, 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoEPS::Save() {

@@ -24,7 +24,7 @@ void kxoEXR::Reset() {
 uint32_t kxoEXR::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     uint8_t head[4] = {};
-    return KXCONV_Peek(file, head, 4) == 4 && memcmp(head, kMagic, 4) == 0 && KXCONV_NameEndsWith(name, ".EXR") ? 1 : 0;
+    return KXF_PeekHead(file, head, 4) == 4 && memcmp(head, kMagic, 4) == 0 && KXF_NameEndsWith(name, ".EXR") ? 1 : 0;
 }
 
 uint32_t kxoEXR::Load() {

@@ -23,8 +23,8 @@ void kxoFIG::Reset() {
 uint32_t kxoFIG::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     char head[32] = {};
-    size_t n = KXCONV_Peek(file, head, sizeof(head));
-    return n >= 4 && memcmp(head, "#FIG", 4) == 0 && KXCONV_NameEndsWith(name, ".FIG") ? 1 : 0;
+    size_t n = KXF_PeekHead(file, head, sizeof(head));
+    return n >= 4 && memcmp(head, "#FIG", 4) == 0 && KXF_NameEndsWith(name, ".FIG") ? 1 : 0;
 }
 
 uint32_t kxoFIG::Load() {

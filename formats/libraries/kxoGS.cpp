@@ -34,10 +34,10 @@ void kxoGS::Reset() {
 uint32_t kxoGS::CheckFile(FILE* file, const char* name, int32_t mode) {
     if (mode != KXIO_FILE || !file) return 0;
     char head[32] = {};
-    size_t n = KXCONV_Peek(file, head, sizeof(head));
+    size_t n = KXF_PeekHead(file, head, sizeof(head));
     if (n < 1 || head[0] != '%') return 0;
     if ((n >= 10 && memcmp(head, "%!PS-Adobe", 10) == 0) || (n >= 5 && memcmp(head, "%PDF-", 5) == 0)) return 1;
-    return KXCONV_NameEndsWith(name, ".PS") || KXCONV_NameEndsWith(name, ".PDF") ? 1 : 0;
+    return KXF_NameEndsWith(name, ".PS") || KXF_NameEndsWith(name, ".PDF") ? 1 : 0;
 }
 
 uint32_t kxoGS::Load() {

@@ -95,7 +95,7 @@ uint32_t kxoPCD::CheckFile(FILE* file, const char* name, int32_t mode) {
     const size_t n = strlen(name);
     if (n < 4 || strcasecmp(name + n - 4, ".PCD") != 0) return 0;
     std::unique_ptr<uint8_t, VecFree> head(static_cast<uint8_t*>(AllocVec(4096, MEMF_ANY)));
-    if (!head || KXCONV_Peek(file, head.get(), 4096) != 4096) return 0;
+    if (!head || KXF_PeekHead(file, head.get(), 4096) != 4096) return 0;
     // The signature of the image pack information. Image packs carry the
     // IPI version right after it (ImageMagick writes 6), so the byte after
     // the seven letters is not looked at: a zero there is not required.

@@ -123,8 +123,7 @@ uint32_t kxoRAW::prepareDump(Job& j) {
     const uint32_t w = b->Width, h = b->Height;
     uint32_t bytes = 0, err;
     if (b->ColorDepth <= 8) {
-        char value[32] = {};
-        const bool chunky = GetKey("LUT8_FORMAT", value, sizeof(value)) == 1 && strcasecmp(value, "CHUNKY") == 0;
+        const bool chunky = KXF_KeyIs(this, "LUT8_FORMAT", "CHUNKY");
         // The other storage kind goes through a converted copy.
         if (chunky != (b->Type == ONEPLANE)) {
             KX_GfxBuffer* copy = nullptr;

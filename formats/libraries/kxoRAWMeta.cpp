@@ -16,11 +16,6 @@ enum SubFormat : uint32_t { EXIF = 0, IPTC = 1, XMP0 = 2, XMP1 = 3, TEXT = 4, IC
 
 const char kPhotoshop[14] = "Photoshop 3.0";
 
-bool keyIs(KXObject* o, const char* key, const char* word) {
-    char value[32] = {};
-    return o->GetKey(key, value, sizeof(value)) == 1 && strcasecmp(value, word) == 0;
-}
-
 }  // namespace
 
 struct kxoRAWMeta::Block {
@@ -49,7 +44,7 @@ uint32_t kxoRAWMeta::chooseBlock(const KXOSpecialInfo* info, Block& b) {
         b.Label = "EXIF";
         // The record's block starts with the prefix; a block without it is
         // already the bare data and loses nothing.
-        if (!keyIs(this, "EXIF_TYPE", "APP1") && b.Size >= sizeof(KX_ExifPrefix) &&
+        if (!KXF_KeyIs(this, "EXIF_TYPE", "APP1") && b.Size >= sizeof(KX_ExifPrefix) &&
             memcmp(b.Data, KX_ExifPrefix, sizeof(KX_ExifPrefix)) == 0) {
             b.Data += sizeof(KX_ExifPrefix);
             b.Size -= sizeof(KX_ExifPrefix);
@@ -60,7 +55,7 @@ uint32_t kxoRAWMeta::chooseBlock(const KXOSpecialInfo* info, Block& b) {
         b.Data = info->Iptc;
         b.Size = info->IptcSize;
         b.Label = "IPTC";
-        if (!keyIs(this, "IPTC_TYPE", "APP13") && b.Size >= sizeof(Ps3IptcHeader) &&
+        if (!KXF_KeyIs(this, "IPTC_TYPE", "APP13") && b.Size >= sizeof(Ps3IptcHeader) &&
             memcmp(b.Data, kPhotoshop, sizeof(kPhotoshop)) == 0) {
             b.Data += sizeof(Ps3IptcHeader);
             b.Size -= sizeof(Ps3IptcHeader);

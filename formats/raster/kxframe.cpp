@@ -304,6 +304,11 @@ int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size) {
     return hit;
 }
 
+bool KXF_KeyIs(KXObject* o, const char* key, const char* word) {
+    char value[64];
+    return o && o->GetKey(key, value, sizeof(value)) == 1 && strcasecmp(value, word) == 0;
+}
+
 // ---- file names and sizes -----------------------------------------------------
 
 bool KXF_NameEndsWith(const char* name, const char* ending) {

@@ -156,6 +156,8 @@ uint32_t KXF_RunOperator(KXClass* lib, const char* className, KX_GfxBuffer* sour
 // key compared without regard to case. Returns 1 and copies the value (at
 // most size-1 characters, empty for a key without "=") when found.
 int KXF_GetKeyNoCase(KXObject* o, const char* key, char* value, size_t size);
+// True when the key (exact spelling) is set to word, compared in any case.
+bool KXF_KeyIs(KXObject* o, const char* key, const char* word);
 
 // ---- load and save brackets -------------------------------------------------
 // Opens ReadName ("rb") into ReadFile; 2 when it cannot be opened.

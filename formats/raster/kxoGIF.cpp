@@ -110,13 +110,8 @@ void kxoGIF::RelayProgress(void* self, uint32_t percent) { KXF_Progress(static_c
 
 // ---- settings ----------------------------------------------------------------
 
-bool kxoGIF::KeyIsWord(const char* key, const char* word) {
-    char value[64];
-    return GetKey(key, value, sizeof(value)) == 1 && strcasecmp(value, word) == 0;
-}
-
 int kxoGIF::GetTransparentColor(uint32_t* index) {
-    if (!KeyIsWord("GIF89A_TRANSPARENCY", "ON")) return 0;
+    if (!KXF_KeyIs(this, "GIF89A_TRANSPARENCY", "ON")) return 0;
     char value[64];
     int64_t n = 0;
     if (GetKey("GIF89A_TRANSPARENT_COLOR", value, sizeof(value)) != 1 || !parseNumber(value, &n)) return 0;
@@ -125,13 +120,13 @@ int kxoGIF::GetTransparentColor(uint32_t* index) {
     return 1;
 }
 
-int kxoGIF::UseLocalColorMap() { return KeyIsWord("LOCALCOLORMAP", "ON") ? 1 : 0; }
-int kxoGIF::SaveInterlaced() { return KeyIsWord("SAVE_INTERLACED", "ON") ? 1 : 0; }
-int kxoGIF::TiledSaving() { return KeyIsWord("TILED_SAVING", "OFF") ? 0 : 1; }
+int kxoGIF::UseLocalColorMap() { return KXF_KeyIs(this, "LOCALCOLORMAP", "ON") ? 1 : 0; }
+int kxoGIF::SaveInterlaced() { return KXF_KeyIs(this, "SAVE_INTERLACED", "ON") ? 1 : 0; }
+int kxoGIF::TiledSaving() { return KXF_KeyIs(this, "TILED_SAVING", "OFF") ? 0 : 1; }
 
 int kxoGIF::TiledLoading(int64_t* selection) {
     *selection = -1;
-    if (!KeyIsWord("TILED_LOADING", "OFF")) return 1;
+    if (!KXF_KeyIs(this, "TILED_LOADING", "OFF")) return 1;
     char value[64];
     int64_t n = 0;
     *selection = GetKey("TILE_NUMBER", value, sizeof(value)) == 1 && parseNumber(value, &n) ? n : 1;

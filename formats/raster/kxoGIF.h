@@ -66,6 +66,5 @@ private:
     void WriteColorMap(KXByteWriter& w);
     void WriteHeader(KXByteWriter& w, uint8_t flags);
     bool Is87a() const;
-    bool KeyIsWord(const char* key, const char* word);
     static void RelayProgress(void* self, uint32_t percent);
 };
