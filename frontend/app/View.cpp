@@ -20,6 +20,30 @@ namespace {
 
 constexpr uint32_t kResize = 14, kRotate = 4;
 
+// The 24-bit copy the viewer shows instead of b. The core's conversion
+// keeps keys, tables and 8-bit maps as an 8-bit map but leaves a 16-bit
+// map behind: that one is narrowed here by its high bytes, as the bitmap
+// takes it, or a picture with a profile (and the thumbnail while an area
+// is active) would show opaque.
+uint32_t to24(const KX_GfxBuffer* b, KX_GfxBuffer** out) {
+    if (uint32_t err = KXSUP_GfxBufferTo24Bit(b, out)) return err;
+    if (KXSUP_AlphaHolds(b) != KXALPHA_CHANNEL16 || KXSUP_AlphaHolds(*out) != KXALPHA_NONE) return KXERR_NONE;
+    uint8_t* map = nullptr;
+    const uint32_t err = KXSUP_CopyAlphaMap8(b, &map, 0);
+    if (err == KXERR_NOMEMORY) {
+        KXSUP_FreeGfxBuffer(*out);
+        *out = nullptr;
+        return err;
+    }
+    // A map the core does not count (such as one on a palette picture) is
+    // not shown either.
+    if (err) return KXERR_NONE;
+    if ((*out)->Version < 3) (*out)->Version = 3;
+    (*out)->AlphaType = KXALPHA_CHANNEL8;
+    (*out)->AlphaData = map;
+    return KXERR_NONE;
+}
+
 }  // namespace
 
 View::View(KXClass* l, KX_GfxBuffer* buffer, const KXOSpecialInfo* meta, bool showalpha, bool applycms, bool force24,
@@ -88,7 +112,7 @@ void View::prepare(KX_GfxBuffer* b, const KXOSpecialInfo* meta, bool applycms, b
                               (b->AlphaType & (KXALPHA_SINGLECOLOR | KXALPHA_MULTICOLOR));
     uint32_t err = 0;
     if (force24 || IsHamBuffer(b) || (icc && applycms) || keyedPalette) {
-        err = KXSUP_GfxBufferTo24Bit(b, &_free);
+        err = to24(b, &_free);
         if (!err) b = _free;
     }
     if (!err && icc && applycms && KXSUP_ApplyCMSProfileSRGB(b, icc, meta->IccSize) != KXERR_NONE && ui)
