@@ -1,4 +1,5 @@
-// Main: start-up and shut-down of the main window, and the program settings
+// Main: start-up and shut-down of the main window, the question before a
+// changed picture goes (replaced or at exit), and the program settings
 // spread over its check boxes (and mirrored back into the core's fields).
 #include "Main.h"
 
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QScreen>
 #include <QSpinBox>
@@ -121,8 +123,7 @@ void Main::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
-    if (!closeConfirmed && app.Modified &&
-        !ui->Ask(this, Msg("TXT_KAXON5_REQUEST"), Msg("TXT_REQUEST_REALLY_EXIT"), UiServices::Icon::Warning)) {
+    if (!closeConfirmed && !mayDropChanges(Msg("TXT_REQUEST_REALLY_EXIT"))) {
         e->ignore();
         return;
     }
@@ -136,12 +137,29 @@ void Main::closeEvent(QCloseEvent* e) {
 }
 
 void Main::cmdExit() {
-    if (app.Modified &&
-        !ui->Ask(this, Msg("TXT_KAXON5_REQUEST"), QStringLiteral("Do you really want to exit?"), UiServices::Icon::Warning))
-        return;
+    if (!mayDropChanges(QStringLiteral("Do you really want to exit?"))) return;
     closeConfirmed = true;
     close();
 }
+
+// One question for every way a changed picture can go. Save is the save
+// command as the user runs it (the save dialog with the chosen format): a
+// cancelled dialog or a failed save keeps the picture.
+bool Main::mayDropChanges(const QString& text) {
+    if (!app.Modified) return true;
+    QMessageBox box(QMessageBox::Warning, Msg("TXT_KAXON5_REQUEST"), text,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    showModal(&box);
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Save: return cmdSave();
+    case QMessageBox::Discard: return true;
+    default: return false;  // Cancel, or the box closed without an answer
+    }
+}
+
+bool Main::mayReplacePicture() { return mayDropChanges(QStringLiteral("The image was changed. Save the changes first?")); }
 
 void Main::applySettingsToControls() {
     const KXProgramSettings& s = app.Settings;

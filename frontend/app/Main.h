@@ -5,10 +5,11 @@
 // catalog and the program settings dialog's result.
 //
 // One class, one source file per role: Main.cpp (start-up, shut-down,
-// settings on the check boxes), MainLayout.cpp (the controls),
-// MainLanguage.cpp (the catalog), MainStatus.cpp (status line, light,
-// progress, message boxes), MainInfoArea.cpp (thumbnail and information
-// lines), MainFileCommands.cpp (open, save, alpha import and export),
+// the question before a changed picture goes, settings on the check
+// boxes), MainLayout.cpp (the controls), MainLanguage.cpp (the catalog),
+// MainStatus.cpp (status line, light, progress, message boxes),
+// MainInfoArea.cpp (thumbnail and information lines),
+// MainFileCommands.cpp (open, save, alpha import and export),
 // MainViewer.cpp (viewer, slide show, neighbour buttons),
 // MainImageCommands.cpp (menu entries through the dispatcher and the image
 // commands), MainOptionsHelp.cpp (program settings, Help), MainKeys.cpp,
@@ -217,8 +218,18 @@ private:
 
     // Commands
     void cmdOpen();
-    void cmdSave();
+    // True when the picture was saved (not when the dialog was cancelled or
+    // the save failed).
+    bool cmdSave();
     void cmdExit();
+    // Before a changed picture goes (replaced, or the window closes): Save,
+    // Discard or Cancel, with text as the question. True when it may go:
+    // it was not changed, its changes were discarded, or they were saved.
+    bool mayDropChanges(const QString& text);
+    // The same question before another picture replaces the current one
+    // (open, neighbour buttons, slide show, clipboard, grab, acquisition,
+    // raw and camera RAW imports).
+    bool mayReplacePicture();
     void cmdUndo();
     void cmdView();
     int showViewer(View* v, int* result, const QString& path, bool dia);

@@ -49,10 +49,8 @@ uint32_t Main::openVirtual(const QString& path, const char* statusKey) {
     if (r == KXERR_NONE) {
         checkBoxArea->setChecked(false);  // an area of the old picture has no place in the new one
         KX_AdoptReader(reader);
-        app.IsVirtual = true;
+        app.ImageReplaced(true);
         shownFile.clear();
-        app.Undone = app.Modified = false;
-        app.DecoderFormat.clear();
         app.LastFile = Text("TXT_NO_FILE_LOADED");
         app.Status(Text("TXT_DONE"));
         UpdatePreview(false);
@@ -115,6 +113,7 @@ void Main::cmdCopyAlpha() {
 uint32_t Main::cmdOpenFromClipboard() { return openClipboardImage(kxclip::Image()); }
 
 uint32_t Main::openClipboardImage(const QImage& bitmap) {
+    if (!bitmap.isNull() && !mayReplacePicture()) return KXERR_ABORTED;
     SetBusyCursor(true);
     uint32_t r;
     if (bitmap.isNull()) {
@@ -256,6 +255,8 @@ void Main::cmdAcquire(bool camera) {
         statusError(KXERR_NOVIEWABLEDATA);
         return;
     }
+    // Asked before the device works, so a scan is never thrown away.
+    if (!mayReplacePicture()) return;
     const QString temp = QFile::decodeName(app.Library && app.Library->TempDir ? app.Library->TempDir : KX_GetProcessTempDir());
     QTemporaryDir folder(temp + QStringLiteral("scan-XXXXXX"));
     const QString scanned = folder.path() + QStringLiteral("/scan.png");

@@ -57,7 +57,7 @@ uint32_t Main::DecodeImage(const char* path, KXDecodedImage* image) {
 
 void Main::cmdOpen() {
     const QString path = ui->OpenFileName(this, loadRememberPath, loadRememberFile, QStringLiteral("All Files (*)"));
-    if (path.isEmpty()) return;
+    if (path.isEmpty() || !mayReplacePicture()) return;
     loadRememberPath = QFileInfo(path).absolutePath();
     loadRememberFile = fileNameOf(path);
     LoadFile(path);
@@ -112,24 +112,25 @@ QString Main::withExtension(const QString& path, const QString& ext) const {
     return path + QLatin1Char('.') + ext;
 }
 
-void Main::cmdSave() {
+bool Main::cmdSave() {
     // Without a picture the dialog would only lead to an error afterwards.
     if (!KX_GetGfxBuffer()) {
         app.Status((Msg("TXT_ERROR_SAVING") + QStringLiteral(": ") + Msg("TXT_NO_FILE_LOADED")).toStdString());
-        return;
+        return false;
     }
     const QString ext = chooseWriter();
     QString path = ui->SaveFileName(this, saveRememberPath, saveRememberFile, saveFilter);
     if (path.isEmpty()) {
         SetStatusLight(KXStatusLight::Green);
-        return;
+        return false;
     }
     path = withExtension(path, ext);
     QByteArray name = QFile::encodeName(path);
-    if (app.SaveFile(name.constData(), uint32_t(selectedWriter()), uint32_t(std::max(0, comboBoxSubFormat->currentIndex()))) == 0) {
-        saveRememberPath = QFileInfo(path).absolutePath();
-        saveRememberFile = fileNameOf(path);
-    }
+    if (app.SaveFile(name.constData(), uint32_t(selectedWriter()), uint32_t(std::max(0, comboBoxSubFormat->currentIndex()))) != 0)
+        return false;
+    saveRememberPath = QFileInfo(path).absolutePath();
+    saveRememberFile = fileNameOf(path);
+    return true;
 }
 
 void Main::fillSubFormats() {

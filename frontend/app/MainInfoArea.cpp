@@ -60,7 +60,8 @@ void Main::UpdateImageInfo(KX_GfxBuffer* image) {
         b->setVisible(false);
     }
     buttonView->setVisible(false);
-    const bool fresh = !app.Undone && !app.Modified;
+    // The reader's names describe the image only while it is as read.
+    const bool fresh = !app.Undone && !app.Modified && !app.SavedChanges;
     if (image) {
         checkBoxBackFwd->setVisible(true);
         buttonGfxInfo->setVisible(true);

@@ -57,6 +57,7 @@ void Main::cmdImport(const QString& kind) {
 }
 
 uint32_t Main::importDevice(const char* className, const kxraw::Keys& keys, const char* statusKey, const QString& file) {
+    if (!mayReplacePicture()) return KXERR_ABORTED;
     SetBusyCursor(true);
     app.Tasks.Threaded = app.Settings.ThreadedProgress;
     app.Tasks.Begin();
@@ -74,8 +75,7 @@ uint32_t Main::importDevice(const char* className, const kxraw::Keys& keys, cons
         checkBoxArea->setChecked(false);
         app.DropArea();
         KX_AdoptReader(device);
-        app.IsVirtual = app.Undone = app.Modified = false;
-        app.DecoderFormat.clear();
+        app.ImageReplaced(false);
         app.LastFile = QFile::encodeName(kxmain::fileNameOf(file)).toStdString();
         // No JPEG of the picture's own to transform losslessly.
         shownFile.clear();

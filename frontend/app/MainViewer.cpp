@@ -54,7 +54,8 @@ void Main::cmdView() {
 
 void Main::cmdDiaShow() {
     const QString folder = ui->FolderName(this, QStringLiteral("DiaShow"), diaRememberPath);
-    if (folder.isEmpty()) return;
+    // The show ends without a picture: a changed one is asked for first.
+    if (folder.isEmpty() || !mayReplacePicture()) return;
     diaRememberPath = folder;
     const QStringList files = kxwalk::ListFolder(folder, false);
     app.Status(Text("TXT_DIASHOW_RUNNING"));
@@ -66,11 +67,7 @@ void Main::cmdDiaShow() {
         app.Tasks.End();
         SetStatusLight(KXStatusLight::Green);
         app.IsVirtual = false;
-        if (r == 0) {
-            app.Modified = false;
-            app.Undone = false;
-            app.DecoderFormat.clear();
-        }
+        if (r == 0) app.ImageReplaced(false);
         opened = r == 0;
         return opened;
     };
@@ -117,6 +114,7 @@ void Main::navigate(int direction) {
                                          "%-16s: lastfile: '%s'\n"};
     static const char* const failText[] = {"%-16s: backward failed - try next\n", "%-16s: forward failed - try next\n",
                                            "%-16s: firstfile failed - try next\n", "%-16s: lastfile failed - try next\n"};
+    if (target.isEmpty() || !mayReplacePicture()) return;
     int kind = direction;
     while (!target.isEmpty()) {
         if (__kxlib_log_global) __kxlib_log_global->Log(1, okText[kind], "kaxon5", target.toUtf8().constData());

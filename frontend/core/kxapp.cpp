@@ -182,6 +182,12 @@ void KXApp::Shutdown() {
     Started = false;
 }
 
+void KXApp::ImageReplaced(bool isVirtual) {
+    IsVirtual = isVirtual;
+    Undone = Modified = SavedChanges = false;
+    DecoderFormat.clear();
+}
+
 void KXApp::SetUndoActive(bool on) {
     Settings.Undo = on;
     if (!on) ClearUndo();

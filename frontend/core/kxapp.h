@@ -79,9 +79,12 @@ public:
     void SetAutoConv(bool on);
 
     // ---- image state ----
-    bool Modified = false;   // changed by an operator since the load (a failed run changes nothing)
+    bool Modified = false;   // changed since the load or the last save (a failed operator run changes nothing)
     bool Undone = false;     // restored from an undo file
     bool IsVirtual = false;  // no file behind the image
+    // Changes went into a saved file: the image is no longer what its
+    // reader read, though nothing of it would be lost.
+    bool SavedChanges = false;
     std::string LastFile;    // file name of the current image, without folder
     // The platform decoder's name of the current image's format when the
     // image came from that decoder (its recorded reader is only a stand-in);
@@ -90,6 +93,9 @@ public:
     // Counts every change an operator run made to the current image, so a
     // command can tell whether its runs changed anything.
     uint64_t ChangeCount = 0;
+    // A new image became current (a load, the clipboard, an import): no
+    // changes, not undone, no decoder format.
+    void ImageReplaced(bool isVirtual);
 
     // ---- status line ----
     // Shows text and logs "status changed" at level 1.
@@ -114,7 +120,8 @@ public:
     uint32_t LoadPS(const char* path, const char* gsPath, int32_t dpi);
     // The save command after the file dialog: selects writer and subtype,
     // attaches the standard profile when metadata saving and CMS are on and
-    // the image has none, and saves as a library task.
+    // the image has none, and saves as a library task. A save that worked
+    // clears Modified; a failed one keeps it.
     uint32_t SaveFile(const char* path, uint32_t format, uint32_t subFormat);
 
     // ---- operator dispatch ----

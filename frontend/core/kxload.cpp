@@ -58,8 +58,7 @@ uint32_t KXApp::LoadFileChain(const char* path) {
             Status(T("TXT_ERROR_LOADING") + ": " + errorText(result));
         } else {
             KX_AdoptReader(reader);
-            IsVirtual = Undone = Modified = false;
-            DecoderFormat.clear();
+            ImageReplaced(false);
             LastFile = amFilePart(path);
             Status(T("TXT_DONE"));
             if (UI) UI->UpdatePreview(false);
@@ -92,7 +91,7 @@ uint32_t KXApp::LoadOther(const char* path) {
         return result;
     }
     LastFile = amFilePart(path);
-    IsVirtual = Undone = Modified = false;
+    ImageReplaced(false);
     DecoderFormat = img.Format.empty() ? std::string("?") : img.Format;
     buf->Type = ONEPLANE;
     buf->Version = 3;
@@ -210,6 +209,9 @@ uint32_t KXApp::SaveFile(const char* path, uint32_t format, uint32_t subFormat) 
         Status(T("TXT_DONE"));
         LastFile = amFilePart(path);
         IsVirtual = false;
+        // The changes are in a file now: nothing is lost when the image goes.
+        SavedChanges = SavedChanges || Modified;
+        Modified = false;
         if (UI) UI->UpdatePreview(false);
     }
     if (UI) UI->SetStatusLight(KXStatusLight::Green);

@@ -11,6 +11,7 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -158,7 +159,11 @@ void CommandsTest::windowRepaintsWhileTheWorkerRuns() {
         }
     });
     watch.start(20);
-    ui.answers = {true};  // the changed picture's exit question
+    // The changed picture's exit question: Discard.
+    w.dialogScript = [](QDialog* d) {
+        if (auto* box = qobject_cast<QMessageBox*>(d)) box->button(QMessageBox::Discard)->click();
+        return 0;
+    };
     QCOMPARE(w.app.DoOperation(nullptr, 60), 0u);
     watch.stop();
     QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
@@ -190,6 +195,11 @@ void CommandsTest::failedOpenKeepsThePicture() {
     QVERIFY(w.Trigger("rot.90"));
     const QString info = w.labelFileInfo->text(), name = w.labelFileName->text();
     const QImage thumb = w.pictureBoxPreview->image();
+    // The changes are let go, but the file does not open.
+    w.dialogScript = [](QDialog* d) {
+        if (auto* box = qobject_cast<QMessageBox*>(d)) box->button(QMessageBox::Discard)->click();
+        return 0;
+    };
     QVERIFY(w.Trigger("file.open"));
     QVERIFY(w.labelStatus->text().startsWith(w.Msg("TXT_ERROR_LOADING")));
     QCOMPARE(w.labelFileInfo->text(), info);

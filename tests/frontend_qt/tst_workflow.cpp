@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QToolBar>
@@ -66,11 +67,20 @@ void WorkflowTest::openOperateUndoSave() {
     QCOMPARE(saved.size(), QSize(30, 10));
     // Turned half way round: the marked corner is now bottom right.
     QCOMPARE(saved.pixelColor(29, 9), QColor(Qt::white));
-    QVERIFY(w.app.Modified);  // saving keeps the changed state
-    // Exit of a changed picture asks once; No keeps the window.
-    ui.answers.push_back(false);
+    QVERIFY(!w.app.Modified);  // saved: nothing would be lost
+    QCOMPARE(w.labelFileName->text(), QStringLiteral("out.ppm"));
+    // Exit of a changed picture asks once; Cancel keeps the window.
+    QVERIFY(w.Trigger("rot.180"));
+    int asked = 0;
+    w.dialogScript = [&asked](QDialog* d) {
+        if (auto* box = qobject_cast<QMessageBox*>(d)) {
+            ++asked;
+            box->button(QMessageBox::Cancel)->click();
+        }
+        return 0;
+    };
     QVERIFY(w.Trigger("file.exit"));
-    QCOMPARE(ui.asked, 1);
+    QCOMPARE(asked, 1);
     QVERIFY(w.isVisible());
 }
 
