@@ -123,7 +123,8 @@ void MetadataTest::initTestCase() {
 // The overview of the fixture: every group found, the texts, the
 // orientation, the GPS position in the map links and the GPX file; the
 // XMP view; a refused strip keeps the block; clearing the "More" text that
-// holds the GPS summary hides the position, and the edit marks the picture.
+// holds the GPS summary hides the position, and the edit marks the picture;
+// stripping the EXIF block takes the texts that came from it along.
 void MetadataTest::overviewOfTheFixture() {
     Sandbox box({"META_LOAD=YES", "META_SAVE=YES"});
     QDir().mkpath(box.progDir() + "/Resources/XML");
@@ -181,6 +182,16 @@ void MetadataTest::overviewOfTheFixture() {
         QVERIFY(o->info()->More2 == nullptr);  // an empty text removes the field
         QVERIFY(!o->checkBoxGPS->isChecked());
         QVERIFY(!o->buttonSaveGPX->isEnabled());
+
+        // "Yes" strips the block, and the author, the comment and the
+        // orientation taken from it go with it.
+        ui.answers = {true};
+        o->checkBoxExif->click();
+        QVERIFY(!o->info()->Exif);
+        QVERIFY(!o->info()->Auth);
+        QVERIFY(!o->info()->Anno);
+        QCOMPARE(o->info()->Orientation, 0u);
+        QVERIFY(o->textBoxAuth->text().isEmpty());
     };
     w.dialogScript = [&](QDialog* d) {
         check(d);
