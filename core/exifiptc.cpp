@@ -2,16 +2,19 @@
 #include "core/exifiptc.h"
 
 #include <libexif/exif-loader.h>
+#include <libexif/exif-mem.h>
 #include <libexif/exif-utils.h>
 #include <libiptcdata/iptc-jpeg.h>
 #include <libiptcdata/iptc-mem.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "core/log.h"
 #include "core/memory.h"
+#include "core/object.h"
 
 const char KXEXIF_RAW_MARKER[12] = {6, 6, 'k', 'I', 'N', 'A', 'R', 'Y', 6, 6, 6, 0};
 
@@ -390,4 +393,221 @@ uint32_t EXIF_FindTagIFD(ExifHandle* handle, uint32_t first, uint32_t last, uint
         bufferToUtf8(buffer, length);
     }
     return buffer[0] ? 0 : 6;
+}
+
+// ---- the record's texts that come from its blocks ------------------------------
+
+namespace {
+
+struct TextSource {
+    uint32_t Field;
+    uint32_t Tags[3];  // in the order asked; 0 ends
+};
+
+const TextSource kIptcSources[] = {
+    {KXMETATEXT_ANNO, {120, 0, 0}},  {KXMETATEXT_AUTH, {122, 80, 0}},  {KXMETATEXT_COPY, {116, 0, 0}},
+    {KXMETATEXT_NAME, {5, 0, 0}},    {KXMETATEXT_MORE1, {85, 0, 0}},   {KXMETATEXT_MORE3, {101, 0, 0}},
+    {KXMETATEXT_MORE4, {115, 0, 0}},
+};
+const TextSource kExifSources[] = {
+    {KXMETATEXT_ANNO, {37510, 40092, 270}},
+    {KXMETATEXT_AUTH, {40093, 315, 272}},
+    {KXMETATEXT_COPY, {33432, 0, 0}},
+    {KXMETATEXT_NAME, {40091, 269, 0}},
+};
+
+// The GPS directory's position and date in one line; empty without any.
+std::string gpsSummary(ExifHandle* h) {
+    char lat[64], latRef[64], lon[64], lonRef[64], alt[64], altRef[64], date[64];
+    auto ask = [&](uint32_t tag, char* out) { return EXIF_FindTagIFD(h, KXEXIF_EXIF, KXEXIF_INTEROP, tag, out, 63) == 0; };
+    const bool haveLat = ask(2, lat), haveLon = ask(4, lon), haveAlt = ask(6, alt), haveDate = ask(29, date);
+    if (!ask(1, latRef)) latRef[0] = 0;
+    if (!ask(3, lonRef)) lonRef[0] = 0;
+    if (!ask(5, altRef)) altRef[0] = 0;
+    std::string gps = "GPS ";
+    auto part = [&](const char* label, const char* value, const char* ref) {
+        gps += label;
+        gps += value;
+        gps += ' ';
+        gps += ref;
+        gps += ' ';
+    };
+    if (haveLat) part("Lat ", lat, latRef);
+    if (haveLon) part("Long ", lon, lonRef);
+    if (haveAlt) part("Alt ", alt, altRef);
+    if (haveDate) gps += std::string(" - ") + date;
+    return gps.size() > 4 ? gps : std::string();
+}
+
+bool sameText(const char* field, const std::string& text) { return text == (field ? field : ""); }
+
+// libexif's serialised block copied into our memory (AllocVec); the
+// library's buffer goes back through the default manager it came from.
+uint32_t saveExifData(ExifData* d, uint8_t** out, uint32_t* outSize) {
+    unsigned char* bytes = nullptr;
+    unsigned int length = 0;
+    exif_data_save_data(d, &bytes, &length);
+    uint32_t err = bytes && length ? 0u : 5u;
+    uint8_t* copy = err ? nullptr : static_cast<uint8_t*>(AllocVec(length, MEMF_ANY));
+    if (!err && !copy) err = 3;
+    if (copy) {
+        memcpy(copy, bytes, length);
+        *out = copy;
+        *outSize = length;
+    }
+    if (bytes) {
+        if (ExifMem* mem = exif_mem_new_default()) {
+            exif_mem_free(mem, bytes);
+            exif_mem_unref(mem);
+        }
+    }
+    return err;
+}
+
+}  // namespace
+
+void KX_MetaTextsFromHandles(ExifHandle* exif, IptcHandle* iptc, KXMetaTexts* out) {
+    if (!out) return;
+    *out = KXMetaTexts();
+    constexpr uint32_t kSize = 65535;
+    auto* text = static_cast<char*>(AllocVec(kSize, MEMF_CLEAR));
+    if (!text) return;
+    if (iptc)
+        for (const TextSource& s : kIptcSources)
+            for (uint32_t tag : s.Tags)
+                if (tag && out->Text[s.Field].empty() && IPTC_FindTag(iptc, 2, tag, 0, text, kSize) == 0 && text[0])
+                    out->Text[s.Field] = text;
+    if (exif) {
+        for (const TextSource& s : kExifSources)
+            for (uint32_t tag : s.Tags)
+                if (tag && out->Text[s.Field].empty() && EXIF_FindTag(exif, tag, text, kSize) == 0 && text[0])
+                    out->Text[s.Field] = text;
+        if (EXIF_FindTag(exif, 274, text, kSize) == 0) out->Orientation = (uint32_t)strtoul(text, nullptr, 10);
+        out->Text[KXMETATEXT_MORE2] = gpsSummary(exif);
+    }
+    FreeVec(text);
+}
+
+void KX_MetaTextsFromBlocks(const uint8_t* exif, uint32_t exifSize, const uint8_t* iptc, uint32_t iptcSize,
+                            KXMetaTexts* out) {
+    if (!out) return;
+    uint32_t error = 0;
+    ExifHandle* e = exif ? EXIF_OpenBuf(exif, exifSize, &error) : nullptr;
+    IptcHandle* i = iptc ? IPTC_OpenBuf(iptc, iptcSize, &error) : nullptr;
+    KX_MetaTextsFromHandles(e, i, out);
+    EXIF_Close(e);
+    IPTC_Close(i);
+}
+
+void KX_MetaFillTexts(char** const fields[KXMETATEXT_COUNT], const KXMetaTexts& texts) {
+    for (uint32_t i = 0; i < KXMETATEXT_COUNT; ++i) {
+        char** field = fields[i];
+        const std::string& text = texts.Text[i];
+        if (!field || (*field && (*field)[0]) || text.empty()) continue;
+        auto* copy = static_cast<char*>(AllocVec(text.size() + 1, MEMF_ANY));
+        if (!copy) continue;
+        memcpy(copy, text.c_str(), text.size() + 1);
+        FreeVec(*field);
+        *field = copy;
+    }
+}
+
+char** KX_MetaTextField(KXOSpecialInfo* info, uint32_t index) {
+    if (!info) return nullptr;
+    switch (index) {
+    case KXMETATEXT_ANNO: return &info->Anno;
+    case KXMETATEXT_AUTH: return &info->Auth;
+    case KXMETATEXT_COPY: return &info->Copy;
+    case KXMETATEXT_NAME: return &info->Name;
+    case KXMETATEXT_MORE1: return &info->More1;
+    case KXMETATEXT_MORE2: return &info->More2;
+    case KXMETATEXT_MORE3: return &info->More3;
+    case KXMETATEXT_MORE4: return &info->More4;
+    default: return nullptr;
+    }
+}
+
+uint32_t KX_MetaReplaceBlock(KXOSpecialInfo* info, uint32_t which, const uint8_t* bytes, uint32_t size) {
+    if (!info || (which != KXMETABLOCK_EXIF && which != KXMETABLOCK_IPTC)) return 13;
+    uint8_t* block = nullptr;
+    if (bytes && size) {
+        block = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
+        if (!block) return 3;
+        memcpy(block, bytes, size);
+    } else {
+        size = 0;
+    }
+    const bool exif = which == KXMETABLOCK_EXIF;
+    KXMetaTexts before, after;
+    KX_MetaTextsFromBlocks(info->Exif, info->ExifSize, info->Iptc, info->IptcSize, &before);
+    KX_MetaTextsFromBlocks(exif ? block : info->Exif, exif ? size : info->ExifSize, exif ? info->Iptc : block,
+                           exif ? info->IptcSize : size, &after);
+    // Every new text is made before anything changes.
+    char* fresh[KXMETATEXT_COUNT] = {};
+    bool follow[KXMETATEXT_COUNT] = {};
+    bool ok = true;
+    for (uint32_t i = 0; i < KXMETATEXT_COUNT; ++i) {
+        follow[i] = sameText(*KX_MetaTextField(info, i), before.Text[i]) && before.Text[i] != after.Text[i];
+        if (!follow[i] || after.Text[i].empty()) continue;
+        fresh[i] = static_cast<char*>(AllocVec(after.Text[i].size() + 1, MEMF_ANY));
+        if (!fresh[i]) {
+            ok = false;
+            break;
+        }
+        memcpy(fresh[i], after.Text[i].c_str(), after.Text[i].size() + 1);
+    }
+    if (!ok) {
+        for (char* t : fresh) FreeVec(t);
+        FreeVec(block);
+        return 3;
+    }
+    uint8_t** slot = exif ? &info->Exif : &info->Iptc;
+    uint32_t* sizeSlot = exif ? &info->ExifSize : &info->IptcSize;
+    FreeVec(*slot);
+    *slot = block;
+    *sizeSlot = size;
+    for (uint32_t i = 0; i < KXMETATEXT_COUNT; ++i) {
+        if (!follow[i]) continue;
+        char** field = KX_MetaTextField(info, i);
+        FreeVec(*field);
+        *field = fresh[i];
+    }
+    if (info->Orientation == before.Orientation) info->Orientation = after.Orientation;
+    return 0;
+}
+
+void KX_MetaTextsCarried(const KXOSpecialInfo* info, bool exif, bool iptc, bool carried[KXMETATEXT_COUNT]) {
+    for (uint32_t i = 0; i < KXMETATEXT_COUNT; ++i) carried[i] = false;
+    if (!info || (!(exif && info->Exif) && !(iptc && info->Iptc))) return;
+    KXMetaTexts t;
+    KX_MetaTextsFromBlocks(exif ? info->Exif : nullptr, info->ExifSize, iptc ? info->Iptc : nullptr, info->IptcSize, &t);
+    auto* record = const_cast<KXOSpecialInfo*>(info);
+    for (uint32_t i = 0; i < KXMETATEXT_COUNT; ++i) {
+        const char* text = *KX_MetaTextField(record, i);
+        carried[i] = text && text[0] && t.Text[i] == text;
+    }
+}
+
+uint32_t KX_ExifWithByteOrder(const uint8_t* exif, uint32_t size, bool intel, uint8_t** out, uint32_t* outSize) {
+    if (out) *out = nullptr;
+    if (outSize) *outSize = 0;
+    if (!out || !outSize || !exif || size < kExifHeaderSize) return 4;
+    const char mark = intel ? 'I' : 'M';
+    if (exif[6] == mark && exif[7] == mark) {
+        auto* copy = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
+        if (!copy) return 3;
+        memcpy(copy, exif, size);
+        *out = copy;
+        *outSize = size;
+        return 0;
+    }
+    ExifData* d = newExifData(exif, size);
+    if (!d || !hasEntries(d)) {
+        if (d) exif_data_unref(d);
+        return 4;
+    }
+    exif_data_set_byte_order(d, intel ? EXIF_BYTE_ORDER_INTEL : EXIF_BYTE_ORDER_MOTOROLA);
+    const uint32_t err = saveExifData(d, out, outSize);
+    exif_data_unref(d);
+    return err;
 }

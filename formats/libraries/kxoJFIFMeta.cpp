@@ -53,17 +53,6 @@ uint8_t* iptcBlock(const uint8_t* records, uint32_t length) {
     return block;
 }
 
-bool isEmpty(const char* text) { return !text || !text[0]; }
-
-void setText(char*& field, const char* text) {
-    const size_t n = strlen(text);
-    auto* copy = static_cast<char*>(AllocVec(n + 1, MEMF_ANY));
-    if (!copy) return;
-    memcpy(copy, text, n + 1);
-    FreeVec(field);
-    field = copy;
-}
-
 }  // namespace
 
 // ---- writing -------------------------------------------------------------------
@@ -240,34 +229,13 @@ bool kxoJFIF::readIccMarkers(jpeg_decompress_struct* d, uint8_t** profile, uint3
 
 // ---- the record's texts ----------------------------------------------------------
 
-void kxoJFIF::importJfifIptc() {
-    if (!Iptc) return;
-    uint32_t error = 0;
-    IptcHandle* h = IPTC_OpenBuf(Iptc, IptcSize, &error);
-    if (!h) return;
-    constexpr uint32_t kSize = 65535;
-    auto* text = static_cast<char*>(AllocVec(kSize, MEMF_CLEAR));
-    if (text) {
-        struct Row {
-            char** field;
-            uint32_t datasets[2];
-        } rows[] = {
-            {&Copy, {116, 0}}, {&Auth, {122, 80}}, {&Anno, {120, 0}}, {&Name, {5, 0}},
-            {&More1, {85, 0}}, {&More3, {101, 0}}, {&More4, {115, 0}},
-        };
-        for (const Row& r : rows)
-            for (uint32_t ds : r.datasets)
-                if (ds && isEmpty(*r.field) && IPTC_FindTag(h, 2, ds, 0, text, kSize) == 0 && text[0])
-                    setText(*r.field, text);
-        FreeVec(text);
-    }
-    IPTC_Close(h);
-}
+namespace {
 
-void kxoJFIF::importJfifExif() {
-    if (!Exif) return;
+// The IPTC records and the XMP packet some writers keep in EXIF, into the
+// object's blocks still empty.
+void takeExifBlocks(KXObject& o) {
     uint32_t error = 0;
-    ExifHandle* h = EXIF_OpenBuf(Exif, ExifSize, &error);
+    ExifHandle* h = EXIF_OpenBuf(o.Exif, o.ExifSize, &error);
     if (!h) return;
     constexpr uint32_t kSize = 65535;
     auto* text = static_cast<char*>(AllocVec(kSize, MEMF_CLEAR));
@@ -275,37 +243,6 @@ void kxoJFIF::importJfifExif() {
         EXIF_Close(h);
         return;
     }
-    struct Row {
-        char** field;
-        uint32_t tags[3];
-    } rows[] = {
-        {&Anno, {37510, 40092, 270}}, {&Auth, {40093, 315, 272}}, {&Copy, {33432, 0, 0}}, {&Name, {40091, 269, 0}},
-    };
-    for (const Row& r : rows)
-        for (uint32_t tag : r.tags)
-            if (tag && isEmpty(*r.field) && EXIF_FindTag(h, tag, text, kSize) == 0 && text[0]) setText(*r.field, text);
-
-    if (EXIF_FindTag(h, 274, text, kSize) == 0) Orientation = (uint32_t)strtoul(text, nullptr, 10);
-
-    if (isEmpty(More2)) {
-        char lat[64], latRef[64], lon[64], lonRef[64], alt[64], altRef[64], date[64];
-        auto ask = [&](uint32_t tag, char* out) {
-            return EXIF_FindTagIFD(h, KXEXIF_EXIF, KXEXIF_INTEROP, tag, out, 63) == 0;
-        };
-        const bool haveLat = ask(2, lat), haveLon = ask(4, lon), haveAlt = ask(6, alt), haveDate = ask(29, date);
-        if (!ask(1, latRef)) latRef[0] = 0;
-        if (!ask(3, lonRef)) lonRef[0] = 0;
-        if (!ask(5, altRef)) altRef[0] = 0;
-        char gps[512];
-        int n = snprintf(gps, sizeof(gps), "GPS ");
-        if (haveLat) n += snprintf(gps + n, sizeof(gps) - n, "Lat %s %s ", lat, latRef);
-        if (haveLon) n += snprintf(gps + n, sizeof(gps) - n, "Long %s %s ", lon, lonRef);
-        if (haveAlt) n += snprintf(gps + n, sizeof(gps) - n, "Alt %s %s ", alt, altRef);
-        if (haveDate) n += snprintf(gps + n, sizeof(gps) - n, " - %s", date);
-        if (strlen(gps) > 4) setText(More2, gps);
-    }
-
-    // Raw bytes: the IPTC records and the XMP packet some writers keep in EXIF.
     auto raw = [&](uint32_t tag, uint32_t* length) -> const uint8_t* {
         memcpy(text, KXEXIF_RAW_MARKER, sizeof(KXEXIF_RAW_MARKER));
         if (EXIF_FindTag(h, tag, text, kSize) != 0) return nullptr;
@@ -313,28 +250,52 @@ void kxoJFIF::importJfifExif() {
         return reinterpret_cast<const uint8_t*>(text) + KXEXIF_RAW_HEADER;
     };
     uint32_t length = 0;
-    if (!Iptc) {
+    if (!o.Iptc) {
         if (const uint8_t* records = raw(33723, &length)) {
             if (uint8_t* block = iptcBlock(records, length)) {
-                Iptc = block;
-                IptcSize = length + kPs3Header;
+                o.Iptc = block;
+                o.IptcSize = length + kPs3Header;
             }
         }
     }
     // XMLPacket is a byte array: libexif renders it as numbers, so its bytes
     // are taken as they are, up to a zero.
-    if (!Xmp0) {
+    if (!o.Xmp0) {
         if (const uint8_t* packet = raw(700, &length)) {
             if (const void* zero = memchr(packet, 0, length))
                 length = (uint32_t)(static_cast<const uint8_t*>(zero) - packet);
             if (length) {
                 if (uint8_t* block = copyBlock(packet, length, 1)) {
-                    Xmp0 = block;
-                    Xmp0Size = length;
+                    o.Xmp0 = block;
+                    o.Xmp0Size = length;
                 }
             }
         }
     }
     FreeVec(text);
     EXIF_Close(h);
+}
+
+}  // namespace
+
+// The texts the IPTC records give, while no EXIF is looked at yet.
+void kxoJFIF::importJfifIptc() {
+    if (!Iptc) return;
+    KXMetaTexts t;
+    KX_MetaTextsFromBlocks(nullptr, 0, Iptc, IptcSize, &t);
+    char** const fields[KXMETATEXT_COUNT] = {&Anno, &Auth, &Copy, &Name, &More1, &More2, &More3, &More4};
+    KX_MetaFillTexts(fields, t);
+}
+
+// The IPTC records and the XMP packet some writers keep in EXIF, then the
+// texts, the orientation and the GPS summary from both blocks, as an edit
+// of a block takes them again (KX_MetaReplaceBlock).
+void kxoJFIF::importJfifExif() {
+    if (Exif) takeExifBlocks(*this);
+    if (!Exif && !Iptc) return;
+    KXMetaTexts t;
+    KX_MetaTextsFromBlocks(Exif, ExifSize, Iptc, IptcSize, &t);
+    char** const fields[KXMETATEXT_COUNT] = {&Anno, &Auth, &Copy, &Name, &More1, &More2, &More3, &More4};
+    KX_MetaFillTexts(fields, t);
+    if (t.Orientation) Orientation = t.Orientation;
 }

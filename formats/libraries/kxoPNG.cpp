@@ -20,6 +20,7 @@
 #include "core/catalogue.h"
 #include "core/colour.h"
 #include "core/controlpad.h"
+#include "core/exifiptc.h"
 #include "core/files.h"
 #include "core/gfxbuffer.h"
 #include "core/log.h"
@@ -230,8 +231,12 @@ struct kxoPNG::WriteSession {
     png_infop info = nullptr;
     KX_GfxBuffer* buffer = nullptr;
     uint8_t* row = nullptr;
-    char* exif = nullptr;
+    char* exif = nullptr;  // the raw profiles, made before libpng starts
     char* iptc = nullptr;
+    size_t exifHex = 0, iptcHex = 0;
+    // A text the written profiles carry is not written again (the reader
+    // takes it from them): Description, Author, Copyright, Title.
+    bool carried[4] = {false, false, false, false};
     char* xmp = nullptr;
     const uint8_t* alpha8 = nullptr;
     const uint16_t* alpha16 = nullptr;
@@ -626,6 +631,14 @@ uint32_t kxoPNG::Load() {
     png_destroy_read_struct(s.png ? &s.png : nullptr, s.info ? &s.info : nullptr, nullptr);
     FreeVec(s.row);
     FreeVec(s.alpha);
+    // The texts no text chunk gave, from the profiles, where the writer
+    // leaves them when a profile carries them.
+    if (LoadMetaFlag && (Exif || Iptc)) {
+        KXMetaTexts t;
+        KX_MetaTextsFromBlocks(Exif, ExifSize, Iptc, IptcSize, &t);
+        char** const fields[KXMETATEXT_COUNT] = {&Anno, &Auth, &Copy, &Name, nullptr, nullptr, nullptr, nullptr};
+        KX_MetaFillTexts(fields, t);
+    }
     if (err == KXERR_NONE)
         LoadedBuffer = s.buffer;
     else if (s.buffer)
@@ -712,20 +725,13 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
                 t.lang_key = const_cast<char*>("");
             }
         };
-        if (info->Anno) add("Description", info->Anno, PNG_TEXT_COMPRESSION_NONE);
-        if (info->Auth) add("Author", info->Auth, PNG_TEXT_COMPRESSION_NONE);
-        if (info->Copy) add("Copyright", info->Copy, PNG_TEXT_COMPRESSION_NONE);
-        if (info->Name) add("Title", info->Name, PNG_TEXT_COMPRESSION_NONE);
+        if (info->Anno && !s.carried[0]) add("Description", info->Anno, PNG_TEXT_COMPRESSION_NONE);
+        if (info->Auth && !s.carried[1]) add("Author", info->Auth, PNG_TEXT_COMPRESSION_NONE);
+        if (info->Copy && !s.carried[2]) add("Copyright", info->Copy, PNG_TEXT_COMPRESSION_NONE);
+        if (info->Name && !s.carried[3]) add("Title", info->Name, PNG_TEXT_COMPRESSION_NONE);
         if (info->Version != 0) {
-            size_t hexLength = 0;
-            // Blocks shorter than their headers carry nothing to write.
-            if (info->Exif && info->ExifSize >= kExifHeaderSize && keyIsOn("WRITE_EXIF", true) &&
-                (s.exif = encodeRawProfile("exif", info->Exif, info->ExifSize, &hexLength)))
-                add(kExifKey, s.exif, textCompression(hexLength));
-            if (info->Iptc && info->IptcSize > kIptcHeaderSize &&
-                (s.iptc = encodeRawProfile("iptc", info->Iptc + kIptcHeaderSize, info->IptcSize - kIptcHeaderSize,
-                                           &hexLength)))
-                add(kIptcKey, s.iptc, textCompression(hexLength));
+            if (s.exif) add(kExifKey, s.exif, textCompression(s.exifHex));
+            if (s.iptc) add(kIptcKey, s.iptc, textCompression(s.iptcHex));
             // The packet need not end in a zero: copy it up to its size.
             const uint8_t* xmp = info->Xmp0 ? info->Xmp0 : info->Xmp1;
             const uint32_t xmpSize = info->Xmp0 ? info->Xmp0Size : info->Xmp1Size;
@@ -778,6 +784,22 @@ uint32_t kxoPNG::writeImage(WriteSession& s) {
     return KXERR_NONE;
 }
 
+// The raw profiles and which texts they carry. A profile whose text cannot
+// be made is left out, and then carries nothing.
+void kxoPNG::prepareMeta(WriteSession& s) {
+    const KXOSpecialInfo* info = SpecialInfo;
+    if (!info || info->Version == 0) return;
+    // Blocks shorter than their headers carry nothing to write.
+    if (info->Exif && info->ExifSize >= kExifHeaderSize && keyIsOn("WRITE_EXIF", true))
+        s.exif = encodeRawProfile("exif", info->Exif, info->ExifSize, &s.exifHex);
+    if (info->Iptc && info->IptcSize > kIptcHeaderSize)
+        s.iptc = encodeRawProfile("iptc", info->Iptc + kIptcHeaderSize, info->IptcSize - kIptcHeaderSize, &s.iptcHex);
+    bool carried[KXMETATEXT_COUNT];
+    KX_MetaTextsCarried(info, s.exif != nullptr, s.iptc != nullptr, carried);
+    const uint32_t fields[4] = {KXMETATEXT_ANNO, KXMETATEXT_AUTH, KXMETATEXT_COPY, KXMETATEXT_NAME};
+    for (int i = 0; i < 4; ++i) s.carried[i] = carried[fields[i]];
+}
+
 uint32_t kxoPNG::Save() {
     uint32_t err = KXF_SaveChecks(this);
     if (err != KXERR_NONE) return err;
@@ -825,9 +847,13 @@ uint32_t kxoPNG::Save() {
         }
     }
 
+    prepareMeta(s);
+
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, this, writeError, writeWarning);
     if (!s.png) {
         FreeVec(s.row);
+        FreeVec(s.exif);
+        FreeVec(s.iptc);
         return KXERR_NOMEMORY;
     }
     KXSafeFile sf;

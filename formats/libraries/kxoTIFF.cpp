@@ -442,23 +442,10 @@ void kxoTIFF::takeIptcTexts() {
     IptcHandle* h = Iptc ? IPTC_OpenBuf(Iptc, IptcSize, &error) : IPTC_Open(ReadName, &error);
     if (!h) return;
     logText(2, "Parsing IPTC data...");
-    const uint32_t length = 65535;
-    char* text = static_cast<char*>(AllocVec(length, MEMF_ANY));
-    char* utf8 = static_cast<char*>(AllocVec(length, MEMF_ANY));
-    struct Target {
-        uint32_t dataset;
-        char** field;
-    };
-    const Target targets[] = {{116, &Copy}, {122, &Auth}, {80, &Auth}, {120, &Anno},
-                              {5, &Name},   {85, &More1}, {101, &More3}, {115, &More4}};
-    for (const Target& t : targets) {
-        if (!text || !utf8 || (*t.field && (*t.field)[0])) continue;
-        if (IPTC_FindTag(h, 2, t.dataset, 0, text, length) != 0) continue;
-        KXSUP_MetaTextToUtf8(text, strlen(text), utf8, length);
-        replaceText(*t.field, utf8);
-    }
-    FreeVec(text);
-    FreeVec(utf8);
+    KXMetaTexts t;
+    KX_MetaTextsFromHandles(nullptr, h, &t);
+    char** const fields[KXMETATEXT_COUNT] = {&Anno, &Auth, &Copy, &Name, &More1, &More2, &More3, &More4};
+    KX_MetaFillTexts(fields, t);
     IPTC_Close(h);
     logText(2, "...IPTC parsing finished");
 }

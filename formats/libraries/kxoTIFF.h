@@ -3,8 +3,8 @@
 // uncompressed or Deflate: palette images of 1 to 8 bits as 8-bit palette
 // files (256-entry colour map), 24- and 48-bit RGB with an optional
 // unassociated alpha channel, and the metadata record's XMP, IPTC, ICC,
-// EXIF and four text tags (subtypes "V5.0" without the blocks, "V6.0",
-// "EP (ISO)").
+// EXIF (either byte order), orientation and four text tags (subtypes
+// "V5.0" without the blocks, "V6.0", "EP (ISO)").
 // Reads the selected page (PAGENUMBER) of little- and big-endian files:
 // a pre-parser of its own reads the directory first; libtiff then decodes
 // (kxoTIFFLibtiff.cpp), with copy-and-convert fall-backs into simpler

@@ -8,6 +8,11 @@
 // libdeflate at once, or row by row through zlib for pictures with alpha
 // and the other zlib strategies), and a save needs no more memory than the
 // picture and its compressed strip.
+//
+// The record's orientation and texts are main-directory tags; the EXIF
+// block (a big-endian one turned little-endian through libexif first)
+// follows without the tags the main directory holds, and a text the
+// written IPTC records carry is left to them: each value is written once.
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "core/catalogue.h"
+#include "core/exifiptc.h"
 #include "core/files.h"
 #include "core/gfxbuffer.h"
 #include "core/log.h"
@@ -186,6 +192,31 @@ private:
     std::vector<Swap> Swaps;
 };
 
+// Takes out of the EXIF block's first directory (at TIFF offset 8, where
+// the relocation takes it too) the entries whose tags the main directory
+// holds itself, so that a reader finds each of them once, in the main
+// directory where TIFF keeps them. The entries behind them and the link
+// move up; the bytes left behind and the dropped entries' data stay in the
+// block unused. A directory that does not fit is left to the relocation,
+// which refuses it.
+void dropEntries(uint8_t* B, uint32_t N, const std::vector<uint16_t>& tags) {
+    const uint32_t at = 14;
+    if (tags.empty() || N < at + 2) return;
+    const uint32_t count = le16(B + at);
+    if ((uint64_t)at + 2 + 12ull * count + 4 > N) return;
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = B + at + 2 + 12 * i;
+        if (std::find(tags.begin(), tags.end(), le16(e)) != tags.end()) continue;
+        if (kept != i) memmove(B + at + 2 + 12 * kept, e, 12);
+        ++kept;
+    }
+    if (kept == count) return;
+    memmove(B + at + 2 + 12 * kept, B + at + 2 + 12 * count, 4);
+    B[at] = (uint8_t)kept;
+    B[at + 1] = (uint8_t)(kept >> 8);
+}
+
 struct Entry {
     uint16_t Tag;
     uint16_t Type;
@@ -216,6 +247,7 @@ struct Plan {
     bool newSubfile = false;
     uint16_t exifTag = 0;  // 34665, 330 or none
     uint32_t bits = 8;     // per sample
+    uint32_t orientation = 0;  // 1..8, or none
     uint32_t width = 0, height = 0;
     uint32_t stripLength = 0, stripOffset = 0, colourMapOffset = 0, exifOffset = 0;
     Item xmp, iptc, icc, exif;
@@ -263,6 +295,7 @@ std::vector<Entry> buildEntries(const Plan& p) {
         shortEntry(284, 1);
         if (p.alpha) shortEntry(338, 2);
     }
+    if (p.orientation) shortEntry(274, p.orientation);
     if (p.xmp.present()) itemEntry(e, 700, T_ASCII, p.xmp.Length, p.xmp);
     if (p.iptc.present()) itemEntry(e, 33723, T_LONG, (p.iptc.Length + p.iptc.Padding) / 4, p.iptc);
     if (p.icc.present()) itemEntry(e, 34675, T_UNDEFINED, p.icc.Length, p.icc);
@@ -452,23 +485,6 @@ uint32_t kxoTIFF::Save() {
     ExifRelocation relocationStore(nullptr, 0);
     if (blocks) {
         logLine(2, "%s - '%s'", "Checking Metadata", "for EXIF, IPTC, ICCP");
-        // The block must be "Exif", two zeros and a little-endian TIFF
-        // header; one shorter than that header carries nothing.
-        if (!keyIs("WRITE_EXIF", "OFF") && p.exifTag && info->Exif && info->ExifSize > 14 && info->Exif[6] == 'I' &&
-            info->Exif[7] == 'I') {
-            ExifCopy = static_cast<uint8_t*>(AllocVec(info->ExifSize, MEMF_ANY));
-            if (!ExifCopy) return KXERR_NOMEMORY;
-            memcpy(ExifCopy, info->Exif, info->ExifSize);
-            ExifCopySize = info->ExifSize;
-            relocationStore = ExifRelocation(ExifCopy, ExifCopySize);
-            if (relocationStore.collect()) {
-                relocation = &relocationStore;
-                p.exif.Data = ExifCopy + 14;
-                p.exif.Length = ExifCopySize - 14;
-            } else {
-                logLine(2, "%s", "EXIF directories do not fit their block: not written");
-            }
-        }
         const uint32_t headerSize = (uint32_t)sizeof(Ps3IptcHeader);
         if (info->Iptc && info->IptcSize > headerSize) {
             p.iptc.Data = info->Iptc + headerSize;
@@ -489,10 +505,47 @@ uint32_t kxoTIFF::Save() {
         }
     }
     if (info) {
-        p.texts[0] = textItem(info->Copy);
-        p.texts[1] = textItem(info->Auth);
-        p.texts[2] = textItem(info->Anno);
-        p.texts[3] = textItem(info->Name);
+        // A text the written IPTC records carry is left to them: the reader
+        // takes it from there, and the file holds each value once.
+        bool carried[KXMETATEXT_COUNT];
+        KX_MetaTextsCarried(info, false, p.iptc.present(), carried);
+        const char* texts[4] = {info->Copy, info->Auth, info->Anno, info->Name};
+        const uint32_t fields[4] = {KXMETATEXT_COPY, KXMETATEXT_AUTH, KXMETATEXT_ANNO, KXMETATEXT_NAME};
+        for (int i = 0; i < 4; ++i)
+            if (!carried[fields[i]]) p.texts[i] = textItem(texts[i]);
+        if (info->Orientation >= 1 && info->Orientation <= 8) p.orientation = info->Orientation;
+    }
+    // The EXIF directories go in little-endian, as the relocation takes
+    // them: a big-endian block is turned through libexif first. Without the
+    // tags the main directory holds itself.
+    if (blocks && !keyIs("WRITE_EXIF", "OFF") && p.exifTag && info->Exif && info->ExifSize > 14) {
+        const uint8_t* order = info->Exif + 6;
+        if (order[0] == 'I' && order[1] == 'I') {
+            ExifCopy = static_cast<uint8_t*>(AllocVec(info->ExifSize, MEMF_ANY));
+            if (!ExifCopy) return KXERR_NOMEMORY;
+            memcpy(ExifCopy, info->Exif, info->ExifSize);
+            ExifCopySize = info->ExifSize;
+        } else if (order[0] == 'M' && order[1] == 'M') {
+            const uint32_t turned = KX_ExifWithByteOrder(info->Exif, info->ExifSize, true, &ExifCopy, &ExifCopySize);
+            if (turned == KXERR_NOMEMORY) return turned;
+            if (turned) logLine(2, "%s", "EXIF block could not be turned little-endian: not written");
+        }
+        if (ExifCopy) {
+            static const uint16_t textTags[4] = {33432, 315, 270, 269};
+            std::vector<uint16_t> own;
+            for (int i = 0; i < 4; ++i)
+                if (p.texts[i].present()) own.push_back(textTags[i]);
+            if (p.orientation) own.push_back(274);
+            dropEntries(ExifCopy, ExifCopySize, own);
+            relocationStore = ExifRelocation(ExifCopy, ExifCopySize);
+            if (relocationStore.collect()) {
+                relocation = &relocationStore;
+                p.exif.Data = ExifCopy + 14;
+                p.exif.Length = ExifCopySize - 14;
+            } else {
+                logLine(2, "%s", "EXIF directories do not fit their block: not written");
+            }
+        }
     }
 
     // The strip before compression, and the row it is made of.

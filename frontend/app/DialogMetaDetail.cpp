@@ -45,18 +45,15 @@ QString row(const QByteArray& name, const QString& format, const QString& text) 
     return QString::asprintf("%-32s%-16s", name.constData(), format.toLatin1().constData()) + text;
 }
 
-// The library's serialised bytes become the record's block, in our memory.
-uint32_t replaceBlock(uint8_t** block, uint32_t* size, const unsigned char* bytes, uint64_t length) {
+// The library's serialised bytes become the record's block, in our memory,
+// and the texts and the orientation that came from the old block follow
+// the new one.
+uint32_t replaceBlock(KXOSpecialInfo* info, uint32_t which, const unsigned char* bytes, uint64_t length) {
     uint32_t n = 0;
     if (!bytes || !length) return KXMETA_FAILED;
     if (KXSUP_CheckSize(&n, length)) return KXMETA_NO_MEMORY;
-    auto* copy = static_cast<uint8_t*>(AllocVec(n, MEMF_ANY));
-    if (!copy) return KXMETA_NO_MEMORY;
-    memcpy(copy, bytes, n);
-    FreeVec(*block);
-    *block = copy;
-    *size = n;
-    return KXMETA_OK;
+    const uint32_t err = KX_MetaReplaceBlock(info, which, bytes, n);
+    return err == KXERR_NONE ? uint32_t(KXMETA_OK) : err == KXERR_NOMEMORY ? uint32_t(KXMETA_NO_MEMORY) : uint32_t(KXMETA_FAILED);
 }
 
 // Serialises the parsed EXIF data into the record. exif_data_save_data
@@ -66,7 +63,7 @@ uint32_t saveExif(ExifData* d, KXOSpecialInfo* info) {
     unsigned char* bytes = nullptr;
     unsigned int length = 0;
     exif_data_save_data(d, &bytes, &length);
-    const uint32_t r = replaceBlock(&info->Exif, &info->ExifSize, bytes, length);
+    const uint32_t r = replaceBlock(info, KXMETABLOCK_EXIF, bytes, length);
     if (bytes) {
         ExifMem* mem = exif_mem_new_default();
         if (mem) {
@@ -102,7 +99,7 @@ uint32_t saveIptc(IptcData* d, KXOSpecialInfo* info) {
     if (!r && !out) r = KXMETA_NO_MEMORY;
     if (!r) {
         const int written = iptc_jpeg_ps3_save_iptc(nullptr, 0, records, length, out, room);
-        r = written > 0 ? replaceBlock(&info->Iptc, &info->IptcSize, out, uint64_t(written)) : uint32_t(KXMETA_FAILED);
+        r = written > 0 ? replaceBlock(info, KXMETABLOCK_IPTC, out, uint64_t(written)) : uint32_t(KXMETA_FAILED);
     }
     FreeVec(out);
     iptc_data_free_buf(d, records);

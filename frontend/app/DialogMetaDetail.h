@@ -9,7 +9,10 @@
 // (GPS and Interoperability entries stay where they are), serialises the
 // block once and only then replaces the record's block; any failure leaves
 // the old block as it was. The serialised bytes are copied into our own
-// memory (AllocVec) and the library's buffer freed by the library.
+// memory (AllocVec) and the library's buffer freed by the library. The
+// replacement (KX_MetaReplaceBlock) brings along the record's texts and
+// orientation that came from the block, so that the writers, which write
+// such a text only where no block carries it, write the new value.
 #pragma once
 
 #include <QDialog>

@@ -437,10 +437,13 @@ void DialogShowEXIF::strip(QCheckBox* box) {
         return;
     }
     KXOSpecialInfo* r = _info;
-    if (box == checkBoxExif) {
-        freeBlock(&r->Exif, &r->ExifSize);
-    } else if (box == checkBoxIptc) {
-        freeBlock(&r->Iptc, &r->IptcSize);
+    if (box == checkBoxExif || box == checkBoxIptc) {
+        // The texts and the orientation taken from the block go with it.
+        if (KX_MetaReplaceBlock(r, box == checkBoxExif ? KXMETABLOCK_EXIF : KXMETABLOCK_IPTC, nullptr, 0)) {
+            error(QStringLiteral("Not enough memory!"));
+            box->setChecked(true);
+            return;
+        }
     } else if (box == checkBoxXmp) {
         freeBlock(&r->Xmp0, &r->Xmp0Size);
         freeBlock(&r->Xmp1, &r->Xmp1Size);

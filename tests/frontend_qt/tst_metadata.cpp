@@ -1,8 +1,9 @@
 // The metadata dialogs on a JPEG whose EXIF (with GPS and
 // Interoperability), IPTC and XMP exiftool wrote: the overview, its GPS
 // position, map link and GPX file; EXIF and IPTC edits through the detail
-// dialogs that survive a save and read back alike in exiftool and in ours;
-// the rational form; the XMP view of hostile packets.
+// dialogs that survive a save and read back alike in exiftool and in ours,
+// and reach every writer that stores metadata once, with the texts that
+// came from the blocks; the rational form; the XMP view of hostile packets.
 #include <QCheckBox>
 #include <QFile>
 #include <QJsonArray>
@@ -34,6 +35,8 @@ private slots:
     void initTestCase();
     void overviewOfTheFixture();
     void editsSurviveSaveInExiftoolAndOurs();
+    void editedValuesOnceInEveryWriter_data();
+    void editedValuesOnceInEveryWriter();
     void exifRational_data();
     void exifRational();
     void gpsNeedsAllFourValues_data();
@@ -105,6 +108,13 @@ int rowOf(const QVector<Row>& rows, const QString& name) {
     return -1;
 }
 
+// The writer of a format by its name, in the bridge's table; -1 when none.
+int writerNumber(const char* format) {
+    for (int i = 0; kxoWrite && kxoWrite[i]; ++i)
+        if (strcmp(kxoWrite[i]->FormatName, format) == 0) return i;
+    return -1;
+}
+
 void shoot(QWidget* w, const char* name) {
     w->adjustSize();
     w->grab().save(ArtefactDir() + "/" + name + ".png");
@@ -120,7 +130,8 @@ void MetadataTest::initTestCase() {
 // The overview of the fixture: every group found, the texts, the
 // orientation, the GPS position in the map links and the GPX file; the
 // XMP view; a refused strip keeps the block; clearing the "More" text that
-// holds the GPS summary hides the position, and the edit marks the picture.
+// holds the GPS summary hides the position, and the edit marks the picture;
+// stripping the EXIF block takes the texts that came from it along.
 void MetadataTest::overviewOfTheFixture() {
     Sandbox box({"META_LOAD=YES", "META_SAVE=YES"});
     QDir().mkpath(box.progDir() + "/Resources/XML");
@@ -178,6 +189,16 @@ void MetadataTest::overviewOfTheFixture() {
         QVERIFY(o->info()->More2 == nullptr);  // an empty text removes the field
         QVERIFY(!o->checkBoxGPS->isChecked());
         QVERIFY(!o->buttonSaveGPX->isEnabled());
+
+        // "Yes" strips the block, and the author, the comment and the
+        // orientation taken from it go with it.
+        ui.answers = {true};
+        o->checkBoxExif->click();
+        QVERIFY(!o->info()->Exif);
+        QVERIFY(!o->info()->Auth);
+        QVERIFY(!o->info()->Anno);
+        QCOMPARE(o->info()->Orientation, 0u);
+        QVERIFY(o->textBoxAuth->text().isEmpty());
     };
     w.dialogScript = [&](QDialog* d) {
         check(d);
@@ -270,7 +291,8 @@ void MetadataTest::editsSurviveSaveInExiftoolAndOurs() {
         if (auto* o = qobject_cast<DialogShowEXIF*>(d)) {
             o->ShowEXIF->click();
             o->ShowIPTC->click();
-            QCOMPARE(o->textBoxAuth->text(), QStringLiteral("John Doe"));  // the texts are the reader's own
+            // The author came from the Artist entry and follows it.
+            QCOMPARE(o->textBoxAuth->text(), QStringLiteral("Jane Q. Roe"));
             QVERIFY(o->changed);
         }
     };
@@ -318,6 +340,103 @@ void MetadataTest::editsSurviveSaveInExiftoolAndOurs() {
     QCOMPARE(QByteArray(m->Auth), QByteArray("Jane Q. Roe"));
     const QVector<KXIptcRow> iptc = KX_IptcRows(m->Iptc, m->IptcSize);
     QVERIFY(iptc[rowOf(iptc, "City")].line.endsWith("Berlin"));
+}
+
+void MetadataTest::editedValuesOnceInEveryWriter_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("subtype");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("textField");  // the raw text dump's field
+    QTest::addColumn<bool>("exiftoolReads");
+    QTest::addColumn<int>("captions");  // 0: the file holds no IPTC
+    QTest::newRow("JPEG") << "JPEG" << 0 << "out.jpg" << "" << true << 1;
+    QTest::newRow("TIFF V5.0") << "TIFF" << 0 << "out.tif" << "" << true << 1;
+    QTest::newRow("TIFF V6.0") << "TIFF" << 1 << "out.tif" << "" << true << 1;
+    QTest::newRow("TIFF EP") << "TIFF" << 2 << "out.tif" << "" << true << 1;
+    QTest::newRow("PNG") << "PNG" << 0 << "out.png" << "" << true << 1;
+    QTest::newRow("raw EXIF dump") << "RAWMeta" << 0 << "out.exif" << "" << true << 0;
+    QTest::newRow("raw text dump") << "RAWMeta" << 4 << "out.txt" << "Auth" << false << 0;
+    QTest::newRow("ILBM") << "ILBM" << 0 << "out.iff" << "" << false << 1;
+}
+
+// The Artist and the caption edited, the copyright removed, through the
+// editors' functions on the editable copy; each writer that stores
+// metadata then holds the new values once and the old ones nowhere:
+// exiftool's view of the file where it reads the format, else the file's
+// bytes and our reader's record.
+void MetadataTest::editedValuesOnceInEveryWriter() {
+    QFETCH(QString, format);
+    QFETCH(int, subtype);
+    QFETCH(QString, name);
+    QFETCH(QString, textField);
+    QFETCH(bool, exiftoolReads);
+    QFETCH(int, captions);
+    Sandbox box({"META_LOAD=YES", "META_SAVE=YES"});
+    const QString pic = box.pictures() + "/texts.jpg";
+    QVERIFY(writeFixture(pic, {"-EXIF:Artist=Old Artist", "-EXIF:Copyright=Old Copyright",
+                               "-IPTC:Caption-Abstract=Old caption"}));
+    ScriptedUi ui;
+    Main w(box.options(&ui));
+    QCOMPARE(w.LoadFile(pic), 0u);
+    QCOMPARE(QByteArray(KX_GetMetaData()->Auth), QByteArray("Old Artist"));
+    QCOMPARE(QByteArray(KX_GetMetaData()->Anno), QByteArray("Old caption"));
+
+    bool cloned = false;
+    KXOSpecialInfo* info = nullptr;
+    QVERIFY(KX_EditableMetaData(&cloned, &info));
+    const QVector<KXExifRow> exif = KX_ExifRows(info->Exif, info->ExifSize);
+    QVERIFY(rowOf(exif, "Artist") >= 0 && rowOf(exif, "Copyright") >= 0);
+    const KXExifRow& artist = exif[rowOf(exif, "Artist")];
+    QCOMPARE(KX_ExifUpdate(info, artist.ifd, artist.tag, artist.format, artist.components, "New Artist"), uint32_t(KXMETA_OK));
+    const KXExifRow& copyright = exif[rowOf(exif, "Copyright")];
+    QCOMPARE(KX_ExifRemove(info, copyright.ifd, copyright.tag), uint32_t(KXMETA_OK));
+    const QVector<KXIptcRow> iptc = KX_IptcRows(info->Iptc, info->IptcSize);
+    QVERIFY(rowOf(iptc, "Caption") >= 0);
+    const KXIptcRow& caption = iptc[rowOf(iptc, "Caption")];
+    QCOMPARE(KX_IptcUpdate(info, caption.record, caption.dataset, caption.format, "New caption"), uint32_t(KXMETA_OK));
+    QCOMPARE(QByteArray(info->Auth), QByteArray("New Artist"));
+    QCOMPARE(QByteArray(info->Anno), QByteArray("New caption"));
+    QVERIFY(!info->Copy);
+
+    const int number = writerNumber(format.toLatin1().constData());
+    if (number < 0) QSKIP("writer not built");
+    KX_SetSaveFormat(uint32_t(number), uint32_t(subtype));
+    uint32_t err = 0;
+    KXConfig settings(kxoWrite[number]->PadPath, &err);
+    if (!textField.isEmpty()) settings.SetValue("TEXT_FIELD", textField.toLatin1().constData());
+    const QString out = box.root() + "/" + name;
+    QCOMPARE(KX_Save(QFile::encodeName(out).constData(), 1, info, textField.isEmpty() ? nullptr : &settings), 0u);
+
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    for (const char* old : {"Old Artist", "Old caption", "Old Copyright"}) QVERIFY2(!bytes.contains(old), old);
+    if (exiftoolReads) {
+        const QStringList lines = exiftool({"-a", "-G1", "-s", out}).split('\n');
+        auto count = [&](const QString& value) {
+            int n = 0;
+            for (const QString& l : lines) n += l.endsWith(": " + value) ? 1 : 0;
+            return n;
+        };
+        const QString all = lines.join('\n');
+        QVERIFY2(count("New Artist") == 1, qPrintable(all));
+        QVERIFY2(count("New caption") == captions, qPrintable(all));
+        for (const char* old : {"Old Artist", "Old caption", "Old Copyright"}) QVERIFY2(!all.contains(old), qPrintable(all));
+    } else if (!textField.isEmpty()) {
+        QCOMPARE(bytes, QByteArray("New Artist"));
+    } else {
+        // Ours: the record comes back with the new texts and blocks.
+        QCOMPARE(w.LoadFile(out), 0u);
+        KXOSpecialInfo* back = KX_GetMetaData();
+        QVERIFY(back);
+        QCOMPARE(QByteArray(back->Auth), QByteArray("New Artist"));
+        QCOMPARE(QByteArray(back->Anno), QByteArray("New caption"));
+        QVERIFY(!back->Copy);
+        const QVector<KXExifRow> rows = KX_ExifRows(back->Exif, back->ExifSize);
+        QVERIFY(rowOf(rows, "Artist") >= 0);
+        QVERIFY(rows[rowOf(rows, "Artist")].line.endsWith("New Artist"));
+        QCOMPARE(rowOf(rows, "Copyright"), -1);
+    }
 }
 
 void MetadataTest::exifRational_data() {

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "core/colour.h"
+#include "core/exifiptc.h"
 #include "tiff_helpers.h"
 
 namespace {
@@ -150,13 +151,29 @@ std::string Tag(const std::string& tags, const std::string& path) {
     return v;
 }
 
+// The same block in big-endian order, as libexif writes it.
+void MakeBigEndian(Meta& m) {
+    uint8_t* big = nullptr;
+    uint32_t size = 0;
+    ASSERT_EQ(KX_ExifWithByteOrder(m.exif.data(), (uint32_t)m.exif.size(), false, &big, &size), 0u);
+    ASSERT_EQ(big[6], 'M');
+    m.exif.assign(big, big + size);
+    FreeVec(big);
+    m.info.Exif = m.exif.data();
+    m.info.ExifSize = size;
+}
+
 // Everything exiftool shows of a V6.0 file with every block, for both
-// palette and RGB pictures: each offset points at its data.
+// palette and RGB pictures and both byte orders of the EXIF block: each
+// offset points at its data.
 TEST(TiffWriteMeta, ExiftoolReadsEveryBlock) {
     if (!KXT_HaveTool("exiftool")) GTEST_SKIP() << "exiftool missing";
-    for (uint32_t depth : {8u, 24u}) {
-        SCOPED_TRACE("depth " + std::to_string(depth));
+    for (int run = 0; run < 4; ++run) {
+        const uint32_t depth = run & 1 ? 24 : 8;
+        const bool big = run >= 2;
+        SCOPED_TRACE("depth " + std::to_string(depth) + (big ? ", big-endian EXIF" : ""));
         Meta m;
+        if (big) MakeBigEndian(m);
         Buffer img = MakeImage(depth, 7, 5);
         const std::string path = TempPath("meta.tif");
         Tiff t;
@@ -248,13 +265,13 @@ TEST(TiffWriteMeta, SubtypesAndKeys) {
         {"V6.0", 1, {}, false, {"254", "700", "33723", "34675", "34665", "33432"}, {"330"}},
         {"EP", 2, {}, false, {"254", "700", "33723", "34675", "330"}, {"34665"}},
         {"no EXIF key", 1, {{"WRITE_EXIF", "off"}}, false, {"700", "34675"}, {"34665"}},
-        {"big-endian EXIF", 1, {}, true, {"700"}, {"34665"}},
+        {"big-endian EXIF", 1, {}, true, {"700", "34665"}, {"330"}},
         {"other subtype", 7, {}, false, {"700", "33723"}, {"254", "34665", "330"}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         Meta m;
-        if (r.bigExif) m.exif[6] = m.exif[7] = 'M';
+        if (r.bigExif) MakeBigEndian(m);
         Buffer img = MakeImage(24, 3, 3);
         const std::string path = TempPath("sub.tif");
         Tiff t(r.settings);
@@ -332,7 +349,9 @@ TEST(TiffWriteMeta, BrokenExifDirectories) {
         uint64_t exifOffset = 0;
         EXPECT_EQ(TIFFGetField(tif, TIFFTAG_EXIFIFD, &exifOffset) != 0, c.written);
         TIFFClose(tif);
-        if (c.written && KXT_HaveTool("exiftool")) EXPECT_EQ(Tag("-Make", path), "Kaxon5 Test Camera");
+        if (c.written && KXT_HaveTool("exiftool")) {
+            EXPECT_EQ(Tag("-Make", path), "Kaxon5 Test Camera");
+        }
         remove(path.c_str());
     }
 }
@@ -354,8 +373,9 @@ TEST(TiffWriteMeta, RoundTripThroughOursAndExiftool) {
             const std::string path = TempPath("roundtrip.tif");
             Tiff w(Settings{{"WRITE_DEFLATE", deflate}});
             ASSERT_EQ(w.Save(img.get(), path, &m.info, 1), KXERR_NONE);
-            if (exiftool)
+            if (exiftool) {
                 ASSERT_EQ(RunTool("exiftool -q -overwrite_original -IFD0:Artist=Carol -IPTC:Keywords+=second " + path), 0);
+            }
             Tiff r;
             ASSERT_EQ(r.Load(path, true), KXERR_NONE);
             EXPECT_EQ(r.obj.LastRoad, strcmp(deflate, "ON") == 0 ? (uint32_t)kxoTIFF::ROAD_LIBTIFF : (uint32_t)kxoTIFF::ROAD_OWN);
@@ -372,7 +392,9 @@ TEST(TiffWriteMeta, RoundTripThroughOursAndExiftool) {
             ASSERT_NE(info->Iptc, nullptr);
             const Bytes iptc(info->Iptc, info->Iptc + info->IptcSize);
             EXPECT_TRUE(pngtest::Contains(iptc, "kaxon"));
-            if (exiftool) EXPECT_TRUE(pngtest::Contains(iptc, "second"));
+            if (exiftool) {
+                EXPECT_TRUE(pngtest::Contains(iptc, "second"));
+            }
             EXPECT_EQ(info->SubFormat, 1u);
             remove(path.c_str());
         }
