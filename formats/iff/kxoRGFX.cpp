@@ -1,6 +1,7 @@
 // kxoRGFX: reads and writes FORM "RGFX" (see kxoRGFX.h). Relies on the chunk
-// layer, zlib (deflate to write, uncompress to read), the graphics-buffer
-// helpers and the safe save. Refuses bodies shorter than the image, unpacked
+// layer, zlib (deflate to write, inflate to read), the graphics-buffer
+// helpers and the safe save. Reports progress as the body is packed,
+// written, read and unpacked. Refuses bodies shorter than the image, unpacked
 // lengths other than the header's, pixel formats outside the table and
 // "XPK"-packed bodies.
 #include "formats/iff/kxoRGFX.h"
@@ -27,8 +28,14 @@ const char kStops[] =
     "RGFXXMP1"
     "RGFXICCP"
     "RGFXICCN"
+    "RGFXMOR1"
+    "RGFXMOR2"
+    "RGFXMOR3"
+    "RGFXMOR4"
+    "RGFXCMPR"
+    "RGFXRINF"
     "RGFXRBOD";
-const uint32_t kStopCount = 17;
+const uint32_t kStopCount = 23;
 
 enum : uint32_t {
     kFmtPlanes = 0,
@@ -41,6 +48,92 @@ enum : uint32_t {
     kFmtInverted = 0x80000000u,
     kFlagBits = KXGFXF_GRAY | KXGFXF_SRC8BIT | KXGFXF_SRCLOWDEPTH | KXGFXF_ALPHASRC8BIT,
 };
+
+// The body is written, read and unpacked in slices of this size, each
+// followed by a progress report: a big picture keeps the bar moving.
+const uint32_t kSlice = 4u << 20;
+// The share of a save's progress that packing takes, and of a load's that
+// reading a packed body takes (unpacking is the rest).
+const uint32_t kPackShare = 90;
+const uint32_t kReadPackedShare = 20;
+
+// The fields of the record that the shared metadata chunk set has no chunk
+// for, in chunks of RGFX's own, so an undo step carries the whole record
+// back (a reader that does not know them skips them): the four further
+// texts and the compression text (text and its NUL, as ANNO), and "RINF",
+// u32 orientation, profile type and sRGB intent.
+const char* const kOwnTextIds[5] = {"MOR1", "MOR2", "MOR3", "MOR4", "CMPR"};
+const uint32_t kRinfSize = 12;
+
+void ownTexts(const KXOSpecialInfo* info, const char* texts[5]) {
+    texts[0] = info->More1;
+    texts[1] = info->More2;
+    texts[2] = info->More3;
+    texts[3] = info->More4;
+    texts[4] = info->Compression;
+}
+
+uint64_t ownMetaChunksSize(const KXOSpecialInfo* info) {
+    if (!info) return 0;
+    const char* texts[5];
+    ownTexts(info, texts);
+    uint64_t total = 8 + kRinfSize;
+    for (const char* t : texts)
+        if (t) total += (strlen(t) + 9 + 1) & ~(uint64_t)1;
+    return total;
+}
+
+void writeOwnMetaChunks(IffHandle* h, const KXOSpecialInfo* info) {
+    if (!info) return;
+    const char* texts[5];
+    ownTexts(info, texts);
+    for (int i = 0; i < 5; ++i)
+        if (texts[i]) iffWriteDataChunk(h, "RGFX", kOwnTextIds[i], texts[i], (uint32_t)strlen(texts[i]) + 1);
+    uint8_t rinf[kRinfSize];
+    iffPut32(rinf, info->Orientation);
+    iffPut32(rinf + 4, info->IccType);
+    iffPut32(rinf + 8, info->SRGBIntent);
+    iffWriteDataChunk(h, "RGFX", "RINF", rinf, kRinfSize);
+}
+
+// A text chunk read as the shared set reads one: the text ends at its
+// first NUL or at the chunk's end; an empty chunk gives an empty text.
+// Null when the file does not hold the chunk or memory is short.
+char* readTextChunk(IffHandle* h) {
+    if (!iffChunkComplete(h)) return nullptr;
+    const uint32_t size = h->Current->Size;
+    uint32_t total;
+    if (!KXSUP_CheckedSize(&total, (uint64_t)size + 1)) return nullptr;
+    char* text = static_cast<char*>(AllocVec(total, MEMF_CLEAR));
+    if (!text) return nullptr;
+    if (size && iffReadChunkBytes(h, text, size) != (long)size) {
+        FreeVec(text);
+        return nullptr;
+    }
+    return text;
+}
+
+// One of RGFX's own metadata chunks into the module's fields. A later chunk
+// replaces an earlier one; a short RINF gives the words it holds.
+void readOwnMetaChunk(KXObject* m, IffHandle* h, const char* id) {
+    char** slots[5] = {&m->More1, &m->More2, &m->More3, &m->More4, &m->Compression};
+    for (int i = 0; i < 5; ++i) {
+        if (!iffIdIs(id, kOwnTextIds[i])) continue;
+        if (char* text = readTextChunk(h)) {
+            FreeVec(*slots[i]);
+            *slots[i] = text;
+        }
+        return;
+    }
+    if (!iffIdIs(id, "RINF")) return;
+    uint8_t rinf[kRinfSize] = {};
+    uint32_t n = iffChunkAvailable(h);
+    n = (n > kRinfSize ? kRinfSize : n) & ~3u;
+    if (n && iffReadChunkBytes(h, rinf, n) != (long)n) return;
+    m->Orientation = iffGet32(rinf);
+    m->IccType = iffGet32(rinf + 4);
+    m->SRGBIntent = iffGet32(rinf + 8);
+}
 
 // Bytes of the stored image for a layout, in 64 bits through the checked
 // helper: 15 beyond 32 bits, 3 beyond the library's size limit.
@@ -187,10 +280,20 @@ uint32_t kxoRGFX::Save() {
         }
         iffPut32(packed, bodySize);
         zs.next_in = const_cast<Bytef*>(body);
-        zs.avail_in = bodySize;
         zs.next_out = packed + 4;
         zs.avail_out = (uInt)(room - 4);
-        int r = deflate(&zs, Z_FINISH);
+        // Fed in slices for the reports: deflate without flushing makes the
+        // same stream as from one call, so the bound still holds.
+        int r = Z_OK;
+        for (uint32_t done = 0; r == Z_OK;) {
+            const uint32_t n = bodySize - done < kSlice ? bodySize - done : kSlice;
+            zs.avail_in = n;
+            done += n;
+            const bool last = done == bodySize;
+            r = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
+            if (r == Z_OK && (last || zs.avail_in)) r = Z_BUF_ERROR;  // no room left
+            if (r == Z_OK || r == Z_STREAM_END) ReportProgress((uint32_t)((uint64_t)done * kPackShare / bodySize));
+        }
         uLong total = zs.total_out;
         deflateEnd(&zs);
         if (r != Z_STREAM_END) {
@@ -251,8 +354,8 @@ uint32_t kxoRGFX::Save() {
     iffPut32(rdip, buf->NativeDIPF);
 
     const KXOSpecialInfo* info = SaveMetaFlag ? SpecialInfo : nullptr;
-    uint64_t formSize = 4 + (8 + 52) + (8 + 12) + (8 + 776) + (table ? 8 + 260 : 0) + (8 + 8) + (dip ? 8 + 4 : 0) + iffMetaChunksSize(info) + 8 +
-                        (uint64_t)bodySize + (bodySize & 1);
+    uint64_t formSize = 4 + (8 + 52) + (8 + 12) + (8 + 776) + (table ? 8 + 260 : 0) + (8 + 8) + (dip ? 8 + 4 : 0) + iffMetaChunksSize(info) +
+                        ownMetaChunksSize(info) + 8 + (uint64_t)bodySize + (bodySize & 1);
     if (formSize > 0xFFFFFFFFu) {
         if (packed) FreeVec(packed);
         return KXERR_NOTSUPPORTED;
@@ -271,7 +374,20 @@ uint32_t kxoRGFX::Save() {
     iffWriteDataChunk(Iff, "RGFX", "RFLG", rflg, 8);
     if (dip) iffWriteDataChunk(Iff, "RGFX", "RDIP", rdip, 4);
     iffWriteMetaChunks(Iff, "RGFX", info);
-    iffWriteDataChunk(Iff, "RGFX", "RBOD", body, bodySize);
+    writeOwnMetaChunks(Iff, info);
+    iffPushChunk(Iff, "RGFX", "RBOD", bodySize);
+    const uint32_t base = compress ? kPackShare : 0;
+    for (uint32_t done = 0; done < bodySize && !Iff->WriteFailed;) {
+        const uint32_t n = bodySize - done < kSlice ? bodySize - done : kSlice;
+        iffWriteChunkBytes(Iff, body + done, n);
+        done += n;
+        ReportProgress(base + (uint32_t)((uint64_t)done * (100 - base) / bodySize));
+    }
+    if (bodySize & 1) {
+        uint8_t pad = 0;
+        iffWriteChunkBytes(Iff, &pad, 1);
+    }
+    iffPopChunk(Iff);  // the RBOD
     iffPopChunk(Iff);
     if (packed) FreeVec(packed);
     return FinishWrite(KXERR_NONE);
@@ -324,6 +440,8 @@ uint32_t kxoRGFX::Load() {
             break;
         } else if (iffIsMetaChunk(id)) {
             iffReadMetaChunk(this, Iff, c, false);
+        } else {
+            readOwnMetaChunk(this, Iff, id);
         }
     }
     const uint32_t width = iffGet32(Rghd + 8), height = iffGet32(Rghd + 12), depth = iffGet32(Rghd + 24);
@@ -362,9 +480,15 @@ uint32_t kxoRGFX::Load() {
         FinishRead();
         return KXERR_NOMEMORY;
     }
-    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) {
-        FinishRead();
-        return KXERR_EOF;
+    const uint32_t readShare = compression == 2 ? kReadPackedShare : 100;
+    for (uint32_t done = 0; done < bodySize;) {
+        const uint32_t n = bodySize - done < kSlice ? bodySize - done : kSlice;
+        if (iffReadChunkBytes(Iff, Body + done, n) != (long)n) {
+            FinishRead();
+            return KXERR_EOF;
+        }
+        done += n;
+        ReportProgress((uint32_t)((uint64_t)done * readShare / bodySize));
     }
     // A packed "XPK" body is as a rule shorter than the image: it is
     // refused as such before the length is judged.
@@ -393,12 +517,27 @@ uint32_t kxoRGFX::Load() {
             FinishRead();
             return KXERR_NOMEMORY;
         }
-        uLongf got = n;
-        int r = uncompress(unpacked, &got, Body + 4, bodySize - 4);
-        if (r != Z_OK || got != n) {
+        // Unpacked in slices of output for the reports, as uncompress
+        // would: a stream that ends short of the stated length is 15, any
+        // other failure (damage, a stream longer than stated) 14.
+        z_stream zs;
+        memset(&zs, 0, sizeof(zs));
+        zs.next_in = Body + 4;
+        zs.avail_in = bodySize - 4;
+        int r = inflateInit(&zs);
+        zs.next_out = unpacked;
+        while (r == Z_OK) {
+            const uint32_t made = (uint32_t)zs.total_out;
+            zs.avail_out = n - made < kSlice ? n - made : kSlice;
+            r = inflate(&zs, Z_NO_FLUSH);
+            ReportProgress(kReadPackedShare + (uint32_t)((uint64_t)zs.total_out * (100 - kReadPackedShare) / n));
+        }
+        const uLong got = zs.total_out;
+        inflateEnd(&zs);
+        if (r != Z_STREAM_END || got != n) {
             FreeVec(unpacked);
             FinishRead();
-            return r == Z_OK ? KXERR_FILEREQUIREMENTS : KXERR_DECODE;
+            return r == Z_STREAM_END ? KXERR_FILEREQUIREMENTS : KXERR_DECODE;
         }
         FreeVec(Body);
         Body = unpacked;

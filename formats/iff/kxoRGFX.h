@@ -2,7 +2,10 @@
 // format of the undo files. Stores every kind of KX_GfxBuffer: bit planes or
 // chunky pixels of 1-8, 24 or 48 bits, palette, display mode, transparent
 // colour, alpha table or 8/16-bit alpha channel, the source flag bits and
-// the metadata chunk set; body stored or deflated.
+// the metadata chunk set with RGFX's own chunks for the rest of the record
+// (further texts, compression text, orientation, profile type, sRGB
+// intent), so the undo files carry the whole record; body stored or
+// deflated.
 #pragma once
 
 #include "formats/iff/iff.h"

@@ -152,7 +152,8 @@ public:
         bool OverLimit = false;  // written beyond the limit: the earlier steps go once it is kept
         uint32_t Epoch = 0;      // the stack's numbering it was written under
     };
-    // Writes the current image with its metadata as the next undo file.
+    // Writes the current image with its whole metadata record as the next
+    // undo file, as a library task (on the worker while the window waits).
     // The limit is applied when the step is kept (KeepUndoStep), so a run
     // that changes nothing (DropUndoStep) costs no earlier step.
     UndoMark AddUndoStep(KX_GfxBuffer* source);
@@ -160,8 +161,9 @@ public:
     // Deletes the step again when it is still the top of the stack.
     void DropUndoStep(const UndoMark& mark);
     void ClearUndo();
-    // The undo command: restores the last step. A file that cannot be read
-    // back leaves the current image and every step as they were.
+    // The undo command: restores the last step, picture and record, read
+    // as a library task. A file that cannot be read back leaves the current
+    // image and every step as they were.
     uint32_t Undo();
 
     // ---- colour profiles ----

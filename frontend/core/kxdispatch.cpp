@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 #include "kxapp.h"
 #include "core/colour.h"
@@ -211,28 +212,32 @@ std::string KXApp::UndoFileName(uint32_t step) const {
     return std::string(temp) + "undo" + AtomName + "_" + std::to_string(step) + ".tmp";
 }
 
+// The step is written as a library task on the worker: a big picture
+// takes seconds, and the window keeps painting (and the bar moving with
+// the writer's reports) meanwhile.
 KXApp::UndoMark KXApp::AddUndoStep(KX_GfxBuffer*) {
     UndoMark mark;
     if (UndoSkip) return mark;
     const bool overLimit = Settings.UndoLimit && UndoCount + 1 > static_cast<uint32_t>(Settings.UndoMax);
     Status(T("TXT_UNDO_PREPARE_BUFFER"));
     std::string name = UndoFileName(UndoCount);
-    uint32_t code;
-    if (Settings.UndoCompress) {
-        KX_SetSaveFormat(KXWRITER_RGFX, 1);
-        if (!objw) {
-            code = KXERR_NOVIEWABLEDATA;
-        } else {
-            uint32_t err = 0;
-            KXConfig list(objw->PadPath ? objw->PadPath : objw->PadName, &err);
-            if (err) return mark;  // no list, no file
-            list.SetValue("Z_COMPRESSION", static_cast<int32_t>(Settings.UndoCompressLevel));
-            // Handed over inside the save, after the writer's own reset.
-            code = KX_Save(name.c_str(), 1, KX_GetMetaData(), &list);
-        }
-    } else {
-        KX_SetSaveFormat(KXWRITER_RGFX, 0);
-        code = KX_Save(name.c_str(), 1, KX_GetMetaData());
+    KX_SetSaveFormat(KXWRITER_RGFX, Settings.UndoCompress ? 1 : 0);
+    std::unique_ptr<KXConfig> list;
+    if (Settings.UndoCompress && objw) {
+        uint32_t err = 0;
+        list.reset(new (std::nothrow) KXConfig(objw->PadPath ? objw->PadPath : objw->PadName, &err));
+        if (!list || err) return mark;  // no list, no file
+        list->SetValue("Z_COMPRESSION", static_cast<int32_t>(Settings.UndoCompressLevel));
+    }
+    uint32_t code = KXERR_NOVIEWABLEDATA;
+    if (objw) {
+        KXOSpecialInfo* record = KX_GetMetaData();
+        KXConfig* settings = list.get();
+        Tasks.Threaded = Settings.ThreadedProgress;
+        Tasks.Begin();
+        // The list is handed over inside the save, after the writer's own reset.
+        code = Tasks.Run([&name, record, settings] { return KX_Save(name.c_str(), 1, record, settings); });
+        Tasks.End();
     }
     if (code == KXERR_NONE) {
         Status(T("TXT_UNDO_PREPARE_BUFFER_DONE"));
@@ -241,6 +246,7 @@ KXApp::UndoMark KXApp::AddUndoStep(KX_GfxBuffer*) {
     } else {
         Status(T("TXT_UNDO_PREPARE_BUFFER_FAIL"));
     }
+    if (UI) UI->SetStatusLight(KXStatusLight::Green);
     return mark;
 }
 
@@ -275,24 +281,21 @@ uint32_t KXApp::Undo() {
     }
     UndoCount--;
     std::string name = UndoFileName(UndoCount);
-    kx_value_progress.store(0);
-    kx_update_progress.store(3);
-    if (UI) {
-        UI->SetProgressBar(0);
-        UI->SetStatusLight(KXStatusLight::Yellow);
-    }
+    Tasks.Threaded = Settings.ThreadedProgress;
+    Tasks.Begin();
     Status(T("TXT_UNDO_RESTORING"));
 
-    // Read by a reader of its own: a step that cannot be read back must not
-    // cost the current image.
+    // Read by a reader of its own on the worker, as a file is opened: a
+    // step that cannot be read back must not cost the current image. The
+    // metadata is always read: the file holds exactly the record the
+    // picture had (none when it had none).
     KXObject* reader = nullptr;
-    uint32_t code = KX_ReadWithOwnReader(name.c_str(), Settings.MetaLoad ? 1 : 0, &reader);
+    uint32_t code = Tasks.Run([&name, &reader] { return KX_ReadWithOwnReader(name.c_str(), 1, &reader); });
+    Tasks.End();
     if (code == KXERR_NONE) {
         KX_AdoptReader(reader);
         DecoderFormat.clear();
     }
-    kx_value_progress.store(100);
-    kx_update_progress.store(2);
     if (UI) UI->SetStatusLight(KXStatusLight::Green);
 
     if (code != KXERR_NONE) {

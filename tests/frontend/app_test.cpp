@@ -416,6 +416,133 @@ TEST_F(AppFixture, FailedUndoKeepsTheImageAndTheStep) {
     EXPECT_EQ(App->UndoCount, 0u);
 }
 
+namespace {
+// The record's fields, for setting every one and comparing them one by one
+// (SubFormat and Unlinked describe the reader and the copy, not the picture).
+struct TextField {
+    const char* Name;
+    char* KXOSpecialInfo::*Field;
+};
+const TextField kTextFields[] = {{"Anno", &KXOSpecialInfo::Anno},   {"Auth", &KXOSpecialInfo::Auth},
+                                 {"Copy", &KXOSpecialInfo::Copy},   {"Name", &KXOSpecialInfo::Name},
+                                 {"More1", &KXOSpecialInfo::More1}, {"More2", &KXOSpecialInfo::More2},
+                                 {"More3", &KXOSpecialInfo::More3}, {"More4", &KXOSpecialInfo::More4},
+                                 {"IccName", &KXOSpecialInfo::IccName}, {"Compression", &KXOSpecialInfo::Compression}};
+struct BlockField {
+    const char* Name;
+    uint8_t* KXOSpecialInfo::*Data;
+    uint32_t KXOSpecialInfo::*Size;
+};
+const BlockField kBlockFields[] = {{"Exif", &KXOSpecialInfo::Exif, &KXOSpecialInfo::ExifSize},
+                                   {"Iptc", &KXOSpecialInfo::Iptc, &KXOSpecialInfo::IptcSize},
+                                   {"Xmp0", &KXOSpecialInfo::Xmp0, &KXOSpecialInfo::Xmp0Size},
+                                   {"Xmp1", &KXOSpecialInfo::Xmp1, &KXOSpecialInfo::Xmp1Size},
+                                   {"IccData", &KXOSpecialInfo::IccData, &KXOSpecialInfo::IccSize}};
+struct WordField {
+    const char* Name;
+    uint32_t KXOSpecialInfo::*Field;
+};
+const WordField kWordFields[] = {{"Version", &KXOSpecialInfo::Version},
+                                 {"IccType", &KXOSpecialInfo::IccType},
+                                 {"SRGBIntent", &KXOSpecialInfo::SRGBIntent},
+                                 {"Orientation", &KXOSpecialInfo::Orientation}};
+
+uint8_t* Block(const std::string& bytes) {
+    auto* b = static_cast<uint8_t*>(AllocVec(bytes.size(), MEMF_ANY));
+    memcpy(b, bytes.data(), bytes.size());
+    return b;
+}
+
+// Every field set, each to a value of its own (the GPS summary in a "More"
+// text, as the JPEG reader writes it).
+void FillRecord(KXOSpecialInfo* r) {
+    for (const TextField& t : kTextFields) {
+        std::string text = std::string(t.Name) + " text";
+        if (t.Field == &KXOSpecialInfo::More2) text = "GPS 48.1484N 11.5753W";
+        r->*t.Field = reinterpret_cast<char*>(Block(text + '\0'));
+    }
+    const std::string iptc = std::string("Photoshop 3.0\0" "8BIM\x04\x04\0\0\0\0\0\x05", 26) + std::string("\x1c\x02\x05\0\0", 5);
+    const std::string blocks[] = {std::string("Exif\0\0MM\0\x2a", 10), iptc, "<x:xmpmeta>0</x:xmpmeta>",
+                                  "<x:xmpmeta>1</x:xmpmeta>", std::string("\0\0\x01\x02icc", 7)};
+    for (size_t i = 0; i < std::size(kBlockFields); i++) {
+        r->*kBlockFields[i].Data = Block(blocks[i]);
+        r->*kBlockFields[i].Size = static_cast<uint32_t>(blocks[i].size());
+    }
+    r->Version = 1;
+    r->IccType = 3;
+    r->SRGBIntent = 2;
+    r->Orientation = 6;
+}
+
+void ExpectSameRecord(const KXOSpecialInfo* want, const KXOSpecialInfo* got) {
+    ASSERT_NE(got, nullptr);
+    for (const TextField& t : kTextFields) {
+        ASSERT_NE(got->*t.Field, nullptr) << t.Name;
+        EXPECT_STREQ(got->*t.Field, want->*t.Field) << t.Name;
+    }
+    for (const BlockField& b : kBlockFields) {
+        ASSERT_EQ(got->*b.Size, want->*b.Size) << b.Name;
+        ASSERT_NE(got->*b.Data, nullptr) << b.Name;
+        EXPECT_EQ(memcmp(got->*b.Data, want->*b.Data, want->*b.Size), 0) << b.Name;
+    }
+    for (const WordField& w : kWordFields) EXPECT_EQ(got->*w.Field, want->*w.Field) << w.Name;
+}
+}  // namespace
+
+// An undo step carries the whole record back, field for field, whether or
+// not files are opened with their metadata.
+TEST_F(AppFixture, UndoBringsBackEveryFieldOfTheRecord) {
+    KXT_NEED_FORMAT("kxoPNM");
+    KXT_NEED_FORMAT("kxoRGFX");
+    StartApp();
+    DepthOp op(24, KXERR_NEED24BIT);
+    TableSlot slot(kSpare, &op);
+    for (bool metaLoad : {true, false}) {
+        for (bool compress : {false, true}) {
+            SCOPED_TRACE(std::string(metaLoad ? "META_LOAD " : "") + (compress ? "compressed" : "uncompressed"));
+            App->Settings.MetaLoad = metaLoad;
+            App->Settings.UndoCompress = compress;
+            ASSERT_EQ(LoadPpm("r.ppm", 6, 4), 0u);
+            ASSERT_EQ(KX_CreateMetaData(), 0u);
+            FillRecord(KX_GetMetaDataCheck(0));
+            KXOSpecialInfo* want = nullptr;
+            ASSERT_EQ(KX_CloneMetaData(KX_GetMetaDataCheck(0), &want), 0u);
+            ASSERT_EQ(App->DoOperation(nullptr, kSpare), 0u);
+            ASSERT_EQ(App->Undo(), 0u);
+            ExpectSameRecord(want, KX_GetMetaData());
+            KX_FreeMetaData(want);
+        }
+    }
+}
+
+// The undo step is written, and read back, as a library task: on the worker
+// while the window waits, with the writer's and reader's progress reaching
+// the bar.
+TEST_F(AppFixture, UndoStepsAreWrittenAndRestoredOnTheWorker) {
+    KXT_NEED_FORMAT("kxoPNM");
+    KXT_NEED_FORMAT("kxoRGFX");
+    StartApp();
+    ASSERT_EQ(LoadPpm("w.ppm", 9, 5), 0u);
+    DepthOp op(24, KXERR_NEED24BIT);
+    TableSlot slot(kSpare, &op);
+    for (bool compress : {false, true}) {
+        SCOPED_TRACE(compress ? "compressed" : "uncompressed");
+        App->Settings.UndoCompress = compress;
+        UI.Waits.clear();
+        ASSERT_EQ(App->DoOperation(nullptr, kSpare), 0u);
+        ASSERT_EQ(UI.Waits.size(), 2u);  // the undo step, then the operator
+        EXPECT_EQ(UI.Waits[0].Status, "TXT_UNDO_PREPARE_BUFFER");
+        EXPECT_EQ(UI.Waits[0].Bar, 100);
+        EXPECT_EQ(UI.Waits[1].Status, "TXT_UNDO_PREPARE_BUFFER_DONE");
+        UI.Waits.clear();
+        ASSERT_EQ(App->Undo(), 0u);
+        ASSERT_EQ(UI.Waits.size(), 1u);
+        EXPECT_EQ(UI.Waits[0].Status, "TXT_UNDO_RESTORING");
+        EXPECT_EQ(UI.Waits[0].Bar, 100);
+        EXPECT_EQ(UI.Lights.back(), KXStatusLight::Green);
+    }
+}
+
 TEST_F(AppFixture, NothingToOperateOnChangesNothing) {
     StartApp();
     DepthOp op(24, KXERR_NEED24BIT);

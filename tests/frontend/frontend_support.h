@@ -50,6 +50,19 @@ public:
         KX_GetGfxBuffer();  // as the window's thumbnail does
     }
     void SetBusyCursor(bool) override {}
+    // Each wait for a worker: the status line it began under and the bar
+    // it ended with.
+    struct Wait {
+        std::string Status;
+        int Bar = -1;
+    };
+    std::vector<Wait> Waits;
+    void WaitForWorker(const std::function<bool(int)>& poll) override {
+        Waits.push_back({Statuses.empty() ? std::string() : Statuses.back()});
+        while (!poll(100)) {
+        }
+        Waits.back().Bar = Bars.empty() ? -1 : Bars.back();
+    }
     void AreaDropped() override { AreaDrops++; }
     uint32_t DecodeImage(const char* path, KXDecodedImage* image) override {
         return Decoder ? Decoder(path, image) : 1;

@@ -126,57 +126,177 @@ TEST(RGFX, EveryBufferKindRoundTripsStoredAndDeflated) {
     }
 }
 
+namespace {
+// A record with every field set (an empty author text among them).
+struct FullRecord {
+    std::vector<uint8_t> iptc = std::vector<uint8_t>(26 + 5, 0);
+    uint8_t exif[7] = {'E', 'x', 'i', 'f', 0, 0, 1};
+    uint8_t icc[5] = {1, 2, 3, 4, 5};
+    char anno[7] = "a note", auth[1] = "", copy[3] = "me", name[4] = "pic", iccName[10] = "Profile X";
+    char more[4][24] = {"first", "GPS 48.1484N 11.5753W", "third", "fourth"};
+    char compression[9] = "TIFF:LZW";
+    char xmp0[5] = "<x/>", xmp1[8] = "<x:y/>";
+    KXOSpecialInfo info = {};
+    FullRecord() {
+        memcpy(iptc.data(), "Photoshop 3.0", 14);
+        memcpy(iptc.data() + 14, "8BIM", 4);
+        iptc[18] = iptc[19] = 4;
+        iptc[25] = 5;
+        memcpy(iptc.data() + 26, "\x1c\x02\x05\x00\x00", 5);
+        info.Version = 1;
+        info.Anno = anno;
+        info.Auth = auth;
+        info.Copy = copy;
+        info.Name = name;
+        info.More1 = more[0];
+        info.More2 = more[1];
+        info.More3 = more[2];
+        info.More4 = more[3];
+        info.Exif = exif;
+        info.ExifSize = sizeof(exif);
+        info.Iptc = iptc.data();
+        info.IptcSize = uint32_t(iptc.size());
+        info.Xmp0 = reinterpret_cast<uint8_t*>(xmp0);
+        info.Xmp0Size = 4;
+        info.Xmp1 = reinterpret_cast<uint8_t*>(xmp1);
+        info.Xmp1Size = 6;
+        info.IccName = iccName;
+        info.IccData = icc;
+        info.IccSize = sizeof(icc);
+        info.IccType = 3;
+        info.SRGBIntent = 2;
+        info.Compression = compression;
+        info.Orientation = 8;
+    }
+};
+}  // namespace
+
+// Every field of the record comes back, stored and deflated: the shared
+// metadata chunks and RGFX's own for the rest (further texts, compression
+// text, orientation, profile type, sRGB intent).
 TEST(RGFX, MetadataChunksRoundTrip) {
     BufferPtr src = makeChunky(3, 3, 24, 1);
-    std::vector<uint8_t> iptc(26 + 5, 0);
-    memcpy(iptc.data(), "Photoshop 3.0", 14);
-    memcpy(iptc.data() + 14, "8BIM", 4);
-    iptc[18] = iptc[19] = 4;
-    iptc[25] = 5;
-    memcpy(iptc.data() + 26, "\x1c\x02\x05\x00\x00", 5);
-    uint8_t exif[] = {'E', 'x', 'i', 'f', 0, 0, 1};
-    uint8_t icc[] = {1, 2, 3, 4, 5};
-    char anno[] = "a note", auth[] = "", copy[] = "me", name[] = "pic", iccName[] = "Profile X";
-    char xmp[] = "<x/>";
-    KXOSpecialInfo info = {};
-    info.Version = 1;
-    info.Anno = anno;
-    info.Auth = auth;
-    info.Copy = copy;
-    info.Name = name;
-    info.Exif = exif;
-    info.ExifSize = sizeof(exif);
-    info.Iptc = iptc.data();
-    info.IptcSize = uint32_t(iptc.size());
-    info.Xmp0 = reinterpret_cast<uint8_t*>(xmp);
-    info.Xmp0Size = 4;
-    info.IccName = iccName;
-    info.IccData = icc;
-    info.IccSize = sizeof(icc);
-    std::string path = tempPath("meta.rgx");
-    kxoRGFX w(nullptr);
-    ASSERT_EQ(saveWith(&w, src.get(), path, 1, &info), KXERR_NONE);
+    FullRecord full;
+    const KXOSpecialInfo& info = full.info;
+    for (uint32_t sub : {0u, 1u}) {
+        SCOPED_TRACE(sub);
+        std::string path = tempPath("meta.rgx");
+        kxoRGFX w(nullptr);
+        ASSERT_EQ(saveWith(&w, src.get(), path, sub, &full.info), KXERR_NONE);
 
+        kxoRGFX r(nullptr);
+        r.SetLoadMeta(1);
+        r.SetReadName(path.c_str());
+        ASSERT_EQ(r.Load(), KXERR_NONE);
+        KXOSpecialInfo* got = r.GetSpecialInfo();
+        ASSERT_NE(got, nullptr);
+        const std::pair<const char*, const char*> texts[] = {
+            {got->Anno, info.Anno},   {got->Auth, info.Auth},   {got->Copy, info.Copy},       {got->Name, info.Name},
+            {got->More1, info.More1}, {got->More2, info.More2}, {got->More3, info.More3},     {got->More4, info.More4},
+            {got->IccName, info.IccName}, {got->Compression, info.Compression}};
+        for (auto [back, want] : texts) {
+            ASSERT_NE(back, nullptr) << want;  // an empty text chunk gives an empty text
+            EXPECT_STREQ(back, want);
+        }
+        const std::tuple<const uint8_t*, uint32_t, const uint8_t*, uint32_t> blocks[] = {
+            {got->Exif, got->ExifSize, info.Exif, info.ExifSize},     {got->Iptc, got->IptcSize, info.Iptc, info.IptcSize},
+            {got->Xmp0, got->Xmp0Size, info.Xmp0, info.Xmp0Size},     {got->Xmp1, got->Xmp1Size, info.Xmp1, info.Xmp1Size},
+            {got->IccData, got->IccSize, info.IccData, info.IccSize}};
+        for (auto [back, size, want, wantSize] : blocks) {
+            ASSERT_EQ(size, wantSize);
+            ASSERT_NE(back, nullptr);
+            EXPECT_EQ(0, memcmp(back, want, size));
+        }
+        EXPECT_EQ(got->Orientation, 8u);
+        EXPECT_EQ(got->IccType, 3u);
+        EXPECT_EQ(got->SRGBIntent, 2u);
+        EXPECT_EQ(got->SubFormat, sub);  // the file's own subtype
+    }
+}
+
+// RGFX's own chunks are plain chunks between the shared set and RBOD, which
+// stays last: a reader that does not know them skips them. A file without
+// them (an earlier build's) reads with those fields empty, and a short
+// RINF gives the words it holds.
+TEST(RGFX, OwnMetadataChunksSitBeforeTheBody) {
+    BufferPtr src = makeChunky(2, 2, 8, 3);
+    FullRecord full;
+    kxoRGFX w(nullptr);
+    ASSERT_EQ(saveWith(&w, src.get(), tempPath("own.rgx"), 0, &full.info), KXERR_NONE);
+    std::vector<uint8_t> f = KXT_ReadBytes(tempPath("own.rgx"));
+    const size_t body = findChunk(f, "RBOD"), rinf = findChunk(f, "RINF");
+    ASSERT_NE(rinf, 0u);
+    for (const char* id : {"MOR1", "MOR2", "MOR3", "MOR4", "CMPR"}) {
+        EXPECT_GT(findChunk(f, id), findChunk(f, "ICCP")) << id;
+        EXPECT_LT(findChunk(f, id), body) << id;
+    }
+    EXPECT_LT(rinf, body);
+    EXPECT_EQ(body + be32(f, body - 4) + (be32(f, body - 4) & 1), f.size());
+    EXPECT_EQ(be32(f, 4), f.size() - 8);  // the FORM size counts them
+
+    // RINF cut to one word: the orientation alone.
+    std::vector<uint8_t> shortRinf = f;
+    put32(shortRinf, rinf - 4, 4);
+    memcpy(&shortRinf[rinf + 4], "JUNK", 4);  // RINF's rest becomes a chunk of its own
+    put32(shortRinf, rinf + 8, 0);
+    {
+        kxoRGFX r(nullptr);
+        r.SetLoadMeta(1);
+        std::string path = tempPath("short_rinf.rgx");
+        KXT_WriteBytes(path, shortRinf);
+        r.SetReadName(path.c_str());
+        ASSERT_EQ(r.Load(), KXERR_NONE);
+        EXPECT_EQ(r.GetSpecialInfo()->Orientation, 8u);
+        EXPECT_EQ(r.GetSpecialInfo()->IccType, 0u);
+        EXPECT_EQ(r.GetSpecialInfo()->SRGBIntent, 0u);
+    }
+    // Without RGFX's own chunks (renamed to ones nobody reads).
+    std::vector<uint8_t> plain = f;
+    for (const char* id : {"MOR1", "MOR2", "MOR3", "MOR4", "CMPR", "RINF"}) plain[findChunk(f, id) - 8] = 'x';
     kxoRGFX r(nullptr);
     r.SetLoadMeta(1);
+    std::string path = tempPath("plain.rgx");
+    KXT_WriteBytes(path, plain);
     r.SetReadName(path.c_str());
     ASSERT_EQ(r.Load(), KXERR_NONE);
     KXOSpecialInfo* got = r.GetSpecialInfo();
-    ASSERT_NE(got, nullptr);
     EXPECT_STREQ(got->Anno, "a note");
-    ASSERT_NE(got->Auth, nullptr);  // an empty text chunk gives an empty text
-    EXPECT_STREQ(got->Auth, "");
-    EXPECT_STREQ(got->Copy, "me");
-    EXPECT_STREQ(got->Name, "pic");
-    EXPECT_STREQ(got->IccName, "Profile X");
-    ASSERT_EQ(got->ExifSize, sizeof(exif));
-    EXPECT_EQ(0, memcmp(got->Exif, exif, sizeof(exif)));
-    ASSERT_EQ(got->IptcSize, iptc.size());
-    EXPECT_EQ(0, memcmp(got->Iptc, iptc.data(), iptc.size()));
-    ASSERT_EQ(got->Xmp0Size, 4u);
-    EXPECT_EQ(got->Xmp1, nullptr);
-    ASSERT_EQ(got->IccSize, sizeof(icc));
-    EXPECT_EQ(0, memcmp(got->IccData, icc, sizeof(icc)));
+    EXPECT_EQ(got->More2, nullptr);
+    EXPECT_EQ(got->Compression, nullptr);
+    EXPECT_EQ(got->Orientation, 0u);
+}
+
+// A body of several slices reports its progress as it is packed, written,
+// read and unpacked: rising, ending at 100.
+TEST(RGFX, BigBodiesReportProgress) {
+    BufferPtr src = makeChunky(1500, 1000, 24, 5);  // 4.5 MB, beyond one slice
+    for (uint32_t sub : {0u, 1u}) {
+        SCOPED_TRACE(sub);
+        static std::vector<uint32_t> reports;
+        auto hook = [](KXProgress* p, uintptr_t) { reports.push_back(p->Percent); };
+        auto check = [](const char* what) {
+            ASSERT_GE(reports.size(), 2u) << what;
+            for (size_t i = 1; i < reports.size(); ++i) EXPECT_LE(reports[i - 1], reports[i]) << what;
+            EXPECT_EQ(reports.back(), 100u) << what;
+            EXPECT_LT(reports.front(), 100u) << what;
+        };
+        std::string path = tempPath("big.rgx");
+        reports.clear();
+        kxoRGFX w(nullptr);
+        w.SetProgress(hook, 0);
+        ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE);
+        check("save");
+        reports.clear();
+        kxoRGFX r(nullptr);
+        r.SetProgress(hook, 0);
+        r.SetReadName(path.c_str());
+        ASSERT_EQ(r.Load(), KXERR_NONE);
+        check("load");
+        KX_GfxBuffer* b = nullptr;
+        r.DetachGfxBuffer(&b);
+        BufferPtr back(b);
+        expectSamePicture(src.get(), back.get(), "big");
+    }
 }
 
 // A single pixel once failed to pack ("no room"); now it packs, and the
@@ -423,10 +543,12 @@ TEST(RGFX, RecognisesOnlyItsForm) {
 TEST(RGFX, TruncatedAndFlippedFilesFailCleanly) {
     BufferPtr src = makeChunky(9, 7, 24, 1);
     addAlpha8(src.get(), 3);
+    FullRecord full;
     for (uint32_t sub : {0u, 1u}) {
         std::string path = tempPath("robust.rgx");
         kxoRGFX w(nullptr);
-        ASSERT_EQ(saveWith(&w, src.get(), path, sub), KXERR_NONE);
+        // The deflated file carries every metadata chunk too.
+        ASSERT_EQ(saveWith(&w, src.get(), path, sub, sub ? &full.info : nullptr), KXERR_NONE);
         robustnessRun(KXT_ReadBytes(path), "robust_try.rgx", "kxoRGFX");
     }
 }
