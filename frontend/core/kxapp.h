@@ -97,6 +97,20 @@ public:
     // Text of a catalog key.
     std::string T(const char* key);
 
+    // ---- a command's result ----
+    // Where every command shows how it ended, by one rule: done turns the
+    // status light green (the command has shown its own text); a failure
+    // puts its text in the status line and leaves the light red; a result
+    // kept with a flaw (a picture whose data ended early) puts its text
+    // there under the warning light. Text and light stay until the next
+    // command.
+    enum class Outcome { Done, Flawed, Failed };
+    void ShowResult(Outcome outcome, const std::string& text = std::string());
+    // Done for code 0, else Failed with failure as the text.
+    void ShowResult(uint32_t code, const std::string& failure) {
+        ShowResult(code ? Outcome::Failed : Outcome::Done, code ? failure : std::string());
+    }
+
     // ---- loading and saving ----
     // Opens a file as the current image: PostScript test (a "GS.controlpad"
     // naming GS_PATH skips the library), the reader table, the platform's
