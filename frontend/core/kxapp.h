@@ -112,12 +112,12 @@ public:
     }
 
     // ---- loading and saving ----
-    // Opens a file as the current image: PostScript test (a "GS.controlpad"
-    // naming GS_PATH skips the library), the reader table, the platform's
-    // decoder for results 1 and 15, and Ghostscript for PostScript files
-    // nothing else read. Returns the final code. A file that cannot be
-    // opened leaves the current image, its state and its metadata as they
-    // were.
+    // Opens a file as the current image: PostScript test (a "GS.controlpad",
+    // the user's or else the shipped one, naming GS_PATH skips the library),
+    // the reader table, the platform's decoder for results 1 and 15, and
+    // Ghostscript for PostScript files nothing else read. Returns the final
+    // code. A file that cannot be opened leaves the current image, its
+    // state and its metadata as they were.
     uint32_t LoadFile(const char* path);
     // The platform decoder's road: the decoded picture becomes a version-3
     // 24-bit image (its 8-bit alpha map kept only when some pixel is not
