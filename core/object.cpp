@@ -208,6 +208,7 @@ void KXObject::InitWorkingFields() {
     SelectedSubFormat = 0;
     IOMode = KXIO_FILE;
     LoadedBuffer = SaveBuffer = nullptr;
+    LoadWarning = 0;
     ProgressHook = nullptr;
     ProgressUser = 0;
 }

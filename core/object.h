@@ -167,6 +167,10 @@ public:
     int32_t IOMode = KXIO_FILE;
     KX_GfxBuffer* LoadedBuffer = nullptr;
     KX_GfxBuffer* SaveBuffer = nullptr;
+    // A defect the last Load got past, keeping the picture (the error code
+    // it would have given, such as KXERR_EOF for data that ended early);
+    // 0 for none.
+    uint32_t LoadWarning = 0;
     KXProgress Progress = {};
     KXProgressHook ProgressHook = nullptr;
     uintptr_t ProgressUser = 0;

@@ -15,6 +15,7 @@
 // clang-format off
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 // clang-format on
 
 #include <strings.h>
@@ -44,6 +45,8 @@ void logLine(uint32_t level, const char* text) {
 struct ErrorManager {
     jpeg_error_mgr pub;
     jmp_buf jump;
+    void (*stdEmit)(j_common_ptr, int);
+    bool cutShort;  // the coded data ended before the picture did
 };
 
 // The reader's and the header check's messages go to the library log; the
@@ -79,10 +82,23 @@ void checkScans(j_common_ptr c) {
     }
 }
 
+// Data that ends early is only a warning to libjpeg: the end of the file
+// (JWRN_JPEG_EOF) or a marker inside the coded data (JWRN_HIT_MARKER), after
+// which it fills the rest of the picture with grey and goes on. Noted, so
+// the reader can say the picture is incomplete.
+void emitMessage(j_common_ptr c, int level) {
+    auto* e = reinterpret_cast<ErrorManager*>(c->err);
+    if (level < 0 && (e->pub.msg_code == JWRN_JPEG_EOF || e->pub.msg_code == JWRN_HIT_MARKER)) e->cutShort = true;
+    e->stdEmit(c, level);
+}
+
 void initErrors(ErrorManager* e, bool toLog) {
     jpeg_std_error(&e->pub);
     e->pub.error_exit = errorExit;
     e->pub.output_message = toLog ? outputToLog : outputNothing;
+    e->stdEmit = e->pub.emit_message;
+    e->pub.emit_message = emitMessage;
+    e->cutShort = false;
 }
 
 }  // namespace
@@ -434,6 +450,10 @@ uint32_t kxoJFIF::readImage(FILE* file) {
     if (err == KXERR_NONE && s->buffer) {
         if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
         LoadedBuffer = s->buffer;
+        if (s->err.cutShort) {
+            logLine(2, "the data ends early: the picture is incomplete");
+            LoadWarning = KXERR_EOF;
+        }
     } else if (s->buffer) {
         KXSUP_FreeGfxBuffer(s->buffer);
     }
@@ -548,6 +568,7 @@ uint32_t kxoJFIF::Load() {
         KXSUP_FreeGfxBuffer(LoadedBuffer);
         LoadedBuffer = nullptr;
     }
+    LoadWarning = 0;
     uint32_t err = KXF_OpenRead(this);
     if (err != KXERR_NONE) return err;
     SubFormatId = kJfif;

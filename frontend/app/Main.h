@@ -245,6 +245,7 @@ private:
     // "Area active" on (after off when fresh), as the user's selection
     // opens; true when an area is selected afterwards.
     bool chooseArea(bool fresh);
+    uint32_t convertToTrueColour();
     void cmdImportAlpha();
     void cmdExportAlpha();
     void cmdProgramSettings();

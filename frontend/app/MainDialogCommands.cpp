@@ -5,10 +5,12 @@
 #include <QFile>
 #include <QSignalBlocker>
 #include <memory>
+#include <utility>
 
 #include "ActionTable.h"
 #include "DialogCommands.h"
 #include "Main.h"
+#include "OwnOperator.h"
 
 using kxactions::ActionDef;
 
@@ -36,14 +38,15 @@ void Main::cmdDialog(const ActionDef& d) {
         ShowMessage(KXMessageKind::Error, Text(c->refusal));
         return;
     }
+    // A palette picture is converted only once the dialog is confirmed, so
+    // Cancel leaves it as it was; the dialog previews a true-colour copy.
+    bool toTrueColour = false;
     if ((c->flags & kxdlg::TrueColourOnly) && img->ColorDepth <= 8) {
         if (!checkBoxAutoConv->isChecked()) {
             ShowMessage(KXMessageKind::Error, Text(c->refusal));
             return;
         }
-        // The "Convert to 24 Bit" command, which leaves its report to the dispatcher.
-        if (dispatch(KXOP_ANYTO24BIT, nullptr) != 0) return;
-        img = KX_GetGfxBuffer();
+        toTrueColour = true;
     }
     if ((c->flags & kxdlg::FreshArea) && !chooseArea(true)) return;
     if ((c->flags & kxdlg::AreaFirst) && !app.AreaBuffer && !chooseArea(false)) return;
@@ -84,6 +87,12 @@ void Main::cmdDialog(const ActionDef& d) {
         plan = dialog->Steps();
     }
     if (plan.empty()) return;
+    if (toTrueColour) {
+        if (const uint32_t err = convertToTrueColour()) {
+            statusError(err);
+            return;
+        }
+    }
     if (c->flags & kxdlg::WholeImage) checkBoxArea->setChecked(false);
 
     // The runs of one command are one undo step.
@@ -106,4 +115,23 @@ void Main::cmdDialog(const ActionDef& d) {
     }
     app.UndoSkip = false;
     if (err) statusError(err);
+}
+
+// The "Convert to 24 Bit" command (which leaves its report to the
+// dispatcher) on the whole picture, also while an area is selected: the
+// area, cut from the palette picture, is converted the same way, so the
+// runs that follow find both in true colour. A failure drops the area.
+uint32_t Main::convertToTrueColour() {
+    KX_GfxBuffer* area = std::exchange(app.AreaBuffer, nullptr);
+    uint32_t err = dispatch(KXOP_ANYTO24BIT, nullptr);
+    if (!area) return err;
+    KX_GfxBuffer* converted = nullptr;
+    if (!err) err = kxown::Run(app.Library, KXOP_ANYTO24BIT, area, &converted, {}, false);
+    KXSUP_FreeGfxBuffer(area);
+    if (err) {
+        app.DropArea();
+        return err;
+    }
+    app.AreaBuffer = converted;
+    return KXERR_NONE;
 }

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <utility>
 
 #include "ActionTable.h"
 #include "CatalogHandler.h"
@@ -23,7 +24,7 @@ namespace {
 // The message texts of the catalog (each a field of the window).
 const char* const kMessageKeys[] = {
     "TXT_NO_PICTUREINFO", "TXT_NO_SUBTYPE", "TXT_NO_SPECIAL_FLAGS", "TXT_NO_FILE_LOADED", "TXT_NO_FILE_ATTACHED",
-    "TXT_NO_SUBTYPE2", "TXT_BUFFER", "TXT_DONE", "TXT_READY", "TXT_KAXON5_ERROR", "TXT_KAXON5_INFO",
+    "TXT_NO_SUBTYPE2", "TXT_BUFFER", "TXT_DONE", "TXT_LOADED_INCOMPLETE", "TXT_READY", "TXT_KAXON5_ERROR", "TXT_KAXON5_INFO",
     "TXT_KAXON5_REQUEST", "TXT_ERROR", "TXT_ERROR_LOADING", "TXT_ERROR_SAVING", "TXT_ERROR_IMPORTING",
     "TXT_ERROR_PASTING", "TXT_ERROR_LOAD_TMPFILE", "TXT_ERROR_SAVE_TMPFILE", "TXT_ERROR_CREATE_METADATA",
     "TXT_ERROR_ICCP_RESOLVE", "TXT_ERROR_METADATA_HANDLING_MEM", "TXT_ERROR_WIA_NO_DLL", "TXT_ERROR_WIA_NO_ACCESS",
@@ -45,6 +46,11 @@ const char* const kMessageKeys[] = {
     "TXT_ADDALPHA_NO_SOURCE", "TXT_SAVING_ALPHA", "TXT_IMPORT_RAW", "TXT_IMPORT_RAW_DCRAW", "TXT_LOADING_ICC_PROFILE",
     "TXT_SAVING_ICC_PROFILE", "TXT_ADDING_ICC_PROFILE", "TXT_CLIP_COPY_AREA", "TXT_CLIP_COPY_IMAGE", "TXT_CLIP_PASTE",
     "TXT_CLIP_COPY_AREA_ALPHA", "TXT_CLIP_COPY_IMAGE_ALPHA", "TXT_REQUEST_REALLY_EXIT",
+};
+
+// Keys newer than some catalogs: their English text until a catalog has one.
+const std::pair<const char*, const char*> kEnglishFallbacks[] = {
+    {"TXT_LOADED_INCOMPLETE", "Loaded, but the picture is incomplete"},
 };
 
 QString controlText(QObject* o) {
@@ -101,6 +107,8 @@ void Main::applyCatalog(const CatalogHandler& cat, bool languageFailed) {
     for (const auto& [key, control] : controls)
         if (control) setControlText(control, cat.GetString(controlText(control), QString::fromLatin1(key)));
     toolStripButtonLanguage->setText(cat.GetString(toolStripButtonLanguage->text(), QStringLiteral("_catalog-iso-639-2")).toUpper());
+    for (const auto& [key, english] : kEnglishFallbacks)
+        if (txt.value(QString::fromLatin1(key)).isEmpty()) txt.insert(QString::fromLatin1(key), QString::fromLatin1(english));
     for (const char* key : kMessageKeys) txt.insert(QString::fromLatin1(key), cat.GetString(txt.value(QString::fromLatin1(key)), QString::fromLatin1(key)));
     labelFileInfo->setText(Msg("TXT_NO_PICTUREINFO"));
     labelSubType->setText(Msg("TXT_NO_SUBTYPE"));

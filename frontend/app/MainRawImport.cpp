@@ -37,11 +37,14 @@ void Main::cmdImport(const QString& kind) {
         const int index = reg ? reg->Device : -1;
         KXObject* device = index >= 0 && index < KX_TableLength(kxoDevRead) ? kxoDevRead[index] : nullptr;
         if (!device || !device->PadPath || !*device->PadPath) return;
+        // The user's pad, else the one shipped beside the program, as the
+        // module itself reads them.
         KX_ControlPad* pad = nullptr;
+        for (const char* path : {device->PadPath, static_cast<const char*>(device->PadPathArchive)})
+            if (!pad && path && !(KXSUP_LoadControlPad(path, &pad) && pad)) pad = nullptr;
         QByteArray dcraw;
         char* v = nullptr;
-        if (KXSUP_LoadControlPad(device->PadPath, &pad) && pad && KXSUP_FindControlPadNoCase(pad, "DCRAW_PATH", &v) && v)
-            dcraw = QByteArray(v);
+        if (pad && KXSUP_FindControlPadNoCase(pad, "DCRAW_PATH", &v) && v) dcraw = QByteArray(v);
         KXSUP_FreeControlPad(pad);
         if (dcraw.isEmpty()) {
             ShowMessage(KXMessageKind::Error, Text("TXT_ERROR_NO_CONFIG_DCRAW"));

@@ -22,8 +22,17 @@ void Main::SetStatus(const std::string& text) {
     labelStatus->repaint();
 }
 
+// A failed command's light is the red of a running task: it stays once the
+// task is over, with the status line keeping the message.
 void Main::SetStatusLight(KXStatusLight light) {
-    const char* colour = light == KXStatusLight::Red ? "#d02020" : light == KXStatusLight::Yellow ? "#e0c000" : "#20b020";
+    const char* colour = "#20b020";
+    switch (light) {
+    case KXStatusLight::Red:
+    case KXStatusLight::Failed: colour = "#d02020"; break;
+    case KXStatusLight::Yellow: colour = "#e0c000"; break;
+    case KXStatusLight::Flawed: colour = "#f07800"; break;
+    case KXStatusLight::Green: break;
+    }
     buttonStatus->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid #404040;").arg(QLatin1String(colour)));
     buttonStatus->setProperty("light", int(light));
     buttonStatus->repaint();
@@ -111,5 +120,5 @@ void Main::AreaDropped() {
 }
 
 void Main::statusError(uint32_t code) {
-    app.Status((Msg("TXT_ERROR") + QLatin1Char(' ') + QString::fromUtf8(KXL_GetErrorString(code))).toStdString());
+    app.ShowResult(code, (Msg("TXT_ERROR") + QLatin1Char(' ') + QString::fromUtf8(KXL_GetErrorString(code))).toStdString());
 }

@@ -1,5 +1,6 @@
 // kxapp: start-up and shut-down of the application's working core, the
-// instance number, the status line and the check-box rules (see kxapp.h).
+// instance number, the status line and the result of a command, the
+// check-box rules (see kxapp.h).
 #include "kxapp.h"
 
 #include <fcntl.h>
@@ -71,6 +72,14 @@ std::string KXApp::T(const char* key) { return UI ? UI->Text(key) : std::string(
 void KXApp::Status(const std::string& text) {
     if (__kxlib_log_global) __kxlib_log_global->Log(1, "%-16s: status changed: '%s'\n", kTag, text.c_str());
     if (UI) UI->SetStatus(text);
+}
+
+void KXApp::ShowResult(Outcome outcome, const std::string& text) {
+    if (!text.empty()) Status(text);
+    if (!UI) return;
+    UI->SetStatusLight(outcome == Outcome::Done     ? KXStatusLight::Green
+                       : outcome == Outcome::Flawed ? KXStatusLight::Flawed
+                                                    : KXStatusLight::Failed);
 }
 
 std::string KXApp::ClipFileName(int32_t index) const { return ClipRoot + "-" + std::to_string(index) + ".tmp"; }

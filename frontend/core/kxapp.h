@@ -103,13 +103,27 @@ public:
     // Text of a catalog key.
     std::string T(const char* key);
 
+    // ---- a command's result ----
+    // Where every command shows how it ended, by one rule: done turns the
+    // status light green (the command has shown its own text); a failure
+    // puts its text in the status line and leaves the light red; a result
+    // kept with a flaw (a picture whose data ended early) puts its text
+    // there under the warning light. Text and light stay until the next
+    // command.
+    enum class Outcome { Done, Flawed, Failed };
+    void ShowResult(Outcome outcome, const std::string& text = std::string());
+    // Done for code 0, else Failed with failure as the text.
+    void ShowResult(uint32_t code, const std::string& failure) {
+        ShowResult(code ? Outcome::Failed : Outcome::Done, code ? failure : std::string());
+    }
+
     // ---- loading and saving ----
-    // Opens a file as the current image: PostScript test (a "GS.controlpad"
-    // naming GS_PATH skips the library), the reader table, the platform's
-    // decoder for results 1 and 15, and Ghostscript for PostScript files
-    // nothing else read. Returns the final code. A file that cannot be
-    // opened leaves the current image, its state and its metadata as they
-    // were.
+    // Opens a file as the current image: PostScript test (a "GS.controlpad",
+    // the user's or else the shipped one, naming GS_PATH skips the library),
+    // the reader table, the platform's decoder for results 1 and 15, and
+    // Ghostscript for PostScript files nothing else read. Returns the final
+    // code. A file that cannot be opened leaves the current image, its
+    // state and its metadata as they were.
     uint32_t LoadFile(const char* path);
     // The platform decoder's road: the decoded picture becomes a version-3
     // 24-bit image (its 8-bit alpha map kept only when some pixel is not

@@ -127,9 +127,8 @@ uint32_t KXApp::DoOperation(KX_GfxBuffer* source, KX_GfxBuffer** dest, uint32_t 
             }
         }
     }
-    if (UI) UI->SetStatusLight(KXStatusLight::Green);
+    ShowResult(code, T("TXT_ERROR") + " " + errorText(code));
     if (code != KXERR_NONE) {
-        Status(T("TXT_ERROR") + " " + errorText(code));
         if (oper) {
             oper->Reset();
             oper = nullptr;

@@ -31,8 +31,15 @@ uint32_t KXApp::LoadFileChain(const char* path) {
     char* padPath = nullptr;
     bool skipLibrary = false;
     if (KX_CheckPS(path, &padPath)) {
+        // The pad where the PostScript module reads it: the user's settings
+        // first, else the one shipped beside the program.
         KX_ControlPad* pad = nullptr;
-        if (!padPath || !KXSUP_LoadControlPad(padPath, &pad) || !pad) {
+        if (padPath && !(KXSUP_LoadControlPad(padPath, &pad) && pad)) {
+            pad = nullptr;
+            const std::string shipped = EnvArcDir + amFilePart(padPath);
+            if (!(KXSUP_LoadControlPad(shipped.c_str(), &pad) && pad)) pad = nullptr;
+        }
+        if (!pad) {
             if (UI) UI->ShowMessage(KXMessageKind::Error, T("TXT_ERROR_NO_CONFIG_GS"));
         } else {
             char* v = nullptr;
@@ -55,21 +62,26 @@ uint32_t KXApp::LoadFileChain(const char* path) {
         result = Tasks.Run([path, meta, &reader] { return KX_ReadWithOwnReader(path, meta, &reader); });
         Tasks.End();
         if (result) {
-            Status(T("TXT_ERROR_LOADING") + ": " + errorText(result));
+            ShowResult(Outcome::Failed, T("TXT_ERROR_LOADING") + ": " + errorText(result));
         } else {
+            // A reader that got past a defect (data that ended early) keeps
+            // the picture and says so.
+            const uint32_t flaw = reader->LoadWarning;
             KX_AdoptReader(reader);
             ImageReplaced(false);
             LastFile = amFilePart(path);
-            Status(T("TXT_DONE"));
+            Status(flaw ? T("TXT_LOADED_INCOMPLETE") + ": " + errorText(flaw) : T("TXT_DONE"));
             if (UI) UI->UpdatePreview(false);
+            ShowResult(flaw ? Outcome::Flawed : Outcome::Done);
         }
-        if (UI) UI->SetStatusLight(KXStatusLight::Green);
     }
     if (UI) UI->SetBusyCursor(false);
 
     if (result == KXERR_UNKNOWNFORMAT || result == KXERR_FILEREQUIREMENTS) result = LoadOther(path);
     if ((result == KXERR_UNKNOWNFORMAT || result == KXERR_FILEREQUIREMENTS) && !gsPath.empty())
         result = LoadPS(path, gsPath.c_str(), dpi);
+    // The direct Ghostscript road has no library load to report its failure.
+    if (result && skipLibrary) ShowResult(Outcome::Failed, T("TXT_ERROR_LOADING") + ": " + errorText(result));
     return result;
 }
 
@@ -134,6 +146,7 @@ uint32_t KXApp::LoadOther(const char* path) {
     }
     Status(T("TXT_DONE"));
     if (UI) UI->UpdatePreview(false);
+    ShowResult(Outcome::Done);  // after the library load's failure
     if (UI) UI->SetBusyCursor(false);
     return KXERR_NONE;
 }
@@ -203,9 +216,7 @@ uint32_t KXApp::SaveFile(const char* path, uint32_t format, uint32_t subFormat) 
         result = Tasks.Run([path, meta, record] { return KX_Save(path, meta, record); });
         Tasks.End();
     }
-    if (result) {
-        Status(T("TXT_ERROR_SAVING") + ": " + errorText(result));
-    } else {
+    if (result == KXERR_NONE) {
         Status(T("TXT_DONE"));
         LastFile = amFilePart(path);
         IsVirtual = false;
@@ -214,7 +225,7 @@ uint32_t KXApp::SaveFile(const char* path, uint32_t format, uint32_t subFormat) 
         Modified = false;
         if (UI) UI->UpdatePreview(false);
     }
-    if (UI) UI->SetStatusLight(KXStatusLight::Green);
+    ShowResult(result, T("TXT_ERROR_SAVING") + ": " + errorText(result));
     if (UI) UI->SetBusyCursor(false);
     return result;
 }

@@ -13,8 +13,10 @@
 
 // The small light beside the status line: red while a library task runs,
 // yellow when the library call has returned, green when the front end has
-// finished with the result.
-enum class KXStatusLight { Green, Yellow, Red };
+// finished with the result. A command that ended in failure leaves it red
+// (Failed), one whose result was kept with a flaw (a picture whose data
+// ended early) leaves the warning colour (Flawed), until the next command.
+enum class KXStatusLight { Green, Yellow, Red, Failed, Flawed };
 
 // Captions of message boxes (the window takes them from its catalog:
 // TXT_KAXON5_ERROR, TXT_KAXON5_INFO, TXT_KAXON5_REQUEST).

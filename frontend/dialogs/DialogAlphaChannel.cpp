@@ -15,7 +15,7 @@
 #include "UiServices.h"
 
 namespace {
-constexpr uint32_t kAnyTo24Bit = 0, kResetChannel = 44, kAddAlpha = 49, kAlphaBlend = 52;
+constexpr uint32_t kResetChannel = 44, kAddAlpha = 49, kAlphaBlend = 52;
 
 bool hasMap8(const KX_GfxBuffer* b) { return b && KXSUP_AlphaHolds(b) == KXALPHA_CHANNEL8; }
 }  // namespace
@@ -74,13 +74,7 @@ kxdlg::Plan DialogKXOAddAlpha::Steps() const {
     return {s};
 }
 
-kxdlg::Plan DialogKXOAddAlpha::PreviewSteps() const {
-    kxdlg::Step to24{kAnyTo24Bit, {}, false};
-    to24.previewBelow = 24;
-    kxdlg::Plan plan{to24};
-    plan.push_back(Steps().front());
-    return plan;
-}
+kxdlg::Plan DialogKXOAddAlpha::PreviewSteps() const { return kxdlg::InTrueColour(Steps()); }
 
 bool DialogKXOAddAlpha::PreviewAlpha() const { return checkBoxTransShow->isChecked(); }
 
@@ -293,7 +287,7 @@ kxdlg::Plan DialogKXOAlphaBlend::Steps() const {
 }
 
 // Without a blend picture the preview shows the source as it is.
-kxdlg::Plan DialogKXOAlphaBlend::PreviewSteps() const { return _loadname.isEmpty() ? kxdlg::Plan() : Steps(); }
+kxdlg::Plan DialogKXOAlphaBlend::PreviewSteps() const { return _loadname.isEmpty() ? kxdlg::Plan() : kxdlg::InTrueColour(Steps()); }
 
 void DialogKXOAlphaBlend::PreviewShown(uint32_t err) {
     if (pictureBoxSource->image().isNull() && Thumbnail()) pictureBoxSource->setImage(kxdlg::Bitmap(Thumbnail(), true));

@@ -194,7 +194,7 @@ kxdlg::Plan DialogKXOPaletteDither::Steps() const {
 }
 
 // Without a usable reference the preview is the picture as it is.
-kxdlg::Plan DialogKXOPaletteDither::PreviewSteps() const { return _loadsel ? Steps() : kxdlg::Plan(); }
+kxdlg::Plan DialogKXOPaletteDither::PreviewSteps() const { return _loadsel ? kxdlg::InTrueColour(Steps()) : kxdlg::Plan(); }
 
 void DialogKXOPaletteDither::PreviewShown(uint32_t err) {
     if (!_loadsel) return;

@@ -19,7 +19,7 @@
 namespace kxdlg {
 
 namespace {
-constexpr uint32_t kResize = 14;
+constexpr uint32_t kAnyTo24Bit = 0, kResize = 14;
 
 // The preview box's copy of the picture: HAM through true colour, as the
 // resize operator refuses it.
@@ -89,6 +89,18 @@ std::unique_ptr<KXClass> OwnLibrary(const QString& progdir, const QString& userd
     const QByteArray prog = QFile::encodeName(progdir), user = QFile::encodeName(userdir);
     own->SetPaths(prog.isEmpty() ? nullptr : prog.constData(), user.isEmpty() ? nullptr : user.constData());
     return own;
+}
+
+Plan InTrueColour(const Plan& plan) {
+    if (plan.empty()) return plan;
+    Step to24{kAnyTo24Bit, {}, false};
+    to24.previewBelow = 24;
+    Plan out{to24};
+    for (Step s : plan) {
+        if (s.after >= 0) s.after++;
+        out.push_back(std::move(s));
+    }
+    return out;
 }
 
 QString StatusText(uint32_t code) {

@@ -65,6 +65,11 @@ uint32_t LoadPicture(KXClass* lib, const QString& path, KX_GfxBuffer** image);
 // picture), with the application's instance number and folders.
 std::unique_ptr<KXClass> OwnLibrary(const QString& progdir, const QString& userdir);
 
+// The preview's runs on a true-colour copy: AnyTo24Bit first for a picture
+// of fewer bits (for the commands that convert a palette picture on OK).
+// An empty plan stays empty: the picture is shown as it is.
+Plan InTrueColour(const Plan& plan);
+
 // "Error: " and the message of the code, or "No error." for 0.
 QString StatusText(uint32_t code);
 

@@ -1017,3 +1017,136 @@ TEST_F(AppFixture, InterfaceThreadKeepsPollingWhileTheWorkerRuns) {
     EXPECT_EQ(ui.Wakes, 1);
     slow.Reset();
 }
+
+// ---- how a command ends ------------------------------------------------------------------
+
+namespace {
+int WriterIndex(const char* format) {
+    for (int i = 0; kxoWrite && i < 256 && kxoWrite[i]; i++)
+        if (strcmp(kxoWrite[i]->FormatName, format) == 0) return i;
+    return -1;
+}
+}  // namespace
+
+// A failure that ends a command leaves its message in the status line under
+// the red light; the next success turns the light green again.
+TEST_F(AppFixture, FailuresLeaveTheirMessageUnderTheRedLight) {
+    KXT_NEED_FORMAT("kxoPNM");
+    StartApp();
+    App->Settings.Undo = false;
+    App->Settings.AutoConv = App->Settings.AutoConv8 = false;
+    DepthOp paletteOnly(8, KXERR_NO24BIT);
+    TableSlot slot(kSpare, &paletteOnly);
+    const int pnm = WriterIndex("PNM"), psd = WriterIndex("PSD");
+    ASSERT_GE(pnm, 0);
+    WriteFile(Dir / "deep.ppm", "P6\n2 2\n65535\n" + std::string(24, '\x40'));
+    struct Case {
+        const char* name;
+        std::string failure;  // the status text before the message
+        std::function<uint32_t()> run;
+    } cases[] = {
+        {"corrupt file", "TXT_ERROR_LOADING: ",
+         [&] {
+             WriteFile(Dir / "cut.ppm", Ppm(5, 3, Pattern).substr(0, 20));
+             return App->LoadFile((Dir / "cut.ppm").c_str());
+         }},
+        {"folder that is not there", "TXT_ERROR_SAVING: ",
+         [&] { return App->SaveFile((Dir / "no/such/folder/x.ppm").c_str(), static_cast<uint32_t>(pnm), 0); }},
+        {"16-bit picture to PSD", "TXT_ERROR_SAVING: ",
+         [&] {
+             if (psd < 0 || !RealFormat("kxoPSD")) return static_cast<uint32_t>(KXERR_NOTSUPPORTED);
+             EXPECT_EQ(App->LoadFile((Dir / "deep.ppm").c_str()), 0u);
+             return App->SaveFile((Dir / "deep.psd").c_str(), static_cast<uint32_t>(psd), 0);
+         }},
+        {"operator", "TXT_ERROR ", [&] { return App->DoOperation(nullptr, kSpare); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(LoadPpm("good.ppm", 4, 3), 0u);
+        ASSERT_EQ(UI.Lights.back(), KXStatusLight::Green);
+        const uint32_t code = c.run();
+        if (code == KXERR_NOTSUPPORTED) continue;  // no PSD writer in this build
+        ASSERT_NE(code, 0u);
+        EXPECT_EQ(UI.Statuses.back(), c.failure + KXL_GetErrorString(code));
+        EXPECT_EQ(UI.Lights.back(), KXStatusLight::Failed);
+        EXPECT_TRUE(UI.Messages.empty());
+    }
+    ASSERT_EQ(LoadPpm("good.ppm", 4, 3), 0u);
+    EXPECT_EQ(UI.Lights.back(), KXStatusLight::Green);
+}
+
+// A JPEG whose data stops early keeps its picture (libjpeg's grey for the
+// rest) and says it is incomplete, under the warning light.
+TEST_F(AppFixture, IncompleteJpegIsKeptAndSaysSo) {
+    KXT_NEED_FORMAT("kxoPNM");
+    KXT_NEED_FORMAT("kxoJFIF");
+    StartApp();
+    const int jpeg = WriterIndex("JPEG");
+    ASSERT_GE(jpeg, 0);
+    ASSERT_EQ(LoadPpm("p.ppm", 64, 48), 0u);
+    const std::string whole = Dir / "whole.jpg", cut = Dir / "cut.jpg";
+    ASSERT_EQ(App->SaveFile(whole.c_str(), static_cast<uint32_t>(jpeg), 0), 0u);
+    const std::vector<uint8_t> bytes = KXT_ReadBytes(whole);
+    WriteFile(cut, std::string(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() * 2 / 3)));
+
+    ASSERT_EQ(App->LoadFile(cut.c_str()), 0u);
+    ASSERT_NE(KX_GetGfxBuffer(), nullptr);
+    EXPECT_EQ(KX_GetGfxBuffer()->Width, 64u);
+    EXPECT_EQ(App->LastFile, "cut.jpg");
+    EXPECT_EQ(UI.Statuses.back(), "TXT_LOADED_INCOMPLETE: " + std::string(KXL_GetErrorString(KXERR_EOF)));
+    EXPECT_EQ(UI.Lights.back(), KXStatusLight::Flawed);
+
+    ASSERT_EQ(App->LoadFile(whole.c_str()), 0u);
+    EXPECT_EQ(UI.Statuses.back(), "TXT_DONE");
+    EXPECT_EQ(UI.Lights.back(), KXStatusLight::Green);
+}
+
+// The pads shipped beside the program name the external programs by their
+// usual names, so a fresh installation (no settings of the user's) finds
+// them and opens PostScript and PDF without asking for settings.
+TEST_F(AppFixture, ShippedPadsNameTheExternalPrograms) {
+    KXT_NEED_FORMAT("kxoGS");
+    const fs::path shipped = fs::path(KX_SOURCE_DIR) / "ENV/Kaxon5-Library";
+    const fs::path archive = Dir.Path / "prog/ENV/Kaxon5-Library";
+    fs::create_directories(archive);
+    for (const auto& e : fs::directory_iterator(shipped))
+        if (e.path().extension() == ".controlpad") fs::copy_file(e.path(), archive / e.path().filename());
+    StartApp();
+    EXPECT_EQ(App->Settings.JpegtranPath, "jpegtran");
+    const struct {
+        const char *cls, *key, *program;
+    } pads[] = {{"kxoGS", "GS_PATH", "gs"},
+                {"kxoFIG", "FIG2DEV_PATH", "fig2dev"},
+                {"kxoDCRAW", "DCRAW_PATH", "dcraw"},
+                {"kxoExifTool", "EXIFTOOL_PATH", "exiftool"}};
+    for (const auto& p : pads) {
+        SCOPED_TRACE(p.cls);
+        const KXFormatReg* reg = KX_FindFormatReg(p.cls);
+        ASSERT_NE(reg, nullptr);
+        std::unique_ptr<KXObject> module(KX_NewObject(App->Library, *reg));
+        ASSERT_NE(module, nullptr);
+        char value[256];
+        ASSERT_EQ(module->GetKey(p.key, value, sizeof value), 1);
+        EXPECT_STREQ(value, p.program);
+    }
+
+    KXT_NEED_FORMAT("kxoPNG");
+    if (_system("gs", nullptr, std::vector<const char*>{"-v", nullptr}.data()) != 0)
+        GTEST_SKIP() << "needs Ghostscript (package ghostscript)";
+    const std::string ps = Dir / "page.ps", pdf = Dir / "page.pdf";
+    WriteFile(ps, "%!PS-Adobe-3.0\n<< /PageSize [144 72] >> setpagedevice\n0 0 72 72 rectfill showpage\n");
+    const std::string out = "-sOutputFile=" + pdf;
+    ASSERT_EQ(_system("gs", nullptr,
+                      std::vector<const char*>{"-q", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite", out.c_str(), ps.c_str(), nullptr}
+                          .data()),
+              0u);
+    for (const std::string& file : {ps, pdf}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(App->LoadFile(file.c_str()), 0u);
+        EXPECT_TRUE(UI.Messages.empty());
+        ASSERT_NE(KX_GetGfxBuffer(), nullptr);
+        EXPECT_EQ(KX_GetGfxBuffer()->Width, 144u);
+        EXPECT_EQ(App->LastFile, fs::path(file).filename().string());
+        EXPECT_EQ(UI.Lights.back(), KXStatusLight::Green);
+    }
+}

@@ -411,12 +411,18 @@ void DialogsTest::referencePalette() {
 }
 
 // The commands that need true colour refuse a palette picture with their
-// box, or convert it first with "Auto 24/48".
+// box; with "Auto 24/48" they convert it, but only on OK (the dialog
+// previews a true-colour copy): Cancel leaves the picture, its changed mark
+// and the undo steps as they were.
 void DialogsTest::paletteePicturesNeedTrueColour() {
-    if (!ReaderReady("kxoBMP")) QSKIP("needs the BMP reader");
-    Desk desk;
-    const QString pic = desk.box.pictures() + "/pal.bmp";
+    if (!ReaderReady("kxoBMP") || !ReaderReady("kxoPNM") || !ReaderReady("kxoRGFX"))
+        QSKIP("needs the BMP and PNM readers and RGFX undo files");
+    Desk desk({"UNDO=YES"});
+    const QString pic = desk.box.pictures() + "/pal.bmp", ref4 = desk.box.pictures() + "/ref4.bmp",
+                  blend = desk.box.pictures() + "/blend.ppm";
     QVERIFY(WriteBmp4(pic, 12, 10));
+    QVERIFY(WriteBmp4(ref4, 16, 8));
+    QVERIFY(WritePPM(blend, TestPicture(8, 8)));
     int shown = 0;
     desk.w->dialogScript = [&](QDialog* d) {
         ++shown;
@@ -426,9 +432,12 @@ void DialogsTest::paletteePicturesNeedTrueColour() {
     const struct {
         const char* id;
         const char* refusal;
-    } cases[] = {{"alpha.tablet", "TXT_ERROR_ALPHABLEND_COLORMAP"},
-                 {"effects.watermark", "TXT_ERROR_WATERMARK_COLORMAP"},
-                 {"depth.8bit.reference", "TXT_ERROR_PALETTE_COLORMAP_DITHER"}};
+        QString picture;   // what the dialog loads before OK
+        const char* run;   // the command's first run after the conversion
+        uint32_t depth;    // the picture's depth afterwards
+    } cases[] = {{"alpha.tablet", "TXT_ERROR_ALPHABLEND_COLORMAP", blend, "49:", 24},
+                 {"effects.watermark", "TXT_ERROR_WATERMARK_COLORMAP", blend, "49:", 24},
+                 {"depth.8bit.reference", "TXT_ERROR_PALETTE_COLORMAP_DITHER", ref4, "48:", 4}};
     for (const auto& c : cases) {
         QCOMPARE(desk.w->LoadFile(pic), 0u);
         desk.w->checkBoxAutoConv->setChecked(false);
@@ -439,12 +448,51 @@ void DialogsTest::paletteePicturesNeedTrueColour() {
         QVERIFY(desk.runs.isEmpty());
         QCOMPARE(shown, 0);
     }
-    QCOMPARE(desk.w->LoadFile(pic), 0u);
-    desk.w->checkBoxAutoConv->setChecked(true);
-    QVERIFY(desk.w->Trigger("alpha.tablet"));
-    QCOMPARE(desk.runs.join('|'), QStringLiteral("0"));
-    QCOMPARE(shown, 1);
-    QCOMPARE(KX_GetGfxBuffer()->ColorDepth, 24u);
+    desk.selectOnToggle(QRect(2, 2, 6, 5));  // the watermark asks for an area
+    for (const auto& c : cases) {
+        for (const bool confirm : {false, true}) {
+            const QString row = QString::fromLatin1(c.id) + (confirm ? " OK" : " Cancel");
+            QCOMPARE(desk.w->LoadFile(pic), 0u);
+            desk.w->checkBoxAutoConv->setChecked(true);
+            desk.runs.clear();
+            const KX_GfxBuffer* b = KX_GetGfxBuffer();
+            const std::vector<uint8_t> before(b->Data, b->Data + b->BufferSize);
+            const uint32_t steps = desk.w->app.UndoCount;
+            uint32_t previewError = 1;
+            desk.w->dialogScript = [&](QDialog* d) {
+                auto* f = static_cast<DialogKXOFrame*>(d);
+                if (!confirm) {
+                    f->buttonCancel->click();
+                    return 0;
+                }
+                desk.ui.openNames = {c.picture};
+                f->findChild<QPushButton*>(QStringLiteral("button1"))->click();
+                f->WaitPreview();
+                previewError = f->PreviewError();
+                ok(d);
+                return 0;
+            };
+            QVERIFY2(desk.w->Trigger(c.id), qPrintable(row));
+            b = KX_GetGfxBuffer();
+            if (!confirm) {
+                QVERIFY2(desk.runs.isEmpty(), qPrintable(row + ": " + desk.runs.join('|')));
+                QCOMPARE(b->ColorDepth, 4u);
+                QCOMPARE(std::vector<uint8_t>(b->Data, b->Data + b->BufferSize), before);
+                QVERIFY2(!desk.w->app.Modified, qPrintable(row));
+                QCOMPARE(desk.w->app.UndoCount, steps);
+            } else {
+                QCOMPARE(previewError, 0u);
+                QVERIFY2(desk.runs.value(0) == QLatin1String("0") && desk.runs.value(1).startsWith(QLatin1String(c.run)),
+                         qPrintable(row + ": " + desk.runs.join('|')));
+                QCOMPARE(b->ColorDepth, c.depth);
+                QCOMPARE(b->Width, 12u);
+                QVERIFY(desk.w->app.Modified);
+                QVERIFY(desk.w->app.UndoCount >= steps + 2);  // the conversion's step, then the command's
+                QCOMPARE(desk.w->labelStatus->text(), desk.w->Msg("TXT_OPERATION_SUCCESS"));
+            }
+        }
+    }
+    QCOMPARE(shown, 0);
 }
 
 // Alpha blending: the source's own alpha only when it has a map; a blend

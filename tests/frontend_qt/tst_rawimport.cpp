@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -31,6 +32,7 @@ private slots:
     void badSizesKeepThePicture();
     void cancelKeepsThePicture();
     void dcrawNeedsItsPath();
+    void dcrawFindsTheShippedPad();
     void dcrawPassesTheChoices();
     void dcrawReadsADng();
     void xmpReplacesBothPackets();
@@ -366,6 +368,22 @@ void RawImportTest::dcrawNeedsItsPath() {
         QCOMPARE(desk.status(), status);
         QCOMPARE(KX_GetGfxBuffer(), desk.shown);
     }
+}
+
+// A fresh installation has no pad of the user's: the one shipped beside the
+// program names dcraw, and the command asks for its file without a box.
+void RawImportTest::dcrawFindsTheShippedPad() {
+    if (!KX_IsBuilt("kxoDCRAW")) QSKIP("needs dcraw's reader");
+    Desk desk;
+    QVERIFY(QFile::copy(QStringLiteral(KX_SOURCE_DIR "/ENV/Kaxon5-Library/DCRAW.controlpad"),
+                        desk.box.progDir() + "/ENV/Kaxon5-Library/DCRAW.controlpad"));
+    QVERIFY(!QFile::exists(desk.box.envDir() + "DCRAW.controlpad"));
+    bool asked = false;
+    desk.w->dialogScript = [&](QDialog*) { return asked = true, 1; };
+    QVERIFY(desk.w->Trigger("file.import.image.dcraw"));
+    QVERIFY(asked);
+    QVERIFY(desk.ui.messages.empty());
+    QCOMPARE(KX_GetGfxBuffer(), desk.shown);
 }
 
 // The dialog's choices reach the converter (the picture number also when

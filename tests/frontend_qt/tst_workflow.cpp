@@ -3,6 +3,7 @@
 // slide show's order and stepping; the settings dialog and the language
 // switch.
 #include <QAction>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -26,6 +27,7 @@ class WorkflowTest : public QObject {
     Q_OBJECT
 private slots:
     void openOperateUndoSave();
+    void statusLightTellsHowACommandEnded();
     void informationArea_data();
     void informationArea();
     void increasePaletteDepthRefusesPlanes();
@@ -82,6 +84,48 @@ void WorkflowTest::openOperateUndoSave() {
     QVERIFY(w.Trigger("file.exit"));
     QCOMPARE(asked, 1);
     QVERIFY(w.isVisible());
+}
+
+// The status light tells how a command ended: a failure leaves its message
+// under the red light, a picture whose data ended early says so under the
+// warning light, a success turns it green.
+void WorkflowTest::statusLightTellsHowACommandEnded() {
+    if (!ReaderReady("kxoPNM") || !ReaderReady("kxoJFIF") || !OperatorReady(4))
+        QSKIP("needs the PNM and JPEG readers and Rotate (kxpRotate)");
+    Sandbox box;
+    ScriptedUi ui;
+    Main w(box.options(&ui));
+    auto light = [&w] { return KXStatusLight(w.buttonStatus->property("light").toInt()); };
+    auto message = [](uint32_t code) { return QString::fromUtf8(KXL_GetErrorString(code)); };
+    const QString good = box.pictures() + "/good.ppm", cut = box.pictures() + "/cut.jpg";
+    QVERIFY(WritePPM(good, TestPicture(40, 30)));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    if (!TestPicture(400, 300).save(&buffer, "JPEG", 90)) QSKIP("needs Qt's JPEG writer");
+    QVERIFY(WriteBytes(cut, jpeg.left(jpeg.size() * 2 / 3)));
+
+    QVERIFY(w.Trigger("rot.90"));  // nothing to turn
+    QCOMPARE(w.labelStatus->text(), w.Msg("TXT_ERROR") + " " + message(KXERR_NOVIEWABLEDATA));
+    QCOMPARE(light(), KXStatusLight::Failed);
+
+    ui.openNames = {cut};
+    QVERIFY(w.Trigger("file.open"));
+    QVERIFY2(KX_GetGfxBuffer(), qPrintable(w.labelStatus->text()));
+    QVERIFY(!w.Msg("TXT_LOADED_INCOMPLETE").isEmpty());
+    QCOMPARE(w.labelStatus->text(), w.Msg("TXT_LOADED_INCOMPLETE") + ": " + message(KXERR_EOF));
+    QCOMPARE(light(), KXStatusLight::Flawed);
+
+    ui.saveNames = {box.root() + "/no/such/folder/out.ppm"};
+    w.comboBoxFormat->setCurrentText(QStringLiteral("PNM"));
+    QVERIFY(w.Trigger("file.saveas"));
+    QVERIFY(w.labelStatus->text().startsWith(w.Msg("TXT_ERROR_SAVING") + ": "));
+    QCOMPARE(light(), KXStatusLight::Failed);
+
+    ui.openNames = {good};
+    QVERIFY(w.Trigger("file.open"));
+    QCOMPARE(w.labelStatus->text(), w.Msg("TXT_DONE"));
+    QCOMPARE(light(), KXStatusLight::Green);
 }
 
 void WorkflowTest::informationArea_data() {

@@ -341,6 +341,47 @@ TEST(JfifRead, ThumbnailBytesDecodeForOtherModules) {
     remove(jpg.c_str());
 }
 
+// Data that stops early (the file cut short, or cut and closed with an end
+// marker) is only a warning to libjpeg: the picture loads, with grey for
+// what is missing, and the reader reports it (LoadWarning); a whole file,
+// also read next by the same object, reports nothing.
+TEST(JfifRead, DataEndingEarlyIsReported) {
+    const std::string whole = TempPath("whole.jpg");
+    Buffer img = MakeRgb(96, 64);
+    {
+        Jfif s({{"QUANTIZATION", "90"}});
+        ASSERT_EQ(s.Save(img.get(), whole), KXERR_NONE);
+    }
+    const std::vector<uint8_t> bytes = KXT_ReadBytes(whole);
+    const std::vector<uint8_t> half(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2));
+    std::vector<uint8_t> closed = half;
+    closed.push_back(0xFF);
+    closed.push_back(0xD9);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        uint32_t warning;
+    } cases[] = {{"cut", half, KXERR_EOF}, {"cut, then an end marker", closed, KXERR_EOF}, {"whole", bytes, KXERR_NONE}};
+    Jfif r;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TempPath("early.jpg");
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
+        ASSERT_EQ(r.Load(path), KXERR_NONE);
+        EXPECT_EQ(r.obj.LoadWarning, c.warning);
+        const KX_GfxBuffer* b = r.Image();
+        ASSERT_NE(b, nullptr);
+        ASSERT_EQ(b->Width, 96u);
+        ASSERT_EQ(b->Height, 64u);
+        // The last pixel: grey where the data was missing.
+        const uint8_t* last = b->Data + b->BufferSize - 3;
+        const bool grey = last[0] == 128 && last[1] == 128 && last[2] == 128;
+        EXPECT_EQ(grey, c.warning != 0);
+        remove(path.c_str());
+    }
+    remove(whole.c_str());
+}
+
 TEST(JfifRead, MissingFileGives2) {
     Jfif r;
     EXPECT_EQ(r.Load(TempPath("does_not_exist.jpg")), KXERR_FILENOTFOUND);
