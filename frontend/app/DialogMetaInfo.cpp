@@ -452,6 +452,16 @@ void DialogShowEXIF::strip(QCheckBox* box) {
     } else if (box == checkBoxMeta) {
         for (int i = 0; i < 8; ++i) freeText(textField(r, i));
     } else if (box == checkBoxOrient) {
+        // The EXIF block's entry goes too, or a save writes it again.
+        for (const KXExifRow& e : KX_ExifRows(r->Exif, r->ExifSize)) {
+            if (e.tag != 274) continue;
+            if (KX_ExifRemove(r, e.ifd, e.tag)) {
+                error(QStringLiteral("Not enough memory!"));
+                box->setChecked(true);
+                return;
+            }
+            break;
+        }
         r->Orientation = 0;
     }
     changed = true;

@@ -9,6 +9,7 @@
 
 #include "ActionTable.h"
 #include "AppLinks.h"
+#include "DialogMetaDetail.h"
 #include "OwnOperator.h"
 #include "UiServices.h"
 
@@ -176,7 +177,17 @@ void Main::cmdFixOrientation() {
         return;
     }
     if (!KX_IsUnlinkedMetaData()) KX_UnLinkMetaData();
-    if (KXOSpecialInfo* m = KX_GetMetaData()) m->Orientation = 1;
+    KXOSpecialInfo* m = KX_GetMetaData();
+    if (!m) return;
+    // The EXIF block says upright too, or every other viewer turns the saved
+    // pixels again; an entry that cannot take the value goes.
+    for (const KXExifRow& r : KX_ExifRows(m->Exif, m->ExifSize)) {
+        if (r.tag != 274) continue;
+        if (KX_ExifUpdate(m, r.ifd, r.tag, r.format, r.components, "1") && KX_ExifRemove(m, r.ifd, r.tag))
+            statusError(KXERR_NOMEMORY);
+        break;
+    }
+    m->Orientation = 1;
 }
 
 void Main::cmdIncreasePaletteDepth() {

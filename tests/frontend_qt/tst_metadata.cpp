@@ -3,7 +3,8 @@
 // position, map link and GPX file; EXIF and IPTC edits through the detail
 // dialogs that survive a save and read back alike in exiftool and in ours,
 // and reach every writer that stores metadata once, with the texts that
-// came from the blocks; the rational form; the XMP view of hostile packets.
+// came from the blocks; the rational form; the XMP view of hostile packets;
+// an orientation repaired or stripped leaves the EXIF block saying so.
 #include <QCheckBox>
 #include <QFile>
 #include <QJsonArray>
@@ -46,6 +47,8 @@ private slots:
     void commandWithoutMetadata();
     void makerNoteAndLatin1Texts();
     void colourSpaceFromTheOverview();
+    void orientationLeavesWithTheBlock_data();
+    void orientationLeavesWithTheBlock();
 };
 
 namespace {
@@ -641,6 +644,107 @@ void MetadataTest::colourSpaceFromTheOverview() {
     };
     QVERIFY(w.Trigger("meta.show"));
     QCOMPARE(shown, (QStringList{"DialogShowEXIF", "DialogKXColorSpace"}));
+}
+
+void MetadataTest::orientationLeavesWithTheBlock_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("strip");  // else Fix Orientation
+    // What our reader gives back: the record's orientation (PNG's takes
+    // none from the block) and whether the EXIF block (TIFF's does not).
+    QTest::addColumn<uint>("record");
+    QTest::addColumn<bool>("block");
+    QTest::newRow("fixed, JPEG") << "JPEG" << "out.jpg" << false << 1u << true;
+    QTest::newRow("fixed, TIFF") << "TIFF" << "out.tif" << false << 1u << false;
+    QTest::newRow("fixed, PNG") << "PNG" << "out.png" << false << 0u << true;
+    QTest::newRow("stripped, JPEG") << "JPEG" << "out.jpg" << true << 0u << true;
+}
+
+// A portrait shot from cjpeg whose EXIF block exiftool gave orientation 6:
+// Fix Orientation turns the pixels, and the saved file's block then says
+// 1, so that no viewer turns them a second time; stripping the orientation
+// in the overview takes the block's entry away. The rest of the block
+// stays, and our reader agrees.
+void MetadataTest::orientationLeavesWithTheBlock() {
+    QFETCH(QString, format);
+    QFETCH(QString, name);
+    QFETCH(bool, strip);
+    QFETCH(uint, record);
+    QFETCH(bool, block);
+    if (!OperatorReady(4) || !OperatorReady(25) || !ReaderReady("kxoRGFX"))
+        QSKIP("needs Rotate, LeftToRight and RGFX undo files");
+    if (QStandardPaths::findExecutable("cjpeg").isEmpty()) QSKIP("needs cjpeg");
+    Sandbox box({"META_LOAD=YES", "META_SAVE=YES", "SAVE_FORMAT=" + format});
+    // Four quadrants of their own colour, big enough for JPEG's blocks.
+    const int w0 = 64, h0 = 32;
+    const QColor colours[4] = {Qt::red, Qt::green, Qt::blue, Qt::white};
+    QImage src(w0, h0, QImage::Format_RGB888);
+    for (int y = 0; y < h0; ++y)
+        for (int x = 0; x < w0; ++x) src.setPixelColor(x, y, colours[(y >= h0 / 2) * 2 + (x >= w0 / 2)]);
+    const QString ppm = box.root() + "/q.ppm", pic = box.pictures() + "/portrait.jpg";
+    QVERIFY(WritePPM(ppm, src));
+    QCOMPARE(QProcess::execute("cjpeg", {"-quality", "95", "-outfile", pic, ppm}), 0);
+    QVERIFY(!exiftool({"-q", "-overwrite_original", "-EXIF:Orientation#=6", "-EXIF:Artist=Kept", pic}).startsWith("<"));
+
+    ScriptedUi ui;
+    Main w(box.options(&ui));
+    if (writerNumber(format.toLatin1().constData()) < 0) QSKIP("writer not built");
+    QCOMPARE(w.LoadFile(pic), 0u);
+    QCOMPARE(KX_GetMetaData()->Orientation, 6u);
+    if (strip) {
+        std::function<void(QDialog*)> script = [&](QDialog* d) {
+            auto* o = qobject_cast<DialogShowEXIF*>(d);
+            if (!o) return;
+            ui.answers = {true};
+            o->checkBoxOrient->click();
+            QCOMPARE(o->info()->Orientation, 0u);
+        };
+        w.dialogScript = [&](QDialog* d) {
+            script(d);
+            return 0;
+        };
+        QVERIFY(w.Trigger("meta.show"));
+    } else {
+        QVERIFY(w.Trigger("rot.fixorientation"));
+        QCOMPARE(KX_GetMetaData()->Orientation, 1u);
+    }
+    const QString out = box.root() + "/" + name;
+    ui.saveNames.push_back(out);
+    QVERIFY(w.Trigger("file.saveas"));
+    QCOMPARE(w.labelStatus->text(), w.Msg("TXT_DONE"));
+
+    const int o = strip ? 1 : 6;  // how the saved pixels stand to the stored ones
+    const bool swapped = o == 6;
+    const QString read = exiftool({"-j", "-a", "-G1", "-n", "-Orientation", "-Artist", "-ImageWidth", "-ImageHeight", out});
+    const QJsonObject tags = QJsonDocument::fromJson(read.toUtf8()).array().at(0).toObject();
+    for (const QString& key : tags.keys())
+        if (key.endsWith(":Orientation")) QVERIFY2(!strip && tags.value(key).toInt() == 1, qPrintable(read));
+    if (!strip) QVERIFY2(tags.contains("IFD0:Orientation"), qPrintable(read));
+    QVERIFY2(tags.value("IFD0:Artist").toString() == "Kept", qPrintable(read));
+    bool ok = false;
+    for (const QString& key : tags.keys())
+        if (key.endsWith(":ImageWidth")) ok = tags.value(key).toInt() == (swapped ? h0 : w0);
+    QVERIFY2(ok, qPrintable(read));
+
+    // Ours: the orientation the record and the block give, and the turned pixels.
+    QCOMPARE(w.LoadFile(out), 0u);
+    const KXOSpecialInfo* back = KX_GetMetaData();
+    QVERIFY(back);
+    QCOMPARE(back->Orientation, record);
+    QCOMPARE(back->Exif != nullptr, block);
+    KXMetaTexts fromBlock;
+    KX_MetaTextsFromBlocks(back->Exif, back->ExifSize, nullptr, 0, &fromBlock);
+    QCOMPARE(fromBlock.Orientation, block && !strip ? 1u : 0u);
+    const KX_GfxBuffer* img = KX_GetGfxBuffer();
+    QCOMPARE(int(img->Width), swapped ? h0 : w0);
+    QCOMPARE(int(img->Height), swapped ? w0 : h0);
+    for (int q = 0; q < 4; ++q) {
+        const QPoint p = UprightPos(o, (q % 2) * w0 / 2 + w0 / 4, (q / 2) * h0 / 2 + h0 / 4, w0, h0);
+        const uint8_t* px = img->Data + 3 * (p.y() * int(img->Width) + p.x());
+        const QColor c = colours[q];
+        QVERIFY2(qAbs(px[0] - c.red()) < 40 && qAbs(px[1] - c.green()) < 40 && qAbs(px[2] - c.blue()) < 40,
+                 qPrintable(QStringLiteral("quadrant %1: %2 %3 %4").arg(q).arg(px[0]).arg(px[1]).arg(px[2])));
+    }
 }
 
 KX_QTEST_MAIN(MetadataTest)
