@@ -338,6 +338,17 @@ uint32_t KX_ExifRemove(KXOSpecialInfo* info, int ifd, int tag) {
     return r;
 }
 
+uint32_t KX_ExifSetOrientation(KXOSpecialInfo* info, uint32_t value) {
+    if (!info) return KXMETA_OK;
+    for (const KXExifRow& r : KX_ExifRows(info->Exif, info->ExifSize)) {
+        if (r.tag != 274) continue;
+        if (value && KX_ExifUpdate(info, r.ifd, r.tag, r.format, r.components, QByteArray::number(value)) == KXMETA_OK)
+            return KXMETA_OK;
+        return KX_ExifRemove(info, r.ifd, r.tag);
+    }
+    return KXMETA_OK;
+}
+
 // ---- IPTC --------------------------------------------------------------------------
 
 QString KX_IptcFormatName(int format) {

@@ -60,6 +60,10 @@ uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsig
                        const QByteArray& value);
 // Removes the entry tag of directory ifd.
 uint32_t KX_ExifRemove(KXOSpecialInfo* info, int ifd, int tag);
+// Gives the record's EXIF block the orientation value (0 removes the entry)
+// so that a save never says otherwise than the record: an entry that cannot
+// take the value goes. A block without the entry stays as it is.
+uint32_t KX_ExifSetOrientation(KXOSpecialInfo* info, uint32_t value);
 
 struct KXIptcRow {
     QString line;

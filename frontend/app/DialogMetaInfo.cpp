@@ -267,6 +267,8 @@ DialogShowEXIF::DialogShowEXIF(UiServices* u, QWidget* parent) : QDialog(parent)
     connect(numericOrientation, &QSpinBox::valueChanged, this, [this](int v) {
         if (filling) return;
         if (!copyStep()) return;
+        // The block's entry follows the record, so a save writes one value.
+        if (KX_ExifSetOrientation(_info, uint32_t(v))) error(QStringLiteral("Not enough memory!"));
         _info->Orientation = uint32_t(v);
         changed = true;
         UpdateContent();
@@ -453,14 +455,10 @@ void DialogShowEXIF::strip(QCheckBox* box) {
         for (int i = 0; i < 8; ++i) freeText(textField(r, i));
     } else if (box == checkBoxOrient) {
         // The EXIF block's entry goes too, or a save writes it again.
-        for (const KXExifRow& e : KX_ExifRows(r->Exif, r->ExifSize)) {
-            if (e.tag != 274) continue;
-            if (KX_ExifRemove(r, e.ifd, e.tag)) {
-                error(QStringLiteral("Not enough memory!"));
-                box->setChecked(true);
-                return;
-            }
-            break;
+        if (KX_ExifSetOrientation(r, 0)) {
+            error(QStringLiteral("Not enough memory!"));
+            box->setChecked(true);
+            return;
         }
         r->Orientation = 0;
     }

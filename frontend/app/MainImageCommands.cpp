@@ -180,13 +180,8 @@ void Main::cmdFixOrientation() {
     KXOSpecialInfo* m = KX_GetMetaData();
     if (!m) return;
     // The EXIF block says upright too, or every other viewer turns the saved
-    // pixels again; an entry that cannot take the value goes.
-    for (const KXExifRow& r : KX_ExifRows(m->Exif, m->ExifSize)) {
-        if (r.tag != 274) continue;
-        if (KX_ExifUpdate(m, r.ifd, r.tag, r.format, r.components, "1") && KX_ExifRemove(m, r.ifd, r.tag))
-            statusError(KXERR_NOMEMORY);
-        break;
-    }
+    // pixels again.
+    if (KX_ExifSetOrientation(m, 1)) statusError(KXERR_NOMEMORY);
     m->Orientation = 1;
 }
 

@@ -649,27 +649,30 @@ void MetadataTest::colourSpaceFromTheOverview() {
 void MetadataTest::orientationLeavesWithTheBlock_data() {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("strip");  // else Fix Orientation
+    QTest::addColumn<QString>("edit");  // "fix": Fix Orientation; "strip", "typed": in the overview
     // What our reader gives back: the record's orientation (PNG's takes
     // none from the block) and whether the EXIF block (TIFF's does not).
     QTest::addColumn<uint>("record");
     QTest::addColumn<bool>("block");
-    QTest::newRow("fixed, JPEG") << "JPEG" << "out.jpg" << false << 1u << true;
-    QTest::newRow("fixed, TIFF") << "TIFF" << "out.tif" << false << 1u << false;
-    QTest::newRow("fixed, PNG") << "PNG" << "out.png" << false << 0u << true;
-    QTest::newRow("stripped, JPEG") << "JPEG" << "out.jpg" << true << 0u << true;
+    QTest::newRow("fixed, JPEG") << "JPEG" << "out.jpg" << "fix" << 1u << true;
+    QTest::newRow("fixed, TIFF") << "TIFF" << "out.tif" << "fix" << 1u << false;
+    QTest::newRow("fixed, PNG") << "PNG" << "out.png" << "fix" << 0u << true;
+    QTest::newRow("stripped, JPEG") << "JPEG" << "out.jpg" << "strip" << 0u << true;
+    QTest::newRow("typed 1, JPEG") << "JPEG" << "out.jpg" << "typed" << 1u << true;
 }
 
 // A portrait shot from cjpeg whose EXIF block exiftool gave orientation 6:
 // Fix Orientation turns the pixels, and the saved file's block then says
 // 1, so that no viewer turns them a second time; stripping the orientation
-// in the overview takes the block's entry away. The rest of the block
-// stays, and our reader agrees.
+// in the overview takes the block's entry away, and a value typed there
+// goes into the block too. The rest of the block stays, and our reader
+// agrees.
 void MetadataTest::orientationLeavesWithTheBlock() {
     QFETCH(QString, format);
     QFETCH(QString, name);
-    QFETCH(bool, strip);
+    QFETCH(QString, edit);
     QFETCH(uint, record);
+    const bool strip = edit == "strip";
     QFETCH(bool, block);
     if (!OperatorReady(4) || !OperatorReady(25) || !ReaderReady("kxoRGFX"))
         QSKIP("needs Rotate, LeftToRight and RGFX undo files");
@@ -691,13 +694,14 @@ void MetadataTest::orientationLeavesWithTheBlock() {
     if (writerNumber(format.toLatin1().constData()) < 0) QSKIP("writer not built");
     QCOMPARE(w.LoadFile(pic), 0u);
     QCOMPARE(KX_GetMetaData()->Orientation, 6u);
-    if (strip) {
+    if (edit != "fix") {
         std::function<void(QDialog*)> script = [&](QDialog* d) {
             auto* o = qobject_cast<DialogShowEXIF*>(d);
             if (!o) return;
             ui.answers = {true};
-            o->checkBoxOrient->click();
-            QCOMPARE(o->info()->Orientation, 0u);
+            if (strip) o->checkBoxOrient->click();
+            else o->numericOrientation->setValue(1);
+            QCOMPARE(o->info()->Orientation, strip ? 0u : 1u);
         };
         w.dialogScript = [&](QDialog* d) {
             script(d);
@@ -713,7 +717,7 @@ void MetadataTest::orientationLeavesWithTheBlock() {
     QVERIFY(w.Trigger("file.saveas"));
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_DONE"));
 
-    const int o = strip ? 1 : 6;  // how the saved pixels stand to the stored ones
+    const int o = edit == "fix" ? 6 : 1;  // how the saved pixels stand to the stored ones
     const bool swapped = o == 6;
     const QString read = exiftool({"-j", "-a", "-G1", "-n", "-Orientation", "-Artist", "-ImageWidth", "-ImageHeight", out});
     const QJsonObject tags = QJsonDocument::fromJson(read.toUtf8()).array().at(0).toObject();
