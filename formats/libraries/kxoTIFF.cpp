@@ -102,6 +102,7 @@ void kxoTIFF::Reset() {
     L = KXTiffLayout();
     FileSize = 0;
     WasCmykOrYcc = false;
+    DataShort = false;
     MakeText[0] = ModelText[0] = OrientationText[0] = 0;
     deleteTempFiles();
     LastRoad = ROAD_NONE;
@@ -178,6 +179,7 @@ uint32_t kxoTIFF::Load() {
     Transfer = nullptr;
     TransferCurves = TransferLength = 0;
     WasCmykOrYcc = false;
+    DataShort = false;
     MakeText[0] = ModelText[0] = OrientationText[0] = 0;
     LastRoad = ROAD_NONE;
 
@@ -198,7 +200,7 @@ uint32_t kxoTIFF::loadBody(bool& readMeta) {
     if (err) return err;
     SubFormatId = 0;
 
-    err = parseTiffDirectory(readMeta);
+    err = parseTiffDirectory(readMeta, isExif);
     if (err && err != KXERR_EOF && err != KXERR_FILEREQUIREMENTS && err != KXERR_NOMEMORY) err = KXERR_DECODE;
     if (err) return err;
     Compression = static_cast<char*>(AllocVec(64, MEMF_CLEAR));
@@ -310,6 +312,15 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
         return result;
     };
     auto exists = [&](int n) { return TempNames[n][0] && amFileExists(TempNames[n]); };
+    // Data the file does not hold is not made by rewriting it: only the own
+    // reader, which loads what a cut file holds, is left.
+    if (DataShort) {
+        if ((L.Compression == 1 || L.Compression == 32773) && L.SampleFormat == 1) {
+            LastRoad = ROAD_OWN_LAST;
+            return runOwnReader();
+        }
+        return err;
+    }
 
     logText(2, "LibTiff error (fallback...#1)");
     if (L.Tiled && (L.SamplesPerPixel < 2 || L.BitsPerSample == 0 || L.BitsPerSample > 7)) {

@@ -53,6 +53,14 @@ struct KXTiffLayout {
     uint32_t Found = 0;
 };
 
+// Numbers of either byte order through the byte reader.
+struct KXTiffReader {
+    KXByteReader& r;
+    bool big;
+    uint16_t u16() { return big ? r.be16() : r.le16(); }
+    uint32_t u32() { return big ? r.be32() : r.le32(); }
+};
+
 class kxoTIFF : public KXObject {
 public:
     explicit kxoTIFF(KXClass* lib = nullptr);
@@ -83,7 +91,8 @@ private:
 
     // ---- reader (kxoTIFF.cpp, kxoTIFFParse.cpp) ----
     uint32_t loadBody(bool& readMeta);
-    uint32_t parseTiffDirectory(bool readMeta);
+    uint32_t parseTiffDirectory(bool readMeta, bool isExif);
+    uint32_t findExifThumbnail(KXByteReader& r, struct KXTiffReader& in, uint32_t dir, uint32_t count);
     static bool isTextTag(uint32_t tag);
     uint32_t readText(KXByteReader& r, const struct KXTiffEntry& e, bool big);
     uint32_t chooseAndDecode(bool readMeta);
@@ -102,6 +111,7 @@ private:
     uint32_t TransferCurves = 0, TransferLength = 0;
     uint8_t* Thumbnail = nullptr;
     bool WasCmykOrYcc = false;
+    bool DataShort = false;  // libtiff found less data in the file than the page needs
     char TempNames[3][256] = {};
     char MakeText[64] = {};
     char ModelText[64] = {};
@@ -123,3 +133,9 @@ private:
 // cannot be created, -3 an input cannot be opened, 1 a page cannot be
 // copied or written (or the options are not understood).
 int KXTIFF_CopyConvert(int argc, const char* const* argv);
+
+// Whether the data a libtiff handle's file holds for its current page can
+// give the picture the page declares (kxoTIFFLibtiff.cpp); checked before
+// the page's pixels are allocated.
+struct tiff;
+bool KXTIFF_DataCanFit(struct tiff* tif);

@@ -525,6 +525,11 @@ bool copyPage(TIFF* in, TIFF* out, const Options& o, const Bias* bias, long* pag
     const uint32_t bitsPerPixel = planarIn == PLANARCONFIG_SEPARATE ? bits : (uint32_t)bits * samples;
     const tmsize_t scanline = TIFFScanlineSize(in);
     if (scanline <= 0) return false;
+    // Nothing is allocated or written for a page whose data the file cannot hold.
+    if (!KXTIFF_DataCanFit(in)) {
+        say(in, ": Error, the file holds less data than the page needs");
+        return false;
+    }
     Image image;
     if (!allocate(image, (uint64_t)scanline, planes, length)) {
         say(in, ": Out of memory");

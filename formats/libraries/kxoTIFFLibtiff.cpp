@@ -9,6 +9,7 @@
 // libtiff's messages go to the library log through handlers given to this
 // one open call (TIFFOpenExt), so nothing process-wide is changed; its
 // single allocations are held to the library's size limit.
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <cmath>
@@ -101,7 +102,71 @@ void setText(char*& field, const char* text) {
 const char* const kOrientations[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
                                       "left - top",  "right - top", "right - bottom", "left - bottom"};
 
+// The most bytes one byte of a scheme's data can give: 2 PackBits bytes
+// give at most 128, a code of 9 or more LZW bits at most the 4096 bytes of
+// its longest string, Deflate at most 1032 (a 258-byte match in two bits),
+// PixarLog is Deflate of 16-bit values that may widen to floats, and a
+// JPEG block of 64 samples takes at least one bit of its DC difference.
+// 0: a scheme without such a bound.
+uint64_t mostBytesPerByte(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE: return 1;
+        case COMPRESSION_PACKBITS: return 64;
+        case COMPRESSION_LZW: return 4096;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE: return 1032;
+        case COMPRESSION_PIXARLOG: return 4128;
+        case COMPRESSION_OJPEG:
+        case COMPRESSION_JPEG: return 2048;
+        default: return 0;
+    }
+}
+
 }  // namespace
+
+// Whether the data the file holds for the current page can give the
+// picture its directory declares: the strips' or tiles' bytes that lie in
+// the file, times the most a byte of the scheme can give, against the
+// decoded size. A bilevel fax row takes at least one bit. Checked before a
+// page is allocated, so that a few hundred bytes never cost gigabytes.
+bool KXTIFF_DataCanFit(TIFF* tif) {
+    struct stat st;
+    if (fstat(TIFFFileno(tif), &st) != 0 || st.st_size < 0) return true;
+    const uint64_t fileSize = (uint64_t)st.st_size;
+    uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
+    uint32_t height = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (!TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)) return true;
+    const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
+                     compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
+    const uint64_t ratio = mostBytesPerByte(compression);
+    if (!ratio && !fax) return true;
+    const uint64_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+    const bool tiled = TIFFIsTiled(tif) != 0;
+    // A size libtiff cannot form (0) is too large for any file.
+    const uint64_t unit = tiled ? TIFFTileSize64(tif) : TIFFVStripSize64(tif, height);
+    const uint64_t units = tiled ? TIFFNumberOfTiles(tif) : planes;
+    uint64_t decoded = UINT64_MAX;
+    if (unit && __builtin_mul_overflow(unit, units, &decoded)) decoded = UINT64_MAX;
+    const uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    uint64_t held = 0;
+    for (uint32_t s = 0; s < count; ++s) {
+        int error = 0;
+        const uint64_t at = TIFFGetStrileOffsetWithErr(tif, s, &error);
+        const uint64_t bytes = error ? 0 : TIFFGetStrileByteCountWithErr(tif, s, &error);
+        if (error || at >= fileSize) continue;
+        held += bytes < fileSize - at ? bytes : fileSize - at;
+    }
+    if (fax) {
+        // At least a bit a row (an all-white row of a 2-D code).
+        const uint64_t rows = (uint64_t)height * planes;
+        return held * 8 + 8 >= rows;
+    }
+    // Headers and tables (a JPEG stream's, a Deflate stream's) give nothing.
+    return held * ratio + 65536 >= decoded;
+}
 
 // One run of the decoder over one file.
 struct KXTiffDecoder {
@@ -424,18 +489,24 @@ uint32_t KXTiffDecoder::decodeOwn() {
         if ((err = newBuffer(24, 24, 0))) return err;
         KXSUP_AddGfxBufferFlags(B, KXGFXF_SRCLOWDEPTH, 1);
         const uint64_t planeRow = (W * 4 + 7) / 8, rowBytes = (W * 12 + 7) / 8;
-        if ((err = rowBuffer(Planar == 2 ? planeRow * 3 : rowBytes))) return err;
+        if ((err = rowBuffer(Planar == 2 ? planeRow : rowBytes))) return err;
+        if (Planar == 2) {
+            // Each plane top to bottom: a compressed strip is read forward only.
+            for (uint16_t c = 0; c < 3; ++c)
+                for (uint32_t y = 0; y < Height; ++y) {
+                    if ((err = readRow(Row, y, c))) return err;
+                    uint8_t* dst = B->Data + (size_t)y * W * 3 + c;
+                    for (uint64_t x = 0; x < W; ++x) {
+                        const uint8_t byte = Row[x / 2];
+                        dst[x * 3] = (uint8_t)((x & 1 ? byte & 15 : byte >> 4) * 17);
+                    }
+                    progress((uint32_t)(((uint64_t)c * Height + y) / 3));
+                }
+            return KXERR_NONE;
+        }
         for (uint32_t y = 0; y < Height; ++y) {
             uint8_t* dst = B->Data + (size_t)y * W * 3;
-            if (Planar == 2) {
-                for (uint16_t p = 0; p < 3; ++p)
-                    if ((err = readRow(Row + p * planeRow, y, p))) return err;
-                for (uint64_t x = 0; x < W; ++x)
-                    for (int c = 0; c < 3; ++c) {
-                        const uint8_t byte = Row[c * planeRow + x / 2];
-                        dst[x * 3 + c] = (uint8_t)((x & 1 ? byte & 15 : byte >> 4) * 17);
-                    }
-            } else {
+            {
                 if ((err = readRow(Row, y))) return err;
                 for (uint64_t k = 0; k < W * 3; ++k) {
                     const uint8_t byte = Row[k / 2];
@@ -496,17 +567,17 @@ uint32_t KXTiffDecoder::decodeWide() {
     const bool separate = Planar == 2 && Samples > 1;
     if (separate) logText(2, "is Separated");
     const uint64_t planeRow = W * sb;
-    if ((err = rowBuffer(planeRow * Samples))) return err;
-    for (uint32_t y = 0; y < Height; ++y) {
-        if (separate) {
-            for (uint16_t p = 0; p < Samples; ++p)
-                if ((err = readRow(Row + p * planeRow, y, p))) return err;
-        } else if ((err = readRow(Row, y))) {
-            return err;
-        }
+    if ((err = rowBuffer(separate ? planeRow : planeRow * Samples))) return err;
+    // Separate planes are read each top to bottom (a compressed strip is
+    // read forward only) and each fills its own sample of every pixel.
+    const uint32_t passes = separate ? Samples : 1, perPass = separate ? 1 : Samples;
+    for (uint32_t row = 0; row < passes * Height; ++row) {
+        const uint32_t pass = row / Height, y = row % Height;
+        if ((err = readRow(Row, y, (uint16_t)pass))) return err;
         for (uint64_t x = 0; x < W; ++x) {
-            for (uint32_t c = 0; c < Samples; ++c) {
-                const uint8_t* s = separate ? Row + c * planeRow + x * sb : Row + (x * Samples + c) * sb;
+            for (uint32_t k = 0; k < perPass; ++k) {
+                const uint32_t c = separate ? pass : k;
+                const uint8_t* s = Row + (x * perPass + k) * sb;
                 uint16_t v;
                 if (!real) {
                     if (sb == 4) {
@@ -545,14 +616,15 @@ uint32_t KXTiffDecoder::decodeWide() {
                     B->Data[(size_t)y * W + x] = (uint8_t)(v / 257);
             }
         }
-        progress(y);
+        progress(row / passes);
     }
     if (separate) logText(2, "undoing separation...");
     return KXERR_NONE;
 }
 
 // Separated (CMYK) data of 8 or 16 bits: through the embedded profile to
-// sRGB, else by inverting C, M and Y.
+// sRGB, else as libtiff's and libjpeg's readers do without one: each colour
+// is the inverted ink times the inverted black.
 uint32_t KXTiffDecoder::decodeCmyk() {
     logf(2, "%-16s: %s\n", kTag, Samples == 3 ? "is CMYK 3" : "is CMYK 4");
     if ((Bits != 8 && Bits != 16) || (Samples != 3 && Samples != 4)) return KXERR_FILEREQUIREMENTS;
@@ -565,32 +637,37 @@ uint32_t KXTiffDecoder::decodeCmyk() {
     void* profile = nullptr;
     const bool icc = TIFFGetField(Tif, TIFFTAG_ICCPROFILE, &count, &profile) && profile && count;
     if (icc) logText(2, M.IccData ? "has ICC profile (parsed)" : "has ICC profile (unparsed)");
-    const uint64_t W = Width, pixelBytes = (uint64_t)Samples * sb, planeRow = W * sb;
+    const uint64_t W = Width, pixelBytes = (uint64_t)Samples * sb;
     const bool separate = Planar == 2;
-    // Rows in chunks, each chunk one colour transform.
-    const uint32_t chunkRows = icc ? 64 : 1;
+    // Contiguous rows in chunks, each chunk one colour transform. Separate
+    // planes are gathered whole first: each is read top to bottom, as a
+    // compressed strip is read forward only.
+    const uint32_t chunkRows = separate ? Height : icc ? 64 : 1;
     uint32_t chunkSize = 0;
     if ((err = KXSUP_CheckSize(&chunkSize, W, pixelBytes, chunkRows))) return err;
     auto* chunk = static_cast<uint8_t*>(AllocVec(chunkSize, MEMF_ANY));
     if (!chunk) return KXERR_NOMEMORY;
-    if ((err = rowBuffer(W * pixelBytes))) {
+    if ((err = rowBuffer(separate ? W * sb : W * pixelBytes))) {
         FreeVec(chunk);
         return err;
     }
     const uint32_t max = sb == 1 ? 255 : 65535;
     for (uint32_t y0 = 0; y0 < Height && !err; y0 += chunkRows) {
         const uint32_t rows = Height - y0 < chunkRows ? Height - y0 : chunkRows;
-        for (uint32_t r = 0; r < rows && !err; ++r) {
-            uint8_t* dst = chunk + (size_t)r * W * pixelBytes;
-            if (separate) {
-                for (uint16_t p = 0; p < Samples && !err; ++p) err = readRow(Row + p * planeRow, y0 + r, p);
-                for (uint64_t x = 0; x < W && !err; ++x)
-                    for (uint32_t c = 0; c < Samples; ++c) memcpy(dst + (x * Samples + c) * sb, Row + c * planeRow + x * sb, sb);
-            } else {
+        if (separate) {
+            for (uint16_t p = 0; p < Samples && !err; ++p)
+                for (uint32_t y = 0; y < rows && !err; ++y) {
+                    err = readRow(Row, y, p);
+                    uint8_t* dst = chunk + (size_t)y * W * pixelBytes + p * sb;
+                    for (uint64_t x = 0; x < W && !err; ++x) memcpy(dst + x * pixelBytes, Row + x * sb, sb);
+                    progress((uint32_t)(((uint64_t)p * Height + y) / Samples));
+                }
+        } else {
+            for (uint32_t r = 0; r < rows && !err; ++r) {
                 err = readRow(Row, y0 + r);
-                if (!err) memcpy(dst, Row, W * pixelBytes);
+                if (!err) memcpy(chunk + (size_t)r * W * pixelBytes, Row, W * pixelBytes);
+                progress(y0 + r);
             }
-            progress(y0 + r);
         }
         if (err) break;
         uint8_t* out = B->Data + (size_t)y0 * W * 3 * sb;
@@ -598,18 +675,22 @@ uint32_t KXTiffDecoder::decodeCmyk() {
             const uint32_t in = Samples == 3 ? (sb == 1 ? KXCMS_CMY_8 : KXCMS_CMY_16) : (sb == 1 ? KXCMS_CMYK_8 : KXCMS_CMYK_16);
             err = KXSUP_ApplyCMSProfileRaw(chunk, out, Width, rows, static_cast<const uint8_t*>(profile), count, nullptr, 0, in,
                                            sb == 1 ? KXCMS_RGB_8 : KXCMS_RGB_16);
+        } else if (sb == 1) {
+            for (uint64_t x = 0; x < W * rows; ++x) {
+                const uint8_t* px = chunk + x * Samples;
+                const uint32_t k = Samples == 4 ? max - px[3] : max;
+                for (int c = 0; c < 3; ++c) out[x * 3 + c] = (uint8_t)((max - px[c]) * k / max);
+            }
         } else {
-            for (uint64_t x = 0; x < W * rows; ++x)
+            for (uint64_t x = 0; x < W * rows; ++x) {
+                uint16_t px[4] = {0, 0, 0, 0};
+                memcpy(px, chunk + x * pixelBytes, pixelBytes);
+                const uint64_t k = Samples == 4 ? max - px[3] : max;
                 for (int c = 0; c < 3; ++c) {
-                    if (sb == 1) {
-                        out[x * 3 + c] = (uint8_t)(max - chunk[x * Samples + c]);
-                    } else {
-                        uint16_t v;
-                        memcpy(&v, chunk + (x * Samples + c) * 2, 2);
-                        v = (uint16_t)(max - v);
-                        memcpy(out + (x * 3 + c) * 2, &v, 2);
-                    }
+                    const uint16_t v = (uint16_t)((max - px[c]) * k / max);
+                    memcpy(out + (x * 3 + c) * 2, &v, 2);
                 }
+            }
         }
     }
     FreeVec(chunk);
@@ -627,8 +708,13 @@ uint32_t KXTiffDecoder::decodeRgba() {
     logText(2, "reading RGBA data...");
     auto* raster = reinterpret_cast<uint32_t*>(B->Data);
     char message[1024] = "";
-    if (!TIFFRGBAImageOK(Tif, message) ||
-        !TIFFReadRGBAImageOriented(Tif, Width, Height, raster, ORIENTATION_TOPLEFT, 1)) {
+    // Asked for the file's own orientation, libtiff turns nothing: the
+    // pixels come as stored, as from the other decoders, and the record's
+    // Orientation still tells how to show them.
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_ORIENTATION, &orientation);
+    if (orientation < ORIENTATION_TOPLEFT || orientation > ORIENTATION_LEFTBOT) orientation = ORIENTATION_TOPLEFT;
+    if (!TIFFRGBAImageOK(Tif, message) || !TIFFReadRGBAImageOriented(Tif, Width, Height, raster, orientation, 1)) {
         if (message[0]) logText(2, message);
         logText(2, "libtiff decode error");
         return KXERR_DECODE;
@@ -670,6 +756,11 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
             logf(2, "%-16s: Error: Multiple pages found (%ld). Page %ld out of range.\n", kTag, pages, page);
             TIFFSetDirectory(tif, 0);
         }
+    }
+    if (!KXTIFF_DataCanFit(tif)) {
+        logText(2, "The file holds less data than its picture needs.");
+        DataShort = true;
+        return KXERR_DECODE;
     }
     if (readMeta) d.readMetadata();
 

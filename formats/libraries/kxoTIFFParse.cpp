@@ -40,12 +40,6 @@ uint32_t elementWidth(uint32_t type) {
     }
 }
 
-struct Reader {
-    KXByteReader& r;
-    bool big;
-    uint16_t u16() { return big ? r.be16() : r.le16(); }
-    uint32_t u32() { return big ? r.be32() : r.le32(); }
-};
 
 uint32_t get16(const uint8_t* p, bool big) { return big ? (uint32_t)(p[0] << 8 | p[1]) : (uint32_t)(p[1] << 8 | p[0]); }
 uint32_t get32(const uint8_t* p, bool big) {
@@ -135,7 +129,33 @@ uint32_t kxoTIFF::readText(KXByteReader& r, const KXTiffEntry& e, bool big) {
     return err;
 }
 
-uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
+// The thumbnail of an EXIF block: tags 513 and 514 of the first directory
+// that has them, following the chain of next-directory links (a chain that
+// comes back on itself ends the search).
+uint32_t kxoTIFF::findExifThumbnail(KXByteReader& r, KXTiffReader& in, uint32_t dir, uint32_t count) {
+    std::unordered_set<uint32_t> seen = {dir};
+    for (;;) {
+        if (L.ThumbOffset && L.ThumbLength) return KXERR_NONE;
+        if (!r.seek((uint64_t)dir + 2 + 12ull * count)) return KXERR_NONE;
+        const uint32_t next = in.u32();
+        if (!r.ok() || next == 0 || !seen.insert(next).second || !r.seek(next)) return KXERR_NONE;
+        dir = next;
+        count = in.u16();
+        if (!r.ok()) return KXERR_NONE;
+        L.ThumbOffset = L.ThumbLength = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!r.seek((uint64_t)dir + 2 + 12ull * i)) return KXERR_NONE;
+            const uint32_t tag = in.u16(), type = in.u16(), n = in.u32();
+            const uint32_t value = type == 3 ? in.u16() : in.u32();
+            if (!r.ok()) return KXERR_NONE;
+            if (n != 1) continue;
+            if (tag == 513) L.ThumbOffset = value;
+            if (tag == 514) L.ThumbLength = value;
+        }
+    }
+}
+
+uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
     KXByteReader r(ReadFile);
     FileSize = r.size();
     uint8_t head[8];
@@ -145,7 +165,7 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
     const bool big = L.BigEndian;
     logf(2, "%-16s: Endian: %s\n", kTag, big ? "MM" : "II");
     if (get16(head + 2, big) == 43) return KXERR_FILEREQUIREMENTS;
-    Reader in{r, big};
+    KXTiffReader in{r, big};
 
     uint32_t dir = get32(head + 4, big);
     if (!r.seek(dir)) {
@@ -330,6 +350,10 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta) {
             default: break;
         }
     }
+    // An EXIF block carries no picture of its own: its first directory
+    // describes the camera's one and the thumbnail's offset and length
+    // stand in the next directory.
+    if (isExif) return findExifThumbnail(r, in, dir, count);
     if (L.Found < 3) return KXERR_DECODE;
     // A table of lengths shorter than the offsets' is of no use.
     if (StripLengths && stripLengthCount < L.StripCount) {

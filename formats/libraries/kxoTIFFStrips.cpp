@@ -58,6 +58,7 @@ struct KXTiffStrips {
     uint32_t StripIndex = 0xFFFFFFFFu;
     bool StripCut = false;  // the strip's data was cut short by the file's end
     bool Empty = false;     // the last row read had no data in the file at all
+    bool ClearMissing = true;  // false: the target starts cleared
 
     explicit KXTiffStrips(kxoTIFF& m) : M(m) {}
     ~KXTiffStrips() { FreeVec(Strip); }
@@ -92,10 +93,7 @@ struct KXTiffStrips {
         const uint64_t bytes = RowBytes * n;
         const uint32_t s = y / RowsPerStrip;
         Empty = true;
-        if (s >= M.L.StripCount) {
-            memset(dst, 0, bytes);
-            return KXERR_NONE;
-        }
+        if (s >= M.L.StripCount) return KXERR_NONE;
         uint64_t begin, end;
         bool cut;
         const uint64_t inStrip = (uint64_t)RowsPerStrip * RowBytes * (M.L.Planar == 2 ? Samples : 1);
@@ -108,19 +106,31 @@ struct KXTiffStrips {
             got = fread(dst, 1, n2, M.ReadFile);
             if (Reversed) kReverse.apply(dst, got);
         }
-        if (got < bytes) memset(dst + got, 0, bytes - got);
+        // What the file lacks is zero. Read straight into the picture, which
+        // starts cleared, rows without any data are left untouched.
+        if (got < bytes && (got > 0 || ClearMissing)) memset(dst + got, 0, bytes - got);
         Empty = got == 0;
         return KXERR_NONE;
+    }
+
+    // Bytes of strip data the file really holds, each strip bounded by its
+    // length and the file's end (uncompressed strips by their rows).
+    uint64_t held() {
+        const uint64_t inStrip = (uint64_t)RowsPerStrip * RowBytes * (M.L.Planar == 2 ? Samples : 1);
+        uint64_t total = 0;
+        for (uint32_t s = 0; s < M.L.StripCount; ++s) {
+            uint64_t begin, end;
+            bool cut;
+            if (extent(s, inStrip, &begin, &end, &cut) == KXERR_NONE && end > begin) total += end - begin;
+        }
+        return total;
     }
 
     // One PackBits row of RowBytes into dst.
     uint32_t packbitsRow(uint32_t y, uint8_t* dst) {
         const uint32_t s = y / RowsPerStrip;
         Empty = true;
-        if (s >= M.L.StripCount) {
-            memset(dst, 0, RowBytes);
-            return KXERR_NONE;
-        }
+        if (s >= M.L.StripCount) return KXERR_NONE;
         Empty = false;
         if (s != StripIndex) {
             uint64_t begin, end;
@@ -235,6 +245,20 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
     logText(4, l.StripCount < 2 ? "TIFF unpack: single strip" : "TIFF unpack: several strips");
     logText(2, packbits ? "TIFF unpack: packbits 1-24 bit handler" : "TIFF unpack: uncompressed 1-48 bit handler");
 
+    // A file that cannot hold one row of the picture it declares holds
+    // nothing of it: refused before the picture is allocated. One that
+    // holds less than all rows (a cut file) loads what it holds; the rest
+    // stays zero without being touched. A PackBits row takes at least two
+    // bytes for every 128 it gives.
+    {
+        const uint64_t row = st.RowBytes * (separate ? spp : 1);
+        const uint64_t least = packbits ? (row + 127) / 128 * 2 : row;
+        if (st.held() < least) {
+            logText(2, "TIFF unpack: the file holds no complete row");
+            return KXERR_EOF;
+        }
+    }
+
     const bool to8 = kind == Kind::Grey16 && keyIs("GRAYDEPTH16", "8");
     uint32_t depth = D, pixelBits = 8, type = ONEPLANE;
     switch (kind) {
@@ -246,20 +270,21 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
         default: break;
     }
     KX_GfxBuffer* b = nullptr;
-    uint32_t err = KXF_NewImage(&b, type, l.Width, l.Height, depth, pixelBits, false);
+    uint32_t err = KXF_NewImage(&b, type, l.Width, l.Height, depth, pixelBits, true);
     if (err) return err;
     uint8_t* row = nullptr;
     uint32_t rowSize = 0;
     const bool direct = !separate && !packbits && (kind == Kind::Copy8 || kind == Kind::Copy24 || kind == Kind::Copy48);
+    st.ClearMissing = !direct;
     if (!direct) {
         err = KXSUP_CheckSize(&rowSize, st.RowBytes * (separate ? spp : 1));
-        if (!err && !(row = static_cast<uint8_t*>(AllocVec(rowSize ? rowSize : 1, MEMF_ANY)))) err = KXERR_NOMEMORY;
+        if (!err && !(row = static_cast<uint8_t*>(AllocVec(rowSize ? rowSize : 1, MEMF_CLEAR)))) err = KXERR_NOMEMORY;
     }
     uint8_t* alpha = nullptr;
     if (!err && (kind == Kind::Rgba32 || kind == Kind::Rgba64)) {
         uint32_t alphaSize = 0;
         err = KXSUP_CheckSize(&alphaSize, W, H, T / 8);
-        if (!err && !(alpha = static_cast<uint8_t*>(AllocVec(alphaSize, MEMF_ANY)))) err = KXERR_NOMEMORY;
+        if (!err && !(alpha = static_cast<uint8_t*>(AllocVec(alphaSize, MEMF_CLEAR)))) err = KXERR_NOMEMORY;
     }
 
     const size_t outRow = type == BITPLANE ? b->BytesPerLine : (size_t)W * (pixelBits / 8);
@@ -289,14 +314,7 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
         }
         if (err) break;
         if (empty) {
-            // Rows past the file's data (a cut file, or one that declares more
-            // than it holds) are zero without being converted.
-            if (kind == Kind::Planes) {
-                for (uint32_t k = 0; k < D; ++k) memset(b->Data + planeBytes * k + (size_t)y * outRow, 0, outRow);
-            } else {
-                memset(dst, 0, outRow);
-            }
-            if (alpha) memset(alpha + (size_t)y * W * (T / 8), 0, (size_t)W * (T / 8));
+            // Rows past the file's data (a cut file) stay zero, untouched.
             ++y;
             continue;
         }

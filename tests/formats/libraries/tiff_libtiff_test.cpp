@@ -157,8 +157,8 @@ TEST(TiffLibtiff, WideAndOddSamples) {
     }
 }
 
-// CMYK: without a profile each of C, M, Y is inverted (K is not used);
-// with one, the picture goes through it to sRGB and the profile is not
+// CMYK: without a profile each colour is the inverted ink times the
+// inverted black, as libtiff's RGBA reader gives it; with one, the picture goes through it to sRGB and the profile is not
 // kept in the metadata.
 TEST(TiffLibtiff, Cmyk) {
     Layout l;
@@ -174,7 +174,7 @@ TEST(TiffLibtiff, Cmyk) {
         ASSERT_EQ(t.Load(path, true), KXERR_NONE);
         const KX_GfxBuffer* b = t.Image();
         ASSERT_EQ(b->ColorDepth, 24u);
-        const uint8_t want[6] = {245, 235, 225, 5, 127, 255};
+        const uint8_t want[6] = {206, 198, 189, 0, 0, 0};
         EXPECT_EQ(memcmp(b->Data, want, 6), 0);
     }
     Layout l16 = l;
@@ -408,6 +408,148 @@ TEST(TiffLibtiff, YccJpegDropsItsProfile) {
     EXPECT_EQ(r.obj.IccData, nullptr);
     remove(ours.c_str());
     remove(jpeg.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// The samples of a netpbm file that ImageMagick made of `tif`, 16-bit.
+bool MagickPixels(const std::string& tif, Pnm* out) {
+    const std::string ppm = tif + ".ppm";
+    const bool ok = RunTool("convert " + tif + " -depth 16 " + ppm) == 0 && ReadPnm(ppm, out);
+    remove(ppm.c_str());
+    return ok;
+}
+
+// Separate planes in strips of many compressed rows, written by
+// ImageMagick (16-bit CMYK by libtiff): each plane is read top to bottom,
+// and the picture agrees with ImageMagick's reading of the file.
+TEST(TiffLibtiff, SeparatePlanesInCompressedStrips) {
+    if (!KXT_HaveTool("convert") || !KXT_HaveTool("tiffcp")) GTEST_SKIP() << "ImageMagick or tiffcp missing";
+    struct Case {
+        const char* name;
+        std::string make;  // writes the file named %s
+        uint32_t tolerance;  // on the 16-bit scale
+    };
+    const std::string src = "-size 37x29 gradient:red-blue -fx 'u*(0.3+0.7*i/w)' ";
+    const std::vector<Case> cases = {
+        {"float 32, Deflate", "convert " + src + "-depth 32 -define quantum:format=floating-point -interlace plane -compress zip %s", 2},
+        {"float 16, LZW", "convert " + src + "-depth 16 -define quantum:format=floating-point -interlace plane -compress lzw %s", 40},
+        {"RGB 4-bit, Deflate", "convert " + src + "-depth 4 -interlace plane -compress zip %s", 0},
+        {"RGB 4-bit, LZW", "convert " + src + "-depth 4 -interlace plane -compress lzw %s", 0},
+    };
+    const std::string path = TempPath("planes.tif");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string cmd = c.make;
+        for (size_t at; (at = cmd.find("%s")) != std::string::npos;) cmd.replace(at, 2, path);
+        ASSERT_EQ(RunTool(cmd), 0) << cmd;
+        const std::string info = Capture("tiffinfo " + path);
+        ASSERT_NE(info.find("separate image planes"), std::string::npos) << info;
+        ASSERT_EQ(info.find("Rows/Strip: 1\n"), std::string::npos) << info;
+        Tiff t;
+        ASSERT_EQ(t.Load(path), KXERR_NONE);
+        const KX_GfxBuffer* b = t.Image();
+        ASSERT_NE(b, nullptr);
+        ASSERT_EQ(b->Width, 37u);
+        ASSERT_EQ(b->Height, 29u);
+        Pnm want;
+        ASSERT_TRUE(MagickPixels(path, &want));
+        for (uint32_t i = 0; i < 37 * 29; ++i)
+            for (int c2 = 0; c2 < 3; ++c2) {
+                const uint32_t got = b->ColorDepth == 24 ? Sample(b, i, c2) * 257 : Sample(b, i, c2);
+                ASSERT_NEAR(got, want.rgb[i * 3 + c2], c.tolerance) << i << " " << c2;
+            }
+    }
+    // 16-bit CMYK (which ImageMagick writes contiguous only), by libtiff.
+    Layout l;
+    l.w = 37;
+    l.h = 29;
+    l.bits = 16;
+    l.samples = 4;
+    l.photometric = PHOTOMETRIC_SEPARATED;
+    l.planar = PLANARCONFIG_SEPARATE;
+    std::vector<Bytes> rows;
+    for (uint32_t p = 0; p < 4; ++p)
+        for (uint32_t y = 0; y < l.h; ++y) {
+            std::vector<uint16_t> v(l.w);
+            for (uint32_t x = 0; x < l.w; ++x) v[x] = (uint16_t)((x * 1777 + y * 2039 + p * 9001) * (p == 3 ? 3 : 31));
+            rows.emplace_back((const uint8_t*)v.data(), (const uint8_t*)(v.data() + l.w));
+        }
+    ASSERT_TRUE(WriteTiff(path, l, rows, [](TIFF* t) { TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 8); }));
+    Tiff t;
+    ASSERT_EQ(t.Load(path), KXERR_NONE);
+    const KX_GfxBuffer* b = t.Image();
+    Pnm want;
+    ASSERT_TRUE(MagickPixels(path, &want));
+    ASSERT_EQ(b->ColorDepth, 48u);
+    for (uint32_t i = 0; i < l.w * l.h; ++i)
+        for (int c = 0; c < 3; ++c) ASSERT_NEAR(Sample(b, i, c), want.rgb[i * 3 + c], 2) << i << " " << c;
+    remove(path.c_str());
+}
+
+// CMYK without a profile: the black ink darkens every colour as in
+// libtiff's RGBA reader (tiff2rgba), on a file ImageMagick made.
+TEST(TiffLibtiff, CmykWithoutProfileUsesBlack) {
+    if (!KXT_HaveTool("convert") || !KXT_HaveTool("tiff2rgba")) GTEST_SKIP() << "ImageMagick or tiff2rgba missing";
+    const std::string path = TempPath("cmyk_im.tif"), rgba = TempPath("cmyk_im_rgba.tif");
+    ASSERT_EQ(RunTool("convert -size 41x23 gradient:'#ff9030-#100008' -fx 'u*(0.2+0.8*i/w)' -colorspace cmyk -depth 8 -compress lzw +profile '*' " + path), 0);
+    ASSERT_NE(Capture("tiffinfo " + path).find("separated"), std::string::npos);
+    ASSERT_EQ(RunTool("tiff2rgba -c none " + path + " " + rgba), 0);
+    Pnm want;
+    ASSERT_TRUE(MagickPixels(rgba, &want));
+    Tiff t;
+    ASSERT_EQ(t.Load(path), KXERR_NONE);
+    const KX_GfxBuffer* b = t.Image();
+    ASSERT_EQ(b->ColorDepth, 24u);
+    ASSERT_EQ(want.width * want.height, 41u * 23u);
+    uint32_t dark = 0;
+    for (uint32_t i = 0; i < 41 * 23; ++i) {
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(Sample(b, i, c), want.rgb[i * 3 + c] / 257) << i;
+        dark += Sample(b, i, 0) + Sample(b, i, 1) + Sample(b, i, 2) < 192;
+    }
+    EXPECT_GT(dark, 0u) << "the gradient has dark pixels";
+    remove(path.c_str());
+    remove(rgba.c_str());
+}
+
+// Whatever decoder reads a file, the pixels come as stored and the
+// record keeps the file's Orientation: the RGBA reader (LZW grey without a
+// colour map, 2-bit grey) agrees with the own decoding (8-bit RGB).
+TEST(TiffLibtiff, PixelsAsStoredWithTheirOrientation) {
+    const std::string path = TempPath("orient.tif");
+    struct Road {
+        const char* name;
+        Layout l;
+        std::vector<Bytes> rows;
+        uint8_t first, last;  // grey of the first and last stored pixel
+    };
+    Layout grey;
+    grey.samples = 1;
+    grey.photometric = PHOTOMETRIC_MINISBLACK;
+    Layout grey2 = grey;
+    grey2.bits = 2;
+    Layout rgb;
+    const std::vector<Road> roads = {
+        {"RGBA reader, 8-bit grey", grey, {{10, 20, 30}, {40, 50, 60}}, 10, 60},
+        {"RGBA reader, 2-bit grey", grey2, {{0x1B}, {0xE4}}, 0, 85},
+        {"own decoding, RGB", rgb, {{10, 10, 10, 20, 20, 20, 30, 30, 30}, {40, 40, 40, 50, 50, 50, 60, 60, 60}}, 10, 60},
+    };
+    for (const Road& road : roads)
+        for (uint16_t o = 1; o <= 8; ++o) {
+            SCOPED_TRACE(std::string(road.name) + " orientation " + std::to_string(o));
+            ASSERT_TRUE(WriteTiff(path, road.l, road.rows, [&](TIFF* t) { TIFFSetField(t, TIFFTAG_ORIENTATION, o); }));
+            Tiff t;
+            ASSERT_EQ(t.Load(path, true), KXERR_NONE);
+            EXPECT_EQ(t.obj.Orientation, o);
+            const KX_GfxBuffer* b = t.Image();
+            ASSERT_EQ(b->Width, 3u);
+            ASSERT_EQ(b->Height, 2u);
+            EXPECT_EQ(Sample(b, 0, 0), road.first);
+            EXPECT_EQ(Sample(b, 5, 0), road.last);
+        }
+    remove(path.c_str());
 }
 
 }  // namespace

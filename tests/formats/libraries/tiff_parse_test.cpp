@@ -297,4 +297,44 @@ TEST(TiffParse, ExifThumbnail) {
     for (const std::string& f : {ppm, jpg, back}) remove(f.c_str());
 }
 
+// IS_EXIF on real EXIF blocks: exiftool's copy of a camera-like JPEG's
+// block (camera directory first, the thumbnail in the second directory),
+// in both byte orders.
+TEST(TiffParse, ExifBlocksFromExiftool) {
+    for (const char* tool : {"cjpeg", "djpeg", "exiftool"})
+        if (!KXT_HaveTool(tool)) GTEST_SKIP() << tool << " missing";
+    const std::string big = TempPath("cam.ppm"), small = TempPath("cam_thumb.ppm"), photo = TempPath("cam.jpg");
+    const std::string thumb = TempPath("cam_thumb.jpg"), back = TempPath("cam_thumb_back.ppm"), block = TempPath("cam.exif");
+    ASSERT_TRUE(KXT_WriteBytes(big, pngtest::MakePnm(true, 64, 48, 255, [](uint32_t i) { return i * 3; })));
+    ASSERT_TRUE(KXT_WriteBytes(small, pngtest::MakePnm(true, 16, 12, 255, [](uint32_t i) { return i * 11; })));
+    ASSERT_EQ(RunTool("cjpeg -quality 95 " + small + " > " + thumb + " && djpeg -dct fast " + thumb + " > " + back), 0);
+    Pnm want;
+    ASSERT_TRUE(ReadPnm(back, &want));
+    for (const char* order : {"MM", "II"}) {
+        SCOPED_TRACE(order);
+        ASSERT_EQ(RunTool("cjpeg " + big + " > " + photo), 0);
+        ASSERT_EQ(RunTool(std::string("exiftool -q -overwrite_original -ExifByteOrder=") + order +
+                          " -Make=Kamera -Model=K1 -Orientation#=6 -ExposureTime=0.01 -FNumber=4 "
+                          "-DateTimeOriginal='2021:02:03 04:05:06' '-ThumbnailImage<=" + thumb + "' " + photo),
+                  0);
+        ASSERT_EQ(RunTool("exiftool -b -EXIF " + photo + " > " + block), 0);
+        const Bytes head = KXT_ReadBytes(block);
+        ASSERT_GT(head.size(), 8u);
+        ASSERT_EQ(head[0], (uint8_t)order[0]);
+        Tiff r(Settings{{"IS_EXIF", "TRUE"}});
+        ASSERT_EQ(r.Load(block, true), KXERR_NONE);
+        EXPECT_EQ(r.obj.LastRoad, (uint32_t)kxoTIFF::ROAD_THUMBNAIL);
+        const KX_GfxBuffer* b = r.Image();
+        ASSERT_NE(b, nullptr);
+        ASSERT_EQ(b->Width, want.width);
+        ASSERT_EQ(b->Height, want.height);
+        for (uint32_t i = 0; i < want.width * want.height; ++i)
+            for (int c = 0; c < 3; ++c) ASSERT_EQ(Sample(b, i, c), want.rgb[i * 3 + c]) << i;
+        // Without IS_EXIF the block is no picture.
+        Tiff plain;
+        EXPECT_NE(plain.Load(block), KXERR_NONE);
+    }
+    for (const std::string& f : {big, small, photo, thumb, back, block}) remove(f.c_str());
+}
+
 }  // namespace
