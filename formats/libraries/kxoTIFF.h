@@ -13,7 +13,10 @@
 // the first choice for simple layouts and the last resort for the others.
 // IS_EXIF files yield their JPEG thumbnail through the JFIF module.
 // Refuses BigTIFF (15), directories and blocks that point past the end of
-// the file (29), sizes beyond the library's limits (15 or 3).
+// the file (29), sizes beyond the library's limits (15 or 3), and, before
+// allocating the picture, files whose strips cannot hold it (29 when not
+// one row is there, 14 for compressed data that cannot give the picture);
+// a cut file of the own reader's layouts loads the rows it holds.
 // Relies on libtiff, zlib, the colour-management builders, the format
 // frame (safe save) and the checked-size helper.
 #pragma once

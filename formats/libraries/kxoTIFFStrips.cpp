@@ -3,8 +3,10 @@
 // layout the pre-parser collected, without libtiff.
 //
 // Rows are read strip by strip straight from the file, so that a load
-// needs the picture and at most one strip. Every read is bounded by the
-// strip and the file: rows the file lacks (a truncated file) are zero; a
+// needs the picture and at most one strip. A file that cannot hold one row
+// is refused before the picture is allocated. Every read is bounded by the
+// strip and the file: rows the file lacks (a truncated file) are zero, left
+// as the cleared picture gives them, never written; a
 // strip that starts outside the file, or PackBits data that runs past its
 // strip, is an error (14). A PackBits run that ends beyond its row (TIFF
 // forbids it, some writers do it) is cut at the row's end.
