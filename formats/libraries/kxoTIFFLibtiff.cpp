@@ -506,12 +506,10 @@ uint32_t KXTiffDecoder::decodeOwn() {
         }
         for (uint32_t y = 0; y < Height; ++y) {
             uint8_t* dst = B->Data + (size_t)y * W * 3;
-            {
-                if ((err = readRow(Row, y))) return err;
-                for (uint64_t k = 0; k < W * 3; ++k) {
-                    const uint8_t byte = Row[k / 2];
-                    dst[k] = (uint8_t)((k & 1 ? byte & 15 : byte >> 4) * 17);
-                }
+            if ((err = readRow(Row, y))) return err;
+            for (uint64_t k = 0; k < W * 3; ++k) {
+                const uint8_t byte = Row[k / 2];
+                dst[k] = (uint8_t)((k & 1 ? byte & 15 : byte >> 4) * 17);
             }
             progress(y);
         }
@@ -571,8 +569,8 @@ uint32_t KXTiffDecoder::decodeWide() {
     // Separate planes are read each top to bottom (a compressed strip is
     // read forward only) and each fills its own sample of every pixel.
     const uint32_t passes = separate ? Samples : 1, perPass = separate ? 1 : Samples;
-    for (uint32_t row = 0; row < passes * Height; ++row) {
-        const uint32_t pass = row / Height, y = row % Height;
+    for (uint64_t row = 0; row < (uint64_t)passes * Height; ++row) {
+        const uint32_t pass = (uint32_t)(row / Height), y = (uint32_t)(row % Height);
         if ((err = readRow(Row, y, (uint16_t)pass))) return err;
         for (uint64_t x = 0; x < W; ++x) {
             for (uint32_t k = 0; k < perPass; ++k) {
@@ -616,7 +614,7 @@ uint32_t KXTiffDecoder::decodeWide() {
                     B->Data[(size_t)y * W + x] = (uint8_t)(v / 257);
             }
         }
-        progress(row / passes);
+        progress((uint32_t)(row / passes));
     }
     if (separate) logText(2, "undoing separation...");
     return KXERR_NONE;

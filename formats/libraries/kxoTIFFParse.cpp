@@ -40,7 +40,6 @@ uint32_t elementWidth(uint32_t type) {
     }
 }
 
-
 uint32_t get16(const uint8_t* p, bool big) { return big ? (uint32_t)(p[0] << 8 | p[1]) : (uint32_t)(p[1] << 8 | p[0]); }
 uint32_t get32(const uint8_t* p, bool big) {
     return big ? (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]
