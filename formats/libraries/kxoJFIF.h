@@ -19,6 +19,7 @@
 // in memory, KXJFIF_DecodeThumbnail below does all of that.
 #pragma once
 
+#include "formats/libraries/jpeg_backing.h"
 #include "formats/raster/kxframe.h"
 
 struct jpeg_compress_struct;
@@ -43,6 +44,11 @@ public:
     // Sub-format ids.
     static constexpr uint32_t kJfif = 0;
     static constexpr uint32_t kSpiff = 1;
+
+    // What libjpeg's memory manager held at most during the last load or
+    // save, and the temporary files it used (MAX_MEMORY sets its limit in
+    // bytes, 0 for none).
+    KXJpegMemoryStats MemoryStats;
 
     // ---- metadata markers (kxoJFIFMeta.cpp) ----
     // Which markers a load keeps.
@@ -76,6 +82,7 @@ private:
     bool keyIsExactOn(const char* key);
     bool keyIs(const char* key, const char* word);
     long keyNumber(const char* key, long fallback);
+    void limitMemory(jpeg_common_struct* coder);
 };
 
 // Decodes JPEG bytes (an EXIF thumbnail) into a new 24-bit or 8-bit buffer

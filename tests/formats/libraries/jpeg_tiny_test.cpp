@@ -1,0 +1,124 @@
+// A few hundred bytes that claim a picture of a gigabyte: a baseline JPEG
+// and a lossless JPEG whose data ends at once load (the JPEG with its
+// warning) without touching the picture beyond the rows they hold.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "formats/libraries/kxoLJPG.h"
+#include "jfif_helpers.h"
+#include "support/testfiles.h"
+
+using namespace jfiftest;
+
+namespace {
+
+// Resident set now and at its peak since the last reset, in bytes.
+uint64_t StatusField(const char* name) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name, 0) == 0) return std::stoull(line.substr(strlen(name))) * 1024;
+    return 0;
+}
+
+bool ResetPeak() {
+    FILE* f = fopen("/proc/self/clear_refs", "w");
+    if (!f) return false;
+    const bool ok = fputs("5", f) >= 0;
+    return fclose(f) == 0 && ok;
+}
+
+// What a load may add to the resident set, pictures of a gigabyte or more
+// included: the sanitizers' own bookkeeping of such a block is counted in.
+constexpr uint64_t kBound = 200u << 20;
+
+// A 16 x 16 baseline JPEG whose frame header is made to claim
+// 18758 x 19014 pixels, cut 40 bytes into its coded data.
+std::vector<uint8_t> TinyBaseline() {
+    const std::string path = TempPath("tiny_src.jpg");
+    std::vector<uint8_t> f;
+    if (!WriteLibjpeg(path, 16, 16, 3, JCS_YCbCr, nullptr, false)) return f;
+    f = KXT_ReadBytes(path);
+    remove(path.c_str());
+    for (size_t i = 2; i + 9 < f.size(); ++i)
+        if (f[i] == 0xFF && f[i + 1] == 0xC0) {
+            f[i + 5] = 19014 >> 8;
+            f[i + 6] = 19014 & 0xFF;
+            f[i + 7] = 18758 >> 8;
+            f[i + 8] = 18758 & 0xFF;
+        }
+    for (size_t i = 2; i + 3 < f.size(); ++i)
+        if (f[i] == 0xFF && f[i + 1] == 0xDA) {
+            const size_t data = i + 2 + ((size_t)f[i + 2] << 8 | f[i + 3]);
+            f.resize(data + 40);
+            break;
+        }
+    return f;
+}
+
+// A lossless JPEG of 30000 x 30000 grey samples: one Huffman code (category
+// 0, one bit), eight bytes of data, the end marker.
+const uint8_t kTinyLossless[] = {
+    0xFF, 0xD8,                                                        // SOI
+    0xFF, 0xC3, 0x00, 0x0B, 0x08, 0x75, 0x30, 0x75, 0x30, 0x01, 0x01, 0x11, 0x00,  // SOF3
+    0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00,  // DHT
+    0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x00, 0x00,  // SOS, predictor 1
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // data
+    0xFF, 0xD9,                                                  // EOI
+};
+
+}  // namespace
+
+TEST(JpegTinyFiles, CostOnlyTheRowsTheyHold) {
+    if (!ResetPeak()) GTEST_SKIP() << "the peak resident set cannot be reset here";
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        uint32_t width, height, depth;
+    };
+    const Case cases[] = {
+        {"baseline", TinyBaseline(), 18758, 19014, 24},
+        {"lossless", std::vector<uint8_t>(std::begin(kTinyLossless), std::end(kTinyLossless)), 30000, 30000, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_LT(c.bytes.size(), 1024u);
+        const std::string path = TempPath(std::string("tiny_") + c.name);
+        ASSERT_TRUE(KXT_WriteBytes(path, c.bytes));
+        ASSERT_TRUE(ResetPeak());
+        const uint64_t before = StatusField("VmRSS:");
+        KX_GfxBuffer* b = nullptr;
+        if (c.depth == 24) {
+            Jfif r;
+            ASSERT_EQ(r.Load(path), KXERR_NONE);
+            EXPECT_EQ(r.obj.LoadWarning, KXERR_EOF);
+            b = r.Image();
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(b->Width, c.width);
+            EXPECT_EQ(b->Height, c.height);
+            // Untouched rows read as black.
+            EXPECT_EQ(b->Data[b->BufferSize / 2], 0);
+            EXPECT_LT(StatusField("VmHWM:"), before + kBound);
+        } else {
+            kxoLJPG r(nullptr);
+            r.SetReadName(path.c_str());
+            ASSERT_EQ(r.Load(), KXERR_NONE);
+            r.GetGfxBuffer(&b);
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(b->Width, c.width);
+            EXPECT_EQ(b->Height, c.height);
+            // The first row holds the data's samples, the rest stays black.
+            EXPECT_EQ(b->Data[0], 128);
+            EXPECT_EQ(b->Data[b->BufferSize / 2], 0);
+            EXPECT_LT(StatusField("VmHWM:"), before + kBound);
+            r.Reset();
+        }
+        remove(path.c_str());
+    }
+}
