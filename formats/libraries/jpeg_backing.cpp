@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -36,6 +37,7 @@ struct VirtArray {
     JDIMENSION firstUndefined;  // rows from here on were never written
     bool preZero, dirty;
     int fd;  // the backing file, or -1
+    uint64_t fileEnd;  // bytes written to it so far; all beyond reads as zeros
 };
 
 struct State {
@@ -134,24 +136,40 @@ void readAll(j_common_ptr c, int fd, uint8_t* data, size_t size) {
     }
 }
 
+bool allZero(const uint8_t* p, size_t size) {
+    return size == 0 || (p[0] == 0 && memcmp(p, p + 1, size - 1) == 0);
+}
+
 // Moves the window's defined rows to or from the file, one transfer per
-// run of rows that lie next to each other in memory.
+// run of rows that lie next to each other in memory. Zeros past the end of
+// what the file holds are not written (they read back as zeros): a file
+// whose data ends early leaves its untouched coefficients off the disk.
 void transfer(j_common_ptr c, VirtArray* a, bool writing) {
     JDIMENSION end = a->windowStart + a->windowRows;
     if (end > a->firstUndefined) end = a->firstUndefined;
     if (end > a->rows) end = a->rows;
     if (end <= a->windowStart) return;
     const JDIMENSION count = end - a->windowStart;
-    seekTo(c, a->fd, (uint64_t)a->windowStart * a->rowBytes);
     for (JDIMENSION i = 0; i < count;) {
         uint8_t* start = static_cast<uint8_t*>(a->window[i]);
         JDIMENSION run = 1;
         while (i + run < count && static_cast<uint8_t*>(a->window[i + run]) == start + (size_t)run * a->rowBytes) ++run;
+        const uint64_t offset = (uint64_t)(a->windowStart + i) * a->rowBytes;
+        const size_t size = (size_t)run * a->rowBytes;
         if (writing) {
-            writeAll(c, a->fd, start, (size_t)run * a->rowBytes);
-            if (stateOf(c)->stats) stateOf(c)->stats->fileBytes += (uint64_t)run * a->rowBytes;
+            if (offset < a->fileEnd || !allZero(start, size)) {
+                seekTo(c, a->fd, offset);
+                writeAll(c, a->fd, start, size);
+                if (offset + size > a->fileEnd) a->fileEnd = offset + size;
+                if (stateOf(c)->stats) stateOf(c)->stats->fileBytes += size;
+            }
         } else {
-            readAll(c, a->fd, start, (size_t)run * a->rowBytes);
+            const size_t held = offset >= a->fileEnd ? 0 : (size_t)std::min<uint64_t>(size, a->fileEnd - offset);
+            if (held) {
+                seekTo(c, a->fd, offset);
+                readAll(c, a->fd, start, held);
+            }
+            memset(start + held, 0, size - held);
         }
         i += run;
     }

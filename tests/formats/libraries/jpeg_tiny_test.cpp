@@ -122,3 +122,38 @@ TEST(JpegTinyFiles, CostOnlyTheRowsTheyHold) {
         remove(path.c_str());
     }
 }
+
+// A progressive file cut short that claims 2000 x 2000 pixels: every scan
+// is read before the first row comes out, so the picture is made, but the
+// coefficients its bytes never reached stay off the disk under the default
+// memory limit.
+TEST(JpegTinyFiles, ProgressiveZerosStayOffTheDisk) {
+    const std::string src = TempPath("tiny_prog_src.jpg"), path = TempPath("tiny_prog.jpg");
+    Buffer img = MakeRgb(64, 64);
+    {
+        Jfif s({{"PROGRESSIVE", "ON"}});
+        ASSERT_EQ(s.Save(img.get(), src), KXERR_NONE);
+    }
+    std::vector<uint8_t> f = KXT_ReadBytes(src);
+    for (size_t i = 2; i + 9 < f.size(); ++i)
+        if (f[i] == 0xFF && f[i + 1] == 0xC2) {
+            f[i + 5] = f[i + 7] = 2000 >> 8;
+            f[i + 6] = f[i + 8] = 2000 & 0xFF;
+        }
+    for (size_t i = 2; i + 3 < f.size(); ++i)
+        if (f[i] == 0xFF && f[i + 1] == 0xDA) {
+            f.resize(i + 2 + ((size_t)f[i + 2] << 8 | f[i + 3]) + 30);
+            break;
+        }
+    ASSERT_TRUE(KXT_WriteBytes(path, f));
+    Jfif r;
+    ASSERT_EQ(r.Load(path), KXERR_NONE);
+    EXPECT_EQ(r.obj.LoadWarning, KXERR_EOF);
+    ASSERT_NE(r.Image(), nullptr);
+    EXPECT_EQ(r.Image()->Width, 2000u);
+    EXPECT_GE(r.obj.MemoryStats.files, 1u);
+    // Only the first windows, where the data was, reach the disk (of 12 MB).
+    EXPECT_LT(r.obj.MemoryStats.fileBytes, 1000000u);
+    remove(src.c_str());
+    remove(path.c_str());
+}
