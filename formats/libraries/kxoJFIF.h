@@ -9,8 +9,11 @@
 // Relies on the core's EXIF/IPTC access, the checked-size helper and the
 // format frame (safe save). Refuses outputs other than 1, 3 or (CMYK/YCCK)
 // 4 components (15), HAM images (19) and depths other than 1-8 and 24 (15).
-// A file whose coded data ends early loads with libjpeg's grey for the
-// rest and LoadWarning 29 (KXERR_EOF).
+// A file whose coded data ends early loads with LoadWarning 29 (KXERR_EOF):
+// a single-scan file with the rows after its data left black (untouched),
+// a progressive one with what its scans give. libjpeg's whole-image arrays
+// beyond a memory limit (MAX_MEMORY, JPEGMEM, 1000000 bytes) go to
+// temporary files (jpeg_backing).
 //
 // Other modules decode JPEG data with an object of their own (an EXIF
 // thumbnail, a converter's output): make one on the library object, hand it
