@@ -23,6 +23,7 @@ KX_TEST_PKGS+=(python3-pil poppler-utils)
 # GEM XIMG cross-checks: FFmpeg's GEM decoder reads palettes by the file's pixel values.
 KX_TEST_PKGS+=(ffmpeg)
 KX_TEST_PKGS+=(liblcms2-utils)  # colour cross-checks: Little CMS's transicc
+KX_TEST_PKGS+=(dcmtk)  # lossless JPEG (SOF3) fixtures and the check of our files
 
 kx_install_packages() {
   local missing=() p

@@ -6,10 +6,12 @@
 // landing code can release it. Any libjpeg error is 14 on loading and 31 on
 // saving.
 //
-// libjpeg-turbo's memory manager is used as built: no memory limit is set
-// and large progressive images or two-pass optimised saves are kept in
-// memory. Sizes a file asks for are checked against the library's size
-// limit before libjpeg allocates its picture-sized arrays.
+// Each coder gets a memory limit right after it is made (MAX_MEMORY, else
+// JPEGMEM, else 1000000 bytes): the whole-image arrays of progressive and
+// optimised codings and of two-pass quantising that do not fit under it are
+// kept in temporary files (jpeg_backing). Sizes a file asks for are checked
+// against the library's size limit before libjpeg allocates its
+// picture-sized arrays.
 #include "formats/libraries/kxoJFIF.h"
 
 // clang-format off
@@ -31,6 +33,7 @@
 #include "core/kxclass.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/jpeg_backing.h"
 
 namespace {
 
@@ -47,6 +50,7 @@ struct ErrorManager {
     jmp_buf jump;
     void (*stdEmit)(j_common_ptr, int);
     bool cutShort;  // the coded data ended before the picture did
+    bool dataEnded;  // ... because the file or its last scan ended (nothing comes after)
 };
 
 // The reader's and the header check's messages go to the library log; the
@@ -88,7 +92,14 @@ void checkScans(j_common_ptr c) {
 // the reader can say the picture is incomplete.
 void emitMessage(j_common_ptr c, int level) {
     auto* e = reinterpret_cast<ErrorManager*>(c->err);
-    if (level < 0 && (e->pub.msg_code == JWRN_JPEG_EOF || e->pub.msg_code == JWRN_HIT_MARKER)) e->cutShort = true;
+    if (level < 0 && (e->pub.msg_code == JWRN_JPEG_EOF || e->pub.msg_code == JWRN_HIT_MARKER)) {
+        e->cutShort = true;
+        // A restart marker met early is resynchronised on; the end of the
+        // file or an end-of-image marker leaves nothing more to decode.
+        if (e->pub.msg_code == JWRN_JPEG_EOF ||
+            (c->is_decompressor && reinterpret_cast<j_decompress_ptr>(c)->unread_marker == JPEG_EOI))
+            e->dataEnded = true;
+    }
     e->stdEmit(c, level);
 }
 
@@ -98,7 +109,7 @@ void initErrors(ErrorManager* e, bool toLog) {
     e->pub.output_message = toLog ? outputToLog : outputNothing;
     e->stdEmit = e->pub.emit_message;
     e->pub.emit_message = emitMessage;
-    e->cutShort = false;
+    e->cutShort = e->dataEnded = false;
 }
 
 }  // namespace
@@ -168,6 +179,19 @@ long kxoJFIF::keyNumber(const char* key, long fallback) {
     char value[64];
     if (!GetKey(key, value, sizeof(value))) return fallback;
     return atol(value);
+}
+
+// The memory limit and backing store for a coder made a moment ago.
+void kxoJFIF::limitMemory(jpeg_common_struct* coder) {
+    long limit = KXJPEG_DefaultMemoryLimit();
+    char value[64];
+    if (GetKey("MAX_MEMORY", value, sizeof(value))) {
+        char* end = nullptr;
+        const long bytes = strtol(value, &end, 10);
+        if (end != value && bytes >= 0) limit = bytes;
+    }
+    const char* temp = Lib && Lib->TempDir ? Lib->TempDir : KX_GetProcessTempDir();
+    KXJPEG_InstallBackingStore(coder, temp, limit, &MemoryStats);
 }
 
 // ---- recognition ---------------------------------------------------------------
@@ -263,6 +287,7 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
     }
     jpeg_create_decompress(&d);
     s.created = true;
+    limitMemory(reinterpret_cast<j_common_ptr>(&d));
     s.scans.pub.progress_monitor = checkScans;
     s.scans.errors = &s.err;
     d.progress = &s.scans.pub;
@@ -378,7 +403,11 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
     if (d.output_components != expected || d.output_width != width || d.output_height != height)
         return KXERR_FILEREQUIREMENTS;
 
-    if ((err = KXSUP_AllocGfxBuffer(&s.buffer, 1, size, MEMF_ANY)) != KXERR_NONE) return err;
+    // Cleared by fresh pages, never by a pass over the picture: rows are
+    // written as they decode, and a single-scan file whose data ends early
+    // leaves the rest untouched (black) instead of decoding it from nothing,
+    // so a few bytes that claim a huge picture cost little.
+    if ((err = KXSUP_AllocGfxBuffer(&s.buffer, 1, size, MEMF_CLEAR)) != KXERR_NONE) return err;
     KX_GfxBuffer* b = s.buffer;
     b->Type = ONEPLANE;
     b->Width = width;
@@ -393,7 +422,10 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
         if (!s.row) return KXERR_NOMEMORY;
     }
 
-    while (d.output_scanline < height) {
+    // A progressive file's scans are all read by jpeg_start_decompress: its
+    // every row comes from what the file held.
+    const bool oneScan = !jpeg_has_multiple_scans(&d);
+    while (d.output_scanline < height && !(oneScan && s.err.dataEnded)) {
         const uint32_t y = d.output_scanline;
         if (cmyk) {
             JSAMPROW row = s.row;
@@ -423,7 +455,8 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
         for (int i = 0; i < 256; ++i) memset(b->Palette + i * 3, i, 3);
     }
     logLine(5, "Decoding finished.");
-    jpeg_finish_decompress(&d);
+    if (d.output_scanline < height) jpeg_abort_decompress(&d);
+    else jpeg_finish_decompress(&d);
     s.started = false;
     if (greyFile) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     return KXERR_NONE;
@@ -591,6 +624,7 @@ uint32_t kxoJFIF::encode(WriteSession& s) {
     if (setjmp(s.err.jump)) return KXERR_ENCODE;
     jpeg_create_compress(&c);
     s.created = true;
+    limitMemory(reinterpret_cast<j_common_ptr>(&c));
     jpeg_stdio_dest(&c, WriteFile);
     const KX_GfxBuffer* b = s.buffer;
     c.image_width = b->Width;

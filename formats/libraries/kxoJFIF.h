@@ -9,8 +9,11 @@
 // Relies on the core's EXIF/IPTC access, the checked-size helper and the
 // format frame (safe save). Refuses outputs other than 1, 3 or (CMYK/YCCK)
 // 4 components (15), HAM images (19) and depths other than 1-8 and 24 (15).
-// A file whose coded data ends early loads with libjpeg's grey for the
-// rest and LoadWarning 29 (KXERR_EOF).
+// A file whose coded data ends early loads with LoadWarning 29 (KXERR_EOF):
+// a single-scan file with the rows after its data left black (untouched),
+// a progressive one with what its scans give. libjpeg's whole-image arrays
+// beyond a memory limit (MAX_MEMORY, JPEGMEM, 1000000 bytes) go to
+// temporary files (jpeg_backing).
 //
 // Other modules decode JPEG data with an object of their own (an EXIF
 // thumbnail, a converter's output): make one on the library object, hand it
@@ -19,6 +22,7 @@
 // in memory, KXJFIF_DecodeThumbnail below does all of that.
 #pragma once
 
+#include "formats/libraries/jpeg_backing.h"
 #include "formats/raster/kxframe.h"
 
 struct jpeg_compress_struct;
@@ -43,6 +47,11 @@ public:
     // Sub-format ids.
     static constexpr uint32_t kJfif = 0;
     static constexpr uint32_t kSpiff = 1;
+
+    // What libjpeg's memory manager held at most during the last load or
+    // save, and the temporary files it used (MAX_MEMORY sets its limit in
+    // bytes, 0 for none).
+    KXJpegMemoryStats MemoryStats;
 
     // ---- metadata markers (kxoJFIFMeta.cpp) ----
     // Which markers a load keeps.
@@ -76,6 +85,7 @@ private:
     bool keyIsExactOn(const char* key);
     bool keyIs(const char* key, const char* word);
     long keyNumber(const char* key, long fallback);
+    void limitMemory(jpeg_common_struct* coder);
 };
 
 // Decodes JPEG bytes (an EXIF thumbnail) into a new 24-bit or 8-bit buffer

@@ -22,9 +22,9 @@ inline int RunTool(const std::string& command) { return system((command + " 2>/d
 
 // One object with its settings list.
 struct Jfif {
-    kxoJFIF obj{nullptr};
+    kxoJFIF obj;
     std::unique_ptr<KXConfig> cfg;
-    explicit Jfif(const Settings& settings = {}) {
+    explicit Jfif(const Settings& settings = {}, KXClass* lib = nullptr) : obj(lib) {
         if (settings.empty()) return;
         uint32_t err = 0;
         cfg = std::make_unique<KXConfig>(obj.PadPath, &err);

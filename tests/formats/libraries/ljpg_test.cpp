@@ -4,7 +4,7 @@
 // fixed table of our own, decode as T.81 says (restart intervals, point
 // transform, 1, 2 and 4 components, 12 and 16 bits, predictor 0, category
 // 16); broken tables and markers give 15; refused saves leave no file.
-// No packaged program writes SOF3, so every stream is made here.
+// Streams made by an independent encoder (dcmtk) are in ljpg_dcmtk_test.cpp.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
