@@ -366,8 +366,6 @@ uint32_t kxoEPS::Load() {
     bool extracted = false;
     uint32_t err = extract(tiffFirst, &extracted);
     if (err == KXERR_NONE || !extracted) return err;
-    // When the other section fails as well, the reason the preferred one
-    // failed (a picture above the size limit, say) is what the caller
-    // hears, not the refusal of a section the file may not even have.
-    return extract(!tiffFirst, &extracted) == KXERR_NONE ? KXERR_NONE : err;
+    // Both ways failed: the last one's code.
+    return extract(!tiffFirst, &extracted);
 }

@@ -338,15 +338,35 @@ TEST(EpsReader, SectionBoundsAndHeaderErrors) {
     Module<kxoEPS> missing;
     EXPECT_EQ(missing.Load(dir / "missing.eps"), static_cast<uint32_t>(KXERR_FILENOTFOUND));
 
-    // Both sections refused: the code of the reader of the preferred one.
+    // Both ways refused: the code of the way tried last. Without an
+    // interpreter (no runner here) the PostScript way gives 32.
     const std::string junk(200, 'x');
     ASSERT_TRUE(KXT_WriteFile(dir / "junk.tif", junk));
     tifftest::Tiff tiff;
     const uint32_t tiffCode = tiff.Load(dir / "junk.tif");
     ASSERT_NE(tiffCode, 0u);
-    ASSERT_TRUE(KXT_WriteFile(dir / "both.eps", DosEps("not PostScript at all\n", junk, false)));
-    Module<kxoEPS> both({{"EXTRACTMODE", "HEADER"}});
-    EXPECT_EQ(both.Load(dir / "both.eps"), tiffCode);
+    ASSERT_NE(tiffCode, static_cast<uint32_t>(KXERR_EXTERNALTOOL));
+    KXExternalRunner old = KX_SetExternalRunner(nullptr);
+    struct Last {
+        const char* what;
+        std::string file;
+        const char* mode;
+        uint32_t expected;
+    } lasts[] = {
+        {"preview first", DosEps("not PostScript at all\n", junk, false), "HEADER", KXERR_EXTERNALTOOL},
+        {"PostScript first", DosEps("not PostScript at all\n", junk, false), "", tiffCode},
+        // No preview: the header before the section is refused as TIFF, then
+        // the PostScript way finds no interpreter.
+        {"no preview, no interpreter", DosEps(kGreenPage, "", false), "HEADER", KXERR_EXTERNALTOOL},
+    };
+    for (const Last& l : lasts) {
+        SCOPED_TRACE(l.what);
+        ASSERT_TRUE(KXT_WriteFile(dir / "both.eps", l.file));
+        Module<kxoEPS> both({{"EXTRACTMODE", l.mode}});
+        EXPECT_EQ(both.Load(dir / "both.eps"), l.expected);
+        EXPECT_EQ(both.Image(), nullptr);
+    }
+    KX_SetExternalRunner(old);
 }
 
 TEST(EpsReader, OurOwnFileThroughTheCatalogue) {
