@@ -335,6 +335,9 @@ uint32_t kxoEPS::extract(bool tiff, bool* extracted) {
     // The section must lie within the file before anything is copied.
     KXByteReader size(ReadFile);
     if ((uint64_t)offset + length > size.size()) return KXF_EndLoad(this, KXERR_EOF);
+    // A preview larger than any picture the size limit allows is not copied
+    // out only to be refused by its reader.
+    if (tiff && length > KXSUP_GetSizeLimit()) return KXF_EndLoad(this, KXERR_NOMEMORY);
 
     if ((err = KXCONV_MakeName(Lib, "eps", tiff ? "tif" : "ps", KXCONV_NextCall(), &Section)) != KXERR_NONE)
         return KXF_EndLoad(this, err);

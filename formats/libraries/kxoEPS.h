@@ -8,7 +8,8 @@
 // preview, which the TIFF module loads (EXTRACTMODE=HEADER tries the
 // preview first); when the chained reader fails the other section is tried
 // once, and when that fails too its code is returned. A section must lie
-// within the file (29). Refuses palette and 48-bit images (20).
+// within the file (29), a preview within the size limit (3). Refuses
+// palette and 48-bit images (20).
 // Relies on the converter helpers (kxconvert), the raster frame's safe
 // save, and the TIFF and PostScript modules.
 #pragma once

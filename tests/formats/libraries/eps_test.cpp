@@ -338,6 +338,16 @@ TEST(EpsReader, SectionBoundsAndHeaderErrors) {
     Module<kxoEPS> missing;
     EXPECT_EQ(missing.Load(dir / "missing.eps"), static_cast<uint32_t>(KXERR_FILENOTFOUND));
 
+    // A preview larger than the size limit allows is not copied out.
+    KXSUP_SetSizeLimit(64);
+    {
+        ASSERT_TRUE(KXT_WriteFile(dir / "big.eps", good));
+        Module<kxoEPS> eps(Settings{{"EXTRACTMODE", "HEADER"}});
+        EXPECT_EQ(eps.Load(dir / "big.eps"), static_cast<uint32_t>(KXERR_NOMEMORY));
+        EXPECT_TRUE(eps.obj.Section.Name == nullptr);
+    }
+    KXSUP_ResetSizeLimit();
+
     // Both ways refused: the code of the way tried last. Without an
     // interpreter (no runner here) the PostScript way gives 32.
     const std::string junk(200, 'x');
