@@ -127,7 +127,11 @@ const char* KX_TempDirError() {
         std::lock_guard<std::mutex> guard(gTempLock);
         text = gTempError;
     }
-    return keepText(text.c_str());
+    try {
+        return keepText(text.c_str());
+    } catch (const std::bad_alloc&) {
+        return text.empty() ? "" : "No private temporary folder.";
+    }
 }
 
 const char* KX_GetProcessTempDir() {
