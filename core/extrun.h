@@ -15,7 +15,7 @@
 // or emptied first), else it is discarded, as is its standard error; its
 // standard input is empty. Waits until the program ends; its exit code is
 // not examined. Returns 0, or KXERR_EXTERNALTOOL when it cannot be started
-// or waited for.
+// or waited for, or passed the time limit (below).
 typedef uint32_t (*KXExternalRunner)(const char* program, const char* workDir, const char* const* args,
                                      const char* outputFile);
 
@@ -28,6 +28,18 @@ uint32_t KX_SpawnExternal(const char* program, const char* workDir, const char* 
 // normally or did not run) for callers that trust it.
 uint32_t KX_SpawnExternalStatus(const char* program, const char* workDir, const char* const* args,
                                 const char* outputFile, int* exitCode);
+
+// Time limit of the programs the calling thread starts, in seconds; 0 for
+// none. Every thread starts with KX_EXTERNAL_TIME_LIMIT. A program still
+// running at its limit is ended with its whole process group (it is started
+// as the leader of a group of its own): SIGTERM, then SIGKILL a moment
+// later; the run then gives KXERR_EXTERNALTOOL.
+constexpr uint32_t KX_EXTERNAL_TIME_LIMIT = 120;
+// Sets the calling thread's limit; returns the previous one.
+uint32_t KX_SetExternalTimeLimit(uint32_t seconds);
+uint32_t KX_GetExternalTimeLimit();
+// True when the calling thread's last run was ended at its time limit.
+bool KX_ExternalTimedOut();
 
 // Runs through the registered runner; KXERR_EXTERNALTOOL without one.
 uint32_t KX_RunExternal(const char* program, const char* workDir, const char* const* args, const char* outputFile);

@@ -5,6 +5,10 @@
 // closes it (a closed log writes nothing) and a later StartLog reopens it.
 #include "kxclass.h"
 
+#include <sys/random.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -66,6 +70,19 @@ void destroyTable(T** table) {
 }
 }  // namespace
 
+uint32_t KX_NewInstanceId() {
+    // The process id in the low bits (below 2^22 on Linux) keeps running
+    // processes apart; random high bits keep a later process with a reused
+    // id off the names an earlier one left behind.
+    uint32_t random = 0;
+    if (getrandom(&random, sizeof(random), GRND_NONBLOCK) != static_cast<ssize_t>(sizeof(random))) {
+        timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        random = static_cast<uint32_t>(ts.tv_nsec) ^ static_cast<uint32_t>(ts.tv_sec) * 2654435761u;
+    }
+    return (static_cast<uint32_t>(getpid()) & 0x3FFFFFu) | (random << 22);
+}
+
 KXClass::KXClass() { Init(); }
 
 KXClass::~KXClass() {
@@ -78,7 +95,7 @@ void KXClass::Init() {
     KXLibState& s = KX_LibState();
     if (s.InstanceCount != 0xFFFFFFFFu) {
         s.InstanceCount++;
-        if (s.InstanceCount == 1) s.InstanceId = static_cast<uint32_t>(rand());
+        if (s.InstanceCount == 1) s.InstanceId = KX_NewInstanceId();
     }
     Separator = "/";
     const char* temp = KX_RefreshProcessTempDir();

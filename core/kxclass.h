@@ -42,9 +42,15 @@ extern KXClass* _KXClass;
 
 // Library-wide state, shared by every library object of the process.
 uint32_t KX_GetProcessInstanceId();
-// The process-wide temporary directory ($TMPDIR + "/", else a private
-// /tmp/kaxon5-<uid>/); never null.
+// A new instance id: the process id in the low 22 bits, random bits above,
+// so that two processes never draw the same one.
+uint32_t KX_NewInstanceId();
+// The process-wide temporary directory: a private kaxon5-<uid>/ (0700, this
+// user's) under $TMPDIR, else under /tmp; never null. When none can be made
+// it names no usable folder and KX_TempDirError says why.
 const char* KX_GetProcessTempDir();
+// Why the last attempt found no private temporary folder; "" when it did.
+const char* KX_TempDirError();
 // The directory of the running executable, ending in "/".
 const char* KX_GetExecutableDir();
 // The most recent program and settings directories set by any library object.

@@ -86,7 +86,7 @@ std::string KXCONV_Program(KXObject* o, const char* key, const char* program, bo
 
 std::string KXCONV_FileArg(const char* path) {
     if (!path) return std::string();
-    if (path[0] == '-') return std::string("./") + path;
+    if (path[0] && path[0] != '/') return std::string("./") + path;
     return path;
 }
 
@@ -103,7 +103,24 @@ uint32_t KXCONV_Run(KXObject* o, const char* tag, const std::string& program, co
     argv.push_back(nullptr);
     if (stdoutFile) line += std::string(" >") + stdoutFile;
     KXF_Log(o, 5, tag, "Running: %s\n", line.c_str());
-    return KX_RunExternal(program.c_str(), nullptr, argv.data(), stdoutFile);
+    const uint32_t limit = KXCONV_TimeLimit(o);
+    const uint32_t old = KX_SetExternalTimeLimit(limit);
+    uint32_t r = KX_RunExternal(program.c_str(), nullptr, argv.data(), stdoutFile);
+    KX_SetExternalTimeLimit(old);
+    if (KX_ExternalTimedOut()) {
+        KXF_Log(o, 1, tag, "%s stopped: still running after %lu s (TIME_LIMIT).\n", program.c_str(),
+                (unsigned long)limit);
+        r = KXERR_EXTERNALTOOL;
+    }
+    return r;
+}
+
+uint32_t KXCONV_TimeLimit(KXObject* o) {
+    const std::string text = KXCONV_Key(o, "TIME_LIMIT", nullptr);
+    char* end = nullptr;
+    const long long v = text.empty() ? 0 : strtoll(text.c_str(), &end, 10);
+    if (v <= 0) return KX_EXTERNAL_TIME_LIMIT;
+    return v > 86400 ? 86400u : (uint32_t)v;
 }
 
 uint32_t KXCONV_LoadChained(KXClass* lib, const char* className, const char* file, KXChainSettings settings,
@@ -132,17 +149,4 @@ uint32_t KXCONV_LoadName(KXObject* o, std::string* name) {
     *name = KXCONV_Key(o, "LOADNAME", nullptr);
     if (name->empty() || name->size() > KXCONV_LOADNAME_MAX) return KXERR_FILENOTFOUND;
     return KXERR_NONE;
-}
-
-uint32_t KXCONV_WriteRecord(KXConvFile* file, const std::string& program, const std::vector<std::string>& options,
-                            const std::string& input, const std::string& output) {
-    if (!file || !file->Name) return KXERR_EXTERNALTOOL;
-    std::string line = "\"" + program + "\"";
-    for (const std::string& o : options) line += " " + o;
-    line += " \"" + input + "\" >\"" + output + "\"\n";
-    FILE* f = amOpen(file->Name, "wb");
-    if (!f) return KXERR_EXTERNALTOOL;
-    file->Registered = true;
-    const bool ok = fwrite(line.data(), 1, line.size(), f) == line.size();
-    return amClose(f) == 0 && ok ? KXERR_NONE : KXERR_EXTERNALTOOL;
 }

@@ -45,13 +45,19 @@ std::string KXCONV_Key(KXObject* o, const char* key, const char* fallback);
 // then on PATH.
 std::string KXCONV_Program(KXObject* o, const char* key, const char* program, bool own);
 
-// A file named on a command line: a relative name that begins with "-"
-// gets "./" in front, so that the program cannot take it for an option.
+// A file named on a command line: a relative name gets "./" in front, so
+// that no program can take it for an option ("-x") or, as Ghostscript
+// does with "@x", for a file of further options.
 std::string KXCONV_FileArg(const char* path);
 
 // Starts program with args through KX_RunExternal, its standard output
 // into stdoutFile when one is given; logs the command at level 5 under tag.
-// Returns the runner's result (0, or 32 when it could not be started).
+// The program may run for the module's TIME_LIMIT seconds (KXCONV_TimeLimit);
+// past that it is ended, which is logged. Returns the runner's result (0, or
+// 32 when it could not be started or passed its limit).
+// The seconds a module's converter may run: its TIME_LIMIT key, else (or
+// for a value that is no positive number) 120; at most a day.
+uint32_t KXCONV_TimeLimit(KXObject* o);
 uint32_t KXCONV_Run(KXObject* o, const char* tag, const std::string& program, const std::vector<std::string>& args,
                     const char* stdoutFile = nullptr);
 
@@ -72,14 +78,6 @@ uint32_t KXCONV_LoadChained(KXClass* lib, const char* className, const char* fil
 constexpr size_t KXCONV_LOADNAME_MAX = 255;
 // 0 and *name, or 2 when LOADNAME is missing, empty or too long.
 uint32_t KXCONV_LoadName(KXObject* o, std::string* name);
-
-// The command of a run whose standard output goes into a file, kept as a
-// one-line record in file (already named): "program" options "input"
-// >"output" and a line feed. It only documents the run: nothing executes
-// it. Registered for deletion with the module's other files; 32 when it
-// cannot be written.
-uint32_t KXCONV_WriteRecord(KXConvFile* file, const std::string& program, const std::vector<std::string>& options,
-                            const std::string& input, const std::string& output);
 
 // The frame operations of a device reader: it accepts only I/O mode 3 and
 // answers CheckFile with 1 exactly in that mode, whatever the file.

@@ -31,6 +31,26 @@ bool readHead(KXByteReader& r, RiffHead* h) {
 struct VecFree {
     void operator()(void* p) const { FreeVec(p); }
 };
+
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+
+// The preview must hold what its header declares before a file is made of
+// it: a picture within the size limit and, for rows stored uncompressed
+// (BI_RGB, BI_BITFIELDS), every row inside the chunk. disp holds size
+// bytes, at least kDispMinimum.
+uint32_t checkPreview(const uint8_t* disp, uint32_t size) {
+    const uint8_t* h = disp + 4;
+    const int32_t width = (int32_t)le32(h + 4), height = (int32_t)le32(h + 8);
+    const uint32_t bits = h[14] | h[15] << 8, compression = le32(h + 16);
+    const uint64_t w = width < 0 ? -(int64_t)width : width, rows = height < 0 ? -(int64_t)height : height;
+    if (w == 0 || rows == 0 || bits == 0) return KXERR_NONE;  // the BMP reader's refusal
+    uint32_t bytes = 0;
+    uint32_t err = KXSUP_CheckSize(&bytes, w, rows, bits > 8 ? 3 : 1);
+    if (err != KXERR_NONE) return err;
+    if (compression != 0 && compression != 3) return KXERR_NONE;
+    const uint64_t rowBytes = (w * bits + 31) / 32 * 4;
+    return rowBytes * rows > size - kDispMinimum ? (uint32_t)KXERR_EOF : (uint32_t)KXERR_NONE;
+}
 }  // namespace
 
 kxoCDR::kxoCDR(KXClass* lib) {
@@ -95,6 +115,7 @@ uint32_t kxoCDR::extract() {
     std::unique_ptr<uint8_t, VecFree> disp(static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY)));
     if (!disp) return KXERR_NOMEMORY;
     if (!r.bytes(disp.get(), bytes)) return KXERR_EOF;
+    if ((err = checkPreview(disp.get(), size)) != KXERR_NONE) return err;
 
     if ((err = KXCONV_MakeName(Lib, "cdr", "bmp", KXCONV_NextCall(), &Output)) != KXERR_NONE) return err;
     FILE* out = amOpen(Output.Name, "wb");

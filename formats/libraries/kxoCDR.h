@@ -4,7 +4,9 @@
 // into a BMP file in the temporary directory and loads that with a BMP
 // module; the drawing itself is not rendered. A DISP chunk must hold at
 // least its 4 unused bytes and a 40-byte bitmap header (14) and lie within
-// the file (29). Writes nothing.
+// the file (29); before the BMP file is written the preview's picture must
+// be within the size limit (3, or 15 beyond 32 bits) and its uncompressed
+// rows inside the chunk (29). Writes nothing.
 // Relies on the converter helpers (kxconvert), the byte reader and the BMP
 // module.
 #pragma once

@@ -20,7 +20,6 @@ kxoDCRAW::kxoDCRAW(KXClass* lib) {
 void kxoDCRAW::Reset() {
     FrameReset();
     Output.Release();
-    Record.Release();
 }
 
 std::vector<std::string> kxoDCRAW::Options() {
@@ -55,13 +54,10 @@ uint32_t kxoDCRAW::Load() {
     std::string camera;
     uint32_t err = KXCONV_LoadName(this, &camera);
     if (err != KXERR_NONE) return err;
-    const unsigned long call = KXCONV_NextCall();
-    if ((err = KXCONV_MakeName(Lib, "dcraw", "ppm", call, &Output)) != KXERR_NONE) return err;
-    if ((err = KXCONV_MakeName(Lib, "dcraw", "bat", call, &Record)) != KXERR_NONE) return err;
+    if ((err = KXCONV_MakeName(Lib, "dcraw", "ppm", KXCONV_NextCall(), &Output)) != KXERR_NONE) return err;
 
     const std::string program = KXCONV_Program(this, "DCRAW_PATH", "dcraw", false);
     std::vector<std::string> args = Options();
-    if ((err = KXCONV_WriteRecord(&Record, program, args, camera, Output.Name)) != KXERR_NONE) return err;
     // No shell: the converter's standard output is the output file itself.
     args.push_back(KXCONV_FileArg(camera.c_str()));
     uint32_t run = KXCONV_Run(this, TAG, program, args, Output.Name);

@@ -26,6 +26,6 @@ public:
     // The converter's options from the settings ("-c" first).
     std::vector<std::string> Options();
 
-    // The converter's output and the record of its command; both deleted at Reset.
-    KXConvFile Output, Record;
+    // The converter's output, deleted at Reset.
+    KXConvFile Output;
 };

@@ -335,6 +335,9 @@ uint32_t kxoEPS::extract(bool tiff, bool* extracted) {
     // The section must lie within the file before anything is copied.
     KXByteReader size(ReadFile);
     if ((uint64_t)offset + length > size.size()) return KXF_EndLoad(this, KXERR_EOF);
+    // A preview larger than any picture the size limit allows is not copied
+    // out only to be refused by its reader.
+    if (tiff && length > KXSUP_GetSizeLimit()) return KXF_EndLoad(this, KXERR_NOMEMORY);
 
     if ((err = KXCONV_MakeName(Lib, "eps", tiff ? "tif" : "ps", KXCONV_NextCall(), &Section)) != KXERR_NONE)
         return KXF_EndLoad(this, err);
@@ -366,8 +369,6 @@ uint32_t kxoEPS::Load() {
     bool extracted = false;
     uint32_t err = extract(tiffFirst, &extracted);
     if (err == KXERR_NONE || !extracted) return err;
-    // When the other section fails as well, the reason the preferred one
-    // failed (a picture above the size limit, say) is what the caller
-    // hears, not the refusal of a section the file may not even have.
-    return extract(!tiffFirst, &extracted) == KXERR_NONE ? KXERR_NONE : err;
+    // Both ways failed: the last one's code.
+    return extract(!tiffFirst, &extracted);
 }

@@ -7,8 +7,9 @@
 // PostScript section, which the PostScript module renders, or the TIFF
 // preview, which the TIFF module loads (EXTRACTMODE=HEADER tries the
 // preview first); when the chained reader fails the other section is tried
-// once, and when that fails too the first reader's code is returned. A section must lie within the file (29). Refuses palette and 48-bit
-// images (20).
+// once, and when that fails too its code is returned. A section must lie
+// within the file (29), a preview within the size limit (3). Refuses
+// palette and 48-bit images (20).
 // Relies on the converter helpers (kxconvert), the raster frame's safe
 // save, and the TIFF and PostScript modules.
 #pragma once

@@ -19,7 +19,6 @@ kxoExifTool::kxoExifTool(KXClass* lib) {
 void kxoExifTool::Reset() {
     FrameReset();
     Output.Release();
-    Record.Release();
 }
 
 uint32_t kxoExifTool::Load() {
@@ -30,14 +29,11 @@ uint32_t kxoExifTool::Load() {
     std::string input;
     uint32_t err = KXCONV_LoadName(this, &input);
     if (err != KXERR_NONE) return err;
-    const unsigned long call = KXCONV_NextCall();
-    if ((err = KXCONV_MakeName(Lib, "exiftool", "raw", call, &Output)) != KXERR_NONE) return err;
-    if ((err = KXCONV_MakeName(Lib, "exiftool", "bat", call, &Record)) != KXERR_NONE) return err;
+    if ((err = KXCONV_MakeName(Lib, "exiftool", "raw", KXCONV_NextCall(), &Output)) != KXERR_NONE) return err;
 
     const std::string program = KXCONV_Program(this, "EXIFTOOL_PATH", "exiftool", false);
     // Without -L: exiftool then writes UTF-8, the library's encoding.
     std::vector<std::string> args = {"-xmp", "-b"};
-    if ((err = KXCONV_WriteRecord(&Record, program, args, input, Output.Name)) != KXERR_NONE) return err;
     args.push_back(KXCONV_FileArg(input.c_str()));
     uint32_t run = KXCONV_Run(this, TAG, program, args, Output.Name);
     Output.Registered = true;

@@ -22,8 +22,8 @@ public:
     uint32_t Load() override;
     KXCONV_DEVICE_OPERATIONS(".xmp")
 
-    // The tool's output and the record of its command; both deleted at Reset.
-    KXConvFile Output, Record;
+    // The tool's output, deleted at Reset.
+    KXConvFile Output;
 
 private:
     uint32_t import();

@@ -5,6 +5,7 @@
 #include "kxapp.h"
 
 #include "core/colour.h"
+#include "core/extrun.h"
 #include "core/files.h"
 
 namespace {
@@ -27,6 +28,7 @@ uint32_t KXApp::LoadFileChain(const char* path) {
     // straight to Ghostscript.
     std::string gsPath;
     int32_t dpi = 72;
+    uint32_t timeLimit = KX_EXTERNAL_TIME_LIMIT;
     uint32_t result = KXERR_UNKNOWNFORMAT;
     char* padPath = nullptr;
     bool skipLibrary = false;
@@ -45,6 +47,8 @@ uint32_t KXApp::LoadFileChain(const char* path) {
             char* v = nullptr;
             if (KXSUP_FindControlPadNoCase(pad, "DPI", &v) && v) dpi = KXSettingsNumber(v);
             if (KXSUP_FindControlPadNoCase(pad, "GS_PATH", &v) && v && *v) gsPath = v;
+            if (KXSUP_FindControlPadNoCase(pad, "TIME_LIMIT", &v) && v && KXSettingsNumber(v) > 0)
+                timeLimit = static_cast<uint32_t>(KXSettingsNumber(v));
             skipLibrary = !gsPath.empty();
         }
         KXSUP_FreeControlPad(pad);
@@ -78,8 +82,11 @@ uint32_t KXApp::LoadFileChain(const char* path) {
     if (UI) UI->SetBusyCursor(false);
 
     if (result == KXERR_UNKNOWNFORMAT || result == KXERR_FILEREQUIREMENTS) result = LoadOther(path);
-    if ((result == KXERR_UNKNOWNFORMAT || result == KXERR_FILEREQUIREMENTS) && !gsPath.empty())
+    if ((result == KXERR_UNKNOWNFORMAT || result == KXERR_FILEREQUIREMENTS) && !gsPath.empty()) {
+        const uint32_t old = KX_SetExternalTimeLimit(timeLimit);
         result = LoadPS(path, gsPath.c_str(), dpi);
+        KX_SetExternalTimeLimit(old);
+    }
     // The direct Ghostscript road has no library load to report its failure.
     if (result && skipLibrary) ShowResult(Outcome::Failed, T("TXT_ERROR_LOADING") + ": " + errorText(result));
     return result;
@@ -163,11 +170,18 @@ uint32_t KXApp::LoadPS(const char* path, const char* gsPath, int32_t dpi) {
     }
     std::string outArg = "-sOutputFile=" + out;
     std::string resArg = "-r" + std::to_string(static_cast<long>(dpi));
-    // A name beginning with "-" would be read as an option.
-    std::string input = path[0] == '-' ? std::string("./") + path : std::string(path);
+    // A relative name could be read as an option ("-x") or, by Ghostscript,
+    // as a file of further options ("@x").
+    std::string input = path[0] && path[0] != '/' ? std::string("./") + path : std::string(path);
     const char* args[] = {"-dPrinted=false", "-dNOPROMPT", "-sDEVICE=png16m", "-dGraphicsAlphaBits=4", outArg.c_str(),
                           "-q", "-dNOPAUSE", resArg.c_str(), input.c_str(), "-c", "quit", nullptr};
-    if (_system(gsPath, nullptr, args) != KXERR_NONE) return KXERR_UNKNOWNFORMAT;
+    if (_system(gsPath, nullptr, args) != KXERR_NONE) {
+        if (!KX_ExternalTimedOut()) return KXERR_UNKNOWNFORMAT;
+        if (__kxlib_log_global)
+            __kxlib_log_global->Log(1, "%-16s: %s stopped: still running after %lu s (TIME_LIMIT).\n", "gs", gsPath,
+                                    static_cast<unsigned long>(KX_GetExternalTimeLimit()));
+        return KXERR_EXTERNALTOOL;
+    }
     uint32_t result = LoadFile(clip.c_str());
     if (result == KXERR_NONE) {
         LastFile = amFilePart(path);

@@ -6,8 +6,9 @@
 // of its channel's neighbours in double precision (row-major order),
 // divided, plus the offset, clamped and truncated toward zero; the outer
 // rows and columns are copied. 24 and 48 bits (chunky; 48-bit input made
-// host-ordered, the offset times 257). No alpha, no flags. An entry,
-// divisor or offset that is infinite or not a number gives 3.
+// host-ordered, the offset times 257). No alpha, no flags. "inf" and "nan"
+// count as text that is no number, as a setting is never an error: a line
+// stops there and a divisor or offset keeps its default.
 #include "kxpConvolveFloat.h"
 
 #include <algorithm>
@@ -30,17 +31,16 @@ uint32_t kxpConvolveFloat::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** r
         std::fill(m.K, m.K + 9, 1.0);
         m.Divisor = 1;
         m.Offset = 0;
-        for (uint32_t r = 0; r < 3; r++) kxp_matrix::Reals(kxp_matrix::Value(pad, kxp_matrix::LineKey(r)), m.K + 3 * r, 3);
-        kxp_matrix::Real(pad, "DIVIDE_EQUAL", &m.Divisor);
-        kxp_matrix::Real(pad, "ADD_EQUAL", &m.Offset);
+        for (uint32_t r = 0; r < 3; r++) {
+            double line[3];
+            const uint32_t n = kxp_matrix::Reals(kxp_matrix::Value(pad, kxp_matrix::LineKey(r)), line, 3);
+            for (uint32_t c = 0; c < n && std::isfinite(line[c]); c++) m.K[3 * r + c] = line[c];
+        }
+        double v = 0;
+        if (kxp_matrix::Real(pad, "DIVIDE_EQUAL", &v) && std::isfinite(v)) m.Divisor = v;
+        if (kxp_matrix::Real(pad, "ADD_EQUAL", &v) && std::isfinite(v)) m.Offset = v;
         if (m.Divisor == 0.0) m.Divisor = 1;
     });
-    bool finite = std::isfinite(m.Divisor) && std::isfinite(m.Offset);
-    for (double k : m.K) finite = finite && std::isfinite(k);
-    if (!finite) {
-        LogLine("a matrix entry, the divisor or the offset is not a finite number");
-        return KXERR_NOMEMORY;
-    }
     if (work->ColorDepth == 48) m.Offset *= 257;
 
     if ((err = NewSameSizeResult(work))) return err;

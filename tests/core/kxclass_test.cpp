@@ -3,14 +3,20 @@
 // own process, since the library's state belongs to the process.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <vector>
 #include <cstring>
 #include <string>
 
 #include "core/kxlib.h"
 #include "core/libstate.h"
+#include "support/testfiles.h"
 
 namespace {
 const std::string kSub = "ENV/Kaxon5-Library/";
@@ -24,6 +30,19 @@ bool matchesWithHex(const std::string& name, const std::string& prefix, const st
     return mid.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
+// Puts TMPDIR back as it was when a test that points it at folders of its
+// own (and removes them) ends.
+struct KeepTmpdir {
+    bool had;
+    std::string old;
+    KeepTmpdir() : had(getenv("TMPDIR") != nullptr), old(had ? getenv("TMPDIR") : "") {}
+    ~KeepTmpdir() {
+        if (had) setenv("TMPDIR", old.c_str(), 1);
+        else unsetenv("TMPDIR");
+        KX_RefreshProcessTempDir();
+    }
+};
+
 int tableSize(void** table) {
     int n = 0;
     while (n < 256 && table[n]) n++;
@@ -32,9 +51,12 @@ int tableSize(void** table) {
 }  // namespace
 
 TEST(KXClassTest, NewObjectTakesTheProgramDirectoryAndTemp) {
-    setenv("TMPDIR", "/var/tmp/kx a", 1);
+    KeepTmpdir keep;
+    const std::string base = KXT_NewTempDir("/tmp/kx a-XXXXXX");
+    const std::string own = "/kaxon5-" + std::to_string(getuid()) + "/";
+    setenv("TMPDIR", base.c_str(), 1);
     KXClass lib;
-    EXPECT_STREQ(lib.TempDir, "/var/tmp/kx a/");
+    EXPECT_EQ(std::string(lib.TempDir), base + own);
     EXPECT_STREQ(lib.Separator, "/");
     // The defaults are the directory of the running program, never the
     // current directory.
@@ -48,13 +70,15 @@ TEST(KXClassTest, NewObjectTakesTheProgramDirectoryAndTemp) {
     EXPECT_EQ(std::string(lib.ArchiveSettingsDir), exe + kSub);
     EXPECT_EQ(lib.InstanceId, KX_GetProcessInstanceId());
 
-    // The separator is appended even when the value already ends in one.
-    setenv("TMPDIR", "/var/tmp/kx/", 1);
+    // A TMPDIR ending in "/" names the same folder.
+    setenv("TMPDIR", (base + "/").c_str(), 1);
     KXClass second;
-    EXPECT_STREQ(second.TempDir, "/var/tmp/kx//");
-    EXPECT_STREQ(KX_GetProcessTempDir(), "/var/tmp/kx//");
+    EXPECT_EQ(std::string(second.TempDir), base + own);
+    EXPECT_EQ(std::string(KX_GetProcessTempDir()), base + own);
     EXPECT_EQ(second.InstanceId, lib.InstanceId);
     EXPECT_EQ(KX_LibState().InstanceCount, 2u);
+    rmdir((base + own).c_str());
+    rmdir(base.c_str());
 }
 
 TEST(KXClassTest, SetPathsTable) {
@@ -259,7 +283,10 @@ TEST(KXClassTest, ShortLivedObjectLeavesTheProcessStateAlone) {
 // Every new library object replaces the process-wide texts; what a module
 // (possibly on the other thread) read before must stay readable.
 TEST(KXClassTest, ProcessWideTextsReadEarlierStayValid) {
-    setenv("TMPDIR", "/var/tmp/kx-one", 1);
+    KeepTmpdir keep;
+    const std::string one = KXT_NewTempDir("/tmp/kx-one-XXXXXX"), two = KXT_NewTempDir("/tmp/kx-two-XXXXXX");
+    const std::string own = "/kaxon5-" + std::to_string(getuid()) + "/";
+    setenv("TMPDIR", one.c_str(), 1);
     KXClass first;
     first.SetPaths("/opt/one", "/home/one");
     const char* temp = KX_GetProcessTempDir();
@@ -267,15 +294,130 @@ TEST(KXClassTest, ProcessWideTextsReadEarlierStayValid) {
     const char* settings = KX_GetProcessSettingsDir();
     const char* archive = KX_GetProcessArchiveSettingsDir();
 
-    setenv("TMPDIR", "/var/tmp/kx-two", 1);
+    setenv("TMPDIR", two.c_str(), 1);
     KXClass second;
     second.SetPaths("/opt/two", "/home/two");
-    EXPECT_STREQ(KX_GetProcessTempDir(), "/var/tmp/kx-two/");
+    EXPECT_EQ(std::string(KX_GetProcessTempDir()), two + own);
     EXPECT_STREQ(KX_GetProcessSettingsDir(), "/home/two/ENV/Kaxon5-Library/");
-    EXPECT_STREQ(temp, "/var/tmp/kx-one/");
+    EXPECT_EQ(std::string(temp), one + own);
     EXPECT_STREQ(prog, "/opt/one/");
     EXPECT_STREQ(settings, "/home/one/ENV/Kaxon5-Library/");
     EXPECT_STREQ(archive, "/opt/one/ENV/Kaxon5-Library/");
+    std::filesystem::remove_all(one);
+    std::filesystem::remove_all(two);
+}
+
+// Under TMPDIR too the library keeps its files in a folder of its own that
+// only this user can enter. A name planted there beforehand (a link, a
+// folder others may use, a file) is never used: a fresh private folder is
+// made beside it. Where none can be made there is no temporary folder, with
+// a clear error, rather than a shared one.
+TEST(KXClassTest, PrivateFolderUnderTmpdirOrAClearError) {
+    KeepTmpdir keep;
+    const std::string uid = std::to_string(getuid());
+    const std::string fixedName = "kaxon5-" + uid;
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& fixed)> plant;
+        bool fixedUsed;
+    } cases[] = {
+        {"nothing there yet", [](const std::string&) {}, true},
+        {"our own private folder", [](const std::string& f) { ASSERT_EQ(mkdir(f.c_str(), 0700), 0); }, true},
+        {"a folder others may enter", [](const std::string& f) {
+             ASSERT_EQ(mkdir(f.c_str(), 0700), 0);
+             ASSERT_EQ(chmod(f.c_str(), 0777), 0);
+         }, false},
+        {"a link to a folder", [](const std::string& f) {
+             ASSERT_EQ(mkdir((f + "-target").c_str(), 0700), 0);
+             ASSERT_EQ(symlink((f + "-target").c_str(), f.c_str()), 0);
+         }, false},
+        {"a file", [](const std::string& f) { ASSERT_TRUE(KXT_WriteFile(f, "x")); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = KXT_NewTempDir("/tmp/kx-priv-XXXXXX");
+        const std::string fixed = base + "/" + fixedName;
+        c.plant(fixed);
+        setenv("TMPDIR", base.c_str(), 1);
+        KXClass lib;
+        const std::string dir = lib.TempDir;
+        EXPECT_STREQ(KX_TempDirError(), "");
+        if (c.fixedUsed) {
+            EXPECT_EQ(dir, fixed + "/");
+        } else {
+            EXPECT_EQ(dir.rfind(fixed + "-", 0), 0u) << dir;
+            EXPECT_NE(dir, fixed + "-target/");
+        }
+        struct stat st;
+        ASSERT_EQ(lstat(dir.substr(0, dir.size() - 1).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(st.st_uid, getuid());
+        // Nothing of ours went through the planted link.
+        if (KXT_Exists(fixed + "-target")) EXPECT_EQ(KXT_CountEntries(fixed + "-target"), 0);
+        std::filesystem::remove_all(base);
+    }
+
+    // No private folder possible: a TMPDIR that does not exist, or that is a file.
+    const std::string root = KXT_NewTempDir("/tmp/kx-nopriv-XXXXXX");
+    ASSERT_TRUE(KXT_WriteFile(root + "/file", "x"));
+    for (const std::string& tmp : {root + "/missing", root + "/file"}) {
+        SCOPED_TRACE(tmp);
+        setenv("TMPDIR", tmp.c_str(), 1);
+        KXClass lib;
+        const std::string error = KX_TempDirError();
+        EXPECT_NE(error.find(tmp + "/" + fixedName), std::string::npos) << error;
+        // Files meant for the temporary folder cannot be made anywhere.
+        const std::string probe = std::string(lib.TempDir) + "probe.tmp";
+        FILE* f = fopen(probe.c_str(), "wb");
+        EXPECT_EQ(f, nullptr) << probe;
+        if (f) fclose(f);
+        EXPECT_EQ(std::string(lib.TempDir).rfind("/tmp/", 0), std::string::npos) << lib.TempDir;
+        char name[512];
+        ASSERT_NE(KXSUP_MakeTempFileName(&lib, name, sizeof(name), 1, "t", "tmp"), nullptr);
+        EXPECT_EQ(fopen(name, "wb"), nullptr);
+    }
+    // A usable TMPDIR again: the error is gone.
+    setenv("TMPDIR", root.c_str(), 1);
+    KXClass lib;
+    EXPECT_STREQ(KX_TempDirError(), "");
+    EXPECT_EQ(std::string(lib.TempDir), root + "/" + fixedName + "/");
+    std::filesystem::remove_all(root);
+}
+
+// Instance numbers: the process id below random bits, so that two
+// processes, even started at the same moment, never name files alike.
+TEST(KXClassTest, InstanceNumbersOfTwoProcessesDiffer) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 4; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const uint32_t ids[2] = {KX_NewInstanceId(), (uint32_t)getpid()};
+            _exit(write(fds[1], ids, sizeof(ids)) == (ssize_t)sizeof(ids) ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    close(fds[1]);
+    std::set<uint32_t> seen = {KX_NewInstanceId()};
+    EXPECT_EQ(*seen.begin() & 0x3FFFFFu, (uint32_t)getpid() & 0x3FFFFFu);
+    uint32_t ids[2];
+    int got = 0;
+    while (read(fds[0], ids, sizeof(ids)) == (ssize_t)sizeof(ids)) {
+        ++got;
+        EXPECT_EQ(ids[0] & 0x3FFFFFu, ids[1] & 0x3FFFFFu);
+        EXPECT_TRUE(seen.insert(ids[0]).second);
+    }
+    close(fds[0]);
+    for (pid_t c : children) waitpid(c, nullptr, 0);
+    EXPECT_EQ(got, 4);
+    // The high bits come from a random source: a few draws in one process
+    // do not all agree (the chance that eight do is 2^-70).
+    std::set<uint32_t> draws;
+    for (int i = 0; i < 8; ++i) draws.insert(KX_NewInstanceId() >> 22);
+    EXPECT_GT(draws.size(), 1u);
 }
 
 // Without TMPDIR: a private directory, picked once. When the fixed name is

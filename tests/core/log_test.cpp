@@ -18,9 +18,10 @@ namespace {
 std::string useFreshTemp(uint32_t instanceId) {
     std::string dir = KXT_NewTempDir("/tmp/kxlogtest-XXXXXX");
     setenv("TMPDIR", dir.c_str(), 1);
-    KX_RefreshProcessTempDir();
+    // The library's private folder inside it.
+    std::string temp = KX_RefreshProcessTempDir();
     KX_LibState().InstanceId = instanceId;
-    return dir + "/";
+    return temp;
 }
 
 }  // namespace
@@ -78,19 +79,18 @@ TEST(Log, OverwriteEmptiesAndAppendKeeps) {
 
 TEST(Log, UnopenableFileDropsLinesAndRestartsLater) {
     std::string temp = useFreshTemp(1);
-    std::string missing = temp + "not-yet";
-    setenv("TMPDIR", missing.c_str(), 1);
-    KX_RefreshProcessTempDir();
+    // A folder in the log file's place: no file can be opened there.
+    std::string path = temp + "kxlib_1.log";
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
     KXLog log;
     EXPECT_EQ(log.File, nullptr);
-    std::string path = missing + "/kxlib_1.log";
     EXPECT_EQ(std::string(log.GetPath()), path);
     log.SetLevel(9);
     log.Log(1, "x\n");
     log.Print("x\n");
     log.Flush();
     log.Stop();
-    ASSERT_EQ(mkdir(missing.c_str(), 0700), 0);
+    ASSERT_EQ(rmdir(path.c_str()), 0);
     log.Restart();
     log.Log(1, "%s\n", "now");
     log.Close();

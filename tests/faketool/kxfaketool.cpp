@@ -5,12 +5,18 @@
 //   KX_FAKE_LOG      file to which every call appends its arguments, one a
 //                    line, followed by a line "@@end"
 //   KX_FAKE_MODE     fixture (copy KX_FAKE_FIXTURE to the output), none
-//                    (write nothing), empty (an empty output file), garbage
+//                    (write nothing), empty (an empty output file), garbage,
+//                    hang (start a helper process, log "@@helper <pid>",
+//                    write the fixture, then both sleep for a minute) or
+//                    stubborn (as hang, both ignoring SIGTERM)
 //   KX_FAKE_FIXTURE  the file the fixture mode copies
 //   KX_FAKE_EXIT     the exit code (default 0)
 // The output is the role's: gs's -sOutputFile= ("%%" read as "%"),
 // fig2dev's and pcdtojpeg's last argument, exrtoppm's -o argument, and
 // standard output for dcraw and exiftool.
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,7 +62,21 @@ int main(int argc, char** argv) {
         fputs("@@end\n", log);
         fclose(log);
     }
-    const std::string mode = env("KX_FAKE_MODE");
+    std::string mode = env("KX_FAKE_MODE");
+    const bool hang = mode == "hang" || mode == "stubborn";
+    if (hang) {
+        if (mode == "stubborn") signal(SIGTERM, SIG_IGN);
+        const pid_t helper = fork();
+        if (helper == 0) {
+            sleep(60);
+            _exit(0);
+        }
+        if (FILE* log = fopen(env("KX_FAKE_LOG").c_str(), "ab")) {
+            fprintf(log, "@@helper %ld\n", (long)helper);
+            fclose(log);
+        }
+        mode = "fixture";
+    }
     const std::string out = outputName(role, argc, argv);
     if (mode != "none" && !out.empty()) {
         FILE* o = out == "-" ? stdout : fopen(out.c_str(), "wb");
@@ -72,6 +92,8 @@ int main(int argc, char** argv) {
             }
         }
         if (o != stdout) fclose(o);
+        else fflush(stdout);
     }
+    if (hang) sleep(60);
     return atoi(env("KX_FAKE_EXIT").c_str());
 }

@@ -152,9 +152,11 @@ TEST_F(AppFixture, UnusableLockDirectoryGivesWayAndCommandLineFileSetsAutoView) 
     EXPECT_TRUE(App->Settings.AutoView);
     EXPECT_EQ(App->InstanceNumber, 0u);
     EXPECT_EQ(App->AtomName, "Kaxon5-0");
-    EXPECT_TRUE(fs::exists(Dir / "tmp/Kaxon5-0"));
-    EXPECT_EQ(App->UndoFileName(3), (Dir / "tmp/") + "undoKaxon5-0_3.tmp");
-    EXPECT_EQ(App->ClipFileName(0), (Dir / "tmp/") + "clipKaxon5-0-0.tmp");
+    // The library's private folder under TMPDIR holds them.
+    const std::string temp = (Dir / "tmp/kaxon5-") + std::to_string(getuid()) + "/";
+    EXPECT_TRUE(fs::exists(temp + "Kaxon5-0"));
+    EXPECT_EQ(App->UndoFileName(3), temp + "undoKaxon5-0_3.tmp");
+    EXPECT_EQ(App->ClipFileName(0), temp + "clipKaxon5-0-0.tmp");
 }
 
 // ---- loading ------------------------------------------------------------------------------
@@ -831,7 +833,7 @@ namespace {
 // The undo files of the application's temporary directory.
 int UndoFiles(const ScratchDir& dir) {
     int n = 0;
-    for (const auto& e : fs::directory_iterator(dir.Path / "tmp"))
+    for (const auto& e : fs::directory_iterator(dir.Path / "tmp" / ("kaxon5-" + std::to_string(getuid()))))
         if (e.path().filename().string().rfind("undo", 0) == 0) n++;
     return n;
 }

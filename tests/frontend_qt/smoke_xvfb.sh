@@ -81,7 +81,7 @@ wait "$pid"
 rc=$?
 echo "program ended with $rc"
 [ $rc -eq 0 ] || exit $rc
-log="$(ls "$TMPDIR"/*.log 2>/dev/null | head -1)"
+log="$(ls "$TMPDIR"/kaxon5-*/*.log 2>/dev/null | head -1)"
 [ -n "$log" ] || { echo "no log"; exit 1; }
 opened=$(grep -c "'PNG 1280 x 1024 x 24'" "$log")
 copied=$(grep -c "status changed: 'Image copied to the clipboard.'" "$log")

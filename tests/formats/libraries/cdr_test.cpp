@@ -136,6 +136,61 @@ TEST(CdrPreview, ChunkBoundsBeforeAllocation) {
     EXPECT_EQ(missing.Load(dir / "missing.cdr"), static_cast<uint32_t>(KXERR_FILENOTFOUND));
 }
 
+// A small file whose preview declares a huge picture: refused before the
+// BMP file is written (and so before any reader allocates the picture)
+// unless its bytes really hold the rows.
+TEST(CdrPreview, DeclaredPictureMustFitTheChunkAndTheLimit) {
+    Scratch dir;
+    // DISP: 4 unused bytes, a 40-byte header, a colour table of 256 entries.
+    auto header = [](int32_t w, int32_t h, uint16_t bits, uint32_t compression) {
+        Bytes d(4, 0);
+        Put32(d, 40);
+        Put32(d, (uint32_t)w);
+        Put32(d, (uint32_t)h);
+        d.insert(d.end(), {1, 0, (uint8_t)bits, (uint8_t)(bits >> 8)});
+        Put32(d, compression);
+        while (d.size() < 44) d.push_back(0);
+        d.resize(44 + 1024, 0x40);
+        return d;
+    };
+    struct Row {
+        const char* what;
+        Bytes disp;
+        uint32_t expected;
+    } rows[] = {
+        {"8-bit 46340 x 46340, rows not there", header(46340, 46340, 8, 0), KXERR_EOF},
+        {"top-down 24-bit 30000 x 20000", header(30000, -20000, 24, 0), KXERR_EOF},
+        {"bit fields 4000 x 4000", header(4000, 4000, 32, 3), KXERR_EOF},
+        {"beyond 32 bits", header(65536, 65536, 24, 0), KXERR_FILEREQUIREMENTS},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ASSERT_TRUE(KXT_WriteBytes(dir / "big.cdr", Riff("CDR9", kVrsn, "DISP", r.disp)));
+        ASSERT_LT(KXT_ReadBytes(dir / "big.cdr").size(), 2000u);
+        Module<kxoCDR> cdr;
+        EXPECT_EQ(cdr.Load(dir / "big.cdr"), r.expected);
+        EXPECT_EQ(cdr.Image(), nullptr);
+        EXPECT_TRUE(cdr.obj.Output.Name == nullptr) << "no BMP file for a preview that is not there";
+    }
+    // Over the size limit: the limit's code, before the file.
+    KXSUP_SetSizeLimit(1 << 20);
+    {
+        ASSERT_TRUE(KXT_WriteBytes(dir / "big.cdr", Riff("CDR9", kVrsn, "DISP", header(2000, 2000, 8, 1))));
+        Module<kxoCDR> cdr;
+        EXPECT_EQ(cdr.Load(dir / "big.cdr"), static_cast<uint32_t>(KXERR_NOMEMORY));
+        EXPECT_TRUE(cdr.obj.Output.Name == nullptr);
+    }
+    KXSUP_ResetSizeLimit();
+    // Rows that are all there still load: 8-bit 16 x 16 needs 256 bytes of rows.
+    Bytes small = header(16, 16, 8, 0);
+    small.resize(small.size() + 256, 3);
+    ASSERT_TRUE(KXT_WriteBytes(dir / "small.cdr", Riff("CDR9", kVrsn, "DISP", small)));
+    Module<kxoCDR> cdr;
+    ASSERT_EQ(cdr.Load(dir / "small.cdr"), 0u);
+    ASSERT_NE(cdr.Image(), nullptr);
+    EXPECT_EQ(cdr.Image()->Width, 16u);
+}
+
 TEST(CdrRobustness, TruncatedAndByteFlippedFiles) {
     Scratch dir;
     Buffer img = pngtest::MakeImage(8, 9, 6);

@@ -160,6 +160,15 @@ inline bool IsTempName(const std::string& name, const std::string& prefix, const
     return us != std::string::npos && hex(numbers.substr(0, us)) && hex(numbers.substr(us + 1));
 }
 
+// The files of the temporary directory whose names begin with stem.
+inline int TempFilesLike(const std::string& stem) {
+    const std::string dir = KX_GetProcessTempDir();
+    const std::string head = stem.rfind(dir, 0) == 0 ? stem.substr(dir.size()) : stem;
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) n += e.path().filename().string().rfind(head, 0) == 0;
+    return n;
+}
+
 // The name the next conversion will use: the call number plus one.
 inline std::string NextTempName(const std::string& name) {
     const size_t dot = name.rfind('.'), us = name.rfind('_');

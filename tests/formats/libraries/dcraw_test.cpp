@@ -1,6 +1,6 @@
 // Camera RAW through dcraw: the device reader's mode rules, the option
 // vector from the settings (fake converter), the converter's standard
-// output straight into the temporary file, the record of the command and
+// output straight into the temporary file as the run's only file and
 // what Reset deletes, and real dcraw on a small DNG written here.
 
 #include "converter_helpers.h"
@@ -84,28 +84,28 @@ TEST(DcrawDevice, OptionsFromTheSettings) {
     }
 }
 
-TEST(DcrawDevice, StandardOutputRecordAndDeletionAtReset) {
+TEST(DcrawDevice, StandardOutputOnlyOneFileAndDeletionAtReset) {
     UseRunner();
     Scratch dir;
     const std::string camera = dir / "-odd name $(touch pwned).nef", fixture = dir / "image.ppm";
     ASSERT_TRUE(KXT_WriteFile(camera, "raw"));
     ASSERT_TRUE(KXT_WriteBytes(fixture, pngtest::MakePnm(true, 5, 4, 255, [](uint32_t i) { return i * 3; })));
     Fake fake(dir, "dcraw", "fixture", fixture);
+    const int before = TempFiles("dcraw");
     Device d({{"DCRAW_PATH", FakeTool()}, {"LOADNAME", camera}, {"PICNUMBER", "0"}});
     ASSERT_EQ(d.Load(), 0u);
-    const std::string out = d.obj.Output.Name, record = d.obj.Record.Name;
+    const std::string out = d.obj.Output.Name;
     EXPECT_TRUE(IsTempName(out, "dcraw", "ppm")) << out;
-    EXPECT_TRUE(IsTempName(record, "dcraw", "bat")) << record;
-    EXPECT_EQ(out.substr(0, out.size() - 3), record.substr(0, record.size() - 3)) << "one run, one number";
     // The name went over as one argument, unexpanded.
     EXPECT_EQ(fake.Calls(), (std::vector<Args>{{"-c", "-s", "0", camera}}));
     EXPECT_FALSE(Exists(dir / "pwned"));
     EXPECT_EQ(KXT_ReadBytes(out), KXT_ReadBytes(fixture));
-    // The record of the command: one line, ended by a line feed alone.
-    EXPECT_EQ(KXT_ReadFile(record), "\"" + FakeTool() + "\" -c -s 0 \"" + camera + "\" >\"" + out + "\"\n");
+    // The output is the run's only file: no record of the command beside it.
+    EXPECT_EQ(TempFiles("dcraw"), before + 1);
+    EXPECT_FALSE(Exists(out.substr(0, out.size() - 3) + "bat"));
     d.obj.Reset();
     EXPECT_FALSE(Exists(out));
-    EXPECT_FALSE(Exists(record));
+    EXPECT_EQ(TempFiles("dcraw"), before);
 }
 
 TEST(DcrawDevice, TiffOutputGoesToTheTiffReader) {

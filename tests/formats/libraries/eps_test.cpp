@@ -338,15 +338,45 @@ TEST(EpsReader, SectionBoundsAndHeaderErrors) {
     Module<kxoEPS> missing;
     EXPECT_EQ(missing.Load(dir / "missing.eps"), static_cast<uint32_t>(KXERR_FILENOTFOUND));
 
-    // Both sections refused: the code of the reader of the preferred one.
+    // A preview larger than the size limit allows is not copied out.
+    KXSUP_SetSizeLimit(64);
+    {
+        ASSERT_TRUE(KXT_WriteFile(dir / "big.eps", good));
+        Module<kxoEPS> eps(Settings{{"EXTRACTMODE", "HEADER"}});
+        EXPECT_EQ(eps.Load(dir / "big.eps"), static_cast<uint32_t>(KXERR_NOMEMORY));
+        EXPECT_TRUE(eps.obj.Section.Name == nullptr);
+    }
+    KXSUP_ResetSizeLimit();
+
+    // Both ways refused: the code of the way tried last. Without an
+    // interpreter (no runner here) the PostScript way gives 32.
     const std::string junk(200, 'x');
     ASSERT_TRUE(KXT_WriteFile(dir / "junk.tif", junk));
     tifftest::Tiff tiff;
     const uint32_t tiffCode = tiff.Load(dir / "junk.tif");
     ASSERT_NE(tiffCode, 0u);
-    ASSERT_TRUE(KXT_WriteFile(dir / "both.eps", DosEps("not PostScript at all\n", junk, false)));
-    Module<kxoEPS> both({{"EXTRACTMODE", "HEADER"}});
-    EXPECT_EQ(both.Load(dir / "both.eps"), tiffCode);
+    ASSERT_NE(tiffCode, static_cast<uint32_t>(KXERR_EXTERNALTOOL));
+    KXExternalRunner old = KX_SetExternalRunner(nullptr);
+    struct Last {
+        const char* what;
+        std::string file;
+        const char* mode;
+        uint32_t expected;
+    } lasts[] = {
+        {"preview first", DosEps("not PostScript at all\n", junk, false), "HEADER", KXERR_EXTERNALTOOL},
+        {"PostScript first", DosEps("not PostScript at all\n", junk, false), "", tiffCode},
+        // No preview: the header before the section is refused as TIFF, then
+        // the PostScript way finds no interpreter.
+        {"no preview, no interpreter", DosEps(kGreenPage, "", false), "HEADER", KXERR_EXTERNALTOOL},
+    };
+    for (const Last& l : lasts) {
+        SCOPED_TRACE(l.what);
+        ASSERT_TRUE(KXT_WriteFile(dir / "both.eps", l.file));
+        Module<kxoEPS> both({{"EXTRACTMODE", l.mode}});
+        EXPECT_EQ(both.Load(dir / "both.eps"), l.expected);
+        EXPECT_EQ(both.Image(), nullptr);
+    }
+    KX_SetExternalRunner(old);
 }
 
 TEST(EpsReader, OurOwnFileThroughTheCatalogue) {
