@@ -363,6 +363,7 @@ TEST(Pcp, TinyFilesNeverCostTheirDeclaredPicture) {
         EXPECT_EQ(t.Err, c.Err);
         EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
         EXPECT_LT(t.GrowthKb, kTinyLoadKb);
+        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
         EXPECT_GE(t.GrowthKb, 0);
     }
     Loaded l;

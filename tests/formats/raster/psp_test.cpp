@@ -326,6 +326,7 @@ TEST(Psp, TinyFilesNeverCostTheirDeclaredPicture) {
         EXPECT_EQ(t.Err, c.Err);
         EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
         EXPECT_LT(t.GrowthKb, kTinyLoadKb);
+        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
         EXPECT_GE(t.GrowthKb, 0);
     }
     Loaded l;
