@@ -100,6 +100,9 @@ bool kxoMIFF::WriteBody(KXByteWriter& w) {
     const bool matte = AlphaMap8 || AlphaTable;
     const char* matteText = matte ? "True" : "False";
 
+    // The samples are the picture's own, gamma-encoded: "sRGB". ImageMagick
+    // takes "RGB" for linear light and brightens every colour on conversion.
+    const char* const tail = "compression=None  quality=0\ncolorspace=sRGB\n:\x1a";
     w.text("id=ImageMagick  version=1.0\n");
     if (depth <= 8) {
         // ImageMagick reads a colour map only for PseudoClass, and only
@@ -107,12 +110,12 @@ bool kxoMIFF::WriteBody(KXByteWriter& w) {
         const uint32_t colors = 1u << depth;
         w.printf("class=PseudoClass  colors=%ld  matte=%s\n", (long)colors, matteText);
         w.printf("columns=%ld  rows=%ld  depth=8\n", (long)width, (long)height);
-        w.text("compression=None  quality=0\ncolorspace=RGB\n:\x1a");
+        w.text(tail);
         w.bytes(src->Palette, (size_t)colors * 3);
     } else {
         w.printf("class=DirectClass  colors=0  matte=%s\n", matteText);
         w.printf("columns=%ld  rows=%ld  depth=%ld\n", (long)width, (long)height, (long)(depth / 3));
-        w.text("compression=None  quality=0\ncolorspace=RGB\n:\x1a");
+        w.text(tail);
     }
     KXF_Progress(this, 50);
 

@@ -171,6 +171,10 @@ void KXByteWriter::printf(const char* format, ...) {
     bytes(line, (size_t)n);
 }
 
+// ---- what a file can hold -----------------------------------------------------
+
+bool KXF_FileCanHold(KXByteReader& r, uint64_t bytes) { return r.remaining() >= bytes; }
+
 // ---- image records ------------------------------------------------------------
 
 uint32_t KXF_NewImage(KX_GfxBuffer** out, uint32_t type, uint32_t width, uint32_t height, uint32_t depth, uint32_t pixelBits,

@@ -176,9 +176,20 @@ uint32_t kxoPCP::LoadBody() {
     if (!r.ok()) return KXERR_EOF;
     SubFormatId = blocks ? SUBFORMAT_PACKED : 0;
 
-    KX_GfxBuffer* img = nullptr;
     const bool planar = depth < 8;
-    uint32_t err = KXF_NewImage(&img, planar ? BITPLANE : ONEPLANE, w, ht, depth, planar ? 0 : 8, true);
+    // What the rest of the file can yield at most: itself, or packed, 65535
+    // bytes for every 5 (the longest run) after the first block header. A
+    // short file still loads, its missing rows blank, but not one that
+    // could not fill half its picture: a few bytes never make gigabytes.
+    uint32_t size = 0;
+    uint32_t err = planar ? KXSUP_CheckSize(&size, ((uint64_t)w + 7) / 8, ht, depth) : KXSUP_CheckSize(&size, w, ht);
+    if (err != KXERR_NONE) return err;
+    const uint64_t rest = r.remaining();
+    const uint64_t most = blocks == 0 ? rest : rest < 5 ? 0 : (rest - 5 + 4) / 5 * 65535;
+    if (most < ((uint64_t)size + 1) / 2) return KXERR_EOF;
+
+    KX_GfxBuffer* img = nullptr;
+    err = KXF_NewImage(&img, planar ? BITPLANE : ONEPLANE, w, ht, depth, planar ? 0 : 8, true);
     if (err != KXERR_NONE) return err;
     LoadedBuffer = img;
     if (paletteSize) memcpy(img->Palette, palette, 768);
@@ -197,7 +208,6 @@ uint32_t kxoPCP::LoadBody() {
             if (got < rowBytes) break;
         }
     } else {
-        const uint64_t rest = r.remaining();
         VecPtr packed = allocBytes(rest);
         if (!packed) return KXERR_NOMEMORY;
         if (!r.bytes(packed.get(), (size_t)rest)) return KXERR_EOF;

@@ -172,8 +172,19 @@ uint32_t kxoPCX::LoadBody() {
     // A line shorter than the row's pixels cannot hold them.
     if (lineBytes < rowBytes || w == 0 || ht == 0) return KXERR_FILEREQUIREMENTS;
 
+    // What the rest of the file can yield at most: itself, or run-length
+    // coded, 63 bytes for every 2. A short file still loads, its missing
+    // rows blank, but not one that could not fill half its lines: a few
+    // bytes never make hundreds of megabytes.
+    uint32_t size = 0;
+    uint32_t err = planar ? KXSUP_CheckSize(&size, rowBytes, ht, depth) : KXSUP_CheckSize(&size, w, ht, depth / 8);
+    if (err != KXERR_NONE) return err;
+    const uint64_t lines = (uint64_t)lineBytes * ht * (planar ? depth : depth / 8);
+    const uint64_t most = encoding == 1 ? (r.remaining() + 1) / 2 * 63 : r.remaining();
+    if (most < (lines + 1) / 2) return KXERR_EOF;
+
     KX_GfxBuffer* img = nullptr;
-    uint32_t err = KXF_NewImage(&img, planar ? BITPLANE : ONEPLANE, w, ht, depth, planar ? 0 : depth, true);
+    err = KXF_NewImage(&img, planar ? BITPLANE : ONEPLANE, w, ht, depth, planar ? 0 : depth, true);
     if (err != KXERR_NONE) return err;
     LoadedBuffer = img;
 

@@ -285,7 +285,12 @@ uint32_t kxoPICT::WriteBody(bool argb, const uint8_t* alpha) {
     // Indexed rows under 8 bytes are stored as they are, longer ones packed
     // behind a byte count (a word above 250 row bytes); direct rows are all
     // packed, their count a word when the record's row bytes (4 x width)
-    // exceed 250: QuickDraw's rule, which ImageMagick and our reader follow.
+    // exceed 250. That is QuickDraw's rule. ImageMagick and GraphicsMagick
+    // switch already above 200 unpacked bytes (components x width for
+    // direct maps); our reader takes their files, but where the two rules
+    // disagree (indexed rows of 201 to 250 bytes, three-component direct
+    // maps 63 to 66 pixels wide, four-component ones 51 to 62) their
+    // readers refuse ours.
     uint64_t count = 0;
     for (uint32_t y = 0; y < h && out.ok(); ++y) {
         KXF_Progress(this, (uint32_t)((uint64_t)y * 100 / h));

@@ -21,7 +21,10 @@ bool inClip(const Player& p, int32_t x, int32_t y) {
 
 void plotPixel(Player& p, int32_t x, int32_t y, const Colour& c, Transfer t) {
     size_t i;
-    if (inClip(p, x, y) && p.CanvasIndex(x, y, &i)) p.Combine(i, c, t);
+    if (inClip(p, x, y) && p.CanvasIndex(x, y, &i)) {
+        p.Combine(i, c, t);
+        p.Painted = true;
+    }
 }
 
 // Every point of the rectangle (cut to the clip rectangle and the canvas)
@@ -33,6 +36,7 @@ void fillPenRect(Player& p, Rect r) {
     const uint64_t area = r.Right > r.Left && r.Bottom > r.Top ? (uint64_t)(r.Right - r.Left) * (uint64_t)(r.Bottom - r.Top) : 0;
     p.PenWork += area ? area : 1;
     if (p.PenWork > p.PenBudget) Fail(14, "pen-budget");
+    if (area) p.Painted = true;
     for (int32_t y = r.Top; y < r.Bottom; ++y) {
         size_t i;
         p.CanvasIndex(r.Left, y, &i);
@@ -218,6 +222,7 @@ void drawTurnedString(Player& p, int32_t x, int32_t y) {
                 size_t i;
                 if (px >= p.Frame.Left && px < p.Frame.Right && py >= p.Frame.Top && py < p.Frame.Bottom && p.CanvasIndex(px, py, &i)) {
                     p.Store(i, p.Fore);
+                    p.Painted = true;
                 }
             }
         x += g->Advance;

@@ -72,13 +72,16 @@ size_t spread(uint8_t* out, size_t room, const uint8_t* in, size_t bytes, uint32
 }
 
 // The rows of one record, one at a time. Row bytes below 8: plain rows of
-// exactly that many bytes; otherwise each row is a byte count (a word when
-// the row bytes exceed 250 or the pixels are deeper than 8 bits) and that
-// many PackBits bytes. A row holds lineLength bytes; whatever the data
-// would put beyond them is dropped.
-// Direct maps (direct set) follow QuickDraw's own rule instead, which is
-// what Macintosh and ImageMagick files carry: every row packed, its count a
-// word only when the record's row bytes exceed 250.
+// exactly that many bytes; otherwise each row is a byte count and that many
+// PackBits bytes. QuickDraw makes the count a word when the row bytes exceed
+// 250 (indexed maps also when the pixels are deeper than 8 bits); direct
+// maps are packed whatever their row bytes. Other writers switch elsewhere:
+// ImageMagick and GraphicsMagick already when the unpacked row exceeds 200
+// bytes (components x width for direct maps). So a row that, read with the
+// expected count width, runs past its row or leaves it short is read again
+// with the other width, and when that gives exactly one row, the record's
+// remaining rows are read that way first. A row holds lineLength bytes;
+// whatever the data would put beyond them is dropped.
 class RowDecoder {
 public:
     RowDecoder(Input& in, uint32_t rowBytes, uint32_t pixelSize, uint32_t lineLength, bool direct = false)
@@ -87,38 +90,83 @@ public:
         RowBytes = rowBytes ? rowBytes : lineLength;
         if (direct && RowBytes < 8) RowBytes = 8;  // packed all the same
         Spreads = pixelSize == 1 || pixelSize == 2 || pixelSize == 4;
-        Packed = Alloc<uint8_t>(RowBytes < 8 ? RowBytes : 2 * (uint64_t)std::max(RowBytes, direct ? Line : 0u), false, "up-3");
+        Wide = RowBytes > 250 || (PixelSize > 8 && !Direct);
+        MaxPacked = 2 * (uint64_t)(Direct ? std::max(RowBytes, Line) : RowBytes);
+        Packed = Alloc<uint8_t>(RowBytes < 8 ? RowBytes : MaxPacked, false, "up-3");
         Row = Alloc<uint8_t>((uint64_t)Line + 16, true, "up-1");
+    }
+    // Before the first row of a record that draws: the file must hold
+    // `rows` rows at the least they can take (plain rows whole; packed ones
+    // a count and two bytes for every 256 they unpack to), so that a few
+    // bytes never paint a canvas of thousands of empty rows before they
+    // run out.
+    void Require(uint64_t rows) {
+        const uint64_t unpacked = Direct ? Line : Spreads ? RowBytes : std::min(RowBytes, Line);
+        const uint64_t least = RowBytes < 8 ? RowBytes : 1 + (unpacked + 255) / 256 * 2;
+        if (In.Remaining() / least < rows) Fail(14, "read-1");
     }
     const uint8_t* Next() {
         uint8_t* row = Row.get();
-        memset(row, 0, Line);
         if (RowBytes < 8) {
+            memset(row, 0, Line);
             In.Block(Packed.get(), RowBytes);
             if (Spreads) spread(row, Line, Packed.get(), RowBytes, PixelSize);
             else memcpy(row, Packed.get(), RowBytes < Line ? RowBytes : Line);
             return row;
         }
-        const uint32_t length = RowBytes > 250 || (PixelSize > 8 && !Direct) ? In.Word() : In.Byte();
-        if (length > 2 * (uint64_t)(Direct ? std::max(RowBytes, Line) : RowBytes)) Fail(14, "up-2");
+        const uint64_t start = In.Consumed();
+        if (Unpack(Wide, false)) return row;
+        In.Rewind(start);
+        if (Unpack(!Wide, false)) {
+            Wide = !Wide;
+            return row;
+        }
+        // Neither width fits: the expected one, with its failures.
+        In.Rewind(start);
+        Unpack(Wide, true);
+        return row;
+    }
+
+private:
+    // Reads one packed row with a count of a word (wide) or a byte and
+    // unpacks it into Row. True when it gives exactly one row: every run
+    // whole and the unpacked bytes those of the row bytes (or of the line,
+    // for direct and 8-bit maps). Without strict, a count too large or past
+    // the file's end reads nothing more and answers false.
+    bool Unpack(bool wide, bool strict) {
+        uint8_t* row = Row.get();
+        memset(row, 0, Line);
+        if (!strict && In.Remaining() < (wide ? 2u : 1u)) return false;
+        const uint32_t length = wide ? In.Word() : In.Byte();
+        if (length > MaxPacked) {
+            if (strict) Fail(14, "up-2");
+            return false;
+        }
+        if (!strict && In.Remaining() < length) return false;
         const uint8_t* p = Packed.get();
         In.Block(Packed.get(), length);
         const uint32_t unit = PixelSize == 16 ? 2 : 1;
         size_t at = 0, i = 0;
+        uint64_t unpacked = 0;
+        bool whole = true;
         while (i < length) {
             const uint32_t c = p[i++];
             if (c >= 0x80) {  // 0xFF repeats twice, 0x81 128 times, 0x80 129 times
                 const uint32_t count = 257 - c;
-                if (i + unit > length) break;
+                if (i + unit > length) {
+                    whole = false;
+                    break;
+                }
                 uint8_t value[8];
                 const size_t n = Spreads ? spread(value, sizeof(value), p + i, 1, PixelSize) : unit;
                 if (!Spreads) memcpy(value, p + i, unit);
                 for (uint32_t k = 0; k < count && at < Line; ++k)
                     for (size_t j = 0; j < n && at < Line; ++j) row[at++] = value[j];
                 i += unit;
+                unpacked += (uint64_t)count * unit;
             } else {
                 size_t bytes = (size_t)(c + 1) * unit;
-                if (bytes > length - i) bytes = length - i;
+                if (bytes > length - i) bytes = length - i, whole = false;
                 if (Spreads) {
                     at += spread(row + at, Line - at, p + i, bytes, PixelSize);
                 } else {
@@ -127,15 +175,16 @@ public:
                     at += n;
                 }
                 i += bytes;
+                unpacked += bytes;
             }
         }
-        return row;
+        return whole && (unpacked == RowBytes || (!Spreads && unpacked == Line));
     }
 
-private:
     Input& In;
     uint32_t PixelSize, Line, RowBytes = 0;
-    bool Direct, Spreads = false;
+    uint64_t MaxPacked = 0;
+    bool Direct, Spreads = false, Wide = false;
     VecPtr<uint8_t> Packed, Row;
 };
 
@@ -181,6 +230,7 @@ Blit prepare(Player& p, const Rect& src, const Rect& bounds, const Rect& dst, ui
 void copyRow(Player& p, const Blit& b, int32_t row, const uint8_t* src, uint32_t pixelSize, const Colour* table,
              uint32_t components, uint32_t run) {
     if (!b.Draw || row < b.FirstRow || row >= b.FirstRow + b.Rows) return;
+    p.Painted = true;
     const size_t target = b.Target + (size_t)(row - b.FirstRow) * p.Width;
     const uint32_t n = (uint32_t)b.Columns;
     if (pixelSize == 8) {
@@ -236,6 +286,7 @@ void drawIndexedRows(Player& p, const Rect& bounds, uint32_t rowBytes, uint32_t 
     const Blit b = prepare(p, src, bounds, dst, mode);
     logCopy(b, 8);
     const int32_t height = bounds.Bottom - bounds.Top;
+    if (height > 0) rows.Require((uint64_t)height);
     for (int32_t y = 0; y < height; ++y) copyRow(p, b, y, rows.Next(), 8, table, 0, 0);
     Log("blit-end");
 }
@@ -318,6 +369,7 @@ void DrawDirectBits(Player& p) {
     if (drawn) b = prepare(p, src, bounds, dst, mode);
     logCopy(b, pixelSize);
     const int32_t height = bounds.Bottom - bounds.Top;
+    if (height > 0) rows.Require((uint64_t)height);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = rows.Next();
         if (drawn) copyRow(p, b, y, row, pixelSize, nullptr, components, (uint32_t)width);

@@ -192,6 +192,7 @@ void Player::StoreCanvas() {
     if (!Red) Fail(14, "gfxb-3");
     if (!Green) Fail(14, "gfxb-4");
     if (!Blue) Fail(14, "gfxb-5");
+    if (!Painted && (uint64_t)Width * Height * 3 > BlankLimit) Fail(14, "gfxb-blank");
     KX_GfxBuffer* img = nullptr;
     if (KXF_NewImage(&img, ONEPLANE, Width, Height, 24, 24, false) != KXERR_NONE) Fail(3, "gfxb-6");
     // Held here until it is handed over, so that nothing can leak it.

@@ -94,6 +94,9 @@ public:
     void Block(void* out, uint64_t n);   // exactly n bytes, or Fail(14, "read-2")
     void Skip(uint64_t n);               // past the end is allowed
     uint64_t Consumed() const { return Pos; }
+    // Back (or on) to a position counted as Consumed counts it: a row read
+    // once is read again another way.
+    void Rewind(uint64_t position) { Pos = position; }
     // What is left of the file after the current position (0 past its end).
     uint64_t Remaining();
 
@@ -135,6 +138,11 @@ public:
     // Pen pixels painted so far: a picture that would paint more than its
     // budget (a huge pen traced over and over) is refused, not drawn for hours.
     uint64_t PenWork = 0, PenBudget = 0;
+    // Whether anything reached the canvas: a picture that paints nothing is
+    // its frame alone, and a frame of more than BlankLimit bytes from such
+    // a picture is refused rather than handed out as a sea of white.
+    bool Painted = false;
+    static constexpr uint64_t BlankLimit = uint64_t(64) << 20;
 
     // The planes hold each sample inverted, so that a fresh cleared block,
     // which costs no memory until it is written, is a white (and opaque)

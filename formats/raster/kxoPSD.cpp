@@ -178,9 +178,20 @@ uint32_t kxoPSD::ReadImage() {
     const uint32_t compression = r.be16();
     if (!r.ok()) return KXERR_EOF;
     if (compression > 1) return KXERR_FILEREQUIREMENTS;
+    // Before anything is allocated: the file must hold the channels that are
+    // read, raw, or at least their byte-count table and, packed, two bytes
+    // for every 128 a channel yields (a repeat packet). A short file gives
+    // 29 at once instead of a picture it cannot fill.
+    if (w == 0 || h == 0) return KXERR_FILEREQUIREMENTS;
+    uint32_t size = 0;  // sizes beyond 32 bits (15) or the limit (3) come first
+    uint32_t err = depth == 1 ? KXSUP_CheckSize(&size, ((uint64_t)w + 7) / 8, h) : KXSUP_CheckSize(&size, w, h, depth / 8);
+    if (err != KXERR_NONE) return err;
+    const uint64_t channelBytes = depth == 1 ? ((uint64_t)w + 7) / 8 * h : (uint64_t)w * h;
+    const uint64_t least = compression == 1 ? (uint64_t)channels * h * 2 + read * 2 * ((channelBytes + 127) / 128) : read * channelBytes;
+    if (!KXF_FileCanHold(r, least)) return KXERR_EOF;
 
     KX_GfxBuffer* img = nullptr;
-    uint32_t err = KXF_NewImage(&img, depth == 1 ? BITPLANE : ONEPLANE, w, h, depth, depth == 1 ? 0 : depth, true);
+    err = KXF_NewImage(&img, depth == 1 ? BITPLANE : ONEPLANE, w, h, depth, depth == 1 ? 0 : depth, true);
     if (err != KXERR_NONE) return err;
     LoadedBuffer = img;
     VecPtr black;  // the K channel of a CMYK document

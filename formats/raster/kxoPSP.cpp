@@ -109,10 +109,11 @@ uint32_t kxoPSP::LoadBody() {
     if (!known || compression > 2) return KXERR_FILEREQUIREMENTS;
     SubFormatId = compression;
 
-    KX_GfxBuffer* img = nullptr;
-    uint32_t err = KXF_NewImage(&img, bits == 1 ? BITPLANE : ONEPLANE, w, h, bits, bits == 1 ? 0 : bits == 24 ? 24 : 8, true);
+    // Sizes beyond 32 bits (15) or the limit (3) come first; the picture
+    // itself is made once the channels are known.
+    uint32_t size = 0;
+    uint32_t err = bits == 1 ? KXSUP_CheckSize(&size, ((uint64_t)w + 7) / 8, h) : KXSUP_CheckSize(&size, w, h, bits == 24 ? 3 : 1);
     if (err != KXERR_NONE) return err;
-    LoadedBuffer = img;
 
     // The top-level blocks that matter, found by their markers.
     Block creator, colour, layerStart, alphaBank;
@@ -167,10 +168,37 @@ uint32_t kxoPSP::LoadBody() {
     // What one channel holds unpacked: rows of (w + 7) / 8 bytes for one
     // bit, (w + 1) / 2 for four (the low nibble of an odd row's last byte
     // is passed over), w for eight.
-    const uint64_t rowBytes = bits == 1 ? img->BytesPerLine : bits == 4 ? ((uint64_t)w + 1) / 2 : w;
+    const uint64_t rowBytes = bits == 1 ? ((uint64_t)w + 7) / 8 : bits == 4 ? ((uint64_t)w + 1) / 2 : w;
     const uint64_t channelSize = rowBytes * h;
-    VecPtr work = allocBytes(channelSize);
+    // What the channels can yield at most: raw their length, run-length
+    // coded 127 bytes for every 2, deflated 1032 for every byte (zlib's
+    // best). A short file still loads, the rest of its picture blank, but
+    // not one whose channels could not fill half of it; and the work block
+    // is no larger than the largest channel can fill.
+    uint64_t most = 0, largest = 0;
+    for (uint32_t i = 0; i < found; ++i) {
+        r.seek(channels[i].Start + 14);
+        const uint64_t packedLength = r.le32();
+        r.skip(6);
+        const uint32_t type = r.le16();
+        if (!r.ok()) return KXERR_EOF;
+        if (bits == 24 && (type == 0 || type > 3)) continue;
+        const uint64_t yield = compression == 0 ? packedLength : compression == 1 ? (packedLength + 1) / 2 * 127 : packedLength * 1032;
+        const uint64_t fills = yield < channelSize ? yield : channelSize;
+        most += fills;
+        if (fills > largest) largest = fills;
+    }
+    if (most < (channelSize * (bits == 24 ? 3 : 1) + 1) / 2) {
+        KXF_Log(this, 5, TAG, "channels too short for the picture\n");
+        return KXERR_EOF;
+    }
+    KX_GfxBuffer* img = nullptr;
+    err = KXF_NewImage(&img, bits == 1 ? BITPLANE : ONEPLANE, w, h, bits, bits == 1 ? 0 : bits == 24 ? 24 : 8, true);
+    if (err != KXERR_NONE) return err;
+    LoadedBuffer = img;
+    VecPtr work = allocBytes(largest);
     if (!work) return KXERR_NOMEMORY;
+    const uint64_t workSize = largest;  // no channel yields more
     KXF_Log(this, 5, TAG, "parse Channel Start\n");
     for (uint32_t i = 0; i < found; ++i) {
         r.seek(channels[i].Start + 14);
@@ -189,7 +217,7 @@ uint32_t kxoPSP::LoadBody() {
         // stays clear, and a short channel costs no pass over all of it.
         uint64_t done = 0;
         if (compression == 0) {
-            done = packedLength < channelSize ? packedLength : channelSize;
+            done = packedLength < workSize ? packedLength : workSize;
             memcpy(out, in, (size_t)done);
         } else if (compression == 2) {
             // Deflated; the output never passes the channel's size.
@@ -197,14 +225,14 @@ uint32_t kxoPSP::LoadBody() {
             if (inflateInit(&z) != Z_OK) return KXERR_NOMEMORY;
             uint64_t fed = 0;
             int steps = 0, rc = Z_OK;
-            while (rc == Z_OK && done < channelSize) {
+            while (rc == Z_OK && done < workSize) {
                 if (z.avail_in == 0 && fed < packedLength) {
                     const uint64_t n = packedLength - fed < 0x8000 ? packedLength - fed : 0x8000;
                     z.next_in = const_cast<Bytef*>(in + fed);
                     z.avail_in = (uInt)n;
                     fed += n;
                 }
-                const uint64_t room = channelSize - done < 0x8000 ? channelSize - done : 0x8000;
+                const uint64_t room = workSize - done < 0x8000 ? workSize - done : 0x8000;
                 z.next_out = out + done;
                 z.avail_out = (uInt)room;
                 rc = inflate(&z, Z_SYNC_FLUSH);
@@ -217,7 +245,7 @@ uint32_t kxoPSP::LoadBody() {
         } else {
             // Run-length: c < 128 literals, c > 128 a run of c - 128, 128
             // nothing. The data must end with the channel.
-            const uint64_t target = unpackedLength < channelSize ? unpackedLength : channelSize;
+            const uint64_t target = unpackedLength < workSize ? unpackedLength : workSize;
             uint64_t p = 0;
             while (done < target && p < packedLength) {
                 const uint32_t c = in[p++];

@@ -9,6 +9,7 @@
 #include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
+#include "tiny_load.h"
 #include "write_failure.h"
 
 using namespace kxt;
@@ -306,6 +307,70 @@ TEST(Pcp, SaveRefusalsAndFailedWrites) {
         EXPECT_EQ(SaveUnderFileSizeLimit(&w, img, "full.pcp"), KXERR_IO);
         KXSUP_FreeGfxBuffer(img);
     }
+}
+
+// A few bytes that declare a huge picture are refused as short before the
+// picture is made; runs that really describe a large picture still load,
+// and a file that fills half its picture or more still loads partially.
+TEST(Pcp, TinyFilesNeverCostTheirDeclaredPicture) {
+    auto head = [](uint32_t w, uint32_t h, uint32_t blocks) {
+        std::vector<uint8_t> v;
+        Put16(v, 0x1234);
+        Put16(v, w);
+        Put16(v, h);
+        Put16(v, 0);
+        Put16(v, 0);
+        PutBytes(v, {0x08, 0xFF, 'O', 0, 0, 0, 0});  // 8 bits, no palette
+        Put16(v, blocks);
+        return v;
+    };
+    // 42 bytes for 46340 x 46340: one block of three runs of 65535.
+    std::vector<uint8_t> packed = head(46340, 46340, 1);
+    Put16(packed, 23);
+    Put16(packed, 0xFFFF);
+    packed.push_back(0xA5);
+    for (int i = 0; i < 3; ++i) PutBytes(packed, {0xA5, 0, 0xFF, 0xFF, 7});
+    PutBytes(packed, {1, 2, 3});
+    ASSERT_EQ(packed.size(), 42u);
+    std::vector<uint8_t> raw = head(46340, 46340, 0);
+    raw.resize(42, 9);
+    // 2000 x 2000 from 62 blocks of one run of 65535 and one of the rest:
+    // 639 bytes.
+    std::vector<uint8_t> runs = head(2000, 2000, 62);
+    for (uint32_t left = 2000 * 2000; left;) {
+        const uint32_t k = left < 65535 ? left : 65535;
+        Put16(runs, 10);
+        Put16(runs, k);
+        PutBytes(runs, {0xA5, 0xA5, 0, (uint8_t)k, (uint8_t)(k >> 8), 7});
+        left -= k;
+    }
+    // 600 x 600 raw with 60 % of its rows.
+    std::vector<uint8_t> most = head(600, 600, 0);
+    most.resize(most.size() + 600 * 360, 5);
+    struct {
+        const char* Name;
+        std::vector<uint8_t> File;
+        uint32_t Err;
+    } cases[] = {
+        {"42 bytes packed for 2 GB", packed, KXERR_EOF},
+        {"42 bytes raw for 2 GB", raw, KXERR_EOF},
+        {"runs that fill 4 MB", runs, KXERR_NONE},
+        {"raw rows for 60 percent", most, KXERR_NONE},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TinyLoad t = LoadTiny<kxoPCP>(c.File, "tiny.pcp");
+        EXPECT_EQ(t.Err, c.Err);
+        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
+        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
+        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
+        EXPECT_GE(t.GrowthKb, 0);
+    }
+    Loaded l;
+    LoadBytes<kxoPCP>(runs, l);
+    ASSERT_EQ(l.Err, KXERR_NONE);
+    EXPECT_EQ(l.Buffer->Data[0], 7);
+    EXPECT_EQ(l.Buffer->Data[2000 * 2000 - 1], 7);
 }
 
 TEST(Pcp, ReadersSurviveDamagedFiles) {

@@ -8,6 +8,7 @@
 #include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
+#include "tiny_load.h"
 #include "write_failure.h"
 
 using namespace kxt;
@@ -149,6 +150,50 @@ TEST(Pcx, LinePaddingRunsAcrossLinesAndShortData) {
     ASSERT_EQ(m.Err, KXERR_NONE);
     EXPECT_EQ(std::vector<uint8_t>(m.Buffer->Data, m.Buffer->Data + 12),
               (std::vector<uint8_t>{10, 20, 30, 11, 21, 31, 40, 0, 0, 0, 0, 0}));
+}
+
+// A few bytes that declare a huge picture are refused as short before the
+// picture is made (a run gives at most 63 bytes for 2); runs that really
+// describe a large picture still load.
+TEST(Pcx, TinyFilesNeverCostTheirDeclaredPicture) {
+    std::vector<uint8_t> rle = header(5, 1, 8, 1, 65535, 7540, 65535);  // 494 MB
+    for (int i = 0; i < 27; ++i) PutBytes(rle, {0xFF, 1});
+    ASSERT_EQ(rle.size(), 182u);
+    std::vector<uint8_t> raw = header(5, 0, 8, 3, 65535, 1000, 65535);
+    raw.resize(182, 3);
+    std::vector<uint8_t> planes = header(2, 1, 1, 4, 65535, 60000, 8192);
+    for (int i = 0; i < 27; ++i) PutBytes(planes, {0xFF, 0x55});
+    // 1000 x 1000 of runs of 63 (and a last one of the rest), the palette after them.
+    std::vector<uint8_t> runs = header(5, 1, 8, 1, 1000, 1000, 1000);
+    for (uint32_t y = 0; y < 1000; ++y) {
+        for (uint32_t x = 0; x + 63 <= 1000; x += 63) PutBytes(runs, {0xFF, (uint8_t)(y & 0x3F)});
+        PutBytes(runs, {0xC0 | 1000 % 63, (uint8_t)(y & 0x3F)});
+    }
+    runs.push_back(12);
+    runs.resize(runs.size() + 768, 0);
+    struct {
+        const char* Name;
+        std::vector<uint8_t> File;
+        uint32_t Err;
+    } cases[] = {
+        {"182 bytes of runs for 494 MB", rle, KXERR_EOF},
+        {"182 bytes raw for 196 MB", raw, KXERR_EOF},
+        {"bit planes for 1.9 GB", planes, KXERR_EOF},
+        {"runs that fill 1 MB", runs, KXERR_NONE},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TinyLoad t = LoadTiny<kxoPCX>(c.File, "tiny.pcx");
+        EXPECT_EQ(t.Err, c.Err);
+        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
+        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
+        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
+        EXPECT_GE(t.GrowthKb, 0);
+    }
+    Loaded l;
+    LoadBytes<kxoPCX>(runs, l);
+    ASSERT_EQ(l.Err, KXERR_NONE);
+    EXPECT_EQ(l.Buffer->Data[999 * 1000 + 999], 999 & 0x3F);
 }
 
 TEST(Pcx, ReadersSurviveDamagedFiles) {

@@ -11,6 +11,7 @@
 #include "formats/raster/kxoPICT.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
+#include "tiny_load.h"
 #include "write_failure.h"
 
 using namespace kxt;
@@ -417,6 +418,70 @@ TEST(Pict, DirectPixelMaps) {
     EXPECT_EQ(bad.Err, KXERR_FILEREQUIREMENTS);
 }
 
+// Rows whose count is a byte where QuickDraw's rule gives a word, and the
+// other way round, as ImageMagick writes them: each row is read again with
+// the other width when the expected one does not give exactly one row.
+TEST(Pict, RowCountsOfEitherWidth) {
+    {
+        // Direct, 64 wide: row bytes 256 call for words; the counts are bytes.
+        std::vector<uint8_t> rows;
+        for (int y = 0; y < 2; ++y) rows.insert(rows.end(), {6, 0xC1, (uint8_t)(10 + y), 0xC1, 20, 0xC1, 30});
+        Loaded l;
+        loadBytes(directMap(Pict(0, 0, 2, 64), 64, 2, 4, 32, 3, rows).end(), l);
+        ASSERT_EQ(l.Err, KXERR_NONE);
+        EXPECT_EQ(l.Pixel(0, 0), (std::vector<uint8_t>{10, 20, 30}));
+        EXPECT_EQ(l.Pixel(63, 1), (std::vector<uint8_t>{11, 20, 30}));
+    }
+    {
+        // Indexed, 220 wide: row bytes 220 call for bytes; the counts are words.
+        const std::vector<std::array<uint16_t, 4>> table = {{0, 0xFFFF, 0xFFFF, 0xFFFF}, {1, 0, 0, 0}, {2, 0xFFFF, 0, 0}};
+        std::vector<uint8_t> rows;
+        for (int y = 0; y < 3; ++y) rows.insert(rows.end(), {0, 4, 0x81, 1, 0xA5, (uint8_t)(y == 2 ? 2 : 0)});
+        Loaded l;
+        loadBytes(indexedMap(Pict(0, 0, 3, 220), 220, 220, 3, 8, table, 0x8000, rows).end(), l);
+        ASSERT_EQ(l.Err, KXERR_NONE);
+        EXPECT_EQ(l.Pixel(127, 0), (std::vector<uint8_t>{0, 0, 0}));
+        EXPECT_EQ(l.Pixel(128, 1), (std::vector<uint8_t>{255, 255, 255}));
+        EXPECT_EQ(l.Pixel(219, 2), (std::vector<uint8_t>{255, 0, 0}));
+    }
+    {
+        // Rows that fit neither way still fail as before.
+        Loaded l;
+        loadBytes(directMap(Pict(0, 0, 1, 64), 64, 1, 4, 32, 3, {0xFF, 0xFF, 0, 0}).end(), l);
+        EXPECT_EQ(l.Err, KXERR_DECODE);
+    }
+}
+
+// A pixel map whose rows the file cannot hold fails before it paints
+// thousands of empty rows into the canvas; a picture that paints nothing
+// gives no picture of hundreds of megabytes (a small one stays white).
+TEST(Pict, TinyFilesNeverPaintTheirDeclaredRows) {
+    {
+        Loaded small;
+        loadBytes(Pict(0, 0, 300, 400).end(), small);
+        ASSERT_EQ(small.Err, KXERR_NONE);
+        EXPECT_EQ(small.Pixel(399, 299), (std::vector<uint8_t>{255, 255, 255}));
+    }
+    Pict direct = directMap(Pict(0, 0, 2000, 30000), 30000, 2000, 4, 32, 3, std::vector<uint8_t>(1400, 0));
+    const std::vector<std::array<uint16_t, 4>> table = {{0, 0, 0, 0}};
+    Pict indexed = indexedMap(Pict(0, 0, 3000, 20000), 20000 & 0x7FFF, 20000, 3000, 8, table, 0x8000, std::vector<uint8_t>(1400, 0));
+    struct {
+        const char* Name;
+        std::vector<uint8_t> File;
+    } cases[] = {{"direct rows of 30000 pixels", direct.end()},
+                 {"indexed rows of 20000 pixels", indexed.end()},
+                 {"a frame of 358 MB and nothing in it", Pict(0, 0, 10935, 10935).end()}};
+    EXPECT_LT(cases[0].File.size(), 2100u);
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TinyLoad t = LoadTiny<kxoPICT>(c.File, "tiny.pct");
+        EXPECT_EQ(t.Err, KXERR_DECODE);
+        EXPECT_FALSE(t.Picture);
+        EXPECT_LT(t.GrowthKb, kTinyLoadKb);  // the canvas is the frame's, fresh and untouched
+        EXPECT_GE(t.GrowthKb, 0);
+    }
+}
+
 // ---- drawing --------------------------------------------------------------------------------
 
 TEST(Pict, LinesAndRectangles) {
@@ -647,6 +712,82 @@ TEST(Pict, WriterRoundTripsThroughOurReaderAndImageMagick) {
     unlink(p.c_str());
     unlink(q.c_str());
     if (!magick) GTEST_SKIP() << "ImageMagick is not installed: the cross-check did not run";
+}
+
+// Row counts at the widths where writers disagree: ImageMagick and
+// GraphicsMagick make the count a word above 200 unpacked bytes
+// (components x width for direct maps), QuickDraw and our writer above 250
+// row bytes (4 x width for direct maps). Their files load here at every
+// width; ours load there wherever the two rules agree.
+TEST(Pict, RowCountsOfOtherWritersAtEveryWidth) {
+    struct Tool {
+        const char* Name;
+        const char* Command;
+        const char* Probe;
+    } tools[] = {{"ImageMagick", "convert-im6.q16", "convert-im6.q16"}, {"GraphicsMagick", "gm convert", "gm"}};
+    struct Kind {
+        const char* Name;
+        const char* Options;  // for the other program's PICT writer
+        uint32_t Components;  // 1: indexed
+    } kinds[] = {{"indexed", "-type palette", 1}, {"direct", "-type truecolor", 3}, {"direct with alpha", "-alpha opaque", 4}};
+    const std::string src = TempPath("rows_src.ppm"), theirs = TempPath("rows_theirs.pct"), ours = TempPath("rows_ours.pct"),
+                      back = TempPath("rows_back.ppm");
+    std::unique_ptr<KXConfig> argb(argbPad(""));
+    bool ran = false;
+    for (const Tool& t : tools) {
+        if (!KXT_HaveTool(t.Probe)) continue;
+        ran = true;
+        for (const Kind& k : kinds) {
+            if (k.Components == 4 && std::string(t.Probe) == "gm") continue;  // it writes no four-component maps
+            for (uint32_t w : {63u, 64u, 66u, 201u, 220u, 250u}) {
+                SCOPED_TRACE(std::string(t.Name) + " " + k.Name + " width " + std::to_string(w));
+                const uint32_t h = 5;
+                // Runs and single pixels in every row; 16 colours for the indexed kind.
+                Rgb want;
+                want.W = w, want.H = h;
+                for (uint32_t y = 0; y < h; ++y)
+                    for (uint32_t x = 0; x < w; ++x) {
+                        const uint32_t v = x % 7 < 4 ? x / 7 : x * 5 + y;
+                        const uint32_t i = k.Components == 1 ? v % 16 : v;
+                        want.Pix.push_back((uint8_t)(i * 16 + 3));
+                        want.Pix.push_back((uint8_t)(k.Components == 1 ? 200 - i * 9 : i * 7 + y * 40));
+                        want.Pix.push_back((uint8_t)(k.Components == 1 ? i * 5 : 255 - i * 3));
+                    }
+                std::vector<uint8_t> ppm;
+                const std::string head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+                ppm.insert(ppm.end(), head.begin(), head.end());
+                ppm.insert(ppm.end(), want.Pix.begin(), want.Pix.end());
+                WriteAll(src, ppm);
+                ASSERT_TRUE(Shell(std::string(t.Command) + " " + src + " " + k.Options + " " + theirs));
+                {
+                    const std::vector<uint8_t> f = KXT_ReadBytes(theirs);
+                    const uint8_t op = k.Components == 1 ? 0x98 : 0x9A;
+                    bool found = false;
+                    for (size_t i = 522; i + 1 < f.size() && !found; ++i) found = f[i] == 0 && f[i + 1] == op;
+                    ASSERT_TRUE(found) << "the other program wrote another kind of record";
+                }
+                Loaded l;
+                loadFile(theirs, l);
+                ASSERT_EQ(l.Err, KXERR_NONE) << "their file here";
+                Rgb got = ToRgb(l.Buffer);
+                EXPECT_EQ(got.Alpha, std::vector<uint8_t>(k.Components == 4 ? w * h : 0, 255)) << "opaque";
+                got.Alpha.clear();
+                EXPECT_EQ(Compare(got, want), "") << "their file here";
+
+                // Ours there, where both rules give the same count width.
+                const uint64_t theirBytes = (uint64_t)k.Components * w, ourBytes = k.Components == 1 ? w : 4ull * w;
+                if ((theirBytes > 200) != (ourBytes > 250)) continue;
+                KX_GfxBuffer* img = MakeImage(w, h, k.Components == 1 ? 8 : 24, k.Components == 4);
+                Rgb mine = ToRgb(img);
+                mine.Alpha.clear();
+                ASSERT_EQ(saveImage(img, ours, k.Components == 4 ? argb->GetPadList() : nullptr).Err, KXERR_NONE);
+                KXSUP_FreeGfxBuffer(img);
+                EXPECT_EQ(ReadBack(Shell(std::string(t.Command) + " " + ours + " -depth 8 ppm:" + back), back, mine), "") << "our file there";
+            }
+        }
+    }
+    for (const std::string& f : {src, theirs, ours, back}) unlink(f.c_str());
+    if (!ran) GTEST_SKIP() << "neither ImageMagick nor GraphicsMagick is installed";
 }
 
 TEST(Pict, WriterRecords) {

@@ -9,6 +9,7 @@
 #include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
+#include "tiny_load.h"
 #include "write_failure.h"
 
 using namespace kxt;
@@ -225,6 +226,45 @@ TEST(Psd, SaveRefusalsAndFailedWrites) {
         kxoPSD w;
         EXPECT_EQ(SaveUnderFileSizeLimit(&w, img, "full.psd"), KXERR_IO) << depth;
         KXSUP_FreeGfxBuffer(img);
+    }
+}
+
+// A few bytes that declare a huge document are refused as short before
+// the picture is made (raw: the channels read; PackBits: the byte-count
+// table and two bytes for every 128 a channel yields); packets that
+// really describe a large picture still load.
+TEST(Psd, TinyFilesNeverCostTheirDeclaredPicture) {
+    Doc packed;
+    packed.W = packed.H = 25000, packed.Compression = 1;  // 1.9 GB
+    packed.Data = std::vector<uint8_t>(907, 0xFD);
+    Doc raw;
+    raw.W = raw.H = 16000;  // 768 MB
+    raw.Data = std::vector<uint8_t>(907, 7);
+    Doc cmyk = packed;
+    cmyk.Channels = 4, cmyk.Mode = 4, cmyk.W = cmyk.H = 15000;
+    Doc runs;
+    runs.Channels = 1, runs.Mode = 1, runs.W = runs.H = 1000, runs.Compression = 1;
+    runs.Data = std::vector<uint8_t>(2000, 0);
+    for (int i = 0; i < 1000 * 1000 / 128 + 1; ++i) PutBytes(runs.Data, {0x81, 9});
+    struct {
+        const char* Name;
+        std::vector<uint8_t> File;
+        uint32_t Err;
+    } cases[] = {
+        {"947 bytes of PackBits for 1.9 GB", packed.bytes(), KXERR_EOF},
+        {"947 bytes raw for 768 MB", raw.bytes(), KXERR_EOF},
+        {"CMYK with its black channel", cmyk.bytes(), KXERR_EOF},
+        {"packets that fill 1 MB", runs.bytes(), KXERR_NONE},
+    };
+    ASSERT_EQ(cases[0].File.size(), 947u);
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TinyLoad t = LoadTiny<kxoPSD>(c.File, "tiny.psd");
+        EXPECT_EQ(t.Err, c.Err);
+        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
+        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
+        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
+        EXPECT_GE(t.GrowthKb, 0);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "module_io.h"
 #include "raster_pixels.h"
 #include "support/robustness.h"
+#include "tiny_load.h"
 
 using namespace kxt;
 
@@ -290,6 +291,48 @@ TEST(Psp, Refusals) {
     std::vector<uint8_t> other = pspFile(picture(8, 0, true));
     other[0] = 'p';
     EXPECT_EQ(Recognises<kxoPSP>(other), 0u);
+}
+
+// A small file whose channels declare a huge picture is refused as short
+// before the picture and the work block are made (raw channels give their
+// length, run-length 127 bytes for 2, deflated at most 1032 for 1);
+// channels that really describe a large picture still load.
+TEST(Psp, TinyFilesNeverCostTheirDeclaredPicture) {
+    auto huge = [](Picture p, uint32_t side) {
+        std::vector<uint8_t> f = pspFile(p);
+        std::vector<uint8_t> size;
+        Put32(size, side);
+        Put32(size, side);
+        std::copy(size.begin(), size.end(), f.begin() + 50);  // width and height of the attributes
+        return f;
+    };
+    Picture flat;
+    flat.W = flat.H = 2000, flat.Compression = 2;
+    flat.Pixels.assign(2000 * 2000, 3);
+    struct {
+        const char* Name;
+        std::vector<uint8_t> File;
+        uint32_t Err;
+    } cases[] = {
+        {"deflated 24 bits for 651 MB", huge(picture(24, 2, true), 14732), KXERR_EOF},
+        {"run-length 8 bits for 217 MB", huge(picture(8, 1, true), 14732), KXERR_EOF},
+        {"raw 1 bit for 200 MB", huge(picture(1, 0, false), 40000), KXERR_EOF},
+        {"deflated channel that fills 4 MB", pspFile(flat), KXERR_NONE},
+    };
+    EXPECT_LT(cases[0].File.size(), 1000u);
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TinyLoad t = LoadTiny<kxoPSP>(c.File, "tiny.psp");
+        EXPECT_EQ(t.Err, c.Err);
+        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
+        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
+        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
+        EXPECT_GE(t.GrowthKb, 0);
+    }
+    Loaded l;
+    LoadBytes<kxoPSP>(pspFile(flat), l);
+    ASSERT_EQ(l.Err, KXERR_NONE);
+    EXPECT_EQ(l.Buffer->Data[2000 * 2000 - 1], 3);
 }
 
 TEST(Psp, ReadersSurviveDamagedFiles) {
