@@ -482,25 +482,25 @@ std::vector<uint16_t> AlphaCopy(const KX_GfxBuffer* b) {
     return std::vector<uint16_t>(static_cast<uint16_t*>(b->AlphaData), static_cast<uint16_t*>(b->AlphaData) + n);
 }
 
-// Strips of about 64 KB of rows, at least one row each, the last one
+// Strips of about 8 KB of rows, at least one row each, the last one
 // short, RowsPerStrip saying how many: each strip (as libtiff finds it)
 // holds exactly its rows, a Deflate strip as a zlib stream of its own.
-TEST(TiffWrite, StripsOfAboutSixtyFourKilobytes) {
+TEST(TiffWrite, StripsOfAboutEightKilobytes) {
     struct Row {
         uint32_t depth;
         bool alpha;
         uint32_t w, h, rowsPerStrip;
     };
     const Row rows[] = {
-        {8, false, 1000, 300, 65},  // 1000-byte rows
-        {24, false, 1000, 300, 21},
-        {48, true, 1000, 100, 8},
-        {24, true, 333, 70, 49},
-        {24, false, 30000, 3, 1},  // one row beyond 64 KB: a row a strip
+        {8, false, 1000, 300, 8},  // 1000-byte rows
+        {24, false, 1000, 300, 2},
+        {24, true, 333, 70, 6},
+        {48, true, 1000, 100, 1},  // one row beyond 8 KB: a row a strip
+        {24, false, 30000, 3, 1},
         {48, false, 6000, 4, 1},
-        {8, false, 7, 5, 5},       // one strip of all rows
-        {1, false, 3, 70000, 21845},  // a 1-bit palette written a byte a pixel
-        {8, false, 1, 70000, 65536},  // more rows a strip than a SHORT holds
+        {8, false, 7, 5, 5},          // one strip of all rows
+        {1, false, 3, 70000, 2730},   // a 1-bit palette written a byte a pixel
+        {8, false, 1, 70000, 8192},
     };
     for (const Row& r : rows) {
         for (bool deflate : {false, true}) {
