@@ -492,12 +492,13 @@ public:
         return err;
     }
 
-    // Deflate; threads 0 takes the processors the process may use.
-    uint32_t writeDeflate(FILE* file, int level, int strategy, unsigned threads, uint64_t* at) {
+    // Deflate, on as many threads as the process may use processors (a
+    // picture of less than a run stays on the calling thread).
+    uint32_t writeDeflate(FILE* file, int level, int strategy, uint64_t* at) {
         const size_t strip = stripBytes(0);
         const uint32_t perRun = strip >= kWorkBytes ? 1 : (uint32_t)(kWorkBytes / strip);
         const uint32_t runs = (Count + perRun - 1) / perRun;
-        if (!threads) threads = processors();
+        unsigned threads = processors();
         if (threads > runs) threads = runs;
         if (threads < 1) threads = 1;
         std::vector<Run> work(threads);
@@ -768,7 +769,7 @@ uint32_t kxoTIFF::Save() {
     if (strategy < 0 || strategy > 3) strategy = 0;
     static const int strategies[4] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE};
     if (!err && p.deflate)
-        err = strips.writeDeflate(WriteFile, (int)level, strategies[strategy], 0, &at);
+        err = strips.writeDeflate(WriteFile, (int)level, strategies[strategy], &at);
     else if (!err)
         err = strips.writePlain(WriteFile, &at);
 
