@@ -439,6 +439,28 @@ std::string gpsSummary(ExifHandle* h) {
     return gps.size() > 4 ? gps : std::string();
 }
 
+// The copyright notice as the tag holds it. libexif renders the tag for
+// display ("<photographer> (Photographer) - <editor> (Editor)", "[None]" for
+// a missing part, in the user's language), which is no value to keep or
+// write back. The tag holds the photographer's notice, a zero, then the
+// editor's: the photographer's is taken, the editor's when the first is
+// blank (as the standard marks a notice of the editor alone).
+std::string exifCopyright(ExifHandle* h, char* text, uint32_t size) {
+    memcpy(text, KXEXIF_RAW_MARKER, sizeof(KXEXIF_RAW_MARKER));
+    if (EXIF_FindTag(h, 33432, text, size) != 0) return std::string();
+    uint32_t length = 0;
+    memcpy(&length, text, 4);
+    const char* value = text + KXEXIF_RAW_HEADER;
+    auto blank = [](const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; };
+    const size_t first = strnlen(value, length);
+    std::string notice(value, first);
+    if (blank(notice) && first + 1 < length) notice.assign(value + first + 1, strnlen(value + first + 1, length - first - 1));
+    if (blank(notice)) return std::string();
+    std::string utf8(notice.size() * 2 + 1, '\0');
+    utf8.resize(KXSUP_MetaTextToUtf8(notice.data(), notice.size(), utf8.data(), utf8.size()));
+    return utf8;
+}
+
 bool sameText(const char* field, const std::string& text) { return text == (field ? field : ""); }
 
 // libexif's serialised block copied into our memory (AllocVec); the
@@ -479,9 +501,13 @@ void KX_MetaTextsFromHandles(ExifHandle* exif, IptcHandle* iptc, KXMetaTexts* ou
                     out->Text[s.Field] = text;
     if (exif) {
         for (const TextSource& s : kExifSources)
-            for (uint32_t tag : s.Tags)
-                if (tag && out->Text[s.Field].empty() && EXIF_FindTag(exif, tag, text, kSize) == 0 && text[0])
+            for (uint32_t tag : s.Tags) {
+                if (!tag || !out->Text[s.Field].empty()) continue;
+                if (tag == 33432)
+                    out->Text[s.Field] = exifCopyright(exif, text, kSize);
+                else if (EXIF_FindTag(exif, tag, text, kSize) == 0 && text[0])
                     out->Text[s.Field] = text;
+            }
         if (EXIF_FindTag(exif, 274, text, kSize) == 0) out->Orientation = (uint32_t)strtoul(text, nullptr, 10);
         out->Text[KXMETATEXT_MORE2] = gpsSummary(exif);
     }

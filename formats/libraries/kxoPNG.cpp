@@ -325,7 +325,7 @@ void kxoPNG::readTexts(ReadSession& s) {
         } else if (strcmp(t.key, kXmpKey) == 0) {
             char* xmp = copyText(t.text, length);
             if (!xmp) continue;
-            const uint32_t size = (uint32_t)(length + 1);
+            const uint32_t size = (uint32_t)length;  // the packet's bytes; the copy keeps a zero after them
             if (size <= 65502) {
                 FreeVec(Xmp0);
                 Xmp0 = reinterpret_cast<uint8_t*>(xmp);

@@ -1,5 +1,5 @@
 // kxoTIFF: TIFF.
-// Writes one big-endian directory with the whole image in one strip,
+// Writes one big-endian directory with the image in strips of about 8 KB,
 // uncompressed or Deflate: palette images of 1 to 8 bits as 8-bit palette
 // files (256-entry colour map), 24- and 48-bit RGB with an optional
 // unassociated alpha channel, and the metadata record's XMP, IPTC, ICC,

@@ -257,7 +257,7 @@ void KXTiffDecoder::readMetadata() {
             if (packet) {
                 memcpy(packet, data, count);
                 packet[count] = 0;
-                const uint32_t stored = static_cast<uint8_t*>(data)[count - 1] == 0 ? count : count + 1;
+                const uint32_t stored = static_cast<uint8_t*>(data)[count - 1] == 0 ? count - 1 : count;
                 if (count < 65503) {
                     M.Xmp0 = packet;
                     M.Xmp0Size = stored;

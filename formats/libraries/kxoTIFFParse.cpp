@@ -312,7 +312,8 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
             case 700: {
                 if (!readMeta || Xmp0 || Xmp1) break;
                 if (dataAt + e.Bytes > FileSize) return KXERR_EOF;
-                // The packet with a terminating zero when it lacks one.
+                // The packet with a terminating zero after it; the size
+                // counts the packet's bytes alone.
                 const uint32_t length = e.Count;
                 uint32_t size = 0;
                 if (uint32_t err = KXSUP_CheckSize(&size, (uint64_t)length + 1)) return err;
@@ -323,7 +324,7 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
                     return KXERR_EOF;
                 }
                 packet[length] = 0;
-                const uint32_t stored = length && packet[length - 1] == 0 ? length : length + 1;
+                const uint32_t stored = length && packet[length - 1] == 0 ? length - 1 : length;
                 if (length <= 65502) {
                     Xmp0 = packet;
                     Xmp0Size = stored;

@@ -1,24 +1,29 @@
-// kxoTIFF's writer: one big-endian directory, the whole image in one strip.
+// kxoTIFF's writer: one big-endian directory, the picture in strips of
+// about 8 KB of rows.
 //
 // The directory sits at offset 8 and the data area follows it in a fixed
-// order: colour map, strip, XMP, IPTC, ICC profile, EXIF directories, then
-// the four texts. The strip's length is only known once it has been
-// compressed, so the directory is written last, over room kept for it:
-// the strip goes straight into the file, uncompressed or deflated (through
-// libdeflate at once, or row by row through zlib for pictures with alpha
-// and the other zlib strategies), and a save needs no more memory than the
-// picture and its compressed strip.
+// order: colour map, the strip offset and length tables (with more than
+// one strip), the strips, XMP, IPTC, ICC profile, EXIF directories, then
+// the four texts. The strips' lengths are only known once they have been
+// compressed, so the directory and the tables are written last, over room
+// kept for them: the strips go straight into the file, uncompressed or
+// deflated (through libdeflate, or zlib for its other strategies), and a
+// save needs little more memory than the picture. Deflated strips are
+// compressed on several threads, each strip on its own, so the file does
+// not depend on the number of processors.
 //
 // The record's orientation and texts are main-directory tags; the EXIF
 // block (a big-endian one turned little-endian through libexif first)
 // follows without the tags the main directory holds, and a text the
 // written IPTC records carry is left to them: each value is written once.
 #include <libdeflate.h>
+#include <sched.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "core/catalogue.h"
@@ -249,7 +254,11 @@ struct Plan {
     uint32_t bits = 8;     // per sample
     uint32_t orientation = 0;  // 1..8, or none
     uint32_t width = 0, height = 0;
-    uint32_t stripLength = 0, stripOffset = 0, colourMapOffset = 0, exifOffset = 0;
+    uint32_t rowsPerStrip = 1, strips = 1;
+    // With one strip its offset and length sit in the entries; with more,
+    // the entries point at the two tables.
+    uint32_t stripLength = 0, stripOffset = 0, offsetTable = 0, lengthTable = 0;
+    uint32_t colourMapOffset = 0, exifOffset = 0;
     Item xmp, iptc, icc, exif;
     Item texts[4];  // Copyright, Artist, ImageDescription, DocumentName
 };
@@ -274,6 +283,16 @@ std::vector<Entry> buildEntries(const Plan& p) {
     // A side beyond 65535 does not fit a SHORT: LONG keeps it whole.
     auto sizeEntry = [&](uint16_t tag, uint32_t v) { v > 0xFFFF ? longEntry(tag, v) : shortEntry(tag, v); };
     const uint32_t compression = p.deflate ? 8 : 1;
+    auto stripEntries = [&] {
+        if (p.strips == 1) {
+            longEntry(273, p.stripOffset);
+            longEntry(279, p.stripLength);
+        } else {
+            e.push_back({273, T_LONG, p.strips, p.offsetTable, {}, false});
+            e.push_back({279, T_LONG, p.strips, p.lengthTable, {}, false});
+        }
+        sizeEntry(278, p.rowsPerStrip);
+    };
     if (p.newSubfile) shortEntry(254, 0);
     sizeEntry(256, p.width);
     sizeEntry(257, p.height);
@@ -282,15 +301,13 @@ std::vector<Entry> buildEntries(const Plan& p) {
         shortEntry(259, compression);
         shortEntry(262, 3);
         e.push_back({320, T_SHORT, 768, p.colourMapOffset, {}, false});
-        longEntry(273, p.stripOffset);
-        longEntry(279, p.stripLength);
+        stripEntries();
         shortEntry(277, 1);
     } else {
         shortEntry(258, p.bits);  // one value for all samples
         shortEntry(259, compression);
         shortEntry(262, 2);
-        longEntry(273, p.stripOffset);
-        longEntry(279, p.stripLength);
+        stripEntries();
         shortEntry(277, p.alpha ? 4 : 3);
         shortEntry(284, 1);
         if (p.alpha) shortEntry(338, 2);
@@ -317,112 +334,250 @@ void writeEntry(KXByteWriter& w, const Entry& e) {
         w.be32(e.Value);
 }
 
-// The strip, fed one row at a time, either as it is or through one zlib
-// stream; counts what reaches the file.
-class StripSink {
+// Rows per strip: about 8 KB of rows, at least one, the size TIFF writers
+// commonly choose. A reader then holds no more than that at a time, the
+// writer no more than a few runs of strips, and the strips compress
+// independently of each other. Larger strips compress a little better
+// (1-2 %) but more slowly: libdeflate's search costs more per byte on
+// longer inputs.
+constexpr uint32_t kStripBytes = 8 * 1024;
+// Uncompressed bytes one thread takes at a time.
+constexpr uint32_t kWorkBytes = 1024 * 1024;
+
+// Processors this process may run on (its affinity mask), at least 1.
+unsigned processors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int n = CPU_COUNT(&set);
+        if (n > 0) return (unsigned)n;
+    }
+    const unsigned n = std::thread::hardware_concurrency();
+    return n ? n : 1;
+}
+
+// The uncompressed bytes of a run of rows: the buffer's own rows, or with
+// the alpha map's samples interleaved (R, G, B, A; 16-bit samples
+// big-endian, as the buffer's colour samples already are).
+struct RowSource {
+    const uint8_t* Data = nullptr;
+    uint32_t Width = 0;
+    uint32_t RowBytes = 0;  // of the strip's rows
+    bool Alpha = false;
+    const uint8_t* Alpha8 = nullptr;
+    const uint16_t* Alpha16 = nullptr;
+    bool Alpha16Big = false;  // a lent 16-bit map follows the buffer's order
+
+    const uint8_t* rows(uint32_t y, uint32_t n, uint8_t* scratch) const {
+        if (!Alpha) return Data + (size_t)y * RowBytes;
+        uint8_t* d = scratch;
+        for (uint32_t r = y; r < y + n; ++r) {
+            if (Alpha8) {
+                const uint8_t* src = Data + (size_t)r * Width * 3;
+                const uint8_t* a = Alpha8 + (size_t)r * Width;
+                for (uint32_t x = 0; x < Width; ++x, src += 3, d += 4) {
+                    d[0] = src[0];
+                    d[1] = src[1];
+                    d[2] = src[2];
+                    d[3] = a[x];
+                }
+            } else {
+                const uint8_t* src = Data + (size_t)r * Width * 6;
+                const uint16_t* a = Alpha16 + (size_t)r * Width;
+                for (uint32_t x = 0; x < Width; ++x, src += 6, d += 8) {
+                    memcpy(d, src, 6);
+                    const uint16_t v = a[x];
+                    if (Alpha16Big) {
+                        memcpy(d + 6, &v, 2);
+                    } else {
+                        d[6] = (uint8_t)(v >> 8);
+                        d[7] = (uint8_t)v;
+                    }
+                }
+            }
+        }
+        return scratch;
+    }
+};
+
+// Compresses strips one at a time into zlib streams: through libdeflate
+// for the default strategy (at two to three times zlib's speed), through
+// zlib for the others, which libdeflate does not have. One per thread.
+class StripCoder {
 public:
-    StripSink(FILE* file, bool deflate) : W(file), Deflate(deflate) {}
-    ~StripSink() {
-        if (Started) deflateEnd(&Z);
-        FreeVec(Out);
+    StripCoder() = default;
+    StripCoder(const StripCoder&) = delete;
+    StripCoder& operator=(const StripCoder&) = delete;
+    ~StripCoder() {
+        if (Fast) libdeflate_free_compressor(Fast);
+        if (ZStarted) deflateEnd(&Z);
+        FreeVec(Scratch);
     }
 
-    uint32_t start(int level, int strategy) {
-        if (!Deflate) return KXERR_NONE;
-        Out = static_cast<uint8_t*>(AllocVec(kOut, MEMF_ANY));
-        if (!Out) return KXERR_NOMEMORY;
+    // level 0..9; strategy a zlib strategy; strip the largest strip's bytes.
+    uint32_t init(int level, int strategy, size_t strip, bool scratch) {
+        if (scratch && !(Scratch = static_cast<uint8_t*>(AllocVec(strip, MEMF_ANY)))) return KXERR_NOMEMORY;
+        if (strategy == Z_DEFAULT_STRATEGY) {
+            if (!(Fast = libdeflate_alloc_compressor(level))) return KXERR_NOMEMORY;
+            Bound = libdeflate_zlib_compress_bound(Fast, strip);
+            return KXERR_NONE;
+        }
         memset(&Z, 0, sizeof(Z));
         const int rc = deflateInit2(&Z, level, Z_DEFLATED, 15, 9, strategy);
         if (rc == Z_MEM_ERROR) return KXERR_NOMEMORY;
         if (rc != Z_OK) return KXERR_ENCODE;
-        Started = true;
-        Z.next_out = Out;
-        Z.avail_out = kOut;
+        ZStarted = true;
+        Bound = deflateBound(&Z, (uLong)strip);
         return KXERR_NONE;
     }
 
-    uint32_t put(const uint8_t* data, size_t length) {
-        if (!Deflate) {
-            W.bytes(data, length);
-            Length += length;
-            return W.ok() ? KXERR_NONE : KXERR_IO;
+    // Room one compressed strip may need.
+    size_t bound() const { return Bound; }
+    uint8_t* scratch() const { return Scratch; }
+
+    // One strip into out (bound() bytes); its compressed length in *length.
+    uint32_t compress(const uint8_t* in, size_t n, uint8_t* out, uint32_t* length) {
+        if (Fast) {
+            const size_t m = libdeflate_zlib_compress(Fast, in, n, out, Bound);
+            if (!m) return KXERR_ENCODE;
+            *length = (uint32_t)m;
+            return KXERR_NONE;
         }
-        // zlib takes at most 4 GiB a call.
-        while (length) {
-            const uInt piece = length > 0x40000000u ? 0x40000000u : (uInt)length;
-            Z.next_in = const_cast<Bytef*>(data);
-            Z.avail_in = piece;
-            if (uint32_t err = pump(Z_NO_FLUSH)) return err;
-            data += piece;
-            length -= piece;
-        }
+        if (deflateReset(&Z) != Z_OK) return KXERR_ENCODE;
+        Z.next_in = const_cast<Bytef*>(in);
+        Z.avail_in = (uInt)n;
+        Z.next_out = out;
+        Z.avail_out = (uInt)Bound;
+        if (deflate(&Z, Z_FINISH) != Z_STREAM_END) return KXERR_ENCODE;
+        *length = (uint32_t)Z.total_out;
         return KXERR_NONE;
     }
 
-    // The whole strip at once through libdeflate (the zlib format, as
-    // zlib writes it, at two to three times zlib's speed): one compressed
-    // block as large as the strip's bound. For the default strategy only,
-    // which is the one libdeflate has.
-    uint32_t whole(const uint8_t* data, size_t length, int level) {
-        libdeflate_compressor* c = libdeflate_alloc_compressor(level);
-        if (!c) return KXERR_NOMEMORY;
-        const size_t bound = libdeflate_zlib_compress_bound(c, length);
-        uint32_t size = 0;
-        uint32_t err = KXSUP_CheckSize(&size, bound);
-        uint8_t* out = err ? nullptr : static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
-        if (!err && !out) err = KXERR_NOMEMORY;
-        size_t n = 0;
-        if (!err && (n = libdeflate_zlib_compress(c, data, length, out, size)) == 0) err = KXERR_ENCODE;
-        libdeflate_free_compressor(c);
-        if (!err) {
-            W.bytes(out, n);
-            Length += n;
-            if (!W.ok()) err = KXERR_IO;
+private:
+    libdeflate_compressor* Fast = nullptr;
+    z_stream Z;
+    bool ZStarted = false;
+    size_t Bound = 0;
+    uint8_t* Scratch = nullptr;
+};
+
+// The strips of a picture: their layout, and writing them one after the
+// other from a file offset on, recording where each went and how long it
+// is. Compressed strips are made in batches on threads, each thread
+// compressing a run of strips into its own room; the runs are then written
+// in strip order, so the file is the same on any number of processors.
+class StripWriter {
+public:
+    StripWriter(const RowSource& src, uint32_t height, uint32_t rowsPerStrip)
+        : Src(src), Height(height), RowsPerStrip(rowsPerStrip),
+          Count((height + rowsPerStrip - 1) / rowsPerStrip), Offsets(Count), Lengths(Count) {}
+
+    uint32_t count() const { return Count; }
+    const std::vector<uint32_t>& offsets() const { return Offsets; }
+    const std::vector<uint32_t>& lengths() const { return Lengths; }
+
+    // Uncompressed: the rows as they are (interleaved through one strip's
+    // room when there is alpha).
+    uint32_t writePlain(FILE* file, uint64_t* at) {
+        KXByteWriter w(file);
+        uint8_t* scratch = nullptr;
+        if (Src.Alpha && !(scratch = static_cast<uint8_t*>(AllocVec(stripBytes(0), MEMF_ANY)))) return KXERR_NOMEMORY;
+        uint32_t err = KXERR_NONE;
+        for (uint32_t s = 0; s < Count && !err; ++s) {
+            w.bytes(Src.rows(s * RowsPerStrip, rowsOf(s), scratch), stripBytes(s));
+            if (!w.ok()) err = KXERR_IO;
+            else if (!place(s, stripBytes(s), at)) err = KXERR_FILEREQUIREMENTS;
         }
-        FreeVec(out);
+        FreeVec(scratch);
         return err;
     }
 
-    uint32_t finish() {
-        if (!Deflate) return KXERR_NONE;
-        Z.next_in = nullptr;
-        Z.avail_in = 0;
-        return pump(Z_FINISH);
+    // Deflate, on as many threads as the process may use processors (a
+    // picture of less than a run stays on the calling thread).
+    uint32_t writeDeflate(FILE* file, int level, int strategy, uint64_t* at) {
+        const size_t strip = stripBytes(0);
+        const uint32_t perRun = strip >= kWorkBytes ? 1 : (uint32_t)(kWorkBytes / strip);
+        const uint32_t runs = (Count + perRun - 1) / perRun;
+        unsigned threads = processors();
+        if (threads > runs) threads = runs;
+        if (threads < 1) threads = 1;
+        std::vector<Run> work(threads);
+        for (Run& r : work) {
+            if (uint32_t err = r.Coder.init(level, strategy, strip, Src.Alpha)) return err;
+            uint32_t room = 0;
+            if (uint32_t err = KXSUP_CheckSize(&room, (uint64_t)r.Coder.bound() * perRun)) return err;
+            if (!(r.Room = static_cast<uint8_t*>(AllocVec(room, MEMF_ANY)))) return KXERR_NOMEMORY;
+        }
+        KXByteWriter w(file);
+        const uint32_t batch = perRun * threads;
+        for (uint32_t first = 0; first < Count; first += batch) {
+            for (unsigned k = 0; k < threads; ++k) {
+                work[k].First = std::min(Count, first + k * perRun);
+                work[k].End = std::min(Count, work[k].First + perRun);
+            }
+            std::vector<std::thread> pool;
+            std::vector<unsigned> leftOver;
+            for (unsigned k = 1; k < threads; ++k) {
+                if (work[k].First == work[k].End) continue;
+                try {
+                    pool.emplace_back([this, &work, k] { compressRun(work[k]); });
+                } catch (...) {
+                    leftOver.push_back(k);
+                }
+            }
+            compressRun(work[0]);
+            for (unsigned k : leftOver) compressRun(work[k]);
+            for (std::thread& t : pool) t.join();
+            for (Run& r : work) {
+                if (r.Err) return r.Err;
+                const uint8_t* out = r.Room;
+                for (uint32_t s = r.First; s < r.End; ++s) {
+                    const uint32_t n = Lengths[s];
+                    w.bytes(out, n);
+                    out += n;
+                    if (!place(s, n, at)) return KXERR_FILEREQUIREMENTS;
+                }
+                if (!w.ok()) return KXERR_IO;
+            }
+        }
+        return KXERR_NONE;
     }
 
-    uint64_t length() const { return Length; }
-
 private:
-    static constexpr uInt kOut = 256 * 1024;
+    struct Run {
+        StripCoder Coder;
+        uint8_t* Room = nullptr;
+        uint32_t First = 0, End = 0;
+        uint32_t Err = KXERR_NONE;
+        ~Run() { FreeVec(Room); }
+    };
 
-    uint32_t pump(int flush) {
-        for (;;) {
-            const int rc = deflate(&Z, flush);
-            if (rc == Z_STREAM_ERROR) return KXERR_ENCODE;
-            if (Z.avail_out == 0 || (flush == Z_FINISH && rc == Z_STREAM_END)) {
-                const size_t n = kOut - Z.avail_out;
-                W.bytes(Out, n);
-                Length += n;
-                if (!W.ok()) return KXERR_IO;
-                Z.next_out = Out;
-                Z.avail_out = kOut;
-            }
-            if (flush == Z_FINISH) {
-                if (rc == Z_STREAM_END) return KXERR_NONE;
-                if (rc != Z_OK && rc != Z_BUF_ERROR) return KXERR_ENCODE;
-                continue;
-            }
-            if (Z.avail_in == 0) return KXERR_NONE;
-            if (rc != Z_OK && rc != Z_BUF_ERROR) return KXERR_ENCODE;
+    uint32_t rowsOf(uint32_t s) const { return std::min(RowsPerStrip, Height - s * RowsPerStrip); }
+    size_t stripBytes(uint32_t s) const { return (size_t)rowsOf(s) * Src.RowBytes; }
+
+    // Records strip s of n bytes at *at; false when it ends beyond 4 GiB,
+    // which 32-bit offsets cannot reach.
+    bool place(uint32_t s, uint64_t n, uint64_t* at) {
+        if (*at + n > 0xFFFFFFFFull) return false;
+        Offsets[s] = (uint32_t)*at;
+        Lengths[s] = (uint32_t)n;
+        *at += n;
+        return true;
+    }
+
+    // The strips of one run, one after the other into the run's room.
+    void compressRun(Run& r) {
+        uint8_t* out = r.Room;
+        for (uint32_t s = r.First; s < r.End && !r.Err; ++s) {
+            const uint8_t* in = Src.rows(s * RowsPerStrip, rowsOf(s), r.Coder.scratch());
+            r.Err = r.Coder.compress(in, stripBytes(s), out, &Lengths[s]);
+            out += Lengths[s];
         }
     }
 
-    KXByteWriter W;
-    bool Deflate;
-    bool Started = false;
-    z_stream Z;
-    uint8_t* Out = nullptr;
-    uint64_t Length = 0;
+    RowSource Src;
+    uint32_t Height, RowsPerStrip, Count;
+    std::vector<uint32_t> Offsets, Lengths;
 };
 
 Item textItem(const char* text) {
@@ -492,6 +647,9 @@ uint32_t kxoTIFF::Save() {
             p.iptc.Padding = (4 - p.iptc.Length % 4) % 4;
         }
         // Each packet with its own size; one without a size is not there.
+        // The size counts the packet's bytes only; a zero a packet may still
+        // be kept with ends it here, so the file holds the packet alone,
+        // wherever the record came from.
         if (info->Xmp0 && info->Xmp0Size) {
             p.xmp.Data = info->Xmp0;
             p.xmp.Length = info->Xmp0Size;
@@ -499,6 +657,9 @@ uint32_t kxoTIFF::Save() {
             p.xmp.Data = info->Xmp1;
             p.xmp.Length = info->Xmp1Size;
         }
+        if (const void* zero = p.xmp.present() ? memchr(p.xmp.Data, 0, p.xmp.Length) : nullptr)
+            p.xmp.Length = (uint32_t)(static_cast<const uint8_t*>(zero) - p.xmp.Data);
+        if (!p.xmp.Length) p.xmp.Data = nullptr;
         if (info->IccData && info->IccSize) {
             p.icc.Data = info->IccData;
             p.icc.Length = info->IccSize;
@@ -548,18 +709,26 @@ uint32_t kxoTIFF::Save() {
         }
     }
 
-    // The strip before compression, and the row it is made of.
+    // The strips: rows packed as the buffer holds them (with alpha
+    // interleaved), about 8 KB of rows each.
     const uint32_t sampleBytes = p.bits / 8;
     const uint32_t samples = p.palette ? 1 : (p.alpha ? 4 : 3);
     uint32_t rowBytes = 0;
     if ((err = KXSUP_CheckSize(&rowBytes, p.width, samples, sampleBytes)) != KXERR_NONE) return err;
-    uint8_t* row = nullptr;
-    if (p.alpha) {
-        row = static_cast<uint8_t*>(AllocVec(rowBytes, MEMF_ANY));
-        if (!row) return KXERR_NOMEMORY;
-    }
+    p.rowsPerStrip = std::max<uint32_t>(1, std::min<uint32_t>(p.height, kStripBytes / rowBytes));
+    RowSource source;
+    source.Data = b->Data;
+    source.Width = p.width;
+    source.RowBytes = rowBytes;
+    source.Alpha = p.alpha;
+    source.Alpha8 = AlphaMap8;
+    source.Alpha16 = AlphaMap16;
+    source.Alpha16Big = alpha16Big;
+    StripWriter strips(source, p.height, p.rowsPerStrip);
+    p.strips = strips.count();
 
-    // Offsets: the directory first, then the data area in its order.
+    // Offsets: the directory first, then the data area in its order, the
+    // strip tables before the strips.
     const uint32_t entries = (uint32_t)buildEntries(p).size();
     const uint64_t dataStart = 14 + 12ull * entries;
     uint64_t at = dataStart;
@@ -567,20 +736,19 @@ uint32_t kxoTIFF::Save() {
         p.colourMapOffset = (uint32_t)at;
         at += 1536;
     }
-    p.stripOffset = (uint32_t)at;
-
-    // Every offset is 32 bits: an uncompressed strip that cannot end below
-    // 4 GiB is refused before anything is written.
-    if (!p.deflate && at + (uint64_t)rowBytes * p.height > 0xFFFFFFFFull) {
-        FreeVec(row);
-        return KXERR_FILEREQUIREMENTS;
+    const uint64_t tables = p.strips > 1 ? 8ull * p.strips : 0;
+    if (tables) {
+        p.offsetTable = (uint32_t)at;
+        p.lengthTable = (uint32_t)(at + 4ull * p.strips);
+        at += tables;
     }
+
+    // Every offset is 32 bits: uncompressed strips that cannot end below
+    // 4 GiB are refused before anything is written.
+    if (!p.deflate && at + (uint64_t)rowBytes * p.height > 0xFFFFFFFFull) return KXERR_FILEREQUIREMENTS;
 
     KXSafeFile sf;
-    if ((err = KXF_OpenSave(this, &sf)) != KXERR_NONE) {
-        FreeVec(row);
-        return err;
-    }
+    if ((err = KXF_OpenSave(this, &sf)) != KXERR_NONE) return err;
     KXByteWriter w(WriteFile);
     w.bytes("MM", 2);
     w.be16(42);
@@ -592,63 +760,22 @@ uint32_t kxoTIFF::Save() {
         for (int c = 0; c < 3; ++c)
             for (uint32_t i = 0; i < 256; ++i) w.be16(i < colours ? (uint16_t)(b->Palette[i * 3 + c] << 8) : 0);
     }
+    if (tables) w.zeros(tables);
     err = w.ok() ? KXERR_NONE : KXERR_IO;
 
-    StripSink strip(WriteFile, p.deflate);
     long level = keyNumber("Z_COMPRESSION", 6);
     if (level < 0 || level > 9) level = 6;
     long strategy = keyNumber("Z_STRATEGY", 0);
     if (strategy < 0 || strategy > 3) strategy = 0;
     static const int strategies[4] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE};
-    const bool whole = p.deflate && !p.alpha && strategy == 0;
-    if (!err && whole) {
-        err = strip.whole(b->Data, (size_t)rowBytes * p.height, (int)level);
-    } else if (!err) {
-        err = strip.start((int)level, strategies[strategy]);
-    }
-    if (!err && !whole && !p.alpha) {
-        // The pixels are the strip: rows packed, as the buffer holds them.
-        const uint32_t rowsPerPut = p.deflate ? 1 : p.height;
-        for (uint32_t y = 0; y < p.height && !err; y += rowsPerPut) {
-            const uint32_t rows = p.height - y < rowsPerPut ? p.height - y : rowsPerPut;
-            err = strip.put(b->Data + (size_t)y * rowBytes, (size_t)rows * rowBytes);
-        }
-    } else if (!err && !whole) {
-        const uint32_t colourBytes = 3 * sampleBytes;
-        for (uint32_t y = 0; y < p.height && !err; ++y) {
-            const uint8_t* src = b->Data + (size_t)y * p.width * colourBytes;
-            uint8_t* d = row;
-            if (sampleBytes == 1) {
-                const uint8_t* a = AlphaMap8 + (size_t)y * p.width;
-                for (uint32_t x = 0; x < p.width; ++x, src += 3, d += 4) {
-                    d[0] = src[0];
-                    d[1] = src[1];
-                    d[2] = src[2];
-                    d[3] = a[x];
-                }
-            } else {
-                const uint16_t* a = AlphaMap16 + (size_t)y * p.width;
-                for (uint32_t x = 0; x < p.width; ++x, src += 6, d += 8) {
-                    memcpy(d, src, 6);
-                    uint16_t v = a[x];
-                    if (alpha16Big) {
-                        memcpy(d + 6, &v, 2);
-                    } else {
-                        d[6] = (uint8_t)(v >> 8);
-                        d[7] = (uint8_t)v;
-                    }
-                }
-            }
-            err = strip.put(row, rowBytes);
-        }
-    }
-    if (!err && !whole) err = strip.finish();
-    FreeVec(row);
-    if (!err && at + strip.length() > 0xFFFFFFFFull) err = KXERR_FILEREQUIREMENTS;
+    if (!err && p.deflate)
+        err = strips.writeDeflate(WriteFile, (int)level, strategies[strategy], &at);
+    else if (!err)
+        err = strips.writePlain(WriteFile, &at);
 
     if (!err) {
-        p.stripLength = (uint32_t)strip.length();
-        at += strip.length();
+        p.stripOffset = strips.offsets()[0];
+        p.stripLength = strips.lengths()[0];
         // Each item where the ones before it end.
         Item* order[] = {&p.xmp, &p.iptc, &p.icc, &p.exif, &p.texts[0], &p.texts[1], &p.texts[2], &p.texts[3]};
         for (Item* it : order) {
@@ -678,6 +805,11 @@ uint32_t kxoTIFF::Save() {
         ifd.be16((uint16_t)list.size());
         for (const Entry& e : list) writeEntry(ifd, e);
         ifd.be32(0);
+        if (!err && tables && fseeko(WriteFile, p.offsetTable, SEEK_SET) != 0) err = KXERR_IO;
+        if (!err && tables) {
+            for (uint32_t v : strips.offsets()) ifd.be32(v);
+            for (uint32_t v : strips.lengths()) ifd.be32(v);
+        }
         if (!err && (!d.ok() || !ifd.ok() || list.size() != entries)) err = KXERR_IO;
     }
     return KXF_EndSave(this, &sf, err);

@@ -78,7 +78,7 @@ TEST(PngMeta, EverythingWrittenComesBack) {
     ASSERT_EQ(o.IptcSize, iptc.size());
     EXPECT_EQ(memcmp(o.Iptc, iptc.data(), iptc.size()), 0);
     EXPECT_EQ(o.Iptc[25], 40);  // length field
-    ASSERT_EQ(o.Xmp0Size, xmp.size() + 1);
+    ASSERT_EQ(o.Xmp0Size, xmp.size());
     EXPECT_STREQ(reinterpret_cast<const char*>(o.Xmp0), xmp.c_str());
     ASSERT_EQ(o.IccSize, icc.size());
     EXPECT_EQ(memcmp(o.IccData, icc.data(), icc.size()), 0);

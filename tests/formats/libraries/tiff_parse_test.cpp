@@ -144,12 +144,12 @@ TEST(TiffParse, XmpSizes) {
         if (length == 65502) {
             ASSERT_NE(o.Xmp0, nullptr);
             EXPECT_EQ(o.Xmp1, nullptr);
-            EXPECT_EQ(o.Xmp0Size, length + 1);
+            EXPECT_EQ(o.Xmp0Size, length);
             EXPECT_EQ(o.Xmp0[length], 0);
         } else {
             EXPECT_EQ(o.Xmp0, nullptr);
             ASSERT_NE(o.Xmp1, nullptr);
-            EXPECT_EQ(o.Xmp1Size, length + 1);
+            EXPECT_EQ(o.Xmp1Size, length);
         }
         remove(path.c_str());
     }
