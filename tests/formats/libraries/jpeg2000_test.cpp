@@ -711,6 +711,38 @@ TEST(Jpeg2000Write, LargePicturesStayWithinOpenJpegsOwnMemory) {
     remove(path.c_str());
 }
 
+// A code stream of a few hundred bytes may declare a large picture and be
+// right: a blank 7000 x 7000 picture takes 330 bytes from opj_compress. Such
+// a file costs what OpenJPEG needs to decode it (100 MB for 5000 x 5000
+// here, not a byte more for our picture), and loads where OpenJPEG decodes it.
+TEST(Jpeg2000Read, TinyCodeStreamOfALargePictureCostsOnlyOpenJpegsMemory) {
+    const std::string path = TempPath("tiny_large.j2k");
+    const std::vector<uint8_t> bytes = WithSize("grey.j2k", 5000, 5000);
+    ASSERT_LT(bytes.size(), 400u);
+    ASSERT_TRUE(KXT_WriteBytes(path, bytes));
+    const auto [decoded, openJpegKb] = InChild([&] {
+        opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_TRUE);
+        opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
+        opj_dparameters_t parameters;
+        opj_set_default_decoder_parameters(&parameters);
+        opj_image_t* image = nullptr;
+        const bool ok = stream && codec && opj_setup_decoder(codec, &parameters) &&
+                        opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image);
+        if (codec) opj_destroy_codec(codec);
+        if (stream) opj_stream_destroy(stream);
+        if (image) opj_image_destroy(image);
+        return ok ? KXERR_NONE : KXERR_DECODE;
+    });
+    const auto [loaded, loadKb] = InChild([&] {
+        Jp2 r;
+        return r.Load(path);
+    });
+    // Decoding fails or succeeds in both (a failed decode is our 3).
+    EXPECT_EQ(loaded == 0, decoded == 0) << loaded << " and " << decoded;
+    EXPECT_LT(loadKb, openJpegKb + 5000ull * 5000 / 4 / 1024) << "kilobytes, " << openJpegKb << " for OpenJPEG alone";
+    remove(path.c_str());
+}
+
 TEST(Jpeg2000Read, DamagedFilesFailCleanly) {
     for (const char* name : {"rgb.jp2", "greya.j2k", "grey12.pgx"}) {
         SCOPED_TRACE(name);
