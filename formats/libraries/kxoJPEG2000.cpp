@@ -4,11 +4,18 @@
 // module's own files, so that a save goes to the frame's sibling temporary
 // file and every write is checked. OpenJPEG holds a decoded picture as one
 // 32-bit sample per component and pixel: that block is sized through the
-// checked-size helper before anything is decoded.
+// checked-size helper before anything is decoded, and handed back to the
+// system page by page as its samples are copied, so that a load costs no
+// more than OpenJPEG's own decoding. A save hands OpenJPEG one tile at a
+// time, so that it never holds a 32-bit copy of the whole picture. Both run
+// on OpenJPEG's own threads, which change neither pixels nor bytes.
 #include "formats/libraries/kxoJPEG2000.h"
 
 #include <openjpeg.h>
+#include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -34,6 +41,9 @@ const char* const kPgxLittle = "PG LM";
 // them (each level halves the picture, and the smallest must keep a pixel).
 constexpr uint32_t kMaxResolutions = 6;
 
+// The side of the tiles of a saved picture larger than one tile.
+constexpr uint32_t kTile = 1024;
+
 enum class Kind { None, Jp2, CodeStream, Pgx };
 
 Kind kindOf(const uint8_t* head, size_t length) {
@@ -58,6 +68,43 @@ void routeMessages(opj_codec_t* codec) {
     opj_set_error_handler(codec, onError, nullptr);
     opj_set_warning_handler(codec, onWarning, nullptr);
     opj_set_info_handler(codec, onInfo, nullptr);
+}
+
+// ---- threads and memory -------------------------------------------------------
+
+// OpenJPEG codes its code blocks on as many threads as the process may run
+// on (its affinity mask); each block is coded alone, so the pixels decoded
+// and the bytes written are those of one thread. Small pictures stay on
+// one: starting the threads would cost more than they save.
+constexpr uint64_t kThreadsFromFileBytes = 64 * 1024;
+constexpr uint64_t kThreadsFromPixels = 256 * 1024;
+
+void useThreads(opj_codec_t* codec, bool worthIt) {
+    if (!worthIt || !opj_has_thread_support()) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0) return;
+    const int n = CPU_COUNT(&set);
+    if (n > 1) opj_codec_set_threads(codec, n);
+}
+
+// Gives back to the system the pages of a block from the one holding
+// `from` up to the last whole page before `to`, never one that reaches
+// outside the block. Only for samples that have been copied and are never
+// read again (everything in the block before `to`): the pages read as zeros
+// afterwards, and the block is still freed by its owner.
+void releasePages(const void* block, const void* from, const void* to) {
+    static const uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+    const uintptr_t first = ((uintptr_t)block + page - 1) & ~(page - 1);
+    uintptr_t a = (uintptr_t)from & ~(page - 1);
+    if (a < first) a = first;
+    const uintptr_t b = (uintptr_t)to & ~(page - 1);
+    if (b > a) madvise((void*)a, b - a, MADV_DONTNEED);
+}
+
+// The ICC profile's colour space (header bytes 16 to 19).
+bool profileSpaceIs(const opj_image_t* img, const char* space) {
+    return img->icc_profile_buf && img->icc_profile_len >= 20 && memcmp(img->icc_profile_buf + 16, space, 4) == 0;
 }
 
 // ---- streams on the module's files ------------------------------------------
@@ -114,9 +161,15 @@ struct Session {
     opj_stream_t* stream = nullptr;
     opj_image_t* image = nullptr;
     ~Session() {
+        endCoding();
+        if (image) opj_image_destroy(image);
+    }
+    // The codec's state and the compressed data it holds, once a decode is done.
+    void endCoding() {
         if (stream) opj_stream_destroy(stream);
         if (codec) opj_destroy_codec(codec);
-        if (image) opj_image_destroy(image);
+        stream = nullptr;
+        codec = nullptr;
     }
 };
 
@@ -246,6 +299,8 @@ uint32_t kxoJPEG2000::loadOpenJpeg(bool rawCodeStream) {
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
     if (!opj_setup_decoder(s.codec, &parameters)) return KXERR_NOMEMORY;
+    struct stat st;
+    useThreads(s.codec, fstat(fileno(ReadFile), &st) == 0 && (uint64_t)st.st_size >= kThreadsFromFileBytes);
     s.stream = newStream(&file, true);
     if (!s.stream) return KXERR_NODESTFILE;
     KXF_Progress(this, 20);
@@ -261,13 +316,19 @@ uint32_t kxoJPEG2000::loadOpenJpeg(bool rawCodeStream) {
     if (!opj_decode(s.codec, s.stream, img)) return KXERR_NOMEMORY;
     // What follows the code stream in a JP2 file adds nothing to the picture.
     opj_end_decompress(s.codec, s.stream);
+    s.endCoding();
     KXF_Progress(this, 50);
 
     // Which components make the picture: a code stream by their number, a
-    // JP2 file by its colour space.
+    // JP2 file by its colour space. A JP2 file that describes its colour by
+    // an ICC profile (OpenJPEG knows no colour space then) goes by the
+    // number too, unless the profile is neither grey nor RGB.
     uint32_t used = 0;
-    if (rawCodeStream) {
-        used = img->numcomps >= 3 ? 3 : 1;
+    const bool byCount = rawCodeStream || img->color_space == OPJ_CLRSPC_UNKNOWN ||
+                         img->color_space == OPJ_CLRSPC_UNSPECIFIED;
+    const bool otherProfile = img->icc_profile_buf && !profileSpaceIs(img, "RGB ") && !profileSpaceIs(img, "GRAY");
+    if (byCount && !otherProfile) {
+        used = img->numcomps >= 3 && !profileSpaceIs(img, "GRAY") ? 3 : 1;
     } else if (img->color_space == OPJ_CLRSPC_GRAY) {
         used = 1;
     } else if (img->color_space == OPJ_CLRSPC_SRGB && img->numcomps >= 3) {
@@ -285,13 +346,41 @@ uint32_t kxoJPEG2000::loadOpenJpeg(bool rawCodeStream) {
         }
         if (!c[i].data) return KXERR_DECODE;
     }
+    // Components beyond the picture's are not needed from here on.
+    for (uint32_t i = used; i < img->numcomps; ++i) {
+        opj_image_data_free(img->comps[i].data);
+        img->comps[i].data = nullptr;
+    }
     const uint32_t width = c[0].w, height = c[0].h;
     KX_GfxBuffer* b = nullptr;
     if (uint32_t e = KXF_NewImage(&b, ONEPLANE, width, height, used == 3 ? 24 : 8, used == 3 ? 24 : 8, false)) return e;
     LoadedBuffer = b;
     if (used == 1) KXF_GreyRamp(b->Palette, 256);
 
-    // Samples of more than 8 bits keep their low 8 bits.
+    // The profile goes to the record, as the JPEG reader hands over its own.
+    if (LoadMetaFlag && img->icc_profile_buf && img->icc_profile_len) {
+        static const char kProfileName[] = "JPEG 2000 ICC Profile";
+        auto* copy = static_cast<uint8_t*>(AllocVec(img->icc_profile_len, MEMF_ANY));
+        auto* name = static_cast<char*>(AllocVec(sizeof(kProfileName), MEMF_ANY));
+        if (copy && name) {
+            memcpy(copy, img->icc_profile_buf, img->icc_profile_len);
+            memcpy(name, kProfileName, sizeof(kProfileName));
+            FreeVec(IccData);
+            FreeVec(IccName);
+            IccData = copy;
+            IccSize = img->icc_profile_len;
+            IccName = name;
+            IccType = 0;
+        } else {
+            FreeVec(copy);
+            FreeVec(name);
+        }
+    }
+
+    // Samples of more than 8 bits keep their low 8 bits. OpenJPEG's pages
+    // go back to the system every few rows, as the picture's are filled.
+    const uint32_t releaseRows = width >= 65536 ? 1 : 65536 / width;
+    uint32_t releasedUpTo = 0;
     for (uint32_t y = 0; y < height; ++y) {
         if ((y & 7) == 0) KXF_Progress(this, 50 + (uint32_t)((uint64_t)y * 50 / height));
         const size_t at = (size_t)y * width;
@@ -308,6 +397,11 @@ uint32_t kxoJPEG2000::loadOpenJpeg(bool rawCodeStream) {
                 out[1] = (uint8_t)g[x];
                 out[2] = (uint8_t)bl[x];
             }
+        }
+        if (y + 1 - releasedUpTo >= releaseRows) {
+            for (uint32_t i = 0; i < used; ++i)
+                releasePages(c[i].data, c[i].data + (size_t)releasedUpTo * width, c[i].data + (size_t)(y + 1) * width);
+            releasedUpTo = y + 1;
         }
     }
     return KXERR_NONE;
@@ -410,9 +504,13 @@ uint32_t kxoJPEG2000::saveJp2() {
     const KX_GfxBuffer* b = SaveBuffer;
     const uint32_t width = b->Width, height = b->Height;
     const bool palette = b->ColorDepth <= 8;
-    // OpenJPEG's copy of the picture: three planes of 32-bit samples.
-    uint32_t planes = 0;
-    if (uint32_t e = KXSUP_CheckSize(&planes, width, height, 3, 4)) return e;
+    // A picture larger than one tile is written in tiles: OpenJPEG then
+    // holds 32-bit samples of one tile, not of the whole picture.
+    const bool tiled = width > kTile || height > kTile;
+    const uint32_t tileWidth = tiled ? kTile : width, tileHeight = tiled ? kTile : height;
+    const uint32_t tilesAcross = (width + tileWidth - 1) / tileWidth, tilesDown = (height + tileHeight - 1) / tileHeight;
+    uint32_t tileBytes = 0;
+    if (uint32_t e = KXSUP_CheckSize(&tileBytes, tileWidth, tileHeight, 3)) return e;
 
     Session s;
     opj_image_cmptparm_t parts[3];
@@ -423,33 +521,11 @@ uint32_t kxoJPEG2000::saveJp2() {
         p.h = height;
         p.prec = 8;
     }
-    s.image = opj_image_create(3, parts, OPJ_CLRSPC_SRGB);
+    s.image = opj_image_tile_create(3, parts, OPJ_CLRSPC_SRGB);
     if (!s.image) return KXERR_NOMEMORY;
     s.image->x0 = s.image->y0 = 0;
     s.image->x1 = width;
     s.image->y1 = height;
-    for (uint32_t y = 0; y < height; ++y) {
-        if ((y & 7) == 0) KXF_Progress(this, 20 + (uint32_t)((uint64_t)y * 30 / height));
-        const size_t at = (size_t)y * width;
-        OPJ_INT32* r = s.image->comps[0].data + at;
-        OPJ_INT32* g = s.image->comps[1].data + at;
-        OPJ_INT32* bl = s.image->comps[2].data + at;
-        const uint8_t* in = b->Data + at * (palette ? 1 : 3);
-        if (palette) {
-            for (uint32_t x = 0; x < width; ++x) {
-                const uint8_t* rgb = b->Palette + in[x] * 3;
-                r[x] = rgb[0];
-                g[x] = rgb[1];
-                bl[x] = rgb[2];
-            }
-        } else {
-            for (uint32_t x = 0; x < width; ++x, in += 3) {
-                r[x] = in[0];
-                g[x] = in[1];
-                bl[x] = in[2];
-            }
-        }
-    }
 
     // Lossless: the reversible wavelet and colour transform, one layer
     // without a rate limit, as many resolution levels as the smaller side
@@ -465,22 +541,68 @@ uint32_t kxoJPEG2000::saveJp2() {
     parameters.cp_disto_alloc = 1;
     parameters.irreversible = 0;
     parameters.tcp_mct = 1;
+    if (tiled) {
+        parameters.tile_size_on = OPJ_TRUE;
+        parameters.cp_tx0 = parameters.cp_ty0 = 0;
+        parameters.cp_tdx = (int)tileWidth;
+        parameters.cp_tdy = (int)tileHeight;
+    }
     s.codec = opj_create_compress(OPJ_CODEC_JP2);
     if (!s.codec) return KXERR_NOMEMORY;
     routeMessages(s.codec);
     if (!opj_setup_encoder(s.codec, &parameters, s.image)) return KXERR_NOMEMORY;
+    useThreads(s.codec, (uint64_t)width * height >= kThreadsFromPixels);
 
+    // One tile's samples, plane after plane, as OpenJPEG takes them.
+    auto* tile = static_cast<uint8_t*>(AllocVec(tileBytes, MEMF_ANY));
+    if (!tile) return KXERR_NOMEMORY;
     KXSafeFile sf;
     uint32_t err = KXF_OpenSave(this, &sf);
-    if (err != KXERR_NONE) return err;
+    if (err != KXERR_NONE) {
+        FreeVec(tile);
+        return err;
+    }
     StreamFile file = {WriteFile, false};
     s.stream = newStream(&file, false);
+    bool coded = s.stream && opj_start_compress(s.codec, s.image, s.stream);
+    for (uint32_t ty = 0; coded && ty < tilesDown; ++ty) {
+        KXF_Progress(this, 20 + (uint32_t)((uint64_t)ty * 80 / tilesDown));
+        const uint32_t top = ty * tileHeight;
+        const uint32_t th = height - top < tileHeight ? height - top : tileHeight;
+        for (uint32_t tx = 0; coded && tx < tilesAcross; ++tx) {
+            const uint32_t left = tx * tileWidth;
+            const uint32_t tw = width - left < tileWidth ? width - left : tileWidth;
+            const size_t plane = (size_t)tw * th;
+            uint8_t* r = tile;
+            uint8_t* g = tile + plane;
+            uint8_t* bl = tile + 2 * plane;
+            for (uint32_t y = 0; y < th; ++y, r += tw, g += tw, bl += tw) {
+                const size_t at = (size_t)(top + y) * width + left;
+                const uint8_t* in = b->Data + at * (palette ? 1 : 3);
+                if (palette) {
+                    for (uint32_t x = 0; x < tw; ++x) {
+                        const uint8_t* rgb = b->Palette + in[x] * 3;
+                        r[x] = rgb[0];
+                        g[x] = rgb[1];
+                        bl[x] = rgb[2];
+                    }
+                } else {
+                    for (uint32_t x = 0; x < tw; ++x, in += 3) {
+                        r[x] = in[0];
+                        g[x] = in[1];
+                        bl[x] = in[2];
+                    }
+                }
+            }
+            coded = opj_write_tile(s.codec, ty * tilesAcross + tx, tile, (OPJ_UINT32)(plane * 3), s.stream);
+        }
+    }
+    coded = coded && opj_end_compress(s.codec, s.stream);
+    FreeVec(tile);
     if (!s.stream) {
         err = KXERR_NOMEMORY;
-    } else if (!opj_start_compress(s.codec, s.image, s.stream) || !opj_encode(s.codec, s.stream) ||
-               !opj_end_compress(s.codec, s.stream)) {
+    } else if (!coded || file.writeFailed) {
         err = file.writeFailed ? KXERR_IO : KXERR_NOMEMORY;
     }
-    if (err == KXERR_NONE && file.writeFailed) err = KXERR_IO;
     return KXF_EndSave(this, &sf, err);
 }

@@ -406,8 +406,12 @@ private:
 // The picture as a sequence of rows in file order; put() stops at its end.
 class PixelSink {
 public:
-    PixelSink(uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced, GifLzwProgressHook hook, void* user)
-        : pixels_(pixels), rowWidth_(width), height_(height), order_(height, interlaced), hook_(hook), user_(user) {
+    // With reached, the picture is cleared beforehand: rows are marked there
+    // as they are entered, and the ones never entered are left untouched.
+    PixelSink(uint8_t* pixels, uint32_t width, uint32_t height, bool interlaced, GifLzwProgressHook hook, void* user,
+              uint8_t* reached)
+        : pixels_(pixels), rowWidth_(width), height_(height), order_(height, interlaced), hook_(hook), user_(user),
+          reached_(reached) {
         startRow();
     }
     bool full() const { return order_.done(); }
@@ -421,8 +425,9 @@ public:
         }
         return !order_.done();
     }
-    // Zeroes everything not yet written.
+    // Zeroes everything not yet written (already zero in a cleared picture).
     void fillRest() {
+        if (reached_) return;
         while (!order_.done()) {
             while (dst_ != rowEnd_) *dst_++ = 0;
             order_.next();
@@ -438,6 +443,7 @@ private:
             hook_(user_, static_cast<uint32_t>((static_cast<uint64_t>(rowsDone_) + 1) * 100 / height_));
         dst_ = pixels_ + static_cast<uint64_t>(order_.row()) * rowWidth_;
         rowEnd_ = dst_ + rowWidth_;
+        if (reached_) reached_[order_.row()] = 1;
     }
     uint8_t* pixels_;
     uint32_t rowWidth_;
@@ -445,6 +451,7 @@ private:
     RowOrder order_;
     GifLzwProgressHook hook_;
     void* user_;
+    uint8_t* reached_;
     uint32_t rowsDone_ = 0;
     uint8_t* dst_ = nullptr;
     uint8_t* rowEnd_ = nullptr;
@@ -547,13 +554,14 @@ uint32_t decodeCodes(CodeReader& reader, int32_t m, PixelSink& sink) {
 }  // namespace
 
 uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t width, uint32_t height, uint8_t* pixels,
-                      const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook, void* user) {
+                      const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook, void* user,
+                      uint8_t* rowsReached) {
     if (!pixels || !pixelsEnd) return KXERR_INTERNALACCESS;
     const uint64_t count = static_cast<uint64_t>(width) * height;
     if (pixelsEnd < pixels || static_cast<uint64_t>(pixelsEnd - pixels) < count) return KXERR_INTERNALACCESS;
     if (count == 0) return KXERR_NONE;
 
-    PixelSink sink(pixels, width, height, interlaced, hook, user);
+    PixelSink sink(pixels, width, height, interlaced, hook, user, rowsReached);
     if (!data || !dataEnd || data >= dataEnd) {
         sink.fillRest();
         return KXERR_DECODE;
@@ -569,13 +577,13 @@ uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t widt
 
 uint32_t GifLzwDecode(GifLzwSource source, void* sourceUser, uint64_t length, uint8_t* window, size_t windowSize,
                       uint32_t width, uint32_t height, uint8_t* pixels, const uint8_t* pixelsEnd, bool interlaced,
-                      GifLzwProgressHook hook, void* user) {
+                      GifLzwProgressHook hook, void* user, uint8_t* rowsReached) {
     if (!pixels || !pixelsEnd || !source || !window || windowSize == 0) return KXERR_INTERNALACCESS;
     const uint64_t count = static_cast<uint64_t>(width) * height;
     if (pixelsEnd < pixels || static_cast<uint64_t>(pixelsEnd - pixels) < count) return KXERR_INTERNALACCESS;
     if (count == 0) return KXERR_NONE;
 
-    PixelSink sink(pixels, width, height, interlaced, hook, user);
+    PixelSink sink(pixels, width, height, interlaced, hook, user, rowsReached);
     uint8_t m = 0;
     if (length == 0) {
         sink.fillRest();

@@ -71,13 +71,18 @@ private:
 // data, the minimum code size is not 1 to 11, or a first code (after the
 // start or a clear code) is no pixel; KXERR_NOMEMORY; KXERR_INTERNALACCESS
 // when the picture area is too small.
+//
+// rowsReached (height bytes, all 0) says that the picture is already
+// cleared: each row the data reaches gets its entry set to 1, and rows it
+// never reaches are left untouched instead of being zeroed, so that a tiny
+// file declaring a huge image costs no memory for the rows it lacks.
 uint32_t GifLzwDecode(const uint8_t* data, const uint8_t* dataEnd, uint32_t width, uint32_t height, uint8_t* pixels,
                       const uint8_t* pixelsEnd, bool interlaced, GifLzwProgressHook hook = nullptr,
-                      void* user = nullptr);
+                      void* user = nullptr, uint8_t* rowsReached = nullptr);
 
 // The same, with the block's length bytes taken from source through a
 // window of windowSize bytes (at least 1). KXERR_EOF when the source
 // failed; the picture is then not to be used.
 uint32_t GifLzwDecode(GifLzwSource source, void* sourceUser, uint64_t length, uint8_t* window, size_t windowSize,
                       uint32_t width, uint32_t height, uint8_t* pixels, const uint8_t* pixelsEnd, bool interlaced,
-                      GifLzwProgressHook hook = nullptr, void* user = nullptr);
+                      GifLzwProgressHook hook = nullptr, void* user = nullptr, uint8_t* rowsReached = nullptr);

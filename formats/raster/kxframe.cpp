@@ -1,6 +1,7 @@
 // kxframe: the shared part of the raster format modules (see kxframe.h).
 #include "formats/raster/kxframe.h"
 
+#include <stdio_ext.h>
 #include <strings.h>
 
 #include <cstring>
@@ -92,8 +93,31 @@ uint64_t KXByteReader::be64() {
 bool KXByteReader::seek(uint64_t position) {
     if (!Ok) return false;
     if (position > Size) return Ok = false;
+    if (File && position >= Pos && position - Pos <= readThroughLimit()) return passOver(position - Pos);
     if (File && fseek(File, (long)position, SEEK_SET) != 0) return Ok = false;
     Pos = position;
+    return true;
+}
+
+// stdio's fseek asks the kernel for the new position on every call, even
+// when the target already sits in its buffer, so a reader stepping over
+// many small blocks (GIF sub-blocks, chunk padding) pays one system call per
+// block. A step of at most one buffer is read through instead: the bytes
+// are mostly in the buffer already, and a refill costs no more than the
+// refill a seek would have caused on the next read.
+uint64_t KXByteReader::readThroughLimit() const {
+    const size_t buffer = __fbufsize(File);
+    return buffer > 1 ? buffer : 0;
+}
+
+bool KXByteReader::passOver(uint64_t count) {
+    uint8_t scratch[4096];
+    while (count > 0) {
+        const size_t n = count < sizeof(scratch) ? (size_t)count : sizeof(scratch);
+        if (fread(scratch, 1, n, File) != n) return Ok = false;
+        Pos += n;
+        count -= n;
+    }
     return true;
 }
 

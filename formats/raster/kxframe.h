@@ -58,13 +58,17 @@ public:
     bool bytes(void* destination, size_t length);
     // Up to length bytes; returns the count read and never fails the reader.
     size_t some(void* destination, size_t length);
-    // Moves within the file or block; beyond its end fails.
+    // Moves within the file or block; beyond its end fails. A short step
+    // forward in a stream is read through its buffer rather than sought.
     bool skip(uint64_t count);
     bool seek(uint64_t position);
     // The next byte or -1 at the end; never fails the reader (text parsers).
     int next();
 
 private:
+    uint64_t readThroughLimit() const;
+    bool passOver(uint64_t count);
+
     FILE* File = nullptr;
     const uint8_t* Data = nullptr;
     uint64_t Size = 0;

@@ -98,6 +98,8 @@ void kxoGIF::Reset() {
     FrameReset();
     FreeVec(Offsets);
     Offsets = nullptr;
+    FreeVec(DataEnds);
+    DataEnds = nullptr;
     Lzw = GifLzwEncoder();
     memset(Header, 0, sizeof(Header));
     memset(Descriptor, 0, sizeof(Descriptor));
@@ -226,6 +228,8 @@ uint32_t kxoGIF::ScanFile(KXByteReader& r, Scan* scan) {
             if (n == 0) break;
             if (!r.skip(static_cast<uint64_t>(n))) return KXERR_EOF;
         }
+        // Where the data ends, so that decoding need not walk it twice.
+        if (scan->count <= OffsetCapacity) DataEnds[scan->count - 1] = r.tell();
     }
     return scan->count ? KXERR_NONE : KXERR_NOVIEWABLEDATA;
 }
@@ -234,13 +238,20 @@ uint32_t kxoGIF::ScanFile(KXByteReader& r, Scan* scan) {
 // code size byte at the reader's position into pixels (width x height of
 // the descriptor). Only the image's own sub-blocks are read, up to their
 // terminator or the end of the file; the reader is left after them.
-uint32_t kxoGIF::ReadImage(KXByteReader& r, uint8_t** pixels, uint32_t* size, bool single) {
+// rowsReached: the pixels are cleared, see GifLzwDecode.
+uint32_t kxoGIF::ReadImage(KXByteReader& r, uint8_t** pixels, uint32_t* size, bool single, uint8_t* rowsReached) {
     const uint32_t width = le16At(Descriptor + 4), height = le16At(Descriptor + 6);
     const uint64_t start = r.tell();
-    if (r.next() < 0) return KXERR_EOF;
-    skipSubBlocks(r);
-    const uint64_t end = r.tell();
-    if (!r.seek(start)) return KXERR_EOF;
+    uint64_t end = 0;
+    if (ImageIndex < OffsetCount && ImageIndex < OffsetCapacity) {
+        end = DataEnds[ImageIndex];  // found by the scan
+        if (end <= start) return KXERR_EOF;
+    } else {
+        if (r.next() < 0) return KXERR_EOF;
+        skipSubBlocks(r);
+        end = r.tell();
+        if (!r.seek(start)) return KXERR_EOF;
+    }
     // The block is decoded as it is read, so that only a window of it is
     // ever held beside the picture.
     const uint64_t length = end - start;
@@ -248,7 +259,7 @@ uint32_t kxoGIF::ReadImage(KXByteReader& r, uint8_t** pixels, uint32_t* size, bo
     auto* window = static_cast<uint8_t*>(AllocVec(windowSize, MEMF_ANY));
     if (!window) return KXERR_NOMEMORY;
     uint32_t err = GifLzwDecode(readSource, &r, length, window, windowSize, width, height, *pixels, *pixels + *size,
-                                (Descriptor[8] & 0x40) != 0, single ? RelayProgress : nullptr, this);
+                                (Descriptor[8] & 0x40) != 0, single ? RelayProgress : nullptr, this, rowsReached);
     FreeVec(window);
     // Data after the end code is passed over; seeking costs the stream its buffer.
     if (r.tell() != end && !r.seek(end)) err = KXERR_EOF;
@@ -270,7 +281,11 @@ uint32_t kxoGIF::LoadSingle(KXByteReader& r, const Scan& scan) {
     if (err) return err;
     KX_GfxBuffer* img = LoadedBuffer;
     memcpy(img->Palette, palette, sizeof(palette));
-    err = ReadImage(r, &img->Data, &img->BufferSize, true);
+    // The picture comes cleared: rows the data never reaches stay untouched.
+    auto* reached = static_cast<uint8_t*>(AllocVec(height, MEMF_CLEAR));
+    if (!reached) return KXERR_NOMEMORY;
+    err = ReadImage(r, &img->Data, &img->BufferSize, true, reached);
+    FreeVec(reached);
     if (err) return err;
     if (scan.anyTransparent) {
         img->Version = 3;
@@ -284,13 +299,19 @@ uint32_t kxoGIF::LoadSingle(KXByteReader& r, const Scan& scan) {
 // Several images drawn on one canvas of the logical screen. selection -1
 // draws all of them in file order; otherwise only the image for which the
 // number of images not yet drawn, itself included, equals selection.
+//
+// The canvas comes cleared from the allocator and a row takes its
+// background (and its opaque alpha) only when an image is first drawn on
+// it, or at the end: a huge screen with a few small images and a
+// background of 0 costs no memory beyond the rows drawn on, and nothing is
+// written twice.
 uint32_t kxoGIF::LoadComposite(KXByteReader& r, Scan& scan, int64_t selection) {
     const bool rgb = scan.differing;
     uint32_t err = KXF_NewImage(&LoadedBuffer, ONEPLANE, scan.screenWidth, scan.screenHeight, rgb ? 24 : scan.depth,
-                                rgb ? 24 : 8, false);
+                                rgb ? 24 : 8, true);
     if (err) return err;
     KX_GfxBuffer* img = LoadedBuffer;
-    const uint32_t canvasWidth = img->Width;
+    const uint32_t canvasWidth = img->Width, canvasHeight = img->Height;
     if (!rgb) memcpy(img->Palette, scan.reference, sizeof(scan.reference));
 
     // Alpha: a 24-bit canvas carries a map that starts opaque, a palette
@@ -301,7 +322,6 @@ uint32_t kxoGIF::LoadComposite(KXByteReader& r, Scan& scan, int64_t selection) {
     if (scan.anyTransparent && rgb) {
         if (KXF_AttachAlpha8(img) == KXERR_NONE) {
             alphaMap = KXSUP_AlphaBytes(img);
-            memset(alphaMap, 255, static_cast<size_t>(img->Width) * img->Height);
             img->NativeDIPF = 0;
         }
     } else if (scan.anyTransparent && selection == -1) {
@@ -315,27 +335,47 @@ uint32_t kxoGIF::LoadComposite(KXByteReader& r, Scan& scan, int64_t selection) {
         }
     }
 
-    if (rgb && scan.background != 0) {
-        const uint8_t* c = scan.reference + scan.background * 3;
-        uint8_t* p = img->Data;
-        for (uint64_t i = 0, n = static_cast<uint64_t>(img->Width) * img->Height; i < n; ++i, p += 3) {
-            p[0] = c[0];
-            p[1] = c[1];
-            p[2] = c[2];
+    // The background: a 24-bit canvas takes the reference colour of a
+    // background index other than 0, else every byte is the index.
+    uint8_t fill[3] = {scan.background, scan.background, scan.background};
+    if (rgb && scan.background != 0) memcpy(fill, scan.reference + scan.background * 3, 3);
+    const bool fillIsZero = fill[0] == 0 && fill[1] == 0 && fill[2] == 0;
+    // Canvas rows that still hold the allocator's zeros rather than their
+    // background and alpha.
+    auto* pristine = static_cast<uint8_t*>(AllocVec(canvasHeight, MEMF_ANY));
+    if (!pristine) return KXERR_NOMEMORY;
+    memset(pristine, 1, canvasHeight);
+    auto layRow = [&](uint32_t y) {
+        if (!pristine[y]) return;
+        pristine[y] = 0;
+        uint8_t* p = img->Data + uint64_t(y) * canvasWidth * (rgb ? 3 : 1);
+        if (!fillIsZero) {
+            if (!rgb) {
+                memset(p, fill[0], canvasWidth);
+            } else {
+                for (uint32_t x = 0; x < canvasWidth; ++x, p += 3) memcpy(p, fill, 3);
+            }
         }
-    } else {
-        memset(img->Data, scan.background, img->BufferSize);
-    }
+        if (alphaMap) memset(alphaMap + uint64_t(y) * canvasWidth, 255, canvasWidth);
+    };
 
     // Second pass, with the graphic control values read afresh, so that the
     // last extension of the file does not apply to the first images.
-    if (!r.seek(scan.dataStart)) return KXERR_EOF;
+    if (!r.seek(scan.dataStart)) {
+        FreeVec(pristine);
+        return KXERR_EOF;
+    }
     ExtState st;
     uint8_t table[768];
+    uint8_t* pixels = nullptr;
+    uint8_t* reached = nullptr;
     ImageIndex = 0;
     while (ImageIndex < scan.count) {
         const int c = r.next();
-        if (c < 0) return KXERR_EOF;
+        if (c < 0) {
+            err = KXERR_EOF;
+            break;
+        }
         if (c != ',') {
             ReadExtension(r, c, &st);
             continue;
@@ -349,16 +389,28 @@ uint32_t kxoGIF::LoadComposite(KXByteReader& r, Scan& scan, int64_t selection) {
             if (st.disposal == 3) draw = false;
             if (st.disposal == 2) dispose = true;
         }
-        if (!r.bytes(Descriptor, sizeof(Descriptor))) return KXERR_EOF;
+        if (!r.bytes(Descriptor, sizeof(Descriptor))) {
+            err = KXERR_EOF;
+            break;
+        }
         const uint32_t left = le16At(Descriptor), top = le16At(Descriptor + 2);
         const uint32_t width = le16At(Descriptor + 4), height = le16At(Descriptor + 6);
-        if (left + width > scan.screenWidth || top + height > scan.screenHeight) return KXERR_DECODE;
+        if (left + width > scan.screenWidth || top + height > scan.screenHeight) {
+            err = KXERR_DECODE;
+            break;
+        }
         memcpy(table, scan.reference, sizeof(table));
-        if ((Descriptor[8] & 0x80) && !r.bytes(table, size_t(3) << ((Descriptor[8] & 7) + 1))) return KXERR_EOF;
+        if ((Descriptor[8] & 0x80) && !r.bytes(table, size_t(3) << ((Descriptor[8] & 7) + 1))) {
+            err = KXERR_EOF;
+            break;
+        }
 
         const uint32_t size = width * height;
         if (!draw || size == 0) {
-            if (r.next() < 0) return KXERR_EOF;
+            if (r.next() < 0) {
+                err = KXERR_EOF;
+                break;
+            }
             skipSubBlocks(r);
             ++ImageIndex;
             continue;
@@ -369,50 +421,87 @@ uint32_t kxoGIF::LoadComposite(KXByteReader& r, Scan& scan, int64_t selection) {
             img->AlphaType = KXALPHA_SINGLECOLOR;
             KXSUP_SetAlphaIndex(img, st.transparentIndex);
         }
-        auto* pixels = static_cast<uint8_t*>(AllocVec(size, MEMF_CLEAR));
-        if (!pixels) return KXERR_NOMEMORY;
-        uint32_t pixelCount = size;
-        err = ReadImage(r, &pixels, &pixelCount, false);
-        if (err) {
-            FreeVec(pixels);
-            return err;
+        pixels = static_cast<uint8_t*>(AllocVec(size, MEMF_CLEAR));
+        reached = static_cast<uint8_t*>(AllocVec(height, MEMF_CLEAR));
+        if (!pixels || !reached) {
+            err = KXERR_NOMEMORY;
+            break;
         }
+        uint32_t pixelCount = size;
+        err = ReadImage(r, &pixels, &pixelCount, false, reached);
+        if (err) break;
         const uint32_t leftAfter = remaining - 1;
         if (ProgressHook && leftAfter % 4 == 0)
             KXF_Progress(this, static_cast<uint32_t>(uint64_t(scan.count - leftAfter) * 100 / scan.count));
-        if (dispose) memset(pixels, scan.background, size);
 
-        if (!rgb) {
-            for (uint32_t y = 0; y < height; ++y)
-                memcpy(img->Data + (uint64_t(top) + y) * canvasWidth + left, pixels + uint64_t(y) * width, width);
-            if (alphaTable && st.transparent) alphaTable[st.transparentIndex] = 0;
-        } else {
-            for (uint32_t y = 0; y < height; ++y) {
-                const uint8_t* src = pixels + uint64_t(y) * width;
-                uint8_t* dst = img->Data + ((uint64_t(top) + y) * canvasWidth + left) * 3;
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint64_t canvasRow = uint64_t(top) + y;
+            // A disposed image draws its background index everywhere; rows
+            // the data never reached hold index 0 (still the allocator's
+            // zeros, never read).
+            const bool uniform = dispose || !reached[y];
+            const uint8_t index = dispose ? scan.background : 0;
+            const uint8_t* colour = table + index * 3;
+            // Drawing a row of zeros on a row that is still zeros and needs
+            // no background changes nothing and touches nothing.
+            if (uniform && pristine[canvasRow] && fillIsZero && !alphaMap &&
+                (rgb ? colour[0] == 0 && colour[1] == 0 && colour[2] == 0 : index == 0))
+                continue;
+            layRow(static_cast<uint32_t>(canvasRow));
+            const uint8_t* src = pixels + uint64_t(y) * width;
+            if (!rgb) {
+                uint8_t* dst = img->Data + canvasRow * canvasWidth + left;
+                if (uniform) {
+                    memset(dst, index, width);
+                } else {
+                    memcpy(dst, src, width);
+                }
+                continue;
+            }
+            uint8_t* dst = img->Data + (canvasRow * canvasWidth + left) * 3;
+            if (uniform) {
+                for (uint32_t x = 0; x < width; ++x, dst += 3) memcpy(dst, colour, 3);
+            } else {
                 for (uint32_t x = 0; x < width; ++x, dst += 3) {
                     const uint8_t* rgbEntry = table + src[x] * 3;
                     dst[0] = rgbEntry[0];
                     dst[1] = rgbEntry[1];
                     dst[2] = rgbEntry[2];
                 }
-                if (alphaMap) {
-                    uint8_t* a = alphaMap + (uint64_t(top) + y) * canvasWidth + left;
+            }
+            if (alphaMap) {
+                uint8_t* a = alphaMap + canvasRow * canvasWidth + left;
+                if (uniform) {
+                    memset(a, st.transparent && index == st.transparentIndex ? 0 : 255, width);
+                } else {
                     for (uint32_t x = 0; x < width; ++x)
                         a[x] = st.transparent && src[x] == st.transparentIndex ? 0 : 255;
                 }
             }
         }
+        if (!rgb && alphaTable && st.transparent) alphaTable[st.transparentIndex] = 0;
         FreeVec(pixels);
+        FreeVec(reached);
+        pixels = reached = nullptr;
         ++ImageIndex;
     }
-    return KXERR_NONE;
+    FreeVec(pixels);
+    FreeVec(reached);
+    if (err == KXERR_NONE) {
+        // The rows no image was drawn on take the background now.
+        if (!fillIsZero || alphaMap)
+            for (uint32_t y = 0; y < canvasHeight; ++y) layRow(y);
+    }
+    FreeVec(pristine);
+    return err;
 }
 
 uint32_t kxoGIF::LoadBody() {
     FreeVec(Offsets);
+    FreeVec(DataEnds);
     Offsets = static_cast<uint32_t*>(AllocVec(sizeof(uint32_t) * OffsetCapacity, MEMF_ANY));
-    if (!Offsets) return KXERR_NOMEMORY;
+    DataEnds = static_cast<uint64_t*>(AllocVec(sizeof(uint64_t) * OffsetCapacity, MEMF_ANY));
+    if (!Offsets || !DataEnds) return KXERR_NOMEMORY;
     ImageIndex = 0;
     OffsetCount = 0;
     if (ReadFile) amSetVBuf(ReadFile, nullptr, _IOFBF, 4096);

@@ -35,6 +35,7 @@ public:
     uint8_t Header[13] = {};    // signature and logical screen descriptor
     uint8_t Descriptor[9] = {}; // image descriptor as in the file
     uint32_t* Offsets = nullptr;  // file offset after each image's ","
+    uint64_t* DataEnds = nullptr; // offset after each recorded image's data sub-blocks
     uint32_t ImageIndex = 0;
     uint32_t OffsetCount = 0;
     uint32_t OffsetCapacity = 4096;
@@ -57,7 +58,7 @@ private:
     struct Scan;
     void ReadExtension(KXByteReader& r, int introducer, ExtState* st);
     uint32_t ScanFile(KXByteReader& r, Scan* scan);
-    uint32_t ReadImage(KXByteReader& r, uint8_t** pixels, uint32_t* size, bool single);
+    uint32_t ReadImage(KXByteReader& r, uint8_t** pixels, uint32_t* size, bool single, uint8_t* rowsReached);
     uint32_t LoadSingle(KXByteReader& r, const Scan& scan);
     uint32_t LoadComposite(KXByteReader& r, Scan& scan, int64_t selection);
     uint32_t LoadBody();

@@ -4,8 +4,14 @@
 // files round-trip at every width and are read back the same by
 // opj_decompress and ImageMagick; pictures too small for the usual number
 // of resolution levels save; refused inputs give their codes; a failed
-// save leaves no file; damaged files fail cleanly.
+// save leaves no file; damaged files fail cleanly. JP2 files whose colour
+// is an ICC profile (embedded by exiftool) load with their profile;
+// OpenJPEG's threads change neither pixels nor bytes; loads and saves of
+// large pictures stay near OpenJPEG's own memory.
 #include <gtest/gtest.h>
+#include <openjpeg.h>
+#include <sched.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,8 +19,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "core/colour.h"
 #include "core/kxlib.h"
 #include "formats/libraries/kxoJPEG2000.h"
 #include "formats/raster/write_failure.h"
@@ -341,6 +349,9 @@ TEST(Jpeg2000Write, RoundTripsAtEveryWidth) {
     sizes.push_back({7, 3});
     sizes.push_back({3, 40});
     sizes.push_back({70, 66});
+    // Several tiles, the last of a single column or row.
+    sizes.push_back({1025, 2});
+    sizes.push_back({3, 2049});
     const std::string path = TempPath("round.jp2");
     for (uint32_t depth : {24u, 8u, 1u}) {
         for (uint32_t sub : {0u, 1u}) {
@@ -371,7 +382,8 @@ TEST(Jpeg2000Write, OtherProgramsReadOurFiles) {
     const std::string pgx = TempPath("ours.pgx");
     const std::string out = TempPath("theirs.pnm");
     for (uint32_t depth : {24u, 8u}) {
-        for (const auto& [w, h] : std::vector<std::pair<uint32_t, uint32_t>>{{1, 1}, {7, 3}, {61, 37}}) {
+        // 1030 x 1025: tiles, the last ones of 6 columns and of 1 row.
+        for (const auto& [w, h] : std::vector<std::pair<uint32_t, uint32_t>>{{1, 1}, {7, 3}, {61, 37}, {1030, 1025}}) {
             SCOPED_TRACE(std::to_string(depth) + " bit " + std::to_string(w) + "x" + std::to_string(h));
             Buffer img = MakeImage(depth, w, h);
             Jp2 wr;
@@ -461,6 +473,274 @@ TEST(Jpeg2000Write, FailedWriteKeepsTheOldFile) {
         w.obj.SetSubFormat(sub);
         EXPECT_EQ(kxt::SaveUnderFileSizeLimit(&w.obj, img.get(), "full.jp2"), KXERR_IO);
     }
+}
+
+// A JP2 file of opj_compress's with an ICC profile put in by exiftool (a
+// colr box of method 2): OpenJPEG knows no colour space then, so the
+// components are taken by their number, unless the profile is neither RGB
+// nor grey; the profile goes to the record when metadata is loaded.
+TEST(Jpeg2000Read, IccProfileFilesLoadWithTheirProfile) {
+    if (!KXT_HaveTool("exiftool")) GTEST_SKIP() << "exiftool is missing";
+    uint8_t* made = nullptr;
+    uint32_t madeSize = 0;
+    ASSERT_EQ(KXSUP_CreateCMSProfileGamma(256, 0.45455, &made, &madeSize), KXERR_NONE);
+    const std::vector<uint8_t> rgbProfile(made, made + madeSize);
+    FreeVec(made);
+    struct Case {
+        const char* file;
+        const char* source;
+        const char* space;  // the profile's colour space field
+        uint32_t code;
+        uint32_t channels;
+    };
+    const Case cases[] = {
+        {"rgb.jp2", "rgb.pam", "RGB ", KXERR_NONE, 3},
+        {"rgba.jp2", "rgba.pam", "RGB ", KXERR_NONE, 3},
+        {"grey.jp2", "grey.pam", "GRAY", KXERR_NONE, 1},
+        {"greya.jp2", "greya.pam", "GRAY", KXERR_NONE, 1},
+        {"grey12.jp2", "grey12.pam", "GRAY", KXERR_NONE, 1},
+        {"rgb.jp2", "rgb.pam", "GRAY", KXERR_NONE, 1},
+        {"rgb.jp2", "rgb.pam", "CMYK", KXERR_FILEREQUIREMENTS, 0},
+        {"rgb.jp2", "rgb.pam", "Lab ", KXERR_FILEREQUIREMENTS, 0},
+    };
+    const std::string icc = TempPath("profile.icc"), path = TempPath("icc.jp2");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " with a profile of " + c.space);
+        std::vector<uint8_t> profile = rgbProfile;
+        memcpy(profile.data() + 16, c.space, 4);
+        ASSERT_TRUE(KXT_WriteBytes(icc, profile));
+        ASSERT_TRUE(KXT_WriteBytes(path, KXT_ReadBytes(Fixture(c.file))));
+        ASSERT_EQ(RunTool("exiftool -q -overwrite_original '-ICC_Profile<=" + icc + "' " + path), 0);
+        // The colour is now the profile (method 2), not an enumerated space.
+        const std::vector<uint8_t> made = KXT_ReadBytes(path);
+        const size_t colr = Find(made, "colr");
+        ASSERT_LT(colr + 4, made.size());
+        ASSERT_EQ(made[colr + 4], 2);
+
+        Jp2 r;
+        r.obj.SetLoadMeta(1);
+        ASSERT_EQ(r.Load(path), c.code);
+        if (c.code != KXERR_NONE) {
+            EXPECT_EQ(r.Image(), nullptr);
+            continue;
+        }
+        const KX_GfxBuffer* b = r.Image();
+        ASSERT_NE(b, nullptr);
+        Pam source;
+        ASSERT_TRUE(ReadPamFile(Fixture(c.source), &source));
+        ASSERT_EQ(b->Width, source.width);
+        ASSERT_EQ(b->Height, source.height);
+        ASSERT_EQ(b->ColorDepth, c.channels * 8);
+        const uint32_t n = source.width * source.height;
+        for (uint32_t i = 0; i < n; ++i)
+            for (uint32_t k = 0; k < c.channels; ++k)
+                ASSERT_EQ(b->Data[i * c.channels + k], source.samples[i * source.depth + k] & 0xFF)
+                    << "pixel " << i << " sample " << k;
+        const KXOSpecialInfo* info = r.obj.GetSpecialInfo();
+        ASSERT_NE(info, nullptr);
+        ASSERT_EQ(info->IccSize, profile.size());
+        EXPECT_EQ(memcmp(info->IccData, profile.data(), profile.size()), 0);
+        EXPECT_EQ(info->IccType, 0u);
+
+        // Without metadata loading the picture is the same and no profile is kept.
+        Jp2 plain;
+        ASSERT_EQ(plain.Load(path), KXERR_NONE);
+        EXPECT_EQ(plain.obj.IccData, nullptr);
+        ASSERT_EQ(plain.Image()->BufferSize, b->BufferSize);
+        EXPECT_EQ(memcmp(plain.Image()->Data, b->Data, b->BufferSize), 0);
+    }
+    remove(icc.c_str());
+    remove(path.c_str());
+}
+
+// Runs f with the process allowed on one processor only, then restores
+// the mask: OpenJPEG then codes on one thread.
+template <class F>
+void OnOneProcessor(F f) {
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(all), &all), 0);
+    CPU_ZERO(&one);
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &all)) {
+            CPU_SET(c, &one);
+            break;
+        }
+    ASSERT_EQ(sched_setaffinity(0, sizeof(one), &one), 0);
+    f();
+    ASSERT_EQ(sched_setaffinity(0, sizeof(all), &all), 0);
+}
+
+// Pictures of several tiles and one, saved and loaded on every processor
+// and on one: the same bytes and the same pixels, the saved ones.
+TEST(Jpeg2000Write, ThreadsChangeNeitherBytesNorPixels) {
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(all), &all), 0);
+    if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "one processor only";
+    const std::string many = TempPath("threads_many.jp2"), one = TempPath("threads_one.jp2");
+    for (const auto& [w, h, depth] : std::vector<std::tuple<uint32_t, uint32_t, uint32_t>>{
+             {1100, 1030, 24}, {1500, 300, 8}, {300, 200, 24}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " " + std::to_string(depth) + " bit");
+        Buffer img = MakeImage(depth, w, h);
+        Jp2 a;
+        ASSERT_EQ(a.Save(img.get(), many, 0), KXERR_NONE);
+        OnOneProcessor([&] {
+            Jp2 b;
+            ASSERT_EQ(b.Save(img.get(), one, 0), KXERR_NONE);
+        });
+        const std::vector<uint8_t> bytesMany = KXT_ReadBytes(many), bytesOne = KXT_ReadBytes(one);
+        ASSERT_FALSE(bytesMany.empty());
+        EXPECT_TRUE(bytesMany == bytesOne) << bytesMany.size() << " and " << bytesOne.size() << " bytes";
+
+        Jp2 ra;
+        ASSERT_EQ(ra.Load(many), KXERR_NONE);
+        ExpectSavedPixels(img.get(), ra.Image(), false);
+        OnOneProcessor([&] {
+            Jp2 rb;
+            ASSERT_EQ(rb.Load(many), KXERR_NONE);
+            ASSERT_EQ(rb.Image()->BufferSize, ra.Image()->BufferSize);
+            EXPECT_EQ(memcmp(rb.Image()->Data, ra.Image()->Data, ra.Image()->BufferSize), 0);
+        });
+    }
+    remove(many.c_str());
+    remove(one.c_str());
+}
+
+uint64_t StatusKb(const char* field) {
+    FILE* f = fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    uint64_t kb = 0;
+    const size_t n = strlen(field);
+    while (fgets(line, sizeof(line), f))
+        if (strncmp(line, field, n) == 0) kb = strtoull(line + n + 1, nullptr, 10);
+    fclose(f);
+    return kb;
+}
+
+// Runs work in a child process on one processor (so that no thread's own
+// caches blur the figure): its code and how far the child's peak resident
+// memory rose above what it had before, in kilobytes.
+std::pair<int, uint64_t> InChild(const std::function<uint32_t()>& work) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        cpu_set_t all, one;
+        CPU_ZERO(&one);
+        if (sched_getaffinity(0, sizeof(all), &all) == 0) {
+            for (int c = 0; c < CPU_SETSIZE; ++c)
+                if (CPU_ISSET(c, &all)) {
+                    CPU_SET(c, &one);
+                    break;
+                }
+            sched_setaffinity(0, sizeof(one), &one);
+        }
+        const uint64_t before = StatusKb("VmRSS");
+        const uint32_t code = work();
+        const uint64_t growth = StatusKb("VmHWM") - before;
+        if (write(fds[1], &growth, sizeof(growth)) != sizeof(growth)) _exit(255);
+        _exit((int)code);
+    }
+    close(fds[1]);
+    uint64_t growth = ~0ull;
+    if (read(fds[0], &growth, sizeof(growth)) != sizeof(growth)) growth = ~0ull;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, growth};
+}
+
+// OpenJPEG's decoding of a file alone, as the module runs it (on the
+// process's processors), up to the moment its picture is released.
+uint32_t DecodeWithOpenJpegOnly(const std::string& path) {
+    opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_TRUE);
+    opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_JP2);
+    opj_dparameters_t parameters;
+    opj_set_default_decoder_parameters(&parameters);
+    opj_image_t* image = nullptr;
+    cpu_set_t set;
+    bool ok = stream && codec && opj_setup_decoder(codec, &parameters) && sched_getaffinity(0, sizeof(set), &set) == 0;
+    if (ok && CPU_COUNT(&set) > 1) opj_codec_set_threads(codec, CPU_COUNT(&set));
+    ok = ok && opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image) &&
+         opj_end_decompress(codec, stream);
+    if (codec) opj_destroy_codec(codec);
+    if (stream) opj_stream_destroy(stream);
+    if (image) opj_image_destroy(image);
+    return ok ? KXERR_NONE : KXERR_DECODE;
+}
+
+// A load peaks where OpenJPEG's own decoding peaks (the picture fills as
+// OpenJPEG's samples are given back), not at that plus the picture; a save
+// hands OpenJPEG one tile at a time and never needs the 32-bit copy of the
+// whole picture that OpenJPEG's own tools hold.
+TEST(Jpeg2000Write, LargePicturesStayWithinOpenJpegsOwnMemory) {
+    const uint32_t w = 2400, h = 1800;
+    const uint64_t pictureKb = (uint64_t)w * h * 3 / 1024, samplesKb = pictureKb * 4;
+    // A smooth picture: its code stream is small beside the samples.
+    Buffer img(KXT_NewChunkyBuffer(1, w, h, 24));
+    ASSERT_TRUE(img);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t* p = img->Data + ((size_t)y * w + x) * 3;
+            p[0] = (uint8_t)(x / 10);
+            p[1] = (uint8_t)(y / 8);
+            p[2] = (uint8_t)((x + y) / 20);
+        }
+    const std::string path = TempPath("large.jp2");
+    KX_GfxBuffer* picture = img.get();
+    const auto [saved, saveKb] = InChild([&] {
+        Jp2 wr;
+        return wr.Save(picture, path, 0);
+    });
+    ASSERT_EQ(saved, 0);
+    EXPECT_LT(saveKb, samplesKb * 3 / 4) << "kilobytes for a save of " << pictureKb << " KB of picture";
+    const auto [decoded, openJpegKb] = InChild([&] { return DecodeWithOpenJpegOnly(path); });
+    ASSERT_EQ(decoded, 0);
+    const auto [loaded, loadKb] = InChild([&] {
+        Jp2 rd;
+        return rd.Load(path);
+    });
+    ASSERT_EQ(loaded, 0);
+    EXPECT_LT(loadKb, openJpegKb + pictureKb / 4)
+        << "kilobytes for a load of " << pictureKb << " KB of picture, " << openJpegKb << " for OpenJPEG alone";
+    Jp2 rd;
+    ASSERT_EQ(rd.Load(path), KXERR_NONE);
+    ExpectSavedPixels(img.get(), rd.Image(), false);
+    remove(path.c_str());
+}
+
+// A code stream of a few hundred bytes may declare a large picture and be
+// right: a blank 7000 x 7000 picture takes 330 bytes from opj_compress. Such
+// a file costs what OpenJPEG needs to decode it (100 MB for 5000 x 5000
+// here, not a byte more for our picture), and loads where OpenJPEG decodes it.
+TEST(Jpeg2000Read, TinyCodeStreamOfALargePictureCostsOnlyOpenJpegsMemory) {
+    const std::string path = TempPath("tiny_large.j2k");
+    const std::vector<uint8_t> bytes = WithSize("grey.j2k", 5000, 5000);
+    ASSERT_LT(bytes.size(), 400u);
+    ASSERT_TRUE(KXT_WriteBytes(path, bytes));
+    const auto [decoded, openJpegKb] = InChild([&] {
+        opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_TRUE);
+        opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
+        opj_dparameters_t parameters;
+        opj_set_default_decoder_parameters(&parameters);
+        opj_image_t* image = nullptr;
+        const bool ok = stream && codec && opj_setup_decoder(codec, &parameters) &&
+                        opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image);
+        if (codec) opj_destroy_codec(codec);
+        if (stream) opj_stream_destroy(stream);
+        if (image) opj_image_destroy(image);
+        return ok ? KXERR_NONE : KXERR_DECODE;
+    });
+    const auto [loaded, loadKb] = InChild([&] {
+        Jp2 r;
+        return r.Load(path);
+    });
+    // Decoding fails or succeeds in both (a failed decode is our 3).
+    EXPECT_EQ(loaded == 0, decoded == 0) << loaded << " and " << decoded;
+    EXPECT_LT(loadKb, openJpegKb + 5000ull * 5000 / 4 / 1024) << "kilobytes, " << openJpegKb << " for OpenJPEG alone";
+    remove(path.c_str());
 }
 
 TEST(Jpeg2000Read, DamagedFilesFailCleanly) {

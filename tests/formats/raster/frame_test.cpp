@@ -3,6 +3,10 @@
 // and the frame operations behave alike in every module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "formats/raster/kxframe.h"
 #include "formats/raster/kxoBMP.h"
 #include "formats/raster/kxoPNM.h"
@@ -41,6 +45,89 @@ TEST(Frame, ByteReaderReadsBothOrdersAndStaysFailed) {
     EXPECT_FALSE(r.ok());
     fclose(f);
     unlink(p.c_str());
+}
+
+// A stream on a block of memory that counts the seeks stdio asks of it.
+struct CountedStream {
+    std::vector<uint8_t> data;
+    size_t pos = 0;
+    int seeks = 0;
+};
+
+ssize_t CountedRead(void* cookie, char* buffer, size_t size) {
+    auto* s = static_cast<CountedStream*>(cookie);
+    const size_t n = std::min(size, s->data.size() - s->pos);
+    memcpy(buffer, s->data.data() + s->pos, n);
+    s->pos += n;
+    return (ssize_t)n;
+}
+
+int CountedSeek(void* cookie, off64_t* offset, int whence) {
+    auto* s = static_cast<CountedStream*>(cookie);
+    ++s->seeks;
+    const off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? (off64_t)s->pos : (off64_t)s->data.size();
+    if (base + *offset < 0 || base + *offset > (off64_t)s->data.size()) return -1;
+    s->pos = (size_t)(base + *offset);
+    *offset = (off64_t)s->pos;
+    return 0;
+}
+
+// Steps over small blocks (GIF sub-blocks, chunk padding) go through the
+// stream's buffer: no seek per block, and every position and byte as a
+// reader on memory gives them, across buffer refills, backward seeks and
+// the end of the file.
+TEST(Frame, ByteReaderStepsOverSmallBlocksWithoutSeeking) {
+    CountedStream stream;
+    for (uint32_t i = 0; i < 20000; ++i) stream.data.push_back((uint8_t)(i * 7 + i / 251));
+    FILE* f = fopencookie(&stream, "rb", {CountedRead, nullptr, CountedSeek, nullptr});
+    ASSERT_NE(f, nullptr);
+    setvbuf(f, nullptr, _IOFBF, 4096);
+    KXByteReader r(f);
+    KXByteReader m(stream.data.data(), stream.data.size());
+    EXPECT_EQ(r.size(), stream.data.size());
+
+    // Sub-blocks of 1 to 255 bytes with their length bytes, as a GIF has them.
+    const int seeksBefore = stream.seeks;
+    uint32_t blocks = 0;
+    while (r.remaining() > 300) {
+        const int n = r.next();
+        ASSERT_EQ(n, m.next());
+        const uint32_t step = (uint32_t)n % 255 + 1;
+        ASSERT_TRUE(r.skip(step));
+        ASSERT_TRUE(m.skip(step));
+        ASSERT_EQ(r.tell(), m.tell());
+        ++blocks;
+    }
+    EXPECT_GT(blocks, 100u);
+    EXPECT_EQ(stream.seeks, seeksBefore) << "seeks for " << blocks << " small steps";
+
+    struct Step {
+        const char* name;
+        bool seek;       // seek to value, else skip value
+        uint64_t value;
+        bool ok;
+    };
+    const Step steps[] = {
+        {"back to the start", true, 0, true},
+        {"a step of exactly one buffer", false, 4096, true},
+        {"a step of more than one buffer", false, 9000, true},
+        {"forward to a position", true, 19000, true},
+        {"a step to the very end", false, 999, true},
+        {"back into the middle", true, 5000, true},
+        {"a step past the end", false, 15001, false},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        const bool a = s.seek ? r.seek(s.value) : r.skip(s.value);
+        const bool b = s.seek ? m.seek(s.value) : m.skip(s.value);
+        EXPECT_EQ(a, s.ok);
+        EXPECT_EQ(b, s.ok);
+        if (!s.ok) break;
+        EXPECT_EQ(r.tell(), m.tell());
+        EXPECT_EQ(r.next(), m.next());
+    }
+    EXPECT_FALSE(r.ok());
+    fclose(f);
 }
 
 TEST(Frame, ByteWriterReportsAFailedWrite) {
