@@ -19,8 +19,9 @@
 #              but blind to waiting. The -n columns stay wall-clock.
 # Single-threaded runs: each command pinned to one processor with taskset,
 # ImageMagick with MAGICK_THREAD_LIMIT=1, libvips with VIPS_CONCURRENCY=1.
-# The last columns run ImageMagick and libvips again unpinned at their own
-# thread counts, the comparison a user makes. Runs are interleaved, one
+# The last columns run ours, ImageMagick and libvips again unpinned, each at
+# its own thread count, and compare wall-clock with wall-clock: the
+# comparison a user makes. Runs are interleaved, one
 # round of every command after another, so that drifts hit all sides alike.
 # Memory: the peak resident set of the largest process of a command
 # (/usr/bin/time -f %M), the highest of the runs.
@@ -43,7 +44,7 @@ for tool in convert-im6.q16 vips taskset file bmptoppm ppmtobmp ppmtoppm pngtopn
   pnmcolormap pnmremap ilbmtoppm ppmtoilbm pamflip pamscale pnmrotate pamdepth cjpeg djpeg tifftopnm tiffcp pnmtotiff \
   pnminvert pnmgamma pamchannel pamtopnm ppmtopgm ppmhist pamditherbw pngtopam pamcomp pnmconvol pamoil \
   opj_compress opj_decompress pbmtomacp macptopbm pbmtogem gemtopnm ppmtopi1 pi1toppm python3 \
-  pnmtosgi sgitopnm pnmtorast rasttopnm mtvtoppm qrttoppm \
+  pnmtosgi sgitopnm pnmtorast rasttopnm mtvtoppm qrttoppm tgatoppm ppmtotga pcxtoppm ppmtopcx pamtopam pamtopfm pfmtopam \
   ppmtoneo neotoppm pnmtoxwd xwdtopnm pbmtoxbm xbmtopbm ppmtoxpm xpmtoppm; do
   command -v "$tool" > /dev/null || die "$tool is missing (tools/deps.sh installs it)"
 done
@@ -137,13 +138,13 @@ if awk -v l="$load" 'BEGIN { exit !(l > 1.5) }'; then
 fi
 
 # The sides of a row: ours and the peers pinned to one processor, then
-# ImageMagick and libvips at their own thread counts.
-sides=(ours IM netpbm vips IM-n vips-n)
-pinned=(1 1 1 1 0 0)
+# ImageMagick, libvips and ours at their own thread counts.
+sides=(ours IM netpbm vips IM-n vips-n ours-n)
+pinned=(1 1 1 1 0 0 0)
 notes=()
-line() { printf '%-16s %7s %5s %8s %5s %8s %5s %8s %5s  %-8s %5s %5s  %7s %7s %5s\n' "$@"; }
-line "" ours "" IM-1 "" netpbm "" vips-1 "" fastest time mem IM-n vips-n time
-line operation ms MB ms MB ms MB ms MB 1-thread ratio ratio ms ms ratio
+line() { printf '%-16s %7s %5s %8s %5s %8s %5s %8s %5s  %-8s %5s %5s  %7s %7s %7s %5s\n' "$@"; }
+line "" ours "" IM-1 "" netpbm "" vips-1 "" fastest time mem IM-n vips-n ours-n time
+line operation ms MB ms MB ms MB ms MB 1-thread ratio ratio ms ms ms ratio
 
 # The index of the smallest of the medians at the given indexes, or "".
 fastest_of() {
@@ -157,11 +158,11 @@ fastest_of() {
 
 # row NAME EXT OURS IM NETPBM VIPS: one line of the table. Each command
 # writes @OUT@, a file of its own with extension EXT; an empty command means
-# that the program cannot do this work. IM and VIPS also run unpinned.
+# that the program cannot do this work. OURS, IM and VIPS also run unpinned.
 row() {
   local name=$1 ext=$2
   [[ $name =~ $pattern ]] || return 0
-  local -a cmds=("$3" "$4" "$5" "$6" "$4" "$6") times kbs outs failed med cell
+  local -a cmds=("$3" "$4" "$5" "$6" "$4" "$6" "$3") times kbs outs failed med cell
   local i r
   for i in "${!sides[@]}"; do
     times[i]="" kbs[i]=0 failed[i]="" outs[i]=$work/out-${sides[i]}.$ext
@@ -195,11 +196,12 @@ row() {
   if [ -n "${med[0]}" ] && [ -n "$best" ]; then
     fastest=${sides[best]} tr=$(ratio "${med[0]}" "${med[best]}") mr=$(ratio "${kbs[0]}" "${kbs[best]}")
   fi
-  if [ -n "${med[0]}" ] && [ -n "$nbest" ]; then nr=$(ratio "${med[0]}" "${med[nbest]}"); fi
+  # Wall-clock against wall-clock: ours unpinned over the faster peer unpinned.
+  if [ -n "${med[6]}" ] && [ -n "$nbest" ]; then nr=$(ratio "${med[6]}" "${med[nbest]}"); fi
   local -a mem
   for i in 0 1 2 3; do mem[i]=$([ -n "${med[i]}" ] && mb "${kbs[i]}" || echo -); done
   line "$name" "${cell[0]}" "${mem[0]}" "${cell[1]}" "${mem[1]}" "${cell[2]}" "${mem[2]}" "${cell[3]}" "${mem[3]}" \
-    "$fastest" "$tr" "$mr" "${cell[4]}" "${cell[5]}" "$nr"
+    "$fastest" "$tr" "$mr" "${cell[4]}" "${cell[5]}" "${cell[6]}" "$nr"
   # Same work: every peer's picture has the size of ours.
   if [ -n "${med[0]}" ]; then
     local want got
@@ -408,6 +410,40 @@ row "CT load" ppm "$KXOP - $W.ct @OUT@" "$IM sct:$W.ct @OUT@" "" ""
 row "Pixar load" ppm "$KXOP - $W.pxr @OUT@" "" "" ""
 row "CVP load x20" ppm "$(kx_times "$KXOP - $W.cvp @OUT@")" "" "" ""
 
+# TGA, PCX, Photoshop, PICT, Radiance HDR, DDS, PAM and PFM: loads of the
+# picture as another program writes it (netpbm where it writes the format,
+# else ImageMagick), saves beside every peer that writes the format. TGA
+# and DDS uncompressed; PCX with three planes of run-length rows; Photoshop
+# with run-length channels; PICT with packed rows. HDR and PFM hold floats:
+# the loads write 8-bit PPM on every side, the saves read the 8-bit PPM.
+O=$work/other
+ppmtotga -rgb -norle "$P.ppm" > "$O.tga" 2> /dev/null
+ppmtopcx -24bit "$P.ppm" > "$O.pcx" 2> /dev/null
+convert-im6.q16 "$P.ppm" -compress RLE "$O.psd"
+convert-im6.q16 "$P.ppm" "PICT:$O.pct"
+convert-im6.q16 "$P.ppm" "$O.hdr"
+convert-im6.q16 "$P.ppm" -define dds:compression=none -define dds:mipmaps=0 "$O.dds"
+pamtopam < "$P.ppm" > "$O.pam"
+pamtopfm "$P.ppm" > "$O.pfm" 2> /dev/null
+row "TGA load" ppm "$KXOP - $O.tga @OUT@" "$IM $O.tga @OUT@" "tgatoppm $O.tga > @OUT@" ""
+row "TGA save" tga "$KXOP -f kxoTGA - $P.ppm @OUT@" "$IM $P.ppm -compress none TGA:@OUT@" \
+  "ppmtotga -rgb -norle $P.ppm > @OUT@" ""
+row "PCX load" ppm "$KXOP - $O.pcx @OUT@" "$IM $O.pcx @OUT@" "pcxtoppm $O.pcx > @OUT@" ""
+row "PCX save" pcx "$KXOP -f kxoPCX - $P.ppm @OUT@" "$IM $P.ppm PCX:@OUT@" "ppmtopcx -24bit $P.ppm > @OUT@" ""
+row "PSD load" ppm "$KXOP - $O.psd @OUT@" "$IM $O.psd[0] @OUT@" "" ""
+row "PSD save" psd "$KXOP -f kxoPSD - $P.ppm @OUT@" "$IM $P.ppm -compress RLE PSD:@OUT@" "" ""
+row "PICT load" ppm "$KXOP - $O.pct @OUT@" "$IM PICT:$O.pct @OUT@" "" ""
+row "PICT save" pct "$KXOP -f kxoPICT - $P.ppm @OUT@" "$IM $P.ppm PICT:@OUT@" "" ""
+row "HDR load" ppm "$KXOP - $O.hdr @OUT@" "$IM $O.hdr -depth 8 @OUT@" "" ""
+row "HDR save" hdr "$KXOP -f kxoHDR - $P.ppm @OUT@" "$IM $P.ppm @OUT@" "" ""
+row "DDS load" ppm "$KXOP - $O.dds @OUT@" "$IM $O.dds @OUT@" "" ""
+row "DDS save" dds "$KXOP -f kxoDDS - $P.ppm @OUT@" \
+  "$IM $P.ppm -define dds:compression=none -define dds:mipmaps=0 @OUT@" "" ""
+row "PAM load" ppm "$KXOP - $O.pam @OUT@" "$IM $O.pam @OUT@" "pamtopnm $O.pam > @OUT@" ""
+row "PAM save" pam "$KXOP -f kxoPAM - $P.ppm @OUT@" "$IM $P.ppm @OUT@" "pamtopam < $P.ppm > @OUT@" ""
+row "PFM load" ppm "$KXOP - $O.pfm @OUT@" "$IM $O.pfm -depth 8 @OUT@" "pfmtopam -maxval 255 $O.pfm | pamtopnm > @OUT@" ""
+row "PFM save" pfm "$KXOP -f kxoPFM - $P.ppm @OUT@" "$IM $P.ppm @OUT@" "pamtopfm $P.ppm > @OUT@" ""
+
 # Operators: PPM in, PPM out.
 row "resize 50%" ppm "$KXOP kxpResize $P.ppm @OUT@ NEW_WIDTH=$((WIDTH / 2)) NEW_HEIGHT=$((HEIGHT / 2))" \
   "$IM $P.ppm -scale 50% @OUT@" "pamscale 0.5 $P.ppm > @OUT@" "vips shrink $P.ppm @OUT@ 2 2"
@@ -571,9 +607,9 @@ cat << EOF
 
 Times: median of $RUNS runs in ms, $clock; each run is a whole process, reading and writing its
 files included, on a ${WIDTH}x${HEIGHT} picture kept on tmpfs. -1: one thread pinned to processor $CORE;
--n: the program's own thread count, unpinned. MB: peak resident set of the largest process.
-Ratios: ours over the fastest single-threaded peer (time, then memory), and ours over the faster of
-IM-n and vips-n; below 1 ours takes less.
+-n (and ours-n): the program's own thread count, unpinned, wall-clock. MB: peak resident set of the
+largest process. Ratios: ours over the fastest single-threaded peer (time, then memory), and ours-n
+over the faster of IM-n and vips-n (wall-clock against wall-clock); below 1 ours takes less.
 PNG: zlib level $PNG_LEVEL, strategy $PNG_STRATEGY (Z_FILTERED, libpng's default; our writer's own default is
 Z_DEFAULT_STRATEGY) and libpng's adaptive choice among all five filters, on every side.
 rotate $ANGLE deg: nearest pixel; ours, IM and vips fill the ${SIDE}x${SIDE} square about the centre,

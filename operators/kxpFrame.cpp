@@ -147,6 +147,12 @@ uint32_t KXPKeyReader::ULong(const char* key, uint32_t def) const
     return t ? static_cast<uint32_t>(KXP_ParseLong(t)) : def;
 }
 
+uint32_t KXPKeyReader::Depth(const char* key) const
+{
+    const uint32_t d = ULong(key, 8);
+    return d == 0 ? 1 : d > 8 ? 8 : d;
+}
+
 double KXPKeyReader::Real(const char* key, double def, bool* parsed) const
 {
     double v = def;

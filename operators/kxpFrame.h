@@ -48,6 +48,9 @@ public:
     int32_t Long(const char* key, int32_t def) const;
     // The same number taken as unsigned 32 bits ("-3" gives 0xFFFFFFFD).
     uint32_t ULong(const char* key, uint32_t def) const;
+    // A palette depth in bits, 1 to 8: missing gives 8, 0 gives 1, above 8
+    // (a negative number too, taken as unsigned) gives 8.
+    uint32_t Depth(const char* key) const;
     // sscanf "%lf", independent of the locale; "inf" and "nan" parse too,
     // so callers that cannot use them test std::isfinite.
     double Real(const char* key, double def, bool* parsed = nullptr) const;

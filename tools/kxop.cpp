@@ -80,15 +80,28 @@ KXOperator* NewOperator(KXClass* lib, const char* name)
     return KX_NewOperator(lib, *reg);
 }
 
-// The first reader of the table that recognises the open file, as the
-// program asks them.
-KXObject* FindReader(KXClass* lib, FILE* f, const char* path)
+// The module at a table position (readers 0, writers 1), built on its own;
+// null past the table's end.
+std::unique_ptr<KXObject> NewAt(KXClass* lib, uint32_t kind, int pos)
 {
-    KXObject** readers = lib->GetObjects(0);
-    KXObject* found = nullptr;
-    for (int i = 0; readers && i < 256 && readers[i] && !found; i++)
-        if (readers[i]->CheckFile(f, path, KXIO_FILE) == 1) found = readers[i];
-    return found;
+    uint32_t count = 0;
+    const KXFormatReg* regs = KX_FormatRegs(&count);
+    for (uint32_t i = 0; i < count; i++)
+        if ((kind == 0 ? regs[i].Reader : regs[i].Writer) == pos) return std::unique_ptr<KXObject>(KX_NewObject(lib, regs[i]));
+    return nullptr;
+}
+
+// The first reader of the table that recognises the open file, as the
+// program asks them. Readers are built one at a time and only until one
+// answers: a run pays for the modules it asks, not for the whole table.
+std::unique_ptr<KXObject> FindReader(KXClass* lib, FILE* f, const char* path)
+{
+    for (int pos = 0; pos < 255; pos++) {
+        std::unique_ptr<KXObject> r = NewAt(lib, 0, pos);
+        if (!r) break;
+        if (r->CheckFile(f, path, KXIO_FILE) == 1) return r;
+    }
+    return nullptr;
 }
 
 // The subtype whose name starts with text (any case), else -1.
@@ -103,28 +116,26 @@ int SubtypeByName(const KXObject* w, const char* text, bool prefix)
 }
 
 // The writer by name (class or format), else by the output's extension;
-// *subtype gets the subtype an extension names, else stays.
-KXObject* FindWriter(KXClass* lib, const char* name, const char* out, int* subtype)
+// *subtype gets the subtype an extension names, else stays. Only the
+// writers asked about are built.
+std::unique_ptr<KXObject> FindWriter(KXClass* lib, const char* name, const char* out, int* subtype)
 {
-    KXObject** writers = lib->GetObjects(1);
     uint32_t count = 0;
     const KXFormatReg* regs = KX_FormatRegs(&count);
     const char* dot = strrchr(out, '.');
     const char* slash = strrchr(out, '/');
     const char* ext = dot && (!slash || dot > slash) ? dot : nullptr;
-    for (uint32_t i = 0; writers && i < count; i++) {
+    for (uint32_t i = 0; i < count; i++) {
         const KXFormatReg& reg = regs[i];
         if (reg.Writer < 0 || reg.Writer > 255 || !KX_IsBuilt(reg.ClassName)) continue;
-        KXObject* w = writers[reg.Writer];
+        if (name && strcasecmp(name, reg.ClassName) && strcasecmp(name, reg.FormatName)) continue;
+        if (!name && !ext) continue;
+        std::unique_ptr<KXObject> w = NewAt(lib, 1, reg.Writer);
         if (!w) continue;
-        if (name) {
-            if (!strcasecmp(name, reg.ClassName) || !strcasecmp(name, w->FormatName)) return w;
-            continue;
-        }
-        if (!ext) continue;
+        if (name) return w;
         char own[64] = {};
         if (w->GetExtension(own) == KXERR_NONE && !strcasecmp(own, ext)) return w;
-        const int s = SubtypeByName(w, ext + 1, true);
+        const int s = SubtypeByName(w.get(), ext + 1, true);
         if (s >= 0) {
             *subtype = s;
             return w;
@@ -175,7 +186,8 @@ int main(int argc, char** argv)
         return 2;
     }
     int subtype = 0;
-    KXObject* writer = FindWriter(&lib, writerName, out, &subtype);
+    std::unique_ptr<KXObject> writerObject = FindWriter(&lib, writerName, out, &subtype);
+    KXObject* writer = writerObject.get();
     if (!writer) {
         fprintf(stderr, "kxop: no writer for %s\n", writerName ? writerName : out);
         return 2;
@@ -196,7 +208,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "kxop: cannot open %s\n", in);
         return 1;
     }
-    KXObject* reader = FindReader(&lib, f, in);
+    std::unique_ptr<KXObject> readerObject = FindReader(&lib, f, in);
+    KXObject* reader = readerObject.get();
     amClose(f);
     if (!reader) {
         fprintf(stderr, "kxop: %s: %s\n", in, KXL_GetErrorString(KXERR_UNKNOWNFORMAT));

@@ -52,9 +52,7 @@ uint32_t kxpDither24Bit::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** res
     if ((err = NewResult(work))) return err;
 
     KXPKeyReader keys(this, false);
-    uint32_t depth = keys.ULong("COLORDEPTH", 8);
-    if (depth == 0) depth = 1;
-    if (depth > 8) depth = 8;  // also a negative number, taken as unsigned
+    const uint32_t depth = keys.Depth("COLORDEPTH");
     static const char* const modes[] = {"BESTPEN", "ORDERED", "BURKES"};
     static const uint32_t methods[] = {KXQ_METHOD_BESTPEN, KXQ_METHOD_ORDERED, KXQ_METHOD_BURKES};
     const int mode = keys.Word("DITHERMODE", modes, 3, -1);

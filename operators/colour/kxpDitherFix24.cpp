@@ -103,9 +103,7 @@ uint32_t kxpDitherFix24::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** res
     if ((err = NewResult(work))) return err;
 
     KXPKeyReader keys(this, false);
-    uint32_t depth = keys.ULong("COLORDEPTH", 8);
-    if (depth > 8) depth = 8;  // also a negative number, taken as unsigned
-    if (depth == 0) depth = 1;  // as the other dithering operators do
+    const uint32_t depth = keys.Depth("COLORDEPTH");
     const bool thumb = keys.Has("THUMBDITHER");
     const uint32_t thumbW = thumb ? keys.ULong("THUMB_WIDTH", 0) : 0;
     const uint32_t thumbH = thumb ? keys.ULong("THUMB_HEIGHT", 0) : 0;

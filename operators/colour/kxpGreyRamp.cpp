@@ -13,14 +13,6 @@ void SetGrey(uint8_t* palette, uint32_t i, uint32_t v) { palette[3 * i] = palett
 
 }  // namespace
 
-uint32_t kxpGreyRamp::DepthKey(const KXPKeyReader& keys)
-{
-    uint32_t d = keys.ULong("COLORDEPTH", 8);
-    if (d == 0) d = 1;
-    if (d > 8) d = 8;  // negative numbers too, taken as unsigned
-    return d;
-}
-
 uint32_t kxpGreyRamp::RunGreyRamp(KX_GfxBuffer* source, KX_GfxBuffer** result, const Options& o, KX_GfxBuffer** workOut, uint32_t* depthOut)
 {
     KX_GfxBuffer* work = nullptr;
@@ -31,7 +23,7 @@ uint32_t kxpGreyRamp::RunGreyRamp(KX_GfxBuffer* source, KX_GfxBuffer** result, c
 
     KXPKeyReader keys(this, false);
     const bool palette = work->ColorDepth <= 8;
-    uint32_t d = DepthKey(keys);
+    uint32_t d = keys.Depth("COLORDEPTH");
     if (palette && d > work->ColorDepth) d = work->ColorDepth;
     *depthOut = d;
     const uint32_t s = 256u >> d, n = 1u << d, shift = 8 - d;

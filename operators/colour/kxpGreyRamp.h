@@ -25,7 +25,4 @@ protected:
     // pixels and palette; *depth receives the result's depth. The result
     // is left in Result; the caller finishes it and sets *result.
     uint32_t RunGreyRamp(KX_GfxBuffer* source, KX_GfxBuffer** result, const Options& options, KX_GfxBuffer** work, uint32_t* depth);
-
-    // The depth key: 0 gives 1, above 8 (as unsigned) gives 8.
-    static uint32_t DepthKey(const KXPKeyReader& keys);
 };

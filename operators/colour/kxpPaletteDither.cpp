@@ -9,18 +9,6 @@
 #include "kxpSecondImage.h"
 #include "kxquant.h"
 
-namespace {
-
-uint32_t DepthKey(const KXPKeyReader& keys, const char* key)
-{
-    uint32_t d = keys.ULong(key, 8);
-    if (d == 0) d = 1;
-    if (d > 8) d = 8;  // negative numbers too, taken as unsigned
-    return d;
-}
-
-}  // namespace
-
 uint32_t kxpPaletteDither::CompletePalette(const uint8_t* pixels, uint32_t width, uint32_t height, KXQEntry* entries, uint32_t p, uint32_t n)
 {
     if (p >= n) return KXERR_NONE;
@@ -72,8 +60,8 @@ uint32_t kxpPaletteDither::OperateTagList(KX_GfxBuffer* source, KX_GfxBuffer** r
     if ((err = NewResult(work))) return err;
 
     KXPKeyReader keys(this, false);
-    const uint32_t depth = DepthKey(keys, "COLORDEPTH");
-    uint32_t keep = std::min(DepthKey(keys, "PALETTEDEPTH"), depth);
+    const uint32_t depth = keys.Depth("COLORDEPTH");
+    uint32_t keep = std::min(keys.Depth("PALETTEDEPTH"), depth);
     const char* path = keys.Text("PALETTEFILE");
     if (!path) path = "not_specified";
     static const char* const modes[] = {"BESTPEN", "ORDERED", "BURKES"};

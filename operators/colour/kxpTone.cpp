@@ -6,9 +6,48 @@
 #include "kxpTone.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace {
+
+// Where the result is larger than the caches, its fresh pages are written
+// past the cache (streaming stores): a normal store first reads each line
+// of the result from memory, which cost more than the table lookups. Small
+// results stay in the cache for whoever reads them next.
+constexpr size_t kStreamFrom = size_t(4) << 20;
+
+struct Sink {
+    bool Stream = false;
+
+    void Put8(uint8_t* out, uint64_t v) const
+    {
+#if defined(__SSE2__)
+        if (Stream) {
+            _mm_stream_si64(reinterpret_cast<long long*>(out), static_cast<long long>(v));
+            return;
+        }
+#endif
+        std::memcpy(out, &v, 8);
+    }
+    void Done() const
+    {
+#if defined(__SSE2__)
+        if (Stream) _mm_sfence();
+#endif
+    }
+};
+
+// Bytes to write one at a time before out reaches an 8-byte boundary
+// (at most n).
+inline size_t Lead(const uint8_t* out, size_t n)
+{
+    return std::min<size_t>(n, (8 - (reinterpret_cast<uintptr_t>(out) & 7)) & 7);
+}
 
 inline uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 inline void PutWord(uint8_t* p, uint16_t v)
@@ -19,16 +58,19 @@ inline void PutWord(uint8_t* p, uint16_t v)
 
 // XOR with a pattern of 8 bytes that repeats every 2 bytes; n bytes from
 // an even offset of the picture.
-void XorBytes(uint8_t* out, const uint8_t* in, size_t n, const uint8_t pattern[8])
+void XorBytes(uint8_t* out, const uint8_t* in, size_t n, const uint8_t pattern[8], const Sink& sink)
 {
-    uint64_t p;
-    std::memcpy(&p, pattern, 8);
     size_t i = 0;
+    for (const size_t lead = Lead(out, n); i < lead; ++i) out[i] = in[i] ^ pattern[i & 7];
+    // The pattern as it lines up with byte i (it repeats every 2 bytes).
+    uint8_t lined[8];
+    for (size_t k = 0; k < 8; ++k) lined[k] = pattern[(i + k) & 7];
+    uint64_t p;
+    std::memcpy(&p, lined, 8);
     for (; i + 8 <= n; i += 8) {
         uint64_t v;
         std::memcpy(&v, in + i, 8);
-        v ^= p;
-        std::memcpy(out + i, &v, 8);
+        sink.Put8(out + i, v ^ p);
     }
     for (; i < n; ++i) out[i] = in[i] ^ pattern[i & 7];
 }
@@ -40,23 +82,36 @@ void ByteTable(uint8_t* out, const uint8_t* in, size_t n, const uint8_t* lut)
 
 // The byte table applied two bytes at a time: half the lookups, in a
 // table of 128 KB that stays in the second-level cache.
-void PairTable(uint8_t* out, const uint8_t* in, size_t n, const uint16_t* pairs, const uint8_t* lut)
+void PairTable(uint8_t* out, const uint8_t* in, size_t n, const uint16_t* pairs, const uint8_t* lut, const Sink& sink)
 {
     size_t i = 0;
+    for (const size_t lead = Lead(out, n); i < lead; ++i) out[i] = lut[in[i]];
     for (; i + 8 <= n; i += 8) {
         uint64_t v;
         std::memcpy(&v, in + i, 8);
         const uint64_t r = uint64_t(pairs[v & 0xFFFF]) | uint64_t(pairs[(v >> 16) & 0xFFFF]) << 16 |
                            uint64_t(pairs[(v >> 32) & 0xFFFF]) << 32 | uint64_t(pairs[v >> 48]) << 48;
-        std::memcpy(out + i, &r, 8);
+        sink.Put8(out + i, r);
     }
     for (; i < n; ++i) out[i] = lut[in[i]];
 }
 
-// One 16-bit table for every sample.
-void WordTable(uint8_t* out, const uint8_t* in, size_t samples, const uint16_t* lut)
+// One 16-bit table for every sample, four samples a store.
+void WordTable(uint8_t* out, const uint8_t* in, size_t samples, const uint16_t* lut, const Sink& sink)
 {
-    for (size_t i = 0; i < samples; ++i) PutWord(out + 2 * i, lut[Word(in + 2 * i)]);
+    size_t i = 0;
+    // An odd address cannot reach an 8-byte boundary by whole samples.
+    const size_t lead = (reinterpret_cast<uintptr_t>(out) & 1) ? samples : Lead(out, 2 * samples) / 2;
+    for (; i < lead; ++i) PutWord(out + 2 * i, lut[Word(in + 2 * i)]);
+    // Four samples in one word: their order in it is the memory's.
+    for (; std::endian::native == std::endian::little && i + 4 <= samples; i += 4) {
+        uint64_t v;
+        std::memcpy(&v, in + 2 * i, 8);
+        const uint64_t r = uint64_t(lut[v & 0xFFFF]) | uint64_t(lut[(v >> 16) & 0xFFFF]) << 16 |
+                           uint64_t(lut[(v >> 32) & 0xFFFF]) << 32 | uint64_t(lut[v >> 48]) << 48;
+        sink.Put8(out + 2 * i, r);
+    }
+    for (; i < samples; ++i) PutWord(out + 2 * i, lut[Word(in + 2 * i)]);
 }
 
 void ChannelTables24(uint8_t* out, const uint8_t* in, uint32_t w, const uint8_t (*lut)[256], const uint8_t* order)
@@ -165,6 +220,8 @@ uint32_t kxpTone::ToneFinish(KX_GfxBuffer* source, KX_GfxBuffer* work, KX_GfxBuf
             for (uint32_t v = 0; v < 65536; ++v) pairs[v] = static_cast<uint16_t>(t.Lut8[0][v & 255] | t.Lut8[0][v >> 8] << 8);
         }
         const uint64_t pixels = uint64_t(w) * h;
+        Sink sink;
+        sink.Stream = rowBytes * h >= kStreamFrom;
         for (uint32_t y = 0; y < h; ++y) {
             if (!rules.Progress || !ProgressHook) {
             } else if (!rules.PixelProgress) {
@@ -176,14 +233,15 @@ uint32_t kxpTone::ToneFinish(KX_GfxBuffer* source, KX_GfxBuffer* work, KX_GfxBuf
             }
             const uint8_t* in = work->Data + rowBytes * y;
             uint8_t* out = r->Data + rowBytes * y;
-            if (t.XorRows) XorBytes(out, in, rowBytes, pattern);
+            if (t.XorRows) XorBytes(out, in, rowBytes, pattern, sink);
             else if (identity && depth == 24) Permute<1>(out, in, w, order);
             else if (identity) Permute<2>(out, in, w, order);
-            else if (depth == 24 && oneTable) PairTable(out, in, rowBytes, pairs.data(), t.Lut8[0]);
+            else if (depth == 24 && oneTable) PairTable(out, in, rowBytes, pairs.data(), t.Lut8[0], sink);
             else if (depth == 24) ChannelTables24(out, in, w, t.Lut8, order);
-            else if (oneTable16) WordTable(out, in, size_t(w) * 3, lut16[0]);
+            else if (oneTable16) WordTable(out, in, size_t(w) * 3, lut16[0], sink);
             else ChannelTables48(out, in, w, lut16, order);
         }
+        sink.Done();
     }
 
     if (depth > 8 && AlphaMap8) {

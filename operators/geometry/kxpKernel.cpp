@@ -304,7 +304,9 @@ Plan BasePlan(const KX_GfxBuffer* src, KX_GfxBuffer* dst, uint32_t half)
 bool KXP_UseAvx2()
 {
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
+    // Read on every run, so that a test can run the plain loops of an AVX2
+    // machine against the same expectations.
+    return avx2 && !std::getenv(KXP_PLAIN_KERNELS_ENV);
 }
 
 bool KXP_CopyEdgeBand(const KX_GfxBuffer* src, KX_GfxBuffer* dst, uint32_t half)

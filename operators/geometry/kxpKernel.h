@@ -54,5 +54,7 @@ uint32_t KXP_BoxBlur(const KX_GfxBuffer* src, KX_GfxBuffer* dst, const KXPRowTic
 // true when an interior remains to be computed.
 bool KXP_CopyEdgeBand(const KX_GfxBuffer* src, KX_GfxBuffer* dst, uint32_t half);
 
-// True when the processor runs the AVX2 forms of the filters' loops.
+// True when the processor runs the AVX2 forms of the filters' loops and
+// the environment variable KAXON5_PLAIN_KERNELS is not set.
+#define KXP_PLAIN_KERNELS_ENV "KAXON5_PLAIN_KERNELS"
 bool KXP_UseAvx2();
