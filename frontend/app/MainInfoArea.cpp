@@ -52,6 +52,7 @@ void Main::UpdatePreview(bool clear) {
 }
 
 void Main::UpdateImageInfo(KX_GfxBuffer* image) {
+    enablePictureCommands(image != nullptr);
     buttonCrop->setEnabled(false);
     buttonTransform->setEnabled(false);
     checkBoxBackFwd->setVisible(false);
