@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -165,7 +166,25 @@ void DialogKXOFrame::Arrange(QLayout* controls, QBoxLayout* buttons) {
     auto* all = new QVBoxLayout(this);
     all->addLayout(top);
     all->addLayout(buttons);
+    titleRoom = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+    all->addSpacerItem(titleRoom);
     all->setSizeConstraint(QLayout::SetFixedSize);
+    fitTitle();
+}
+
+// The window manager draws the title beside its buttons: a form as narrow
+// as a few controls (Sharpen's one field) would cut it ("Sha…").
+void DialogKXOFrame::fitTitle() {
+    if (!titleRoom || !layout()) return;
+    const int wanted = fontMetrics().horizontalAdvance(windowTitle()) + 160;
+    if (titleRoom->sizeHint().width() == wanted) return;
+    titleRoom->changeSize(wanted, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+    layout()->invalidate();
+}
+
+void DialogKXOFrame::showEvent(QShowEvent* e) {
+    fitTitle();
+    QDialog::showEvent(e);
 }
 
 void DialogKXOFrame::ArrangeWithPreview(QLayout* controls) {
