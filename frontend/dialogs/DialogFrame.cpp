@@ -9,7 +9,10 @@
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -197,6 +200,16 @@ QSpinBox* DialogKXOFrame::Spin(const char* name, int min, int max, int value) {
     s->setObjectName(QLatin1String(name));
     s->setRange(min, max);
     s->setValue(value);
+    // Room for three digits at least: a box sized to its one-digit range
+    // ("1" ... "8") leaves its value hardly readable beside the arrows.
+    QStyleOptionSpinBox opt;
+    opt.initFrom(s);
+    opt.buttonSymbols = s->buttonSymbols();
+    opt.subControls = QStyle::SC_SpinBoxEditField | QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown | QStyle::SC_SpinBoxFrame;
+    const QFontMetrics fm(s->font());
+    const QSize room = s->style()->sizeFromContents(QStyle::CT_SpinBox, &opt,
+                                                    QSize(fm.horizontalAdvance(QStringLiteral("000")) + 4, fm.height()), s);
+    s->setMinimumWidth(std::max(s->minimumSizeHint().width(), room.width()));
     return s;
 }
 
