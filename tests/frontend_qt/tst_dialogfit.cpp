@@ -6,13 +6,22 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
 #include <QSpinBox>
 
+#include <QListWidget>
+#include <QProcess>
+#include <QTimer>
+
 #include "DialogAreaSelect.h"
+#include "DialogInfoList.h"
+#include "DialogKXList.h"
+#include "DialogMetaDetail.h"
+#include "DialogMetaInfo.h"
 #include "DialogConvolve.h"
 #include "DialogFrame.h"
 #include "DialogToneColour.h"
@@ -40,6 +49,7 @@ private slots:
     void formsWithoutCancelLeaveWithEscOrClose();
     void extractGrayDepthShowsItsValue();
     void transparentPreviewOnAChecker();
+    void screenshots();
 };
 
 // A wide picture gives long texts; after a drag across the preview
@@ -157,6 +167,81 @@ void DialogFitTest::transparentPreviewOnAChecker() {
     box.setImage(solid);
     const QImage covered = box.grab().toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(QColor(covered.pixel(40, 30)), QColor(Qt::red));
+}
+
+// With KX_SHOTS_DIR set (under a virtual X server with a window manager),
+// the whole screen with each mended dialog open, as `import` grabs it.
+void DialogFitTest::screenshots() {
+    const QString dir = qEnvironmentVariable("KX_SHOTS_DIR");
+    if (dir.isEmpty()) QSKIP("KX_SHOTS_DIR names no folder for the screenshots");
+    if (!ReaderReady("kxoPNG")) QSKIP("needs the PNG reader");
+    Desk desk;
+    desk.w->move(0, 0);
+    const QString pic = desk.box.pictures() + "/shot.png";
+    QImage img = TestPicture(320, 240).convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(img.save(pic));
+    auto shoot = [&](QWidget* d, const QString& name) {
+        d->show();
+        d->move(d->x() < 40 ? 380 : d->x(), d->y() < 40 ? 60 : d->y());
+        QTest::qWait(600);
+        QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), dir + "/" + name + ".png"});
+    };
+    // The menus without a picture.
+    desk.w->show();
+    QTest::qWait(300);
+    desk.w->menus.value("image")->popup(desk.w->mapToGlobal(QPoint(120, 20)));
+    QTest::qWait(400);
+    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), dir + "/menu-image-no-picture.png"});
+    desk.w->menus.value("image")->hide();
+    QCOMPARE(desk.w->LoadFile(pic), 0u);
+    desk.w->menus.value("image")->popup(desk.w->mapToGlobal(QPoint(120, 20)));
+    QTest::qWait(400);
+    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), dir + "/menu-image-picture.png"});
+    desk.w->menus.value("image")->hide();
+
+    desk.w->areaScript = [&](DialogAreaSelect* d) {
+        d->show();
+        QWidget* box = d->pictureBoxPreview;
+        mouse(box, QEvent::MouseButtonPress, QPoint(40, 40));
+        mouse(box, QEvent::MouseMove, QPoint(200, 200));
+        mouse(box, QEvent::MouseMove, QPoint(280, 260));
+        mouse(box, QEvent::MouseButtonRelease, QPoint(280, 260));
+        shoot(d, "area-selection-after-drag");
+        d->buttonCancel->click();
+        return 0;
+    };
+    QVERIFY(desk.w->Trigger("edit.mark"));
+    desk.w->areaScript = nullptr;
+    desk.w->dialogScript = [&](QDialog* d) {
+        if (auto* f = qobject_cast<DialogKXOFrame*>(d)) {
+            f->WaitPreview();
+            shoot(f, f->objectName());
+            QTest::keyClick(f, Qt::Key_Escape);
+        } else if (auto* l = qobject_cast<DialogKXPList*>(d)) {
+            for (int i = 0; i < l->listBoxOps->count(); ++i)
+                if (l->listBoxOps->item(i)->text().contains(QLatin1String("InvertAlpha"))) l->listBoxOps->setCurrentRow(i);
+            QTest::qWait(300);
+            shoot(l, "operator-browser-transparent-preview");
+            l->close();
+        } else if (auto* i = qobject_cast<DialogInfoList*>(d)) {
+            shoot(i, "instance-info");
+            i->close();
+        }
+        return 0;
+    };
+    for (const auto& [id, name] : {std::pair{"proc.sharpen", "sharpen"}, std::pair{"proc.convolution.3", "convolve-3x3"},
+                                   std::pair{"proc.convolution.7", "convolve-7x7"}, std::pair{"manip.grey", "extract-gray"}}) {
+        QPointer<QDialog> seen;
+        auto inner = desk.w->dialogScript;
+        desk.w->dialogScript = [&, inner, name = QString::fromLatin1(name)](QDialog* d) {
+            d->setObjectName(name);
+            return inner(d);
+        };
+        QVERIFY(desk.w->Trigger(QString::fromLatin1(id)));
+        desk.w->dialogScript = inner;
+    }
+    QVERIFY(desk.w->Trigger("proc.fulllist"));
+    QVERIFY(desk.w->Trigger("help.instance"));
 }
 
 KX_QTEST_MAIN(DialogFitTest)
