@@ -360,6 +360,9 @@ void CommandsTest::endianSwap() {
     Sandbox box;
     ScriptedUi ui;
     Main w(box.options(&ui));
+    // Without a picture the entry is off; the command itself refuses too.
+    QVERIFY(!w.Trigger("repair.endianswap"));
+    w.actions.value("repair.endianswap")->setEnabled(true);
     QVERIFY(w.Trigger("repair.endianswap"));
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_ERROR") + " " + QString::fromUtf8(KXL_GetErrorString(KXERR_NOVIEWABLEDATA)));
     KX_GfxBuffer* b = MakeGfx(3, 2, 48);

@@ -561,7 +561,7 @@ void MetadataTest::addedTagsSurviveSave() {
             if (offered[i].startsWith(start)) return ui.choices.push_back(i), true;
         return false;
     };
-    w.dialogScript = [&](QDialog* d) {
+    std::function<void(QDialog*)> script = [&](QDialog* d) {
         if (auto* e = qobject_cast<DialogShowMetaDetailsExif*>(d)) {
             for (const KXExifRow& r : e->rows()) QVERIFY2(!r.line.contains("Internal error"), qPrintable(r.line));
             const int unit = rowOf(e->rows(), "ResolutionUnit");
@@ -614,6 +614,10 @@ void MetadataTest::addedTagsSurviveSave() {
             o->ShowEXIF->click();
             o->ShowIPTC->click();
         }
+    };
+    w.dialogScript = [&](QDialog* d) {
+        script(d);
+        return 0;
     };
     QVERIFY(w.Trigger("meta.show"));
     QVERIFY(ui.messages.empty());

@@ -105,7 +105,10 @@ void WorkflowTest::statusLightTellsHowACommandEnded() {
     if (!TestPicture(400, 300).save(&buffer, "JPEG", 90)) QSKIP("needs Qt's JPEG writer");
     QVERIFY(WriteBytes(cut, jpeg.left(jpeg.size() * 2 / 3)));
 
-    QVERIFY(w.Trigger("rot.90"));  // nothing to turn
+    // Nothing to turn: the entry is off; the command itself refuses too.
+    QVERIFY(!w.Trigger("rot.90"));
+    w.actions.value("rot.90")->setEnabled(true);
+    QVERIFY(w.Trigger("rot.90"));
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_ERROR") + " " + message(KXERR_NOVIEWABLEDATA));
     QCOMPARE(light(), KXStatusLight::Failed);
 
