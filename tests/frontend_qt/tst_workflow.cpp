@@ -166,6 +166,7 @@ void WorkflowTest::informationArea() {
         b->AlphaData = AllocVec(256, MEMF_CLEAR);
     }
     KX_SetGfxBuffer(b);
+    w.enablePictureCommands(true);  // planted behind the window's back
     w.app.IsVirtual = true;
     w.UpdateImageInfo(b);
     QCOMPARE(w.labelFileFlags->text(), flags.isEmpty() ? w.Msg("TXT_NO_SPECIAL_FLAGS") : flags);
@@ -192,6 +193,7 @@ void WorkflowTest::increasePaletteDepthRefusesPlanes() {
         b->BytesPerLine = r.type == BITPLANE ? 1 : 0;
         b->PixelBits = r.type == ONEPLANE ? (r.depth > 8 ? r.depth : 8) : 0;
         KX_SetGfxBuffer(b);
+        w.enablePictureCommands(true);  // planted behind the window's back
         ui.messages.clear();
         QVERIFY(w.Trigger("palette.increase"));
         QCOMPARE(KX_GetGfxBuffer()->ColorDepth, r.expectDepth);
