@@ -590,7 +590,8 @@ void MetadataTest::addedTagsSurviveSave() {
                 QVERIFY2(r >= 0, a.name);
                 QCOMPARE(e->rows()[r].ifd, a.ifd);
                 QCOMPARE(e->listBoxTags->currentRow(), r);
-                QVERIFY2(e->rows()[r].line.endsWith(QString::fromLatin1(a.value)), qPrintable(e->rows()[r].line));
+                // libexif shows a copyright as "(photographer) - [None] (Editor)".
+                QVERIFY2(e->rows()[r].line.contains(QString::fromLatin1(a.value)), qPrintable(e->rows()[r].line));
             }
             shoot(e, "meta-exif-added");
             return;
