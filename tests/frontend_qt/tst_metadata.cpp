@@ -546,7 +546,7 @@ void MetadataTest::xmpView() {
 
 // Add... offers the tags a block lacks: a chosen one is filled in, takes
 // the typed content with Update and goes to its directory (Copyright to the
-// first, ImageUniqueID to the EXIF directory, an IPTC dataset appended);
+// first, ISOSpeedRatings to the EXIF directory, an IPTC dataset appended);
 // exiftool reads all three from the saved file. A value libexif names no
 // meaning for shows as its number, never as an error text.
 void MetadataTest::addedTagsSurviveSave() {
@@ -573,7 +573,7 @@ void MetadataTest::addedTagsSurviveSave() {
                 int tag, ifd;
                 const char* value;
             } adds[] = {{"Copyright", 33432, int(KXEXIF_IFD0), "(c) 2026 Jane Q. Roe"},
-                        {"ImageUniqueID", 42016, int(KXEXIF_EXIF), "0123456789abcdef0123456789abcdef"}};
+                        {"ISOSpeedRatings", 34855, int(KXEXIF_EXIF), "200"}};
             for (const auto& a : adds) {
                 QStringList offered;
                 for (const KXExifRow& r : KX_ExifAddable(KX_GetMetaData()->Exif, KX_GetMetaData()->ExifSize)) offered << r.line;
@@ -627,10 +627,10 @@ void MetadataTest::addedTagsSurviveSave() {
     ui.saveNames.push_back(out);
     QVERIFY(w.Trigger("file.saveas"));
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_DONE"));
-    const QString read = exiftool({"-j", "-G1", "-Copyright", "-ImageUniqueID", "-IPTC:CopyrightNotice", "-IPTC:City", out});
+    const QString read = exiftool({"-j", "-G1", "-Copyright", "-ISO", "-IPTC:CopyrightNotice", "-IPTC:City", out});
     const QJsonObject tags = QJsonDocument::fromJson(read.toUtf8()).array().at(0).toObject();
     QCOMPARE(tags.value("IFD0:Copyright").toString(), QStringLiteral("(c) 2026 Jane Q. Roe"));
-    QCOMPARE(tags.value("ExifIFD:ImageUniqueID").toString(), QStringLiteral("0123456789abcdef0123456789abcdef"));
+    QCOMPARE(tags.value("ExifIFD:ISO").toInt(), 200);
     QCOMPARE(tags.value("IPTC:CopyrightNotice").toString(), QStringLiteral("Jane Q. Roe"));
     QCOMPARE(tags.value("IPTC:City").toString(), QStringLiteral("Munich"));
 }
