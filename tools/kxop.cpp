@@ -15,9 +15,10 @@
 // The input is recognised as the program recognises it: the first reader of
 // the table whose CheckFile answers 1. Only modules of their own are used,
 // never placeholders. An extension names a writer when it is the writer's
-// own (".png") or the start of one of its subtype names (".pgm" for
-// "PGM (P5)"). Exit status: 0 done, 1 a step failed (its error text on
-// stderr), 2 a usage error.
+// own (".png"), the start of one of its subtype names (".pgm" for
+// "PGM (P5)") or one of its format's usual endings (".jpg", ".tif").
+// Exit status: 0 done, 1 a step failed (its error text on stderr), 2 a
+// usage error.
 #include <strings.h>
 
 #include <chrono>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "kxlib.h"
+#include "writerendings.h"
 
 namespace {
 
@@ -115,9 +117,10 @@ int SubtypeByName(const KXObject* w, const char* text, bool prefix)
     return -1;
 }
 
-// The writer by name (class or format), else by the output's extension;
-// *subtype gets the subtype an extension names, else stays. Only the
-// writers asked about are built.
+// The writer by name (class or format), else by the output's extension:
+// a writer's own extension or the start of a subtype name first (*subtype
+// gets the subtype it names), then any usual ending of a writer (".jpg").
+// Only the writers asked about are built.
 std::unique_ptr<KXObject> FindWriter(KXClass* lib, const char* name, const char* out, int* subtype)
 {
     uint32_t count = 0;
@@ -125,21 +128,29 @@ std::unique_ptr<KXObject> FindWriter(KXClass* lib, const char* name, const char*
     const char* dot = strrchr(out, '.');
     const char* slash = strrchr(out, '/');
     const char* ext = dot && (!slash || dot > slash) ? dot : nullptr;
-    for (uint32_t i = 0; i < count; i++) {
-        const KXFormatReg& reg = regs[i];
-        if (reg.Writer < 0 || reg.Writer > 255 || !KX_IsBuilt(reg.ClassName)) continue;
-        if (name && strcasecmp(name, reg.ClassName) && strcasecmp(name, reg.FormatName)) continue;
-        if (!name && !ext) continue;
-        std::unique_ptr<KXObject> w = NewAt(lib, 1, reg.Writer);
-        if (!w) continue;
-        if (name) return w;
-        char own[64] = {};
-        if (w->GetExtension(own) == KXERR_NONE && !strcasecmp(own, ext)) return w;
-        const int s = SubtypeByName(w.get(), ext + 1, true);
-        if (s >= 0) {
-            *subtype = s;
-            return w;
+    if (!name && !ext) return nullptr;
+    for (int pass = 0; pass < 2; pass++) {
+        for (uint32_t i = 0; i < count; i++) {
+            const KXFormatReg& reg = regs[i];
+            if (reg.Writer < 0 || reg.Writer > 255 || !KX_IsBuilt(reg.ClassName)) continue;
+            if (name && strcasecmp(name, reg.ClassName) && strcasecmp(name, reg.FormatName)) continue;
+            std::unique_ptr<KXObject> w = NewAt(lib, 1, reg.Writer);
+            if (!w) continue;
+            if (name) return w;
+            char own[64] = {};
+            const bool hasOwn = w->GetExtension(own) == KXERR_NONE;
+            if (pass == 1) {
+                if (KX_WriterHasEnding(reg.ClassName, hasOwn ? own : nullptr, ext)) return w;
+                continue;
+            }
+            if (hasOwn && !strcasecmp(own, ext)) return w;
+            const int s = SubtypeByName(w.get(), ext + 1, true);
+            if (s >= 0) {
+                *subtype = s;
+                return w;
+            }
         }
+        if (name) break;
     }
     return nullptr;
 }

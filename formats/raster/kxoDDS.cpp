@@ -57,7 +57,8 @@ void colourTable(bool four, uint32_t c0, uint32_t c1, uint8_t t[4][4]) {
 
 // One block into a 4 x 4 RGBA tile (16 pixels, row by row).
 void decodeBlock(const uint8_t* b, int kind, uint8_t tile[16][4]) {
-    uint8_t alpha[16];
+    // Set for every kind: kind 1 never reads it, but g++ cannot see that.
+    uint8_t alpha[16] = {};
     const uint8_t* colour = b;
     if (kind == 2 || kind == 3) {
         for (int k = 0; k < 16; ++k) {

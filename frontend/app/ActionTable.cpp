@@ -339,6 +339,47 @@ bool Ready(const ActionDef& d) {
     return true;
 }
 
+bool NeedsPicture(const ActionDef& d) {
+    if (d.kind != Kind::Item) return false;
+    switch (d.cmd) {
+    case Cmd::Operator:
+    case Cmd::Chain:
+    case Cmd::Dither:
+    case Cmd::Dialog:
+    case Cmd::SaveAs:
+    case Cmd::SaveClip:
+    case Cmd::ImportAlpha:
+    case Cmd::ExportAlpha:
+    case Cmd::View:
+    case Cmd::FixOrientation:
+    case Cmd::IncreasePaletteDepth:
+    case Cmd::EndianSwap:
+    case Cmd::StripHamEhb:
+    case Cmd::StripMeta:
+    case Cmd::ApplyStripIcc:
+    case Cmd::CopyAlpha:
+    case Cmd::PrintPreview:
+    case Cmd::Print:
+    case Cmd::Mark:
+    case Cmd::AreaCut:
+    case Cmd::AreaCrop:
+    case Cmd::ShapeArea:
+    case Cmd::GfxInfo:
+    case Cmd::OperatorList:
+    case Cmd::ColourBrowser:
+    case Cmd::Colour:
+    case Cmd::ShowMeta:
+        return true;
+    // The XMP import fills the current picture's record; RAW and dcraw
+    // bring a new picture.
+    case Cmd::Import:
+        return d.arg && QLatin1String(d.arg) == QLatin1String("xmp");
+    default:
+        // Paste without an area opens the clipboard as a new picture.
+        return false;
+    }
+}
+
 const ActionDef* Find(const QString& id) {
     for (const ActionDef& d : kTable)
         if (d.kind != Kind::Separator && id == QLatin1String(d.id)) return &d;

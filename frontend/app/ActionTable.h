@@ -107,6 +107,10 @@ const ActionDef* Find(const QString& id);
 // needs, the same for each item of a chain).
 bool Ready(const ActionDef& d);
 
+// True when the entry works on the current picture: without one it is
+// disabled (opening, importing a new picture, settings and help are not).
+bool NeedsPicture(const ActionDef& d);
+
 // Builds the menus under bar in table order; every item (and every menu,
 // as its menuAction) is stored in actions by id. Items that are not
 // Ready are disabled.

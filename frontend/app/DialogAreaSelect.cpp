@@ -90,6 +90,14 @@ DialogAreaSelect::DialogAreaSelect(KXClass* l, QWidget* parent) : QDialog(parent
     labelCropSize = new QLabel(QStringLiteral("000 x 000"), this);
     labelMousePos = new QLabel(QStringLiteral("rel: 0, 0"), this);
     labelAreaPos = new QLabel(QStringLiteral("abs: 0, 0, max, max"), this);
+    // Room for the longest texts a picture of five-digit sides gives: the
+    // form keeps its size while they change under the mouse.
+    const QFontMetrics fm(labelAreaPos->font());
+    labelArea->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("99999, 99999, 99999, 99999")));
+    labelSize->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("99999 x 99999")));
+    labelCropSize->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("99999 x 99999")));
+    labelMousePos->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("rel: 9999, 9999")));
+    labelAreaPos->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("abs: 99999, 99999, 99999, 99999")));
     auto* facts = new QGridLayout;
     facts->addWidget(new QLabel(QStringLiteral("Current Area: "), this), 0, 0);
     facts->addWidget(labelArea, 0, 1);

@@ -77,20 +77,22 @@ QString row18(const char* label, const QString& value) {
 QString row32(const char* label, const QString& value) {
     return QString::asprintf("%-32s", label) + value;
 }
-QString dir(const char* d) { return d ? QString::fromLocal8Bit(d) : QString(); }
+// A folder with its closing "/", so it reads as one.
+QString folder(const QString& d) { return d.isEmpty() || d.endsWith(QLatin1Char('/')) ? d : d + QLatin1Char('/'); }
+QString dir(const char* d) { return d ? folder(QString::fromLocal8Bit(d)) : QString(); }
 
 }  // namespace
 
 QStringList KX_InstanceInfoRows(const KXClass* lib, const KXInstanceFacts& f) {
     const QString temp = lib ? dir(lib->TempDir) : QString();
     return {row18("Instance ID", f.instanceId),
-            row18("Program Dir", f.programDir),
-            row18("Current Load Dir", f.loadDir),
-            row18("Current Save Dir", f.saveDir),
-            row18("Current Dia Dir", f.diaDir),
+            row18("Program Dir", folder(f.programDir)),
+            row18("Current Load Dir", folder(f.loadDir)),
+            row18("Current Save Dir", folder(f.saveDir)),
+            row18("Current Dia Dir", folder(f.diaDir)),
             row18("Env Dir", lib ? dir(lib->SettingsDir) : QString()),
             row18("EnvArc Dir", lib ? dir(lib->ArchiveSettingsDir) : QString()),
-            row18("ICC Dir", f.iccDir),
+            row18("ICC Dir", folder(f.iccDir)),
             row18("Temp Dir", temp),
             row18("Log Dir", temp),
             row18("Log Mode", f.logging ? QStringLiteral("Enabled") : QStringLiteral("Disabled")),

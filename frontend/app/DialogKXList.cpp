@@ -111,6 +111,9 @@ DialogKXPList::DialogKXPList(const KXBrowserDirs& dirs, QWidget* parent)
     pictureBoxPreview = new PictureBox(this);
     pictureBoxPreview->setMode(PictureBox::Zoom);
     pictureBoxPreview->setFixedSize(320, 240);
+    // A frame round the box and a checker board under a transparent result.
+    pictureBoxPreview->setSunken(true);
+    pictureBoxPreview->setChecker(true);
     buttonSettings = new QPushButton(QStringLiteral("Settings..."), this);
     buttonRefresh = new QPushButton(QStringLiteral("Refresh"), this);
     buttonApply = new QPushButton(QStringLiteral("Apply"), this);

@@ -10,7 +10,10 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <strings.h>
@@ -39,6 +42,20 @@ QByteArray listName(const char* name) {
     QByteArray n = QByteArray(name).left(63);
     while (!n.isEmpty() && (n.endsWith(' ') || n.endsWith('\t'))) n.chop(1);
     return n;
+}
+
+// libexif names the values of some tags from a list and answers
+// "Internal error (unknown value 1)" for one it lacks: such a value is
+// shown as its number, with the meaning where the standard gives one.
+QString knownValue(ExifTag tag, const QString& text) {
+    static const QRegularExpression unknown(QStringLiteral("^Internal error \\(unknown value (.*)\\)$"));
+    const QRegularExpressionMatch m = unknown.match(text);
+    if (!m.hasMatch()) return text;
+    const QString number = m.captured(1);
+    const bool unit = tag == EXIF_TAG_RESOLUTION_UNIT || tag == EXIF_TAG_FOCAL_PLANE_RESOLUTION_UNIT;
+    if (unit && number == QLatin1String("1")) return QStringLiteral("No absolute unit (1)");
+    if (tag == EXIF_TAG_COLOR_SPACE && number == QLatin1String("0")) return QStringLiteral("Not given (0)");
+    return number;
 }
 
 QString row(const QByteArray& name, const QString& format, const QString& text) {
@@ -250,6 +267,7 @@ QVector<KXExifRow> KX_ExifRows(const uint8_t* exif, uint32_t size, bool* makerNo
         QString text = KX_MetaText(value);
         if (text.isEmpty()) continue;
         const ExifByteOrder order = exif_data_get_byte_order(d);
+        text = knownValue(tag, text);
         if (startsWithNoCase(name, "SubsecTime", 10)) {
             for (QChar c : text)
                 if (c.isLetter()) {
@@ -281,15 +299,15 @@ QVector<KXExifRow> KX_ExifRows(const uint8_t* exif, uint32_t size, bool* makerNo
     return rows;
 }
 
-uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsigned long components,
-                       const QByteArray& value) {
-    if (!KX_ExifEditable(format, components)) return KXMETA_NOT_EDITABLE;
-    ExifEntry* old = nullptr;
-    ExifHandle* h = openEntry(info, ifd, tag, &old);
-    if (!h) return KXMETA_NOT_FOUND;
-    ExifContent* c = h->Data->ifd[ifd];
-    // The new entry is complete before the old one goes.
-    const ExifByteOrder order = exif_data_get_byte_order(h->Data);
+namespace {
+// Puts a new entry tag with the value into directory ifd of the parsed
+// block, in place of old when given, and serialises the block into the
+// record. The new entry is complete before the old one goes.
+uint32_t putEntry(KXOSpecialInfo* info, ExifData* data, int ifd, int tag, int format, ExifEntry* old,
+                  const QByteArray& value) {
+    ExifContent* c = data->ifd[ifd];
+    if (!c) return KXMETA_NOT_FOUND;
+    const ExifByteOrder order = exif_data_get_byte_order(data);
     QByteArray bytes;
     unsigned long count = 1;
     if (format == EXIF_FORMAT_ASCII) {
@@ -298,10 +316,8 @@ uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsig
         count = (unsigned long)bytes.size();
     } else {
         bytes = QByteArray(exif_format_get_size(ExifFormat(format)), '\0');
-        if (bytes.isEmpty() || !encodeValue(format, value, order, reinterpret_cast<unsigned char*>(bytes.data()))) {
-            EXIF_Close(h);
+        if (bytes.isEmpty() || !encodeValue(format, value, order, reinterpret_cast<unsigned char*>(bytes.data())))
             return KXMETA_BAD_VALUE;
-        }
     }
     uint32_t r = KXMETA_OK;
     ExifMem* mem = exif_mem_new_default();
@@ -317,13 +333,85 @@ uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsig
         e->tag = ExifTag(tag);
         e->format = ExifFormat(format);
         e->components = count;
-        // Same directory as before: a GPS or Interoperability entry stays there.
-        exif_content_remove_entry(c, old);
+        if (old) exif_content_remove_entry(c, old);
         exif_content_add_entry(c, e);
-        r = exif_content_get_entry(c, ExifTag(tag)) == e ? saveExif(h->Data, info) : uint32_t(KXMETA_FAILED);
+        r = exif_content_get_entry(c, ExifTag(tag)) == e ? saveExif(data, info) : uint32_t(KXMETA_FAILED);
     }
     if (e) exif_entry_unref(e);
     if (mem) exif_mem_unref(mem);
+    return r;
+}
+
+// The directory a new entry goes to: the EXIF directory for the tags of
+// its range, else the first one.
+int addDirectory(int tag) { return tag >= 33434 && tag <= 42016 ? EXIF_IFD_EXIF : EXIF_IFD_0; }
+}  // namespace
+
+uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsigned long components,
+                       const QByteArray& value) {
+    if (!KX_ExifEditable(format, components)) return KXMETA_NOT_EDITABLE;
+    ExifEntry* old = nullptr;
+    ExifHandle* h = openEntry(info, ifd, tag, &old);
+    if (!h) return KXMETA_NOT_FOUND;
+    // Same directory as before: a GPS or Interoperability entry stays there.
+    const uint32_t r = putEntry(info, h->Data, ifd, tag, format, old, value);
+    EXIF_Close(h);
+    return r;
+}
+
+QVector<KXExifRow> KX_ExifAddable(const uint8_t* exif, uint32_t size) {
+    QVector<KXExifRow> out;
+    uint32_t error = 0;
+    ExifHandle* h = exif ? EXIF_OpenBuf(exif, size, &error) : nullptr;
+    if (!h) return out;
+    ExifData* d = h->Data;
+    const unsigned count = exif_tag_table_count();
+    for (unsigned i = 0; i < count; ++i) {
+        const ExifTag tag = exif_tag_table_get_tag(i);
+        const char* name = exif_tag_table_get_name(i);
+        if (!tag || !name) continue;
+        const int ifd = addDirectory(int(tag));
+        const ExifSupportLevel level = exif_tag_get_support_level_in_ifd(tag, ExifIfd(ifd), EXIF_DATA_TYPE_COMPRESSED);
+        if (level == EXIF_SUPPORT_LEVEL_NOT_RECORDED || level == EXIF_SUPPORT_LEVEL_UNKNOWN) continue;
+        if (!d->ifd[ifd] || exif_content_get_entry(d->ifd[ifd], tag)) continue;
+        bool listed = false;
+        for (const KXExifRow& r : out) listed = listed || r.tag == int(tag);
+        if (listed) continue;
+        // The tag's usual format and count, as libexif makes a new entry.
+        ExifEntry* e = exif_entry_new();
+        if (!e) break;
+        exif_content_add_entry(d->ifd[ifd], e);
+        exif_entry_initialize(e, tag);
+        const int format = int(e->format);
+        const unsigned long components = format == EXIF_FORMAT_ASCII ? 1 : e->components;
+        exif_content_remove_entry(d->ifd[ifd], e);
+        exif_entry_unref(e);
+        if (!KX_ExifEditable(format, components)) continue;
+        KXExifRow r;
+        r.name = QString::fromLatin1(listName(name));
+        r.tag = int(tag);
+        r.ifd = ifd;
+        r.format = format;
+        r.components = components;
+        r.line = QStringLiteral("%1 (%2)").arg(r.name).arg(r.tag);
+        out.push_back(r);
+    }
+    EXIF_Close(h);
+    std::sort(out.begin(), out.end(), [](const KXExifRow& a, const KXExifRow& b) { return a.name < b.name; });
+    return out;
+}
+
+uint32_t KX_ExifAdd(KXOSpecialInfo* info, int tag, int format, const QByteArray& value) {
+    if (!KX_ExifEditable(format, 1)) return KXMETA_NOT_EDITABLE;
+    if (!info || !info->Exif) return KXMETA_NOT_FOUND;
+    uint32_t error = 0;
+    ExifHandle* h = EXIF_OpenBuf(info->Exif, info->ExifSize, &error);
+    if (!h) return KXMETA_NOT_FOUND;
+    const int ifd = addDirectory(tag);
+    uint32_t r = KXMETA_OK;
+    // A tag the block holds already is changed with Update, not added twice.
+    if (!h->Data->ifd[ifd] || exif_content_get_entry(h->Data->ifd[ifd], ExifTag(tag))) r = KXMETA_FAILED;
+    if (!r) r = putEntry(info, h->Data, ifd, tag, format, nullptr, value);
     EXIF_Close(h);
     return r;
 }
@@ -418,6 +506,52 @@ uint32_t KX_IptcUpdate(KXOSpecialInfo* info, int record, int dataset, int format
     return r;
 }
 
+QVector<KXIptcRow> KX_IptcAddable(const uint8_t* iptc, uint32_t size) {
+    QVector<KXIptcRow> out;
+    QSet<int> present;
+    for (const KXIptcRow& r : KX_IptcRows(iptc, size)) present.insert(r.record * 256 + r.dataset);
+    for (int rec = 1; rec <= 9; ++rec)
+        for (int ds = 0; ds <= 255; ++ds) {
+            const IptcTagInfo* ti = iptc_tag_get_info(IptcRecord(rec), IptcTag(ds));
+            if (!ti || !ti->name || !KX_IptcEditable(int(ti->format)) || present.contains(rec * 256 + ds)) continue;
+            KXIptcRow r;
+            r.name = QString::fromLatin1(listName(ti->name));
+            r.record = rec;
+            r.dataset = ds;
+            r.format = int(ti->format);
+            r.maxLength = ti->maxbytes;
+            r.line = QStringLiteral("%1 (%2:%3)").arg(r.name).arg(rec).arg(ds);
+            out.push_back(r);
+        }
+    return out;
+}
+
+uint32_t KX_IptcAdd(KXOSpecialInfo* info, int record, int dataset, int format, const QByteArray& value) {
+    if (!KX_IptcEditable(format)) return KXMETA_NOT_EDITABLE;
+    if (!info || !info->Iptc) return KXMETA_NOT_FOUND;
+    qlonglong number = 0;
+    const bool bytes = format == IPTC_FORMAT_BINARY || format == IPTC_FORMAT_STRING || format == IPTC_FORMAT_NUMERIC_STRING;
+    if (!bytes && !parseLong(value, INT32_MIN, INT32_MAX, &number)) return KXMETA_BAD_VALUE;
+    uint32_t error = 0;
+    IptcHandle* h = IPTC_OpenBuf(info->Iptc, info->IptcSize, &error);
+    if (!h) return KXMETA_NOT_FOUND;
+    uint32_t r = KXMETA_OK;
+    IptcDataSet* ds = iptc_dataset_new();
+    if (!ds) r = KXMETA_NO_MEMORY;
+    if (!r) {
+        iptc_dataset_set_tag(ds, IptcRecord(record), IptcTag(dataset));
+        const int set = bytes ? iptc_dataset_set_data(ds, reinterpret_cast<const unsigned char*>(value.constData()),
+                                                      (unsigned int)value.size(), IPTC_DONT_VALIDATE)
+                              : iptc_dataset_set_value(ds, (unsigned int)(int32_t)number, IPTC_DONT_VALIDATE);
+        if (set < 0) r = KXMETA_FAILED;
+    }
+    if (!r && iptc_data_add_dataset(h->Data, ds) < 0) r = KXMETA_FAILED;
+    if (!r) r = saveIptc(h->Data, info);
+    if (ds) iptc_dataset_unref(ds);
+    IPTC_Close(h);
+    return r;
+}
+
 uint32_t KX_IptcRemove(KXOSpecialInfo* info, int record, int dataset) {
     if (!info || !info->Iptc) return KXMETA_NOT_FOUND;
     uint32_t error = 0;
@@ -472,6 +606,7 @@ DialogMetaList::DialogMetaList(UiServices* u, const QString& title, const QStrin
     buttonRemove = new QPushButton(QStringLiteral("Remove"), this);
     buttonRemove->setObjectName(QStringLiteral("buttonRemove"));
     buttonAdd = new QPushButton(QStringLiteral("Add..."), this);
+    buttonAdd->setObjectName(QStringLiteral("buttonAdd"));
     buttonAdd->setEnabled(false);
     buttonOK = new QPushButton(QStringLiteral("Done"), this);
     buttonOK->setObjectName(QStringLiteral("buttonOK"));
@@ -493,11 +628,15 @@ DialogMetaList::DialogMetaList(UiServices* u, const QString& title, const QStrin
     connect(listBoxTags, &QListWidget::currentRowChanged, this, [this](int r) {
         QListWidgetItem* it = listBoxTags->item(r);
         textBoxTag->setText(it ? it->text() : QString());
-        if (!do_not_edit_tag && r >= 0) rowSelected(r);
+        if (!do_not_edit_tag && r >= 0) {
+            adding = false;
+            rowSelected(r);
+        }
     });
     connect(buttonOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(buttonEdit, &QPushButton::clicked, this, [this] { updateSelected(); });
     connect(buttonRemove, &QPushButton::clicked, this, [this] { removeSelected(); });
+    connect(buttonAdd, &QPushButton::clicked, this, [this] { addClicked(); });
     connect(buttonCopyLineToClip, &QPushButton::clicked, this, [this] {
         QApplication::clipboard()->setText(textBoxTag->text());
     });
@@ -558,7 +697,36 @@ int DialogMetaList::selectedEntry() const {
     return r >= 0 && r < entryCount() ? r : -1;
 }
 
+void DialogMetaList::enableAdd() { buttonAdd->setEnabled(_info && hasBlock()); }
+
+void DialogMetaList::addClicked() {
+    const QStringList items = addableEntries();
+    if (items.isEmpty()) {
+        error(QStringLiteral("No more tags can be added."));
+        return;
+    }
+    const int choice = ui->ChooseItem(this, QStringLiteral("Add Tag"), QStringLiteral("Tag to add:"), items);
+    if (choice < 0 || choice >= items.size()) return;
+    showAddable(choice);
+    adding = true;
+    textBoxContent->setFocus();
+    textBoxContent->selectAll();
+}
+
 void DialogMetaList::updateSelected() {
+    if (adding) {
+        if (!copyStep() || !hasBlock()) return;
+        const uint32_t err = addEntry(textBoxContent->text().toUtf8());
+        if (err == KXMETA_NO_MEMORY) error(QStringLiteral("Tag Addition failed: no memory!"));
+        else if (err) error(QStringLiteral("Tag Addition failed!"));
+        if (err) return;
+        adding = false;
+        changed = true;
+        UpdateContent();
+        const int r = addedRow();
+        if (r >= 0) listBoxTags->setCurrentRow(r);
+        return;
+    }
     const int r = selectedEntry();
     if (r < 0) return;
     if (!editable(r)) {
@@ -608,6 +776,7 @@ bool DialogShowMetaDetailsExif::UpdateContent() {
     bool note = false;
     entries = _info ? KX_ExifRows(_info->Exif, _info->ExifSize, &note) : QVector<KXExifRow>();
     buttonViewMakerNote->setEnabled(note);
+    enableAdd();
     QStringList lines;
     for (const KXExifRow& r : entries) lines << r.line;
     if (lines.isEmpty()) {
@@ -640,6 +809,29 @@ uint32_t DialogShowMetaDetailsExif::updateEntry(int r, const QByteArray& value) 
 
 uint32_t DialogShowMetaDetailsExif::removeEntry(int r) { return KX_ExifRemove(_info, entries[r].ifd, entries[r].tag); }
 
+QStringList DialogShowMetaDetailsExif::addableEntries() {
+    addable = _info ? KX_ExifAddable(_info->Exif, _info->ExifSize) : QVector<KXExifRow>();
+    QStringList items;
+    for (const KXExifRow& r : addable) items << r.line;
+    return items;
+}
+
+void DialogShowMetaDetailsExif::showAddable(int index) {
+    pending = addable[index];
+    showEntry(int(entries.size()), pending.ifd, pending.name, pending.tag, pending.format, KX_ExifFormatName(pending.format),
+              pending.components);
+}
+
+uint32_t DialogShowMetaDetailsExif::addEntry(const QByteArray& value) {
+    return KX_ExifAdd(_info, pending.tag, pending.format, value);
+}
+
+int DialogShowMetaDetailsExif::addedRow() const {
+    for (int i = 0; i < entries.size(); ++i)
+        if (entries[i].tag == pending.tag && entries[i].ifd == pending.ifd) return i;
+    return -1;
+}
+
 void DialogShowMetaDetailsExif::viewMakerNote() {
     uint32_t err = 0;
     ExifHandle* h = _info ? EXIF_OpenBuf(_info->Exif, _info->ExifSize, &err) : nullptr;
@@ -670,6 +862,7 @@ int DialogShowMetaDetailsIptc::ShowDialogP(KXOSpecialInfo* info) { return Prepar
 
 bool DialogShowMetaDetailsIptc::UpdateContent() {
     entries = _info ? KX_IptcRows(_info->Iptc, _info->IptcSize) : QVector<KXIptcRow>();
+    enableAdd();
     QStringList lines;
     for (const KXIptcRow& r : entries) lines << r.line;
     setRows(lines);
@@ -697,6 +890,29 @@ uint32_t DialogShowMetaDetailsIptc::updateEntry(int r, const QByteArray& value) 
 
 uint32_t DialogShowMetaDetailsIptc::removeEntry(int r) {
     return KX_IptcRemove(_info, entries[r].record, entries[r].dataset);
+}
+
+QStringList DialogShowMetaDetailsIptc::addableEntries() {
+    addable = _info ? KX_IptcAddable(_info->Iptc, _info->IptcSize) : QVector<KXIptcRow>();
+    QStringList items;
+    for (const KXIptcRow& r : addable) items << r.line;
+    return items;
+}
+
+void DialogShowMetaDetailsIptc::showAddable(int index) {
+    pending = addable[index];
+    showEntry(int(entries.size()), pending.record, pending.name, pending.dataset, pending.format,
+              KX_IptcFormatName(pending.format), pending.maxLength);
+}
+
+uint32_t DialogShowMetaDetailsIptc::addEntry(const QByteArray& value) {
+    return KX_IptcAdd(_info, pending.record, pending.dataset, pending.format, value);
+}
+
+int DialogShowMetaDetailsIptc::addedRow() const {
+    for (int i = 0; i < entries.size(); ++i)
+        if (entries[i].record == pending.record && entries[i].dataset == pending.dataset) return i;
+    return -1;
 }
 
 // ---- maker note -----------------------------------------------------------------

@@ -2,7 +2,8 @@
 // editor (DialogShowMetaDetailsExif), the IPTC editor
 // (DialogShowMetaDetailsIptc) and the maker-note list
 // (DialogShowExifMakerNote). Each lists its block entry by entry in a
-// fixed-pitch list; the editors replace or remove the selected entry.
+// fixed-pitch list; the editors replace or remove the selected entry and
+// add one the block lacks.
 //
 // An edit parses the record's block with libexif or libiptcdata, builds the
 // new entry first, swaps it for the old one in the entry's own directory
@@ -60,6 +61,13 @@ uint32_t KX_ExifUpdate(KXOSpecialInfo* info, int ifd, int tag, int format, unsig
                        const QByteArray& value);
 // Removes the entry tag of directory ifd.
 uint32_t KX_ExifRemove(KXOSpecialInfo* info, int ifd, int tag);
+// The tags a block may take that it lacks, by name, each with the
+// directory it would go to (the EXIF directory for tags 33434-42016, else
+// the first) and its usual format; only formats the editor can write.
+QVector<KXExifRow> KX_ExifAddable(const uint8_t* exif, uint32_t size);
+// Adds the entry tag with the value text to the block (refused when the
+// block holds it already).
+uint32_t KX_ExifAdd(KXOSpecialInfo* info, int tag, int format, const QByteArray& value);
 // Gives the record's EXIF block the orientation value (0 removes the entry)
 // so that a save never says otherwise than the record: an entry that cannot
 // take the value goes. A block without the entry stays as it is.
@@ -78,6 +86,10 @@ bool KX_IptcEditable(int format);
 // end of the records.
 uint32_t KX_IptcUpdate(KXOSpecialInfo* info, int record, int dataset, int format, const QByteArray& value);
 uint32_t KX_IptcRemove(KXOSpecialInfo* info, int record, int dataset);
+// The datasets of libiptcdata's table with an editable format that the
+// block lacks; adding one appends it to the records.
+QVector<KXIptcRow> KX_IptcAddable(const uint8_t* iptc, uint32_t size);
+uint32_t KX_IptcAdd(KXOSpecialInfo* info, int record, int dataset, int format, const QByteArray& value);
 
 // ---- the dialogs ----------------------------------------------------------------------
 
@@ -120,6 +132,15 @@ protected:
     virtual bool hasBlock() const { return false; }
     virtual uint32_t updateEntry(int, const QByteArray&) { return KXMETA_NOT_EDITABLE; }
     virtual uint32_t removeEntry(int) { return KXMETA_NOT_FOUND; }
+    // Add...: the entries the block could take (their texts for the
+    // choice), the chosen one shown in the fields, and, on Update, added
+    // with the content; then the row that shows it.
+    virtual QStringList addableEntries() { return {}; }
+    virtual void showAddable(int) {}
+    virtual uint32_t addEntry(const QByteArray&) { return KXMETA_NOT_EDITABLE; }
+    virtual int addedRow() const { return -1; }
+    // Add... is live while the editor has a block to add to.
+    void enableAdd();
 
     UiServices* ui;
     KXOSpecialInfo* _info = nullptr;
@@ -132,6 +153,8 @@ private:
     int selectedEntry() const;
     void updateSelected();
     void removeSelected();
+    void addClicked();
+    bool adding = false;  // the fields show a chosen entry to add
 };
 
 class DialogShowMetaDetailsExif : public DialogMetaList {
@@ -154,8 +177,13 @@ private:
     bool hasBlock() const override;
     uint32_t updateEntry(int row, const QByteArray& value) override;
     uint32_t removeEntry(int row) override;
+    QStringList addableEntries() override;
+    void showAddable(int index) override;
+    uint32_t addEntry(const QByteArray& value) override;
+    int addedRow() const override;
     void viewMakerNote();
-    QVector<KXExifRow> entries;
+    QVector<KXExifRow> entries, addable;
+    KXExifRow pending;
 };
 
 class DialogShowMetaDetailsIptc : public DialogMetaList {
@@ -175,7 +203,12 @@ private:
     bool hasBlock() const override;
     uint32_t updateEntry(int row, const QByteArray& value) override;
     uint32_t removeEntry(int row) override;
-    QVector<KXIptcRow> entries;
+    QStringList addableEntries() override;
+    void showAddable(int index) override;
+    uint32_t addEntry(const QByteArray& value) override;
+    int addedRow() const override;
+    QVector<KXIptcRow> entries, addable;
+    KXIptcRow pending;
 };
 
 class DialogShowExifMakerNote : public DialogMetaList {

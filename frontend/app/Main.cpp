@@ -37,6 +37,8 @@ Main::Main(const MainOptions& o) : app(this) {
     }
     setWindowTitle(QStringLiteral("Kaxon5"));
     buildWindow();
+    // Nothing to work on until a picture loads.
+    enablePictureCommands(false);
     const QString file = o.arguments.size() >= 2 ? o.arguments.at(1) : QString();
 
     QByteArray progArg = QFile::encodeName(o.programDir), homeArg = QFile::encodeName(o.userHome),
@@ -76,6 +78,7 @@ Main::Main(const MainOptions& o) : app(this) {
     // A pictures folder that does not exist would leave the dialogs
     // proposing its name inside the home folder.
     if (pictures.isEmpty() || !QDir(pictures).exists()) pictures = QDir::homePath();
+    picturesDir = pictures;
     loadRememberPath = saveRememberPath = diaRememberPath = pictures;
     labelBackFwd->setText(QString());
     // Alt+Esc grabs the screen whichever program is in front; not while a
@@ -192,6 +195,19 @@ void Main::applySettingsToControls() {
     checkBoxMetaSave->setChecked(s.MetaSave);
     selectWriter(s.SaveFormat);
     app.Tasks.Threaded = s.ThreadedProgress;
+}
+
+// What works on the picture is live only while there is one; the tool
+// bar's buttons follow their menu entries.
+void Main::enablePictureCommands(bool havePicture) {
+    for (const kxactions::ActionDef& d : kxactions::Table()) {
+        if (!kxactions::NeedsPicture(d)) continue;
+        if (QAction* a = actions.value(QString::fromLatin1(d.id))) a->setEnabled(havePicture && kxactions::Ready(d));
+    }
+    const std::pair<QAction*, const char*> tools[] = {
+        {toolStripSave, "file.saveas"}, {toolStripToClip, "file.saveclip"}, {toolStripView, "image.view"}};
+    for (const auto& [button, id] : tools)
+        if (QAction* entry = actions.value(QLatin1String(id)); button && entry) button->setEnabled(entry->isEnabled());
 }
 
 // The undo command follows "UnDo active", while its module is there.

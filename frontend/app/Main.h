@@ -106,6 +106,7 @@ public:
     // ---- operations other parts and the tests call ----
     uint32_t LoadFile(const QString& path);
     void UpdateImageInfo(KX_GfxBuffer* image);
+    void enablePictureCommands(bool havePicture);
     void UpdateMetaStatus();
     void Localize();
     // The lossless JPEG commands: the transformer tool turns input into
@@ -166,6 +167,9 @@ public:
     // Full path of the file the current picture was opened from (empty:
     // none, e.g. from the clipboard); the lossless commands' input.
     QString shownFile;
+    // The user's pictures folder, or the home folder without one: where
+    // the file dialogs start before anything was opened or saved.
+    QString picturesDir;
     bool catalogApplied = false;
     int catalogRead = -1;  // LoadLocale's code of the language read at start-up
 
@@ -204,6 +208,10 @@ private:
     void selectWriter(int index);
     QString chooseWriter();
     QString withExtension(const QString& path, const QString& ext) const;
+    // Where a file dialog starts: the current picture's folder, else the
+    // dialog's own last folder, else the other last folder, else the
+    // pictures folder.
+    QString startFolder(const QString& own, const QString& other) const;
     void fillSubFormats();
     void applyCatalog(const CatalogHandler& catalog, bool languageFailed);
     void runAction(const kxactions::ActionDef& d);

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -12,6 +13,7 @@
 #include "ActionTable.h"
 #include "MainShared.h"
 #include "UiServices.h"
+#include "core/writerendings.h"
 
 using kxmain::fileNameOf;
 using kxmain::filterFor;
@@ -55,8 +57,21 @@ uint32_t Main::DecodeImage(const char* path, KXDecodedImage* image) {
     return 0;
 }
 
+QString Main::startFolder(const QString& own, const QString& other) const {
+    if (!shownFile.isEmpty()) {
+        const QString folder = QFileInfo(shownFile).absolutePath();
+        if (QDir(folder).exists()) return folder;
+    }
+    // The remembered folders start as the pictures folder: one that differs
+    // was chosen by the user.
+    for (const QString& folder : {own, other})
+        if (!folder.isEmpty() && folder != picturesDir && QDir(folder).exists()) return folder;
+    return QDir(picturesDir).exists() ? picturesDir : QDir::homePath();
+}
+
 void Main::cmdOpen() {
-    const QString path = ui->OpenFileName(this, loadRememberPath, loadRememberFile, QStringLiteral("All Files (*)"));
+    const QString path = ui->OpenFileName(this, startFolder(loadRememberPath, saveRememberPath), loadRememberFile,
+                                          QStringLiteral("All Files (*)"));
     if (path.isEmpty() || !mayReplacePicture()) return;
     loadRememberPath = QFileInfo(path).absolutePath();
     loadRememberFile = fileNameOf(path);
@@ -94,19 +109,27 @@ int Main::selectedWriter() const {
 }
 
 // Hands the chosen writer and subtype to the bridge and makes the save
-// dialog's filter its extension; returns that extension ("png"), or empty.
+// dialog's filter its format's usual endings; returns the first of them
+// ("jpg"), the one a name without an ending gets, or empty.
 QString Main::chooseWriter() {
     const int format = selectedWriter();
     KX_SetSaveFormat(uint32_t(format < 0 ? 0x7FFFFFFF : format), uint32_t(std::max(0, comboBoxSubFormat->currentIndex())));
     KXObject* w = format < 0 ? nullptr : KX_GetSaveFormat(uint32_t(format));
     char ext[64] = {};
     if (!w || w->GetExtension(ext) != 0 || !ext[0]) return QString();
-    const QString e = QString::fromUtf8(ext).remove(0, ext[0] == '.' ? 1 : 0).toLower();
-    saveFilter = filterFor(comboBoxFormat->currentText(), e);
-    return e;
+    const char* className = nullptr;
+    uint32_t count = 0;
+    const KXFormatReg* regs = KX_FormatRegs(&count);
+    for (uint32_t r = 0; r < count; ++r)
+        if (regs[r].Writer == format) className = regs[r].ClassName;
+    QStringList endings;
+    for (const std::string& e : KX_WriterEndings(className, ext)) endings << QString::fromStdString(e);
+    if (endings.isEmpty()) return QString();
+    saveFilter = filterFor(comboBoxFormat->currentText(), endings);
+    return endings.constFirst();
 }
 
-// A name without an extension gets the writer's.
+// A name without an ending gets the writer's usual one.
 QString Main::withExtension(const QString& path, const QString& ext) const {
     if (ext.isEmpty() || fileNameOf(path).contains(QLatin1Char('.'))) return path;
     return path + QLatin1Char('.') + ext;
@@ -119,7 +142,7 @@ bool Main::cmdSave() {
         return false;
     }
     const QString ext = chooseWriter();
-    QString path = ui->SaveFileName(this, saveRememberPath, saveRememberFile, saveFilter);
+    QString path = ui->SaveFileName(this, startFolder(saveRememberPath, loadRememberPath), saveRememberFile, saveFilter);
     if (path.isEmpty()) {
         SetStatusLight(KXStatusLight::Green);
         return false;
@@ -150,7 +173,8 @@ void Main::cmdImportAlpha() {
         statusError(KXERR_NOVIEWABLEDATA);
         return;
     }
-    const QString path = ui->OpenFileName(this, loadRememberPath, loadRememberFile, QStringLiteral("All Files (*)"));
+    const QString path = ui->OpenFileName(this, startFolder(loadRememberPath, saveRememberPath), loadRememberFile,
+                                          QStringLiteral("All Files (*)"));
     if (path.isEmpty()) {
         app.Status(Text("TXT_ADDALPHA_NO_SOURCE"));
         return;
@@ -191,7 +215,7 @@ void Main::cmdExportAlpha() {
         }
     }
     const QString ext = chooseWriter();
-    QString path = ui->SaveFileName(this, saveRememberPath, saveRememberFile, saveFilter);
+    QString path = ui->SaveFileName(this, startFolder(saveRememberPath, loadRememberPath), saveRememberFile, saveFilter);
     if (path.isEmpty()) return;
     path = withExtension(path, ext);
     SetBusyCursor(true);

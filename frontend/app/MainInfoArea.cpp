@@ -52,6 +52,8 @@ void Main::UpdatePreview(bool clear) {
 }
 
 void Main::UpdateImageInfo(KX_GfxBuffer* image) {
+    // The commands work on the current picture, whatever the thumbnail shows.
+    enablePictureCommands(KX_GetGfxBuffer() != nullptr);
     buttonCrop->setEnabled(false);
     buttonTransform->setEnabled(false);
     checkBoxBackFwd->setVisible(false);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "CatalogHandler.h"
 
@@ -13,10 +14,16 @@ constexpr int kThumbW = 263, kThumbH = 224;
 
 inline QString fileNameOf(const QString& path) { return path.mid(path.lastIndexOf('/') + 1); }
 
-// A file-dialog filter of one extension, both cases.
-inline QString filterFor(const QString& name, const QString& ext) {
-    QString e = ext.startsWith('.') ? ext.mid(1) : ext;
-    return QStringLiteral("%1 (*.%2 *.%3)").arg(name, e.toLower(), e.toUpper());
+// A file-dialog filter of a format's endings, both cases:
+// "JPEG (*.jpg *.jpeg *.JPG *.JPEG)".
+inline QString filterFor(const QString& name, const QStringList& endings) {
+    QStringList lower, upper;
+    for (const QString& e : endings) {
+        const QString bare = e.startsWith('.') ? e.mid(1) : e;
+        lower << QStringLiteral("*.") + bare.toLower();
+        upper << QStringLiteral("*.") + bare.toUpper();
+    }
+    return QStringLiteral("%1 (%2)").arg(name, (lower + upper).join(QLatin1Char(' ')));
 }
 
 struct ParsedCatalog {

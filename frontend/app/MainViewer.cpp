@@ -53,7 +53,7 @@ void Main::cmdView() {
 }
 
 void Main::cmdDiaShow() {
-    const QString folder = ui->FolderName(this, QStringLiteral("DiaShow"), diaRememberPath);
+    const QString folder = ui->FolderName(this, QStringLiteral("DiaShow"), startFolder(diaRememberPath, loadRememberPath));
     // The show ends without a picture: a changed one is asked for first.
     if (folder.isEmpty() || !mayReplacePicture()) return;
     diaRememberPath = folder;

@@ -41,6 +41,14 @@ void PictureBox::paintEvent(QPaintEvent*) {
     }
     p.setRenderHint(QPainter::SmoothPixmapTransform, sizeMode == Zoom || sizeMode == Stretch);
     p.setClipRect(area);
+    if (checker && img.hasAlphaChannel()) {
+        constexpr int kSquare = 8;
+        const QRect under = target.intersected(area);
+        p.fillRect(under, QColor(204, 204, 204));
+        for (int y = under.top(); y <= under.bottom(); y += kSquare)
+            for (int x = under.left() + (((y - under.top()) / kSquare) % 2) * kSquare; x <= under.right(); x += 2 * kSquare)
+                p.fillRect(QRect(x, y, kSquare, kSquare).intersected(under), QColor(153, 153, 153));
+    }
     p.drawImage(target, img);
 }
 

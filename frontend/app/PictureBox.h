@@ -15,6 +15,9 @@ public:
     void setMode(int mode);
     int mode() const { return sizeMode; }
     void setSunken(bool on) { sunken = on; update(); }
+    // A checker board under the picture, so transparent parts show as
+    // such rather than as nothing.
+    void setChecker(bool on) { checker = on; update(); }
     QSize sizeHint() const override;
 
 signals:
@@ -28,4 +31,5 @@ private:
     QImage img;
     int sizeMode = Normal;
     bool sunken = false;
+    bool checker = false;
 };

@@ -7,8 +7,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -165,7 +169,25 @@ void DialogKXOFrame::Arrange(QLayout* controls, QBoxLayout* buttons) {
     auto* all = new QVBoxLayout(this);
     all->addLayout(top);
     all->addLayout(buttons);
+    titleRoom = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+    all->addSpacerItem(titleRoom);
     all->setSizeConstraint(QLayout::SetFixedSize);
+    fitTitle();
+}
+
+// The window manager draws the title beside its buttons: a form as narrow
+// as a few controls (Sharpen's one field) would cut it ("Sha…").
+void DialogKXOFrame::fitTitle() {
+    if (!titleRoom || !layout()) return;
+    const int wanted = fontMetrics().horizontalAdvance(windowTitle()) + 160;
+    if (titleRoom->sizeHint().width() == wanted) return;
+    titleRoom->changeSize(wanted, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+    layout()->invalidate();
+}
+
+void DialogKXOFrame::showEvent(QShowEvent* e) {
+    fitTitle();
+    QDialog::showEvent(e);
 }
 
 void DialogKXOFrame::ArrangeWithPreview(QLayout* controls) {
@@ -178,6 +200,16 @@ QSpinBox* DialogKXOFrame::Spin(const char* name, int min, int max, int value) {
     s->setObjectName(QLatin1String(name));
     s->setRange(min, max);
     s->setValue(value);
+    // Room for three digits at least: a box sized to its one-digit range
+    // ("1" ... "8") leaves its value hardly readable beside the arrows.
+    QStyleOptionSpinBox opt;
+    opt.initFrom(s);
+    opt.buttonSymbols = s->buttonSymbols();
+    opt.subControls = QStyle::SC_SpinBoxEditField | QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown | QStyle::SC_SpinBoxFrame;
+    const QFontMetrics fm(s->font());
+    const QSize room = s->style()->sizeFromContents(QStyle::CT_SpinBox, &opt,
+                                                    QSize(fm.horizontalAdvance(QStringLiteral("000")) + 4, fm.height()), s);
+    s->setMinimumWidth(std::max(s->minimumSizeHint().width(), room.width()));
     return s;
 }
 

@@ -28,6 +28,7 @@ class QComboBox;
 class QLabel;
 class QLayout;
 class QPushButton;
+class QSpacerItem;
 class QSpinBox;
 class UiServices;
 
@@ -157,6 +158,7 @@ protected:
     void Follow(QComboBox* c, int& field);
 
     void done(int result) override;
+    void showEvent(QShowEvent* e) override;
 
     KXClass* lib;
 
@@ -169,6 +171,9 @@ private:
     void startJob();
     void collect();
     void apply(Outcome& o);
+    // Keeps the form as wide as its title with the title bar's buttons.
+    void fitTitle();
+    QSpacerItem* titleRoom = nullptr;
 
     std::thread worker;
     Outcome outcome;  // written by the worker, read after the join

@@ -190,6 +190,9 @@ void AboutTest::answers() {
     ScriptedUi ui;
     for (bool r : replies) ui.answers.push_back(r);
     UpdateCheck check(nullptr, &ui, [](const QString& k) { return k; });
+    // The table's pads are dated around this release.
+    check.releaseDate = QDate(2010, 11, 8);
+    check.versionText = QStringLiteral("3.20");
     check.address = server.url();
     check.markerPath = dir.path() + "/kx5upd.tmp";
     check.timeoutMs = 400;
@@ -242,6 +245,9 @@ void AboutTest::dayMarker() {
     ScriptedUi ui;
     for (bool r : replies) ui.answers.push_back(r);
     UpdateCheck check(nullptr, &ui, [](const QString& k) { return k; });
+    // The table's pads are dated around this release.
+    check.releaseDate = QDate(2010, 11, 8);
+    check.versionText = QStringLiteral("3.20");
     check.address = server.url();
     check.markerPath = dir.path() + "/kx5upd.tmp";
     QFile f(check.markerPath);
@@ -265,6 +271,9 @@ void AboutTest::secondStartWhileRunningDoesNothing() {
     QTemporaryDir dir;
     ScriptedUi ui;
     UpdateCheck check(nullptr, &ui, [](const QString& k) { return k; });
+    // The table's pads are dated around this release.
+    check.releaseDate = QDate(2010, 11, 8);
+    check.versionText = QStringLiteral("3.20");
     check.address = server.url();
     check.markerPath = dir.path() + "/kx5upd.tmp";
     QSignalSpy finished(&check, &UpdateCheck::Finished);

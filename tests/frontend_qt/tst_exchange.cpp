@@ -172,6 +172,9 @@ void ExchangeTest::copyAlpha() {
     Sandbox box;
     ScriptedUi ui;
     Main w(box.options(&ui));
+    // Without a picture the entry is off; the command itself refuses too.
+    QVERIFY(!w.Trigger("edit.copyalpha"));
+    w.actions.value("edit.copyalpha")->setEnabled(true);
     QVERIFY(w.Trigger("edit.copyalpha"));
     QCOMPARE(w.labelStatus->text(), w.Msg("TXT_ERROR") + " " + w.Msg("TXT_NO_FILE_LOADED"));
     const QString opaque = box.pictures() + "/o.ppm", translucent = box.pictures() + "/a.png";
@@ -326,6 +329,9 @@ void ExchangeTest::printerSetupPreviewAndFailures() {
     ScriptedUi ui;
     ui.printFile = box.root() + "/setup.pdf";
     Main w(box.options(&ui));
+    // Without a picture the entry is off; the command itself refuses too.
+    QVERIFY(!w.Trigger("file.print"));
+    w.actions.value("file.print")->setEnabled(true);
     QVERIFY(w.Trigger("file.print"));
     QCOMPARE(ui.messages.back().caption, w.Msg("TXT_KAXON5_INFO"));
     QCOMPARE(ui.messages.back().text, w.Msg("TXT_NO_FILE_LOADED"));

@@ -116,9 +116,9 @@ void InfoDialogsTest::instanceRows() {
     const QStringList rows = KX_InstanceInfoRows(&lib, f);
     const QString temp = QString::fromLocal8Bit(lib.TempDir);
     const QStringList expect = {
-        "Instance ID       Kaxon5-3",         "Program Dir       /opt/kx",
-        "Current Load Dir  /pics/in",         "Current Save Dir  /pics/out",
-        "Current Dia Dir   /pics/show",       "Env Dir           " + QString::fromLocal8Bit(lib.SettingsDir),
+        "Instance ID       Kaxon5-3",         "Program Dir       /opt/kx/",
+        "Current Load Dir  /pics/in/",        "Current Save Dir  /pics/out/",
+        "Current Dia Dir   /pics/show/",       "Env Dir           " + QString::fromLocal8Bit(lib.SettingsDir),
         "EnvArc Dir        " + QString::fromLocal8Bit(lib.ArchiveSettingsDir),
         "ICC Dir           /opt/kx/Resources/ICCP/", "Temp Dir          " + temp,
         "Log Dir           " + temp,          "Log Mode          Enabled",
@@ -158,7 +158,10 @@ void InfoDialogsTest::commandsFromTheWindow() {
     Sandbox box;
     ScriptedUi ui;
     Main w(box.options(&ui));
-    // Without an image: error 9 on the status line, no dialog.
+    // Without an image the entry is off; the command itself answers
+    // error 9 on the status line and opens no dialog.
+    QVERIFY(!w.Trigger("info.gfxbuffer"));
+    w.actions.value("info.gfxbuffer")->setEnabled(true);
     QVERIFY(w.Trigger("info.gfxbuffer"));
     QVERIFY(w.labelStatus->text().startsWith(w.Msg("TXT_ERROR") + " "));
     QVERIFY(ui.messages.empty());
@@ -182,8 +185,11 @@ void InfoDialogsTest::commandsFromTheWindow() {
     QCOMPARE(title, QStringLiteral("Kaxon5 Program & Instance Info"));
     QCOMPARE(rows.size(), 12);
     QCOMPARE(rows[0], "Instance ID       " + QString::fromStdString(w.app.AtomName));
-    QCOMPARE(rows[1], "Program Dir       " + w.progdir);
+    QCOMPARE(rows[1], "Program Dir       " + w.progdir + "/");
     QCOMPARE(rows[5], "Env Dir           " + QString::fromStdString(w.app.EnvDir));
+    // Every folder reads as one, with its closing "/".
+    for (const QString& r : rows)
+        if (r.left(18).trimmed().endsWith(QLatin1String("Dir"))) QVERIFY2(r.endsWith(QLatin1Char('/')), qPrintable(r));
 
     const QString pic = box.pictures() + "/info.ppm";
     QVERIFY(WritePPM(pic, TestPicture(20, 10)));

@@ -1,7 +1,8 @@
 // Every menu entry and every offered save format through the window, on a
 // true-colour and a palette picture: none that is enabled or offered answers
 // "not supported", and the disabled entries are exactly those whose modules
-// are still placeholders in the catalogue.
+// are still placeholders in the catalogue, and, before a picture loads,
+// those that need one.
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -39,7 +40,8 @@ private slots:
 
 // No enabled entry and no offered writer answers "not supported", on a
 // true-colour and on a palette picture; the entries that stay disabled are
-// exactly those whose modules are placeholders.
+// exactly those whose modules are placeholders, and before the first
+// picture also those that need one.
 void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
     if (!ReaderReady("kxoPNM") || !ReaderReady("kxoBMP")) QSKIP("needs the PNM and BMP readers");
     Sandbox box({"UNDO=NO"});  // undo files would only slow the walk
@@ -63,24 +65,49 @@ void MenuWalkTest::everyEnabledEntryAndOfferedWriterIsReal() {
         if (auto* f = qobject_cast<DialogKXOFrame*>(d)) f->buttonOK->click();
         return 0;
     };
-    int enabled = 0, disabled = 0;
+    // Without a picture only what needs none is live, and a disabled entry
+    // cannot be triggered; once a picture loads, every entry whose modules
+    // are built is. (Undo also follows "UnDo active", off here.)
+    const QStringList withoutPicture = {"file.open", "file.diashow", "file.exit", "options.program", "help.about",
+                                        "help.local.usage", "help.instance"};
+    const QStringList needPicture = {"file.saveas", "rot.90", "proc.sharpen", "meta.show", "edit.mark", "file.print",
+                                     "info.gfxbuffer", "proc.fulllist"};
+    int enabledBefore = 0, enabled = 0, disabled = 0;
     for (const auto& d : kxactions::Table()) {
         if (d.kind != kxactions::Kind::Item) continue;
         QAction* a = w.actions.value(QString::fromLatin1(d.id));
         QVERIFY(a);
-        // (Undo also follows "UnDo active", off here.)
+        const bool undo = QLatin1String(d.id) == QLatin1String("edit.undo");
+        QCOMPARE(a->isEnabled(), kxactions::Ready(d) && !kxactions::NeedsPicture(d) && !undo);
+        if (a->isEnabled()) ++enabledBefore;
+        else QVERIFY(!w.Trigger(QString::fromLatin1(d.id)));
+    }
+    for (const QString& id : withoutPicture) QVERIFY2(w.actions.value(id)->isEnabled(), qPrintable(id));
+    for (const QString& id : needPicture) {
+        QVERIFY2(kxactions::NeedsPicture(*kxactions::Find(id)), qPrintable(id));
+        QVERIFY2(!w.actions.value(id)->isEnabled(), qPrintable(id));
+    }
+    QVERIFY(!w.toolStripSave->isEnabled() && !w.toolStripView->isEnabled() && w.toolStripLoad->isEnabled());
+    QVERIFY(ui.messages.empty());
+    QCOMPARE(w.LoadFile(ppm), 0u);
+    for (const auto& d : kxactions::Table()) {
+        if (d.kind != kxactions::Kind::Item) continue;
+        QAction* a = w.actions.value(QString::fromLatin1(d.id));
         QCOMPARE(a->isEnabled(), kxactions::Ready(d) && QLatin1String(d.id) != QLatin1String("edit.undo"));
         (a->isEnabled() ? enabled : disabled)++;
     }
+    QVERIFY(w.toolStripSave->isEnabled() && w.toolStripView->isEnabled());
     QVERIFY(enabled > 50);
+    QVERIFY(enabled > enabledBefore + 50);
     QVERIFY(disabled > 0);
     for (const QString& pic : {ppm, bmp}) {
         QCOMPARE(w.LoadFile(pic), 0u);
         for (const auto& d : kxactions::Table()) {
             const QString id = QString::fromLatin1(d.id);
-            if (d.kind != kxactions::Kind::Item || id == "file.exit" || !w.actions.value(id)->isEnabled()) continue;
+            if (d.kind != kxactions::Kind::Item || id == "file.exit") continue;
             // Each entry meets the picture as loaded.
             if (w.app.Modified || !KX_GetGfxBuffer()) QCOMPARE(w.LoadFile(pic), 0u);
+            if (!w.actions.value(id)->isEnabled()) continue;
             ui.messages.clear();
             ui.answers = {true, true};
             QVERIFY(w.Trigger(id));

@@ -676,9 +676,11 @@ void SettingsTest::windowOpeners() {
             }
     }
 
-    // The colour browsers need a picture.
-    for (const char* id : {"palette.browser", "info.analyzer"}) QVERIFY(w.actions.value(id)->isEnabled());
+    // The colour browsers need a picture: off without one (the command
+    // itself refuses too).
+    for (const char* id : {"palette.browser", "info.analyzer"}) QVERIFY(!w.actions.value(id)->isEnabled());
     opened.clear();
+    w.actions.value("info.analyzer")->setEnabled(true);
     QVERIFY(w.Trigger("info.analyzer"));
     QVERIFY(opened.isEmpty());
     QVERIFY(w.labelStatus->text().startsWith(w.Msg("TXT_ERROR") + " "));

@@ -88,8 +88,8 @@ TEST_F(Kxop, ConvertsToTheWriterOfTheNameOrExtension)
     struct Case {
         std::vector<std::string> options;  // before "-"
         const char* out;
-        const char* reader;  // netpbm command reading OUT back as PPM
-        const char* magic;   // first bytes of the file
+        const char* reader;  // netpbm command reading OUT back as PPM, or none
+        const char* magic;   // first bytes of the file, or none
     };
     const Case cases[] = {
         {{}, "a.bmp", "bmptoppm", "BM"},
@@ -98,6 +98,13 @@ TEST_F(Kxop, ConvertsToTheWriterOfTheNameOrExtension)
         {{"-f", "png"}, "b.img", "pngtopnm", "\x89PNG"},
         {{}, "a.ppm", "ppmtoppm <", "P6"},
         {{"-s", "PPM (P6)"}, "b.pgm", "ppmtoppm <", "P6"},
+        // The usual endings of a format name its writer too.
+        {{}, "a.jpg", nullptr, "\xFF\xD8\xFF"},
+        {{}, "a.JPEG", nullptr, "\xFF\xD8\xFF"},
+        {{}, "a.jpe", nullptr, "\xFF\xD8\xFF"},
+        {{}, "a.jfif", nullptr, "\xFF\xD8\xFF"},
+        {{}, "a.tif", "tifftopnm", nullptr},
+        {{}, "a.tiff", "tifftopnm", nullptr},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.options;
@@ -105,7 +112,11 @@ TEST_F(Kxop, ConvertsToTheWriterOfTheNameOrExtension)
         args.insert(args.end(), {"-", in, out});
         std::string err;
         ASSERT_EQ(RunKxop(args, dir, &err), 0) << c.out << ": " << err;
-        EXPECT_EQ(KXT_ReadFile(out).rfind(c.magic, 0), 0u) << c.out;
+        if (c.magic) {
+            EXPECT_EQ(KXT_ReadFile(out).rfind(c.magic, 0), 0u) << c.out;
+        }
+        // JPEG is lossy: its start is all a byte comparison can check.
+        if (!c.reader) continue;
         const std::string tool = std::string(c.reader).substr(0, std::string(c.reader).find(' '));
         if (!KXT_HaveTool(tool.c_str())) {
             std::printf("%s is missing: %s not read back\n", tool.c_str(), c.out);

@@ -28,6 +28,7 @@ public:
     std::deque<QString> folders;      // for FolderName; empty: cancel
     std::deque<QColor> colours;       // for PickColour; empty: cancel
     QStringList folderStarts;         // where each folder picker started
+    QStringList openStarts, saveStarts;  // where each open and save dialog started
     std::vector<QUrl> opened;
     bool openWorks = true;            // OpenUrl's answer
     QStringList saveFilters;
@@ -49,8 +50,12 @@ public:
         answers.pop_front();
         return a;
     }
-    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return pop(openNames); }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString& filter) override {
+    QString OpenFileName(QWidget*, const QString& dir, const QString&, const QString&) override {
+        openStarts << dir;
+        return pop(openNames);
+    }
+    QString SaveFileName(QWidget*, const QString& dir, const QString&, const QString& filter) override {
+        saveStarts << dir;
         saveFilters << filter;
         return pop(saveNames);
     }
