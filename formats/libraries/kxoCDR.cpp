@@ -1,6 +1,7 @@
 // kxoCDR: CorelDRAW drawings by their preview bitmap (see kxoCDR.h).
 #include "formats/libraries/kxoCDR.h"
 
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -26,6 +27,23 @@ bool readHead(KXByteReader& r, RiffHead* h) {
     r.bytes(h->vrsn, 4);
     h->vrsnSize = r.le32();
     return r.ok();
+}
+
+// True unless the DISP data end before the rows of an uncompressed
+// preview: its header declares them, and a preview cut short would
+// otherwise load as a picture of the declared size with nothing in it.
+// Run-length previews and headers the bitmap reader refuses anyway pass.
+bool previewIsWhole(const uint8_t* disp, uint32_t size) {
+    auto le32 = [&](uint32_t at) { return (uint32_t)disp[at] | (uint32_t)disp[at + 1] << 8 | (uint32_t)disp[at + 2] << 16 | (uint32_t)disp[at + 3] << 24; };
+    const int32_t width = (int32_t)le32(8), height = (int32_t)le32(12);
+    const uint32_t bitCount = (uint32_t)(disp[18] | disp[19] << 8), compression = le32(20);
+    if (width <= 0 || height == 0 || height == INT32_MIN) return true;
+    if (compression != 0 && compression != 3) return true;
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) return true;
+    const uint64_t rows = (uint64_t)(height < 0 ? -(int64_t)height : height);
+    const uint64_t rowBytes = ((uint64_t)width * bitCount + 31) / 32 * 4;
+    const uint64_t colourMap = bitCount <= 8 ? 4ull << bitCount : 0;
+    return 4 + 40 + colourMap + rowBytes * rows <= size;
 }
 
 struct VecFree {
@@ -95,6 +113,10 @@ uint32_t kxoCDR::extract() {
     std::unique_ptr<uint8_t, VecFree> disp(static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY)));
     if (!disp) return KXERR_NOMEMORY;
     if (!r.bytes(disp.get(), bytes)) return KXERR_EOF;
+    if (!previewIsWhole(disp.get(), size)) {
+        KXF_Log(this, 5, TAG, "%s\n", "Preview bitmap cut short.");
+        return KXERR_EOF;
+    }
 
     if ((err = KXCONV_MakeName(Lib, "cdr", "bmp", KXCONV_NextCall(), &Output)) != KXERR_NONE) return err;
     FILE* out = amOpen(Output.Name, "wb");

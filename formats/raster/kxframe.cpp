@@ -309,6 +309,10 @@ bool KXF_KeyIs(KXObject* o, const char* key, const char* word) {
     return o && o->GetKey(key, value, sizeof(value)) == 1 && strcasecmp(value, word) == 0;
 }
 
+// ---- what a file can hold ------------------------------------------------------
+
+bool KXF_FileCanHold(KXByteReader& r, uint64_t bytes) { return bytes <= r.remaining(); }
+
 // ---- file names and sizes -----------------------------------------------------
 
 bool KXF_NameEndsWith(const char* name, const char* ending) {

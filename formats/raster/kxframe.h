@@ -149,6 +149,12 @@ size_t KXF_PeekHead(FILE* file, void* head, size_t size);
 uint32_t KXF_RunOperator(KXClass* lib, const char* className, KX_GfxBuffer* source, KX_GfxBuffer** result,
                          std::initializer_list<std::pair<const char*, const char*>> keys = {});
 
+// ---- what a file can hold ---------------------------------------------------
+// True when the bytes left from the reader's position can hold `bytes`: a
+// reader whose data size follows from its header asks this before it
+// allocates, so that a few bytes declaring a gigantic picture cost nothing.
+bool KXF_FileCanHold(KXByteReader& r, uint64_t bytes);
+
 // ---- settings ---------------------------------------------------------------
 // A key that may be spelt in any case: the exact spelling first (GetKey),
 // then the same places GetKey looks in (the settings list's pad of the
