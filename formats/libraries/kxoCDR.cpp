@@ -34,7 +34,9 @@ bool readHead(KXByteReader& r, RiffHead* h) {
 // otherwise load as a picture of the declared size with nothing in it.
 // Run-length previews and headers the bitmap reader refuses anyway pass.
 bool previewIsWhole(const uint8_t* disp, uint32_t size) {
-    auto le32 = [&](uint32_t at) { return (uint32_t)disp[at] | (uint32_t)disp[at + 1] << 8 | (uint32_t)disp[at + 2] << 16 | (uint32_t)disp[at + 3] << 24; };
+    auto le32 = [&](uint32_t at) {
+        return (uint32_t)disp[at] | (uint32_t)disp[at + 1] << 8 | (uint32_t)disp[at + 2] << 16 | (uint32_t)disp[at + 3] << 24;
+    };
     const int32_t width = (int32_t)le32(8), height = (int32_t)le32(12);
     const uint32_t bitCount = (uint32_t)(disp[18] | disp[19] << 8), compression = le32(20);
     if (width <= 0 || height == 0 || height == INT32_MIN) return true;

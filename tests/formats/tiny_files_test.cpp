@@ -250,11 +250,14 @@ void RunCases(const std::vector<Case>& cases) {
 TEST(TinyFiles, ShortFilesFailBeforeAllocating) {
     const uint32_t n8 = 46340u * 46340u;  // rows of 46340 bytes need no padding
     std::vector<Case> cases = {
-        {"BMP 8-bit with its image size, 4 bytes of rows", "kxoBMP", ".bmp", Bmp(46340, 46340, 8, 0, n8, Bytes(4, 1)), KXERR_EOF, true, 0, 0},
-        {"CorelDRAW 152 bytes, 24-bit preview of 25000 x 25000", "kxoCDR", ".cdr", CdrPreview(25000, 25000, 152), KXERR_EOF, true, 0, 0},
+        {"BMP 8-bit with its image size, 4 bytes of rows", "kxoBMP", ".bmp", Bmp(46340, 46340, 8, 0, n8, Bytes(4, 1)), KXERR_EOF, true,
+         0, 0},
+        {"CorelDRAW 152 bytes, 24-bit preview of 25000 x 25000", "kxoCDR", ".cdr", CdrPreview(25000, 25000, 152), KXERR_EOF, true,
+         0, 0},
         {"HDR 88 bytes of 18000 x 18000", "kxoHDR", ".hdr",
          PadTo(TextFile("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 18000 +X 18000\n"), 88, 1), KXERR_DECODE, true, 0, 0},
-        {"PPM 42 bytes of 18000 x 18000", "kxoPNM", ".ppm", PadTo(TextFile("P6\n18000 18000\n255\n"), 42, 0x80), KXERR_EOF, true, 0, 0},
+        {"PPM 42 bytes of 18000 x 18000", "kxoPNM", ".ppm", PadTo(TextFile("P6\n18000 18000\n255\n"), 42, 0x80), KXERR_EOF, true,
+         0, 0},
         {"PPM 16-bit", "kxoPNM", ".ppm", PadTo(TextFile("P6\n9000 9000\n65535\n"), 42, 0x80), KXERR_EOF, true, 0, 0},
         {"PGM", "kxoPNM", ".pgm", PadTo(TextFile("P5 46340 46340 255\n"), 64, 0x80), KXERR_EOF, true, 0, 0},
         {"PBM", "kxoPNM", ".pbm", PadTo(TextFile("P4 65535 65535\n"), 64, 0x80), KXERR_EOF, true, 0, 0},
@@ -273,7 +276,8 @@ TEST(TinyFiles, ShortFilesFailBeforeAllocating) {
 // write only what they decode.
 TEST(TinyFiles, PartialAndRunLengthLoadsTouchOnlyWhatTheyWrite) {
     std::vector<Case> cases = {
-        {"BMP 8-bit without an image size, 1082 bytes", "kxoBMP", ".bmp", Bmp(46340, 46340, 8, 0, 0, Bytes(4, 1)), KXERR_NONE, false, 46340, 46340},
+        {"BMP 8-bit without an image size, 1082 bytes", "kxoBMP", ".bmp", Bmp(46340, 46340, 8, 0, 0, Bytes(4, 1)), KXERR_NONE, false,
+         46340, 46340},
         {"OS/2 BMP 24-bit, 181 bytes", "kxoBMP", ".bmp", Os2Bmp24(25000, 25000, 181), KXERR_NONE, false, 25000, 25000},
         {"RLE4 BMP with scattered runs, 180 bytes", "kxoBMP", ".bmp", ScatteredRle4(180), KXERR_NONE, false, 46340, 46340},
     };
@@ -296,7 +300,8 @@ TEST(TinyFiles, TheSmallestWholeFilesStillLoad) {
         {"P2 with single separators", "kxoPNM", ".pgm", TextFile("P2 3 1 9\n1 2 3"), KXERR_NONE, false, 3, 1},
         {"P3 with single separators", "kxoPNM", ".ppm", TextFile("P3 1 1 9\n1 2 3"), KXERR_NONE, false, 1, 1},
         {"P6 exactly whole", "kxoPNM", ".ppm", TextFile("P6 1 1 255\nabc"), KXERR_NONE, false, 1, 1},
-        {"XBM of shortest values", "kxoXBM", ".xbm", TextFile("#define a_width 16\n#define a_height 1\n0x1,0x2"), KXERR_NONE, false, 16, 1},
+        {"XBM of shortest values", "kxoXBM", ".xbm", TextFile("#define a_width 16\n#define a_height 1\n0x1,0x2"), KXERR_NONE, false,
+         16, 1},
         {"HDR of one flat pixel a row", "kxoHDR", ".hdr", hdr, KXERR_NONE, false, 1, 3},
         {"GEM IMG of scanline runs", "kxoIMG", ".img", img, KXERR_NONE, false, 8, 300},
     };
