@@ -44,7 +44,11 @@ bool previewIsWhole(const uint8_t* disp, uint32_t size) {
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) return true;
     const uint64_t rows = (uint64_t)(height < 0 ? -(int64_t)height : height);
     const uint64_t rowBytes = ((uint64_t)width * bitCount + 31) / 32 * 4;
-    const uint64_t colourMap = bitCount <= 8 ? 4ull << bitCount : 0;
+    // The colour map as the preview stores it: the colours used, when it
+    // names fewer than the bit count allows.
+    const uint32_t used = le32(36);
+    uint64_t colourMap = bitCount <= 8 ? 4ull << bitCount : 0;
+    if (used && 4ull * used < colourMap) colourMap = 4ull * used;
     return 4 + 40 + colourMap + rowBytes * rows <= size;
 }
 
