@@ -102,11 +102,19 @@ void CopyMemQuick(const void* source, void* destination, size_t length) { CopyMe
 
 namespace {
 
-uint32_t limitFromEnvironment() {
+constexpr uint64_t kLeastSetLimit = uint64_t(1) << 20;  // 1 MiB
+
+// The environment's limit, or 0 when the variable is unset or unusable.
+uint32_t environmentLimit() {
     uint64_t bytes = 0;
     const char* text = getenv(KAXON5_MAX_BUFFER_ENV);
-    if (!text || !KXSUP_ParseByteCount(text, &bytes) || bytes <= KXSUP_DEFAULT_SIZE_LIMIT) return KXSUP_DEFAULT_SIZE_LIMIT;
+    if (!text || !KXSUP_ParseByteCount(text, &bytes) || bytes < kLeastSetLimit) return 0;
     return bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+}
+
+uint32_t limitFromEnvironment() {
+    const uint32_t limit = environmentLimit();
+    return limit ? limit : KXSUP_DEFAULT_SIZE_LIMIT;
 }
 
 // Read once, at first use, on whichever thread gets there first.
@@ -124,6 +132,11 @@ void KXSUP_RaiseSizeLimit(uint64_t bytes) {
     uint32_t now = sizeLimit().load();
     while (wanted > now && !sizeLimit().compare_exchange_weak(now, wanted)) {
     }
+}
+
+void KXSUP_SetSizeLimitSetting(uint64_t bytes) {
+    if (bytes < kLeastSetLimit || environmentLimit()) return;
+    sizeLimit().store(bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes));
 }
 
 uint32_t KXSUP_GetSizeLimit() { return sizeLimit().load(); }

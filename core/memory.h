@@ -17,9 +17,10 @@ void CopyMemQuick(const void* source, void* destination, size_t length);
 
 // ---- the library's size limit ----
 // No buffer a reader or operator makes may be larger than the library's
-// size limit: 2 GiB by default, raised at start-up by the environment
+// size limit: 2 GiB by default, set at start-up by the environment
 // variable KAXON5_MAX_BUFFER (bytes, or a number with K, M or G, binary
-// units) and by the program's own setting. Two different refusals follow
+// units) or else by the program's own setting, to any value from 1 MiB up,
+// lower or higher than the default. Two different refusals follow
 // from it, and the checked-size helpers keep them apart:
 //  - a byte count that does not fit the 32-bit BufferSize of a graphics
 //    buffer can never be held by any record: the file or request asks for
@@ -36,8 +37,15 @@ void KXSUP_SetSizeLimit(uint32_t limit);
 // as the largest BufferSize); a lower value leaves it as it is.
 void KXSUP_RaiseSizeLimit(uint64_t bytes);
 uint32_t KXSUP_GetSizeLimit();
-// Back to the default, raised by the environment variable when it is set.
+// Back to the default, or to the environment variable's value when it is
+// set to 1 MiB or more (values beyond 32 bits count as the largest
+// BufferSize; smaller or malformed values are ignored).
 void KXSUP_ResetSizeLimit();
+// The program's own setting: sets the limit to bytes (1 MiB up; beyond 32
+// bits the largest BufferSize) unless the environment variable gives one,
+// which wins, so that a service can hold a program to a lower limit.
+// Smaller values are ignored.
+void KXSUP_SetSizeLimitSetting(uint64_t bytes);
 // Reads "2147483648", "3G", "3072M", "512k" (blanks around, no sign):
 // true and *bytes set for a well-formed text with a value above 0.
 bool KXSUP_ParseByteCount(const char* text, uint64_t* bytes);

@@ -1,6 +1,7 @@
 // kxoCDR: CorelDRAW drawings by their preview bitmap (see kxoCDR.h).
 #include "formats/libraries/kxoCDR.h"
 
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -28,6 +29,10 @@ bool readHead(KXByteReader& r, RiffHead* h) {
     return r.ok();
 }
 
+// True unless the DISP data end before the rows of an uncompressed
+// preview: its header declares them, and a preview cut short would
+// otherwise load as a picture of the declared size with nothing in it.
+// Run-length previews and headers the bitmap reader refuses anyway pass.
 struct VecFree {
     void operator()(void* p) const { FreeVec(p); }
 };
@@ -36,8 +41,8 @@ uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32
 
 // The preview must hold what its header declares before a file is made of
 // it: a picture within the size limit and, for rows stored uncompressed
-// (BI_RGB, BI_BITFIELDS), every row inside the chunk. disp holds size
-// bytes, at least kDispMinimum.
+// (BI_RGB, BI_BITFIELDS), its colour map and every row inside the chunk.
+// disp holds size bytes, at least kDispMinimum.
 uint32_t checkPreview(const uint8_t* disp, uint32_t size) {
     const uint8_t* h = disp + 4;
     const int32_t width = (int32_t)le32(h + 4), height = (int32_t)le32(h + 8);
@@ -49,7 +54,12 @@ uint32_t checkPreview(const uint8_t* disp, uint32_t size) {
     if (err != KXERR_NONE) return err;
     if (compression != 0 && compression != 3) return KXERR_NONE;
     const uint64_t rowBytes = (w * bits + 31) / 32 * 4;
-    return rowBytes * rows > size - kDispMinimum ? (uint32_t)KXERR_EOF : (uint32_t)KXERR_NONE;
+    // The colour map as the preview stores it: the colours used, when it
+    // names fewer than the bit count allows.
+    const uint32_t used = le32(h + 32);
+    uint64_t colourMap = bits <= 8 ? 4ull << bits : 0;
+    if (used && 4ull * used < colourMap) colourMap = 4ull * used;
+    return colourMap + rowBytes * rows > size - kDispMinimum ? (uint32_t)KXERR_EOF : (uint32_t)KXERR_NONE;
 }
 }  // namespace
 
@@ -115,7 +125,10 @@ uint32_t kxoCDR::extract() {
     std::unique_ptr<uint8_t, VecFree> disp(static_cast<uint8_t*>(AllocVec(bytes, MEMF_ANY)));
     if (!disp) return KXERR_NOMEMORY;
     if (!r.bytes(disp.get(), bytes)) return KXERR_EOF;
-    if ((err = checkPreview(disp.get(), size)) != KXERR_NONE) return err;
+    if ((err = checkPreview(disp.get(), size)) != KXERR_NONE) {
+        if (err == KXERR_EOF) KXF_Log(this, 5, TAG, "%s\n", "Preview bitmap cut short.");
+        return err;
+    }
 
     if ((err = KXCONV_MakeName(Lib, "cdr", "bmp", KXCONV_NextCall(), &Output)) != KXERR_NONE) return err;
     FILE* out = amOpen(Output.Name, "wb");

@@ -299,24 +299,17 @@ uint32_t kxoBMP::LoadBody() {
         alpha = h.bitCount == 32 && h.haveAlphaMask && m[3] == 0xFF000000u;
     }
 
+    // The picture's size is checked first (its codes come before any
+    // other), then what the file holds, and only then is it allocated.
     const bool palette = h.bitCount <= 8;
-    err = KXF_NewImage(&LoadedBuffer, ONEPLANE, h.width, h.height, palette ? h.bitCount : 24, palette ? 8 : 24, true, 8);
-    if (err != KXERR_NONE) return err;
-    KX_GfxBuffer* img = LoadedBuffer;
-    img->ViewMode = KXSUP_BestModeID(h.width, h.height, h.bitCount == 16 && p16 == Pixel16::RGB555 ? 15 : h.bitCount);
+    if ((err = KXSUP_CheckSize(nullptr, h.width, h.height, palette ? 1 : 3)) != KXERR_NONE) return err;
 
     // Colour map: 2^bitCount entries from the end of the declared header.
+    uint8_t map[256 * 4];
+    const uint32_t entries = palette ? 1u << h.bitCount : 0, entrySize = h.os2 ? 3 : 4;
     if (palette) {
-        uint32_t entries = 1u << h.bitCount;
-        uint32_t entrySize = h.os2 ? 3 : 4;
         if (!r.seek(b0 + 14 + (uint64_t)h.headerSize)) return KXERR_EOF;
-        uint8_t map[256 * 4];
         if (!r.bytes(map, (size_t)entries * entrySize)) return KXERR_EOF;
-        for (uint32_t i = 0; i < entries; ++i) {
-            img->Palette[i * 3] = map[i * entrySize + 2];
-            img->Palette[i * 3 + 1] = map[i * entrySize + 1];
-            img->Palette[i * 3 + 2] = map[i * entrySize];
-        }
         uint64_t p = r.tell();
         if (b0 + h.bitmapOffset < p) {
             KXF_Log(this, 5, TAG, "\nBroken file. BitMapOffset %ld points into colormap ending at %ld. Fixing to %ld...\n",
@@ -347,8 +340,23 @@ uint32_t kxoBMP::LoadBody() {
     const uint64_t start = b0 + h.bitmapOffset;
     const uint64_t available = start < r.size() ? r.size() - start : 0;
     if (available < dataSize) {
+        // Rows the file does not hold stay cleared, as fresh pages that
+        // nothing touches: a file without a size loads what it holds. One
+        // that cannot hold a single row holds no picture at all, and its
+        // declared size would only cost memory.
         if (h.imageSize != 0 && h.compression == 0) return KXERR_EOF;
+        if (!rle && available < rowBytes) return KXERR_EOF;
         dataSize = available;
+    }
+
+    err = KXF_NewImage(&LoadedBuffer, ONEPLANE, h.width, h.height, palette ? h.bitCount : 24, palette ? 8 : 24, true, 8);
+    if (err != KXERR_NONE) return err;
+    KX_GfxBuffer* img = LoadedBuffer;
+    img->ViewMode = KXSUP_BestModeID(h.width, h.height, h.bitCount == 16 && p16 == Pixel16::RGB555 ? 15 : h.bitCount);
+    for (uint32_t i = 0; i < entries; ++i) {
+        img->Palette[i * 3] = map[i * entrySize + 2];
+        img->Palette[i * 3 + 1] = map[i * entrySize + 1];
+        img->Palette[i * 3 + 2] = map[i * entrySize];
     }
     if (!r.seek(start < r.size() ? start : r.size())) return KXERR_EOF;
 

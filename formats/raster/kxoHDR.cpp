@@ -129,6 +129,8 @@ public:
         return true;
     }
     bool eof() const { return Eof; }
+    // Bytes read from the file but not yet taken.
+    uint64_t buffered() const { return Len - Pos; }
 
 private:
     bool refill() {
@@ -367,8 +369,16 @@ uint32_t kxoHDR::ReadPicture() {
     if (readResolution(*s, &w, &h) != 6) return Fail(KXERR_DECODE, "Not a HDR file!");
     SubFormatId = 0;
 
+    // Every row takes at least one 4-byte pixel, however it is coded: a
+    // file too short for its rows ends here, before the picture is
+    // allocated (after the size checks, whose codes come first).
+    uint32_t err = KXSUP_CheckSize(nullptr, w, h, 6);
+    if (err != KXERR_NONE) return err;
+    const uint64_t least = (uint64_t)h * 4;
+    if (least > s->buffered() && !KXF_FileCanHold(r, least - s->buffered())) return Fail(KXERR_DECODE, "Read error!");
+
     KX_GfxBuffer* img = nullptr;
-    uint32_t err = KXF_NewImage(&img, ONEPLANE, w, h, 48, 48, false);
+    err = KXF_NewImage(&img, ONEPLANE, w, h, 48, 48, false);
     if (err != KXERR_NONE) return err;
     LoadedBuffer = img;
     VecPtr<uint8_t> row = allocArray<uint8_t>((uint64_t)w * 4);

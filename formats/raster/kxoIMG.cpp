@@ -1,6 +1,7 @@
 // kxoIMG: GEM bit images (see kxoIMG.h).
 #include "formats/raster/kxoIMG.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -196,8 +197,25 @@ uint32_t kxoIMG::LoadBody() {
     const bool planar = depth <= 8;
     if (depth == 24) filePalette = fixed = false;
 
+    // The least pixel data the rows can take: one decoded row stands for
+    // at most 255 (a scanline run), and every item of a plane's row is at
+    // least a byte that brings at most a solid run (127 bytes, or pixels
+    // in true colour) or 255 patterns. A file too short for that ends
+    // here, before the picture is allocated (after the size checks, whose
+    // codes come first; a file without pixel data keeps its own code).
+    uint32_t err = planar ? KXSUP_CheckSize(nullptr, ((uint64_t)w + 7) / 8, ht, depth) : KXSUP_CheckSize(nullptr, w, ht, 3);
+    if (err != KXERR_NONE) return err;
+    {
+        const uint64_t unit = trueColour ? 3 : 1, pattern = (uint64_t)patternLength * unit;
+        const uint64_t perItem = std::max<uint64_t>(127 * unit, 255 * pattern);
+        const uint64_t planeRow = trueColour ? (uint64_t)w * 3 : ((uint64_t)w + 7) / 8;
+        const uint64_t least = ((uint64_t)ht + 254) / 255 * (trueColour ? 1 : depth) * ((planeRow + perItem - 1) / perItem);
+        const uint64_t start = 2ull * words;
+        if (r.size() > start && r.size() - start < least) return KXERR_EOF;
+    }
+
     KX_GfxBuffer* img = nullptr;
-    uint32_t err = KXF_NewImage(&img, planar ? BITPLANE : ONEPLANE, w, ht, depth, planar ? 0 : 24, true);
+    err = KXF_NewImage(&img, planar ? BITPLANE : ONEPLANE, w, ht, depth, planar ? 0 : 24, true);
     if (err != KXERR_NONE) return err;
     LoadedBuffer = img;
     if (planar) {

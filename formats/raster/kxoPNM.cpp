@@ -170,6 +170,27 @@ uint32_t kxoPNM::LoadBody() {
     uint32_t pixelBits = colour ? 24 : 8;
     if (colour && wide && ReadColorDepth() == 48) depth = pixelBits = 48;
 
+    // The least the raster can take: raw rasters their exact size, ASCII
+    // ones a character a pixel (P1) or a digit and a separator a sample.
+    // A file too short for it ends here, before the picture is allocated
+    // (after the size checks, whose codes come first).
+    const uint64_t samples = (uint64_t)width * height * (colour ? 3 : 1);
+    uint64_t least;
+    if (kind == 4)
+        least = ((uint64_t)width + 7) / 8 * height;
+    else if (kind == 1)
+        least = samples;
+    else if (kind == 2 || kind == 3)
+        least = samples * 2 - 1;
+    else
+        least = samples * (wide ? 2 : 1);
+    if (kind == 4)
+        err = KXSUP_CheckSize(nullptr, ((uint64_t)width + 7) / 8, height);
+    else
+        err = KXSUP_CheckSize(nullptr, width, height, pixelBits / 8);
+    if (err != KXERR_NONE) return err;
+    if (!KXF_FileCanHold(r, least)) return KXERR_EOF;
+
     KX_GfxBuffer* img = nullptr;
     err = KXF_NewImage(&img, kind == 4 ? BITPLANE : ONEPLANE, width, height, depth, pixelBits, false);
     if (err != KXERR_NONE) return err;

@@ -116,6 +116,17 @@ uint32_t kxoXBM::LoadBody() {
     if ((err = defineValue(header, "height", &height))) return err;
     KXF_Log(this, 5, "xbm", "height: %ld\n", (long)height);
 
+    // Every byte of the bitmap takes at least two characters of the file
+    // ("0x0" and a separator for one byte, "0x000" for two): a file too
+    // short for the bitmap ends here, before the picture is allocated
+    // (after the size checks, whose codes come first).
+    const uint64_t bitmapBytes = ((uint64_t)width + 7) / 8 * height;
+    if ((err = KXSUP_CheckSize(nullptr, bitmapBytes))) return err;
+    {
+        KXByteReader rest(f);
+        if (!rest.ok() || !KXF_FileCanHold(rest, bitmapBytes * 2)) return KXERR_EOF;
+    }
+
     // The picture's size is checked before the line buffer is sized by it.
     KX_GfxBuffer* img = nullptr;
     if ((err = KXF_NewImage(&img, BITPLANE, width, height, 1, 0, false))) return err;

@@ -134,7 +134,7 @@ uint32_t KXApp::Startup(const KXStartOptions& options) {
 
     KXReadProgramSettings(EnvDir.c_str(), EnvArcDir.c_str(), kxoWrite, &Settings);
     Tasks.Threaded = Settings.ThreadedProgress;
-    KXSUP_RaiseSizeLimit(uint64_t(Settings.MaxBufferMB) << 20);
+    KXSUP_SetSizeLimitSetting(uint64_t(Settings.MaxBufferMB) << 20);
 
     if (Settings.LogStart) {
         Library->StartLog();

@@ -72,9 +72,9 @@ const Row kRest[] = {
     sw("DIASHOW_LOOP", &KXProgramSettings::DiaLoop, "YES"),
     sw("META_LOAD", &KXProgramSettings::MetaLoad, "NO"),
     sw("META_SAVE", &KXProgramSettings::MetaSave, "YES"),
-    // Mebibytes a picture's buffer may take; only raises the library's
+    // Mebibytes a picture's buffer may take: lowers or raises the library's
     // default of 2 GiB, up to the whole 32-bit buffer size.
-    num("MAX_BUFFER_MB", &KXProgramSettings::MaxBufferMB, 2048, 4096),
+    num("MAX_BUFFER_MB", &KXProgramSettings::MaxBufferMB, 1, 4096),
 };
 
 // The value of a key, or null when it is missing or has no value.

@@ -64,7 +64,7 @@ struct KXProgramSettings {
     std::string JpegtranPath;       // JPEGTRAN_PATH (empty: none)
     std::string StdCmFile;          // STD_CMFILE (the caller presets the default)
     std::string Language = "english";  // LANGUAGE
-    int32_t MaxBufferMB = 2048;     // MAX_BUFFER_MB, 2048..4096: raises the library's size limit per buffer
+    int32_t MaxBufferMB = 2048;     // MAX_BUFFER_MB, 1..4096: the library's size limit per buffer (KAXON5_MAX_BUFFER wins)
 };
 
 // Decimal number as the settings read it (saturating at 32 bits).

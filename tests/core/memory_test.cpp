@@ -155,15 +155,18 @@ TEST(Memory, ByteCountsOfTheLimitSettings) {
     EXPECT_FALSE(KXSUP_ParseByteCount(nullptr, nullptr));
 }
 
-// The environment variable and the program's setting only raise the
-// limit; nothing goes beyond what BufferSize holds.
-TEST(Memory, TheEnvironmentAndTheSettingRaiseTheLimit) {
+// The environment variable sets the limit to any value from 1 MiB up,
+// lower or higher than the default; nothing goes beyond what BufferSize
+// holds.
+TEST(Memory, TheEnvironmentSetsTheLimit) {
     struct Case {
         const char* env;  // null: unset
         uint32_t limit;
     } cases[] = {
         {nullptr, KXSUP_DEFAULT_SIZE_LIMIT}, {"3G", 3u << 30},           {"3221225472", 3u << 30},
-        {"1G", KXSUP_DEFAULT_SIZE_LIMIT},    {"8G", 0xFFFFFFFFu},        {"lots", KXSUP_DEFAULT_SIZE_LIMIT},
+        {"1G", 1u << 30},                    {"8G", 0xFFFFFFFFu},        {"lots", KXSUP_DEFAULT_SIZE_LIMIT},
+        {"1M", 1u << 20},                    {"1048576", 1u << 20},      {"64m", 64u << 20},
+        {"1048575", KXSUP_DEFAULT_SIZE_LIMIT}, {"512K", KXSUP_DEFAULT_SIZE_LIMIT}, {"0", KXSUP_DEFAULT_SIZE_LIMIT},
     };
     for (const Case& c : cases) {
         if (c.env)
@@ -173,6 +176,55 @@ TEST(Memory, TheEnvironmentAndTheSettingRaiseTheLimit) {
         KXSUP_ResetSizeLimit();
         EXPECT_EQ(KXSUP_GetSizeLimit(), c.limit) << (c.env ? c.env : "unset");
     }
+    unsetenv(KAXON5_MAX_BUFFER_ENV);
+    KXSUP_ResetSizeLimit();
+}
+
+// A lowered limit refuses what the default takes, with 3, before anything
+// is allocated.
+TEST(Memory, ALoweredLimitRefusesLargerBuffers) {
+    setenv(KAXON5_MAX_BUFFER_ENV, "16M", 1);
+    KXSUP_ResetSizeLimit();
+    uint32_t out = 0;
+    EXPECT_EQ(KXSUP_CheckSize(&out, 4096, 4096), KXERR_NONE);
+    EXPECT_EQ(KXSUP_CheckSize(&out, 4096, 4097), KXERR_NOMEMORY);
+    unsetenv(KAXON5_MAX_BUFFER_ENV);
+    KXSUP_ResetSizeLimit();
+}
+
+// The program's setting sets the limit from 1 MiB up, lower or higher than
+// the default, unless the environment variable gives one.
+TEST(Memory, TheSettingSetsTheLimitUnlessTheEnvironmentDoes) {
+    struct Case {
+        const char* env;  // null: unset
+        uint64_t setting;
+        uint32_t limit;
+    } cases[] = {
+        {nullptr, 1ull << 20, 1u << 20},
+        {nullptr, 100ull << 20, 100u << 20},
+        {nullptr, 3072ull << 20, 3072u << 20},
+        {nullptr, 4096ull << 20, 0xFFFFFFFFu},
+        {nullptr, (1ull << 20) - 1, KXSUP_DEFAULT_SIZE_LIMIT},  // below 1 MiB: ignored
+        {"256M", 3072ull << 20, 256u << 20},                     // the environment wins
+        {"3G", 100ull << 20, 3u << 30},
+        {"lots", 100ull << 20, 100u << 20},                      // a malformed variable does not count
+        {"1K", 100ull << 20, 100u << 20},
+    };
+    for (const Case& c : cases) {
+        if (c.env)
+            setenv(KAXON5_MAX_BUFFER_ENV, c.env, 1);
+        else
+            unsetenv(KAXON5_MAX_BUFFER_ENV);
+        KXSUP_ResetSizeLimit();
+        KXSUP_SetSizeLimitSetting(c.setting);
+        EXPECT_EQ(KXSUP_GetSizeLimit(), c.limit) << (c.env ? c.env : "unset") << " " << c.setting;
+    }
+    unsetenv(KAXON5_MAX_BUFFER_ENV);
+    KXSUP_ResetSizeLimit();
+}
+
+// Raising only raises; nothing goes beyond what BufferSize holds.
+TEST(Memory, RaisingTheLimit) {
     unsetenv(KAXON5_MAX_BUFFER_ENV);
     KXSUP_ResetSizeLimit();
     KXSUP_RaiseSizeLimit(1u << 20);

@@ -133,6 +133,30 @@ TEST_F(AppFixture, BufferSizeSettingRaisesTheLibraryLimit) {
     KXSUP_ResetSizeLimit();
 }
 
+// A lower setting lowers the limit, unless the environment variable sets one.
+TEST_F(AppFixture, BufferSizeSettingLowersTheLibraryLimitUnlessTheEnvironmentSetsIt) {
+    struct Case {
+        const char* env;  // null: unset
+        uint32_t limit;
+    } cases[] = {{nullptr, 64u << 20}, {"32M", 32u << 20}};
+    for (const Case& c : cases) {
+        if (c.env)
+            setenv(KAXON5_MAX_BUFFER_ENV, c.env, 1);
+        else
+            unsetenv(KAXON5_MAX_BUFFER_ENV);
+        KXSUP_ResetSizeLimit();
+        WriteFile(Dir / "home/ENV/Kaxon5-Library/Kaxon5.controlpad", "MAX_BUFFER_MB=64\n");
+        StartApp();
+        EXPECT_EQ(App->Settings.MaxBufferMB, 64);
+        EXPECT_EQ(KXSUP_GetSizeLimit(), c.limit) << (c.env ? c.env : "unset");
+        App->Shutdown();
+        delete App;
+        App = nullptr;
+    }
+    unsetenv(KAXON5_MAX_BUFFER_ENV);
+    KXSUP_ResetSizeLimit();
+}
+
 TEST_F(AppFixture, UnusableLockDirectoryGivesWayAndCommandLineFileSetsAutoView) {
     fs::create_directories(Dir.Path / "tmp");
     setenv("TMPDIR", (Dir / "tmp").c_str(), 1);

@@ -64,7 +64,10 @@ TEST(ProgramSettings, TableOfPads) {
         {"DIASHOW_TIMER_SEC=0\n", [](const S& s) { return s.DiaTimerSec == 1; }},
         {"META_LOAD=NO\nMETA_SAVE=YES\n", [](const S& s) { return !s.MetaLoad && s.MetaSave; }},
         {"MAX_BUFFER_MB=3000\n", [](const S& s) { return s.MaxBufferMB == 3000; }},
-        {"MAX_BUFFER_MB=100\n", [](const S& s) { return s.MaxBufferMB == 2048; }},  // it only raises the limit
+        {"MAX_BUFFER_MB=100\n", [](const S& s) { return s.MaxBufferMB == 100; }},  // it lowers the limit too
+        {"MAX_BUFFER_MB=1\n", [](const S& s) { return s.MaxBufferMB == 1; }},
+        {"MAX_BUFFER_MB=0\n", [](const S& s) { return s.MaxBufferMB == 1; }},
+        {"MAX_BUFFER_MB=-5\n", [](const S& s) { return s.MaxBufferMB == 1; }},
         {"MAX_BUFFER_MB=99999\n", [](const S& s) { return s.MaxBufferMB == 4096; }},
         {"LANGUAGE=deutsch\nJPEGTRAN_PATH=/usr/bin/jpegtran\nSTD_CMFILE=/x.icc\n",
          [](const S& s) { return s.Language == "deutsch" && s.JpegtranPath == "/usr/bin/jpegtran" && s.StdCmFile == "/x.icc"; }},
