@@ -369,6 +369,9 @@ uint32_t kxoEPS::Load() {
     bool extracted = false;
     uint32_t err = extract(tiffFirst, &extracted);
     if (err == KXERR_NONE || !extracted) return err;
+    // A picture above the size limit is refused as such: the other way
+    // gives the same picture.
+    if (err == KXERR_NOMEMORY) return err;
     // Both ways failed: the last one's code.
     return extract(!tiffFirst, &extracted);
 }
