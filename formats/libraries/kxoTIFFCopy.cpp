@@ -20,17 +20,19 @@
 
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
 
 namespace {
 
 const char* const kTag = "tiffcp";
+const KXModuleLog kLog{kTag};
 
 int messageHandler(TIFF*, void*, const char* module, const char* format, va_list args) {
     if (!__kxlib_log_global) return 1;
     char text[256];
     vsnprintf(text, sizeof(text), format, args);
-    __kxlib_log_global->Log(5, "%-16s: %s%s%s\n", kTag, module ? module : "", module ? ": " : "", text);
+    kLog.line(5, "%s%s%s", module ? module : "", module ? ": " : "", text);
     return 1;
 }
 
@@ -53,7 +55,7 @@ void say(TIFF* tif, const char* format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-    __kxlib_log_global->Log(5, "%-16s: %s%s\n", kTag, tif ? TIFFFileName(tif) : "", text);
+    kLog.line(5, "%s%s", tif ? TIFFFileName(tif) : "", text);
 }
 
 constexpr uint16_t kAsInput = 0xFFFF;
@@ -656,8 +658,7 @@ int KXTIFF_CopyConvert(int argc, const char* const* argv) {
         }
         if (o.haveOffset && !TIFFSetSubDirectory(in, o.directoryOffset)) {
             say(in, ": Error, setting subdirectory");
-            if (__kxlib_log_global)
-                __kxlib_log_global->Log(5, "%-16s: Error, setting subdirectory at %#llx\n", kTag, (unsigned long long)o.directoryOffset);
+            kLog.line(5, "Error, setting subdirectory at %#llx", (unsigned long long)o.directoryOffset);
             TIFFClose(in);
             TIFFClose(out);
             return 1;

@@ -22,30 +22,21 @@
 #include "core/gfxbuffer.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
 
 namespace {
 
 const char* const kTag = "tiff";
-
-void logf(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logf(uint32_t level, const char* format, ...) {
-    if (!__kxlib_log_global) return;
-    va_list args;
-    va_start(args, format);
-    __kxlib_log_global->VLog(level, format, args);
-    va_end(args);
-}
-
-void logText(uint32_t level, const char* text) { logf(level, "%-16s: %s\n", kTag, text); }
+const KXModuleLog kLog{kTag};
 
 // libtiff's errors and warnings, one log line each at level 5.
 int messageHandler(TIFF*, void*, const char* module, const char* format, va_list args) {
     if (!__kxlib_log_global) return 1;
     char text[256];
     vsnprintf(text, sizeof(text), format, args);
-    __kxlib_log_global->Log(5, "%-16s: %s\n", kTag, module ? module : "");
-    __kxlib_log_global->Log(5, "%-16s: %s\n", kTag, text);
+    kLog.text(5, module ? module : "");
+    kLog.text(5, text);
     return 1;
 }
 
@@ -204,8 +195,8 @@ struct KXTiffDecoder {
 
     uint32_t readRow(uint8_t* dst, uint32_t y, uint16_t sample = 0) {
         if (TIFFReadScanline(Tif, dst, y, sample) < 0) {
-            logf(2, "%-16s: libtiff decode error %ld line %ld (turn %ld) - %lx %lx\n", kTag, -1L, (long)y, (long)sample,
-                 (unsigned long)0, (unsigned long)0);
+            kLog.line(2, "libtiff decode error %ld line %ld (turn %ld) - %lx %lx", -1L, (long)y, (long)sample,
+                      (unsigned long)0, (unsigned long)0);
             return KXERR_DECODE;
         }
         return KXERR_NONE;
@@ -239,9 +230,9 @@ uint32_t KXTiffDecoder::newBuffer(uint32_t depth, uint32_t pixelBits, uint64_t d
 }
 
 void KXTiffDecoder::readMetadata() {
-    logText(2, "Parsing meta information...");
+    kLog.text(2, "Parsing meta information...");
     auto found = [](const char* name, const char* text) {
-        logf(2, "%-16s: %s - '%s'\n", kTag, name, text ? text : "");
+        kLog.line(2, "%s - '%s'", name, text ? text : "");
     };
     auto v6 = [&] {
         if (M.SubFormatId == 0) M.SubFormatId = 1;
@@ -363,9 +354,9 @@ void KXTiffDecoder::colorimetry() {
     float* primaries = nullptr;
     float* white = nullptr;
     if (!TIFFGetField(Tif, TIFFTAG_PRIMARYCHROMATICITIES, &primaries) || !primaries) return;
-    logf(2, "%-16s: %s - '%s'\n", kTag, "Primary Chromaticities found", "");
+    kLog.line(2, "%s - '%s'", "Primary Chromaticities found", "");
     if (!TIFFGetField(Tif, TIFFTAG_WHITEPOINT, &white) || !white) return;
-    logf(2, "%-16s: %s - '%s'\n", kTag, "Whitepoint found", "");
+    kLog.line(2, "%s - '%s'", "Whitepoint found", "");
     uint16_t bits = 1;
     TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &bits);
     // libtiff's default curve has 2^BitsPerSample entries; beyond 16 bits
@@ -380,7 +371,7 @@ void KXTiffDecoder::colorimetry() {
             r = g = b = nullptr;
             TIFFGetFieldDefaulted(Tif, TIFFTAG_TRANSFERFUNCTION, &r, &g, &b);
         }
-        logf(2, "%-16s: %s - '%s'\n", kTag, present ? "Transfer function found" : "Using default Transfer function", "");
+        kLog.line(2, "%s - '%s'", present ? "Transfer function found" : "Using default Transfer function", "");
         curves[0] = r;
         curves[1] = g ? g : r;
         curves[2] = b ? b : r;
@@ -394,11 +385,11 @@ void KXTiffDecoder::colorimetry() {
         }
         curves[0] = curves[1] = curves[2] = own;
     }
-    logf(2, "%-16s: %s - '%s'\n", kTag, "is Colorimetric TIFF", "");
+    kLog.line(2, "%s - '%s'", "is Colorimetric TIFF", "");
     if (!curves[0]) {
-        logText(2, "First primary chromacity is NULL!");
+        kLog.text(2, "First primary chromacity is NULL!");
     } else {
-        logText(2, "Creating ICC profile (libtiff)...");
+        kLog.text(2, "Creating ICC profile (libtiff)...");
         uint8_t* profile = nullptr;
         uint32_t size = 0;
         if (KXSUP_CreateCMSProfileCurves(256, curves[0], curves[1], curves[2], white, primaries, &profile, &size,
@@ -416,12 +407,12 @@ void KXTiffDecoder::colorimetry() {
 
 // The layouts read row by row into the picture.
 uint32_t KXTiffDecoder::decodeOwn() {
-    logText(2, "Reading graphics data...");
+    kLog.text(2, "Reading graphics data...");
     const uint64_t W = Width;
     uint32_t err = KXERR_NONE;
     if (Photometric == PHOTOMETRIC_RGB && Samples == 4 && (Bits == 8 || Bits == 16)) {
-        logText(2, "is RGB+A");
-        logText(2, Bits == 8 ? "is 24 Bit" : "is 16 Bit (imported as 48 Bit)");
+        kLog.text(2, "is RGB+A");
+        kLog.text(2, Bits == 8 ? "is 24 Bit" : "is 16 Bit (imported as 48 Bit)");
         const uint32_t sb = Bits / 8;
         if ((err = newBuffer(sb == 1 ? 24 : 48, sb == 1 ? 24 : 48, 0))) return err;
         uint32_t alphaSize = 0;
@@ -448,7 +439,7 @@ uint32_t KXTiffDecoder::decodeOwn() {
         const bool grey16 = Bits == 16 && Samples == 1;
         const bool to8 = grey16 && M.keyIs("GRAYDEPTH16", "8");
         const uint32_t depth = Bits == 8 ? (Samples == 1 ? 8 : 24) : (to8 ? 8 : 48);
-        logf(2, "%-16s: is %ld bps %ld spp (set depth: %ld)\n", kTag, (long)Bits, (long)Samples, (long)depth);
+        kLog.line(2, "is %ld bps %ld spp (set depth: %ld)", (long)Bits, (long)Samples, (long)depth);
         const uint64_t rowBytes = W * Samples * (Bits / 8);
         // 16-bit grey is read into room for its samples first.
         if ((err = newBuffer(depth, depth <= 8 ? 8 : depth, grey16 ? W * Height * (to8 ? 2 : 6) : 0))) return err;
@@ -465,17 +456,17 @@ uint32_t KXTiffDecoder::decodeOwn() {
             }
             progress(y);
         }
-        logText(2, err ? "Error while decoding." : "Decoding finished.");
+        kLog.text(2, err ? "Error while decoding." : "Decoding finished.");
         if (err) return err;
         if (grey16) {
             auto* s = reinterpret_cast<uint16_t*>(B->Data);
             const uint64_t n = W * Height;
             if (to8) {
-                logText(2, "Converting 16 bit grayscale to 8 bit...");
+                kLog.text(2, "Converting 16 bit grayscale to 8 bit...");
                 for (uint64_t i = 0; i < n; ++i) B->Data[i] = (uint8_t)(s[i] / 257);
                 for (int i = 0; i < 256; ++i) memset(B->Palette + i * 3, i, 3);
             } else {
-                logText(2, "Converting 16 bit grayscale to 48 bit...");
+                kLog.text(2, "Converting 16 bit grayscale to 48 bit...");
                 for (uint64_t i = n; i-- > 0;) {
                     const uint16_t v = s[i];
                     s[i * 3] = s[i * 3 + 1] = s[i * 3 + 2] = v;
@@ -485,7 +476,7 @@ uint32_t KXTiffDecoder::decodeOwn() {
         return KXERR_NONE;
     }
     if (Bits == 4 && Samples == 3) {
-        logText(2, "4/3");
+        kLog.text(2, "4/3");
         if ((err = newBuffer(24, 24, 0))) return err;
         KXSUP_AddGfxBufferFlags(B, KXGFXF_SRCLOWDEPTH, 1);
         const uint64_t planeRow = (W * 4 + 7) / 8, rowBytes = (W * 12 + 7) / 8;
@@ -516,7 +507,7 @@ uint32_t KXTiffDecoder::decodeOwn() {
         return KXERR_NONE;
     }
     if (Bits == 12 && Samples == 1) {
-        logText(2, "12/1");
+        kLog.text(2, "12/1");
         if ((err = newBuffer(8, 8, 0))) return err;
         for (int i = 0; i < 256; ++i) memset(B->Palette + i * 3, i, 3);
         if ((err = rowBuffer((W * 12 + 7) / 8))) return err;
@@ -539,13 +530,13 @@ uint32_t KXTiffDecoder::decodeOwn() {
 // RGB, or 8-bit grey for one sample.
 uint32_t KXTiffDecoder::decodeWide() {
     const bool real = Format == SAMPLEFORMAT_IEEEFP;
-    logText(2, Samples == 3 ? "is 16/3, 24/3, 32/3, 64/3" : "is 16/1, 24/1, 32/1, 64/1");
+    kLog.text(2, Samples == 3 ? "is 16/3, 24/3, 32/3, 64/3" : "is 16/1, 24/1, 32/1, 64/1");
     if (Samples != 1 && Samples != 3) return KXERR_FILEREQUIREMENTS;
     if (real ? !(Bits == 16 || Bits == 24 || Bits == 32 || Bits == 64) : !(Bits == 32 || Bits == 64))
         return KXERR_FILEREQUIREMENTS;
     double smin = 0.0, smax = 1.0;
     if (real) {
-        logText(2, "is Floating Point");
+        kLog.text(2, "is Floating Point");
         double a = 0, b = 0;
         const bool haveMin = TIFFGetField(Tif, TIFFTAG_SMINSAMPLEVALUE, &a) != 0;
         const bool haveMax = TIFFGetField(Tif, TIFFTAG_SMAXSAMPLEVALUE, &b) != 0;
@@ -553,7 +544,7 @@ uint32_t KXTiffDecoder::decodeWide() {
             smin = a;
             smax = b;
         }
-        logf(2, "%-16s: smin %lf smax %lf (%s)\n", kTag, smin, smax, haveMin && haveMax ? "found" : "computed");
+        kLog.line(2, "smin %lf smax %lf (%s)", smin, smax, haveMin && haveMax ? "found" : "computed");
     }
     const uint32_t depth = Samples == 3 ? 48 : 8;
     uint32_t err = newBuffer(depth, depth, 0);
@@ -563,7 +554,7 @@ uint32_t KXTiffDecoder::decodeWide() {
     const uint64_t W = Width;
     const uint32_t sb = Bits / 8;
     const bool separate = Planar == 2 && Samples > 1;
-    if (separate) logText(2, "is Separated");
+    if (separate) kLog.text(2, "is Separated");
     const uint64_t planeRow = W * sb;
     if ((err = rowBuffer(separate ? planeRow : planeRow * Samples))) return err;
     // Separate planes are read each top to bottom (a compressed strip is
@@ -616,7 +607,7 @@ uint32_t KXTiffDecoder::decodeWide() {
         }
         progress((uint32_t)(row / passes));
     }
-    if (separate) logText(2, "undoing separation...");
+    if (separate) kLog.text(2, "undoing separation...");
     return KXERR_NONE;
 }
 
@@ -624,17 +615,17 @@ uint32_t KXTiffDecoder::decodeWide() {
 // sRGB, else as libtiff's and libjpeg's readers do without one: each colour
 // is the inverted ink times the inverted black.
 uint32_t KXTiffDecoder::decodeCmyk() {
-    logf(2, "%-16s: %s\n", kTag, Samples == 3 ? "is CMYK 3" : "is CMYK 4");
+    kLog.line(2, "%s", Samples == 3 ? "is CMYK 3" : "is CMYK 4");
     if ((Bits != 8 && Bits != 16) || (Samples != 3 && Samples != 4)) return KXERR_FILEREQUIREMENTS;
-    logText(2, Bits == 8 ? "8 bit" : "16 bit");
-    logText(2, Samples == 3 ? "3 spp" : "4 spp");
+    kLog.text(2, Bits == 8 ? "8 bit" : "16 bit");
+    kLog.text(2, Samples == 3 ? "3 spp" : "4 spp");
     const uint32_t sb = Bits / 8, depth = sb == 1 ? 24 : 48;
     uint32_t err = newBuffer(depth, depth, 0);
     if (err) return err;
     uint32_t count = 0;
     void* profile = nullptr;
     const bool icc = TIFFGetField(Tif, TIFFTAG_ICCPROFILE, &count, &profile) && profile && count;
-    if (icc) logText(2, M.IccData ? "has ICC profile (parsed)" : "has ICC profile (unparsed)");
+    if (icc) kLog.text(2, M.IccData ? "has ICC profile (parsed)" : "has ICC profile (unparsed)");
     const uint64_t W = Width, pixelBytes = (uint64_t)Samples * sb;
     const bool separate = Planar == 2;
     // Contiguous rows in chunks, each chunk one colour transform. Separate
@@ -698,12 +689,12 @@ uint32_t KXTiffDecoder::decodeCmyk() {
 // libtiff's RGBA reader: any layout it knows, as 24-bit RGB; its alpha is
 // not kept.
 uint32_t KXTiffDecoder::decodeRgba() {
-    logText(2, "fallback to RGBA image handling");
+    kLog.text(2, "fallback to RGBA image handling");
     uint32_t rasterSize = 0;
     uint32_t err = KXSUP_CheckSize(&rasterSize, Width, Height, 4);
     if (err) return err;
     if ((err = newBuffer(24, 24, rasterSize))) return err;
-    logText(2, "reading RGBA data...");
+    kLog.text(2, "reading RGBA data...");
     auto* raster = reinterpret_cast<uint32_t*>(B->Data);
     char message[1024] = "";
     // Asked for the file's own orientation, libtiff turns nothing: the
@@ -713,8 +704,8 @@ uint32_t KXTiffDecoder::decodeRgba() {
     TIFFGetFieldDefaulted(Tif, TIFFTAG_ORIENTATION, &orientation);
     if (orientation < ORIENTATION_TOPLEFT || orientation > ORIENTATION_LEFTBOT) orientation = ORIENTATION_TOPLEFT;
     if (!TIFFRGBAImageOK(Tif, message) || !TIFFReadRGBAImageOriented(Tif, Width, Height, raster, orientation, 1)) {
-        if (message[0]) logText(2, message);
-        logText(2, "libtiff decode error");
+        if (message[0]) kLog.text(2, message);
+        kLog.text(2, "libtiff decode error");
         return KXERR_DECODE;
     }
     // Four bytes a pixel to three, front to back in place.
@@ -732,54 +723,54 @@ uint32_t KXTiffDecoder::decodeRgba() {
 
 uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     *out = nullptr;
-    logText(2, "Load TIFF (libtiff)");
+    kLog.text(2, "Load TIFF (libtiff)");
     for (const char* fail : FailLibtiffOn)
         if (fail && path && strstr(path, fail)) return KXERR_DECODE;
     const bool readMeta = LoadMetaFlag && !keyIs("IS_EXIF", "TRUE");
     KXTiffDecoder d(*this, path);
-    logf(2, "%-16s: Opening '%s'\n", kTag, path);
+    kLog.line(2, "Opening '%s'", path);
     d.Tif = openTiff(path);
     if (!d.Tif) return KXERR_FILEREQUIREMENTS;
     TIFF* tif = d.Tif;
-    logf(5, "%-16s: Flag: %s%s%s%s%s\n", kTag, TIFFIsTiled(tif) ? "IsTiled " : "", TIFFIsByteSwapped(tif) ? "IsByteSwapped " : "",
-         TIFFIsUpSampled(tif) ? "IsUpSampled " : "", TIFFIsMSB2LSB(tif) ? "IsMSB2LSB " : "", TIFFIsBigEndian(tif) ? "IsBigEndian" : "");
+    kLog.line(5, "Flag: %s%s%s%s%s", TIFFIsTiled(tif) ? "IsTiled " : "", TIFFIsByteSwapped(tif) ? "IsByteSwapped " : "",
+              TIFFIsUpSampled(tif) ? "IsUpSampled " : "", TIFFIsMSB2LSB(tif) ? "IsMSB2LSB " : "", TIFFIsBigEndian(tif) ? "IsBigEndian" : "");
 
     const long page = keyNumber("PAGENUMBER", 0);
     if (page > 0) {
-        logf(2, "%-16s: Multiple pages assumed. Page %ld requested. Checking...\n", kTag, page);
+        kLog.line(2, "Multiple pages assumed. Page %ld requested. Checking...", page);
         const long pages = (long)TIFFNumberOfDirectories(tif);
         if (pages >= page + 1 && TIFFSetDirectory(tif, (tdir_t)page)) {
-            logf(2, "%-16s: Multiple pages found (%ld). Page %ld selected.\n", kTag, pages, page);
+            kLog.line(2, "Multiple pages found (%ld). Page %ld selected.", pages, page);
         } else {
-            logf(2, "%-16s: Error: Multiple pages found (%ld). Page %ld out of range.\n", kTag, pages, page);
+            kLog.line(2, "Error: Multiple pages found (%ld). Page %ld out of range.", pages, page);
             TIFFSetDirectory(tif, 0);
         }
     }
     if (!KXTIFF_DataCanFit(tif)) {
-        logText(2, "The file holds less data than its picture needs.");
+        kLog.text(2, "The file holds less data than its picture needs.");
         DataShort = true;
         return KXERR_DECODE;
     }
     if (readMeta) d.readMetadata();
 
-    logText(2, "Reading base tags... (1)");
+    kLog.text(2, "Reading base tags... (1)");
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &d.Bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &d.Samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &d.Format);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &d.Planar);
-    logText(2, "Reading base tags... (2)");
+    kLog.text(2, "Reading base tags... (2)");
     if (!TIFFGetField(tif, TIFFTAG_COMPRESSION, &d.Compression)) d.Compression = 0;
     uint32_t tileW = 0, tileL = 0;
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileL);
     d.Tiled = TIFFIsTiled(tif) != 0;
     d.Jpeg = d.Compression == COMPRESSION_OJPEG || d.Compression == COMPRESSION_JPEG;
-    logText(2, "Reading base tags... (3)");
+    kLog.text(2, "Reading base tags... (3)");
     uint32_t err = KXERR_NONE;
     uint16_t* map[3] = {nullptr, nullptr, nullptr};
     const bool haveMap = TIFFGetField(tif, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]) != 0;
     if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &d.Photometric)) {
-        logText(2, "Photometric Tag is missing...");
+        kLog.text(2, "Photometric Tag is missing...");
         if (d.Bits == 1 && d.Samples == 1)
             d.Photometric = PHOTOMETRIC_MINISWHITE;
         else if (d.Samples == 1 && d.Bits <= 8 && haveMap)
@@ -787,12 +778,12 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
         else if (d.Samples >= 3 && d.Bits >= 8)
             d.Photometric = PHOTOMETRIC_RGB;
         else {
-            logText(2, "Error reading base tags...");
+            kLog.text(2, "Error reading base tags...");
             return KXERR_FILEREQUIREMENTS;
         }
     }
     if (d.Samples != 1 && d.Samples != 3 && d.Samples != 4) {
-        logf(2, "%-16s: Unusual SPP found (%ld spp at %ld bps)\n", kTag, (long)d.Samples, (long)d.Bits);
+        kLog.line(2, "Unusual SPP found (%ld spp at %ld bps)", (long)d.Samples, (long)d.Bits);
         return KXERR_FILEREQUIREMENTS;
     }
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &d.Width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &d.Height) || !d.Width ||
@@ -801,9 +792,9 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     float xres = 0, yres = 0;
     TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres);
     TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres);
-    logf(5, "%-16s: x/y ResTags: %ld/%ld (%f/%f)\n", kTag, (long)xres, (long)yres, xres, yres);
-    logText(2, "Reading base tags... (4)");
-    logText(2, "Reading image data...");
+    kLog.line(5, "x/y ResTags: %ld/%ld (%f/%f)", (long)xres, (long)yres, xres, yres);
+    kLog.text(2, "Reading base tags... (4)");
+    kLog.text(2, "Reading image data...");
 
     // The palette of grey and palette images.
     uint8_t palette[768] = {};
@@ -811,7 +802,7 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     const uint32_t bits = d.Bits;
     auto readPalette = [&]() -> uint32_t {
         if (!haveMap || bits > 8) {
-            logText(2, "Reading palette failed.");
+            kLog.text(2, "Reading palette failed.");
             return KXERR_FILEREQUIREMENTS;
         }
         const uint32_t n = 1u << bits;
@@ -826,31 +817,32 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     switch (d.Photometric) {
         case PHOTOMETRIC_MINISBLACK:
         case PHOTOMETRIC_MINISWHITE:
-            logText(2, d.Photometric == PHOTOMETRIC_MINISBLACK ? "Photometric: MinIsBlack" : "Photometric: MinIsWhite");
+            kLog.text(2, d.Photometric == PHOTOMETRIC_MINISBLACK ? "Photometric: MinIsBlack"
+                                                             : "Photometric: MinIsWhite");
             d.Grey = true;
             if (bits >= 2 && bits <= 8) {
-                if (d.Photometric == PHOTOMETRIC_MINISWHITE) logText(2, "Reading palette...");
+                if (d.Photometric == PHOTOMETRIC_MINISWHITE) kLog.text(2, "Reading palette...");
                 err = readPalette();
                 if (!err) d.Grey = false;
             }
             break;
         case PHOTOMETRIC_PALETTE:
-            logText(2, "Photometric: Palette");
+            kLog.text(2, "Photometric: Palette");
             if (bits > 8)
-                logText(2, "Reading palette skipped (is > 8bit).");
+                kLog.text(2, "Reading palette skipped (is > 8bit).");
             else
                 err = readPalette();
             break;
-        case PHOTOMETRIC_RGB: logText(2, "Photometric: RGB"); break;
+        case PHOTOMETRIC_RGB: kLog.text(2, "Photometric: RGB"); break;
         case PHOTOMETRIC_SEPARATED:
-            logText(2, "Photometric: CMYK");
+            kLog.text(2, "Photometric: CMYK");
             d.Cmyk = true;
             break;
         case PHOTOMETRIC_YCBCR:
-            logText(2, "Photometric: YBRCR");
+            kLog.text(2, "Photometric: YBRCR");
             d.Ycc = true;
             if (d.Jpeg && d.Planar == PLANARCONFIG_CONTIG) {
-                logText(2, "Photometric: RGB (changed)");
+                kLog.text(2, "Photometric: RGB (changed)");
                 TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
                 d.Photometric = PHOTOMETRIC_RGB;
             } else {
@@ -862,7 +854,7 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     // Samples of 17 to 31 bits have no layout here. (32 and 64 bits are
     // read as wide samples below; the width is compared, never shifted by.)
     if (bits > 16 && bits < 32) {
-        logText(2, "Unsupported maxval.");
+        kLog.text(2, "Unsupported maxval.");
         err = KXERR_FILEREQUIREMENTS;
     }
 
@@ -870,27 +862,27 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     bool own = d.Samples < 5 && (bits == 8 || bits == 16 || bits == 32 || bits == 64) && d.Format <= 1 &&
                d.Planar == PLANARCONFIG_CONTIG && !(d.Photometric == PHOTOMETRIC_PALETTE && bits > 8);
     if (!own) {
-        if (err) logText(2, "Previous error popped up again...");
+        if (err) kLog.text(2, "Previous error popped up again...");
         err = KXERR_NONE;
         const bool real = d.Format == SAMPLEFORMAT_IEEEFP &&
                           (bits == 16 || bits == 24 || bits == 32 || bits == 64) && (d.Samples == 1 || d.Samples == 3);
         own = real || (bits == 4 && d.Samples == 3) || (bits == 12 && d.Samples == 1 && d.Planar == PLANARCONFIG_CONTIG) ||
               (d.Planar == PLANARCONFIG_SEPARATE && d.Cmyk && bits == 16 && (d.Samples == 3 || d.Samples == 4));
         if (!own)
-            logf(2, "%-16s: RGBA fallback check trigger (code: %ld,%ld,%ld,%ld)\n", kTag, (long)d.Samples, (long)bits,
-                 (long)d.Format, (long)d.Planar);
+            kLog.line(2, "RGBA fallback check trigger (code: %ld,%ld,%ld,%ld)", (long)d.Samples, (long)bits,
+                      (long)d.Format, (long)d.Planar);
     }
     bool toRgba = !own;
     if (own) {
-        logf(2, "%-16s: RGBA fallback check passed (rv: %ld)\n", kTag, (long)err);
+        kLog.line(2, "RGBA fallback check passed (rv: %ld)", (long)err);
         if (!err && d.Cmyk) {
             uint16_t inkset = INKSET_CMYK;
             if (TIFFGetField(tif, TIFFTAG_INKSET, &inkset) && inkset != INKSET_CMYK) {
-                logText(2, "INKSET is not CMYK...");
+                kLog.text(2, "INKSET is not CMYK...");
                 toRgba = true;
             } else {
-                if (d.Planar != PLANARCONFIG_CONTIG) logText(2, "CMYK with planar != 1 recognized.");
-                if (d.Planar != PLANARCONFIG_CONTIG && bits == 16) logText(2, "...but is 16 bit.");
+                if (d.Planar != PLANARCONFIG_CONTIG) kLog.text(2, "CMYK with planar != 1 recognized.");
+                if (d.Planar != PLANARCONFIG_CONTIG && bits == 16) kLog.text(2, "...but is 16 bit.");
                 err = d.Planar == PLANARCONFIG_CONTIG || bits == 16 ? d.decodeCmyk() : KXERR_FILEREQUIREMENTS;
             }
         } else if (!err) {
@@ -901,17 +893,17 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
             const bool retry = (d.Compression != COMPRESSION_NONE && d.Compression != COMPRESSION_PACKBITS) ||
                                d.Photometric >= 4 || d.Tiled;
             if (retry && err != KXERR_NOMEMORY) {
-                logText(2, "getting new handle...");
+                kLog.text(2, "getting new handle...");
                 TIFFClose(d.Tif);
                 d.Tif = openTiff(path);
                 if (d.Tif && page > 0) TIFFSetDirectory(d.Tif, (tdir_t)page);
-                logText(2, d.Tif ? "ok." : "failed.");
+                kLog.text(2, d.Tif ? "ok." : "failed.");
                 if (d.Tif) {
                     if (d.Format == SAMPLEFORMAT_IEEEFP && bits == 16 && (d.Samples == 1 || d.Samples == 3)) {
-                        logText(2, "libtiff decode error");
+                        kLog.text(2, "libtiff decode error");
                         err = KXERR_DECODE;
                     } else if (d.Format <= 1 && bits == 16 && d.Photometric == PHOTOMETRIC_MINISBLACK && d.Samples == 1) {
-                        logText(2, "libtiff decode error");
+                        kLog.text(2, "libtiff decode error");
                         err = KXERR_DECODE;
                     } else {
                         toRgba = true;
@@ -930,8 +922,8 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     KX_GfxBuffer* b = d.B;
     if (b->ColorDepth <= 8 && havePalette) memcpy(b->Palette, palette, sizeof(palette));
     if (b->ColorDepth == 48) {
-        logf(7, "%-16s: Endianess flag check (rv: %ld gb %lx %ld)\n", kTag, 0L, (unsigned long)0, (long)b->ColorDepth);
-        logf(7, "%-16s: Adjusting endianess flag... %s\n", kTag, "to II");
+        kLog.line(7, "Endianess flag check (rv: %ld gb %lx %ld)", 0L, (unsigned long)0, (long)b->ColorDepth);
+        kLog.line(7, "Adjusting endianess flag... %s", "to II");
         KXSUP_SetGfxBufferEndianess(b, KXGFXF_II);
     }
     if (d.Grey) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);

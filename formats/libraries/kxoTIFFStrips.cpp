@@ -10,22 +10,19 @@
 // strip that starts outside the file, or PackBits data that runs past its
 // strip, is an error (14). A PackBits run that ends beyond its row (TIFF
 // forbids it, some writers do it) is cut at the row's end.
-#include <cstdarg>
 #include <cstring>
 
 #include "core/files.h"
 #include "core/gfxbuffer.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
 
 namespace {
 
 const char* const kTag = "tiff";
-
-void logText(uint32_t level, const char* text) {
-    if (__kxlib_log_global) __kxlib_log_global->Log(level, "%-16s: %s\n", kTag, text);
-}
+const KXModuleLog kLog{kTag};
 
 enum class Kind { Planes, Unpack, Copy8, Copy24, Rgba32, Grey16, Copy48, Rgba64, Nibbles };
 
@@ -188,7 +185,7 @@ struct KXTiffStrips {
 
 uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
     *out = nullptr;
-    logText(4, "TIFF unpack: entered");
+    kLog.text(4, "TIFF unpack: entered");
     const KXTiffLayout& l = L;
     const uint32_t T = l.BitsPerSample, spp = l.SamplesPerPixel ? l.SamplesPerPixel : 1;
     const uint64_t D64 = (uint64_t)T * spp;
@@ -244,8 +241,8 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
         st.RowBytes = W * (T / 8);
     else
         st.RowBytes = (W * D + 7) / 8;
-    logText(4, l.StripCount < 2 ? "TIFF unpack: single strip" : "TIFF unpack: several strips");
-    logText(2, packbits ? "TIFF unpack: packbits 1-24 bit handler" : "TIFF unpack: uncompressed 1-48 bit handler");
+    kLog.text(4, l.StripCount < 2 ? "TIFF unpack: single strip" : "TIFF unpack: several strips");
+    kLog.text(2, packbits ? "TIFF unpack: packbits 1-24 bit handler" : "TIFF unpack: uncompressed 1-48 bit handler");
 
     // A file that cannot hold one row of the picture it declares holds
     // nothing of it: refused before the picture is allocated. One that
@@ -256,7 +253,7 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
         const uint64_t row = st.RowBytes * (separate ? spp : 1);
         const uint64_t least = packbits ? (row + 127) / 128 * 2 : row;
         if (st.held() < least) {
-            logText(2, "TIFF unpack: the file holds no complete row");
+            kLog.text(2, "TIFF unpack: the file holds no complete row");
             return KXERR_EOF;
         }
     }
@@ -378,7 +375,7 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
     if (err) {
         FreeVec(alpha);
         KXSUP_FreeGfxBuffer(b);
-        logText(4, "TIFF unpack: finished with error");
+        kLog.text(4, "TIFF unpack: finished with error");
         return err;
     }
     if (alpha) {
@@ -391,20 +388,20 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
     if (depth <= 8) {
         const uint32_t n = to8 ? 256 : 1u << D;
         if (l.HasColorMap && !to8) {
-            logText(2, "TIFF unpack: colormap reading");
+            kLog.text(2, "TIFF unpack: colormap reading");
             // 3 x n 16-bit values; the high byte of each is the colour.
             const uint64_t bytes = 6ull * n;
             uint8_t map[6 * 256];
             if ((uint64_t)l.ColorMapOffset + bytes > FileSize || fseeko(ReadFile, l.ColorMapOffset, SEEK_SET) != 0 ||
                 fread(map, 1, bytes, ReadFile) != bytes) {
                 KXSUP_FreeGfxBuffer(b);
-                logText(4, "TIFF unpack: finished with error");
+                kLog.text(4, "TIFF unpack: finished with error");
                 return KXERR_DECODE;
             }
             for (uint32_t c = 0; c < 3; ++c)
                 for (uint32_t i = 0; i < n; ++i) b->Palette[i * 3 + c] = map[(c * n + i) * 2 + (l.BigEndian ? 0 : 1)];
         } else {
-            logText(2, "TIFF unpack: colormap generation");
+            kLog.text(2, "TIFF unpack: colormap generation");
             uint8_t* p = b->Palette;
             const uint32_t step = 256 / n;
             if (l.Photometric == 1 || to8) {
@@ -426,7 +423,7 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
     if (kind == Kind::Grey16) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     // 16-bit samples stay in the file's byte order, and say so.
     if (depth == 48) KXSUP_SetGfxBufferEndianess(b, l.BigEndian ? KXGFXF_MM : KXGFXF_II);
-    logText(4, "TIFF unpack: finished without error");
+    kLog.text(4, "TIFF unpack: finished without error");
     *out = b;
     return KXERR_NONE;
 }

@@ -21,7 +21,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -32,22 +31,13 @@
 #include "core/gfxbuffer.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
 
 namespace {
 
 const char* const kTag = "tiff";
-
-void logLine(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(uint32_t level, const char* format, ...) {
-    if (!__kxlib_log_global) return;
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    __kxlib_log_global->Log(level, "%-16s: %s\n", kTag, text);
-}
+const KXModuleLog kLog{kTag};
 
 enum : uint16_t { T_BYTE = 1, T_ASCII = 2, T_SHORT = 3, T_LONG = 4, T_UNDEFINED = 7 };
 
@@ -626,7 +616,7 @@ uint32_t kxoTIFF::Save() {
     }
 
     const uint32_t subtype = SelectedSubFormat;
-    if (subtype <= 2) logLine(1, "%s", "Filetype");
+    if (subtype <= 2) kLog.line(1, "%s", "Filetype");
     p.newSubfile = subtype == 1 || subtype == 2;
     p.exifTag = subtype == 1 ? 34665 : subtype == 2 ? 330 : 0;
     p.deflate = keyIs("WRITE_DEFLATE", "ON");
@@ -639,7 +629,7 @@ uint32_t kxoTIFF::Save() {
     ExifRelocation* relocation = nullptr;
     ExifRelocation relocationStore(nullptr, 0);
     if (blocks) {
-        logLine(2, "%s - '%s'", "Checking Metadata", "for EXIF, IPTC, ICCP");
+        kLog.line(2, "%s - '%s'", "Checking Metadata", "for EXIF, IPTC, ICCP");
         const uint32_t headerSize = (uint32_t)sizeof(Ps3IptcHeader);
         if (info->Iptc && info->IptcSize > headerSize) {
             p.iptc.Data = info->Iptc + headerSize;
@@ -689,7 +679,7 @@ uint32_t kxoTIFF::Save() {
         } else if (order[0] == 'M' && order[1] == 'M') {
             const uint32_t turned = KX_ExifWithByteOrder(info->Exif, info->ExifSize, true, &ExifCopy, &ExifCopySize);
             if (turned == KXERR_NOMEMORY) return turned;
-            if (turned) logLine(2, "%s", "EXIF block could not be turned little-endian: not written");
+            if (turned) kLog.line(2, "%s", "EXIF block could not be turned little-endian: not written");
         }
         if (ExifCopy) {
             static const uint16_t textTags[4] = {33432, 315, 270, 269};
@@ -704,7 +694,7 @@ uint32_t kxoTIFF::Save() {
                 p.exif.Data = ExifCopy + 14;
                 p.exif.Length = ExifCopySize - 14;
             } else {
-                logLine(2, "%s", "EXIF directories do not fit their block: not written");
+                kLog.line(2, "%s", "EXIF directories do not fit their block: not written");
             }
         }
     }
@@ -786,10 +776,10 @@ uint32_t kxoTIFF::Save() {
         p.exifOffset = p.exif.Offset;
     }
     if (!err) {
-        if (p.xmp.present()) logLine(2, "%s - '%s'", "Saving Metadata", "XMP");
-        if (p.iptc.present()) logLine(2, "%s - '%s'", "Saving Metadata", "IPTC");
-        if (p.icc.present()) logLine(2, "%s - '%s'", "Saving Metadata", "ICCP");
-        if (p.exif.present() && !p.palette) logLine(2, "%s - '%s'", "Saving Metadata", "EXIF");
+        if (p.xmp.present()) kLog.line(2, "%s - '%s'", "Saving Metadata", "XMP");
+        if (p.iptc.present()) kLog.line(2, "%s - '%s'", "Saving Metadata", "IPTC");
+        if (p.icc.present()) kLog.line(2, "%s - '%s'", "Saving Metadata", "ICCP");
+        if (p.exif.present() && !p.palette) kLog.line(2, "%s - '%s'", "Saving Metadata", "EXIF");
         if (relocation && p.exif.present()) relocation->apply(p.exifOffset);
         KXByteWriter d(WriteFile);
         const Item* order[] = {&p.xmp, &p.iptc, &p.icc, &p.exif, &p.texts[0], &p.texts[1], &p.texts[2], &p.texts[3]};
