@@ -22,6 +22,7 @@
 #include "core/memory.h"
 #include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 namespace {
 
@@ -34,17 +35,6 @@ int messageHandler(TIFF*, void*, const char* module, const char* format, va_list
     vsnprintf(text, sizeof(text), format, args);
     kLog.line(5, "%s%s%s", module ? module : "", module ? ": " : "", text);
     return 1;
-}
-
-TIFF* openFile(const char* name, const char* mode) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)KXSUP_GetSizeLimit());
-    TIFF* tif = TIFFOpenExt(name, mode, options);
-    TIFFOpenOptionsFree(options);
-    return tif;
 }
 
 void say(TIFF* tif, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -328,7 +318,7 @@ struct Bias {
 };
 
 bool loadBias(const char* name, Bias& bias) {
-    TIFF* b = openFile(name, "r");
+    TIFF* b = KXTIFF_Open(name, "r", messageHandler);
     if (!b) return false;
     uint16_t spp = 1;
     TIFFGetFieldDefaulted(b, TIFFTAG_SAMPLESPERPIXEL, &spp);
@@ -629,7 +619,7 @@ int KXTIFF_CopyConvert(int argc, const char* const* argv) {
 
     Bias bias;
     if (o.bias && !loadBias(o.bias, bias)) return 1;
-    TIFF* out = openFile(outName, o.mode.c_str());
+    TIFF* out = KXTIFF_Open(outName, o.mode.c_str(), messageHandler);
     if (!out) return -2;
     long pageNumber = -1;
     for (const char* spec : names) {
@@ -651,7 +641,7 @@ int KXTIFF_CopyConvert(int argc, const char* const* argv) {
                 name.resize(cut);
             }
         }
-        TIFF* in = openFile(name.c_str(), "r");
+        TIFF* in = KXTIFF_Open(name.c_str(), "r", messageHandler);
         if (!in) {
             TIFFClose(out);
             return -3;

@@ -24,6 +24,7 @@
 #include "core/memory.h"
 #include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 namespace {
 
@@ -38,17 +39,6 @@ int messageHandler(TIFF*, void*, const char* module, const char* format, va_list
     kLog.text(5, module ? module : "");
     kLog.text(5, text);
     return 1;
-}
-
-TIFF* openTiff(const char* path) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)KXSUP_GetSizeLimit());
-    TIFF* tif = TIFFOpenExt(path, "r", options);
-    TIFFOpenOptionsFree(options);
-    return tif;
 }
 
 // IEEE 754 half precision, with zero, subnormals, infinity and NaN.
@@ -114,6 +104,17 @@ uint64_t mostBytesPerByte(uint16_t compression) {
 }
 
 }  // namespace
+
+TIFF* KXTIFF_Open(const char* path, const char* mode, TIFFErrorHandlerExtR handler) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, handler, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, handler, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)KXSUP_GetSizeLimit());
+    TIFF* tif = TIFFOpenExt(path, mode, options);
+    TIFFOpenOptionsFree(options);
+    return tif;
+}
 
 // Whether the data the file holds for the current page can give the
 // picture its directory declares: the strips' or tiles' bytes that lie in
@@ -729,7 +730,7 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     const bool readMeta = LoadMetaFlag && !keyIs("IS_EXIF", "TRUE");
     KXTiffDecoder d(*this, path);
     kLog.line(2, "Opening '%s'", path);
-    d.Tif = openTiff(path);
+    d.Tif = KXTIFF_Open(path, "r", messageHandler);
     if (!d.Tif) return KXERR_FILEREQUIREMENTS;
     TIFF* tif = d.Tif;
     kLog.line(5, "Flag: %s%s%s%s%s", TIFFIsTiled(tif) ? "IsTiled " : "", TIFFIsByteSwapped(tif) ? "IsByteSwapped " : "",
@@ -895,7 +896,7 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
             if (retry && err != KXERR_NOMEMORY) {
                 kLog.text(2, "getting new handle...");
                 TIFFClose(d.Tif);
-                d.Tif = openTiff(path);
+                d.Tif = KXTIFF_Open(path, "r", messageHandler);
                 if (d.Tif && page > 0) TIFFSetDirectory(d.Tif, (tdir_t)page);
                 kLog.text(2, d.Tif ? "ok." : "failed.");
                 if (d.Tif) {
