@@ -3,6 +3,7 @@
 // metadata that libtiff did not read. See kxoTIFF.h for the subset.
 #include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 #include <strings.h>
 
@@ -61,6 +62,17 @@ void replaceText(char*& field, const char* text) {
 }
 
 }  // namespace
+
+const char* const KXTIFF_OrientationNames[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
+                                                "left - top",  "right - top", "right - bottom", "left - bottom"};
+
+uint16_t* KXTIFF_NewGamma22Curve(uint32_t entries) {
+    auto* curve = static_cast<uint16_t*>(AllocVec(entries * 2, MEMF_ANY));
+    if (!curve) return nullptr;
+    curve[0] = 0;
+    for (uint32_t i = 1; i < entries; ++i) curve[i] = (uint16_t)floor(pow((double)i / (entries - 1), 2.2) * 65535.0 + 0.5);
+    return curve;
+}
 
 // The registration comes first so that the pad paths follow its pad name.
 kxoTIFF::kxoTIFF(KXClass* lib) {
@@ -413,13 +425,8 @@ void kxoTIFF::readMetaWithoutLibtiff() {
             kLog.text(2, "Allocating TransferFunc table...");
             entries = L.BitsPerSample >= 1 && L.BitsPerSample <= 8 ? 1u << L.BitsPerSample : 256;
             kLog.line(2, "Generating TransferFunc... (%ld curves, size %ld)", 1L, (long)entries);
-            own = static_cast<uint16_t*>(AllocVec(entries * 2, MEMF_ANY));
-            if (own) {
-                own[0] = 0;
-                for (uint32_t i = 1; i < entries; ++i)
-                    own[i] = (uint16_t)floor(pow((double)i / (entries - 1), 2.2) * 65535.0 + 0.5);
-                curves[0] = curves[1] = curves[2] = own;
-            }
+            own = KXTIFF_NewGamma22Curve(entries);
+            if (own) curves[0] = curves[1] = curves[2] = own;
         }
         if (curves[0]) {
             kLog.text(2, "Creating ICC profile from data...");

@@ -80,9 +80,6 @@ void setText(char*& field, const char* text) {
     }
 }
 
-const char* const kOrientations[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
-                                      "left - top",  "right - top", "right - bottom", "left - bottom"};
-
 // The most bytes one byte of a scheme's data can give: 2 PackBits bytes
 // give at most 128, a code of 9 or more LZW bits at most the 4096 bytes of
 // its longest string, Deflate at most 1032 (a 258-byte match in two bits),
@@ -275,9 +272,9 @@ void KXTiffDecoder::readMetadata() {
     }
     uint16_t orientation = 0;
     if (TIFFGetField(Tif, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8) {
-        found("Orientation found", kOrientations[orientation - 1]);
+        found("Orientation found", KXTIFF_OrientationNames[orientation - 1]);
         M.Orientation = orientation;
-        strncpy(M.OrientationText, kOrientations[orientation - 1], sizeof(M.OrientationText) - 1);
+        strncpy(M.OrientationText, KXTIFF_OrientationNames[orientation - 1], sizeof(M.OrientationText) - 1);
     }
     bool artist = false;
     if (TIFFGetField(Tif, TIFFTAG_ARTIST, &text) && text) {
@@ -379,11 +376,7 @@ void KXTiffDecoder::colorimetry() {
         entries = 1u << bits;
     } else {
         entries = 256;
-        own = static_cast<uint16_t*>(AllocVec(entries * 2, MEMF_ANY));
-        if (own) {
-            own[0] = 0;
-            for (uint32_t i = 1; i < entries; ++i) own[i] = (uint16_t)floor(pow((double)i / (entries - 1), 2.2) * 65535.0 + 0.5);
-        }
+        own = KXTIFF_NewGamma22Curve(entries);
         curves[0] = curves[1] = curves[2] = own;
     }
     kLog.line(2, "%s - '%s'", "is Colorimetric TIFF", "");

@@ -14,6 +14,7 @@
 #include "core/memory.h"
 #include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 namespace {
 
@@ -264,10 +265,8 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
             case 266: L.FillOrder = value; break;
             case 274:
                 if (readMeta && value >= 1 && value <= 8) {
-                    static const char* const names[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
-                                                          "left - top",  "right - top", "right - bottom", "left - bottom"};
                     Orientation = value;
-                    strncpy(OrientationText, names[value - 1], sizeof(OrientationText) - 1);
+                    strncpy(OrientationText, KXTIFF_OrientationNames[value - 1], sizeof(OrientationText) - 1);
                 }
                 break;
             case 284: L.Planar = value; break;
