@@ -379,11 +379,7 @@ void kxoTIFF::readMetaWithoutLibtiff() {
                 // either byte order (as image editors write it): nothing is
                 // swapped, or a little-endian file's records would be scrambled.
                 kLog.text(2, "Storing buffer...");
-                memcpy(block, "Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
-                block[22] = (uint8_t)(length >> 24);
-                block[23] = (uint8_t)(length >> 16);
-                block[24] = (uint8_t)(length >> 8);
-                block[25] = (uint8_t)length;
+                KX_WritePs3IptcHeader(block, (uint32_t)length);
                 Iptc = block;
                 IptcSize = size;
                 if (SubFormatId == 0) SubFormatId = 1;

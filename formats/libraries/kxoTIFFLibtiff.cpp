@@ -317,11 +317,7 @@ void KXTiffDecoder::readMetadata() {
                         std::swap(q[0], q[3]);
                         std::swap(q[1], q[2]);
                     }
-                memcpy(block, "Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
-                block[22] = (uint8_t)(count >> 24);
-                block[23] = (uint8_t)(count >> 16);
-                block[24] = (uint8_t)(count >> 8);
-                block[25] = (uint8_t)count;
+                KX_WritePs3IptcHeader(block, count);
                 M.Iptc = block;
                 M.IptcSize = size;
                 v6();
