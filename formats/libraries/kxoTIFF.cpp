@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cmath>
 #include <cstring>
+#include <atomic>
 #include <initializer_list>
 
 #include "core/catalogue.h"
@@ -61,7 +62,18 @@ void replaceText(char*& field, const char* text) {
     field = copy;
 }
 
+std::atomic<KXTiffTestSeam*> testSeam{nullptr};
+
+// Tells the tests' seam, when one is set, which road the load took.
+void noteRoad(uint32_t road) {
+    if (KXTiffTestSeam* seam = testSeam.load(std::memory_order_relaxed)) seam->LastRoad = road;
+}
+
 }  // namespace
+
+KXTiffTestSeam::KXTiffTestSeam() : Previous(testSeam.exchange(this)) {}
+KXTiffTestSeam::~KXTiffTestSeam() { testSeam.store(Previous); }
+KXTiffTestSeam* KXTIFF_TestSeam() { return testSeam.load(std::memory_order_relaxed); }
 
 const char* const KXTIFF_OrientationNames[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
                                                 "left - top",  "right - top", "right - bottom", "left - bottom"};
@@ -107,7 +119,6 @@ void kxoTIFF::Reset() {
     DataShort = false;
     MakeText[0] = ModelText[0] = OrientationText[0] = 0;
     deleteTempFiles();
-    LastRoad = ROAD_NONE;
 }
 
 void kxoTIFF::deleteTempFiles() {
@@ -183,7 +194,7 @@ uint32_t kxoTIFF::Load() {
     WasCmykOrYcc = false;
     DataShort = false;
     MakeText[0] = ModelText[0] = OrientationText[0] = 0;
-    LastRoad = ROAD_NONE;
+    noteRoad(KXTiffTestSeam::ROAD_NONE);
 
     bool readMeta = false;
     uint32_t err = loadBody(readMeta);
@@ -216,7 +227,7 @@ uint32_t kxoTIFF::loadBody(bool& readMeta) {
         if (!Thumbnail) return KXERR_NOMEMORY;
         if (fseeko(ReadFile, L.ThumbOffset, SEEK_SET) != 0 || amRead(ReadFile, Thumbnail, L.ThumbLength) != (long)L.ThumbLength)
             return KXERR_EOF;
-        LastRoad = ROAD_THUMBNAIL;
+        noteRoad(KXTiffTestSeam::ROAD_THUMBNAIL);
         return loadTiffExifThumbnail();
     }
 
@@ -269,7 +280,7 @@ uint32_t kxoTIFF::runOwnReader() {
 uint32_t kxoTIFF::chooseAndDecode(bool) {
     if (ownReaderFirst(L)) {
         const uint32_t err = runOwnReader();
-        LastRoad = ROAD_OWN;
+        noteRoad(KXTiffTestSeam::ROAD_OWN);
         // A layout the own reader turns out not to know goes to libtiff.
         if (err != KXERR_FILEREQUIREMENTS) return err;
         kLog.text(2, "LoadTIFF (internal): layout not handled, trying libtiff");
@@ -278,7 +289,7 @@ uint32_t kxoTIFF::chooseAndDecode(bool) {
     uint32_t err = loadTiffLibtiff(ReadName, &b);
     if (!err) {
         LoadedBuffer = b;
-        LastRoad = ROAD_LIBTIFF;
+        noteRoad(KXTiffTestSeam::ROAD_LIBTIFF);
         return KXERR_NONE;
     }
     return runFallbacks(err);
@@ -318,7 +329,7 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
     // reader, which loads what a cut file holds, is left.
     if (DataShort) {
         if ((L.Compression == 1 || L.Compression == 32773) && L.SampleFormat == 1) {
-            LastRoad = ROAD_OWN_LAST;
+            noteRoad(KXTiffTestSeam::ROAD_OWN_LAST);
             return runOwnReader();
         }
         return err;
@@ -329,7 +340,7 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
         kLog.text(2, "tile to strip conversion...");
         err = attempt(0, ReadName, {"-s"});
         if (!err) {
-            LastRoad = ROAD_FALLBACK1;
+            noteRoad(KXTiffTestSeam::ROAD_FALLBACK1);
             return KXERR_NONE;
         }
     } else {
@@ -340,7 +351,7 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
     kLog.text(2, "planar to contig conversion...");
     err = attempt(1, exists(0) ? TempNames[0] : ReadName, {"-p", "contig", "-s"});
     if (!err) {
-        LastRoad = ROAD_FALLBACK2;
+        noteRoad(KXTiffTestSeam::ROAD_FALLBACK2);
         return KXERR_NONE;
     }
 
@@ -350,11 +361,11 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
         const char* input = exists(1) ? TempNames[1] : exists(0) ? TempNames[0] : ReadName;
         err = attempt(2, input, {"-c", "none", "-p", "contig", "-s"});
         if (!err) {
-            LastRoad = ROAD_FALLBACK3;
+            noteRoad(KXTiffTestSeam::ROAD_FALLBACK3);
             return KXERR_NONE;
         }
     } else if (L.SampleFormat == 1) {
-        LastRoad = ROAD_OWN_LAST;
+        noteRoad(KXTiffTestSeam::ROAD_OWN_LAST);
         return runOwnReader();
     }
     return err;

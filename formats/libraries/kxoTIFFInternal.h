@@ -19,3 +19,29 @@ uint16_t* KXTIFF_NewGamma22Curve(uint32_t entries);
 // The names of the Orientation values 1 to 8, as the metadata texts and
 // the log give them.
 extern const char* const KXTIFF_OrientationNames[8];
+
+// ---- the tests' seam -------------------------------------------------------
+// What the reader's loads went through, and libtiff failures asked for so
+// that the fall-backs can be driven. A test declares one around its loads;
+// while it lives, every load in the process reports to it (and the seam
+// before it is back when it goes). Without one, loads record nothing.
+struct KXTiffTestSeam {
+    enum Road : uint32_t { ROAD_NONE = 0, ROAD_OWN = 1, ROAD_LIBTIFF = 2, ROAD_FALLBACK1 = 3, ROAD_FALLBACK2 = 4,
+                           ROAD_FALLBACK3 = 5, ROAD_OWN_LAST = 6, ROAD_THUMBNAIL = 7 };
+    // The road of the last load.
+    uint32_t LastRoad = ROAD_NONE;
+    // A libtiff decode of a file whose name contains one of these texts
+    // fails as if libtiff could not decode it.
+    const char* FailLibtiffOn[4] = {};
+
+    KXTiffTestSeam();
+    ~KXTiffTestSeam();
+    KXTiffTestSeam(const KXTiffTestSeam&) = delete;
+    KXTiffTestSeam& operator=(const KXTiffTestSeam&) = delete;
+
+private:
+    KXTiffTestSeam* Previous;
+};
+
+// The seam in force, null in production.
+KXTiffTestSeam* KXTIFF_TestSeam();
