@@ -81,6 +81,7 @@ private:
     long keyNumber(const char* key, long fallback);
 
     // ---- writer (kxoTIFFWriter.cpp) ----
+    friend struct KXTiffSave;
     uint8_t* ExifCopy = nullptr;
     uint32_t ExifCopySize = 0;
 
