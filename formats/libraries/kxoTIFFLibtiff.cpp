@@ -200,6 +200,21 @@ struct KXTiffDecoder {
         return KXERR_NONE;
     }
 
+    // The steps of a load (kxoTIFF::loadTiffLibtiff).
+    uint16_t* Map[3] = {nullptr, nullptr, nullptr};  // libtiff's colour map
+    bool HaveMap = false;
+    uint8_t Palette[768] = {};  // of grey and palette images
+    bool HavePalette = false;
+    bool open();
+    void selectPage(long page);
+    uint32_t readBaseTags();
+    uint32_t readPalette();
+    uint32_t readPhotometric();
+    bool chooseOwn(uint32_t* err);
+    uint32_t decode(uint32_t err, long page);
+    bool reopen(long page);
+    KX_GfxBuffer* finish();
+
     uint32_t newBuffer(uint32_t depth, uint32_t pixelBits, uint64_t dataBytes);
     void readMetadata();
     void colorimetry();
@@ -711,115 +726,109 @@ uint32_t KXTiffDecoder::decodeRgba() {
     return KXERR_NONE;
 }
 
-uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
-    *out = nullptr;
-    kLog.text(2, "Load TIFF (libtiff)");
-    if (const KXTiffTestSeam* seam = KXTIFF_TestSeam())
-        for (const char* fail : seam->FailLibtiffOn)
-            if (fail && path && strstr(path, fail)) return KXERR_DECODE;
-    const bool readMeta = LoadMetaFlag && !keyIs("IS_EXIF", "TRUE");
-    KXTiffDecoder d(*this, path);
-    kLog.line(2, "Opening '%s'", path);
-    d.Tif = KXTIFF_Open(path, "r", messageHandler);
-    if (!d.Tif) return KXERR_FILEREQUIREMENTS;
-    TIFF* tif = d.Tif;
-    kLog.line(5, "Flag: %s%s%s%s%s", TIFFIsTiled(tif) ? "IsTiled " : "", TIFFIsByteSwapped(tif) ? "IsByteSwapped " : "",
-              TIFFIsUpSampled(tif) ? "IsUpSampled " : "", TIFFIsMSB2LSB(tif) ? "IsMSB2LSB " : "", TIFFIsBigEndian(tif) ? "IsBigEndian" : "");
+// A libtiff handle on the path; false when libtiff cannot open it.
+bool KXTiffDecoder::open() {
+    kLog.line(2, "Opening '%s'", Path);
+    Tif = KXTIFF_Open(Path, "r", messageHandler);
+    if (!Tif) return false;
+    kLog.line(5, "Flag: %s%s%s%s%s", TIFFIsTiled(Tif) ? "IsTiled " : "", TIFFIsByteSwapped(Tif) ? "IsByteSwapped " : "",
+              TIFFIsUpSampled(Tif) ? "IsUpSampled " : "", TIFFIsMSB2LSB(Tif) ? "IsMSB2LSB " : "", TIFFIsBigEndian(Tif) ? "IsBigEndian" : "");
+    return true;
+}
 
-    const long page = keyNumber("PAGENUMBER", 0);
-    if (page > 0) {
-        kLog.line(2, "Multiple pages assumed. Page %ld requested. Checking...", page);
-        const long pages = (long)TIFFNumberOfDirectories(tif);
-        if (pages >= page + 1 && TIFFSetDirectory(tif, (tdir_t)page)) {
-            kLog.line(2, "Multiple pages found (%ld). Page %ld selected.", pages, page);
-        } else {
-            kLog.line(2, "Error: Multiple pages found (%ld). Page %ld out of range.", pages, page);
-            TIFFSetDirectory(tif, 0);
-        }
+// The page asked for (PAGENUMBER), or the first when there is no such page.
+void KXTiffDecoder::selectPage(long page) {
+    if (page <= 0) return;
+    kLog.line(2, "Multiple pages assumed. Page %ld requested. Checking...", page);
+    const long pages = (long)TIFFNumberOfDirectories(Tif);
+    if (pages >= page + 1 && TIFFSetDirectory(Tif, (tdir_t)page)) {
+        kLog.line(2, "Multiple pages found (%ld). Page %ld selected.", pages, page);
+    } else {
+        kLog.line(2, "Error: Multiple pages found (%ld). Page %ld out of range.", pages, page);
+        TIFFSetDirectory(Tif, 0);
     }
-    if (!KXTIFF_DataCanFit(tif)) {
-        kLog.text(2, "The file holds less data than its picture needs.");
-        DataShort = true;
-        return KXERR_DECODE;
-    }
-    if (readMeta) d.readMetadata();
+}
 
+// The page's layout tags; a missing Photometric is guessed from the rest.
+uint32_t KXTiffDecoder::readBaseTags() {
     kLog.text(2, "Reading base tags... (1)");
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &d.Bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &d.Samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &d.Format);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &d.Planar);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &Bits);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLESPERPIXEL, &Samples);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLEFORMAT, &Format);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_PLANARCONFIG, &Planar);
     kLog.text(2, "Reading base tags... (2)");
-    if (!TIFFGetField(tif, TIFFTAG_COMPRESSION, &d.Compression)) d.Compression = 0;
+    if (!TIFFGetField(Tif, TIFFTAG_COMPRESSION, &Compression)) Compression = 0;
     uint32_t tileW = 0, tileL = 0;
-    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileL);
-    d.Tiled = TIFFIsTiled(tif) != 0;
-    d.Jpeg = d.Compression == COMPRESSION_OJPEG || d.Compression == COMPRESSION_JPEG;
+    TIFFGetField(Tif, TIFFTAG_TILEWIDTH, &tileW);
+    TIFFGetField(Tif, TIFFTAG_TILELENGTH, &tileL);
+    Tiled = TIFFIsTiled(Tif) != 0;
+    Jpeg = Compression == COMPRESSION_OJPEG || Compression == COMPRESSION_JPEG;
     kLog.text(2, "Reading base tags... (3)");
-    uint32_t err = KXERR_NONE;
-    uint16_t* map[3] = {nullptr, nullptr, nullptr};
-    const bool haveMap = TIFFGetField(tif, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]) != 0;
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &d.Photometric)) {
+    HaveMap = TIFFGetField(Tif, TIFFTAG_COLORMAP, &Map[0], &Map[1], &Map[2]) != 0;
+    if (!TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &Photometric)) {
         kLog.text(2, "Photometric Tag is missing...");
-        if (d.Bits == 1 && d.Samples == 1)
-            d.Photometric = PHOTOMETRIC_MINISWHITE;
-        else if (d.Samples == 1 && d.Bits <= 8 && haveMap)
-            d.Photometric = PHOTOMETRIC_PALETTE;
-        else if (d.Samples >= 3 && d.Bits >= 8)
-            d.Photometric = PHOTOMETRIC_RGB;
+        if (Bits == 1 && Samples == 1)
+            Photometric = PHOTOMETRIC_MINISWHITE;
+        else if (Samples == 1 && Bits <= 8 && HaveMap)
+            Photometric = PHOTOMETRIC_PALETTE;
+        else if (Samples >= 3 && Bits >= 8)
+            Photometric = PHOTOMETRIC_RGB;
         else {
             kLog.text(2, "Error reading base tags...");
             return KXERR_FILEREQUIREMENTS;
         }
     }
-    if (d.Samples != 1 && d.Samples != 3 && d.Samples != 4) {
-        kLog.line(2, "Unusual SPP found (%ld spp at %ld bps)", (long)d.Samples, (long)d.Bits);
+    if (Samples != 1 && Samples != 3 && Samples != 4) {
+        kLog.line(2, "Unusual SPP found (%ld spp at %ld bps)", (long)Samples, (long)Bits);
         return KXERR_FILEREQUIREMENTS;
     }
-    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &d.Width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &d.Height) || !d.Width ||
-        !d.Height)
+    if (!TIFFGetField(Tif, TIFFTAG_IMAGEWIDTH, &Width) || !TIFFGetField(Tif, TIFFTAG_IMAGELENGTH, &Height) || !Width ||
+        !Height)
         return KXERR_DECODE;
     float xres = 0, yres = 0;
-    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres);
+    TIFFGetField(Tif, TIFFTAG_XRESOLUTION, &xres);
+    TIFFGetField(Tif, TIFFTAG_YRESOLUTION, &yres);
     kLog.line(5, "x/y ResTags: %ld/%ld (%f/%f)", (long)xres, (long)yres, xres, yres);
     kLog.text(2, "Reading base tags... (4)");
     kLog.text(2, "Reading image data...");
+    return KXERR_NONE;
+}
 
-    // The palette of grey and palette images.
-    uint8_t palette[768] = {};
-    bool havePalette = false;
-    const uint32_t bits = d.Bits;
-    auto readPalette = [&]() -> uint32_t {
-        if (!haveMap || bits > 8) {
-            kLog.text(2, "Reading palette failed.");
-            return KXERR_FILEREQUIREMENTS;
-        }
-        const uint32_t n = 1u << bits;
-        for (uint32_t i = 0; i < n; ++i) {
-            palette[i * 3] = (uint8_t)(map[0][i] >> 8);
-            palette[i * 3 + 1] = (uint8_t)(map[1][i] >> 8);
-            palette[i * 3 + 2] = (uint8_t)(map[2][i] >> 8);
-        }
-        havePalette = true;
-        return KXERR_NONE;
-    };
-    switch (d.Photometric) {
+// The colour map's high bytes as the palette.
+uint32_t KXTiffDecoder::readPalette() {
+    if (!HaveMap || Bits > 8) {
+        kLog.text(2, "Reading palette failed.");
+        return KXERR_FILEREQUIREMENTS;
+    }
+    const uint32_t n = 1u << Bits;
+    for (uint32_t i = 0; i < n; ++i) {
+        Palette[i * 3] = (uint8_t)(Map[0][i] >> 8);
+        Palette[i * 3 + 1] = (uint8_t)(Map[1][i] >> 8);
+        Palette[i * 3 + 2] = (uint8_t)(Map[2][i] >> 8);
+    }
+    HavePalette = true;
+    return KXERR_NONE;
+}
+
+// What the photometric interpretation makes of the page: grey, palette,
+// RGB, CMYK or YCbCr (JPEG-compressed only, which libtiff turns to RGB).
+// An error here still lets the RGBA reader try.
+uint32_t KXTiffDecoder::readPhotometric() {
+    uint32_t err = KXERR_NONE;
+    switch (Photometric) {
         case PHOTOMETRIC_MINISBLACK:
         case PHOTOMETRIC_MINISWHITE:
-            kLog.text(2, d.Photometric == PHOTOMETRIC_MINISBLACK ? "Photometric: MinIsBlack"
-                                                             : "Photometric: MinIsWhite");
-            d.Grey = true;
-            if (bits >= 2 && bits <= 8) {
-                if (d.Photometric == PHOTOMETRIC_MINISWHITE) kLog.text(2, "Reading palette...");
+            kLog.text(2, Photometric == PHOTOMETRIC_MINISBLACK ? "Photometric: MinIsBlack" : "Photometric: MinIsWhite");
+            Grey = true;
+            if (Bits >= 2 && Bits <= 8) {
+                if (Photometric == PHOTOMETRIC_MINISWHITE) kLog.text(2, "Reading palette...");
                 err = readPalette();
-                if (!err) d.Grey = false;
+                if (!err) Grey = false;
             }
             break;
         case PHOTOMETRIC_PALETTE:
             kLog.text(2, "Photometric: Palette");
-            if (bits > 8)
+            if (Bits > 8)
                 kLog.text(2, "Reading palette skipped (is > 8bit).");
             else
                 err = readPalette();
@@ -827,15 +836,15 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
         case PHOTOMETRIC_RGB: kLog.text(2, "Photometric: RGB"); break;
         case PHOTOMETRIC_SEPARATED:
             kLog.text(2, "Photometric: CMYK");
-            d.Cmyk = true;
+            Cmyk = true;
             break;
         case PHOTOMETRIC_YCBCR:
             kLog.text(2, "Photometric: YBRCR");
-            d.Ycc = true;
-            if (d.Jpeg && d.Planar == PLANARCONFIG_CONTIG) {
+            Ycc = true;
+            if (Jpeg && Planar == PLANARCONFIG_CONTIG) {
                 kLog.text(2, "Photometric: RGB (changed)");
-                TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-                d.Photometric = PHOTOMETRIC_RGB;
+                TIFFSetField(Tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+                Photometric = PHOTOMETRIC_RGB;
             } else {
                 err = KXERR_FILEREQUIREMENTS;
             }
@@ -844,81 +853,124 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     }
     // Samples of 17 to 31 bits have no layout here. (32 and 64 bits are
     // read as wide samples below; the width is compared, never shifted by.)
-    if (bits > 16 && bits < 32) {
+    if (Bits > 16 && Bits < 32) {
         kLog.text(2, "Unsupported maxval.");
         err = KXERR_FILEREQUIREMENTS;
     }
+    return err;
+}
 
-    // Own decoding for the layouts the module knows, else the RGBA reader.
-    bool own = d.Samples < 5 && (bits == 8 || bits == 16 || bits == 32 || bits == 64) && d.Format <= 1 &&
-               d.Planar == PLANARCONFIG_CONTIG && !(d.Photometric == PHOTOMETRIC_PALETTE && bits > 8);
+// Whether the own decoding knows the layout (else the RGBA reader); a
+// layout that is not one of the plain ones forgets the earlier error.
+bool KXTiffDecoder::chooseOwn(uint32_t* err) {
+    const uint32_t bits = Bits;
+    bool own = Samples < 5 && (bits == 8 || bits == 16 || bits == 32 || bits == 64) && Format <= 1 &&
+               Planar == PLANARCONFIG_CONTIG && !(Photometric == PHOTOMETRIC_PALETTE && bits > 8);
     if (!own) {
-        if (err) kLog.text(2, "Previous error popped up again...");
-        err = KXERR_NONE;
-        const bool real = d.Format == SAMPLEFORMAT_IEEEFP &&
-                          (bits == 16 || bits == 24 || bits == 32 || bits == 64) && (d.Samples == 1 || d.Samples == 3);
-        own = real || (bits == 4 && d.Samples == 3) || (bits == 12 && d.Samples == 1 && d.Planar == PLANARCONFIG_CONTIG) ||
-              (d.Planar == PLANARCONFIG_SEPARATE && d.Cmyk && bits == 16 && (d.Samples == 3 || d.Samples == 4));
+        if (*err) kLog.text(2, "Previous error popped up again...");
+        *err = KXERR_NONE;
+        const bool real = Format == SAMPLEFORMAT_IEEEFP && (bits == 16 || bits == 24 || bits == 32 || bits == 64) &&
+                          (Samples == 1 || Samples == 3);
+        own = real || (bits == 4 && Samples == 3) || (bits == 12 && Samples == 1 && Planar == PLANARCONFIG_CONTIG) ||
+              (Planar == PLANARCONFIG_SEPARATE && Cmyk && bits == 16 && (Samples == 3 || Samples == 4));
         if (!own)
-            kLog.line(2, "RGBA fallback check trigger (code: %ld,%ld,%ld,%ld)", (long)d.Samples, (long)bits,
-                      (long)d.Format, (long)d.Planar);
+            kLog.line(2, "RGBA fallback check trigger (code: %ld,%ld,%ld,%ld)", (long)Samples, (long)bits, (long)Format,
+                      (long)Planar);
     }
+    return own;
+}
+
+// The pixels: the own decoding where it knows the layout, and the RGBA
+// reader for the rest and for a compressed, tiled or exotic file the own
+// decoding failed on (through a new handle). err: what came before.
+uint32_t KXTiffDecoder::decode(uint32_t err, long page) {
+    const uint32_t bits = Bits;
+    const bool own = chooseOwn(&err);
     bool toRgba = !own;
     if (own) {
         kLog.line(2, "RGBA fallback check passed (rv: %ld)", (long)err);
-        if (!err && d.Cmyk) {
+        if (!err && Cmyk) {
             uint16_t inkset = INKSET_CMYK;
-            if (TIFFGetField(tif, TIFFTAG_INKSET, &inkset) && inkset != INKSET_CMYK) {
+            if (TIFFGetField(Tif, TIFFTAG_INKSET, &inkset) && inkset != INKSET_CMYK) {
                 kLog.text(2, "INKSET is not CMYK...");
                 toRgba = true;
             } else {
-                if (d.Planar != PLANARCONFIG_CONTIG) kLog.text(2, "CMYK with planar != 1 recognized.");
-                if (d.Planar != PLANARCONFIG_CONTIG && bits == 16) kLog.text(2, "...but is 16 bit.");
-                err = d.Planar == PLANARCONFIG_CONTIG || bits == 16 ? d.decodeCmyk() : KXERR_FILEREQUIREMENTS;
+                if (Planar != PLANARCONFIG_CONTIG) kLog.text(2, "CMYK with planar != 1 recognized.");
+                if (Planar != PLANARCONFIG_CONTIG && bits == 16) kLog.text(2, "...but is 16 bit.");
+                err = Planar == PLANARCONFIG_CONTIG || bits == 16 ? decodeCmyk() : KXERR_FILEREQUIREMENTS;
             }
         } else if (!err) {
-            err = d.decodeOwn();
+            err = decodeOwn();
         }
         if (err && !toRgba) {
             // A compressed, tiled or exotic file may still suit the RGBA reader.
-            const bool retry = (d.Compression != COMPRESSION_NONE && d.Compression != COMPRESSION_PACKBITS) ||
-                               d.Photometric >= 4 || d.Tiled;
-            if (retry && err != KXERR_NOMEMORY) {
-                kLog.text(2, "getting new handle...");
-                TIFFClose(d.Tif);
-                d.Tif = KXTIFF_Open(path, "r", messageHandler);
-                if (d.Tif && page > 0) TIFFSetDirectory(d.Tif, (tdir_t)page);
-                kLog.text(2, d.Tif ? "ok." : "failed.");
-                if (d.Tif) {
-                    if (d.Format == SAMPLEFORMAT_IEEEFP && bits == 16 && (d.Samples == 1 || d.Samples == 3)) {
-                        kLog.text(2, "libtiff decode error");
-                        err = KXERR_DECODE;
-                    } else if (d.Format <= 1 && bits == 16 && d.Photometric == PHOTOMETRIC_MINISBLACK && d.Samples == 1) {
-                        kLog.text(2, "libtiff decode error");
-                        err = KXERR_DECODE;
-                    } else {
-                        toRgba = true;
-                    }
+            const bool retry = (Compression != COMPRESSION_NONE && Compression != COMPRESSION_PACKBITS) ||
+                               Photometric >= 4 || Tiled;
+            if (retry && err != KXERR_NOMEMORY && reopen(page)) {
+                if (Format == SAMPLEFORMAT_IEEEFP && bits == 16 && (Samples == 1 || Samples == 3)) {
+                    kLog.text(2, "libtiff decode error");
+                    err = KXERR_DECODE;
+                } else if (Format <= 1 && bits == 16 && Photometric == PHOTOMETRIC_MINISBLACK && Samples == 1) {
+                    kLog.text(2, "libtiff decode error");
+                    err = KXERR_DECODE;
+                } else {
+                    toRgba = true;
                 }
             }
         }
     }
     if (toRgba) {
-        err = d.decodeRgba();
-        havePalette = false;
+        err = decodeRgba();
+        HavePalette = false;
     }
+    return err;
+}
 
-    WasCmykOrYcc = d.Cmyk || d.Ycc;
-    if (err) return err;
-    KX_GfxBuffer* b = d.B;
-    if (b->ColorDepth <= 8 && havePalette) memcpy(b->Palette, palette, sizeof(palette));
+// A new handle on the same page after a failed decoding.
+bool KXTiffDecoder::reopen(long page) {
+    kLog.text(2, "getting new handle...");
+    TIFFClose(Tif);
+    Tif = KXTIFF_Open(Path, "r", messageHandler);
+    if (Tif && page > 0) TIFFSetDirectory(Tif, (tdir_t)page);
+    kLog.text(2, Tif ? "ok." : "failed.");
+    return Tif != nullptr;
+}
+
+// The decoded picture with its palette and flags, handed over.
+KX_GfxBuffer* KXTiffDecoder::finish() {
+    KX_GfxBuffer* b = B;
+    if (b->ColorDepth <= 8 && HavePalette) memcpy(b->Palette, Palette, sizeof(Palette));
     if (b->ColorDepth == 48) {
         kLog.line(7, "Endianess flag check (rv: %ld gb %lx %ld)", 0L, (unsigned long)0, (long)b->ColorDepth);
         kLog.line(7, "Adjusting endianess flag... %s", "to II");
         KXSUP_SetGfxBufferEndianess(b, KXGFXF_II);
     }
-    if (d.Grey) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
-    *out = b;
-    d.B = nullptr;
+    if (Grey) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
+    B = nullptr;
+    return b;
+}
+
+uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
+    *out = nullptr;
+    kLog.text(2, "Load TIFF (libtiff)");
+    if (const KXTiffTestSeam* seam = KXTIFF_TestSeam())
+        for (const char* fail : seam->FailLibtiffOn)
+            if (fail && path && strstr(path, fail)) return KXERR_DECODE;
+    const bool readMeta = LoadMetaFlag && !keyIs("IS_EXIF", "TRUE");
+    KXTiffDecoder d(*this, path);
+    if (!d.open()) return KXERR_FILEREQUIREMENTS;
+    const long page = keyNumber("PAGENUMBER", 0);
+    d.selectPage(page);
+    if (!KXTIFF_DataCanFit(d.Tif)) {
+        kLog.text(2, "The file holds less data than its picture needs.");
+        DataShort = true;
+        return KXERR_DECODE;
+    }
+    if (readMeta) d.readMetadata();
+    if (uint32_t err = d.readBaseTags()) return err;
+    const uint32_t err = d.decode(d.readPhotometric(), page);
+    WasCmykOrYcc = d.Cmyk || d.Ycc;
+    if (err) return err;
+    *out = d.finish();
     return KXERR_NONE;
 }
