@@ -1,6 +1,7 @@
 // kxoTIFFInternal: what the TIFF module's files share among themselves
-// beyond kxoTIFF.h: the libtiff opener, the default transfer curve and the
-// orientation names.
+// beyond kxoTIFF.h: the libtiff opener, the default transfer curve, the
+// orientation names, and the seam through which the tests watch and steer
+// the reader.
 #pragma once
 
 #include <tiffio.h>
