@@ -34,15 +34,13 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "formats/libraries/jpeg_backing.h"
+#include "formats/libraries/kxlog_helpers.h"
 
 namespace {
 
 const char* const kTag = "jfif";
+const KXModuleLog kLog{kTag};
 constexpr size_t kStreamBuffer = 65536;
-
-void logLine(uint32_t level, const char* text) {
-    if (__kxlib_log_global) __kxlib_log_global->Log(level, "%-16s: %s\n", kTag, text);
-}
 
 // libjpeg's error manager with a jump back into the function that set it.
 struct ErrorManager {
@@ -58,7 +56,7 @@ struct ErrorManager {
 void outputToLog(j_common_ptr c) {
     char text[JMSG_LENGTH_MAX];
     c->err->format_message(c, text);
-    logLine(2, text);
+    kLog.text(2, text);
 }
 void outputNothing(j_common_ptr) {}
 
@@ -81,7 +79,7 @@ struct ScanLimit {
 void checkScans(j_common_ptr c) {
     auto* d = reinterpret_cast<j_decompress_ptr>(c);
     if (d->input_scan_number > kMaxScans) {
-        logLine(2, "too many scans, decoding stopped");
+        kLog.text(2, "too many scans, decoding stopped");
         longjmp(reinterpret_cast<ScanLimit*>(c->progress)->errors->jump, 1);
     }
 }
@@ -217,7 +215,7 @@ const char kSoiApp0[4] = {'\xFF', '\xD8', '\xFF', '\xE0'};
 }  // namespace
 
 uint32_t kxoJFIF::CheckJPEG(const char* name) {
-    if (__kxlib_log_global) __kxlib_log_global->Log(5, "%-16s: %s ('%s')\n", kTag, "CheckJPEG...", name ? name : "");
+    kLog.line(5, "%s ('%s')", "CheckJPEG...", name ? name : "");
     if (!name) return 0;
     FILE* file = fopen(name, "rb");
     if (!file) return 0;
@@ -237,7 +235,7 @@ uint32_t kxoJFIF::CheckJPEG(const char* name) {
         FreeVecNamed(s, kTag);
     }
     fclose(file);
-    if (__kxlib_log_global) __kxlib_log_global->Log(5, "%-16s: %s\n", kTag, "...OK");
+    kLog.text(5, "...OK");
     return ok;
 }
 
@@ -282,7 +280,7 @@ uint32_t kxoJFIF::CheckFile(FILE* file, const char* name, int32_t mode) {
 uint32_t kxoJFIF::decode(ReadSession& s) {
     jpeg_decompress_struct& d = s.d;
     if (setjmp(s.err.jump)) {
-        logLine(5, "Decoder exception.");
+        kLog.text(5, "Decoder exception.");
         return KXERR_DECODE;
     }
     jpeg_create_decompress(&d);
@@ -298,13 +296,13 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
 
     const bool thumbnail = keyIs("READ_MODE", "THUMBNAIL");
     if (thumbnail && s.meta.exif && Exif) {
-        logLine(5, "Exif Preview handling triggered.");
+        kLog.text(5, "Exif Preview handling triggered.");
         return KXERR_NONE;
     }
     if (s.meta.icc) {
         uint32_t size = 0;
         if (readIccMarkers(&d, &s.icc, &size)) {
-            logLine(5, "ICCP Profile found.");
+            kLog.text(5, "ICCP Profile found.");
             auto* copy = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
             char* name = static_cast<char*>(AllocVec(sizeof("JPEG ICCP Profile"), MEMF_ANY));
             if (copy && name) {
@@ -394,7 +392,7 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
     if (!err && quantised && d.two_pass_quantize) err = KXSUP_CheckSize(nullptr, width, height, 3);
     if (err) return err;
 
-    logLine(5, "Decoding started...");
+    kLog.text(5, "Decoding started...");
     jpeg_start_decompress(&d);
     s.started = true;
     // An unknown colour space may bring any number of components: only
@@ -454,7 +452,7 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
     } else if (eightBit) {
         for (int i = 0; i < 256; ++i) memset(b->Palette + i * 3, i, 3);
     }
-    logLine(5, "Decoding finished.");
+    kLog.text(5, "Decoding finished.");
     if (d.output_scanline < height) jpeg_abort_decompress(&d);
     else jpeg_finish_decompress(&d);
     s.started = false;
@@ -464,7 +462,7 @@ uint32_t kxoJFIF::decode(ReadSession& s) {
 
 uint32_t kxoJFIF::readImage(FILE* file) {
     const bool meta = LoadMetaFlag != 0;
-    logLine(5, meta ? "Metadata enabled." : "Metadata disabled.");
+    kLog.text(5, meta ? "Metadata enabled." : "Metadata disabled.");
     auto* s = static_cast<ReadSession*>(AllocVecNamed(sizeof(ReadSession), MEMF_CLEAR, 0, kTag));
     if (!s) return KXERR_NOMEMORY;
     if (meta) {
@@ -484,7 +482,7 @@ uint32_t kxoJFIF::readImage(FILE* file) {
         if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
         LoadedBuffer = s->buffer;
         if (s->err.cutShort) {
-            logLine(2, "the data ends early: the picture is incomplete");
+            kLog.text(2, "the data ends early: the picture is incomplete");
             LoadWarning = KXERR_EOF;
         }
     } else if (s->buffer) {
@@ -502,7 +500,7 @@ uint32_t kxoJFIF::unwrapMac() {
         amClose(ReadFile);
         ReadFile = nullptr;
     }
-    if (__kxlib_log_global) __kxlib_log_global->Log(1, "%-16s: %s\n", kTag, "Checking for MAC Header...");
+    kLog.text(1, "Checking for MAC Header...");
     FILE* in = amOpen(ReadName, "rb");
     if (!in) return KXERR_FILENOTFOUND;
     setvbuf(in, nullptr, _IOFBF, kStreamBuffer);
@@ -514,11 +512,11 @@ uint32_t kxoJFIF::unwrapMac() {
     long start = -1;
     const int at = findAt(block, sizeof(block), 0, 247, "JPEG8BIM", 8);
     if (at >= 0) {
-        logLine(1, "Found. Checking for Type...");
+        kLog.text(1, "Found. Checking for Type...");
         if (block[128] == 0xFF && block[129] == 0xD8) {
             start = 128;
         } else if (memcmp(block + 134, "Photoshop", 9) == 0) {
-            logLine(1, "Found Photoshop. Checking for details...");
+            kLog.text(1, "Found Photoshop. Checking for details...");
             // The JPEG stream starts six bytes before its "JFIF" (FF D8 FF E0
             // and the segment length); look on in overlapping pieces.
             static constexpr size_t kPiece = 4096;
@@ -546,7 +544,7 @@ uint32_t kxoJFIF::unwrapMac() {
             long searchBase = 0;
             uint8_t more[512];
             if (memcmp(block + 32, "MAC_3", 5) == 0) {
-                logLine(1, "Found MAC. Checking for details...");
+                kLog.text(1, "Found MAC. Checking for details...");
                 search = fread(more, 1, sizeof(more), in) == sizeof(more) ? more + 256 : nullptr;
                 from = 0;
                 searchBase = 768;
@@ -556,7 +554,7 @@ uint32_t kxoJFIF::unwrapMac() {
         }
     }
     if (start < 0) {
-        logLine(1, "Not found.");
+        kLog.text(1, "Not found.");
         amClose(in);
         return KXERR_DECODE;
     }
@@ -596,7 +594,7 @@ uint32_t kxoJFIF::unwrapMac() {
 }
 
 uint32_t kxoJFIF::Load() {
-    if (__kxlib_log_global) __kxlib_log_global->Log(1, "%-16s: Loading %s...\n", kTag, ReadName ? ReadName : "");
+    kLog.line(1, "Loading %s...", ReadName ? ReadName : "");
     if (LoadedBuffer) {
         KXSUP_FreeGfxBuffer(LoadedBuffer);
         LoadedBuffer = nullptr;
@@ -613,7 +611,7 @@ uint32_t kxoJFIF::Load() {
         importJfifExif();
     }
     err = KXF_EndLoad(this, err);
-    if (__kxlib_log_global) __kxlib_log_global->Log(1, "%-16s: Loading %s finished\n", kTag, ReadName ? ReadName : "");
+    kLog.line(1, "Loading %s finished", ReadName ? ReadName : "");
     return err;
 }
 

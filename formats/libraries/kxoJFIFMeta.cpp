@@ -15,11 +15,13 @@
 #include "core/exifiptc.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoJFIF.h"
 
 namespace {
 
 const char* const kTag = "jfif";
+const KXModuleLog kLog{kTag};
 // The XMP specification's identifier for JPEG, with its zero: 29 bytes.
 const char kXmpId[] = "http://ns.adobe.com/xap/1.0/";
 constexpr uint32_t kXmpIdSize = sizeof(kXmpId);
@@ -31,10 +33,6 @@ constexpr uint32_t kMarkerPayload = 65533;  // the largest marker payload
 constexpr uint32_t kXmpMax = kMarkerPayload - 2 - kXmpIdSize;  // 65502
 constexpr uint32_t kExifHeader = 14;       // "Exif" 00 00 and the TIFF header
 constexpr uint32_t kPs3Header = sizeof(Ps3IptcHeader);
-
-void logLine(uint32_t level, const char* text) {
-    if (__kxlib_log_global) __kxlib_log_global->Log(level, "%-16s: %s\n", kTag, text);
-}
 
 uint32_t be32At(const uint8_t* p) { return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]; }
 
@@ -60,7 +58,7 @@ uint8_t* iptcBlock(const uint8_t* records, uint32_t length) {
 void kxoJFIF::writeIccMarkers(jpeg_compress_struct* c, const uint8_t* profile, uint32_t size) {
     const uint32_t chunks = (uint32_t)(((uint64_t)size + kIccChunk - 1) / kIccChunk);
     if (chunks == 0 || chunks > 255) {
-        logLine(2, "ICC profile too large for JPEG markers, left out");
+        kLog.text(2, "ICC profile too large for JPEG markers, left out");
         return;
     }
     uint32_t offset = 0;
@@ -80,13 +78,13 @@ void kxoJFIF::writeJpegMetadata(jpeg_compress_struct* c, const KXOSpecialInfo* i
     // A block shorter than its header carries nothing; one longer than a
     // marker holds cannot be written in one.
     if (info->Exif && keyIsOn("WRITE_EXIF", true)) {
-        if (info->ExifSize < kExifHeader) logLine(2, "EXIF block shorter than its header, left out");
-        else if (info->ExifSize > kMarkerPayload) logLine(2, "EXIF block too large for a JPEG marker, left out");
+        if (info->ExifSize < kExifHeader) kLog.text(2, "EXIF block shorter than its header, left out");
+        else if (info->ExifSize > kMarkerPayload) kLog.text(2, "EXIF block too large for a JPEG marker, left out");
         else jpeg_write_marker(c, JPEG_APP0 + 1, info->Exif, info->ExifSize);
     }
     if (info->Iptc) {
-        if (info->IptcSize < kPs3Header) logLine(2, "IPTC block shorter than its header, left out");
-        else if (info->IptcSize > kMarkerPayload) logLine(2, "IPTC block too large for a JPEG marker, left out");
+        if (info->IptcSize < kPs3Header) kLog.text(2, "IPTC block shorter than its header, left out");
+        else if (info->IptcSize > kMarkerPayload) kLog.text(2, "IPTC block too large for a JPEG marker, left out");
         else jpeg_write_marker(c, JPEG_APP0 + 13, info->Iptc, info->IptcSize);
     }
     const uint8_t* xmp = nullptr;
@@ -133,7 +131,7 @@ void kxoJFIF::readMarkers(jpeg_decompress_struct* d, const MetaSwitches& on) {
             continue;
         }
         if (m->marker == JPEG_APP0 + 1 && on.exif && n >= 5 && memcmp(p, "Exif", 5) == 0) {
-            logLine(5, "Metadata: Exif found.");
+            kLog.text(5, "Metadata: Exif found.");
             if (n < kExifHeader) continue;
             if (uint8_t* block = copyBlock(p, n)) {
                 FreeVec(Exif);
@@ -143,7 +141,7 @@ void kxoJFIF::readMarkers(jpeg_decompress_struct* d, const MetaSwitches& on) {
             continue;
         }
         if (m->marker == JPEG_APP0 + 1 && on.xmp && n > kXmpIdSize && memcmp(p, kXmpId, kXmpIdSize) == 0) {
-            logLine(5, "Metadata: XMP found.");
+            kLog.text(5, "Metadata: XMP found.");
             // Kept with a zero after it, for readers that take it as text.
             if (uint8_t* block = copyBlock(p + kXmpIdSize, n - kXmpIdSize, 1)) {
                 FreeVec(Xmp0);
@@ -153,7 +151,7 @@ void kxoJFIF::readMarkers(jpeg_decompress_struct* d, const MetaSwitches& on) {
             continue;
         }
         if (m->marker == JPEG_APP0 + 13 && on.iptc && n > kPs3Header) {
-            logLine(5, "Metadata: IPTC found.");
+            kLog.text(5, "Metadata: IPTC found.");
             const uint8_t* records = nullptr;
             uint32_t length = 0;
             bool found = false;

@@ -1,14 +1,16 @@
 // kxoTIFF: the module's frame (construction, reset, settings, recognition)
 // and the reader's road: pre-parse, choose a decoder, fall back, then the
 // metadata that libtiff did not read. See kxoTIFF.h for the subset.
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 #include <strings.h>
 
-#include <cstdarg>
 #include <cstdlib>
 #include <cmath>
 #include <cstring>
+#include <atomic>
 #include <initializer_list>
 
 #include "core/catalogue.h"
@@ -23,17 +25,7 @@
 namespace {
 
 const char* const kTag = "tiff";
-
-void logf(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logf(uint32_t level, const char* format, ...) {
-    if (!__kxlib_log_global) return;
-    va_list args;
-    va_start(args, format);
-    __kxlib_log_global->VLog(level, format, args);
-    va_end(args);
-}
-
-void logText(uint32_t level, const char* text) { logf(level, "%-16s: %s\n", kTag, text); }
+const KXModuleLog kLog{kTag};
 
 const char* compressionName(uint32_t code) {
     switch (code) {
@@ -70,7 +62,29 @@ void replaceText(char*& field, const char* text) {
     field = copy;
 }
 
+std::atomic<KXTiffTestSeam*> testSeam{nullptr};
+
+// Tells the tests' seam, when one is set, which road the load took.
+void noteRoad(uint32_t road) {
+    if (KXTiffTestSeam* seam = testSeam.load(std::memory_order_relaxed)) seam->LastRoad = road;
+}
+
 }  // namespace
+
+KXTiffTestSeam::KXTiffTestSeam() : Previous(testSeam.exchange(this)) {}
+KXTiffTestSeam::~KXTiffTestSeam() { testSeam.store(Previous); }
+KXTiffTestSeam* KXTIFF_TestSeam() { return testSeam.load(std::memory_order_relaxed); }
+
+const char* const KXTIFF_OrientationNames[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
+                                                "left - top",  "right - top", "right - bottom", "left - bottom"};
+
+uint16_t* KXTIFF_NewGamma22Curve(uint32_t entries) {
+    auto* curve = static_cast<uint16_t*>(AllocVec(entries * 2, MEMF_ANY));
+    if (!curve) return nullptr;
+    curve[0] = 0;
+    for (uint32_t i = 1; i < entries; ++i) curve[i] = (uint16_t)floor(pow((double)i / (entries - 1), 2.2) * 65535.0 + 0.5);
+    return curve;
+}
 
 // The registration comes first so that the pad paths follow its pad name.
 kxoTIFF::kxoTIFF(KXClass* lib) {
@@ -105,7 +119,6 @@ void kxoTIFF::Reset() {
     DataShort = false;
     MakeText[0] = ModelText[0] = OrientationText[0] = 0;
     deleteTempFiles();
-    LastRoad = ROAD_NONE;
 }
 
 void kxoTIFF::deleteTempFiles() {
@@ -181,7 +194,7 @@ uint32_t kxoTIFF::Load() {
     WasCmykOrYcc = false;
     DataShort = false;
     MakeText[0] = ModelText[0] = OrientationText[0] = 0;
-    LastRoad = ROAD_NONE;
+    noteRoad(KXTiffTestSeam::ROAD_NONE);
 
     bool readMeta = false;
     uint32_t err = loadBody(readMeta);
@@ -195,7 +208,7 @@ uint32_t kxoTIFF::Load() {
 uint32_t kxoTIFF::loadBody(bool& readMeta) {
     const bool isExif = keyIs("IS_EXIF", "TRUE");
     readMeta = !isExif && LoadMetaFlag;
-    if (readMeta) logText(2, "Parsing internal EXIF/IPTC config.");
+    if (readMeta) kLog.text(2, "Parsing internal EXIF/IPTC config.");
     uint32_t err = KXF_OpenRead(this);
     if (err) return err;
     SubFormatId = 0;
@@ -207,31 +220,31 @@ uint32_t kxoTIFF::loadBody(bool& readMeta) {
     if (Compression) strncpy(Compression, compressionName(L.Compression), 63);
 
     if (isExif) {
-        logText(2, "is EXIF");
+        kLog.text(2, "is EXIF");
         if (!L.ThumbOffset || !L.ThumbLength) return KXERR_FILEREQUIREMENTS;
         if ((uint64_t)L.ThumbOffset + L.ThumbLength > FileSize) return KXERR_EOF;
         Thumbnail = static_cast<uint8_t*>(AllocVec(L.ThumbLength, MEMF_ANY));
         if (!Thumbnail) return KXERR_NOMEMORY;
         if (fseeko(ReadFile, L.ThumbOffset, SEEK_SET) != 0 || amRead(ReadFile, Thumbnail, L.ThumbLength) != (long)L.ThumbLength)
             return KXERR_EOF;
-        LastRoad = ROAD_THUMBNAIL;
+        noteRoad(KXTiffTestSeam::ROAD_THUMBNAIL);
         return loadTiffExifThumbnail();
     }
 
     if (L.Photometric == 5 && L.BitsPerSample == 8 && L.SamplesPerPixel == 1) {
-        logf(1, "%-16s: Plane count adjusted from 1 to 3 for photo %ld\n", kTag, (long)L.Photometric);
+        kLog.line(1, "Plane count adjusted from 1 to 3 for photo %ld", (long)L.Photometric);
         L.SamplesPerPixel = 3;
     }
-    logf(1, "%-16s: Compression type %ld (%ldx%ld, %ld bit x %ld planes (%ld planar) - photo %ld - exts(v) %ld sampf %ld)\n",
-         kTag, (long)L.Compression, (long)L.Width, (long)L.Height, (long)L.BitsPerSample, (long)L.SamplesPerPixel,
-         (long)L.Planar, (long)L.Photometric, (long)L.ExtraSamples, (long)L.SampleFormat);
-    logf(1, "%-16s: Layout - strip count: %ld, strip rows: %ld\n", kTag, (long)L.StripCount, (long)L.RowsPerStrip);
+    kLog.line(1, "Compression type %ld (%ldx%ld, %ld bit x %ld planes (%ld planar) - photo %ld - exts(v) %ld sampf %ld)",
+              (long)L.Compression, (long)L.Width, (long)L.Height, (long)L.BitsPerSample, (long)L.SamplesPerPixel,
+              (long)L.Planar, (long)L.Photometric, (long)L.ExtraSamples, (long)L.SampleFormat);
+    kLog.line(1, "Layout - strip count: %ld, strip rows: %ld", (long)L.StripCount, (long)L.RowsPerStrip);
 
     err = chooseAndDecode(readMeta);
     if (err) return err;
     if (readMeta) readMetaWithoutLibtiff();
     if (WasCmykOrYcc && (IccData || IccName)) {
-        logText(2, "Dropping CMYK/YCbCr ICC profile...");
+        kLog.text(2, "Dropping CMYK/YCbCr ICC profile...");
         FreeVec(IccData);
         FreeVec(IccName);
         IccData = nullptr;
@@ -255,7 +268,7 @@ static bool ownReaderFirst(const KXTiffLayout& l) {
 
 uint32_t kxoTIFF::runOwnReader() {
     if (L.Photometric > 3) return KXERR_FILEREQUIREMENTS;
-    logText(2, "LoadTIFF (internal)");
+    kLog.text(2, "LoadTIFF (internal)");
     if (L.Tiled) return KXERR_DECODE;
     KX_GfxBuffer* b = nullptr;
     const uint32_t err = LoadTIFFInternal(&b);
@@ -267,16 +280,16 @@ uint32_t kxoTIFF::runOwnReader() {
 uint32_t kxoTIFF::chooseAndDecode(bool) {
     if (ownReaderFirst(L)) {
         const uint32_t err = runOwnReader();
-        LastRoad = ROAD_OWN;
+        noteRoad(KXTiffTestSeam::ROAD_OWN);
         // A layout the own reader turns out not to know goes to libtiff.
         if (err != KXERR_FILEREQUIREMENTS) return err;
-        logText(2, "LoadTIFF (internal): layout not handled, trying libtiff");
+        kLog.text(2, "LoadTIFF (internal): layout not handled, trying libtiff");
     }
     KX_GfxBuffer* b = nullptr;
     uint32_t err = loadTiffLibtiff(ReadName, &b);
     if (!err) {
         LoadedBuffer = b;
-        LastRoad = ROAD_LIBTIFF;
+        noteRoad(KXTiffTestSeam::ROAD_LIBTIFF);
         return KXERR_NONE;
     }
     return runFallbacks(err);
@@ -301,7 +314,7 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
         argv[argc++] = input;
         argv[argc++] = name;
         KXTIFF_CopyConvert(argc, argv);
-        logText(2, "...done");
+        kLog.text(2, "...done");
         KX_GfxBuffer* b = nullptr;
         const uint32_t result = loadTiffLibtiff(name, &b);
         if (!result) {
@@ -316,43 +329,43 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
     // reader, which loads what a cut file holds, is left.
     if (DataShort) {
         if ((L.Compression == 1 || L.Compression == 32773) && L.SampleFormat == 1) {
-            LastRoad = ROAD_OWN_LAST;
+            noteRoad(KXTiffTestSeam::ROAD_OWN_LAST);
             return runOwnReader();
         }
         return err;
     }
 
-    logText(2, "LibTiff error (fallback...#1)");
+    kLog.text(2, "LibTiff error (fallback...#1)");
     if (L.Tiled && (L.SamplesPerPixel < 2 || L.BitsPerSample == 0 || L.BitsPerSample > 7)) {
-        logText(2, "tile to strip conversion...");
+        kLog.text(2, "tile to strip conversion...");
         err = attempt(0, ReadName, {"-s"});
         if (!err) {
-            LastRoad = ROAD_FALLBACK1;
+            noteRoad(KXTiffTestSeam::ROAD_FALLBACK1);
             return KXERR_NONE;
         }
     } else {
-        logText(2, "...skipped: not tiled or unsupported bit/planes combination.");
+        kLog.text(2, "...skipped: not tiled or unsupported bit/planes combination.");
     }
 
-    logText(2, "LibTiff error (fallback...#2)");
-    logText(2, "planar to contig conversion...");
+    kLog.text(2, "LibTiff error (fallback...#2)");
+    kLog.text(2, "planar to contig conversion...");
     err = attempt(1, exists(0) ? TempNames[0] : ReadName, {"-p", "contig", "-s"});
     if (!err) {
-        LastRoad = ROAD_FALLBACK2;
+        noteRoad(KXTiffTestSeam::ROAD_FALLBACK2);
         return KXERR_NONE;
     }
 
     if (L.Compression != 1 && L.Compression != 32773) {
-        logText(2, "LibTiff error (fallback...#3)");
-        logText(2, "comp to uncomp conversion...");
+        kLog.text(2, "LibTiff error (fallback...#3)");
+        kLog.text(2, "comp to uncomp conversion...");
         const char* input = exists(1) ? TempNames[1] : exists(0) ? TempNames[0] : ReadName;
         err = attempt(2, input, {"-c", "none", "-p", "contig", "-s"});
         if (!err) {
-            LastRoad = ROAD_FALLBACK3;
+            noteRoad(KXTiffTestSeam::ROAD_FALLBACK3);
             return KXERR_NONE;
         }
     } else if (L.SampleFormat == 1) {
-        LastRoad = ROAD_OWN_LAST;
+        noteRoad(KXTiffTestSeam::ROAD_OWN_LAST);
         return runOwnReader();
     }
     return err;
@@ -362,26 +375,22 @@ uint32_t kxoTIFF::runFallbacks(uint32_t err) {
 
 void kxoTIFF::readMetaWithoutLibtiff() {
     if (L.HasIptc && !Iptc && !keyIs("READ_IPTC", "OFF")) {
-        logText(2, "IPTC found");
+        kLog.text(2, "IPTC found");
         const uint64_t length = (uint64_t)L.IptcCount * (L.IptcType == 4 || L.IptcType == 9 ? 4 : 1);
         const uint32_t header = (uint32_t)sizeof(Ps3IptcHeader);
         uint32_t size = 0;
-        logText(2, "Allocating buffer...");
+        kLog.text(2, "Allocating buffer...");
         if (length && length + header <= 0xFFFFFFFFull && !KXSUP_CheckSize(&size, length + header) &&
             (uint64_t)L.IptcOffset + length <= FileSize) {
             auto* block = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
-            logText(2, "Reading buffer...");
+            kLog.text(2, "Reading buffer...");
             if (block && fseeko(ReadFile, L.IptcOffset, SEEK_SET) == 0 &&
                 amRead(ReadFile, block + header, length) == (long)length) {
                 // LONG-typed IPTC holds the records' bytes as they are, in
                 // either byte order (as image editors write it): nothing is
                 // swapped, or a little-endian file's records would be scrambled.
-                logText(2, "Storing buffer...");
-                memcpy(block, "Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
-                block[22] = (uint8_t)(length >> 24);
-                block[23] = (uint8_t)(length >> 16);
-                block[24] = (uint8_t)(length >> 8);
-                block[25] = (uint8_t)length;
+                kLog.text(2, "Storing buffer...");
+                KX_WritePs3IptcHeader(block, (uint32_t)length);
                 Iptc = block;
                 IptcSize = size;
                 if (SubFormatId == 0) SubFormatId = 1;
@@ -408,31 +417,26 @@ void kxoTIFF::readMetaWithoutLibtiff() {
     }
 
     if (!IccData && L.HasWhitePoint && L.HasPrimaries) {
-        logText(2, "Creating ICC profile (no libtiff)...");
+        kLog.text(2, "Creating ICC profile (no libtiff)...");
         uint16_t* own = nullptr;
         const uint16_t* curves[3] = {nullptr, nullptr, nullptr};
         uint32_t entries = 0;
         if (Transfer && TransferLength >= 2) {
-            logText(2, "Using available TransferFunc table...");
+            kLog.text(2, "Using available TransferFunc table...");
             entries = TransferLength;
             for (uint32_t c = 0; c < 3; ++c) curves[c] = Transfer + (TransferCurves == 3 ? c * TransferLength : 0);
         } else {
             // The default curve, gamma 2.2: 2^BitsPerSample entries up to 8
             // bits; wider samples sample the same curve at 256 points, all
             // the profile builder takes.
-            logText(2, "Allocating TransferFunc table...");
+            kLog.text(2, "Allocating TransferFunc table...");
             entries = L.BitsPerSample >= 1 && L.BitsPerSample <= 8 ? 1u << L.BitsPerSample : 256;
-            logf(2, "%-16s: Generating TransferFunc... (%ld curves, size %ld)\n", kTag, 1L, (long)entries);
-            own = static_cast<uint16_t*>(AllocVec(entries * 2, MEMF_ANY));
-            if (own) {
-                own[0] = 0;
-                for (uint32_t i = 1; i < entries; ++i)
-                    own[i] = (uint16_t)floor(pow((double)i / (entries - 1), 2.2) * 65535.0 + 0.5);
-                curves[0] = curves[1] = curves[2] = own;
-            }
+            kLog.line(2, "Generating TransferFunc... (%ld curves, size %ld)", 1L, (long)entries);
+            own = KXTIFF_NewGamma22Curve(entries);
+            if (own) curves[0] = curves[1] = curves[2] = own;
         }
         if (curves[0]) {
-            logText(2, "Creating ICC profile from data...");
+            kLog.text(2, "Creating ICC profile from data...");
             uint8_t* profile = nullptr;
             uint32_t size = 0;
             if (KXSUP_CreateCMSProfileCurves(256, curves[0], curves[1], curves[2], L.WhitePoint, L.Primaries, &profile,
@@ -452,13 +456,13 @@ void kxoTIFF::takeIptcTexts() {
     uint32_t error = 0;
     IptcHandle* h = Iptc ? IPTC_OpenBuf(Iptc, IptcSize, &error) : IPTC_Open(ReadName, &error);
     if (!h) return;
-    logText(2, "Parsing IPTC data...");
+    kLog.text(2, "Parsing IPTC data...");
     KXMetaTexts t;
     KX_MetaTextsFromHandles(nullptr, h, &t);
     char** const fields[KXMETATEXT_COUNT] = {&Anno, &Auth, &Copy, &Name, &More1, &More2, &More3, &More4};
     KX_MetaFillTexts(fields, t);
     IPTC_Close(h);
-    logText(2, "...IPTC parsing finished");
+    kLog.text(2, "...IPTC parsing finished");
 }
 
 // An EXIF block stored as TIFF: its JPEG thumbnail, through the JFIF module.

@@ -75,20 +75,13 @@ public:
     uint32_t Save() override;
     KXF_FRAME_OPERATIONS(".TIFF")
 
-    // For the tests: what the reader's last load went through.
-    enum Road : uint32_t { ROAD_NONE = 0, ROAD_OWN = 1, ROAD_LIBTIFF = 2, ROAD_FALLBACK1 = 3, ROAD_FALLBACK2 = 4,
-                           ROAD_FALLBACK3 = 5, ROAD_OWN_LAST = 6, ROAD_THUMBNAIL = 7 };
-    uint32_t LastRoad = ROAD_NONE;
-    // For the tests: a libtiff decode of a file whose name contains one of
-    // these texts fails as if libtiff could not decode it (the fall-backs).
-    const char* FailLibtiffOn[4] = {};
-
 private:
     // ---- settings ----
     bool keyIs(const char* key, const char* word);
     long keyNumber(const char* key, long fallback);
 
     // ---- writer (kxoTIFFWriter.cpp) ----
+    friend struct KXTiffSave;
     uint8_t* ExifCopy = nullptr;
     uint32_t ExifCopySize = 0;
 

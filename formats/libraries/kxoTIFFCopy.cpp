@@ -20,29 +20,21 @@
 
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 namespace {
 
 const char* const kTag = "tiffcp";
+const KXModuleLog kLog{kTag};
 
 int messageHandler(TIFF*, void*, const char* module, const char* format, va_list args) {
     if (!__kxlib_log_global) return 1;
     char text[256];
     vsnprintf(text, sizeof(text), format, args);
-    __kxlib_log_global->Log(5, "%-16s: %s%s%s\n", kTag, module ? module : "", module ? ": " : "", text);
+    kLog.line(5, "%s%s%s", module ? module : "", module ? ": " : "", text);
     return 1;
-}
-
-TIFF* openFile(const char* name, const char* mode) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)KXSUP_GetSizeLimit());
-    TIFF* tif = TIFFOpenExt(name, mode, options);
-    TIFFOpenOptionsFree(options);
-    return tif;
 }
 
 void say(TIFF* tif, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -53,7 +45,7 @@ void say(TIFF* tif, const char* format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-    __kxlib_log_global->Log(5, "%-16s: %s%s\n", kTag, tif ? TIFFFileName(tif) : "", text);
+    kLog.line(5, "%s%s", tif ? TIFFFileName(tif) : "", text);
 }
 
 constexpr uint16_t kAsInput = 0xFFFF;
@@ -326,7 +318,7 @@ struct Bias {
 };
 
 bool loadBias(const char* name, Bias& bias) {
-    TIFF* b = openFile(name, "r");
+    TIFF* b = KXTIFF_Open(name, "r", messageHandler);
     if (!b) return false;
     uint16_t spp = 1;
     TIFFGetFieldDefaulted(b, TIFFTAG_SAMPLESPERPIXEL, &spp);
@@ -627,7 +619,7 @@ int KXTIFF_CopyConvert(int argc, const char* const* argv) {
 
     Bias bias;
     if (o.bias && !loadBias(o.bias, bias)) return 1;
-    TIFF* out = openFile(outName, o.mode.c_str());
+    TIFF* out = KXTIFF_Open(outName, o.mode.c_str(), messageHandler);
     if (!out) return -2;
     long pageNumber = -1;
     for (const char* spec : names) {
@@ -649,15 +641,14 @@ int KXTIFF_CopyConvert(int argc, const char* const* argv) {
                 name.resize(cut);
             }
         }
-        TIFF* in = openFile(name.c_str(), "r");
+        TIFF* in = KXTIFF_Open(name.c_str(), "r", messageHandler);
         if (!in) {
             TIFFClose(out);
             return -3;
         }
         if (o.haveOffset && !TIFFSetSubDirectory(in, o.directoryOffset)) {
             say(in, ": Error, setting subdirectory");
-            if (__kxlib_log_global)
-                __kxlib_log_global->Log(5, "%-16s: Error, setting subdirectory at %#llx\n", kTag, (unsigned long long)o.directoryOffset);
+            kLog.line(5, "Error, setting subdirectory at %#llx", (unsigned long long)o.directoryOffset);
             TIFFClose(in);
             TIFFClose(out);
             return 1;

@@ -22,42 +22,23 @@
 #include "core/gfxbuffer.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 namespace {
 
 const char* const kTag = "tiff";
-
-void logf(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logf(uint32_t level, const char* format, ...) {
-    if (!__kxlib_log_global) return;
-    va_list args;
-    va_start(args, format);
-    __kxlib_log_global->VLog(level, format, args);
-    va_end(args);
-}
-
-void logText(uint32_t level, const char* text) { logf(level, "%-16s: %s\n", kTag, text); }
+const KXModuleLog kLog{kTag};
 
 // libtiff's errors and warnings, one log line each at level 5.
 int messageHandler(TIFF*, void*, const char* module, const char* format, va_list args) {
     if (!__kxlib_log_global) return 1;
     char text[256];
     vsnprintf(text, sizeof(text), format, args);
-    __kxlib_log_global->Log(5, "%-16s: %s\n", kTag, module ? module : "");
-    __kxlib_log_global->Log(5, "%-16s: %s\n", kTag, text);
+    kLog.text(5, module ? module : "");
+    kLog.text(5, text);
     return 1;
-}
-
-TIFF* openTiff(const char* path) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, messageHandler, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)KXSUP_GetSizeLimit());
-    TIFF* tif = TIFFOpenExt(path, "r", options);
-    TIFFOpenOptionsFree(options);
-    return tif;
 }
 
 // IEEE 754 half precision, with zero, subnormals, infinity and NaN.
@@ -99,9 +80,6 @@ void setText(char*& field, const char* text) {
     }
 }
 
-const char* const kOrientations[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
-                                      "left - top",  "right - top", "right - bottom", "left - bottom"};
-
 // The most bytes one byte of a scheme's data can give: 2 PackBits bytes
 // give at most 128, a code of 9 or more LZW bits at most the 4096 bytes of
 // its longest string, Deflate at most 1032 (a 258-byte match in two bits),
@@ -123,6 +101,17 @@ uint64_t mostBytesPerByte(uint16_t compression) {
 }
 
 }  // namespace
+
+TIFF* KXTIFF_Open(const char* path, const char* mode, TIFFErrorHandlerExtR handler) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, handler, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, handler, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)KXSUP_GetSizeLimit());
+    TIFF* tif = TIFFOpenExt(path, mode, options);
+    TIFFOpenOptionsFree(options);
+    return tif;
+}
 
 // Whether the data the file holds for the current page can give the
 // picture its directory declares: the strips' or tiles' bytes that lie in
@@ -204,12 +193,27 @@ struct KXTiffDecoder {
 
     uint32_t readRow(uint8_t* dst, uint32_t y, uint16_t sample = 0) {
         if (TIFFReadScanline(Tif, dst, y, sample) < 0) {
-            logf(2, "%-16s: libtiff decode error %ld line %ld (turn %ld) - %lx %lx\n", kTag, -1L, (long)y, (long)sample,
-                 (unsigned long)0, (unsigned long)0);
+            kLog.line(2, "libtiff decode error %ld line %ld (turn %ld) - %lx %lx", -1L, (long)y, (long)sample,
+                      (unsigned long)0, (unsigned long)0);
             return KXERR_DECODE;
         }
         return KXERR_NONE;
     }
+
+    // The steps of a load (kxoTIFF::loadTiffLibtiff).
+    uint16_t* Map[3] = {nullptr, nullptr, nullptr};  // libtiff's colour map
+    bool HaveMap = false;
+    uint8_t Palette[768] = {};  // of grey and palette images
+    bool HavePalette = false;
+    bool open();
+    void selectPage(long page);
+    uint32_t readBaseTags();
+    uint32_t readPalette();
+    uint32_t readPhotometric();
+    bool chooseOwn(uint32_t* err);
+    uint32_t decode(uint32_t err, long page);
+    bool reopen(long page);
+    KX_GfxBuffer* finish();
 
     uint32_t newBuffer(uint32_t depth, uint32_t pixelBits, uint64_t dataBytes);
     void readMetadata();
@@ -239,9 +243,9 @@ uint32_t KXTiffDecoder::newBuffer(uint32_t depth, uint32_t pixelBits, uint64_t d
 }
 
 void KXTiffDecoder::readMetadata() {
-    logText(2, "Parsing meta information...");
+    kLog.text(2, "Parsing meta information...");
     auto found = [](const char* name, const char* text) {
-        logf(2, "%-16s: %s - '%s'\n", kTag, name, text ? text : "");
+        kLog.line(2, "%s - '%s'", name, text ? text : "");
     };
     auto v6 = [&] {
         if (M.SubFormatId == 0) M.SubFormatId = 1;
@@ -283,9 +287,9 @@ void KXTiffDecoder::readMetadata() {
     }
     uint16_t orientation = 0;
     if (TIFFGetField(Tif, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8) {
-        found("Orientation found", kOrientations[orientation - 1]);
+        found("Orientation found", KXTIFF_OrientationNames[orientation - 1]);
         M.Orientation = orientation;
-        strncpy(M.OrientationText, kOrientations[orientation - 1], sizeof(M.OrientationText) - 1);
+        strncpy(M.OrientationText, KXTIFF_OrientationNames[orientation - 1], sizeof(M.OrientationText) - 1);
     }
     bool artist = false;
     if (TIFFGetField(Tif, TIFFTAG_ARTIST, &text) && text) {
@@ -328,11 +332,7 @@ void KXTiffDecoder::readMetadata() {
                         std::swap(q[0], q[3]);
                         std::swap(q[1], q[2]);
                     }
-                memcpy(block, "Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
-                block[22] = (uint8_t)(count >> 24);
-                block[23] = (uint8_t)(count >> 16);
-                block[24] = (uint8_t)(count >> 8);
-                block[25] = (uint8_t)count;
+                KX_WritePs3IptcHeader(block, count);
                 M.Iptc = block;
                 M.IptcSize = size;
                 v6();
@@ -363,9 +363,9 @@ void KXTiffDecoder::colorimetry() {
     float* primaries = nullptr;
     float* white = nullptr;
     if (!TIFFGetField(Tif, TIFFTAG_PRIMARYCHROMATICITIES, &primaries) || !primaries) return;
-    logf(2, "%-16s: %s - '%s'\n", kTag, "Primary Chromaticities found", "");
+    kLog.line(2, "%s - '%s'", "Primary Chromaticities found", "");
     if (!TIFFGetField(Tif, TIFFTAG_WHITEPOINT, &white) || !white) return;
-    logf(2, "%-16s: %s - '%s'\n", kTag, "Whitepoint found", "");
+    kLog.line(2, "%s - '%s'", "Whitepoint found", "");
     uint16_t bits = 1;
     TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &bits);
     // libtiff's default curve has 2^BitsPerSample entries; beyond 16 bits
@@ -380,25 +380,21 @@ void KXTiffDecoder::colorimetry() {
             r = g = b = nullptr;
             TIFFGetFieldDefaulted(Tif, TIFFTAG_TRANSFERFUNCTION, &r, &g, &b);
         }
-        logf(2, "%-16s: %s - '%s'\n", kTag, present ? "Transfer function found" : "Using default Transfer function", "");
+        kLog.line(2, "%s - '%s'", present ? "Transfer function found" : "Using default Transfer function", "");
         curves[0] = r;
         curves[1] = g ? g : r;
         curves[2] = b ? b : r;
         entries = 1u << bits;
     } else {
         entries = 256;
-        own = static_cast<uint16_t*>(AllocVec(entries * 2, MEMF_ANY));
-        if (own) {
-            own[0] = 0;
-            for (uint32_t i = 1; i < entries; ++i) own[i] = (uint16_t)floor(pow((double)i / (entries - 1), 2.2) * 65535.0 + 0.5);
-        }
+        own = KXTIFF_NewGamma22Curve(entries);
         curves[0] = curves[1] = curves[2] = own;
     }
-    logf(2, "%-16s: %s - '%s'\n", kTag, "is Colorimetric TIFF", "");
+    kLog.line(2, "%s - '%s'", "is Colorimetric TIFF", "");
     if (!curves[0]) {
-        logText(2, "First primary chromacity is NULL!");
+        kLog.text(2, "First primary chromacity is NULL!");
     } else {
-        logText(2, "Creating ICC profile (libtiff)...");
+        kLog.text(2, "Creating ICC profile (libtiff)...");
         uint8_t* profile = nullptr;
         uint32_t size = 0;
         if (KXSUP_CreateCMSProfileCurves(256, curves[0], curves[1], curves[2], white, primaries, &profile, &size,
@@ -416,12 +412,12 @@ void KXTiffDecoder::colorimetry() {
 
 // The layouts read row by row into the picture.
 uint32_t KXTiffDecoder::decodeOwn() {
-    logText(2, "Reading graphics data...");
+    kLog.text(2, "Reading graphics data...");
     const uint64_t W = Width;
     uint32_t err = KXERR_NONE;
     if (Photometric == PHOTOMETRIC_RGB && Samples == 4 && (Bits == 8 || Bits == 16)) {
-        logText(2, "is RGB+A");
-        logText(2, Bits == 8 ? "is 24 Bit" : "is 16 Bit (imported as 48 Bit)");
+        kLog.text(2, "is RGB+A");
+        kLog.text(2, Bits == 8 ? "is 24 Bit" : "is 16 Bit (imported as 48 Bit)");
         const uint32_t sb = Bits / 8;
         if ((err = newBuffer(sb == 1 ? 24 : 48, sb == 1 ? 24 : 48, 0))) return err;
         uint32_t alphaSize = 0;
@@ -448,7 +444,7 @@ uint32_t KXTiffDecoder::decodeOwn() {
         const bool grey16 = Bits == 16 && Samples == 1;
         const bool to8 = grey16 && M.keyIs("GRAYDEPTH16", "8");
         const uint32_t depth = Bits == 8 ? (Samples == 1 ? 8 : 24) : (to8 ? 8 : 48);
-        logf(2, "%-16s: is %ld bps %ld spp (set depth: %ld)\n", kTag, (long)Bits, (long)Samples, (long)depth);
+        kLog.line(2, "is %ld bps %ld spp (set depth: %ld)", (long)Bits, (long)Samples, (long)depth);
         const uint64_t rowBytes = W * Samples * (Bits / 8);
         // 16-bit grey is read into room for its samples first.
         if ((err = newBuffer(depth, depth <= 8 ? 8 : depth, grey16 ? W * Height * (to8 ? 2 : 6) : 0))) return err;
@@ -465,17 +461,17 @@ uint32_t KXTiffDecoder::decodeOwn() {
             }
             progress(y);
         }
-        logText(2, err ? "Error while decoding." : "Decoding finished.");
+        kLog.text(2, err ? "Error while decoding." : "Decoding finished.");
         if (err) return err;
         if (grey16) {
             auto* s = reinterpret_cast<uint16_t*>(B->Data);
             const uint64_t n = W * Height;
             if (to8) {
-                logText(2, "Converting 16 bit grayscale to 8 bit...");
+                kLog.text(2, "Converting 16 bit grayscale to 8 bit...");
                 for (uint64_t i = 0; i < n; ++i) B->Data[i] = (uint8_t)(s[i] / 257);
                 for (int i = 0; i < 256; ++i) memset(B->Palette + i * 3, i, 3);
             } else {
-                logText(2, "Converting 16 bit grayscale to 48 bit...");
+                kLog.text(2, "Converting 16 bit grayscale to 48 bit...");
                 for (uint64_t i = n; i-- > 0;) {
                     const uint16_t v = s[i];
                     s[i * 3] = s[i * 3 + 1] = s[i * 3 + 2] = v;
@@ -485,7 +481,7 @@ uint32_t KXTiffDecoder::decodeOwn() {
         return KXERR_NONE;
     }
     if (Bits == 4 && Samples == 3) {
-        logText(2, "4/3");
+        kLog.text(2, "4/3");
         if ((err = newBuffer(24, 24, 0))) return err;
         KXSUP_AddGfxBufferFlags(B, KXGFXF_SRCLOWDEPTH, 1);
         const uint64_t planeRow = (W * 4 + 7) / 8, rowBytes = (W * 12 + 7) / 8;
@@ -516,7 +512,7 @@ uint32_t KXTiffDecoder::decodeOwn() {
         return KXERR_NONE;
     }
     if (Bits == 12 && Samples == 1) {
-        logText(2, "12/1");
+        kLog.text(2, "12/1");
         if ((err = newBuffer(8, 8, 0))) return err;
         for (int i = 0; i < 256; ++i) memset(B->Palette + i * 3, i, 3);
         if ((err = rowBuffer((W * 12 + 7) / 8))) return err;
@@ -539,13 +535,13 @@ uint32_t KXTiffDecoder::decodeOwn() {
 // RGB, or 8-bit grey for one sample.
 uint32_t KXTiffDecoder::decodeWide() {
     const bool real = Format == SAMPLEFORMAT_IEEEFP;
-    logText(2, Samples == 3 ? "is 16/3, 24/3, 32/3, 64/3" : "is 16/1, 24/1, 32/1, 64/1");
+    kLog.text(2, Samples == 3 ? "is 16/3, 24/3, 32/3, 64/3" : "is 16/1, 24/1, 32/1, 64/1");
     if (Samples != 1 && Samples != 3) return KXERR_FILEREQUIREMENTS;
     if (real ? !(Bits == 16 || Bits == 24 || Bits == 32 || Bits == 64) : !(Bits == 32 || Bits == 64))
         return KXERR_FILEREQUIREMENTS;
     double smin = 0.0, smax = 1.0;
     if (real) {
-        logText(2, "is Floating Point");
+        kLog.text(2, "is Floating Point");
         double a = 0, b = 0;
         const bool haveMin = TIFFGetField(Tif, TIFFTAG_SMINSAMPLEVALUE, &a) != 0;
         const bool haveMax = TIFFGetField(Tif, TIFFTAG_SMAXSAMPLEVALUE, &b) != 0;
@@ -553,7 +549,7 @@ uint32_t KXTiffDecoder::decodeWide() {
             smin = a;
             smax = b;
         }
-        logf(2, "%-16s: smin %lf smax %lf (%s)\n", kTag, smin, smax, haveMin && haveMax ? "found" : "computed");
+        kLog.line(2, "smin %lf smax %lf (%s)", smin, smax, haveMin && haveMax ? "found" : "computed");
     }
     const uint32_t depth = Samples == 3 ? 48 : 8;
     uint32_t err = newBuffer(depth, depth, 0);
@@ -563,7 +559,7 @@ uint32_t KXTiffDecoder::decodeWide() {
     const uint64_t W = Width;
     const uint32_t sb = Bits / 8;
     const bool separate = Planar == 2 && Samples > 1;
-    if (separate) logText(2, "is Separated");
+    if (separate) kLog.text(2, "is Separated");
     const uint64_t planeRow = W * sb;
     if ((err = rowBuffer(separate ? planeRow : planeRow * Samples))) return err;
     // Separate planes are read each top to bottom (a compressed strip is
@@ -616,7 +612,7 @@ uint32_t KXTiffDecoder::decodeWide() {
         }
         progress((uint32_t)(row / passes));
     }
-    if (separate) logText(2, "undoing separation...");
+    if (separate) kLog.text(2, "undoing separation...");
     return KXERR_NONE;
 }
 
@@ -624,17 +620,17 @@ uint32_t KXTiffDecoder::decodeWide() {
 // sRGB, else as libtiff's and libjpeg's readers do without one: each colour
 // is the inverted ink times the inverted black.
 uint32_t KXTiffDecoder::decodeCmyk() {
-    logf(2, "%-16s: %s\n", kTag, Samples == 3 ? "is CMYK 3" : "is CMYK 4");
+    kLog.line(2, "%s", Samples == 3 ? "is CMYK 3" : "is CMYK 4");
     if ((Bits != 8 && Bits != 16) || (Samples != 3 && Samples != 4)) return KXERR_FILEREQUIREMENTS;
-    logText(2, Bits == 8 ? "8 bit" : "16 bit");
-    logText(2, Samples == 3 ? "3 spp" : "4 spp");
+    kLog.text(2, Bits == 8 ? "8 bit" : "16 bit");
+    kLog.text(2, Samples == 3 ? "3 spp" : "4 spp");
     const uint32_t sb = Bits / 8, depth = sb == 1 ? 24 : 48;
     uint32_t err = newBuffer(depth, depth, 0);
     if (err) return err;
     uint32_t count = 0;
     void* profile = nullptr;
     const bool icc = TIFFGetField(Tif, TIFFTAG_ICCPROFILE, &count, &profile) && profile && count;
-    if (icc) logText(2, M.IccData ? "has ICC profile (parsed)" : "has ICC profile (unparsed)");
+    if (icc) kLog.text(2, M.IccData ? "has ICC profile (parsed)" : "has ICC profile (unparsed)");
     const uint64_t W = Width, pixelBytes = (uint64_t)Samples * sb;
     const bool separate = Planar == 2;
     // Contiguous rows in chunks, each chunk one colour transform. Separate
@@ -698,12 +694,12 @@ uint32_t KXTiffDecoder::decodeCmyk() {
 // libtiff's RGBA reader: any layout it knows, as 24-bit RGB; its alpha is
 // not kept.
 uint32_t KXTiffDecoder::decodeRgba() {
-    logText(2, "fallback to RGBA image handling");
+    kLog.text(2, "fallback to RGBA image handling");
     uint32_t rasterSize = 0;
     uint32_t err = KXSUP_CheckSize(&rasterSize, Width, Height, 4);
     if (err) return err;
     if ((err = newBuffer(24, 24, rasterSize))) return err;
-    logText(2, "reading RGBA data...");
+    kLog.text(2, "reading RGBA data...");
     auto* raster = reinterpret_cast<uint32_t*>(B->Data);
     char message[1024] = "";
     // Asked for the file's own orientation, libtiff turns nothing: the
@@ -713,8 +709,8 @@ uint32_t KXTiffDecoder::decodeRgba() {
     TIFFGetFieldDefaulted(Tif, TIFFTAG_ORIENTATION, &orientation);
     if (orientation < ORIENTATION_TOPLEFT || orientation > ORIENTATION_LEFTBOT) orientation = ORIENTATION_TOPLEFT;
     if (!TIFFRGBAImageOK(Tif, message) || !TIFFReadRGBAImageOriented(Tif, Width, Height, raster, orientation, 1)) {
-        if (message[0]) logText(2, message);
-        logText(2, "libtiff decode error");
+        if (message[0]) kLog.text(2, message);
+        kLog.text(2, "libtiff decode error");
         return KXERR_DECODE;
     }
     // Four bytes a pixel to three, front to back in place.
@@ -730,129 +726,125 @@ uint32_t KXTiffDecoder::decodeRgba() {
     return KXERR_NONE;
 }
 
-uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
-    *out = nullptr;
-    logText(2, "Load TIFF (libtiff)");
-    for (const char* fail : FailLibtiffOn)
-        if (fail && path && strstr(path, fail)) return KXERR_DECODE;
-    const bool readMeta = LoadMetaFlag && !keyIs("IS_EXIF", "TRUE");
-    KXTiffDecoder d(*this, path);
-    logf(2, "%-16s: Opening '%s'\n", kTag, path);
-    d.Tif = openTiff(path);
-    if (!d.Tif) return KXERR_FILEREQUIREMENTS;
-    TIFF* tif = d.Tif;
-    logf(5, "%-16s: Flag: %s%s%s%s%s\n", kTag, TIFFIsTiled(tif) ? "IsTiled " : "", TIFFIsByteSwapped(tif) ? "IsByteSwapped " : "",
-         TIFFIsUpSampled(tif) ? "IsUpSampled " : "", TIFFIsMSB2LSB(tif) ? "IsMSB2LSB " : "", TIFFIsBigEndian(tif) ? "IsBigEndian" : "");
+// A libtiff handle on the path; false when libtiff cannot open it.
+bool KXTiffDecoder::open() {
+    kLog.line(2, "Opening '%s'", Path);
+    Tif = KXTIFF_Open(Path, "r", messageHandler);
+    if (!Tif) return false;
+    kLog.line(5, "Flag: %s%s%s%s%s", TIFFIsTiled(Tif) ? "IsTiled " : "", TIFFIsByteSwapped(Tif) ? "IsByteSwapped " : "",
+              TIFFIsUpSampled(Tif) ? "IsUpSampled " : "", TIFFIsMSB2LSB(Tif) ? "IsMSB2LSB " : "", TIFFIsBigEndian(Tif) ? "IsBigEndian" : "");
+    return true;
+}
 
-    const long page = keyNumber("PAGENUMBER", 0);
-    if (page > 0) {
-        logf(2, "%-16s: Multiple pages assumed. Page %ld requested. Checking...\n", kTag, page);
-        const long pages = (long)TIFFNumberOfDirectories(tif);
-        if (pages >= page + 1 && TIFFSetDirectory(tif, (tdir_t)page)) {
-            logf(2, "%-16s: Multiple pages found (%ld). Page %ld selected.\n", kTag, pages, page);
-        } else {
-            logf(2, "%-16s: Error: Multiple pages found (%ld). Page %ld out of range.\n", kTag, pages, page);
-            TIFFSetDirectory(tif, 0);
-        }
+// The page asked for (PAGENUMBER), or the first when there is no such page.
+void KXTiffDecoder::selectPage(long page) {
+    if (page <= 0) return;
+    kLog.line(2, "Multiple pages assumed. Page %ld requested. Checking...", page);
+    const long pages = (long)TIFFNumberOfDirectories(Tif);
+    if (pages >= page + 1 && TIFFSetDirectory(Tif, (tdir_t)page)) {
+        kLog.line(2, "Multiple pages found (%ld). Page %ld selected.", pages, page);
+    } else {
+        kLog.line(2, "Error: Multiple pages found (%ld). Page %ld out of range.", pages, page);
+        TIFFSetDirectory(Tif, 0);
     }
-    if (!KXTIFF_DataCanFit(tif)) {
-        logText(2, "The file holds less data than its picture needs.");
-        DataShort = true;
-        return KXERR_DECODE;
-    }
-    if (readMeta) d.readMetadata();
+}
 
-    logText(2, "Reading base tags... (1)");
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &d.Bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &d.Samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &d.Format);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &d.Planar);
-    logText(2, "Reading base tags... (2)");
-    if (!TIFFGetField(tif, TIFFTAG_COMPRESSION, &d.Compression)) d.Compression = 0;
+// The page's layout tags; a missing Photometric is guessed from the rest.
+uint32_t KXTiffDecoder::readBaseTags() {
+    kLog.text(2, "Reading base tags... (1)");
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &Bits);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLESPERPIXEL, &Samples);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLEFORMAT, &Format);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_PLANARCONFIG, &Planar);
+    kLog.text(2, "Reading base tags... (2)");
+    if (!TIFFGetField(Tif, TIFFTAG_COMPRESSION, &Compression)) Compression = 0;
     uint32_t tileW = 0, tileL = 0;
-    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileL);
-    d.Tiled = TIFFIsTiled(tif) != 0;
-    d.Jpeg = d.Compression == COMPRESSION_OJPEG || d.Compression == COMPRESSION_JPEG;
-    logText(2, "Reading base tags... (3)");
-    uint32_t err = KXERR_NONE;
-    uint16_t* map[3] = {nullptr, nullptr, nullptr};
-    const bool haveMap = TIFFGetField(tif, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]) != 0;
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &d.Photometric)) {
-        logText(2, "Photometric Tag is missing...");
-        if (d.Bits == 1 && d.Samples == 1)
-            d.Photometric = PHOTOMETRIC_MINISWHITE;
-        else if (d.Samples == 1 && d.Bits <= 8 && haveMap)
-            d.Photometric = PHOTOMETRIC_PALETTE;
-        else if (d.Samples >= 3 && d.Bits >= 8)
-            d.Photometric = PHOTOMETRIC_RGB;
+    TIFFGetField(Tif, TIFFTAG_TILEWIDTH, &tileW);
+    TIFFGetField(Tif, TIFFTAG_TILELENGTH, &tileL);
+    Tiled = TIFFIsTiled(Tif) != 0;
+    Jpeg = Compression == COMPRESSION_OJPEG || Compression == COMPRESSION_JPEG;
+    kLog.text(2, "Reading base tags... (3)");
+    HaveMap = TIFFGetField(Tif, TIFFTAG_COLORMAP, &Map[0], &Map[1], &Map[2]) != 0;
+    if (!TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &Photometric)) {
+        kLog.text(2, "Photometric Tag is missing...");
+        if (Bits == 1 && Samples == 1)
+            Photometric = PHOTOMETRIC_MINISWHITE;
+        else if (Samples == 1 && Bits <= 8 && HaveMap)
+            Photometric = PHOTOMETRIC_PALETTE;
+        else if (Samples >= 3 && Bits >= 8)
+            Photometric = PHOTOMETRIC_RGB;
         else {
-            logText(2, "Error reading base tags...");
+            kLog.text(2, "Error reading base tags...");
             return KXERR_FILEREQUIREMENTS;
         }
     }
-    if (d.Samples != 1 && d.Samples != 3 && d.Samples != 4) {
-        logf(2, "%-16s: Unusual SPP found (%ld spp at %ld bps)\n", kTag, (long)d.Samples, (long)d.Bits);
+    if (Samples != 1 && Samples != 3 && Samples != 4) {
+        kLog.line(2, "Unusual SPP found (%ld spp at %ld bps)", (long)Samples, (long)Bits);
         return KXERR_FILEREQUIREMENTS;
     }
-    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &d.Width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &d.Height) || !d.Width ||
-        !d.Height)
+    if (!TIFFGetField(Tif, TIFFTAG_IMAGEWIDTH, &Width) || !TIFFGetField(Tif, TIFFTAG_IMAGELENGTH, &Height) || !Width ||
+        !Height)
         return KXERR_DECODE;
     float xres = 0, yres = 0;
-    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres);
-    logf(5, "%-16s: x/y ResTags: %ld/%ld (%f/%f)\n", kTag, (long)xres, (long)yres, xres, yres);
-    logText(2, "Reading base tags... (4)");
-    logText(2, "Reading image data...");
+    TIFFGetField(Tif, TIFFTAG_XRESOLUTION, &xres);
+    TIFFGetField(Tif, TIFFTAG_YRESOLUTION, &yres);
+    kLog.line(5, "x/y ResTags: %ld/%ld (%f/%f)", (long)xres, (long)yres, xres, yres);
+    kLog.text(2, "Reading base tags... (4)");
+    kLog.text(2, "Reading image data...");
+    return KXERR_NONE;
+}
 
-    // The palette of grey and palette images.
-    uint8_t palette[768] = {};
-    bool havePalette = false;
-    const uint32_t bits = d.Bits;
-    auto readPalette = [&]() -> uint32_t {
-        if (!haveMap || bits > 8) {
-            logText(2, "Reading palette failed.");
-            return KXERR_FILEREQUIREMENTS;
-        }
-        const uint32_t n = 1u << bits;
-        for (uint32_t i = 0; i < n; ++i) {
-            palette[i * 3] = (uint8_t)(map[0][i] >> 8);
-            palette[i * 3 + 1] = (uint8_t)(map[1][i] >> 8);
-            palette[i * 3 + 2] = (uint8_t)(map[2][i] >> 8);
-        }
-        havePalette = true;
-        return KXERR_NONE;
-    };
-    switch (d.Photometric) {
+// The colour map's high bytes as the palette.
+uint32_t KXTiffDecoder::readPalette() {
+    if (!HaveMap || Bits > 8) {
+        kLog.text(2, "Reading palette failed.");
+        return KXERR_FILEREQUIREMENTS;
+    }
+    const uint32_t n = 1u << Bits;
+    for (uint32_t i = 0; i < n; ++i) {
+        Palette[i * 3] = (uint8_t)(Map[0][i] >> 8);
+        Palette[i * 3 + 1] = (uint8_t)(Map[1][i] >> 8);
+        Palette[i * 3 + 2] = (uint8_t)(Map[2][i] >> 8);
+    }
+    HavePalette = true;
+    return KXERR_NONE;
+}
+
+// What the photometric interpretation makes of the page: grey, palette,
+// RGB, CMYK or YCbCr (JPEG-compressed only, which libtiff turns to RGB).
+// An error here still lets the RGBA reader try.
+uint32_t KXTiffDecoder::readPhotometric() {
+    uint32_t err = KXERR_NONE;
+    switch (Photometric) {
         case PHOTOMETRIC_MINISBLACK:
         case PHOTOMETRIC_MINISWHITE:
-            logText(2, d.Photometric == PHOTOMETRIC_MINISBLACK ? "Photometric: MinIsBlack" : "Photometric: MinIsWhite");
-            d.Grey = true;
-            if (bits >= 2 && bits <= 8) {
-                if (d.Photometric == PHOTOMETRIC_MINISWHITE) logText(2, "Reading palette...");
+            kLog.text(2, Photometric == PHOTOMETRIC_MINISBLACK ? "Photometric: MinIsBlack" : "Photometric: MinIsWhite");
+            Grey = true;
+            if (Bits >= 2 && Bits <= 8) {
+                if (Photometric == PHOTOMETRIC_MINISWHITE) kLog.text(2, "Reading palette...");
                 err = readPalette();
-                if (!err) d.Grey = false;
+                if (!err) Grey = false;
             }
             break;
         case PHOTOMETRIC_PALETTE:
-            logText(2, "Photometric: Palette");
-            if (bits > 8)
-                logText(2, "Reading palette skipped (is > 8bit).");
+            kLog.text(2, "Photometric: Palette");
+            if (Bits > 8)
+                kLog.text(2, "Reading palette skipped (is > 8bit).");
             else
                 err = readPalette();
             break;
-        case PHOTOMETRIC_RGB: logText(2, "Photometric: RGB"); break;
+        case PHOTOMETRIC_RGB: kLog.text(2, "Photometric: RGB"); break;
         case PHOTOMETRIC_SEPARATED:
-            logText(2, "Photometric: CMYK");
-            d.Cmyk = true;
+            kLog.text(2, "Photometric: CMYK");
+            Cmyk = true;
             break;
         case PHOTOMETRIC_YCBCR:
-            logText(2, "Photometric: YBRCR");
-            d.Ycc = true;
-            if (d.Jpeg && d.Planar == PLANARCONFIG_CONTIG) {
-                logText(2, "Photometric: RGB (changed)");
-                TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-                d.Photometric = PHOTOMETRIC_RGB;
+            kLog.text(2, "Photometric: YBRCR");
+            Ycc = true;
+            if (Jpeg && Planar == PLANARCONFIG_CONTIG) {
+                kLog.text(2, "Photometric: RGB (changed)");
+                TIFFSetField(Tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+                Photometric = PHOTOMETRIC_RGB;
             } else {
                 err = KXERR_FILEREQUIREMENTS;
             }
@@ -861,81 +853,124 @@ uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
     }
     // Samples of 17 to 31 bits have no layout here. (32 and 64 bits are
     // read as wide samples below; the width is compared, never shifted by.)
-    if (bits > 16 && bits < 32) {
-        logText(2, "Unsupported maxval.");
+    if (Bits > 16 && Bits < 32) {
+        kLog.text(2, "Unsupported maxval.");
         err = KXERR_FILEREQUIREMENTS;
     }
+    return err;
+}
 
-    // Own decoding for the layouts the module knows, else the RGBA reader.
-    bool own = d.Samples < 5 && (bits == 8 || bits == 16 || bits == 32 || bits == 64) && d.Format <= 1 &&
-               d.Planar == PLANARCONFIG_CONTIG && !(d.Photometric == PHOTOMETRIC_PALETTE && bits > 8);
+// Whether the own decoding knows the layout (else the RGBA reader); a
+// layout that is not one of the plain ones forgets the earlier error.
+bool KXTiffDecoder::chooseOwn(uint32_t* err) {
+    const uint32_t bits = Bits;
+    bool own = Samples < 5 && (bits == 8 || bits == 16 || bits == 32 || bits == 64) && Format <= 1 &&
+               Planar == PLANARCONFIG_CONTIG && !(Photometric == PHOTOMETRIC_PALETTE && bits > 8);
     if (!own) {
-        if (err) logText(2, "Previous error popped up again...");
-        err = KXERR_NONE;
-        const bool real = d.Format == SAMPLEFORMAT_IEEEFP &&
-                          (bits == 16 || bits == 24 || bits == 32 || bits == 64) && (d.Samples == 1 || d.Samples == 3);
-        own = real || (bits == 4 && d.Samples == 3) || (bits == 12 && d.Samples == 1 && d.Planar == PLANARCONFIG_CONTIG) ||
-              (d.Planar == PLANARCONFIG_SEPARATE && d.Cmyk && bits == 16 && (d.Samples == 3 || d.Samples == 4));
+        if (*err) kLog.text(2, "Previous error popped up again...");
+        *err = KXERR_NONE;
+        const bool real = Format == SAMPLEFORMAT_IEEEFP && (bits == 16 || bits == 24 || bits == 32 || bits == 64) &&
+                          (Samples == 1 || Samples == 3);
+        own = real || (bits == 4 && Samples == 3) || (bits == 12 && Samples == 1 && Planar == PLANARCONFIG_CONTIG) ||
+              (Planar == PLANARCONFIG_SEPARATE && Cmyk && bits == 16 && (Samples == 3 || Samples == 4));
         if (!own)
-            logf(2, "%-16s: RGBA fallback check trigger (code: %ld,%ld,%ld,%ld)\n", kTag, (long)d.Samples, (long)bits,
-                 (long)d.Format, (long)d.Planar);
+            kLog.line(2, "RGBA fallback check trigger (code: %ld,%ld,%ld,%ld)", (long)Samples, (long)bits, (long)Format,
+                      (long)Planar);
     }
+    return own;
+}
+
+// The pixels: the own decoding where it knows the layout, and the RGBA
+// reader for the rest and for a compressed, tiled or exotic file the own
+// decoding failed on (through a new handle). err: what came before.
+uint32_t KXTiffDecoder::decode(uint32_t err, long page) {
+    const uint32_t bits = Bits;
+    const bool own = chooseOwn(&err);
     bool toRgba = !own;
     if (own) {
-        logf(2, "%-16s: RGBA fallback check passed (rv: %ld)\n", kTag, (long)err);
-        if (!err && d.Cmyk) {
+        kLog.line(2, "RGBA fallback check passed (rv: %ld)", (long)err);
+        if (!err && Cmyk) {
             uint16_t inkset = INKSET_CMYK;
-            if (TIFFGetField(tif, TIFFTAG_INKSET, &inkset) && inkset != INKSET_CMYK) {
-                logText(2, "INKSET is not CMYK...");
+            if (TIFFGetField(Tif, TIFFTAG_INKSET, &inkset) && inkset != INKSET_CMYK) {
+                kLog.text(2, "INKSET is not CMYK...");
                 toRgba = true;
             } else {
-                if (d.Planar != PLANARCONFIG_CONTIG) logText(2, "CMYK with planar != 1 recognized.");
-                if (d.Planar != PLANARCONFIG_CONTIG && bits == 16) logText(2, "...but is 16 bit.");
-                err = d.Planar == PLANARCONFIG_CONTIG || bits == 16 ? d.decodeCmyk() : KXERR_FILEREQUIREMENTS;
+                if (Planar != PLANARCONFIG_CONTIG) kLog.text(2, "CMYK with planar != 1 recognized.");
+                if (Planar != PLANARCONFIG_CONTIG && bits == 16) kLog.text(2, "...but is 16 bit.");
+                err = Planar == PLANARCONFIG_CONTIG || bits == 16 ? decodeCmyk() : KXERR_FILEREQUIREMENTS;
             }
         } else if (!err) {
-            err = d.decodeOwn();
+            err = decodeOwn();
         }
         if (err && !toRgba) {
             // A compressed, tiled or exotic file may still suit the RGBA reader.
-            const bool retry = (d.Compression != COMPRESSION_NONE && d.Compression != COMPRESSION_PACKBITS) ||
-                               d.Photometric >= 4 || d.Tiled;
-            if (retry && err != KXERR_NOMEMORY) {
-                logText(2, "getting new handle...");
-                TIFFClose(d.Tif);
-                d.Tif = openTiff(path);
-                if (d.Tif && page > 0) TIFFSetDirectory(d.Tif, (tdir_t)page);
-                logText(2, d.Tif ? "ok." : "failed.");
-                if (d.Tif) {
-                    if (d.Format == SAMPLEFORMAT_IEEEFP && bits == 16 && (d.Samples == 1 || d.Samples == 3)) {
-                        logText(2, "libtiff decode error");
-                        err = KXERR_DECODE;
-                    } else if (d.Format <= 1 && bits == 16 && d.Photometric == PHOTOMETRIC_MINISBLACK && d.Samples == 1) {
-                        logText(2, "libtiff decode error");
-                        err = KXERR_DECODE;
-                    } else {
-                        toRgba = true;
-                    }
+            const bool retry = (Compression != COMPRESSION_NONE && Compression != COMPRESSION_PACKBITS) ||
+                               Photometric >= 4 || Tiled;
+            if (retry && err != KXERR_NOMEMORY && reopen(page)) {
+                if (Format == SAMPLEFORMAT_IEEEFP && bits == 16 && (Samples == 1 || Samples == 3)) {
+                    kLog.text(2, "libtiff decode error");
+                    err = KXERR_DECODE;
+                } else if (Format <= 1 && bits == 16 && Photometric == PHOTOMETRIC_MINISBLACK && Samples == 1) {
+                    kLog.text(2, "libtiff decode error");
+                    err = KXERR_DECODE;
+                } else {
+                    toRgba = true;
                 }
             }
         }
     }
     if (toRgba) {
-        err = d.decodeRgba();
-        havePalette = false;
+        err = decodeRgba();
+        HavePalette = false;
     }
+    return err;
+}
 
-    WasCmykOrYcc = d.Cmyk || d.Ycc;
-    if (err) return err;
-    KX_GfxBuffer* b = d.B;
-    if (b->ColorDepth <= 8 && havePalette) memcpy(b->Palette, palette, sizeof(palette));
+// A new handle on the same page after a failed decoding.
+bool KXTiffDecoder::reopen(long page) {
+    kLog.text(2, "getting new handle...");
+    TIFFClose(Tif);
+    Tif = KXTIFF_Open(Path, "r", messageHandler);
+    if (Tif && page > 0) TIFFSetDirectory(Tif, (tdir_t)page);
+    kLog.text(2, Tif ? "ok." : "failed.");
+    return Tif != nullptr;
+}
+
+// The decoded picture with its palette and flags, handed over.
+KX_GfxBuffer* KXTiffDecoder::finish() {
+    KX_GfxBuffer* b = B;
+    if (b->ColorDepth <= 8 && HavePalette) memcpy(b->Palette, Palette, sizeof(Palette));
     if (b->ColorDepth == 48) {
-        logf(7, "%-16s: Endianess flag check (rv: %ld gb %lx %ld)\n", kTag, 0L, (unsigned long)0, (long)b->ColorDepth);
-        logf(7, "%-16s: Adjusting endianess flag... %s\n", kTag, "to II");
+        kLog.line(7, "Endianess flag check (rv: %ld gb %lx %ld)", 0L, (unsigned long)0, (long)b->ColorDepth);
+        kLog.line(7, "Adjusting endianess flag... %s", "to II");
         KXSUP_SetGfxBufferEndianess(b, KXGFXF_II);
     }
-    if (d.Grey) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
-    *out = b;
-    d.B = nullptr;
+    if (Grey) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
+    B = nullptr;
+    return b;
+}
+
+uint32_t kxoTIFF::loadTiffLibtiff(const char* path, KX_GfxBuffer** out) {
+    *out = nullptr;
+    kLog.text(2, "Load TIFF (libtiff)");
+    if (const KXTiffTestSeam* seam = KXTIFF_TestSeam())
+        for (const char* fail : seam->FailLibtiffOn)
+            if (fail && path && strstr(path, fail)) return KXERR_DECODE;
+    const bool readMeta = LoadMetaFlag && !keyIs("IS_EXIF", "TRUE");
+    KXTiffDecoder d(*this, path);
+    if (!d.open()) return KXERR_FILEREQUIREMENTS;
+    const long page = keyNumber("PAGENUMBER", 0);
+    d.selectPage(page);
+    if (!KXTIFF_DataCanFit(d.Tif)) {
+        kLog.text(2, "The file holds less data than its picture needs.");
+        DataShort = true;
+        return KXERR_DECODE;
+    }
+    if (readMeta) d.readMetadata();
+    if (uint32_t err = d.readBaseTags()) return err;
+    const uint32_t err = d.decode(d.readPhotometric(), page);
+    WasCmykOrYcc = d.Cmyk || d.Ycc;
+    if (err) return err;
+    *out = d.finish();
     return KXERR_NONE;
 }

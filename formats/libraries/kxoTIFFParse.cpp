@@ -5,7 +5,6 @@
 // Every block a directory points at (strip tables, XMP, IPTC, ICC profile,
 // transfer function, colorimetry) must lie inside the file: one that does
 // not is refused with 29 before anything is allocated for it.
-#include <cstdarg>
 #include <cstring>
 #include <unordered_set>
 
@@ -13,20 +12,14 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 
 namespace {
 
 const char* const kTag = "tiff";
-
-void logf(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logf(uint32_t level, const char* format, ...) {
-    if (!__kxlib_log_global) return;
-    va_list args;
-    va_start(args, format);
-    __kxlib_log_global->VLog(level, format, args);
-    va_end(args);
-}
+const KXModuleLog kLog{kTag};
 
 // Bytes of one element of the types the pre-parser reads; signed types
 // count as their unsigned kin. 0: a type it does not read.
@@ -162,20 +155,20 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
     L = KXTiffLayout();
     L.BigEndian = !(head[0] == 'I' && head[1] == 'I');
     const bool big = L.BigEndian;
-    logf(2, "%-16s: Endian: %s\n", kTag, big ? "MM" : "II");
+    kLog.line(2, "Endian: %s", big ? "MM" : "II");
     if (get16(head + 2, big) == 43) return KXERR_FILEREQUIREMENTS;
     KXTiffReader in{r, big};
 
     uint32_t dir = get32(head + 4, big);
     if (!r.seek(dir)) {
-        logf(1, "%-16s: Directory: unexpected EOF for offset seek (at %ld)\n", kTag, (long)dir);
+        kLog.line(1, "Directory: unexpected EOF for offset seek (at %ld)", (long)dir);
         return KXERR_EOF;
     }
     uint32_t count = in.u16();
     if (!r.ok()) return KXERR_EOF;
     const long page = keyNumber("PAGENUMBER", 0);
     if (page > 0) {
-        logf(1, "%-16s: Directory - %ld selected\n", kTag, page);
+        kLog.line(1, "Directory - %ld selected", page);
         // A chain that comes back to a directory it has passed never ends.
         std::unordered_set<uint32_t> seen = {dir};
         for (long p = 0; p < page; ++p) {
@@ -183,11 +176,11 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
             const uint32_t next = in.u32();
             if (!r.ok()) return KXERR_EOF;
             if (next == 0) {
-                logf(1, "%-16s: Directory - no more directory entries (at %ld)\n", kTag, (long)dir);
+                kLog.line(1, "Directory - no more directory entries (at %ld)", (long)dir);
                 return KXERR_EOF;
             }
             if (!seen.insert(next).second) return KXERR_EOF;
-            logf(1, "%-16s: Directory - seeking to %ld\n", kTag, (long)next);
+            kLog.line(1, "Directory - seeking to %ld", (long)next);
             dir = next;
             if (!r.seek(dir)) return KXERR_EOF;
             count = in.u16();
@@ -202,7 +195,7 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
         KXTiffEntry e = {};
         const uint64_t at = (uint64_t)dir + 2 + 12ull * i;
         if (!r.seek(at)) {
-            logf(1, "%-16s: Unexpected EOF at %ld\n", kTag, (long)at);
+            kLog.line(1, "Unexpected EOF at %ld", (long)at);
             return KXERR_EOF;
         }
         e.Tag = in.u16();
@@ -210,11 +203,11 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
         e.Count = in.u32();
         r.bytes(e.Field, 4);
         if (!r.ok()) {
-            logf(1, "%-16s: Unexpected EOF at %ld\n", kTag, (long)at);
+            kLog.line(1, "Unexpected EOF at %ld", (long)at);
             return KXERR_EOF;
         }
         e.FieldAt = at + 8;
-        logf(1, "%-16s: Tag - %ld %ld %ld %ld %ld\n", kTag, (long)i, (long)e.Tag, (long)e.Type, (long)e.Count,
+        kLog.line(1, "Tag - %ld %ld %ld %ld %ld", (long)i, (long)e.Tag, (long)e.Type, (long)e.Count,
              (long)get32(e.Field, big));
         // The texts, which the libtiff decoder reads as well: read here, they
         // also come back from files the own strip reader decodes.
@@ -272,10 +265,8 @@ uint32_t kxoTIFF::parseTiffDirectory(bool readMeta, bool isExif) {
             case 266: L.FillOrder = value; break;
             case 274:
                 if (readMeta && value >= 1 && value <= 8) {
-                    static const char* const names[8] = {"top - left",  "top - right", "bottom - right", "bottom - left",
-                                                          "left - top",  "right - top", "right - bottom", "left - bottom"};
                     Orientation = value;
-                    strncpy(OrientationText, names[value - 1], sizeof(OrientationText) - 1);
+                    strncpy(OrientationText, KXTIFF_OrientationNames[value - 1], sizeof(OrientationText) - 1);
                 }
                 break;
             case 284: L.Planar = value; break;

@@ -10,22 +10,19 @@
 // strip that starts outside the file, or PackBits data that runs past its
 // strip, is an error (14). A PackBits run that ends beyond its row (TIFF
 // forbids it, some writers do it) is cut at the row's end.
-#include <cstdarg>
 #include <cstring>
 
 #include "core/files.h"
 #include "core/gfxbuffer.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
 
 namespace {
 
 const char* const kTag = "tiff";
-
-void logText(uint32_t level, const char* text) {
-    if (__kxlib_log_global) __kxlib_log_global->Log(level, "%-16s: %s\n", kTag, text);
-}
+const KXModuleLog kLog{kTag};
 
 enum class Kind { Planes, Unpack, Copy8, Copy24, Rgba32, Grey16, Copy48, Rgba64, Nibbles };
 
@@ -61,6 +58,12 @@ struct KXTiffStrips {
     bool StripCut = false;  // the strip's data was cut short by the file's end
     bool Empty = false;     // the last row read had no data in the file at all
     bool ClearMissing = true;  // false: the target starts cleared
+    // The plan of the load (plan, measure, chooseOutput).
+    Kind Conversion = Kind::Planes;
+    bool Separate = false;   // separate planes of more than one sample
+    bool To8 = false;        // 16-bit grey made 8-bit
+    uint32_t OutDepth = 0, PixelBits = 8, Type = ONEPLANE;
+    size_t OutRow = 0, PlaneBytes = 0;  // the picture's row and bit plane
 
     explicit KXTiffStrips(kxoTIFF& m) : M(m) {}
     ~KXTiffStrips() { FreeVec(Strip); }
@@ -184,12 +187,19 @@ struct KXTiffStrips {
     }
 
     uint32_t row(uint32_t y, uint8_t* dst) { return Packbits ? packbitsRow(y, dst) : readRows(y, 1, dst); }
+
+    uint32_t plan(const KXTiffLayout& l);
+    void measure(const KXTiffLayout& l);
+    bool holdsARow();
+    void chooseOutput(bool to8);
+    uint32_t readPicture(KX_GfxBuffer* b, uint8_t** alphaOut);
+    void convertRow(KX_GfxBuffer* b, uint32_t y, const uint8_t* src, uint8_t* alpha);
+    uint32_t setPalette(KX_GfxBuffer* b);
 };
 
-uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
-    *out = nullptr;
-    logText(4, "TIFF unpack: entered");
-    const KXTiffLayout& l = L;
+// The row conversion the layout takes, with the checks that come before any
+// reading: 15 for a layout the own reader does not know, 29 without strips.
+uint32_t KXTiffStrips::plan(const KXTiffLayout& l) {
     const uint32_t T = l.BitsPerSample, spp = l.SamplesPerPixel ? l.SamplesPerPixel : 1;
     const uint64_t D64 = (uint64_t)T * spp;
     if (l.Photometric > 3 || (l.Photometric == 3 && D64 > 8) || (l.Planar == 2 && l.StripCount > 1) ||
@@ -222,211 +232,256 @@ uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
         return KXERR_FILEREQUIREMENTS;
     // Separate planes only as whole bytes.
     if (separate && T != 8 && T != 16) return KXERR_FILEREQUIREMENTS;
-    if (l.StripCount == 0 || !StripOffsets) return KXERR_EOF;
+    if (l.StripCount == 0 || !M.StripOffsets) return KXERR_EOF;
     if (l.Width == 0 || l.Height == 0) return KXERR_FILEREQUIREMENTS;
+    Conversion = kind;
+    Bits = T;
+    Samples = spp;
+    Depth = D;
+    Packbits = packbits;
+    Separate = separate;
+    return KXERR_NONE;
+}
 
-    KXTiffStrips st(*this);
-    st.Width = l.Width;
-    st.Height = l.Height;
-    st.Bits = T;
-    st.Samples = spp;
-    st.Depth = D;
-    st.Packbits = packbits;
-    st.Big = l.BigEndian;
-    st.Reversed = l.FillOrder == 2;
-    st.RowsPerStrip = l.StripCount < 2 || !l.HasRowsPerStrip || l.RowsPerStrip == 0 || l.RowsPerStrip > l.Height
-                          ? l.Height
-                          : l.RowsPerStrip;
-    const uint64_t W = l.Width, H = l.Height;
-    if (kind == Kind::Planes)
-        st.RowBytes = D * ((W + 7) / 8);
-    else if (separate)
-        st.RowBytes = W * (T / 8);
+// The rows' geometry in the file.
+void KXTiffStrips::measure(const KXTiffLayout& l) {
+    Width = l.Width;
+    Height = l.Height;
+    Big = l.BigEndian;
+    Reversed = l.FillOrder == 2;
+    RowsPerStrip = l.StripCount < 2 || !l.HasRowsPerStrip || l.RowsPerStrip == 0 || l.RowsPerStrip > l.Height
+                       ? l.Height
+                       : l.RowsPerStrip;
+    const uint64_t W = l.Width;
+    if (Conversion == Kind::Planes)
+        RowBytes = Depth * ((W + 7) / 8);
+    else if (Separate)
+        RowBytes = W * (Bits / 8);
     else
-        st.RowBytes = (W * D + 7) / 8;
-    logText(4, l.StripCount < 2 ? "TIFF unpack: single strip" : "TIFF unpack: several strips");
-    logText(2, packbits ? "TIFF unpack: packbits 1-24 bit handler" : "TIFF unpack: uncompressed 1-48 bit handler");
+        RowBytes = (W * Depth + 7) / 8;
+}
 
-    // A file that cannot hold one row of the picture it declares holds
-    // nothing of it: refused before the picture is allocated. One that
-    // holds less than all rows (a cut file) loads what it holds; the rest
-    // stays zero without being touched. A PackBits row takes at least two
-    // bytes for every 128 it gives.
-    {
-        const uint64_t row = st.RowBytes * (separate ? spp : 1);
-        const uint64_t least = packbits ? (row + 127) / 128 * 2 : row;
-        if (st.held() < least) {
-            logText(2, "TIFF unpack: the file holds no complete row");
-            return KXERR_EOF;
-        }
-    }
+// A file that cannot hold one row of the picture it declares holds nothing
+// of it: refused before the picture is allocated. One that holds less than
+// all rows (a cut file) loads what it holds; the rest stays zero without
+// being touched. A PackBits row takes at least two bytes for every 128 it
+// gives.
+bool KXTiffStrips::holdsARow() {
+    const uint64_t row = RowBytes * (Separate ? Samples : 1);
+    const uint64_t least = Packbits ? (row + 127) / 128 * 2 : row;
+    return held() >= least;
+}
 
-    const bool to8 = kind == Kind::Grey16 && keyIs("GRAYDEPTH16", "8");
-    uint32_t depth = D, pixelBits = 8, type = ONEPLANE;
-    switch (kind) {
-        case Kind::Planes: type = BITPLANE; break;
-        case Kind::Copy24: case Kind::Rgba32: depth = 24; pixelBits = 24; break;
-        case Kind::Grey16: depth = to8 ? 8 : 48; pixelBits = depth; break;
-        case Kind::Copy48: case Kind::Rgba64: depth = 48; pixelBits = 48; break;
-        case Kind::Nibbles: depth = 4; break;
+// The picture the conversion gives.
+void KXTiffStrips::chooseOutput(bool to8) {
+    To8 = to8;
+    OutDepth = Depth;
+    PixelBits = 8;
+    Type = ONEPLANE;
+    switch (Conversion) {
+        case Kind::Planes: Type = BITPLANE; break;
+        case Kind::Copy24: case Kind::Rgba32: OutDepth = 24; PixelBits = 24; break;
+        case Kind::Grey16: OutDepth = to8 ? 8 : 48; PixelBits = OutDepth; break;
+        case Kind::Copy48: case Kind::Rgba64: OutDepth = 48; PixelBits = 48; break;
+        case Kind::Nibbles: OutDepth = 4; break;
         default: break;
     }
-    KX_GfxBuffer* b = nullptr;
-    uint32_t err = KXF_NewImage(&b, type, l.Width, l.Height, depth, pixelBits, true);
-    if (err) return err;
-    uint8_t* row = nullptr;
+}
+
+// Every row into the picture b (allocated cleared); the alpha channel of
+// RGBA layouts into *alphaOut. On an error nothing is left in *alphaOut.
+uint32_t KXTiffStrips::readPicture(KX_GfxBuffer* b, uint8_t** alphaOut) {
+    const uint64_t W = Width, H = Height;
+    const uint32_t T = Bits, spp = Samples;
+    uint32_t err = KXERR_NONE;
+    uint8_t* rowBuffer = nullptr;
     uint32_t rowSize = 0;
-    const bool direct = !separate && !packbits && (kind == Kind::Copy8 || kind == Kind::Copy24 || kind == Kind::Copy48);
-    st.ClearMissing = !direct;
+    const bool direct = !Separate && !Packbits &&
+                        (Conversion == Kind::Copy8 || Conversion == Kind::Copy24 || Conversion == Kind::Copy48);
+    ClearMissing = !direct;
     if (!direct) {
-        err = KXSUP_CheckSize(&rowSize, st.RowBytes * (separate ? spp : 1));
-        if (!err && !(row = static_cast<uint8_t*>(AllocVec(rowSize ? rowSize : 1, MEMF_CLEAR)))) err = KXERR_NOMEMORY;
+        err = KXSUP_CheckSize(&rowSize, RowBytes * (Separate ? spp : 1));
+        if (!err && !(rowBuffer = static_cast<uint8_t*>(AllocVec(rowSize ? rowSize : 1, MEMF_CLEAR)))) err = KXERR_NOMEMORY;
     }
     uint8_t* alpha = nullptr;
-    if (!err && (kind == Kind::Rgba32 || kind == Kind::Rgba64)) {
+    if (!err && (Conversion == Kind::Rgba32 || Conversion == Kind::Rgba64)) {
         uint32_t alphaSize = 0;
         err = KXSUP_CheckSize(&alphaSize, W, H, T / 8);
         if (!err && !(alpha = static_cast<uint8_t*>(AllocVec(alphaSize, MEMF_CLEAR)))) err = KXERR_NOMEMORY;
     }
 
-    const size_t outRow = type == BITPLANE ? b->BytesPerLine : (size_t)W * (pixelBits / 8);
-    const size_t planeBytes = type == BITPLANE ? (size_t)b->BytesPerLine * H : 0;
+    OutRow = Type == BITPLANE ? b->BytesPerLine : (size_t)W * (PixelBits / 8);
+    PlaneBytes = Type == BITPLANE ? (size_t)b->BytesPerLine * H : 0;
     for (uint32_t y = 0; y < H && !err;) {
-        uint8_t* dst = b->Data + (size_t)y * outRow;
+        uint8_t* dst = b->Data + (size_t)y * OutRow;
         if (direct) {
             // Runs of up to 64 rows of one strip, straight into the picture.
-            if (ProgressHook) ReportProgress((uint32_t)((uint64_t)y * 100 / H));
-            const uint32_t inStrip = st.RowsPerStrip - y % st.RowsPerStrip;
+            if (M.ProgressHook) M.ReportProgress((uint32_t)((uint64_t)y * 100 / H));
+            const uint32_t inStrip = RowsPerStrip - y % RowsPerStrip;
             uint32_t n = (uint32_t)(H - y) < inStrip ? (uint32_t)(H - y) : inStrip;
             if (n > 64) n = 64;
-            err = st.readRows(y, n, dst);
+            err = readRows(y, n, dst);
             y += n;
             continue;
         }
-        if ((y & 7) == 0 && ProgressHook) ReportProgress((uint32_t)((uint64_t)y * 100 / H));
+        if ((y & 7) == 0 && M.ProgressHook) M.ReportProgress((uint32_t)((uint64_t)y * 100 / H));
         bool empty = true;
-        if (separate) {
+        if (Separate) {
             for (uint32_t p = 0; p < spp && !err; ++p) {
-                err = st.readRows(y, 1, row + p * st.RowBytes, p);
-                empty = empty && st.Empty;
+                err = readRows(y, 1, rowBuffer + p * RowBytes, p);
+                empty = empty && Empty;
             }
         } else {
-            err = st.row(y, row);
-            empty = st.Empty;
+            err = row(y, rowBuffer);
+            empty = Empty;
         }
         if (err) break;
-        if (empty) {
-            // Rows past the file's data (a cut file) stay zero, untouched.
-            ++y;
-            continue;
-        }
-        const uint8_t* src = row;
-        // Sample k of pixel x, wherever the layout puts it.
-        const uint32_t sb = T / 8;
-        auto at = [&](uint64_t x, uint32_t k) -> const uint8_t* {
-            return separate ? src + k * st.RowBytes + x * sb : src + (x * spp + k) * sb;
-        };
-        switch (kind) {
-            case Kind::Planes:
-                // Each source row holds its plane rows one after another.
-                for (uint32_t k = 0; k < D; ++k) memcpy(b->Data + planeBytes * k + (size_t)y * outRow, src + k * outRow, outRow);
-                break;
-            case Kind::Unpack:
-                for (uint64_t x = 0; x < W; ++x) {
-                    const uint64_t bit = x * T;
-                    const uint32_t word = (uint32_t)(src[bit / 8] << 8 | (bit / 8 + 1 < st.RowBytes ? src[bit / 8 + 1] : 0));
-                    dst[x] = (uint8_t)((word >> (16 - T - bit % 8)) & ((1u << T) - 1));
-                }
-                break;
-            case Kind::Nibbles:
-                for (uint64_t x = 0; x < W; ++x) dst[x] = (uint8_t)(x & 1 ? src[x / 2] & 15 : src[x / 2] >> 4);
-                break;
-            case Kind::Copy8:
-            case Kind::Copy24:
-            case Kind::Copy48:
-                if (!separate) {
-                    memcpy(dst, src, outRow);
-                } else {
-                    for (uint64_t x = 0; x < W; ++x)
-                        for (uint32_t k = 0; k < 3; ++k) memcpy(dst + (x * 3 + k) * sb, at(x, k), sb);
-                }
-                break;
-            case Kind::Rgba32:
-            case Kind::Rgba64: {
-                uint8_t* a = alpha + (size_t)y * W * sb;
-                for (uint64_t x = 0; x < W; ++x) {
-                    for (uint32_t k = 0; k < 3; ++k) memcpy(dst + (x * 3 + k) * sb, at(x, k), sb);
-                    memcpy(a + x * sb, at(x, 3), sb);
-                }
-                break;
-            }
-            case Kind::Grey16:
-                for (uint64_t x = 0; x < W; ++x) {
-                    const uint8_t* s = src + x * 2;
-                    if (to8) {
-                        const uint32_t v = st.Big ? (uint32_t)(s[0] << 8 | s[1]) : (uint32_t)(s[1] << 8 | s[0]);
-                        dst[x] = (uint8_t)(v / 257);
-                    } else {
-                        for (int k = 0; k < 3; ++k) memcpy(dst + x * 6 + k * 2, s, 2);
-                    }
-                }
-                break;
-        }
+        // Rows past the file's data (a cut file) stay zero, untouched.
+        if (!empty) convertRow(b, y, rowBuffer, alpha);
         ++y;
     }
-    FreeVec(row);
+    FreeVec(rowBuffer);
     if (err) {
         FreeVec(alpha);
-        KXSUP_FreeGfxBuffer(b);
-        logText(4, "TIFF unpack: finished with error");
         return err;
     }
-    if (alpha) {
-        KXSUP_SetGfxBufferVersion(b, 3);
-        b->AlphaType = T == 16 ? KXALPHA_CHANNEL16 : KXALPHA_CHANNEL8;
-        b->AlphaData = alpha;
-    }
+    *alphaOut = alpha;
+    return KXERR_NONE;
+}
 
-    // The palette of pictures of up to 8 bits (and of 16-bit grey made 8-bit).
-    if (depth <= 8) {
-        const uint32_t n = to8 ? 256 : 1u << D;
-        if (l.HasColorMap && !to8) {
-            logText(2, "TIFF unpack: colormap reading");
-            // 3 x n 16-bit values; the high byte of each is the colour.
-            const uint64_t bytes = 6ull * n;
-            uint8_t map[6 * 256];
-            if ((uint64_t)l.ColorMapOffset + bytes > FileSize || fseeko(ReadFile, l.ColorMapOffset, SEEK_SET) != 0 ||
-                fread(map, 1, bytes, ReadFile) != bytes) {
-                KXSUP_FreeGfxBuffer(b);
-                logText(4, "TIFF unpack: finished with error");
-                return KXERR_DECODE;
+// Source row y (as the file holds it) into the picture's row y.
+void KXTiffStrips::convertRow(KX_GfxBuffer* b, uint32_t y, const uint8_t* src, uint8_t* alpha) {
+    const uint64_t W = Width;
+    const uint32_t T = Bits, spp = Samples, D = Depth;
+    const bool separate = Separate;
+    uint8_t* dst = b->Data + (size_t)y * OutRow;
+    // Sample k of pixel x, wherever the layout puts it.
+    const uint32_t sb = T / 8;
+    auto at = [&](uint64_t x, uint32_t k) -> const uint8_t* {
+        return separate ? src + k * RowBytes + x * sb : src + (x * spp + k) * sb;
+    };
+    switch (Conversion) {
+        case Kind::Planes:
+            // Each source row holds its plane rows one after another.
+            for (uint32_t k = 0; k < D; ++k) memcpy(b->Data + PlaneBytes * k + (size_t)y * OutRow, src + k * OutRow, OutRow);
+            break;
+        case Kind::Unpack:
+            for (uint64_t x = 0; x < W; ++x) {
+                const uint64_t bit = x * T;
+                const uint32_t word = (uint32_t)(src[bit / 8] << 8 | (bit / 8 + 1 < RowBytes ? src[bit / 8 + 1] : 0));
+                dst[x] = (uint8_t)((word >> (16 - T - bit % 8)) & ((1u << T) - 1));
             }
-            for (uint32_t c = 0; c < 3; ++c)
-                for (uint32_t i = 0; i < n; ++i) b->Palette[i * 3 + c] = map[(c * n + i) * 2 + (l.BigEndian ? 0 : 1)];
-        } else {
-            logText(2, "TIFF unpack: colormap generation");
-            uint8_t* p = b->Palette;
-            const uint32_t step = 256 / n;
-            if (l.Photometric == 1 || to8) {
-                memset(p + 3, 255, 3);
-                if (n > 2) {
-                    for (uint32_t i = 0; i < 256; ++i) memset(p + i * 3, (uint8_t)(i * step), 3);
-                    memset(p + (n - 1) * 3, 255, 3);
-                }
+            break;
+        case Kind::Nibbles:
+            for (uint64_t x = 0; x < W; ++x) dst[x] = (uint8_t)(x & 1 ? src[x / 2] & 15 : src[x / 2] >> 4);
+            break;
+        case Kind::Copy8:
+        case Kind::Copy24:
+        case Kind::Copy48:
+            if (!separate) {
+                memcpy(dst, src, OutRow);
             } else {
-                if (l.Photometric == 0) memset(p, 255, 3);
-                if (n > 2) {
-                    for (uint32_t i = 0; i < 256; ++i) memset(p + i * 3, (uint8_t)((255 - i) * step), 3);
-                    memset(p + (n - 1) * 3, 0, 3);
+                for (uint64_t x = 0; x < W; ++x)
+                    for (uint32_t k = 0; k < 3; ++k) memcpy(dst + (x * 3 + k) * sb, at(x, k), sb);
+            }
+            break;
+        case Kind::Rgba32:
+        case Kind::Rgba64: {
+            uint8_t* a = alpha + (size_t)y * W * sb;
+            for (uint64_t x = 0; x < W; ++x) {
+                for (uint32_t k = 0; k < 3; ++k) memcpy(dst + (x * 3 + k) * sb, at(x, k), sb);
+                memcpy(a + x * sb, at(x, 3), sb);
+            }
+            break;
+        }
+        case Kind::Grey16:
+            for (uint64_t x = 0; x < W; ++x) {
+                const uint8_t* s = src + x * 2;
+                if (To8) {
+                    const uint32_t v = Big ? (uint32_t)(s[0] << 8 | s[1]) : (uint32_t)(s[1] << 8 | s[0]);
+                    dst[x] = (uint8_t)(v / 257);
+                } else {
+                    for (int k = 0; k < 3; ++k) memcpy(dst + x * 6 + k * 2, s, 2);
                 }
             }
-            if (l.Photometric <= 1) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
+            break;
+    }
+}
+
+// The palette of pictures of up to 8 bits (and of 16-bit grey made 8-bit):
+// the file's colour map, or a grey ramp. 14 when the map cannot be read.
+uint32_t KXTiffStrips::setPalette(KX_GfxBuffer* b) {
+    const KXTiffLayout& l = M.L;
+    if (OutDepth > 8) return KXERR_NONE;
+    const uint32_t n = To8 ? 256 : 1u << Depth;
+    if (l.HasColorMap && !To8) {
+        kLog.text(2, "TIFF unpack: colormap reading");
+        // 3 x n 16-bit values; the high byte of each is the colour.
+        const uint64_t bytes = 6ull * n;
+        uint8_t map[6 * 256];
+        if ((uint64_t)l.ColorMapOffset + bytes > M.FileSize || fseeko(M.ReadFile, l.ColorMapOffset, SEEK_SET) != 0 ||
+            fread(map, 1, bytes, M.ReadFile) != bytes)
+            return KXERR_DECODE;
+        for (uint32_t c = 0; c < 3; ++c)
+            for (uint32_t i = 0; i < n; ++i) b->Palette[i * 3 + c] = map[(c * n + i) * 2 + (l.BigEndian ? 0 : 1)];
+        return KXERR_NONE;
+    }
+    kLog.text(2, "TIFF unpack: colormap generation");
+    uint8_t* p = b->Palette;
+    const uint32_t step = 256 / n;
+    if (l.Photometric == 1 || To8) {
+        memset(p + 3, 255, 3);
+        if (n > 2) {
+            for (uint32_t i = 0; i < 256; ++i) memset(p + i * 3, (uint8_t)(i * step), 3);
+            memset(p + (n - 1) * 3, 255, 3);
+        }
+    } else {
+        if (l.Photometric == 0) memset(p, 255, 3);
+        if (n > 2) {
+            for (uint32_t i = 0; i < 256; ++i) memset(p + i * 3, (uint8_t)((255 - i) * step), 3);
+            memset(p + (n - 1) * 3, 0, 3);
         }
     }
-    if (kind == Kind::Grey16) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
+    if (l.Photometric <= 1) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
+    return KXERR_NONE;
+}
+
+// The own strip reader: plan the conversion, refuse a file without one
+// whole row, read and convert every row, then the palette.
+uint32_t kxoTIFF::LoadTIFFInternal(KX_GfxBuffer** out) {
+    *out = nullptr;
+    kLog.text(4, "TIFF unpack: entered");
+    KXTiffStrips st(*this);
+    if (uint32_t err = st.plan(L)) return err;
+    st.measure(L);
+    kLog.text(4, L.StripCount < 2 ? "TIFF unpack: single strip" : "TIFF unpack: several strips");
+    kLog.text(2, st.Packbits ? "TIFF unpack: packbits 1-24 bit handler" : "TIFF unpack: uncompressed 1-48 bit handler");
+    if (!st.holdsARow()) {
+        kLog.text(2, "TIFF unpack: the file holds no complete row");
+        return KXERR_EOF;
+    }
+    st.chooseOutput(st.Conversion == Kind::Grey16 && keyIs("GRAYDEPTH16", "8"));
+
+    KX_GfxBuffer* b = nullptr;
+    uint32_t err = KXF_NewImage(&b, st.Type, L.Width, L.Height, st.OutDepth, st.PixelBits, true);
+    if (err) return err;
+    uint8_t* alpha = nullptr;
+    err = st.readPicture(b, &alpha);
+    if (!err && alpha) {
+        KXSUP_SetGfxBufferVersion(b, 3);
+        b->AlphaType = st.Bits == 16 ? KXALPHA_CHANNEL16 : KXALPHA_CHANNEL8;
+        b->AlphaData = alpha;
+    }
+    if (!err) err = st.setPalette(b);
+    if (err) {
+        KXSUP_FreeGfxBuffer(b);
+        kLog.text(4, "TIFF unpack: finished with error");
+        return err;
+    }
+    if (st.Conversion == Kind::Grey16) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     // 16-bit samples stay in the file's byte order, and say so.
-    if (depth == 48) KXSUP_SetGfxBufferEndianess(b, l.BigEndian ? KXGFXF_MM : KXGFXF_II);
-    logText(4, "TIFF unpack: finished without error");
+    if (st.OutDepth == 48) KXSUP_SetGfxBufferEndianess(b, L.BigEndian ? KXGFXF_MM : KXGFXF_II);
+    kLog.text(4, "TIFF unpack: finished without error");
     *out = b;
     return KXERR_NONE;
 }

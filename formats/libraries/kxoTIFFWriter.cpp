@@ -21,7 +21,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -32,22 +31,13 @@
 #include "core/gfxbuffer.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "formats/libraries/kxlog_helpers.h"
 #include "formats/libraries/kxoTIFF.h"
 
 namespace {
 
 const char* const kTag = "tiff";
-
-void logLine(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(uint32_t level, const char* format, ...) {
-    if (!__kxlib_log_global) return;
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    __kxlib_log_global->Log(level, "%-16s: %s\n", kTag, text);
-}
+const KXModuleLog kLog{kTag};
 
 enum : uint16_t { T_BYTE = 1, T_ASCII = 2, T_SHORT = 3, T_LONG = 4, T_UNDEFINED = 7 };
 
@@ -590,56 +580,65 @@ Item textItem(const char* text) {
 
 }  // namespace
 
-uint32_t kxoTIFF::Save() {
-    uint32_t err = KXF_SaveChecks(this);
-    if (err != KXERR_NONE) return err;
-    KX_GfxBuffer* b = SaveBuffer;
-    const uint32_t depth = b->ColorDepth;
-    if (!(depth >= 1 && depth <= 8) && depth != 24 && depth != 48) return KXERR_FILEREQUIREMENTS;
-    if (depth == 48 && (err = KXSUP_ConvertGfxBufferEndianess(b, KXENDIAN_BIG)) != KXERR_NONE) return err;
-
+// The state of one save: the plan of the file, built step by step, then
+// written in its order (header, colour map, strip tables, strips, data
+// area, and the directory last, when every offset is known).
+struct KXTiffSave {
+    kxoTIFF& M;
+    KX_GfxBuffer* b;
+    uint32_t depth;
     Plan p;
-    p.palette = depth <= 8;
-    p.width = b->Width;
-    p.height = b->Height;
-    p.bits = depth == 48 ? 16 : 8;
-
-    // A map kept from an earlier save belongs to another buffer: fetch afresh.
-    if (AlphaMap8Owned) FreeVec(AlphaMap8);
-    if (AlphaMap16Owned) FreeVec(AlphaMap16);
-    AlphaMap8 = nullptr;
-    AlphaMap16 = nullptr;
-    AlphaMap8Owned = AlphaMap16Owned = 0;
     bool alpha16Big = false;  // a lent 16-bit map follows the buffer's (now big-endian) order
-    if (!p.palette) {
+    ExifRelocation* relocation = nullptr;
+    ExifRelocation relocationStore{nullptr, 0};
+    uint32_t rowBytes = 0;
+    uint32_t entries = 0;
+    uint64_t dataStart = 0, tables = 0;
+
+    KXTiffSave(kxoTIFF& m, KX_GfxBuffer* buffer) : M(m), b(buffer), depth(buffer->ColorDepth) {}
+
+    // The depths the writer takes; 48-bit samples turned big-endian.
+    uint32_t checkDepth() {
+        if (!(depth >= 1 && depth <= 8) && depth != 24 && depth != 48) return KXERR_FILEREQUIREMENTS;
+        if (depth == 48) return KXSUP_ConvertGfxBufferEndianess(b, KXENDIAN_BIG);
+        return KXERR_NONE;
+    }
+
+    // The picture's alpha channel, fetched afresh: a map kept from an
+    // earlier save belongs to another buffer.
+    uint32_t fetchAlpha() {
+        if (M.AlphaMap8Owned) FreeVec(M.AlphaMap8);
+        if (M.AlphaMap16Owned) FreeVec(M.AlphaMap16);
+        M.AlphaMap8 = nullptr;
+        M.AlphaMap16 = nullptr;
+        M.AlphaMap8Owned = M.AlphaMap16Owned = 0;
+        if (p.palette) return KXERR_NONE;
         int allocated = 0;
+        uint32_t err;
         if (depth == 24) {
-            err = KXSUP_GetAlphaMap8(b, &AlphaMap8, &allocated, 1, 1);
-            AlphaMap8Owned = allocated ? 1 : 0;
+            err = KXSUP_GetAlphaMap8(b, &M.AlphaMap8, &allocated, 1, 1);
+            M.AlphaMap8Owned = allocated ? 1 : 0;
         } else {
-            err = KXSUP_GetAlphaMap16(b, &AlphaMap16, &allocated, 1);
-            AlphaMap16Owned = allocated ? 1 : 0;
+            err = KXSUP_GetAlphaMap16(b, &M.AlphaMap16, &allocated, 1);
+            M.AlphaMap16Owned = allocated ? 1 : 0;
             alpha16Big = !allocated;
         }
         if (err == KXERR_NOMEMORY) return KXERR_NOMEMORY;
-        p.alpha = AlphaMap8 != nullptr || AlphaMap16 != nullptr;
+        p.alpha = M.AlphaMap8 != nullptr || M.AlphaMap16 != nullptr;
+        return KXERR_NONE;
     }
 
-    const uint32_t subtype = SelectedSubFormat;
-    if (subtype <= 2) logLine(1, "%s", "Filetype");
-    p.newSubfile = subtype == 1 || subtype == 2;
-    p.exifTag = subtype == 1 ? 34665 : subtype == 2 ? 330 : 0;
-    p.deflate = keyIs("WRITE_DEFLATE", "ON");
+    // The subtype's directory: a new-subfile entry and where EXIF points.
+    void chooseSubtype(uint32_t subtype) {
+        if (subtype <= 2) kLog.line(1, "%s", "Filetype");
+        p.newSubfile = subtype == 1 || subtype == 2;
+        p.exifTag = subtype == 1 ? 34665 : subtype == 2 ? 330 : 0;
+        p.deflate = M.keyIs("WRITE_DEFLATE", "ON");
+    }
 
-    const KXOSpecialInfo* info = SpecialInfo;
-    const bool blocks = info && subtype != 0 && info->Version != 0;
-    FreeVec(ExifCopy);
-    ExifCopy = nullptr;
-    ExifCopySize = 0;
-    ExifRelocation* relocation = nullptr;
-    ExifRelocation relocationStore(nullptr, 0);
-    if (blocks) {
-        logLine(2, "%s - '%s'", "Checking Metadata", "for EXIF, IPTC, ICCP");
+    // The IPTC records (without their Photoshop header), XMP and ICC.
+    void takePackets(const KXOSpecialInfo* info) {
+        kLog.line(2, "%s - '%s'", "Checking Metadata", "for EXIF, IPTC, ICCP");
         const uint32_t headerSize = (uint32_t)sizeof(Ps3IptcHeader);
         if (info->Iptc && info->IptcSize > headerSize) {
             p.iptc.Data = info->Iptc + headerSize;
@@ -665,7 +664,9 @@ uint32_t kxoTIFF::Save() {
             p.icc.Length = info->IccSize;
         }
     }
-    if (info) {
+
+    // The four texts and the orientation.
+    void takeTexts(const KXOSpecialInfo* info) {
         // A text the written IPTC records carry is left to them: the reader
         // takes it from there, and the file holds each value once.
         bool carried[KXMETATEXT_COUNT];
@@ -676,141 +677,190 @@ uint32_t kxoTIFF::Save() {
             if (!carried[fields[i]]) p.texts[i] = textItem(texts[i]);
         if (info->Orientation >= 1 && info->Orientation <= 8) p.orientation = info->Orientation;
     }
+
     // The EXIF directories go in little-endian, as the relocation takes
     // them: a big-endian block is turned through libexif first. Without the
     // tags the main directory holds itself.
-    if (blocks && !keyIs("WRITE_EXIF", "OFF") && p.exifTag && info->Exif && info->ExifSize > 14) {
+    uint32_t takeExif(const KXOSpecialInfo* info) {
         const uint8_t* order = info->Exif + 6;
         if (order[0] == 'I' && order[1] == 'I') {
-            ExifCopy = static_cast<uint8_t*>(AllocVec(info->ExifSize, MEMF_ANY));
-            if (!ExifCopy) return KXERR_NOMEMORY;
-            memcpy(ExifCopy, info->Exif, info->ExifSize);
-            ExifCopySize = info->ExifSize;
+            M.ExifCopy = static_cast<uint8_t*>(AllocVec(info->ExifSize, MEMF_ANY));
+            if (!M.ExifCopy) return KXERR_NOMEMORY;
+            memcpy(M.ExifCopy, info->Exif, info->ExifSize);
+            M.ExifCopySize = info->ExifSize;
         } else if (order[0] == 'M' && order[1] == 'M') {
-            const uint32_t turned = KX_ExifWithByteOrder(info->Exif, info->ExifSize, true, &ExifCopy, &ExifCopySize);
+            const uint32_t turned = KX_ExifWithByteOrder(info->Exif, info->ExifSize, true, &M.ExifCopy, &M.ExifCopySize);
             if (turned == KXERR_NOMEMORY) return turned;
-            if (turned) logLine(2, "%s", "EXIF block could not be turned little-endian: not written");
+            if (turned) kLog.line(2, "%s", "EXIF block could not be turned little-endian: not written");
         }
-        if (ExifCopy) {
+        if (M.ExifCopy) {
             static const uint16_t textTags[4] = {33432, 315, 270, 269};
             std::vector<uint16_t> own;
             for (int i = 0; i < 4; ++i)
                 if (p.texts[i].present()) own.push_back(textTags[i]);
             if (p.orientation) own.push_back(274);
-            dropEntries(ExifCopy, ExifCopySize, own);
-            relocationStore = ExifRelocation(ExifCopy, ExifCopySize);
+            dropEntries(M.ExifCopy, M.ExifCopySize, own);
+            relocationStore = ExifRelocation(M.ExifCopy, M.ExifCopySize);
             if (relocationStore.collect()) {
                 relocation = &relocationStore;
-                p.exif.Data = ExifCopy + 14;
-                p.exif.Length = ExifCopySize - 14;
+                p.exif.Data = M.ExifCopy + 14;
+                p.exif.Length = M.ExifCopySize - 14;
             } else {
-                logLine(2, "%s", "EXIF directories do not fit their block: not written");
+                kLog.line(2, "%s", "EXIF directories do not fit their block: not written");
             }
         }
+        return KXERR_NONE;
     }
 
     // The strips: rows packed as the buffer holds them (with alpha
     // interleaved), about 8 KB of rows each.
-    const uint32_t sampleBytes = p.bits / 8;
-    const uint32_t samples = p.palette ? 1 : (p.alpha ? 4 : 3);
-    uint32_t rowBytes = 0;
-    if ((err = KXSUP_CheckSize(&rowBytes, p.width, samples, sampleBytes)) != KXERR_NONE) return err;
-    p.rowsPerStrip = std::max<uint32_t>(1, std::min<uint32_t>(p.height, kStripBytes / rowBytes));
-    RowSource source;
-    source.Data = b->Data;
-    source.Width = p.width;
-    source.RowBytes = rowBytes;
-    source.Alpha = p.alpha;
-    source.Alpha8 = AlphaMap8;
-    source.Alpha16 = AlphaMap16;
-    source.Alpha16Big = alpha16Big;
-    StripWriter strips(source, p.height, p.rowsPerStrip);
-    p.strips = strips.count();
+    uint32_t measureRows(RowSource* source) {
+        const uint32_t sampleBytes = p.bits / 8;
+        const uint32_t samples = p.palette ? 1 : (p.alpha ? 4 : 3);
+        if (uint32_t err = KXSUP_CheckSize(&rowBytes, p.width, samples, sampleBytes)) return err;
+        p.rowsPerStrip = std::max<uint32_t>(1, std::min<uint32_t>(p.height, kStripBytes / rowBytes));
+        source->Data = b->Data;
+        source->Width = p.width;
+        source->RowBytes = rowBytes;
+        source->Alpha = p.alpha;
+        source->Alpha8 = M.AlphaMap8;
+        source->Alpha16 = M.AlphaMap16;
+        source->Alpha16Big = alpha16Big;
+        return KXERR_NONE;
+    }
 
     // Offsets: the directory first, then the data area in its order, the
-    // strip tables before the strips.
-    const uint32_t entries = (uint32_t)buildEntries(p).size();
-    const uint64_t dataStart = 14 + 12ull * entries;
-    uint64_t at = dataStart;
-    if (p.palette) {
-        p.colourMapOffset = (uint32_t)at;
-        at += 1536;
+    // strip tables before the strips. The offset the strips start at.
+    uint64_t layOut() {
+        entries = (uint32_t)buildEntries(p).size();
+        dataStart = 14 + 12ull * entries;
+        uint64_t at = dataStart;
+        if (p.palette) {
+            p.colourMapOffset = (uint32_t)at;
+            at += 1536;
+        }
+        tables = p.strips > 1 ? 8ull * p.strips : 0;
+        if (tables) {
+            p.offsetTable = (uint32_t)at;
+            p.lengthTable = (uint32_t)(at + 4ull * p.strips);
+            at += tables;
+        }
+        return at;
     }
-    const uint64_t tables = p.strips > 1 ? 8ull * p.strips : 0;
-    if (tables) {
-        p.offsetTable = (uint32_t)at;
-        p.lengthTable = (uint32_t)(at + 4ull * p.strips);
-        at += tables;
+
+    // The header, room for the directory, the colour map and room for the
+    // strip tables.
+    uint32_t writeHead(FILE* file) {
+        KXByteWriter w(file);
+        w.bytes("MM", 2);
+        w.be16(42);
+        w.be32(8);
+        w.zeros(dataStart - 8);
+        if (p.palette) {
+            // 8-bit palette values in the high byte; entries past 2^depth are 0.
+            const uint32_t colours = 1u << depth;
+            for (int c = 0; c < 3; ++c)
+                for (uint32_t i = 0; i < 256; ++i) w.be16(i < colours ? (uint16_t)(b->Palette[i * 3 + c] << 8) : 0);
+        }
+        if (tables) w.zeros(tables);
+        return w.ok() ? KXERR_NONE : KXERR_IO;
     }
 
-    // Every offset is 32 bits: uncompressed strips that cannot end below
-    // 4 GiB are refused before anything is written.
-    if (!p.deflate && at + (uint64_t)rowBytes * p.height > 0xFFFFFFFFull) return KXERR_FILEREQUIREMENTS;
-
-    KXSafeFile sf;
-    if ((err = KXF_OpenSave(this, &sf)) != KXERR_NONE) return err;
-    KXByteWriter w(WriteFile);
-    w.bytes("MM", 2);
-    w.be16(42);
-    w.be32(8);
-    w.zeros(dataStart - 8);
-    if (p.palette) {
-        // 8-bit palette values in the high byte; entries past 2^depth are 0.
-        const uint32_t colours = 1u << depth;
-        for (int c = 0; c < 3; ++c)
-            for (uint32_t i = 0; i < 256; ++i) w.be16(i < colours ? (uint16_t)(b->Palette[i * 3 + c] << 8) : 0);
+    // The strips, Deflate with the settings' level and strategy or plain.
+    uint32_t writeStrips(StripWriter& strips, FILE* file, uint64_t* at) {
+        long level = M.keyNumber("Z_COMPRESSION", 6);
+        if (level < 0 || level > 9) level = 6;
+        long strategy = M.keyNumber("Z_STRATEGY", 0);
+        if (strategy < 0 || strategy > 3) strategy = 0;
+        static const int strategies[4] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE};
+        if (p.deflate) return strips.writeDeflate(file, (int)level, strategies[strategy], at);
+        return strips.writePlain(file, at);
     }
-    if (tables) w.zeros(tables);
-    err = w.ok() ? KXERR_NONE : KXERR_IO;
 
-    long level = keyNumber("Z_COMPRESSION", 6);
-    if (level < 0 || level > 9) level = 6;
-    long strategy = keyNumber("Z_STRATEGY", 0);
-    if (strategy < 0 || strategy > 3) strategy = 0;
-    static const int strategies[4] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE};
-    if (!err && p.deflate)
-        err = strips.writeDeflate(WriteFile, (int)level, strategies[strategy], &at);
-    else if (!err)
-        err = strips.writePlain(WriteFile, &at);
-
-    if (!err) {
+    // Each item of the data area where the ones before it end.
+    uint32_t placeItems(StripWriter& strips, uint64_t at) {
         p.stripOffset = strips.offsets()[0];
         p.stripLength = strips.lengths()[0];
-        // Each item where the ones before it end.
         Item* order[] = {&p.xmp, &p.iptc, &p.icc, &p.exif, &p.texts[0], &p.texts[1], &p.texts[2], &p.texts[3]};
         for (Item* it : order) {
             it->Offset = (uint32_t)at;
             at += it->room();
         }
-        if (at > 0xFFFFFFFFull) err = KXERR_FILEREQUIREMENTS;
         p.exifOffset = p.exif.Offset;
+        return at > 0xFFFFFFFFull ? KXERR_FILEREQUIREMENTS : KXERR_NONE;
     }
-    if (!err) {
-        if (p.xmp.present()) logLine(2, "%s - '%s'", "Saving Metadata", "XMP");
-        if (p.iptc.present()) logLine(2, "%s - '%s'", "Saving Metadata", "IPTC");
-        if (p.icc.present()) logLine(2, "%s - '%s'", "Saving Metadata", "ICCP");
-        if (p.exif.present() && !p.palette) logLine(2, "%s - '%s'", "Saving Metadata", "EXIF");
+
+    // The data area, then the directory and the strip tables, now that
+    // every offset is known.
+    uint32_t writeTail(StripWriter& strips, FILE* file) {
+        uint32_t err = KXERR_NONE;
+        if (p.xmp.present()) kLog.line(2, "%s - '%s'", "Saving Metadata", "XMP");
+        if (p.iptc.present()) kLog.line(2, "%s - '%s'", "Saving Metadata", "IPTC");
+        if (p.icc.present()) kLog.line(2, "%s - '%s'", "Saving Metadata", "ICCP");
+        if (p.exif.present() && !p.palette) kLog.line(2, "%s - '%s'", "Saving Metadata", "EXIF");
         if (relocation && p.exif.present()) relocation->apply(p.exifOffset);
-        KXByteWriter d(WriteFile);
+        KXByteWriter d(file);
         const Item* order[] = {&p.xmp, &p.iptc, &p.icc, &p.exif, &p.texts[0], &p.texts[1], &p.texts[2], &p.texts[3]};
         for (const Item* it : order) {
             if (!it->room()) continue;
             d.bytes(it->Data, it->Length);
             d.zeros(it->Padding);
         }
-        // The directory, now that every offset is known.
         const std::vector<Entry> list = buildEntries(p);
-        if (fseeko(WriteFile, 8, SEEK_SET) != 0) err = KXERR_IO;
-        KXByteWriter ifd(WriteFile);
+        if (fseeko(file, 8, SEEK_SET) != 0) err = KXERR_IO;
+        KXByteWriter ifd(file);
         ifd.be16((uint16_t)list.size());
         for (const Entry& e : list) writeEntry(ifd, e);
         ifd.be32(0);
-        if (!err && tables && fseeko(WriteFile, p.offsetTable, SEEK_SET) != 0) err = KXERR_IO;
+        if (!err && tables && fseeko(file, p.offsetTable, SEEK_SET) != 0) err = KXERR_IO;
         if (!err && tables) {
             for (uint32_t v : strips.offsets()) ifd.be32(v);
             for (uint32_t v : strips.lengths()) ifd.be32(v);
         }
         if (!err && (!d.ok() || !ifd.ok() || list.size() != entries)) err = KXERR_IO;
+        return err;
     }
+};
+
+uint32_t kxoTIFF::Save() {
+    uint32_t err = KXF_SaveChecks(this);
+    if (err != KXERR_NONE) return err;
+    KXTiffSave s(*this, SaveBuffer);
+    if ((err = s.checkDepth()) != KXERR_NONE) return err;
+    Plan& p = s.p;
+    p.palette = s.depth <= 8;
+    p.width = s.b->Width;
+    p.height = s.b->Height;
+    p.bits = s.depth == 48 ? 16 : 8;
+    if ((err = s.fetchAlpha()) != KXERR_NONE) return err;
+
+    const uint32_t subtype = SelectedSubFormat;
+    s.chooseSubtype(subtype);
+    const KXOSpecialInfo* info = SpecialInfo;
+    const bool blocks = info && subtype != 0 && info->Version != 0;
+    FreeVec(ExifCopy);
+    ExifCopy = nullptr;
+    ExifCopySize = 0;
+    if (blocks) s.takePackets(info);
+    if (info) s.takeTexts(info);
+    if (blocks && !keyIs("WRITE_EXIF", "OFF") && p.exifTag && info->Exif && info->ExifSize > 14 &&
+        (err = s.takeExif(info)) != KXERR_NONE)
+        return err;
+
+    RowSource source;
+    if ((err = s.measureRows(&source)) != KXERR_NONE) return err;
+    StripWriter strips(source, p.height, p.rowsPerStrip);
+    p.strips = strips.count();
+    uint64_t at = s.layOut();
+    // Every offset is 32 bits: uncompressed strips that cannot end below
+    // 4 GiB are refused before anything is written.
+    if (!p.deflate && at + (uint64_t)s.rowBytes * p.height > 0xFFFFFFFFull) return KXERR_FILEREQUIREMENTS;
+
+    KXSafeFile sf;
+    if ((err = KXF_OpenSave(this, &sf)) != KXERR_NONE) return err;
+    err = s.writeHead(WriteFile);
+    if (!err) err = s.writeStrips(strips, WriteFile, &at);
+    if (!err) err = s.placeItems(strips, at);
+    if (!err) err = s.writeTail(strips, WriteFile);
     return KXF_EndSave(this, &sf, err);
 }

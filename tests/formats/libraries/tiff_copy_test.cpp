@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "core/libstate.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 #include "tiff_helpers.h"
 
 namespace {
@@ -262,7 +263,7 @@ TEST(TiffCopy, FallbackOrder) {
         uint32_t road;
         int left;  // temporary files left after the load
     };
-    using R = kxoTIFF::Road;
+    using R = KXTiffTestSeam::Road;
     const Row rows[] = {
         {"tiled LZW: tile to strip", "tiffcp -c lzw -t -w 16 -l 16 T OUT", {"input"}, {}, KXERR_NONE, R::ROAD_FALLBACK1, 0},
         {"tiled LZW, second page", "tiffcp -c lzw -t -w 16 -l 16 T T2 OUT", {"input"}, {{"PAGENUMBER", "1"}}, KXERR_NONE,
@@ -285,15 +286,16 @@ TEST(TiffCopy, FallbackOrder) {
         SCOPED_TRACE(r.name);
         const std::string make = Replace(Replace(Replace(r.make, "OUT", input), " T2", " " + second), " T", " " + plain);
         ASSERT_EQ(RunTool(make), 0) << make;
+        KXTiffTestSeam seam;
         auto t = std::make_unique<kxoTIFF>(lib.get());
         uint32_t err = 0;
         auto cfg = std::make_unique<KXConfig>(t->PadPath, &err);
         for (const auto& [k, v] : r.settings) cfg->SetValue(k.c_str(), v.c_str());
         t->SetLocalConfig(cfg->GetPadList());
-        for (size_t i = 0; i < r.fail.size(); ++i) t->FailLibtiffOn[i] = r.fail[i];
+        for (size_t i = 0; i < r.fail.size(); ++i) seam.FailLibtiffOn[i] = r.fail[i];
         t->SetReadName(input.c_str());
         EXPECT_EQ(t->Load(), r.code);
-        EXPECT_EQ(t->LastRoad, r.road);
+        EXPECT_EQ(seam.LastRoad, r.road);
         EXPECT_EQ(TempFilesLeft(temp), r.left);
         if (r.code == KXERR_NONE) {
             KX_GfxBuffer* b = nullptr;

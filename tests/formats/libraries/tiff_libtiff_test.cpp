@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "core/colour.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 #include "tiff_helpers.h"
 
 namespace {
@@ -141,9 +142,10 @@ TEST(TiffLibtiff, WideAndOddSamples) {
         SCOPED_TRACE(c.name);
         const std::string path = TempPath("wide.tif");
         ASSERT_TRUE(WriteTiff(path, c.layout, c.rows, c.tags));
+        KXTiffTestSeam seam;
         Tiff t;
         ASSERT_EQ(t.Load(path), KXERR_NONE);
-        EXPECT_EQ(t.obj.LastRoad, (uint32_t)kxoTIFF::ROAD_LIBTIFF);
+        EXPECT_EQ(seam.LastRoad, (uint32_t)KXTiffTestSeam::ROAD_LIBTIFF);
         KX_GfxBuffer* b = t.Image();
         ASSERT_NE(b, nullptr);
         ASSERT_EQ(b->ColorDepth, c.depth);
@@ -276,10 +278,11 @@ TEST(TiffLibtiff, MetadataTags) {
             uint64_t sub[1] = {0};
             TIFFSetField(t, TIFFTAG_SUBIFD, 1, sub);
         }));
+        KXTiffTestSeam seam;
         Tiff r;
         ASSERT_EQ(r.Load(path, true), KXERR_NONE);
         const kxoTIFF& o = r.obj;
-        EXPECT_EQ(o.LastRoad, (uint32_t)kxoTIFF::ROAD_LIBTIFF);
+        EXPECT_EQ(seam.LastRoad, (uint32_t)KXTiffTestSeam::ROAD_LIBTIFF);
         EXPECT_STREQ(o.Auth, "Ann");
         EXPECT_STREQ(o.Anno, "desc");
         EXPECT_STREQ(o.Name, "doc");

@@ -3,6 +3,7 @@
 // end of the file, XMP sizes, IPTC byte order, ICC and colorimetry.
 #include <functional>
 
+#include "formats/libraries/kxoTIFFInternal.h"
 #include "tiff_helpers.h"
 
 namespace {
@@ -276,6 +277,7 @@ TEST(TiffParse, ExifThumbnail) {
         }
         const std::string path = TempPath("exif.tif");
         ASSERT_TRUE(KXT_WriteBytes(path, t.build()));
+        KXTiffTestSeam seam;
         Tiff r(Settings{{"IS_EXIF", "true"}});
         if (!withThumbnail) {
             EXPECT_EQ(r.Load(path, true), KXERR_FILEREQUIREMENTS);
@@ -283,7 +285,7 @@ TEST(TiffParse, ExifThumbnail) {
             continue;
         }
         ASSERT_EQ(r.Load(path, true), KXERR_NONE);
-        EXPECT_EQ(r.obj.LastRoad, (uint32_t)kxoTIFF::ROAD_THUMBNAIL);
+        EXPECT_EQ(seam.LastRoad, (uint32_t)KXTiffTestSeam::ROAD_THUMBNAIL);
         KX_GfxBuffer* b = r.Image();
         ASSERT_NE(b, nullptr);
         Pnm want;
@@ -321,9 +323,10 @@ TEST(TiffParse, ExifBlocksFromExiftool) {
         const Bytes head = KXT_ReadBytes(block);
         ASSERT_GT(head.size(), 8u);
         ASSERT_EQ(head[0], (uint8_t)order[0]);
+        KXTiffTestSeam seam;
         Tiff r(Settings{{"IS_EXIF", "TRUE"}});
         ASSERT_EQ(r.Load(block, true), KXERR_NONE);
-        EXPECT_EQ(r.obj.LastRoad, (uint32_t)kxoTIFF::ROAD_THUMBNAIL);
+        EXPECT_EQ(seam.LastRoad, (uint32_t)KXTiffTestSeam::ROAD_THUMBNAIL);
         const KX_GfxBuffer* b = r.Image();
         ASSERT_NE(b, nullptr);
         ASSERT_EQ(b->Width, want.width);

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "support/robustness.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 #include "tiff_helpers.h"
 
 namespace {
@@ -30,7 +31,7 @@ struct Row {
     Settings settings;
     uint32_t depth;     // loaded ColorDepth
     uint32_t type;      // BITPLANE or ONEPLANE
-    uint32_t road;      // kxoTIFF::Road
+    uint32_t road;      // KXTiffTestSeam::Road
     bool alpha = false; // RGBA source; the alpha map is compared too
     bool byrow = false; // 16-bit samples: tifftopnm -byrow keeps them whole
     int scale = 0;      // 0: as tifftopnm gives it; 1: 16-bit sample / 257; 2: the grey ramp
@@ -49,7 +50,7 @@ uint32_t Expected(uint32_t v, uint32_t m, int scale) {
     return v;
 }
 
-using R = kxoTIFF::Road;
+using R = KXTiffTestSeam::Road;
 const Row kRows[] = {
     {"bw_none", false, 1, "pnmtotiff -none IN > OUT", {}, 1, BITPLANE, R::ROAD_OWN},
     {"bw_none_mb", false, 1, "pnmtotiff -none -minisblack IN > OUT", {}, 1, BITPLANE, R::ROAD_OWN},
@@ -154,9 +155,10 @@ TEST_P(TiffReadMatrix, PixelsOfLibtiffsTools) {
         remove((tmp + ".rgba").c_str());
     }
 
+    KXTiffTestSeam seam;
     Tiff t(r.settings);
     ASSERT_EQ(t.Load(tif), KXERR_NONE);
-    EXPECT_EQ(t.obj.LastRoad, r.road);
+    EXPECT_EQ(seam.LastRoad, r.road);
     KX_GfxBuffer* b = t.Image();
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->Width, kW);
@@ -345,12 +347,13 @@ TEST(TiffRead, OwnReaderByteTables) {
         SCOPED_TRACE(c.name);
         const std::string path = TempPath("bytes.tif");
         ASSERT_TRUE(KXT_WriteBytes(path, c.make()));
+        KXTiffTestSeam seam;
         Tiff t(c.settings);
         EXPECT_EQ(t.Load(path), c.code);
         KX_GfxBuffer* b = t.Image();
         if (c.code == KXERR_NONE) {
             ASSERT_NE(b, nullptr);
-            EXPECT_EQ(t.obj.LastRoad, (uint32_t)kxoTIFF::ROAD_OWN);
+            EXPECT_EQ(seam.LastRoad, (uint32_t)KXTiffTestSeam::ROAD_OWN);
             std::string why;
             EXPECT_TRUE(KXT_ImageIsValid(b, &why)) << why;
             if (c.check) c.check(b);

@@ -9,6 +9,7 @@
 
 #include "core/colour.h"
 #include "core/exifiptc.h"
+#include "formats/libraries/kxoTIFFInternal.h"
 #include "tiff_helpers.h"
 
 namespace {
@@ -376,9 +377,11 @@ TEST(TiffWriteMeta, RoundTripThroughOursAndExiftool) {
             if (exiftool) {
                 ASSERT_EQ(RunTool("exiftool -q -overwrite_original -IFD0:Artist=Carol -IPTC:Keywords+=second " + path), 0);
             }
+            KXTiffTestSeam seam;
             Tiff r;
             ASSERT_EQ(r.Load(path, true), KXERR_NONE);
-            EXPECT_EQ(r.obj.LastRoad, strcmp(deflate, "ON") == 0 ? (uint32_t)kxoTIFF::ROAD_LIBTIFF : (uint32_t)kxoTIFF::ROAD_OWN);
+            EXPECT_EQ(seam.LastRoad, strcmp(deflate, "ON") == 0 ? (uint32_t)KXTiffTestSeam::ROAD_LIBTIFF
+                                                                : (uint32_t)KXTiffTestSeam::ROAD_OWN);
             const KXOSpecialInfo* info = r.obj.GetSpecialInfo();
             ASSERT_NE(info, nullptr);
             EXPECT_STREQ(info->Copy, "(c) Kaxon5 tests");
