@@ -607,6 +607,23 @@ void KXIffModule::FinishRead() {
     }
 }
 
+uint32_t KXIffModule::StartLoad() {
+    if (LoadedBuffer) {
+        KXSUP_FreeGfxBuffer(LoadedBuffer);
+        LoadedBuffer = nullptr;
+    }
+    uint32_t e = OpenRead();
+    if (e != KXERR_NONE) FinishRead();
+    return e;
+}
+
+uint32_t KXIffModule::FailLoad(uint32_t code) {
+    FinishRead();
+    if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
+    LoadedBuffer = nullptr;
+    return code;
+}
+
 bool KXIffModule::KeyPresent(const char* key) {
     char value[16];
     return GetKey(key, value, sizeof(value)) != 0;

@@ -158,6 +158,11 @@ protected:
     uint32_t FinishWrite(uint32_t result);
     // Ends a load: frees the handle, closes the file.
     void FinishRead();
+    // Begins a load: drops the buffer of an earlier load and opens the read
+    // file as OpenRead does, ending the read again when that fails.
+    uint32_t StartLoad();
+    // Ends a failed load: a failed load leaves no buffer. Returns code.
+    uint32_t FailLoad(uint32_t code);
     // A switch key: on when present, whatever its value.
     bool KeyPresent(const char* key);
     // A number key read with atol; empty text when absent.

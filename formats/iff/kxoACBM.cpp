@@ -140,25 +140,11 @@ uint32_t kxoACBM::Save() {
 }
 
 uint32_t kxoACBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     Camg = 0;
     CamgRead = false;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
-    auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-        return code;
-    };
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     iffSetStopChunks(Iff, kStops, kStopCount);
     IffBmhd bmhd = {};
     uint32_t bmhdErr = KXERR_NONE;
@@ -199,12 +185,12 @@ uint32_t kxoACBM::Load() {
         }
     }
 
-    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
-    if (bmhd.Compression != 0 || planes > 8) return fail(KXERR_FILEREQUIREMENTS);
-    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    if (bmhd.Compression != 0 || planes > 8) return FailLoad(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return FailLoad(KXERR_NOVIEWABLEDATA);
     // No BMHD (or an empty picture) leaves nothing to decode.
-    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    if (planes == 0 || width == 0 || height == 0) return FailLoad(KXERR_FILEREQUIREMENTS);
 
     const uint32_t bpl = (width + 7) >> 3, row = abitRow(width);
     const uint64_t planeRows = (uint64_t)planes * height;
@@ -212,14 +198,14 @@ uint32_t kxoACBM::Load() {
     // plane row must then lie inside the chunk (the last one's pad may be
     // missing), checked before anything is allocated.
     uint32_t size;
-    if ((e = KXSUP_CheckSize(&size, bpl, height, planes))) return fail(e);
-    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    if ((e = KXSUP_CheckSize(&size, bpl, height, planes))) return FailLoad(e);
+    if (!iffChunkComplete(Iff)) return FailLoad(KXERR_EOF);
     const uint32_t bodySize = bodyChunk->Size;
-    if (bodySize < (planeRows - 1) * row + bpl) return fail(KXERR_EOF);
+    if (bodySize < (planeRows - 1) * row + bpl) return FailLoad(KXERR_EOF);
 
     KX_GfxBuffer* b = nullptr;
     e = KXSUP_AllocGfxBuffer(&b, 2, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
+    if (e != KXERR_NONE || !b) return FailLoad(e != KXERR_NONE ? e : KXERR_NOMEMORY);
     LoadedBuffer = b;
     b->Type = BITPLANE;
     b->Width = width;
@@ -245,10 +231,10 @@ uint32_t kxoACBM::Load() {
 
     ReportProgress(50);
     Body = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-    if (!Body) return fail(KXERR_NOMEMORY);
-    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+    if (!Body) return FailLoad(KXERR_NOMEMORY);
+    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return FailLoad(KXERR_EOF);
     b->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
-    if (!b->Data) return fail(KXERR_NOMEMORY);
+    if (!b->Data) return FailLoad(KXERR_NOMEMORY);
     b->BufferSize = size;
     for (uint64_t r = 0; r < planeRows; ++r) memcpy(b->Data + r * bpl, Body + r * row, bpl);
     FreeVec(Body);

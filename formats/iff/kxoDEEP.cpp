@@ -258,24 +258,13 @@ uint32_t kxoDEEP::Save() {
 }
 
 uint32_t kxoDEEP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     InitOwn();
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         FreeWork();
-        return code;
+        return FailLoad(code);
     };
     iffSetStopChunks(Iff, kStops, kStopCount);
     uint32_t width = 0, height = 0;

@@ -270,25 +270,14 @@ uint32_t kxoFAXX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
 uint32_t kxoFAXX::Save() { return KXERR_NOTSUPPORTED; }
 
 uint32_t kxoFAXX::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     if (Page) FreeVec(Page);
     InitOwn();
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         if (Page) FreeVec(Page);
         Page = nullptr;
-        return code;
+        return FailLoad(code);
     };
     LogLine("Parsing...");
     iffSetStopChunks(Iff, kStops, kStopCount);

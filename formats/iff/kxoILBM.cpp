@@ -388,25 +388,11 @@ uint32_t kxoILBM::Save() {
 }
 
 uint32_t kxoILBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     Camg = 0;
     CamgRead = false;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
-    auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-        return code;
-    };
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     iffSetStopChunks(Iff, kStops, kStopCount);
     IffBmhd bmhd = {};
     uint32_t bmhdErr = KXERR_NONE;
@@ -479,17 +465,17 @@ uint32_t kxoILBM::Load() {
         }
     }
 
-    if (bmhd.Compression > 1) return fail(KXERR_FILEREQUIREMENTS);
+    if (bmhd.Compression > 1) return FailLoad(KXERR_FILEREQUIREMENTS);
     SetCompressionText(bmhd.Compression == 1 ? "ILBM:CmpByteRun1" : "ILBM:None");
     // A BMHD that could not be taken leaves no plane count to judge.
-    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes;
     // 0 planes (no BMHD at all, for one) passes here: a file without BODY
     // is then "no data"; with a BODY it has no picture to give.
-    if (planes != 0 && !loadablePlanes(planes)) return fail(KXERR_FILEREQUIREMENTS);
-    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    if (planes != 0 && !loadablePlanes(planes)) return FailLoad(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return FailLoad(KXERR_NOVIEWABLEDATA);
     const uint32_t width = bmhd.Width, height = bmhd.Height;
-    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    if (planes == 0 || width == 0 || height == 0) return FailLoad(KXERR_FILEREQUIREMENTS);
 
     const uint32_t bpl = (width + 7) >> 3;
     const uint32_t padded = bpl + (bpl & 1);
@@ -511,23 +497,23 @@ uint32_t kxoILBM::Load() {
         dataSize = size;
         if (!e && (planes == 32 || planes == 64 || (planes == 24 && Alph))) e = KXSUP_CheckSize(&alphaSize, width, height, sampleBytes);
     }
-    if (e) return fail(e);
+    if (e) return FailLoad(e);
 
     // The body, refused before allocation when the file does not hold it,
     // or when it cannot hold every row: a stored row needs its bytes, a
     // packed one at least two bytes for each 128 it unpacks to.
-    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    if (!iffChunkComplete(Iff)) return FailLoad(KXERR_EOF);
     const uint32_t bodySize = bodyChunk->Size;
     const uint64_t planeRows = (uint64_t)height * rowPlanes;
     const uint64_t leastBody = bmhd.Compression == 1 ? planeRows * 2 * ((padded + 127) / 128) : (planeRows - 1) * padded + bpl;
-    if (bodySize < leastBody) return fail(KXERR_EOF);
+    if (bodySize < leastBody) return FailLoad(KXERR_EOF);
     Body = static_cast<uint8_t*>(AllocVec(bodySize ? bodySize : 1, MEMF_ANY));
-    if (!Body) return fail(KXERR_NOMEMORY);
-    if (bodySize && iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+    if (!Body) return FailLoad(KXERR_NOMEMORY);
+    if (bodySize && iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return FailLoad(KXERR_EOF);
 
     KX_GfxBuffer* b = nullptr;
     e = KXSUP_AllocGfxBuffer(&b, 1, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
+    if (e != KXERR_NONE || !b) return FailLoad(e != KXERR_NONE ? e : KXERR_NOMEMORY);
     LoadedBuffer = b;
     b->Version = 1;
     b->Type = BITPLANE;
@@ -555,7 +541,7 @@ uint32_t kxoILBM::Load() {
 
     // One image row of plane rows (mask included), bpl bytes each.
     uint8_t* row = static_cast<uint8_t*>(AllocVec(rowBytes, MEMF_CLEAR));
-    if (!row) return fail(KXERR_NOMEMORY);
+    if (!row) return FailLoad(KXERR_NOMEMORY);
     uint8_t* alpha8 = nullptr;
     uint8_t* alpha16 = nullptr;
     b->Data = static_cast<uint8_t*>(AllocVec(dataSize, MEMF_CLEAR));
@@ -578,7 +564,7 @@ uint32_t kxoILBM::Load() {
     }
     if (!b->Data) {
         FreeVec(row);
-        return fail(KXERR_NOMEMORY);
+        return FailLoad(KXERR_NOMEMORY);
     }
 
     // A body that runs out before the last row is a file cut short.
@@ -589,7 +575,7 @@ uint32_t kxoILBM::Load() {
         work = static_cast<uint8_t*>(AllocVec((size_t)padded + 256, MEMF_CLEAR));
         if (!work) {
             FreeVec(row);
-            return fail(KXERR_NOMEMORY);
+            return FailLoad(KXERR_NOMEMORY);
         }
     }
     SubFormatId = bmhd.Compression == 1 ? 1 : 0;
@@ -628,12 +614,12 @@ uint32_t kxoILBM::Load() {
     FreeVec(row);
     FreeVec(Body);
     Body = nullptr;
-    if (cutShort) return fail(KXERR_EOF);
+    if (cutShort) return FailLoad(KXERR_EOF);
 
     if (planes == 24 && Alph && alpha8) {
         const uint32_t arow = width + (width & 1);
         uint8_t* awork = static_cast<uint8_t*>(AllocVec((size_t)arow + 256, MEMF_CLEAR));
-        if (!awork) return fail(KXERR_NOMEMORY);
+        if (!awork) return FailLoad(KXERR_NOMEMORY);
         const uint8_t* as = Alph;
         const uint8_t* aend = Alph + AlphSize;
         uint64_t total = 0;
@@ -653,7 +639,7 @@ uint32_t kxoILBM::Load() {
         KXSUP_SetGfxBufferEndianess(b, KXGFXF_II);
         result = KXSUP_ConvertGfxBufferEndianess(b, KXENDIAN_LITTLE);
     }
-    if (result != KXERR_NONE) return fail(result);
+    if (result != KXERR_NONE) return FailLoad(result);
     if (planes < 8 && !haveCmap) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     FinishRead();
     return KXERR_NONE;

@@ -162,25 +162,11 @@ uint32_t kxoPBM::Save() {
 }
 
 uint32_t kxoPBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     Camg = 0;
     CamgRead = false;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
-    auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-        return code;
-    };
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     iffSetStopChunks(Iff, kStops, kStopCount);
     IffBmhd bmhd = {};
     uint32_t bmhdErr = KXERR_NONE;
@@ -221,12 +207,12 @@ uint32_t kxoPBM::Load() {
         }
     }
 
-    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
-    if (bmhd.Compression > 1 || planes > 8) return fail(KXERR_FILEREQUIREMENTS);
-    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    if (bmhd.Compression > 1 || planes > 8) return FailLoad(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return FailLoad(KXERR_NOVIEWABLEDATA);
     // No BMHD (or an empty picture) leaves nothing to decode.
-    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    if (planes == 0 || width == 0 || height == 0) return FailLoad(KXERR_FILEREQUIREMENTS);
     const bool packed = bmhd.Compression == 1;
     const uint32_t padded = width + (width & 1);
 
@@ -236,18 +222,18 @@ uint32_t kxoPBM::Load() {
     // bytes (the last row's pad may be missing), a packed one at least two
     // bytes for each 128 it unpacks to.
     uint32_t size;
-    if ((e = KXSUP_CheckSize(&size, width, height))) return fail(e);
-    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    if ((e = KXSUP_CheckSize(&size, width, height))) return FailLoad(e);
+    if (!iffChunkComplete(Iff)) return FailLoad(KXERR_EOF);
     const uint32_t bodySize = bodyChunk->Size;
     const uint64_t leastBody = packed ? (uint64_t)height * 2 * ((padded + 127) / 128) : (uint64_t)(height - 1) * padded + width;
-    if (bodySize < leastBody) return fail(KXERR_EOF);
+    if (bodySize < leastBody) return FailLoad(KXERR_EOF);
     // The body is read a block at a time. A row cut by the block end is
     // taken again once the block is refilled behind it; the block grows for
     // a row longer than itself.
     uint64_t cap64 = 2ull * padded + 256 > kBlock ? 2ull * padded + 256 : kBlock;
     uint32_t cap = (uint32_t)(cap64 < bodySize ? cap64 : bodySize);
     Body = static_cast<uint8_t*>(AllocVec(cap, MEMF_ANY));
-    if (!Body) return fail(KXERR_NOMEMORY);
+    if (!Body) return FailLoad(KXERR_NOMEMORY);
     uint32_t held = 0, at = 0;
     uint64_t unread = bodySize;
     bool readFailed = false;
@@ -282,7 +268,7 @@ uint32_t kxoPBM::Load() {
 
     KX_GfxBuffer* b = nullptr;
     e = KXSUP_AllocGfxBuffer(&b, 1, size, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
+    if (e != KXERR_NONE || !b) return FailLoad(e != KXERR_NONE ? e : KXERR_NOMEMORY);
     LoadedBuffer = b;
     b->Type = ONEPLANE;
     b->Width = width;
@@ -304,7 +290,7 @@ uint32_t kxoPBM::Load() {
     uint8_t* work = nullptr;
     if (packed) {
         work = static_cast<uint8_t*>(AllocVec(padded, MEMF_CLEAR));
-        if (!work) return fail(KXERR_NOMEMORY);
+        if (!work) return FailLoad(KXERR_NOMEMORY);
     }
     bool cutShort = false;
     for (uint32_t y = 0; y < height && !cutShort; ++y) {
@@ -340,7 +326,7 @@ uint32_t kxoPBM::Load() {
     if (work) FreeVec(work);
     FreeVec(Body);
     Body = nullptr;
-    if (cutShort || readFailed) return fail(KXERR_EOF);
+    if (cutShort || readFailed) return FailLoad(KXERR_EOF);
     if (!Cmap) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     FinishRead();
     return KXERR_NONE;

@@ -189,24 +189,13 @@ uint32_t kxoRGB8::Save() {
 }
 
 uint32_t kxoRGB8::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     RecordBits = 8;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         FreeWork();
-        return code;
+        return FailLoad(code);
     };
     LogLine("Parsing RGB8 chunks...");
     iffSetStopChunks(Iff, iffIdIs(Iff->FormType, "RGB8") ? kStopsRGB8 : kStopsRGBN, kStopCount);

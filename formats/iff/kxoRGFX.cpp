@@ -394,21 +394,14 @@ uint32_t kxoRGFX::Save() {
 }
 
 uint32_t kxoRGFX::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     if (Body) {
         FreeVec(Body);
         Body = nullptr;
     }
     ClearRecords();
 
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     iffSetStopChunks(Iff, kStops, kStopCount);
     uint32_t err = KXERR_NONE;
     IffChunk* bodyChunk = nullptr;

@@ -225,24 +225,13 @@ uint32_t kxoYUVN::Save() {
 }
 
 uint32_t kxoYUVN::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     InitOwn();
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         FreeWork();
-        return code;
+        return FailLoad(code);
     };
     const bool readAlpha = SwitchOn("READ_ALPHA");
     // A whole chunk into its plane slot: 29 when the file does not hold it.
