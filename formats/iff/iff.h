@@ -1,7 +1,8 @@
 // iff: the small EA IFF 85 chunk layer the IFF-family modules share (one
 // FORM read chunk by chunk up to the chunks a module asks for; chunk
 // headers written with sizes computed in advance), the metadata chunk set,
-// BMHD/CMAP/CAMG, the ByteRun1 codec and the module frame of these modules.
+// BMHD/CMAP/CAMG, the ByteRun1 codec, the module frame of these modules and
+// the bitmap body layer of the BMHD forms (ILBM, PBM, ACBM).
 // Relies on the core's file helpers, AllocVec and the safe save.
 // Refuses chunks that claim more bytes than the file still holds.
 #pragma once
@@ -194,3 +195,49 @@ private:
     void CloseHandle();
 };
 
+// ---- bitmap body layer -----------------------------------------------------------
+
+// A BMHD for a new file: the picture's size and planes, the page the same
+// size, square pixels, no mask.
+IffBmhd iffNewBmhd(uint32_t width, uint32_t height, uint32_t planes, uint8_t compression);
+
+// What the BMHD forms (ILBM, PBM, ACBM) do alike around their bodies: the
+// chunk pass up to the body (BMHD, CAMG, CMAP and the metadata chunk set;
+// other chunks go to ReadOtherChunk), the palette from CMAP or a grey ramp,
+// the transparent colour both ways, and the chunks written before the body.
+// The body itself (planes, chunky pixels, contiguous planes) stays with
+// each module.
+class KXIffBitmapModule : public KXIffModule {
+public:
+    using KXIffModule::KXIffModule;
+
+protected:
+    // Whether a CMAP that cannot be read whole leaves an earlier map in
+    // place (ILBM) or counts as no map at all (PBM, ACBM).
+    enum class BadMap { KeepEarlier, Drop };
+    // Reads the chunks up to the body chunk `bodyId` (stops: the module's
+    // stop pairs). *body is that chunk, null when the form has none. Returns
+    // the state of the last BMHD: 0, KXERR_DECODE for one longer than 20
+    // bytes, KXERR_EOF for one cut short; a missing BMHD leaves *bmhd zero.
+    uint32_t ReadBitmapChunks(const char* stops, uint32_t stopCount, const char* bodyId, BadMap badMap, IffBmhd* bmhd, IffChunk** body);
+    // A chunk of the pass that is none of the shared ones (size above 0).
+    virtual void ReadOtherChunk(IffChunk* /*chunk*/) {}
+    // The palette of a loaded picture of `planes` planes: the CMAP as read
+    // (at most 256 entries), else a grey ramp ending in white.
+    void SetLoadedPalette(KX_GfxBuffer* b, uint32_t planes) const;
+    // BMHD masking 2: the transparent colour as the buffer's alpha index.
+    static void ApplyTransparentColour(KX_GfxBuffer* b, const IffBmhd& bmhd);
+    // The buffer's single transparent colour, if any, as BMHD masking 2.
+    static void TakeTransparentColour(IffBmhd* bmhd, const KX_GfxBuffer* buf);
+    // BMHD, then CMAP (cmapSize bytes of palette) and CAMG unless cmapSize
+    // is 0.
+    void WriteBitmapHead(const char* formType, const IffBmhd& bmhd, const uint8_t* palette, uint32_t cmapSize, uint32_t viewMode);
+    // Frees Body and Cmap and forgets the CAMG.
+    void FreeBitmapWork();
+
+    uint8_t* Body = nullptr;  // the body as read, or built for saving
+    uint8_t* Cmap = nullptr;  // CMAP as read
+    uint32_t CmapSize = 0;
+    uint32_t Camg = 0;
+    bool CamgRead = false;
+};

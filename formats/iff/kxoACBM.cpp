@@ -32,7 +32,7 @@ const uint32_t kLoadedSubFormat = 3;
 inline uint32_t abitRow(uint32_t width) { return ((width + 15) >> 4) * 2; }
 }  // namespace
 
-kxoACBM::kxoACBM(KXClass* lib) : KXIffModule(lib) {
+kxoACBM::kxoACBM(KXClass* lib) : KXIffBitmapModule(lib) {
     ApplyRegistration("kxoACBM");
     BaseInit();
     InitWorkingFields();
@@ -41,22 +41,12 @@ kxoACBM::kxoACBM(KXClass* lib) : KXIffModule(lib) {
     Configure(nullptr);
 }
 
-void kxoACBM::InitOwn() {
-    Body = nullptr;
-    Cmap = nullptr;
-    CmapSize = 0;
-    PlaneCopy = nullptr;
-    Camg = 0;
-    CamgRead = false;
-}
+void kxoACBM::InitOwn() { PlaneCopy = nullptr; }
 
 void kxoACBM::FreeWork() {
-    if (Body) FreeVec(Body);
-    if (Cmap) FreeVec(Cmap);
+    FreeBitmapWork();
     if (PlaneCopy) KXSUP_FreeGfxBuffer(PlaneCopy);
-    Body = Cmap = nullptr;
     PlaneCopy = nullptr;
-    CmapSize = 0;
 }
 
 void kxoACBM::Reset() {
@@ -108,29 +98,13 @@ uint32_t kxoACBM::Save() {
     const uint64_t formSize = (uint64_t)cmapSize + abitSize + 60 + iffMetaChunksSize(info);
     if (formSize > 0xFFFFFFFFu) return KXERR_FILEREQUIREMENTS;
 
-    IffBmhd bmhd = {};
-    bmhd.Width = (uint16_t)width;
-    bmhd.Height = (uint16_t)height;
-    bmhd.Planes = (uint8_t)planes;
-    bmhd.Flags = 0x80;
-    bmhd.XAspect = bmhd.YAspect = 1;
-    bmhd.PageWidth = (int16_t)width;
-    bmhd.PageHeight = (int16_t)height;
-    if (KXSUP_AlphaHolds(SaveBuffer) == KXALPHA_SINGLECOLOR) {
-        bmhd.Masking = 2;
-        bmhd.TransparentColor = (uint16_t)KXSUP_AlphaIndex(SaveBuffer);
-    }
-    uint8_t bmhdRaw[20];
-    iffBuildBmhd(bmhd, bmhdRaw);
-    uint8_t camg[4];
-    iffPut32(camg, iffCamgForViewMode(SaveBuffer->ViewMode));
+    IffBmhd bmhd = iffNewBmhd(width, height, planes, 0);
+    TakeTransparentColour(&bmhd, SaveBuffer);
 
     uint32_t e = OpenWrite();
     if (e != KXERR_NONE) return FinishWrite(e);
     iffPushChunk(Iff, "ACBM", "FORM", (uint32_t)formSize);
-    iffWriteDataChunk(Iff, "ACBM", "BMHD", bmhdRaw, 20);
-    iffWriteDataChunk(Iff, "ACBM", "CMAP", SaveBuffer->Palette, cmapSize);
-    iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
+    WriteBitmapHead("ACBM", bmhd, SaveBuffer->Palette, cmapSize, SaveBuffer->ViewMode);
     iffWriteMetaChunks(Iff, "ACBM", info);
     iffWriteDataChunk(Iff, "ACBM", "ABIT", Body, abitSize);
     iffPopChunk(Iff);
@@ -141,49 +115,12 @@ uint32_t kxoACBM::Save() {
 
 uint32_t kxoACBM::Load() {
     FreeWork();
-    Camg = 0;
-    CamgRead = false;
     uint32_t e = StartLoad();
     if (e != KXERR_NONE) return e;
-    iffSetStopChunks(Iff, kStops, kStopCount);
-    IffBmhd bmhd = {};
-    uint32_t bmhdErr = KXERR_NONE;
-    IffChunk* bodyChunk = nullptr;
-    while (IffChunk* c = iffParse(Iff)) {
-        if (c->Size == 0) continue;
-        const char* id = c->Id;
-        if (iffIdIs(id, "BMHD")) {
-            uint8_t raw[20] = {};
-            if (c->Size > 20)
-                bmhdErr = KXERR_DECODE;
-            else if (!iffReadRecord(Iff, raw, c->Size))
-                bmhdErr = KXERR_EOF;
-            else
-                bmhdErr = KXERR_NONE;
-            iffParseBmhd(raw, 20, &bmhd);
-        } else if (iffIdIs(id, "CAMG")) {
-            CamgRead = iffReadCamg(Iff, &Camg);
-        } else if (iffIdIs(id, "CMAP")) {
-            // A map that cannot be read whole counts as no map.
-            if (Cmap) FreeVec(Cmap);
-            Cmap = nullptr;
-            CmapSize = 0;
-            if (!iffChunkComplete(Iff)) continue;
-            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
-            if (!map) continue;
-            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
-                FreeVec(map);
-                continue;
-            }
-            Cmap = map;
-            CmapSize = c->Size;
-        } else if (iffIdIs(id, "ABIT")) {
-            bodyChunk = c;
-            break;
-        } else if (iffIsMetaChunk(id)) {
-            iffReadMetaChunk(this, Iff, c, true);
-        }
-    }
+    IffBmhd bmhd;
+    IffChunk* bodyChunk;
+    // A map that cannot be read whole counts as no map.
+    const uint32_t bmhdErr = ReadBitmapChunks(kStops, kStopCount, "ABIT", BadMap::Drop, &bmhd, &bodyChunk);
 
     if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
@@ -212,19 +149,8 @@ uint32_t kxoACBM::Load() {
     b->Height = height;
     b->ColorDepth = planes;
     b->BytesPerLine = bpl;
-    if (Cmap) {
-        // More than 256 entries do not fit the palette; the rest is dropped.
-        memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
-    } else {
-        const uint32_t colours = 1u << planes;
-        for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / colours)) & 0xFF), 3);
-        memset(b->Palette + (colours - 1) * 3, 255, 3);
-    }
-    if (bmhd.Masking == 2) {
-        b->Version = 3;
-        b->AlphaType = KXALPHA_SINGLECOLOR;
-        KXSUP_SetAlphaIndex(b, bmhd.TransparentColor);
-    }
+    SetLoadedPalette(b, planes);
+    ApplyTransparentColour(b, bmhd);
     b->ViewMode = iffResolveModeId(this, Camg, CamgRead, width, height, planes);
     KXSUP_SetGfxBufferModeFlags(b);
     SubFormatId = kLoadedSubFormat;

@@ -6,7 +6,7 @@
 
 #include "formats/iff/iff.h"
 
-class kxoACBM : public KXIffModule {
+class kxoACBM : public KXIffBitmapModule {
 public:
     explicit kxoACBM(KXClass* lib);
     ~kxoACBM() override {
@@ -23,10 +23,5 @@ private:
     void InitOwn();
     void FreeWork();
 
-    uint8_t* Body = nullptr;             // ABIT as read, or built for saving
-    uint8_t* Cmap = nullptr;             // CMAP as read
-    uint32_t CmapSize = 0;
     KX_GfxBuffer* PlaneCopy = nullptr;   // bit-plane copy of a chunky image
-    uint32_t Camg = 0;
-    bool CamgRead = false;
 };

@@ -30,7 +30,7 @@ const uint32_t kStopCount = 14;
 const uint32_t kBlock = 1u << 18;
 }  // namespace
 
-kxoPBM::kxoPBM(KXClass* lib) : KXIffModule(lib) {
+kxoPBM::kxoPBM(KXClass* lib) : KXIffBitmapModule(lib) {
     ApplyRegistration("kxoPBM");
     BaseInit();
     InitWorkingFields();
@@ -39,22 +39,12 @@ kxoPBM::kxoPBM(KXClass* lib) : KXIffModule(lib) {
     Configure(nullptr);
 }
 
-void kxoPBM::InitOwn() {
-    Body = nullptr;
-    Cmap = nullptr;
-    CmapSize = 0;
-    ChunkyCopy = nullptr;
-    Camg = 0;
-    CamgRead = false;
-}
+void kxoPBM::InitOwn() { ChunkyCopy = nullptr; }
 
 void kxoPBM::FreeWork() {
-    if (Body) FreeVec(Body);
-    if (Cmap) FreeVec(Cmap);
+    FreeBitmapWork();
     if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
-    Body = Cmap = nullptr;
     ChunkyCopy = nullptr;
-    CmapSize = 0;
 }
 
 void kxoPBM::Reset() {
@@ -119,26 +109,12 @@ uint32_t kxoPBM::Save() {
     const uint64_t formSize = cmapSize + bodySize + 60 + (bodySize & 1) + iffMetaChunksSize(info);
     if (formSize > 0xFFFFFFFFu) return KXERR_FILEREQUIREMENTS;
 
-    IffBmhd bmhd = {};
-    bmhd.Width = (uint16_t)width;
-    bmhd.Height = (uint16_t)height;
-    bmhd.Planes = 8;
-    bmhd.Compression = compress ? 1 : 0;
-    bmhd.Flags = 0x80;
-    bmhd.XAspect = bmhd.YAspect = 1;
-    bmhd.PageWidth = (int16_t)width;
-    bmhd.PageHeight = (int16_t)height;
-    uint8_t bmhdRaw[20];
-    iffBuildBmhd(bmhd, bmhdRaw);
-    uint8_t camg[4];
-    iffPut32(camg, iffCamgForViewMode(SaveBuffer->ViewMode));
+    const IffBmhd bmhd = iffNewBmhd(width, height, 8, compress ? 1 : 0);
 
     uint32_t e = OpenWrite();
     if (e != KXERR_NONE) return FinishWrite(e);
     iffPushChunk(Iff, "PBM ", "FORM", (uint32_t)formSize);
-    iffWriteDataChunk(Iff, "PBM ", "BMHD", bmhdRaw, 20);
-    iffWriteDataChunk(Iff, "PBM ", "CMAP", SaveBuffer->Palette, cmapSize);
-    iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
+    WriteBitmapHead("PBM ", bmhd, SaveBuffer->Palette, cmapSize, SaveBuffer->ViewMode);
     iffWriteMetaChunks(Iff, "PBM ", info);
     iffPushChunk(Iff, "PBM ", "BODY", (uint32_t)bodySize);
     const uint8_t zero = 0;
@@ -163,49 +139,12 @@ uint32_t kxoPBM::Save() {
 
 uint32_t kxoPBM::Load() {
     FreeWork();
-    Camg = 0;
-    CamgRead = false;
     uint32_t e = StartLoad();
     if (e != KXERR_NONE) return e;
-    iffSetStopChunks(Iff, kStops, kStopCount);
-    IffBmhd bmhd = {};
-    uint32_t bmhdErr = KXERR_NONE;
-    IffChunk* bodyChunk = nullptr;
-    while (IffChunk* c = iffParse(Iff)) {
-        if (c->Size == 0) continue;
-        const char* id = c->Id;
-        if (iffIdIs(id, "BMHD")) {
-            uint8_t raw[20] = {};
-            if (c->Size > 20)
-                bmhdErr = KXERR_DECODE;
-            else if (!iffReadRecord(Iff, raw, c->Size))
-                bmhdErr = KXERR_EOF;
-            else
-                bmhdErr = KXERR_NONE;
-            iffParseBmhd(raw, 20, &bmhd);
-        } else if (iffIdIs(id, "CAMG")) {
-            CamgRead = iffReadCamg(Iff, &Camg);
-        } else if (iffIdIs(id, "CMAP")) {
-            // A map that cannot be read whole counts as no map.
-            if (Cmap) FreeVec(Cmap);
-            Cmap = nullptr;
-            CmapSize = 0;
-            if (!iffChunkComplete(Iff)) continue;
-            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
-            if (!map) continue;
-            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
-                FreeVec(map);
-                continue;
-            }
-            Cmap = map;
-            CmapSize = c->Size;
-        } else if (iffIdIs(id, "BODY")) {
-            bodyChunk = c;
-            break;
-        } else if (iffIsMetaChunk(id)) {
-            iffReadMetaChunk(this, Iff, c, true);
-        }
-    }
+    IffBmhd bmhd;
+    IffChunk* bodyChunk;
+    // A map that cannot be read whole counts as no map.
+    const uint32_t bmhdErr = ReadBitmapChunks(kStops, kStopCount, "BODY", BadMap::Drop, &bmhd, &bodyChunk);
 
     if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
@@ -275,14 +214,7 @@ uint32_t kxoPBM::Load() {
     b->Height = height;
     b->ColorDepth = planes;
     b->PixelBits = 8;
-    if (Cmap) {
-        // More than 256 entries do not fit the palette; the rest is dropped.
-        memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
-    } else {
-        const uint32_t colours = 1u << planes;
-        for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / colours)) & 0xFF), 3);
-        memset(b->Palette + (colours - 1) * 3, 255, 3);
-    }
+    SetLoadedPalette(b, planes);
     b->ViewMode = iffResolveModeId(this, Camg, CamgRead, width, height, planes);
     KXSUP_SetGfxBufferModeFlags(b);
     SubFormatId = packed ? SubFormatIds[1] : SubFormatIds[0];
