@@ -607,6 +607,15 @@ void KXIffModule::FinishRead() {
     }
 }
 
+uint32_t KXIffModule::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
+    if (mode != KXIO_FILE || !file) return 0;
+    uint8_t head[12];
+    if (!iffReadHead(file, head, 12) || memcmp(head, "FORM", 4) != 0) return 0;
+    for (const char* t = FormTypes; t[0]; t += 4)
+        if (memcmp(head + 8, t, 4) == 0) return 1;
+    return 0;
+}
+
 uint32_t KXIffModule::StartLoad() {
     if (LoadedBuffer) {
         KXSUP_FreeGfxBuffer(LoadedBuffer);

@@ -145,6 +145,8 @@ public:
     uint32_t DetachGfxBuffer(KX_GfxBuffer** buffer) override;
     uint32_t GetExtension(char* buffer) override;
     uint32_t SetProgress(KXProgressHook hook, uintptr_t user) override;
+    // A file is the module's when it is a FORM of one of FormTypes.
+    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 protected:
     // Frees a left-over handle and drops an unfinished save file.
@@ -183,6 +185,7 @@ protected:
     uint32_t WeaveAlpha(const KX_GfxBuffer* buf, bool alphaFirst, uint32_t tooLarge, uint8_t** body, uint32_t* size);
 
     const char* Extension = "";
+    const char* FormTypes = "";  // runs of 4 characters: the forms CheckFile takes
     IffHandle* Iff = nullptr;
     KXSafeFile Safe = {};
     bool SafeOpenNow = false;

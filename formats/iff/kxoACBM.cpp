@@ -37,6 +37,7 @@ kxoACBM::kxoACBM(KXClass* lib) : KXIffBitmapModule(lib) {
     BaseInit();
     InitWorkingFields();
     Extension = ".ABM";
+    FormTypes = "ACBM";
     InitOwn();
     Configure(nullptr);
 }
@@ -54,12 +55,6 @@ void kxoACBM::Reset() {
     FrameReset();
     FreeWork();
     InitOwn();
-}
-
-uint32_t kxoACBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "ACBM", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoACBM::Save() {

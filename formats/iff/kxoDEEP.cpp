@@ -135,6 +135,7 @@ kxoDEEP::kxoDEEP(KXClass* lib) : KXIffModule(lib) {
     BaseInit();
     InitWorkingFields();
     Extension = ".DEP";
+    FormTypes = "DEEP";
     InitOwn();
     Configure(nullptr);
 }
@@ -165,12 +166,6 @@ void kxoDEEP::Reset() {
 
 void kxoDEEP::LogLine(const char* text) {
     if (Log) Log->Log(5, "%-16s: %s\n", kTag, text);
-}
-
-uint32_t kxoDEEP::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "DEEP", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoDEEP::Save() {

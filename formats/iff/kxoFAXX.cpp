@@ -240,6 +240,7 @@ kxoFAXX::kxoFAXX(KXClass* lib) : KXIffModule(lib) {
     BaseInit();
     InitWorkingFields();
     Extension = ".ABM";
+    FormTypes = "FAXX";
     InitOwn();
     Configure(nullptr);
 }
@@ -259,12 +260,6 @@ void kxoFAXX::Reset() {
 
 void kxoFAXX::LogLine(const char* text) {
     if (Log) Log->Log(5, "%-16s: %s\n", kTag, text);
-}
-
-uint32_t kxoFAXX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "FAXX", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoFAXX::Save() { return KXERR_NOTSUPPORTED; }

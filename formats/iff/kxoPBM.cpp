@@ -35,6 +35,7 @@ kxoPBM::kxoPBM(KXClass* lib) : KXIffBitmapModule(lib) {
     BaseInit();
     InitWorkingFields();
     Extension = ".PBM";
+    FormTypes = "PBM ";
     InitOwn();
     Configure(nullptr);
 }
@@ -52,12 +53,6 @@ void kxoPBM::Reset() {
     FrameReset();
     FreeWork();
     InitOwn();
-}
-
-uint32_t kxoPBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "PBM ", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoPBM::Save() {

@@ -100,6 +100,7 @@ kxoRGB8::kxoRGB8(KXClass* lib) : KXIffModule(lib) {
     BaseInit();
     InitWorkingFields();
     Extension = ".RG8";
+    FormTypes = "RGB8RGBN";
     InitOwn();
     Configure(nullptr);
 }
@@ -123,13 +124,6 @@ void kxoRGB8::Reset() {
 
 void kxoRGB8::LogLine(const char* text) {
     if (Log) Log->Log(5, "%-16s: %s\n", kTag, text);
-}
-
-uint32_t kxoRGB8::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    if (!iffReadHead(file, head, 12) || memcmp(head, "FORM", 4) != 0) return 0;
-    return memcmp(head + 8, "RGB8", 4) == 0 || memcmp(head + 8, "RGBN", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoRGB8::Save() {

@@ -155,6 +155,7 @@ kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib) {
     BaseInit();
     InitWorkingFields();
     Extension = ".RGX";
+    FormTypes = "RGFX";
     InitOwn();
     Configure(nullptr);
 }
@@ -183,12 +184,6 @@ void kxoRGFX::Reset() {
     if (Body) FreeVec(Body);
     if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
     InitOwn();
-}
-
-uint32_t kxoRGFX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "RGFX", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoRGFX::Save() {

@@ -94,6 +94,7 @@ kxoYUVN::kxoYUVN(KXClass* lib) : KXIffModule(lib) {
     BaseInit();
     InitWorkingFields();
     Extension = ".YUV";
+    FormTypes = "YUVN";
     InitOwn();
     Configure(nullptr);
 }
@@ -126,12 +127,6 @@ bool kxoYUVN::SwitchOn(const char* key) {
     char value[64];
     if (!GetKey(key, value, sizeof(value))) return true;
     return strcasecmp(value, "OFF") != 0;
-}
-
-uint32_t kxoYUVN::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "YUVN", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoYUVN::Save() {
