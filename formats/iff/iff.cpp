@@ -480,6 +480,22 @@ bool byteRun1UnpackRow(const uint8_t** src, const uint8_t* end, uint8_t* out, ui
 
 // ---- module frame ------------------------------------------------------------------
 
+KXIffModule::KXIffModule(KXClass* lib, const char* className, const char* extension, const char* formTypes) {
+    Lib = lib ? lib : _KXClass;
+    ApplyRegistration(className);
+    BaseInit();
+    InitWorkingFields();
+    Extension = extension;
+    FormTypes = formTypes;
+}
+
+void KXIffModule::Reset() {
+    ReleaseFrame();
+    FrameReset();
+    FreeWork();
+    InitOwn();
+}
+
 uint32_t KXIffModule::SetIOMode(int32_t mode) {
     if (mode != KXIO_FILE && mode != KXIO_CLIPBOARD) return KXERR_NOTSUPPORTED;
     IOMode = mode;

@@ -129,12 +129,18 @@ inline void iffPut32(uint8_t* p, uint32_t v) { p[0] = (uint8_t)(v >> 24); p[1] =
 
 // ---- module frame ------------------------------------------------------------------
 
-// The operations every module of the family implements alike: I/O mode,
-// subtype, names, buffer hand-over, extension and progress hook. The
-// module's Reset calls ReleaseFrame() for the handle and the safe save.
+// The operations every module of the family implements alike: set-up,
+// reset, I/O mode, subtype, names, buffer hand-over, extension, FORM check
+// and progress hook. A module's own Reset calls ReleaseFrame() for the
+// handle and the safe save.
 class KXIffModule : public KXObject {
 public:
-    explicit KXIffModule(KXClass* lib) { Lib = lib ? lib : _KXClass; }
+    // Registers the module under className; the module's constructor then
+    // calls its InitOwn and Configure.
+    KXIffModule(KXClass* lib, const char* className, const char* extension, const char* formTypes);
+
+    // Frame and object state, then the module's FreeWork and InitOwn.
+    void Reset() override;
 
     uint32_t SetIOMode(int32_t mode) override;
     uint32_t SetSubFormat(uint32_t index) override;
@@ -149,6 +155,10 @@ public:
     uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 protected:
+    // The module's work blocks freed, and its own fields set to their
+    // starting values.
+    virtual void FreeWork() {}
+    virtual void InitOwn() {}
     // Frees a left-over handle and drops an unfinished save file.
     void ReleaseFrame();
     // Opens the read file and a handle on it (2 file, 3 memory, 4 no FORM,

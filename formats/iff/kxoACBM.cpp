@@ -32,12 +32,7 @@ const uint32_t kLoadedSubFormat = 3;
 inline uint32_t abitRow(uint32_t width) { return ((width + 15) >> 4) * 2; }
 }  // namespace
 
-kxoACBM::kxoACBM(KXClass* lib) : KXIffBitmapModule(lib) {
-    ApplyRegistration("kxoACBM");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".ABM";
-    FormTypes = "ACBM";
+kxoACBM::kxoACBM(KXClass* lib) : KXIffBitmapModule(lib, "kxoACBM", ".ABM", "ACBM") {
     InitOwn();
     Configure(nullptr);
 }
@@ -48,13 +43,6 @@ void kxoACBM::FreeWork() {
     FreeBitmapWork();
     if (PlaneCopy) KXSUP_FreeGfxBuffer(PlaneCopy);
     PlaneCopy = nullptr;
-}
-
-void kxoACBM::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
 }
 
 uint32_t kxoACBM::Save() {

@@ -14,13 +14,12 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
 
     KX_GfxBuffer* PlaneCopy = nullptr;   // bit-plane copy of a chunky image
 };

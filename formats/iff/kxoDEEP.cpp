@@ -130,12 +130,7 @@ bool tvdcLine(const uint8_t** src, const uint8_t* end, const int16_t table[16], 
 }
 }  // namespace
 
-kxoDEEP::kxoDEEP(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoDEEP");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".DEP";
-    FormTypes = "DEEP";
+kxoDEEP::kxoDEEP(KXClass* lib) : KXIffModule(lib, "kxoDEEP", ".DEP", "DEEP") {
     InitOwn();
     Configure(nullptr);
 }
@@ -155,13 +150,6 @@ void kxoDEEP::FreeWork() {
     if (Body) FreeVec(Body);
     if (Row) FreeVec(Row);
     Body = Row = nullptr;
-}
-
-void kxoDEEP::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
 }
 
 void kxoDEEP::LogLine(const char* text) {

@@ -235,12 +235,7 @@ struct FaxDecoder {
 };
 }  // namespace
 
-kxoFAXX::kxoFAXX(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoFAXX");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".ABM";
-    FormTypes = "FAXX";
+kxoFAXX::kxoFAXX(KXClass* lib) : KXIffModule(lib, "kxoFAXX", ".ABM", "FAXX") {
     InitOwn();
     Configure(nullptr);
 }

@@ -19,7 +19,7 @@ public:
     uint32_t Load() override;
 
 private:
-    void InitOwn();
+    void InitOwn() override;
     void LogLine(const char* text);
 
     uint8_t Fxhd[20] = {};

@@ -110,11 +110,7 @@ void ilbmChannelToPlanes(const uint8_t* values, uint32_t stride, uint32_t width,
     }
 }
 
-kxoILBM::kxoILBM(KXClass* lib) : KXIffBitmapModule(lib) {
-    ApplyRegistration("kxoILBM");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".LBM";
+kxoILBM::kxoILBM(KXClass* lib) : KXIffBitmapModule(lib, "kxoILBM", ".LBM", "") {
     InitOwn();
     Configure(nullptr);
 }
@@ -134,13 +130,6 @@ void kxoILBM::FreeWork() {
     Alph = Packed = nullptr;
     PlaneCopy = nullptr;
     AlphSize = 0;
-}
-
-void kxoILBM::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
 }
 
 uint32_t kxoILBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {

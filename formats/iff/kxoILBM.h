@@ -14,14 +14,13 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
     uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
     // ALPH: the alpha map of a 24-plane picture.
     void ReadOtherChunk(IffChunk* chunk) override;
 

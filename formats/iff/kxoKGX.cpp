@@ -57,11 +57,7 @@ uint32_t readKgxLz77(const uint8_t* block, uint32_t blockSize, uint32_t expected
     return KXERR_NONE;
 }
 
-kxoKGX::kxoKGX(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoKGX");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".KGX";
+kxoKGX::kxoKGX(KXClass* lib) : KXIffModule(lib, "kxoKGX", ".KGX", "") {
     InitOwn();
     Configure(nullptr);
 }

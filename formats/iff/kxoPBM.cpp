@@ -30,12 +30,7 @@ const uint32_t kStopCount = 14;
 const uint32_t kBlock = 1u << 18;
 }  // namespace
 
-kxoPBM::kxoPBM(KXClass* lib) : KXIffBitmapModule(lib) {
-    ApplyRegistration("kxoPBM");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".PBM";
-    FormTypes = "PBM ";
+kxoPBM::kxoPBM(KXClass* lib) : KXIffBitmapModule(lib, "kxoPBM", ".PBM", "PBM ") {
     InitOwn();
     Configure(nullptr);
 }
@@ -46,13 +41,6 @@ void kxoPBM::FreeWork() {
     FreeBitmapWork();
     if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
     ChunkyCopy = nullptr;
-}
-
-void kxoPBM::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
 }
 
 uint32_t kxoPBM::Save() {

@@ -13,13 +13,12 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
 
     KX_GfxBuffer* ChunkyCopy = nullptr;  // chunky copy of a bit-plane image
 };

@@ -95,12 +95,7 @@ inline void fillPixels(uint8_t* d, uint8_t r, uint8_t g, uint8_t b, uint64_t n) 
 }
 }  // namespace
 
-kxoRGB8::kxoRGB8(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoRGB8");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".RG8";
-    FormTypes = "RGB8RGBN";
+kxoRGB8::kxoRGB8(KXClass* lib) : KXIffModule(lib, "kxoRGB8", ".RG8", "RGB8RGBN") {
     InitOwn();
     Configure(nullptr);
 }
@@ -113,13 +108,6 @@ void kxoRGB8::InitOwn() {
 void kxoRGB8::FreeWork() {
     if (Body) FreeVec(Body);
     Body = nullptr;
-}
-
-void kxoRGB8::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
 }
 
 void kxoRGB8::LogLine(const char* text) {

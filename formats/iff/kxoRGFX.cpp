@@ -150,12 +150,7 @@ uint32_t bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t 
 }
 }  // namespace
 
-kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoRGFX");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".RGX";
-    FormTypes = "RGFX";
+kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib, "kxoRGFX", ".RGX", "RGFX") {
     InitOwn();
     Configure(nullptr);
 }

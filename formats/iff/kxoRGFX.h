@@ -23,7 +23,7 @@ public:
     uint32_t Load() override;
 
 private:
-    void InitOwn();
+    void InitOwn() override;
     // Forgets the records of the last file read.
     void ClearRecords();
 

@@ -89,12 +89,7 @@ uint8_t fromVideoRange(uint32_t m) {
 }
 }  // namespace
 
-kxoYUVN::kxoYUVN(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoYUVN");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".YUV";
-    FormTypes = "YUVN";
+kxoYUVN::kxoYUVN(KXClass* lib) : KXIffModule(lib, "kxoYUVN", ".YUV", "YUVN") {
     InitOwn();
     Configure(nullptr);
 }
@@ -114,13 +109,6 @@ void kxoYUVN::FreeWork() {
         Plane[i] = nullptr;
         PlaneSize[i] = 0;
     }
-}
-
-void kxoYUVN::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
 }
 
 bool kxoYUVN::SwitchOn(const char* key) {
