@@ -649,6 +649,18 @@ uint32_t KXIffModule::FailLoad(uint32_t code) {
     return code;
 }
 
+uint32_t KXIffModule::NewLoadedBuffer(uint32_t version, uint32_t dataSize, uint32_t memFlags, uint32_t type, uint32_t width, uint32_t height, uint32_t depth) {
+    KX_GfxBuffer* b = nullptr;
+    const uint32_t e = KXSUP_AllocGfxBuffer(&b, version, dataSize, memFlags);
+    if (e != KXERR_NONE || !b) return e != KXERR_NONE ? e : KXERR_NOMEMORY;
+    LoadedBuffer = b;
+    b->Type = type;
+    b->Width = width;
+    b->Height = height;
+    b->ColorDepth = depth;
+    return KXERR_NONE;
+}
+
 bool KXIffModule::KeyPresent(const char* key) {
     char value[16];
     return GetKey(key, value, sizeof(value)) != 0;

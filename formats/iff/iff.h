@@ -176,6 +176,10 @@ protected:
     uint32_t StartLoad();
     // Ends a failed load: a failed load leaves no buffer. Returns code.
     uint32_t FailLoad(uint32_t code);
+    // Allocates the buffer a load fills (KXSUP_AllocGfxBuffer's version,
+    // data size and memory flags), makes it LoadedBuffer and gives it its
+    // type, size and colour depth. KXERR_NOMEMORY when no buffer came back.
+    uint32_t NewLoadedBuffer(uint32_t version, uint32_t dataSize, uint32_t memFlags, uint32_t type, uint32_t width, uint32_t height, uint32_t depth);
     // A switch key: on when present, whatever its value.
     bool KeyPresent(const char* key);
     // A number key read with atol; empty text when absent.

@@ -123,14 +123,8 @@ uint32_t kxoACBM::Load() {
     const uint32_t bodySize = bodyChunk->Size;
     if (bodySize < (planeRows - 1) * row + bpl) return FailLoad(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 2, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return FailLoad(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = BITPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = planes;
+    if ((e = NewLoadedBuffer(2, 0, MEMF_CLEAR, BITPLANE, width, height, planes))) return FailLoad(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->BytesPerLine = bpl;
     SetLoadedPalette(b, planes);
     ApplyTransparentColour(b, bmhd);

@@ -343,14 +343,9 @@ uint32_t kxoDEEP::Load() {
     if (!Body) return fail(KXERR_NOMEMORY);
     if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = b->PixelBits = 3 * bits;
+    if ((e = NewLoadedBuffer(1, 0, MEMF_CLEAR, ONEPLANE, width, height, 3 * bits))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
+    b->PixelBits = b->ColorDepth;
     b->ViewMode = KXSUP_BestModeID(width, height, 8);
     const bool takeOver = !withAlpha && compression == kNone;
     if (takeOver) {

@@ -325,14 +325,8 @@ uint32_t kxoFAXX::Load() {
     const long got = pageBytes ? iffReadChunkBytes(Iff, Page, pageBytes) : 0;
     const uint32_t have = got > 0 ? (uint32_t)got : 0;
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 2, size, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = BITPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = 1;
+    if ((e = NewLoadedBuffer(2, size, MEMF_CLEAR, BITPLANE, width, height, 1))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->BytesPerLine = bpl;
     b->ViewMode = KXSUP_BestModeID(width, height, 1);
     memset(b->Palette, 255, 3);  // 0 white, 1 black

@@ -443,15 +443,9 @@ uint32_t kxoILBM::Load() {
     if (!Body) return FailLoad(KXERR_NOMEMORY);
     if (bodySize && iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return FailLoad(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return FailLoad(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
+    if ((e = NewLoadedBuffer(1, 0, MEMF_CLEAR, BITPLANE, width, height, planes))) return FailLoad(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->Version = 1;
-    b->Type = BITPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = planes;
     b->BytesPerLine = bpl;
     if (!deep) {
         SetLoadedPalette(b, planes);

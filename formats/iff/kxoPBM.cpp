@@ -188,14 +188,8 @@ uint32_t kxoPBM::Load() {
         return true;
     };
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, size, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return FailLoad(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = planes;
+    if ((e = NewLoadedBuffer(1, size, MEMF_CLEAR, ONEPLANE, width, height, planes))) return FailLoad(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->PixelBits = 8;
     SetLoadedPalette(b, planes);
     b->ViewMode = iffResolveModeId(this, Camg, CamgRead, width, height, planes);

@@ -259,14 +259,8 @@ uint32_t kxoRGB8::Load() {
         unread -= want;
     };
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, dataSize, MEMF_ANY);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = 24;
+    if ((e = NewLoadedBuffer(1, dataSize, MEMF_ANY, ONEPLANE, width, height, 24))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->PixelBits = 24;
     b->ViewMode = KXSUP_BestModeID(width, height, 8);
 

@@ -296,14 +296,9 @@ uint32_t kxoYUVN::Load() {
     const int alphaSlot = Plane[kData] ? kData : Plane[kDato] ? kDato : -1;
     if (alphaSlot >= 0 && PlaneSize[alphaSlot] < pixels) return fail(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, dataSize, MEMF_ANY);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = b->PixelBits = 24;
+    if ((e = NewLoadedBuffer(1, dataSize, MEMF_ANY, ONEPLANE, width, height, 24))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
+    b->PixelBits = b->ColorDepth;
     b->ViewMode = KXSUP_BestModeID(width, height, 24);
     if (alphaSlot >= 0) {
         // DATA is the map as it is; DATO (only without DATA) is converted in place.
