@@ -480,6 +480,22 @@ bool byteRun1UnpackRow(const uint8_t** src, const uint8_t* end, uint8_t* out, ui
 
 // ---- module frame ------------------------------------------------------------------
 
+KXIffModule::KXIffModule(KXClass* lib, const char* className, const char* extension, const char* formTypes) {
+    Lib = lib ? lib : _KXClass;
+    ApplyRegistration(className);
+    BaseInit();
+    InitWorkingFields();
+    Extension = extension;
+    FormTypes = formTypes;
+}
+
+void KXIffModule::Reset() {
+    ReleaseFrame();
+    FrameReset();
+    FreeWork();
+    InitOwn();
+}
+
 uint32_t KXIffModule::SetIOMode(int32_t mode) {
     if (mode != KXIO_FILE && mode != KXIO_CLIPBOARD) return KXERR_NOTSUPPORTED;
     IOMode = mode;
@@ -607,6 +623,44 @@ void KXIffModule::FinishRead() {
     }
 }
 
+uint32_t KXIffModule::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
+    if (mode != KXIO_FILE || !file) return 0;
+    uint8_t head[12];
+    if (!iffReadHead(file, head, 12) || memcmp(head, "FORM", 4) != 0) return 0;
+    for (const char* t = FormTypes; t[0]; t += 4)
+        if (memcmp(head + 8, t, 4) == 0) return 1;
+    return 0;
+}
+
+uint32_t KXIffModule::StartLoad() {
+    if (LoadedBuffer) {
+        KXSUP_FreeGfxBuffer(LoadedBuffer);
+        LoadedBuffer = nullptr;
+    }
+    uint32_t e = OpenRead();
+    if (e != KXERR_NONE) FinishRead();
+    return e;
+}
+
+uint32_t KXIffModule::FailLoad(uint32_t code) {
+    FinishRead();
+    if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
+    LoadedBuffer = nullptr;
+    return code;
+}
+
+uint32_t KXIffModule::NewLoadedBuffer(uint32_t version, uint32_t dataSize, uint32_t memFlags, uint32_t type, uint32_t width, uint32_t height, uint32_t depth) {
+    KX_GfxBuffer* b = nullptr;
+    const uint32_t e = KXSUP_AllocGfxBuffer(&b, version, dataSize, memFlags);
+    if (e != KXERR_NONE || !b) return e != KXERR_NONE ? e : KXERR_NOMEMORY;
+    LoadedBuffer = b;
+    b->Type = type;
+    b->Width = width;
+    b->Height = height;
+    b->ColorDepth = depth;
+    return KXERR_NONE;
+}
+
 bool KXIffModule::KeyPresent(const char* key) {
     char value[16];
     return GetKey(key, value, sizeof(value)) != 0;
@@ -694,4 +748,112 @@ uint32_t KXIffModule::WeaveAlpha(const KX_GfxBuffer* buf, bool alphaFirst, uint3
     *body = out;
     *size = bytes;
     return KXERR_NONE;
+}
+
+// ---- bitmap body layer -----------------------------------------------------------
+
+IffBmhd iffNewBmhd(uint32_t width, uint32_t height, uint32_t planes, uint8_t compression) {
+    IffBmhd bmhd = {};
+    bmhd.Width = (uint16_t)width;
+    bmhd.Height = (uint16_t)height;
+    bmhd.Planes = (uint8_t)planes;
+    bmhd.Compression = compression;
+    bmhd.Flags = 0x80;
+    bmhd.XAspect = bmhd.YAspect = 1;
+    bmhd.PageWidth = (int16_t)width;
+    bmhd.PageHeight = (int16_t)height;
+    return bmhd;
+}
+
+uint32_t KXIffBitmapModule::ReadBitmapChunks(const char* stops, uint32_t stopCount, const char* bodyId, BadMap badMap, IffBmhd* bmhd, IffChunk** body) {
+    Camg = 0;
+    CamgRead = false;
+    *bmhd = {};
+    *body = nullptr;
+    iffSetStopChunks(Iff, stops, stopCount);
+    uint32_t bmhdErr = KXERR_NONE;
+    while (IffChunk* c = iffParse(Iff)) {
+        if (c->Size == 0) continue;
+        const char* id = c->Id;
+        if (iffIdIs(id, "BMHD")) {
+            uint8_t raw[20] = {};
+            if (c->Size > 20)
+                bmhdErr = KXERR_DECODE;
+            else if (!iffReadRecord(Iff, raw, c->Size))
+                bmhdErr = KXERR_EOF;
+            else
+                bmhdErr = KXERR_NONE;
+            iffParseBmhd(raw, 20, bmhd);
+        } else if (iffIdIs(id, "CAMG")) {
+            CamgRead = iffReadCamg(Iff, &Camg);
+        } else if (iffIdIs(id, "CMAP")) {
+            if (badMap == BadMap::Drop) {
+                if (Cmap) FreeVec(Cmap);
+                Cmap = nullptr;
+                CmapSize = 0;
+            }
+            if (!iffChunkComplete(Iff)) continue;
+            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
+            if (!map) continue;
+            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
+                FreeVec(map);
+                continue;
+            }
+            if (Cmap) FreeVec(Cmap);
+            Cmap = map;
+            CmapSize = c->Size;
+        } else if (iffIdIs(id, bodyId)) {
+            *body = c;
+            break;
+        } else if (iffIsMetaChunk(id)) {
+            iffReadMetaChunk(this, Iff, c, true);
+        } else {
+            ReadOtherChunk(c);
+        }
+    }
+    return bmhdErr;
+}
+
+void KXIffBitmapModule::SetLoadedPalette(KX_GfxBuffer* b, uint32_t planes) const {
+    if (Cmap) {
+        // More than 256 entries do not fit the palette; the rest is dropped.
+        memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
+        return;
+    }
+    const uint32_t colours = 1u << planes;
+    for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / colours)) & 0xFF), 3);
+    memset(b->Palette + (colours - 1) * 3, 255, 3);
+}
+
+void KXIffBitmapModule::ApplyTransparentColour(KX_GfxBuffer* b, const IffBmhd& bmhd) {
+    if (bmhd.Masking != 2) return;
+    b->Version = 3;
+    b->AlphaType = KXALPHA_SINGLECOLOR;
+    KXSUP_SetAlphaIndex(b, bmhd.TransparentColor);
+}
+
+void KXIffBitmapModule::TakeTransparentColour(IffBmhd* bmhd, const KX_GfxBuffer* buf) {
+    if (KXSUP_AlphaHolds(buf) != KXALPHA_SINGLECOLOR) return;
+    bmhd->Masking = 2;
+    bmhd->TransparentColor = (uint16_t)KXSUP_AlphaIndex(buf);
+}
+
+void KXIffBitmapModule::WriteBitmapHead(const char* formType, const IffBmhd& bmhd, const uint8_t* palette, uint32_t cmapSize, uint32_t viewMode) {
+    uint8_t raw[20];
+    iffBuildBmhd(bmhd, raw);
+    iffWriteDataChunk(Iff, formType, "BMHD", raw, 20);
+    if (cmapSize == 0) return;
+    iffWriteDataChunk(Iff, formType, "CMAP", palette, cmapSize);
+    uint8_t camg[4];
+    iffPut32(camg, iffCamgForViewMode(viewMode));
+    iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
+}
+
+void KXIffBitmapModule::FreeBitmapWork() {
+    if (Body) FreeVec(Body);
+    if (Cmap) FreeVec(Cmap);
+    Body = Cmap = nullptr;
+    CmapSize = 0;
+    Camg = 0;
+    CamgRead = false;
 }

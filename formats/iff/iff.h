@@ -1,7 +1,8 @@
 // iff: the small EA IFF 85 chunk layer the IFF-family modules share (one
 // FORM read chunk by chunk up to the chunks a module asks for; chunk
 // headers written with sizes computed in advance), the metadata chunk set,
-// BMHD/CMAP/CAMG, the ByteRun1 codec and the module frame of these modules.
+// BMHD/CMAP/CAMG, the ByteRun1 codec, the module frame of these modules and
+// the bitmap body layer of the BMHD forms (ILBM, PBM, ACBM).
 // Relies on the core's file helpers, AllocVec and the safe save.
 // Refuses chunks that claim more bytes than the file still holds.
 #pragma once
@@ -128,12 +129,18 @@ inline void iffPut32(uint8_t* p, uint32_t v) { p[0] = (uint8_t)(v >> 24); p[1] =
 
 // ---- module frame ------------------------------------------------------------------
 
-// The operations every module of the family implements alike: I/O mode,
-// subtype, names, buffer hand-over, extension and progress hook. The
-// module's Reset calls ReleaseFrame() for the handle and the safe save.
+// The operations every module of the family implements alike: set-up,
+// reset, I/O mode, subtype, names, buffer hand-over, extension, FORM check
+// and progress hook. A module's own Reset calls ReleaseFrame() for the
+// handle and the safe save.
 class KXIffModule : public KXObject {
 public:
-    explicit KXIffModule(KXClass* lib) { Lib = lib ? lib : _KXClass; }
+    // Registers the module under className; the module's constructor then
+    // calls its InitOwn and Configure.
+    KXIffModule(KXClass* lib, const char* className, const char* extension, const char* formTypes);
+
+    // Frame and object state, then the module's FreeWork and InitOwn.
+    void Reset() override;
 
     uint32_t SetIOMode(int32_t mode) override;
     uint32_t SetSubFormat(uint32_t index) override;
@@ -144,8 +151,14 @@ public:
     uint32_t DetachGfxBuffer(KX_GfxBuffer** buffer) override;
     uint32_t GetExtension(char* buffer) override;
     uint32_t SetProgress(KXProgressHook hook, uintptr_t user) override;
+    // A file is the module's when it is a FORM of one of FormTypes.
+    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 protected:
+    // The module's work blocks freed, and its own fields set to their
+    // starting values.
+    virtual void FreeWork() {}
+    virtual void InitOwn() {}
     // Frees a left-over handle and drops an unfinished save file.
     void ReleaseFrame();
     // Opens the read file and a handle on it (2 file, 3 memory, 4 no FORM,
@@ -158,6 +171,15 @@ protected:
     uint32_t FinishWrite(uint32_t result);
     // Ends a load: frees the handle, closes the file.
     void FinishRead();
+    // Begins a load: drops the buffer of an earlier load and opens the read
+    // file as OpenRead does, ending the read again when that fails.
+    uint32_t StartLoad();
+    // Ends a failed load: a failed load leaves no buffer. Returns code.
+    uint32_t FailLoad(uint32_t code);
+    // Allocates the buffer a load fills (KXSUP_AllocGfxBuffer's version,
+    // data size and memory flags), makes it LoadedBuffer and gives it its
+    // type, size and colour depth. KXERR_NOMEMORY when no buffer came back.
+    uint32_t NewLoadedBuffer(uint32_t version, uint32_t dataSize, uint32_t memFlags, uint32_t type, uint32_t width, uint32_t height, uint32_t depth);
     // A switch key: on when present, whatever its value.
     bool KeyPresent(const char* key);
     // A number key read with atol; empty text when absent.
@@ -177,6 +199,7 @@ protected:
     uint32_t WeaveAlpha(const KX_GfxBuffer* buf, bool alphaFirst, uint32_t tooLarge, uint8_t** body, uint32_t* size);
 
     const char* Extension = "";
+    const char* FormTypes = "";  // runs of 4 characters: the forms CheckFile takes
     IffHandle* Iff = nullptr;
     KXSafeFile Safe = {};
     bool SafeOpenNow = false;
@@ -189,3 +212,49 @@ private:
     void CloseHandle();
 };
 
+// ---- bitmap body layer -----------------------------------------------------------
+
+// A BMHD for a new file: the picture's size and planes, the page the same
+// size, square pixels, no mask.
+IffBmhd iffNewBmhd(uint32_t width, uint32_t height, uint32_t planes, uint8_t compression);
+
+// What the BMHD forms (ILBM, PBM, ACBM) do alike around their bodies: the
+// chunk pass up to the body (BMHD, CAMG, CMAP and the metadata chunk set;
+// other chunks go to ReadOtherChunk), the palette from CMAP or a grey ramp,
+// the transparent colour both ways, and the chunks written before the body.
+// The body itself (planes, chunky pixels, contiguous planes) stays with
+// each module.
+class KXIffBitmapModule : public KXIffModule {
+public:
+    using KXIffModule::KXIffModule;
+
+protected:
+    // Whether a CMAP that cannot be read whole leaves an earlier map in
+    // place (ILBM) or counts as no map at all (PBM, ACBM).
+    enum class BadMap { KeepEarlier, Drop };
+    // Reads the chunks up to the body chunk `bodyId` (stops: the module's
+    // stop pairs). *body is that chunk, null when the form has none. Returns
+    // the state of the last BMHD: 0, KXERR_DECODE for one longer than 20
+    // bytes, KXERR_EOF for one cut short; a missing BMHD leaves *bmhd zero.
+    uint32_t ReadBitmapChunks(const char* stops, uint32_t stopCount, const char* bodyId, BadMap badMap, IffBmhd* bmhd, IffChunk** body);
+    // A chunk of the pass that is none of the shared ones (size above 0).
+    virtual void ReadOtherChunk(IffChunk* /*chunk*/) {}
+    // The palette of a loaded picture of `planes` planes: the CMAP as read
+    // (at most 256 entries), else a grey ramp ending in white.
+    void SetLoadedPalette(KX_GfxBuffer* b, uint32_t planes) const;
+    // BMHD masking 2: the transparent colour as the buffer's alpha index.
+    static void ApplyTransparentColour(KX_GfxBuffer* b, const IffBmhd& bmhd);
+    // The buffer's single transparent colour, if any, as BMHD masking 2.
+    static void TakeTransparentColour(IffBmhd* bmhd, const KX_GfxBuffer* buf);
+    // BMHD, then CMAP (cmapSize bytes of palette) and CAMG unless cmapSize
+    // is 0.
+    void WriteBitmapHead(const char* formType, const IffBmhd& bmhd, const uint8_t* palette, uint32_t cmapSize, uint32_t viewMode);
+    // Frees Body and Cmap and forgets the CAMG.
+    void FreeBitmapWork();
+
+    uint8_t* Body = nullptr;  // the body as read, or built for saving
+    uint8_t* Cmap = nullptr;  // CMAP as read
+    uint32_t CmapSize = 0;
+    uint32_t Camg = 0;
+    bool CamgRead = false;
+};

@@ -32,44 +32,17 @@ const uint32_t kLoadedSubFormat = 3;
 inline uint32_t abitRow(uint32_t width) { return ((width + 15) >> 4) * 2; }
 }  // namespace
 
-kxoACBM::kxoACBM(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoACBM");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".ABM";
+kxoACBM::kxoACBM(KXClass* lib) : KXIffBitmapModule(lib, "kxoACBM", ".ABM", "ACBM") {
     InitOwn();
     Configure(nullptr);
 }
 
-void kxoACBM::InitOwn() {
-    Body = nullptr;
-    Cmap = nullptr;
-    CmapSize = 0;
-    PlaneCopy = nullptr;
-    Camg = 0;
-    CamgRead = false;
-}
+void kxoACBM::InitOwn() { PlaneCopy = nullptr; }
 
 void kxoACBM::FreeWork() {
-    if (Body) FreeVec(Body);
-    if (Cmap) FreeVec(Cmap);
+    FreeBitmapWork();
     if (PlaneCopy) KXSUP_FreeGfxBuffer(PlaneCopy);
-    Body = Cmap = nullptr;
     PlaneCopy = nullptr;
-    CmapSize = 0;
-}
-
-void kxoACBM::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
-}
-
-uint32_t kxoACBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "ACBM", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoACBM::Save() {
@@ -108,29 +81,13 @@ uint32_t kxoACBM::Save() {
     const uint64_t formSize = (uint64_t)cmapSize + abitSize + 60 + iffMetaChunksSize(info);
     if (formSize > 0xFFFFFFFFu) return KXERR_FILEREQUIREMENTS;
 
-    IffBmhd bmhd = {};
-    bmhd.Width = (uint16_t)width;
-    bmhd.Height = (uint16_t)height;
-    bmhd.Planes = (uint8_t)planes;
-    bmhd.Flags = 0x80;
-    bmhd.XAspect = bmhd.YAspect = 1;
-    bmhd.PageWidth = (int16_t)width;
-    bmhd.PageHeight = (int16_t)height;
-    if (KXSUP_AlphaHolds(SaveBuffer) == KXALPHA_SINGLECOLOR) {
-        bmhd.Masking = 2;
-        bmhd.TransparentColor = (uint16_t)KXSUP_AlphaIndex(SaveBuffer);
-    }
-    uint8_t bmhdRaw[20];
-    iffBuildBmhd(bmhd, bmhdRaw);
-    uint8_t camg[4];
-    iffPut32(camg, iffCamgForViewMode(SaveBuffer->ViewMode));
+    IffBmhd bmhd = iffNewBmhd(width, height, planes, 0);
+    TakeTransparentColour(&bmhd, SaveBuffer);
 
     uint32_t e = OpenWrite();
     if (e != KXERR_NONE) return FinishWrite(e);
     iffPushChunk(Iff, "ACBM", "FORM", (uint32_t)formSize);
-    iffWriteDataChunk(Iff, "ACBM", "BMHD", bmhdRaw, 20);
-    iffWriteDataChunk(Iff, "ACBM", "CMAP", SaveBuffer->Palette, cmapSize);
-    iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
+    WriteBitmapHead("ACBM", bmhd, SaveBuffer->Palette, cmapSize, SaveBuffer->ViewMode);
     iffWriteMetaChunks(Iff, "ACBM", info);
     iffWriteDataChunk(Iff, "ACBM", "ABIT", Body, abitSize);
     iffPopChunk(Iff);
@@ -140,71 +97,20 @@ uint32_t kxoACBM::Save() {
 }
 
 uint32_t kxoACBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
-    Camg = 0;
-    CamgRead = false;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
-    auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-        return code;
-    };
-    iffSetStopChunks(Iff, kStops, kStopCount);
-    IffBmhd bmhd = {};
-    uint32_t bmhdErr = KXERR_NONE;
-    IffChunk* bodyChunk = nullptr;
-    while (IffChunk* c = iffParse(Iff)) {
-        if (c->Size == 0) continue;
-        const char* id = c->Id;
-        if (iffIdIs(id, "BMHD")) {
-            uint8_t raw[20] = {};
-            if (c->Size > 20)
-                bmhdErr = KXERR_DECODE;
-            else if (!iffReadRecord(Iff, raw, c->Size))
-                bmhdErr = KXERR_EOF;
-            else
-                bmhdErr = KXERR_NONE;
-            iffParseBmhd(raw, 20, &bmhd);
-        } else if (iffIdIs(id, "CAMG")) {
-            CamgRead = iffReadCamg(Iff, &Camg);
-        } else if (iffIdIs(id, "CMAP")) {
-            // A map that cannot be read whole counts as no map.
-            if (Cmap) FreeVec(Cmap);
-            Cmap = nullptr;
-            CmapSize = 0;
-            if (!iffChunkComplete(Iff)) continue;
-            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
-            if (!map) continue;
-            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
-                FreeVec(map);
-                continue;
-            }
-            Cmap = map;
-            CmapSize = c->Size;
-        } else if (iffIdIs(id, "ABIT")) {
-            bodyChunk = c;
-            break;
-        } else if (iffIsMetaChunk(id)) {
-            iffReadMetaChunk(this, Iff, c, true);
-        }
-    }
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
+    IffBmhd bmhd;
+    IffChunk* bodyChunk;
+    // A map that cannot be read whole counts as no map.
+    const uint32_t bmhdErr = ReadBitmapChunks(kStops, kStopCount, "ABIT", BadMap::Drop, &bmhd, &bodyChunk);
 
-    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
-    if (bmhd.Compression != 0 || planes > 8) return fail(KXERR_FILEREQUIREMENTS);
-    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    if (bmhd.Compression != 0 || planes > 8) return FailLoad(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return FailLoad(KXERR_NOVIEWABLEDATA);
     // No BMHD (or an empty picture) leaves nothing to decode.
-    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    if (planes == 0 || width == 0 || height == 0) return FailLoad(KXERR_FILEREQUIREMENTS);
 
     const uint32_t bpl = (width + 7) >> 3, row = abitRow(width);
     const uint64_t planeRows = (uint64_t)planes * height;
@@ -212,43 +118,26 @@ uint32_t kxoACBM::Load() {
     // plane row must then lie inside the chunk (the last one's pad may be
     // missing), checked before anything is allocated.
     uint32_t size;
-    if ((e = KXSUP_CheckSize(&size, bpl, height, planes))) return fail(e);
-    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    if ((e = KXSUP_CheckSize(&size, bpl, height, planes))) return FailLoad(e);
+    if (!iffChunkComplete(Iff)) return FailLoad(KXERR_EOF);
     const uint32_t bodySize = bodyChunk->Size;
-    if (bodySize < (planeRows - 1) * row + bpl) return fail(KXERR_EOF);
+    if (bodySize < (planeRows - 1) * row + bpl) return FailLoad(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 2, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = BITPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = planes;
+    if ((e = NewLoadedBuffer(2, 0, MEMF_CLEAR, BITPLANE, width, height, planes))) return FailLoad(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->BytesPerLine = bpl;
-    if (Cmap) {
-        // More than 256 entries do not fit the palette; the rest is dropped.
-        memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
-    } else {
-        const uint32_t colours = 1u << planes;
-        for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / colours)) & 0xFF), 3);
-        memset(b->Palette + (colours - 1) * 3, 255, 3);
-    }
-    if (bmhd.Masking == 2) {
-        b->Version = 3;
-        b->AlphaType = KXALPHA_SINGLECOLOR;
-        KXSUP_SetAlphaIndex(b, bmhd.TransparentColor);
-    }
+    SetLoadedPalette(b, planes);
+    ApplyTransparentColour(b, bmhd);
     b->ViewMode = iffResolveModeId(this, Camg, CamgRead, width, height, planes);
     KXSUP_SetGfxBufferModeFlags(b);
     SubFormatId = kLoadedSubFormat;
 
     ReportProgress(50);
     Body = static_cast<uint8_t*>(AllocVec(bodySize, MEMF_ANY));
-    if (!Body) return fail(KXERR_NOMEMORY);
-    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+    if (!Body) return FailLoad(KXERR_NOMEMORY);
+    if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return FailLoad(KXERR_EOF);
     b->Data = static_cast<uint8_t*>(AllocVec(size, MEMF_ANY));
-    if (!b->Data) return fail(KXERR_NOMEMORY);
+    if (!b->Data) return FailLoad(KXERR_NOMEMORY);
     b->BufferSize = size;
     for (uint64_t r = 0; r < planeRows; ++r) memcpy(b->Data + r * bpl, Body + r * row, bpl);
     FreeVec(Body);

@@ -6,7 +6,7 @@
 
 #include "formats/iff/iff.h"
 
-class kxoACBM : public KXIffModule {
+class kxoACBM : public KXIffBitmapModule {
 public:
     explicit kxoACBM(KXClass* lib);
     ~kxoACBM() override {
@@ -14,19 +14,12 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
-    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
 
-    uint8_t* Body = nullptr;             // ABIT as read, or built for saving
-    uint8_t* Cmap = nullptr;             // CMAP as read
-    uint32_t CmapSize = 0;
     KX_GfxBuffer* PlaneCopy = nullptr;   // bit-plane copy of a chunky image
-    uint32_t Camg = 0;
-    bool CamgRead = false;
 };

@@ -130,11 +130,7 @@ bool tvdcLine(const uint8_t** src, const uint8_t* end, const int16_t table[16], 
 }
 }  // namespace
 
-kxoDEEP::kxoDEEP(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoDEEP");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".DEP";
+kxoDEEP::kxoDEEP(KXClass* lib) : KXIffModule(lib, "kxoDEEP", ".DEP", "DEEP") {
     InitOwn();
     Configure(nullptr);
 }
@@ -156,21 +152,8 @@ void kxoDEEP::FreeWork() {
     Body = Row = nullptr;
 }
 
-void kxoDEEP::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
-}
-
 void kxoDEEP::LogLine(const char* text) {
     if (Log) Log->Log(5, "%-16s: %s\n", kTag, text);
-}
-
-uint32_t kxoDEEP::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "DEEP", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoDEEP::Save() {
@@ -258,24 +241,13 @@ uint32_t kxoDEEP::Save() {
 }
 
 uint32_t kxoDEEP::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     InitOwn();
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         FreeWork();
-        return code;
+        return FailLoad(code);
     };
     iffSetStopChunks(Iff, kStops, kStopCount);
     uint32_t width = 0, height = 0;
@@ -371,14 +343,9 @@ uint32_t kxoDEEP::Load() {
     if (!Body) return fail(KXERR_NOMEMORY);
     if (iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = b->PixelBits = 3 * bits;
+    if ((e = NewLoadedBuffer(1, 0, MEMF_CLEAR, ONEPLANE, width, height, 3 * bits))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
+    b->PixelBits = b->ColorDepth;
     b->ViewMode = KXSUP_BestModeID(width, height, 8);
     const bool takeOver = !withAlpha && compression == kNone;
     if (takeOver) {

@@ -15,14 +15,12 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
-    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
     void LogLine(const char* text);
 
     uint8_t Dgbl[8] = {};

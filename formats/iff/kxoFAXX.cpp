@@ -235,11 +235,7 @@ struct FaxDecoder {
 };
 }  // namespace
 
-kxoFAXX::kxoFAXX(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoFAXX");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".ABM";
+kxoFAXX::kxoFAXX(KXClass* lib) : KXIffModule(lib, "kxoFAXX", ".ABM", "FAXX") {
     InitOwn();
     Configure(nullptr);
 }
@@ -261,34 +257,17 @@ void kxoFAXX::LogLine(const char* text) {
     if (Log) Log->Log(5, "%-16s: %s\n", kTag, text);
 }
 
-uint32_t kxoFAXX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "FAXX", 4) == 0 ? 1 : 0;
-}
-
 uint32_t kxoFAXX::Save() { return KXERR_NOTSUPPORTED; }
 
 uint32_t kxoFAXX::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     if (Page) FreeVec(Page);
     InitOwn();
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         if (Page) FreeVec(Page);
         Page = nullptr;
-        return code;
+        return FailLoad(code);
     };
     LogLine("Parsing...");
     iffSetStopChunks(Iff, kStops, kStopCount);
@@ -346,14 +325,8 @@ uint32_t kxoFAXX::Load() {
     const long got = pageBytes ? iffReadChunkBytes(Iff, Page, pageBytes) : 0;
     const uint32_t have = got > 0 ? (uint32_t)got : 0;
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 2, size, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = BITPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = 1;
+    if ((e = NewLoadedBuffer(2, size, MEMF_CLEAR, BITPLANE, width, height, 1))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->BytesPerLine = bpl;
     b->ViewMode = KXSUP_BestModeID(width, height, 1);
     memset(b->Palette, 255, 3);  // 0 white, 1 black

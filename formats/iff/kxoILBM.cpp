@@ -110,43 +110,26 @@ void ilbmChannelToPlanes(const uint8_t* values, uint32_t stride, uint32_t width,
     }
 }
 
-kxoILBM::kxoILBM(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoILBM");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".LBM";
+kxoILBM::kxoILBM(KXClass* lib) : KXIffBitmapModule(lib, "kxoILBM", ".LBM", "") {
     InitOwn();
     Configure(nullptr);
 }
 
 void kxoILBM::InitOwn() {
-    Body = nullptr;
-    Cmap = nullptr;
-    CmapSize = 0;
     Alph = nullptr;
     AlphSize = 0;
     Packed = nullptr;
     PlaneCopy = nullptr;
-    Camg = 0;
-    CamgRead = false;
 }
 
 void kxoILBM::FreeWork() {
-    if (Body) FreeVec(Body);
-    if (Cmap) FreeVec(Cmap);
+    FreeBitmapWork();
     if (Alph) FreeVec(Alph);
     if (Packed) FreeVec(Packed);
     if (PlaneCopy) KXSUP_FreeGfxBuffer(PlaneCopy);
-    Body = Cmap = Alph = Packed = nullptr;
+    Alph = Packed = nullptr;
     PlaneCopy = nullptr;
-    CmapSize = AlphSize = 0;
-}
-
-void kxoILBM::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
+    AlphSize = 0;
 }
 
 uint32_t kxoILBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
@@ -330,22 +313,9 @@ uint32_t kxoILBM::Save() {
         return KXERR_NOTSUPPORTED;
     }
 
-    IffBmhd bmhd = {};
-    bmhd.Width = (uint16_t)width;
-    bmhd.Height = (uint16_t)height;
-    bmhd.Planes = (uint8_t)planes;
-    bmhd.Compression = compress ? 1 : 0;
-    bmhd.Flags = 0x80;
-    bmhd.XAspect = bmhd.YAspect = 1;
-    bmhd.PageWidth = (int16_t)width;
-    bmhd.PageHeight = (int16_t)height;
+    IffBmhd bmhd = iffNewBmhd(width, height, planes, compress ? 1 : 0);
     // A transparent colour travels with palette images only.
-    if (planeSource && KXSUP_AlphaHolds(src) == KXALPHA_SINGLECOLOR) {
-        bmhd.Masking = 2;
-        bmhd.TransparentColor = (uint16_t)KXSUP_AlphaIndex(src);
-    }
-    uint8_t bmhdRaw[20];
-    iffBuildBmhd(bmhd, bmhdRaw);
+    if (planeSource) TakeTransparentColour(&bmhd, src);
 
     uint32_t e = OpenWrite();
     if (e != KXERR_NONE) {
@@ -354,13 +324,8 @@ uint32_t kxoILBM::Save() {
         return FinishWrite(e);
     }
     iffPushChunk(Iff, "ILBM", "FORM", (uint32_t)formSize);
-    iffWriteDataChunk(Iff, "ILBM", "BMHD", bmhdRaw, 20);
-    if (planes <= 8) {
-        iffWriteDataChunk(Iff, "ILBM", "CMAP", src->Palette, 3u << planes);
-        uint8_t camg[4];
-        iffPut32(camg, iffCamgForViewMode(src->ViewMode));
-        iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
-    }
+    // Deep pictures have no map and no display mode.
+    WriteBitmapHead("ILBM", bmhd, src->Palette, planes <= 8 ? 3u << planes : 0, src->ViewMode);
     iffWriteMetaChunks(Iff, "ILBM", info);
     if (alph) iffWriteDataChunk(Iff, "ILBM", "ALPH", alph, (uint32_t)alphSize);
     iffPushChunk(Iff, "ILBM", "BODY", (uint32_t)bodySize64);
@@ -387,109 +352,62 @@ uint32_t kxoILBM::Save() {
     return FinishWrite(KXERR_NONE);
 }
 
-uint32_t kxoILBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
+void kxoILBM::ReadOtherChunk(IffChunk* chunk) {
+    if (!iffIdIs(chunk->Id, "ALPH")) return;
+    if (Log) Log->Log(5, "%-16s: ALPH chunk found (size %ld)\n", "ilbm", (long)chunk->Size);
+    // Eight header bytes and at least one byte of data.
+    if (chunk->Size <= 8) return;
+    uint8_t head[8];
+    if (!iffReadRecord(Iff, head, 8)) {
+        if (Log) Log->Log(5, "%-16s: ALPH read FAIL (3)\n", "ilbm");
+        return;
     }
-    FreeWork();
-    Camg = 0;
-    CamgRead = false;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
+    const uint32_t bits = iffGet16(head);
+    if (Log) {
+        Log->Log(5, "%-16s: ALPH content:  %ld %ld %ld %ld\n", "ilbm", (long)bits, (long)iffGet16(head + 2), (long)iffGet16(head + 4), (long)iffGet16(head + 6));
+        Log->Log(5, "%-16s: ALPH net size: %ld [+%ld/%ld]\n", "ilbm", (long)chunk->Size - (long)bits, 8L, (long)bits);
     }
-    // A failed load leaves no buffer.
-    auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-        return code;
-    };
-    iffSetStopChunks(Iff, kStops, kStopCount);
-    IffBmhd bmhd = {};
-    uint32_t bmhdErr = KXERR_NONE;
-    bool haveCmap = false;
-    IffChunk* bodyChunk = nullptr;
-    while (IffChunk* c = iffParse(Iff)) {
-        if (c->Size == 0) continue;
-        const char* id = c->Id;
-        if (iffIdIs(id, "BMHD")) {
-            uint8_t raw[20] = {};
-            if (c->Size > 20)
-                bmhdErr = KXERR_DECODE;
-            else if (!iffReadRecord(Iff, raw, c->Size))
-                bmhdErr = KXERR_EOF;
-            else
-                bmhdErr = KXERR_NONE;
-            iffParseBmhd(raw, 20, &bmhd);
-        } else if (iffIdIs(id, "CAMG")) {
-            CamgRead = iffReadCamg(Iff, &Camg);
-        } else if (iffIdIs(id, "CMAP")) {
-            // A map that the file does not hold in full is ignored.
-            if (!iffChunkComplete(Iff)) continue;
-            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
-            if (!map) continue;
-            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
-                FreeVec(map);
-                continue;
-            }
-            if (Cmap) FreeVec(Cmap);
-            Cmap = map;
-            CmapSize = c->Size;
-            haveCmap = true;
-        } else if (iffIdIs(id, "ALPH")) {
-            if (Log) Log->Log(5, "%-16s: ALPH chunk found (size %ld)\n", "ilbm", (long)c->Size);
-            // Eight header bytes and at least one byte of data.
-            if (c->Size <= 8) continue;
-            uint8_t head[8];
-            if (!iffReadRecord(Iff, head, 8)) {
-                if (Log) Log->Log(5, "%-16s: ALPH read FAIL (3)\n", "ilbm");
-                continue;
-            }
-            const uint32_t bits = iffGet16(head);
-            if (Log) {
-                Log->Log(5, "%-16s: ALPH content:  %ld %ld %ld %ld\n", "ilbm", (long)bits, (long)iffGet16(head + 2), (long)iffGet16(head + 4), (long)iffGet16(head + 6));
-                Log->Log(5, "%-16s: ALPH net size: %ld [+%ld/%ld]\n", "ilbm", (long)c->Size - (long)bits, 8L, (long)bits);
-            }
-            if (bits != 8) {
-                if (Log) Log->Log(5, "%-16s: ALPH read FAIL (2)\n", "ilbm");
-                continue;
-            }
-            // Data that the file does not hold in full is a short read,
-            // found before anything is allocated.
-            const bool whole = iffChunkComplete(Iff);
-            uint8_t* data = whole ? static_cast<uint8_t*>(AllocVec(c->Size - 8, MEMF_CLEAR)) : nullptr;
-            if (whole && !data) continue;
-            if (!whole || iffReadChunkBytes(Iff, data, c->Size - 8) != (long)(c->Size - 8)) {
-                if (Log) Log->Log(5, "%-16s: ALPH read FAIL (1)\n", "ilbm");
-                if (data) FreeVec(data);
-                continue;
-            }
-            if (Log) Log->Log(5, "%-16s: ALPH read OK\n", "ilbm");
-            if (Alph) FreeVec(Alph);
-            Alph = data;
-            AlphSize = c->Size - 8;
-        } else if (iffIdIs(id, "BODY")) {
-            bodyChunk = c;
-            break;
-        } else if (iffIsMetaChunk(id)) {
-            iffReadMetaChunk(this, Iff, c, true);
-        }
+    if (bits != 8) {
+        if (Log) Log->Log(5, "%-16s: ALPH read FAIL (2)\n", "ilbm");
+        return;
     }
+    // Data that the file does not hold in full is a short read,
+    // found before anything is allocated.
+    const bool whole = iffChunkComplete(Iff);
+    uint8_t* data = whole ? static_cast<uint8_t*>(AllocVec(chunk->Size - 8, MEMF_CLEAR)) : nullptr;
+    if (whole && !data) return;
+    if (!whole || iffReadChunkBytes(Iff, data, chunk->Size - 8) != (long)(chunk->Size - 8)) {
+        if (Log) Log->Log(5, "%-16s: ALPH read FAIL (1)\n", "ilbm");
+        if (data) FreeVec(data);
+        return;
+    }
+    if (Log) Log->Log(5, "%-16s: ALPH read OK\n", "ilbm");
+    if (Alph) FreeVec(Alph);
+    Alph = data;
+    AlphSize = chunk->Size - 8;
+}
 
-    if (bmhd.Compression > 1) return fail(KXERR_FILEREQUIREMENTS);
+uint32_t kxoILBM::Load() {
+    FreeWork();
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
+    IffBmhd bmhd;
+    IffChunk* bodyChunk;
+    // A map that the file does not hold in full is ignored.
+    const uint32_t bmhdErr = ReadBitmapChunks(kStops, kStopCount, "BODY", BadMap::KeepEarlier, &bmhd, &bodyChunk);
+    const bool haveCmap = Cmap != nullptr;
+
+    if (bmhd.Compression > 1) return FailLoad(KXERR_FILEREQUIREMENTS);
     SetCompressionText(bmhd.Compression == 1 ? "ILBM:CmpByteRun1" : "ILBM:None");
     // A BMHD that could not be taken leaves no plane count to judge.
-    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes;
     // 0 planes (no BMHD at all, for one) passes here: a file without BODY
     // is then "no data"; with a BODY it has no picture to give.
-    if (planes != 0 && !loadablePlanes(planes)) return fail(KXERR_FILEREQUIREMENTS);
-    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    if (planes != 0 && !loadablePlanes(planes)) return FailLoad(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return FailLoad(KXERR_NOVIEWABLEDATA);
     const uint32_t width = bmhd.Width, height = bmhd.Height;
-    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    if (planes == 0 || width == 0 || height == 0) return FailLoad(KXERR_FILEREQUIREMENTS);
 
     const uint32_t bpl = (width + 7) >> 3;
     const uint32_t padded = bpl + (bpl & 1);
@@ -511,51 +429,34 @@ uint32_t kxoILBM::Load() {
         dataSize = size;
         if (!e && (planes == 32 || planes == 64 || (planes == 24 && Alph))) e = KXSUP_CheckSize(&alphaSize, width, height, sampleBytes);
     }
-    if (e) return fail(e);
+    if (e) return FailLoad(e);
 
     // The body, refused before allocation when the file does not hold it,
     // or when it cannot hold every row: a stored row needs its bytes, a
     // packed one at least two bytes for each 128 it unpacks to.
-    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    if (!iffChunkComplete(Iff)) return FailLoad(KXERR_EOF);
     const uint32_t bodySize = bodyChunk->Size;
     const uint64_t planeRows = (uint64_t)height * rowPlanes;
     const uint64_t leastBody = bmhd.Compression == 1 ? planeRows * 2 * ((padded + 127) / 128) : (planeRows - 1) * padded + bpl;
-    if (bodySize < leastBody) return fail(KXERR_EOF);
+    if (bodySize < leastBody) return FailLoad(KXERR_EOF);
     Body = static_cast<uint8_t*>(AllocVec(bodySize ? bodySize : 1, MEMF_ANY));
-    if (!Body) return fail(KXERR_NOMEMORY);
-    if (bodySize && iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return fail(KXERR_EOF);
+    if (!Body) return FailLoad(KXERR_NOMEMORY);
+    if (bodySize && iffReadChunkBytes(Iff, Body, bodySize) != (long)bodySize) return FailLoad(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, 0, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
+    if ((e = NewLoadedBuffer(1, 0, MEMF_CLEAR, BITPLANE, width, height, planes))) return FailLoad(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->Version = 1;
-    b->Type = BITPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = planes;
     b->BytesPerLine = bpl;
     if (!deep) {
-        if (!haveCmap) {
-            const uint32_t c = 1u << planes;
-            for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / c)) & 0xFF), 3);
-            memset(b->Palette + (c - 1) * 3, 255, 3);
-        } else {
-            // More than 256 entries do not fit the palette; the rest is dropped.
-            memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
-        }
+        SetLoadedPalette(b, planes);
     }
-    if (bmhd.Masking == 2) {
-        b->Version = 3;
-        b->AlphaType = KXALPHA_SINGLECOLOR;
-        KXSUP_SetAlphaIndex(b, bmhd.TransparentColor);
-    }
+    ApplyTransparentColour(b, bmhd);
     b->ViewMode = planes < 24 ? iffResolveModeId(this, Camg, CamgRead, width, height, planes) : KXSUP_BestModeID(width, height, planes);
     KXSUP_SetGfxBufferModeFlags(b);
 
     // One image row of plane rows (mask included), bpl bytes each.
     uint8_t* row = static_cast<uint8_t*>(AllocVec(rowBytes, MEMF_CLEAR));
-    if (!row) return fail(KXERR_NOMEMORY);
+    if (!row) return FailLoad(KXERR_NOMEMORY);
     uint8_t* alpha8 = nullptr;
     uint8_t* alpha16 = nullptr;
     b->Data = static_cast<uint8_t*>(AllocVec(dataSize, MEMF_CLEAR));
@@ -578,7 +479,7 @@ uint32_t kxoILBM::Load() {
     }
     if (!b->Data) {
         FreeVec(row);
-        return fail(KXERR_NOMEMORY);
+        return FailLoad(KXERR_NOMEMORY);
     }
 
     // A body that runs out before the last row is a file cut short.
@@ -589,7 +490,7 @@ uint32_t kxoILBM::Load() {
         work = static_cast<uint8_t*>(AllocVec((size_t)padded + 256, MEMF_CLEAR));
         if (!work) {
             FreeVec(row);
-            return fail(KXERR_NOMEMORY);
+            return FailLoad(KXERR_NOMEMORY);
         }
     }
     SubFormatId = bmhd.Compression == 1 ? 1 : 0;
@@ -628,12 +529,12 @@ uint32_t kxoILBM::Load() {
     FreeVec(row);
     FreeVec(Body);
     Body = nullptr;
-    if (cutShort) return fail(KXERR_EOF);
+    if (cutShort) return FailLoad(KXERR_EOF);
 
     if (planes == 24 && Alph && alpha8) {
         const uint32_t arow = width + (width & 1);
         uint8_t* awork = static_cast<uint8_t*>(AllocVec((size_t)arow + 256, MEMF_CLEAR));
-        if (!awork) return fail(KXERR_NOMEMORY);
+        if (!awork) return FailLoad(KXERR_NOMEMORY);
         const uint8_t* as = Alph;
         const uint8_t* aend = Alph + AlphSize;
         uint64_t total = 0;
@@ -653,7 +554,7 @@ uint32_t kxoILBM::Load() {
         KXSUP_SetGfxBufferEndianess(b, KXGFXF_II);
         result = KXSUP_ConvertGfxBufferEndianess(b, KXENDIAN_LITTLE);
     }
-    if (result != KXERR_NONE) return fail(result);
+    if (result != KXERR_NONE) return FailLoad(result);
     if (planes < 8 && !haveCmap) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     FinishRead();
     return KXERR_NONE;

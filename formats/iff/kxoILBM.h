@@ -6,7 +6,7 @@
 
 #include "formats/iff/iff.h"
 
-class kxoILBM : public KXIffModule {
+class kxoILBM : public KXIffBitmapModule {
 public:
     explicit kxoILBM(KXClass* lib);
     ~kxoILBM() override {
@@ -14,24 +14,20 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
     uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
+    // ALPH: the alpha map of a 24-plane picture.
+    void ReadOtherChunk(IffChunk* chunk) override;
 
-    uint8_t* Body = nullptr;        // BODY as read
-    uint8_t* Cmap = nullptr;        // CMAP as read
-    uint32_t CmapSize = 0;
     uint8_t* Alph = nullptr;        // ALPH data behind its 8-byte header
     uint32_t AlphSize = 0;
     uint8_t* Packed = nullptr;      // packed BODY or ALPH while saving
     KX_GfxBuffer* PlaneCopy = nullptr;  // bit-plane copy of a chunky palette image
-    uint32_t Camg = 0;
-    bool CamgRead = false;
 };
 
 // One sample channel of a deep image <-> its 8 or 16 planes, one row,

@@ -15,6 +15,20 @@ namespace {
 const uint32_t kHeaderSize = 822;
 const char kMagicNew[] = "KGX Graphics File";
 const char kMagicOld[] = "KXG Graphics File";
+
+// Packs `pixels` pixels of four SB-byte samples in place to three samples,
+// the fourth to map (when not null).
+template <uint32_t SB>
+void splitFourth(uint8_t* data, uint64_t pixels, uint8_t* map) {
+    uint8_t* d = data;
+    const uint8_t* s = data;
+    for (uint64_t i = 0; i < pixels; ++i, s += 4 * SB, d += 3 * SB) {
+        uint8_t a[SB];
+        memcpy(a, s + 3 * SB, SB);
+        memmove(d, s, 3 * SB);
+        if (map) memcpy(map + i * SB, a, SB);
+    }
+}
 }  // namespace
 
 uint32_t writeKgxLz77(const uint8_t* data, uint32_t n, int level, uint8_t** block, uint32_t* size) {
@@ -57,11 +71,7 @@ uint32_t readKgxLz77(const uint8_t* block, uint32_t blockSize, uint32_t expected
     return KXERR_NONE;
 }
 
-kxoKGX::kxoKGX(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoKGX");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".KGX";
+kxoKGX::kxoKGX(KXClass* lib) : KXIffModule(lib, "kxoKGX", ".KGX", "") {
     InitOwn();
     Configure(nullptr);
 }
@@ -297,43 +307,22 @@ uint32_t kxoKGX::Load() {
     LoadedBuffer = b;
 
     const uint64_t pixels = (uint64_t)width * height;
-    if (storage == 32) {
-        uint8_t* map = depth == 32 ? static_cast<uint8_t*>(AllocVec((size_t)pixels, MEMF_ANY)) : nullptr;
-        uint8_t* d = b->Data;
-        const uint8_t* s = b->Data;
-        for (uint64_t i = 0; i < pixels; ++i, s += 4, d += 3) {
-            uint8_t r = s[0], g = s[1], bl = s[2], a = s[3];
-            d[0] = r;
-            d[1] = g;
-            d[2] = bl;
-            if (map) map[i] = a;
-        }
-        b->BufferSize = (uint32_t)(pixels * 3);
-        b->ColorDepth = 24;
-        b->PixelBits = 24;
+    if (storage == 32 || storage == 64) {
+        // Four samples a pixel, packed in place to three; the fourth goes to
+        // the alpha map when the picture has one (else, or without memory
+        // for the map, it is dropped).
+        const uint32_t sb = storage / 32;
+        uint8_t* map = depth == storage ? static_cast<uint8_t*>(AllocVec((size_t)(pixels * sb), MEMF_ANY)) : nullptr;
+        if (sb == 2)
+            splitFourth<2>(b->Data, pixels, map);
+        else
+            splitFourth<1>(b->Data, pixels, map);
+        b->BufferSize = (uint32_t)(pixels * 3 * sb);
+        b->ColorDepth = 24 * sb;
+        b->PixelBits = 24 * sb;
         if (map) {
             b->Version = 3;
-            b->AlphaType = KXALPHA_CHANNEL8;
-            b->AlphaData = map;
-        }
-    } else if (storage == 64) {
-        uint8_t* map = depth == 64 ? static_cast<uint8_t*>(AllocVec((size_t)(pixels * 2), MEMF_ANY)) : nullptr;
-        uint8_t* d = b->Data;
-        const uint8_t* s = b->Data;
-        for (uint64_t i = 0; i < pixels; ++i, s += 8, d += 6) {
-            uint8_t a0 = s[6], a1 = s[7];
-            memmove(d, s, 6);
-            if (map) {
-                map[2 * i] = a0;
-                map[2 * i + 1] = a1;
-            }
-        }
-        b->BufferSize = (uint32_t)(pixels * 6);
-        b->ColorDepth = 48;
-        b->PixelBits = 48;
-        if (map) {
-            b->Version = 3;
-            b->AlphaType = KXALPHA_CHANNEL16;
+            b->AlphaType = sb == 2 ? KXALPHA_CHANNEL16 : KXALPHA_CHANNEL8;
             b->AlphaData = map;
         }
     }

@@ -19,7 +19,7 @@ public:
     uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
+    void InitOwn() override;
 
     uint8_t* Header = nullptr;       // 822-byte header record
     uint8_t* Interleaved = nullptr;  // R,G,B,A body made for saving alpha

@@ -30,44 +30,17 @@ const uint32_t kStopCount = 14;
 const uint32_t kBlock = 1u << 18;
 }  // namespace
 
-kxoPBM::kxoPBM(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoPBM");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".PBM";
+kxoPBM::kxoPBM(KXClass* lib) : KXIffBitmapModule(lib, "kxoPBM", ".PBM", "PBM ") {
     InitOwn();
     Configure(nullptr);
 }
 
-void kxoPBM::InitOwn() {
-    Body = nullptr;
-    Cmap = nullptr;
-    CmapSize = 0;
-    ChunkyCopy = nullptr;
-    Camg = 0;
-    CamgRead = false;
-}
+void kxoPBM::InitOwn() { ChunkyCopy = nullptr; }
 
 void kxoPBM::FreeWork() {
-    if (Body) FreeVec(Body);
-    if (Cmap) FreeVec(Cmap);
+    FreeBitmapWork();
     if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
-    Body = Cmap = nullptr;
     ChunkyCopy = nullptr;
-    CmapSize = 0;
-}
-
-void kxoPBM::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
-}
-
-uint32_t kxoPBM::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "PBM ", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoPBM::Save() {
@@ -119,26 +92,12 @@ uint32_t kxoPBM::Save() {
     const uint64_t formSize = cmapSize + bodySize + 60 + (bodySize & 1) + iffMetaChunksSize(info);
     if (formSize > 0xFFFFFFFFu) return KXERR_FILEREQUIREMENTS;
 
-    IffBmhd bmhd = {};
-    bmhd.Width = (uint16_t)width;
-    bmhd.Height = (uint16_t)height;
-    bmhd.Planes = 8;
-    bmhd.Compression = compress ? 1 : 0;
-    bmhd.Flags = 0x80;
-    bmhd.XAspect = bmhd.YAspect = 1;
-    bmhd.PageWidth = (int16_t)width;
-    bmhd.PageHeight = (int16_t)height;
-    uint8_t bmhdRaw[20];
-    iffBuildBmhd(bmhd, bmhdRaw);
-    uint8_t camg[4];
-    iffPut32(camg, iffCamgForViewMode(SaveBuffer->ViewMode));
+    const IffBmhd bmhd = iffNewBmhd(width, height, 8, compress ? 1 : 0);
 
     uint32_t e = OpenWrite();
     if (e != KXERR_NONE) return FinishWrite(e);
     iffPushChunk(Iff, "PBM ", "FORM", (uint32_t)formSize);
-    iffWriteDataChunk(Iff, "PBM ", "BMHD", bmhdRaw, 20);
-    iffWriteDataChunk(Iff, "PBM ", "CMAP", SaveBuffer->Palette, cmapSize);
-    iffWriteDataChunk(Iff, "    ", "CAMG", camg, 4);
+    WriteBitmapHead("PBM ", bmhd, SaveBuffer->Palette, cmapSize, SaveBuffer->ViewMode);
     iffWriteMetaChunks(Iff, "PBM ", info);
     iffPushChunk(Iff, "PBM ", "BODY", (uint32_t)bodySize);
     const uint8_t zero = 0;
@@ -162,71 +121,20 @@ uint32_t kxoPBM::Save() {
 }
 
 uint32_t kxoPBM::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
-    Camg = 0;
-    CamgRead = false;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
-    auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-        return code;
-    };
-    iffSetStopChunks(Iff, kStops, kStopCount);
-    IffBmhd bmhd = {};
-    uint32_t bmhdErr = KXERR_NONE;
-    IffChunk* bodyChunk = nullptr;
-    while (IffChunk* c = iffParse(Iff)) {
-        if (c->Size == 0) continue;
-        const char* id = c->Id;
-        if (iffIdIs(id, "BMHD")) {
-            uint8_t raw[20] = {};
-            if (c->Size > 20)
-                bmhdErr = KXERR_DECODE;
-            else if (!iffReadRecord(Iff, raw, c->Size))
-                bmhdErr = KXERR_EOF;
-            else
-                bmhdErr = KXERR_NONE;
-            iffParseBmhd(raw, 20, &bmhd);
-        } else if (iffIdIs(id, "CAMG")) {
-            CamgRead = iffReadCamg(Iff, &Camg);
-        } else if (iffIdIs(id, "CMAP")) {
-            // A map that cannot be read whole counts as no map.
-            if (Cmap) FreeVec(Cmap);
-            Cmap = nullptr;
-            CmapSize = 0;
-            if (!iffChunkComplete(Iff)) continue;
-            uint8_t* map = static_cast<uint8_t*>(AllocVec(c->Size, MEMF_CLEAR));
-            if (!map) continue;
-            if (iffReadChunkBytes(Iff, map, c->Size) != (long)c->Size) {
-                FreeVec(map);
-                continue;
-            }
-            Cmap = map;
-            CmapSize = c->Size;
-        } else if (iffIdIs(id, "BODY")) {
-            bodyChunk = c;
-            break;
-        } else if (iffIsMetaChunk(id)) {
-            iffReadMetaChunk(this, Iff, c, true);
-        }
-    }
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
+    IffBmhd bmhd;
+    IffChunk* bodyChunk;
+    // A map that cannot be read whole counts as no map.
+    const uint32_t bmhdErr = ReadBitmapChunks(kStops, kStopCount, "BODY", BadMap::Drop, &bmhd, &bodyChunk);
 
-    if (bmhdErr != KXERR_NONE) return fail(bmhdErr);
+    if (bmhdErr != KXERR_NONE) return FailLoad(bmhdErr);
     const uint32_t planes = bmhd.Planes, width = bmhd.Width, height = bmhd.Height;
-    if (bmhd.Compression > 1 || planes > 8) return fail(KXERR_FILEREQUIREMENTS);
-    if (!bodyChunk) return fail(KXERR_NOVIEWABLEDATA);
+    if (bmhd.Compression > 1 || planes > 8) return FailLoad(KXERR_FILEREQUIREMENTS);
+    if (!bodyChunk) return FailLoad(KXERR_NOVIEWABLEDATA);
     // No BMHD (or an empty picture) leaves nothing to decode.
-    if (planes == 0 || width == 0 || height == 0) return fail(KXERR_FILEREQUIREMENTS);
+    if (planes == 0 || width == 0 || height == 0) return FailLoad(KXERR_FILEREQUIREMENTS);
     const bool packed = bmhd.Compression == 1;
     const uint32_t padded = width + (width & 1);
 
@@ -236,18 +144,18 @@ uint32_t kxoPBM::Load() {
     // bytes (the last row's pad may be missing), a packed one at least two
     // bytes for each 128 it unpacks to.
     uint32_t size;
-    if ((e = KXSUP_CheckSize(&size, width, height))) return fail(e);
-    if (!iffChunkComplete(Iff)) return fail(KXERR_EOF);
+    if ((e = KXSUP_CheckSize(&size, width, height))) return FailLoad(e);
+    if (!iffChunkComplete(Iff)) return FailLoad(KXERR_EOF);
     const uint32_t bodySize = bodyChunk->Size;
     const uint64_t leastBody = packed ? (uint64_t)height * 2 * ((padded + 127) / 128) : (uint64_t)(height - 1) * padded + width;
-    if (bodySize < leastBody) return fail(KXERR_EOF);
+    if (bodySize < leastBody) return FailLoad(KXERR_EOF);
     // The body is read a block at a time. A row cut by the block end is
     // taken again once the block is refilled behind it; the block grows for
     // a row longer than itself.
     uint64_t cap64 = 2ull * padded + 256 > kBlock ? 2ull * padded + 256 : kBlock;
     uint32_t cap = (uint32_t)(cap64 < bodySize ? cap64 : bodySize);
     Body = static_cast<uint8_t*>(AllocVec(cap, MEMF_ANY));
-    if (!Body) return fail(KXERR_NOMEMORY);
+    if (!Body) return FailLoad(KXERR_NOMEMORY);
     uint32_t held = 0, at = 0;
     uint64_t unread = bodySize;
     bool readFailed = false;
@@ -280,23 +188,10 @@ uint32_t kxoPBM::Load() {
         return true;
     };
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, size, MEMF_CLEAR);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = planes;
+    if ((e = NewLoadedBuffer(1, size, MEMF_CLEAR, ONEPLANE, width, height, planes))) return FailLoad(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->PixelBits = 8;
-    if (Cmap) {
-        // More than 256 entries do not fit the palette; the rest is dropped.
-        memcpy(b->Palette, Cmap, CmapSize < 768 ? CmapSize / 3 * 3 : 768);
-    } else {
-        const uint32_t colours = 1u << planes;
-        for (uint32_t i = 0; i < 256; ++i) memset(b->Palette + i * 3, (int)((i * (256 / colours)) & 0xFF), 3);
-        memset(b->Palette + (colours - 1) * 3, 255, 3);
-    }
+    SetLoadedPalette(b, planes);
     b->ViewMode = iffResolveModeId(this, Camg, CamgRead, width, height, planes);
     KXSUP_SetGfxBufferModeFlags(b);
     SubFormatId = packed ? SubFormatIds[1] : SubFormatIds[0];
@@ -304,7 +199,7 @@ uint32_t kxoPBM::Load() {
     uint8_t* work = nullptr;
     if (packed) {
         work = static_cast<uint8_t*>(AllocVec(padded, MEMF_CLEAR));
-        if (!work) return fail(KXERR_NOMEMORY);
+        if (!work) return FailLoad(KXERR_NOMEMORY);
     }
     bool cutShort = false;
     for (uint32_t y = 0; y < height && !cutShort; ++y) {
@@ -340,7 +235,7 @@ uint32_t kxoPBM::Load() {
     if (work) FreeVec(work);
     FreeVec(Body);
     Body = nullptr;
-    if (cutShort || readFailed) return fail(KXERR_EOF);
+    if (cutShort || readFailed) return FailLoad(KXERR_EOF);
     if (!Cmap) KXSUP_AddGfxBufferFlags(b, KXGFXF_GRAY, 1);
     FinishRead();
     return KXERR_NONE;

@@ -5,7 +5,7 @@
 
 #include "formats/iff/iff.h"
 
-class kxoPBM : public KXIffModule {
+class kxoPBM : public KXIffBitmapModule {
 public:
     explicit kxoPBM(KXClass* lib);
     ~kxoPBM() override {
@@ -13,19 +13,12 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
-    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
 
-    uint8_t* Body = nullptr;             // BODY as read, or packed for saving
-    uint8_t* Cmap = nullptr;             // CMAP as read
-    uint32_t CmapSize = 0;
     KX_GfxBuffer* ChunkyCopy = nullptr;  // chunky copy of a bit-plane image
-    uint32_t Camg = 0;
-    bool CamgRead = false;
 };

@@ -95,11 +95,7 @@ inline void fillPixels(uint8_t* d, uint8_t r, uint8_t g, uint8_t b, uint64_t n) 
 }
 }  // namespace
 
-kxoRGB8::kxoRGB8(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoRGB8");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".RG8";
+kxoRGB8::kxoRGB8(KXClass* lib) : KXIffModule(lib, "kxoRGB8", ".RG8", "RGB8RGBN") {
     InitOwn();
     Configure(nullptr);
 }
@@ -114,22 +110,8 @@ void kxoRGB8::FreeWork() {
     Body = nullptr;
 }
 
-void kxoRGB8::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
-}
-
 void kxoRGB8::LogLine(const char* text) {
     if (Log) Log->Log(5, "%-16s: %s\n", kTag, text);
-}
-
-uint32_t kxoRGB8::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    if (!iffReadHead(file, head, 12) || memcmp(head, "FORM", 4) != 0) return 0;
-    return memcmp(head + 8, "RGB8", 4) == 0 || memcmp(head + 8, "RGBN", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoRGB8::Save() {
@@ -189,24 +171,13 @@ uint32_t kxoRGB8::Save() {
 }
 
 uint32_t kxoRGB8::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     RecordBits = 8;
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         FreeWork();
-        return code;
+        return FailLoad(code);
     };
     LogLine("Parsing RGB8 chunks...");
     iffSetStopChunks(Iff, iffIdIs(Iff->FormType, "RGB8") ? kStopsRGB8 : kStopsRGBN, kStopCount);
@@ -288,14 +259,8 @@ uint32_t kxoRGB8::Load() {
         unread -= want;
     };
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, dataSize, MEMF_ANY);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = 24;
+    if ((e = NewLoadedBuffer(1, dataSize, MEMF_ANY, ONEPLANE, width, height, 24))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
     b->PixelBits = 24;
     b->ViewMode = KXSUP_BestModeID(width, height, 8);
 

@@ -150,11 +150,7 @@ uint32_t bodySizeFor(uint32_t format, uint32_t width, uint32_t height, uint32_t 
 }
 }  // namespace
 
-kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoRGFX");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".RGX";
+kxoRGFX::kxoRGFX(KXClass* lib) : KXIffModule(lib, "kxoRGFX", ".RGX", "RGFX") {
     InitOwn();
     Configure(nullptr);
 }
@@ -183,12 +179,6 @@ void kxoRGFX::Reset() {
     if (Body) FreeVec(Body);
     if (ChunkyCopy) KXSUP_FreeGfxBuffer(ChunkyCopy);
     InitOwn();
-}
-
-uint32_t kxoRGFX::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "RGFX", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoRGFX::Save() {
@@ -394,21 +384,14 @@ uint32_t kxoRGFX::Save() {
 }
 
 uint32_t kxoRGFX::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     if (Body) {
         FreeVec(Body);
         Body = nullptr;
     }
     ClearRecords();
 
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     iffSetStopChunks(Iff, kStops, kStopCount);
     uint32_t err = KXERR_NONE;
     IffChunk* bodyChunk = nullptr;

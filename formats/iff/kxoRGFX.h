@@ -21,10 +21,9 @@ public:
     void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
-    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
+    void InitOwn() override;
     // Forgets the records of the last file read.
     void ClearRecords();
 

@@ -89,11 +89,7 @@ uint8_t fromVideoRange(uint32_t m) {
 }
 }  // namespace
 
-kxoYUVN::kxoYUVN(KXClass* lib) : KXIffModule(lib) {
-    ApplyRegistration("kxoYUVN");
-    BaseInit();
-    InitWorkingFields();
-    Extension = ".YUV";
+kxoYUVN::kxoYUVN(KXClass* lib) : KXIffModule(lib, "kxoYUVN", ".YUV", "YUVN") {
     InitOwn();
     Configure(nullptr);
 }
@@ -115,23 +111,10 @@ void kxoYUVN::FreeWork() {
     }
 }
 
-void kxoYUVN::Reset() {
-    ReleaseFrame();
-    FrameReset();
-    FreeWork();
-    InitOwn();
-}
-
 bool kxoYUVN::SwitchOn(const char* key) {
     char value[64];
     if (!GetKey(key, value, sizeof(value))) return true;
     return strcasecmp(value, "OFF") != 0;
-}
-
-uint32_t kxoYUVN::CheckFile(FILE* file, const char* /*name*/, int32_t mode) {
-    if (mode != KXIO_FILE || !file) return 0;
-    uint8_t head[12];
-    return iffReadHead(file, head, 12) && memcmp(head, "FORM", 4) == 0 && memcmp(head + 8, "YUVN", 4) == 0 ? 1 : 0;
 }
 
 uint32_t kxoYUVN::Save() {
@@ -225,24 +208,13 @@ uint32_t kxoYUVN::Save() {
 }
 
 uint32_t kxoYUVN::Load() {
-    if (LoadedBuffer) {
-        KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
-    }
     FreeWork();
     InitOwn();
-    uint32_t e = OpenRead();
-    if (e != KXERR_NONE) {
-        FinishRead();
-        return e;
-    }
-    // A failed load leaves no buffer.
+    uint32_t e = StartLoad();
+    if (e != KXERR_NONE) return e;
     auto fail = [&](uint32_t code) {
-        FinishRead();
-        if (LoadedBuffer) KXSUP_FreeGfxBuffer(LoadedBuffer);
-        LoadedBuffer = nullptr;
         FreeWork();
-        return code;
+        return FailLoad(code);
     };
     const bool readAlpha = SwitchOn("READ_ALPHA");
     // A whole chunk into its plane slot: 29 when the file does not hold it.
@@ -324,14 +296,9 @@ uint32_t kxoYUVN::Load() {
     const int alphaSlot = Plane[kData] ? kData : Plane[kDato] ? kDato : -1;
     if (alphaSlot >= 0 && PlaneSize[alphaSlot] < pixels) return fail(KXERR_EOF);
 
-    KX_GfxBuffer* b = nullptr;
-    e = KXSUP_AllocGfxBuffer(&b, 1, dataSize, MEMF_ANY);
-    if (e != KXERR_NONE || !b) return fail(e != KXERR_NONE ? e : KXERR_NOMEMORY);
-    LoadedBuffer = b;
-    b->Type = ONEPLANE;
-    b->Width = width;
-    b->Height = height;
-    b->ColorDepth = b->PixelBits = 24;
+    if ((e = NewLoadedBuffer(1, dataSize, MEMF_ANY, ONEPLANE, width, height, 24))) return fail(e);
+    KX_GfxBuffer* b = LoadedBuffer;
+    b->PixelBits = b->ColorDepth;
     b->ViewMode = KXSUP_BestModeID(width, height, 24);
     if (alphaSlot >= 0) {
         // DATA is the map as it is; DATO (only without DATA) is converted in place.

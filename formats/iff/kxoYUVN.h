@@ -14,14 +14,12 @@ public:
         FreeConfig();
     }
 
-    void Reset() override;
     uint32_t Save() override;
     uint32_t Load() override;
-    uint32_t CheckFile(FILE* file, const char* name, int32_t mode) override;
 
 private:
-    void InitOwn();
-    void FreeWork();
+    void InitOwn() override;
+    void FreeWork() override;
     // WRITE_ALPHA / READ_ALPHA: on unless the value is "OFF" (any case).
     bool SwitchOn(const char* key);
 
