@@ -17,10 +17,10 @@
 #include "OwnOperator.h"
 #include "PictureBox.h"
 #include "View.h"
+#include "core/kxopnumbers.h"
 
 namespace {
 constexpr int kPreviewW = 348, kPreviewH = 343, kFullW = 154, kFullH = 137;
-constexpr uint32_t kAnyTo24Bit = 0, kResize = 14, kCrop = 21;
 
 // The crop preview reports the mouse in its own pixels.
 class CropBox : public PictureBox {
@@ -208,7 +208,7 @@ void DialogAreaSelect::cropPreview() {
     std::snprintf(area, sizeof area, "%ld,%ld,%ld,%ld", l, t, w, h);
     KX_GfxBuffer* cut = nullptr;
     // A crop that fails leaves the box as it was (and, on OK, no area).
-    if (kxown::Run(lib, kCrop, gfxb, &cut, {{"KX_AREA", QByteArray(area)}}) != KXERR_NONE) return;
+    if (kxown::Run(lib, KXOP_CROP, gfxb, &cut, {{"KX_AREA", QByteArray(area)}}) != KXERR_NONE) return;
     if (finalcrop) {
         KXSUP_FreeGfxBuffer(resgfxb);
         resgfxb = cut;
@@ -224,12 +224,12 @@ void DialogAreaSelect::overview() {
     if (!source) return;
     KX_GfxBuffer* deep = nullptr;
     if (source->ColorDepth < 24) {
-        if (kxown::Run(lib, kAnyTo24Bit, source, &deep, {}, false) != KXERR_NONE) return;
+        if (kxown::Run(lib, KXOP_ANYTO24BIT, source, &deep, {}, false) != KXERR_NONE) return;
         source = deep;
     }
     KX_GfxBuffer* small = nullptr;
     const uint32_t err =
-        kxown::Run(lib, kResize, source, &small, {{"NEW_WIDTH", kxown::Int(kPreviewW)}, {"NEW_HEIGHT", kxown::Int(kPreviewH)}});
+        kxown::Run(lib, KXOP_RESIZE, source, &small, {{"NEW_WIDTH", kxown::Int(kPreviewW)}, {"NEW_HEIGHT", kxown::Int(kPreviewH)}});
     KXSUP_FreeGfxBuffer(deep);
     if (err != KXERR_NONE) return;
     overviewImage = bitmapOf(small);

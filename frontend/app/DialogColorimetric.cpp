@@ -15,10 +15,9 @@
 #include "UiServices.h"
 #include "View.h"
 #include "core/colour.h"
+#include "core/kxopnumbers.h"
 
 namespace {
-constexpr uint32_t kOpResize = 14;
-constexpr uint32_t kOpAnyTo24Bit = 0;
 constexpr int kPreviewW = 240, kPreviewH = 180;
 
 QDoubleSpinBox* number(QWidget* parent, const char* name, double min, double max, int decimals, double value) {
@@ -139,11 +138,11 @@ void DialogColorimetric::Prepare(KX_GfxBuffer* buffer, const KXOSpecialInfo* rec
     scaled = nullptr;
     if (gfxb) {
         KX_GfxBuffer* small = nullptr;
-        if (kxown::Run(lib, kOpResize, gfxb, &small,
+        if (kxown::Run(lib, KXOP_RESIZE, gfxb, &small,
                        {{"NEW_WIDTH", kxown::Int(kPreviewW)}, {"NEW_HEIGHT", kxown::Int(kPreviewH)}}) == KXERR_NONE &&
             small && small->ColorDepth < 24) {
             KX_GfxBuffer* wide = nullptr;
-            if (kxown::Run(lib, kOpAnyTo24Bit, small, &wide, kxown::KeyList{}, false) != KXERR_NONE) wide = nullptr;
+            if (kxown::Run(lib, KXOP_ANYTO24BIT, small, &wide, kxown::KeyList{}, false) != KXERR_NONE) wide = nullptr;
             KXSUP_FreeGfxBuffer(small);
             small = wide;
         }

@@ -111,7 +111,7 @@ void Main::cmdDialog(const ActionDef& d) {
     if (c->flags & kxdlg::DropAreaAfter) checkBoxArea->setChecked(false);
     if (!err && (c->flags & kxdlg::StripAlphaAfter)) {
         app.UndoSkip = true;
-        err = dispatch(20, nullptr);
+        err = dispatch(KXOP_STRIPALPHA, nullptr);
     }
     app.UndoSkip = false;
     if (err) statusError(err);

@@ -25,9 +25,9 @@
 #include "Printing.h"
 #include "UiServices.h"
 #include "View.h"
+#include "core/kxopnumbers.h"
 
 namespace {
-constexpr uint32_t kExtractAlpha = 18;
 
 std::string errorText(uint32_t code) { return KXL_GetErrorString(code); }
 }  // namespace
@@ -92,7 +92,7 @@ void Main::cmdCopyAlpha() {
     }
     const bool area = app.AreaBuffer != nullptr;
     KX_GfxBuffer* alpha = nullptr;
-    if (uint32_t err = kxown::Run(app.Library, kExtractAlpha, area ? app.AreaBuffer : img, &alpha, {}, false)) {
+    if (uint32_t err = kxown::Run(app.Library, KXOP_EXTRACTALPHA, area ? app.AreaBuffer : img, &alpha, {}, false)) {
         statusError(err);
         return;
     }

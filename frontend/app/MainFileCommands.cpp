@@ -179,7 +179,7 @@ void Main::cmdImportAlpha() {
         app.Status(Text("TXT_ADDALPHA_NO_SOURCE"));
         return;
     }
-    std::unique_ptr<KXConfig> cfg(app.MakeOperatorSettings(49));
+    std::unique_ptr<KXConfig> cfg(app.MakeOperatorSettings(KXOP_ADDALPHA));
     QByteArray p = QFile::encodeName(path);
     uint32_t err = cfg ? 0u : uint32_t(KXERR_NOMEMORY);
     if (!err) {
@@ -187,7 +187,7 @@ void Main::cmdImportAlpha() {
         cfg->SetValue("SCALE_SOURCEGFX", "ON");
         cfg->SetValue("ALPHA_SOURCE", p.constData());
     }
-    if (!err) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, 49, cfg.get());
+    if (!err) err = app.DoOperation(KX_GetGfxBuffer(), nullptr, KXOP_ADDALPHA, cfg.get());
     if (err) statusError(err);
 }
 

@@ -166,9 +166,9 @@ void Main::cmdFixOrientation() {
     uint32_t err = 0;
     if (step.degrees) {
         const kxown::KeyList keys{{"DEGREES", kxown::Int(step.degrees)}};
-        err = dispatch(4, &keys);
+        err = dispatch(KXOP_ROTATE, &keys);
     }
-    if (!err && step.flip) err = dispatch(25, nullptr);
+    if (!err && step.flip) err = dispatch(KXOP_LEFTTORIGHT, nullptr);
     app.UndoSkip = false;
     if (app.ChangeCount != changes) app.KeepUndoStep(mark);
     else app.DropUndoStep(mark);

@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/kxopnumbers.h"
+
 namespace kxown {
 
 namespace {
-constexpr uint32_t kRotate = 4, kLeftToRight = 25;
 
 const KXOperatorReg* regFor(uint32_t number) {
     uint32_t count = 0;
@@ -82,11 +83,11 @@ uint32_t Orient(KXClass* lib, KX_GfxBuffer* source, uint32_t orientation, KX_Gfx
     OrientationStep step = ForOrientation(orientation);
     KX_GfxBuffer* turned = nullptr;
     if (step.degrees) {
-        if (uint32_t err = Run(lib, kRotate, source, &turned, {{"DEGREES", Int(step.degrees)}})) return err;
+        if (uint32_t err = Run(lib, KXOP_ROTATE, source, &turned, {{"DEGREES", Int(step.degrees)}})) return err;
     }
     if (step.flip) {
         KX_GfxBuffer* flipped = nullptr;
-        uint32_t err = Run(lib, kLeftToRight, turned ? turned : source, &flipped, {}, false);
+        uint32_t err = Run(lib, KXOP_LEFTTORIGHT, turned ? turned : source, &flipped, {}, false);
         KXSUP_FreeGfxBuffer(turned);
         if (err) return err;
         turned = flipped;

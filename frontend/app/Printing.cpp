@@ -7,11 +7,11 @@
 
 #include "OwnOperator.h"
 #include "View.h"
+#include "core/kxopnumbers.h"
 
 namespace kxprint {
 
 namespace {
-constexpr uint32_t kResize = 14;
 
 QImage bitmapOf(KXClass* lib, KX_GfxBuffer* buffer) {
     View view(lib, buffer, nullptr, true, false);
@@ -42,7 +42,7 @@ bool PrintPage(QPrinter* printer, KXClass* lib, KX_GfxBuffer* image) {
     QImage drawn = whole;
     if (size != whole.size()) {
         KX_GfxBuffer* reduced = nullptr;
-        if (kxown::Run(lib, kResize, image, &reduced,
+        if (kxown::Run(lib, KXOP_RESIZE, image, &reduced,
                        {{"NEW_WIDTH", kxown::Int(size.width())}, {"NEW_HEIGHT", kxown::Int(size.height())}}) == KXERR_NONE) {
             const QImage small = bitmapOf(lib, reduced);
             if (!small.isNull()) drawn = small;

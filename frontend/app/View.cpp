@@ -15,10 +15,9 @@
 #include "OwnOperator.h"
 #include "PictureBox.h"
 #include "UiServices.h"
+#include "core/kxopnumbers.h"
 
 namespace {
-
-constexpr uint32_t kResize = 14, kRotate = 4;
 
 // The 24-bit copy the viewer shows instead of b. The core's conversion
 // keeps keys, tables and 8-bit maps as an 8-bit map but leaves a 16-bit
@@ -282,7 +281,7 @@ void View::zoom(bool in) {
         // A thin picture is not reduced below one pixel: the step is not taken.
         if (w < 1.0 || h < 1.0) return;
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        _opError = kxown::Run(lib, kResize, _gfxb, &fresh, {{"NEW_WIDTH", kxown::Num(w)}, {"NEW_HEIGHT", kxown::Num(h)}});
+        _opError = kxown::Run(lib, KXOP_RESIZE, _gfxb, &fresh, {{"NEW_WIDTH", kxown::Num(w)}, {"NEW_HEIGHT", kxown::Num(h)}});
         QGuiApplication::restoreOverrideCursor();
         // The operator's refusal leaves the picture as it was shown.
         if (_opError) return;
@@ -313,7 +312,7 @@ void View::turn(int degrees, bool afterZoom) {
         fromPrepared = true;
     }
     KX_GfxBuffer* result = nullptr;
-    _opError = kxown::Run(lib, kRotate, source, &result, {{"DEGREES", kxown::Int(degrees)}});
+    _opError = kxown::Run(lib, KXOP_ROTATE, source, &result, {{"DEGREES", kxown::Int(degrees)}});
     if (!afterZoom) _cs_rotate += degrees;
     if (_opError) return;
     if (fromPrepared) op1 = result;

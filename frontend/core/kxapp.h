@@ -14,18 +14,11 @@
 #include <string>
 
 #include "kxbridge.h"
+#include "kxopnumbers.h"
 #include "kxsettings.h"
 #include "kxtasks.h"
 #include "kxui.h"
 
-// Operator numbers the dispatcher uses itself.
-enum : uint32_t {
-    KXOP_ANYTO24BIT = 0,
-    KXOP_ANYTO48BIT = 1,
-    KXOP_DITHER24BIT = 8,
-    KXOP_RESIZE = 14,
-    KXOP_PASTE = 22,
-};
 // Writer-table positions the core uses itself.
 enum : uint32_t {
     KXWRITER_RGFX = 14,  // undo files: subtype 0 uncompressed, 1 ZIP-compressed

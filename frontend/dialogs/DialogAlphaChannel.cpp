@@ -13,9 +13,9 @@
 
 #include "PictureBox.h"
 #include "UiServices.h"
+#include "core/kxopnumbers.h"
 
 namespace {
-constexpr uint32_t kResetChannel = 44, kAddAlpha = 49, kAlphaBlend = 52;
 
 bool hasMap8(const KX_GfxBuffer* b) { return b && KXSUP_AlphaHolds(b) == KXALPHA_CHANNEL8; }
 }  // namespace
@@ -68,7 +68,7 @@ void DialogKXOAddAlpha::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 // Index 0 "All Pixels" is ALL, 1 "Certain Pixels" is VALUE with the colour
 // in the hexadecimal form the operator reads; the command hands the same.
 kxdlg::Plan DialogKXOAddAlpha::Steps() const {
-    kxdlg::Step s{kAddAlpha, {{"ALPHA_MODE", _addmode == 0 ? "ALL" : "VALUE"}}};
+    kxdlg::Step s{KXOP_ADDALPHA, {{"ALPHA_MODE", _addmode == 0 ? "ALL" : "VALUE"}}};
     if (_addmode != 0) s.keys.emplace_back("ALPHA_PIXEL24", QByteArray("0x") + QByteArray::number(_color, 16).rightJustified(6, '0'));
     s.keys.emplace_back("ALPHA_VALUE8", kxown::Int(_value));
     return {s};
@@ -107,7 +107,7 @@ void DialogKXOResetChannel::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 
 kxdlg::Plan DialogKXOResetChannel::Steps() const {
     const char* mode = _resetmode == 2 ? "GREEN" : _resetmode == 3 ? "BLUE" : "RED";
-    return {{kResetChannel, {{"MODE", mode}, {"CHANNEL_VALUE", kxown::Int(_resetval)}}}};
+    return {{KXOP_RESETCHANNEL, {{"MODE", mode}, {"CHANNEL_VALUE", kxown::Int(_resetval)}}}};
 }
 
 // ---- Alpha blend and watermark ------------------------------------------------------
@@ -277,9 +277,9 @@ void DialogKXOAlphaBlend::LoadBlend(const QString& path) {
 kxdlg::Plan DialogKXOAlphaBlend::Steps() const {
     kxdlg::Plan plan;
     const bool uniform = watermark || _userblend;
-    if (uniform) plan.push_back({kAddAlpha, {{"ALPHA_MODE", "ALL"}, {"ALPHA_VALUE8", kxown::Int(_useralpha)}}});
+    if (uniform) plan.push_back({KXOP_ADDALPHA, {{"ALPHA_MODE", "ALL"}, {"ALPHA_VALUE8", kxown::Int(_useralpha)}}});
     const bool fromSource = watermark || _sourcealpha || _userblend;
-    plan.push_back({kAlphaBlend,
+    plan.push_back({KXOP_ALPHABLEND,
                     {{"ALPHA_MODE", fromSource ? "SRCGFX_ALPHA" : "BLENDGFX_ALPHA"},
                      {"SCALE_BLENDGFX", "0"},
                      {"BLEND_GRAPHICS", QFile::encodeName(_loadname)}}});

@@ -6,6 +6,7 @@
 #include "DialogPalette.h"
 #include "DialogResizeRotateTiling.h"
 #include "DialogToneColour.h"
+#include "core/kxopnumbers.h"
 
 namespace kxdlg {
 
@@ -80,35 +81,35 @@ DialogKXOFrame* palette(const Context& c) {
 const char* const kBlendKeys = "ALPHA_MODE;ALPHA_VALUE8;SCALE_BLENDGFX;BLEND_GRAPHICS";
 
 const std::vector<Command> kCommands = {
-    {"rot.free", "DialogKXORotateFree", 27, "ROTATE_ANGLE;KEEPSIZE", 0, nullptr, rotate},
-    {"size.free", "DialogKXOResize", 14, "NEW_WIDTH;NEW_HEIGHT;ZOOM_FACTOR", WholeImage, nullptr, resize},
-    {"depth.8bit.reference", "DialogKXOPaletteDither", 48, "PALETTEFILE;PALETTEDEPTH;COLORDEPTH;DITHERMODE",
+    {"rot.free", "DialogKXORotateFree", KXOP_ROTATEFREE, "ROTATE_ANGLE;KEEPSIZE", 0, nullptr, rotate},
+    {"size.free", "DialogKXOResize", KXOP_RESIZE, "NEW_WIDTH;NEW_HEIGHT;ZOOM_FACTOR", WholeImage, nullptr, resize},
+    {"depth.8bit.reference", "DialogKXOPaletteDither", KXOP_PALETTEDITHER, "PALETTEFILE;PALETTEDEPTH;COLORDEPTH;DITHERMODE",
      TrueColourOnly, "TXT_ERROR_PALETTE_COLORMAP_DITHER", reference},
-    {"depth.8bit.alloptions", "DialogKXODither", 8, "COLORDEPTH;DITHERMODE", 0, nullptr, simple<DialogKXODither>},
-    {"palette.editor", "DialogPalette", 0, "", InPlace, "TXT_ERROR_PALETTE_TRUECOLOR_EDIT", palette},
-    {"adjust.brightness", "DialogKXOBrightness", 31, "ADJUST_RGB", 0, nullptr, simple<DialogKXOBrightness>},
-    {"adjust.contrast", "DialogKXOContrast", 32, "PERCENT", 0, nullptr, simple<DialogKXOContrast>},
-    {"adjust.gamma", "DialogKXOGamma", 37, "RED_GAMMA;GREEN_GAMMA;BLUE_GAMMA", 0, nullptr, simple<DialogKXOGamma>},
-    {"manip.grey", "DialogKXOExtractGray", 5, "COLORDEPTH;QUICK;SORTED8BIT", 0, nullptr, simple<DialogKXOExtractGray>},
-    {"manip.graytablet", "DialogKXOGrayTablet", 61,
+    {"depth.8bit.alloptions", "DialogKXODither", KXOP_DITHER24BIT, "COLORDEPTH;DITHERMODE", 0, nullptr, simple<DialogKXODither>},
+    {"palette.editor", "DialogPalette", 0 /* none: edits in place */, "", InPlace, "TXT_ERROR_PALETTE_TRUECOLOR_EDIT", palette},
+    {"adjust.brightness", "DialogKXOBrightness", KXOP_BRIGHTNESS, "ADJUST_RGB", 0, nullptr, simple<DialogKXOBrightness>},
+    {"adjust.contrast", "DialogKXOContrast", KXOP_CONTRAST, "PERCENT", 0, nullptr, simple<DialogKXOContrast>},
+    {"adjust.gamma", "DialogKXOGamma", KXOP_GAMMA, "RED_GAMMA;GREEN_GAMMA;BLUE_GAMMA", 0, nullptr, simple<DialogKXOGamma>},
+    {"manip.grey", "DialogKXOExtractGray", KXOP_EXTRACTGRAYSCALES, "COLORDEPTH;QUICK;SORTED8BIT", 0, nullptr, simple<DialogKXOExtractGray>},
+    {"manip.graytablet", "DialogKXOGrayTablet", KXOP_SELECTGRAYSCALES,
      "RED_LEVEL1;GREEN_LEVEL1;BLUE_LEVEL1;RED_LEVEL2;GREEN_LEVEL2;BLUE_LEVEL2;"
      "RED_LEVEL3;GREEN_LEVEL3;BLUE_LEVEL3;RED_LEVEL4;GREEN_LEVEL4;BLUE_LEVEL4",
      0, nullptr, simple<DialogKXOGrayTablet>},
-    {"manip.antique", "DialogKXOAntique", 6, "COLORDEPTH;MODE", 0, nullptr, simple<DialogKXOAntique>},
-    {"manip.redeye", nullptr, 28, "", FreshArea | DropAreaAfter, nullptr, nullptr},
-    {"manip.xor", "DialogKXOXor", 51, "XORVALUE;XORVALUE16", 0, nullptr, simple<DialogKXOXor>},
-    {"comp.resetchannel", "DialogKXOResetChannel", 44, "MODE;CHANNEL_VALUE", 0, nullptr, simple<DialogKXOResetChannel>},
-    {"alpha.tablet", "DialogKXOAlphaBlend", 52, kBlendKeys, TrueColourOnly, "TXT_ERROR_ALPHABLEND_COLORMAP", blend},
-    {"alpha.add", "DialogKXOAddAlpha", 49, "ALPHA_MODE;ALPHA_PIXEL24;ALPHA_VALUE8", 0, nullptr, withUi<DialogKXOAddAlpha>},
-    {"proc.convolution.3", "DialogKXOConvolve", 15, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve, 3>},
-    {"proc.convolution.3f", "DialogKXOConvolve", 16, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve, 3, true>},
-    {"proc.convolution.5", "DialogKXOConvolve5x5", 17, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve5x5, 5>},
-    {"proc.convolution.7", "DialogKXOConvolve7x7", 17, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve7x7, 7>},
-    {"proc.convolution.9", "DialogKXOConvolve9x9", 17, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve9x9, 9>},
-    {"proc.sharpen", "DialogKXOSharpen", 24, "SHARPNESS", 0, nullptr, sharpen},
-    {"effects.watermark", "DialogKXOAlphaBlend", 52, kBlendKeys,
+    {"manip.antique", "DialogKXOAntique", KXOP_ANTIQUE, "COLORDEPTH;MODE", 0, nullptr, simple<DialogKXOAntique>},
+    {"manip.redeye", nullptr, KXOP_REDEYEFIX, "", FreshArea | DropAreaAfter, nullptr, nullptr},
+    {"manip.xor", "DialogKXOXor", KXOP_XOR, "XORVALUE;XORVALUE16", 0, nullptr, simple<DialogKXOXor>},
+    {"comp.resetchannel", "DialogKXOResetChannel", KXOP_RESETCHANNEL, "MODE;CHANNEL_VALUE", 0, nullptr, simple<DialogKXOResetChannel>},
+    {"alpha.tablet", "DialogKXOAlphaBlend", KXOP_ALPHABLEND, kBlendKeys, TrueColourOnly, "TXT_ERROR_ALPHABLEND_COLORMAP", blend},
+    {"alpha.add", "DialogKXOAddAlpha", KXOP_ADDALPHA, "ALPHA_MODE;ALPHA_PIXEL24;ALPHA_VALUE8", 0, nullptr, withUi<DialogKXOAddAlpha>},
+    {"proc.convolution.3", "DialogKXOConvolve", KXOP_CONVOLVE, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve, 3>},
+    {"proc.convolution.3f", "DialogKXOConvolve", KXOP_CONVOLVEFLOAT, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve, 3, true>},
+    {"proc.convolution.5", "DialogKXOConvolve5x5", KXOP_CONVOLVENXN, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve5x5, 5>},
+    {"proc.convolution.7", "DialogKXOConvolve7x7", KXOP_CONVOLVENXN, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve7x7, 7>},
+    {"proc.convolution.9", "DialogKXOConvolve9x9", KXOP_CONVOLVENXN, kConvolveKeys, 0, nullptr, convolve<DialogKXOConvolve9x9, 9>},
+    {"proc.sharpen", "DialogKXOSharpen", KXOP_SHARPEN, "SHARPNESS", 0, nullptr, sharpen},
+    {"effects.watermark", "DialogKXOAlphaBlend", KXOP_ALPHABLEND, kBlendKeys,
      TrueColourOnly | AreaFirst | DropAreaAfter | StripAlphaAfter, "TXT_ERROR_WATERMARK_COLORMAP", watermark},
-    {"effects.tiling", "DialogKXOTiling", 56, "TILESIZE", 0, nullptr, simple<DialogKXOTiling>},
+    {"effects.tiling", "DialogKXOTiling", KXOP_TILING, "TILESIZE", 0, nullptr, simple<DialogKXOTiling>},
 };
 
 }  // namespace

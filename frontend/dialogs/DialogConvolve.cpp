@@ -19,10 +19,9 @@
 #include <memory>
 
 #include "UiServices.h"
+#include "core/kxopnumbers.h"
 
 namespace {
-constexpr uint32_t kAnyTo24Bit = 0, kAutoBorder = 2, kConvolve = 15, kConvolveFloat = 16, kConvolveNxN = 17,
-                   kSharpen = 24, kAddBorder = 45;
 
 const QString kFilter = QStringLiteral("Controlpad-Files (*.controlpad)");
 const QString kCaption = QStringLiteral("Kaxon5 Error");
@@ -119,7 +118,7 @@ QString DialogKXOConvolveMatrix::SubFolder() const {
     return n > 3 ? QStringLiteral("ConvolveNxN") : _flag ? QStringLiteral("ConvolveFloat") : QStringLiteral("Convolve");
 }
 
-uint32_t DialogKXOConvolveMatrix::op() const { return n > 3 ? kConvolveNxN : _flag ? kConvolveFloat : kConvolve; }
+uint32_t DialogKXOConvolveMatrix::op() const { return n > 3 ? KXOP_CONVOLVENXN : _flag ? KXOP_CONVOLVEFLOAT : KXOP_CONVOLVE; }
 
 void DialogKXOConvolveMatrix::Prepare(KX_GfxBuffer* source, const QString& pdir, const QString& edir,
                                       const QString& erdir, bool inArea, const std::vector<double>& matrix, double div,
@@ -182,7 +181,7 @@ kxdlg::Plan DialogKXOConvolveMatrix::plan(bool border) const {
     int bordered = -1;
     if (border) {
         const QByteArray w = kxown::Int(n / 2);
-        kxdlg::Step b{kAddBorder, {{"LEFT_WIDTH", w}, {"RIGHT_WIDTH", w}, {"TOP_WIDTH", w}, {"BOTTOM_WIDTH", w}}};
+        kxdlg::Step b{KXOP_ADDBORDER, {{"LEFT_WIDTH", w}, {"RIGHT_WIDTH", w}, {"TOP_WIDTH", w}, {"BOTTOM_WIDTH", w}}};
         b.mayFail = true;
         b.previewAt = 24;  // the preview frames only a 24-bit copy
         bordered = int(p.size());
@@ -190,7 +189,7 @@ kxdlg::Plan DialogKXOConvolveMatrix::plan(bool border) const {
     }
     p.push_back(convolution());
     if (border) {
-        kxdlg::Step strip{kAutoBorder, {}, false};
+        kxdlg::Step strip{KXOP_AUTOBORDER, {}, false};
         strip.after = bordered;
         p.push_back(strip);
     }
@@ -200,7 +199,7 @@ kxdlg::Plan DialogKXOConvolveMatrix::plan(bool border) const {
 kxdlg::Plan DialogKXOConvolveMatrix::Steps() const { return plan(_adjbor && !area); }
 
 kxdlg::Plan DialogKXOConvolveMatrix::PreviewSteps() const {
-    kxdlg::Step to24{kAnyTo24Bit, {}, false};
+    kxdlg::Step to24{KXOP_ANYTO24BIT, {}, false};
     to24.previewBelow = 24;
     kxdlg::Plan p{to24};
     for (kxdlg::Step& s : plan(checkBoxAdjustBorder->isChecked())) p.push_back(s);
@@ -308,4 +307,4 @@ DialogKXOSharpen::DialogKXOSharpen(KXClass* l, QWidget* parent) : DialogKXOFrame
 
 void DialogKXOSharpen::Confirm() { _sh = newWidth->value(); }
 
-kxdlg::Plan DialogKXOSharpen::Steps() const { return {{kSharpen, {{"SHARPNESS", kxown::Int(_sh)}}}}; }
+kxdlg::Plan DialogKXOSharpen::Steps() const { return {{KXOP_SHARPEN, {{"SHARPNESS", kxown::Int(_sh)}}}}; }

@@ -13,9 +13,9 @@
 
 #include "PictureBox.h"
 #include "UiServices.h"
+#include "core/kxopnumbers.h"
 
 namespace {
-constexpr uint32_t kDitherFix24 = 7, kDither24Bit = 8, kPaletteDither = 48;
 
 // The mode list of a computed palette and of the reference dialog:
 // "F-S" is no word the operators know, so they keep Floyd-Steinberg.
@@ -78,8 +78,8 @@ void DialogKXODither::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 }
 
 kxdlg::Plan DialogKXODither::Steps() const {
-    if (_palmode == 0) return {{kDither24Bit, {{"COLORDEPTH", kxown::Int(_depth)}, {"DITHERMODE", computedMode(_dithmode)}}}};
-    return {{kDitherFix24,
+    if (_palmode == 0) return {{KXOP_DITHER24BIT, {{"COLORDEPTH", kxown::Int(_depth)}, {"DITHERMODE", computedMode(_dithmode)}}}};
+    return {{KXOP_DITHERFIX24,
              {{"COLORDEPTH", kxown::Int(_depth)}, {"DITHERMODE", _dithmode == 1 ? "BESTPEN" : "DITHER_FLOYD-STEINBERG"}}}};
 }
 
@@ -186,7 +186,7 @@ void DialogKXOPaletteDither::LoadReference(const QString& path) {
 }
 
 kxdlg::Plan DialogKXOPaletteDither::Steps() const {
-    return {{kPaletteDither,
+    return {{KXOP_PALETTEDITHER,
              {{"PALETTEFILE", QFile::encodeName(_loadname)},
               {"PALETTEDEPTH", kxown::Int(_refdepth)},
               {"COLORDEPTH", kxown::Int(_depth)},

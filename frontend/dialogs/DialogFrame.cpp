@@ -19,11 +19,11 @@
 #include "PictureBox.h"
 #include "View.h"
 #include "core/kxbridge.h"
+#include "core/kxopnumbers.h"
 
 namespace kxdlg {
 
 namespace {
-constexpr uint32_t kAnyTo24Bit = 0, kResize = 14;
 
 // The preview box's copy of the picture: HAM through true colour, as the
 // resize operator refuses it.
@@ -34,7 +34,7 @@ uint32_t scaled(KXClass* lib, KX_GfxBuffer* source, QSize box, KX_GfxBuffer** ou
     if (IsHamBuffer(source)) {
         if (uint32_t err = KXSUP_GfxBufferTo24Bit(source, &plain)) return err;
     }
-    uint32_t err = kxown::Run(lib, kResize, plain ? plain : source, out,
+    uint32_t err = kxown::Run(lib, KXOP_RESIZE, plain ? plain : source, out,
                               {{"NEW_WIDTH", kxown::Int(box.width())}, {"NEW_HEIGHT", kxown::Int(box.height())}});
     KXSUP_FreeGfxBuffer(plain);
     return err;
@@ -97,7 +97,7 @@ std::unique_ptr<KXClass> OwnLibrary(const QString& progdir, const QString& userd
 
 Plan InTrueColour(const Plan& plan) {
     if (plan.empty()) return plan;
-    Step to24{kAnyTo24Bit, {}, false};
+    Step to24{KXOP_ANYTO24BIT, {}, false};
     to24.previewBelow = 24;
     Plan out{to24};
     for (Step s : plan) {

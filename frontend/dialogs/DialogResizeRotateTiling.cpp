@@ -8,9 +8,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-namespace {
-constexpr uint32_t kResize = 14, kRotateFree = 27, kResizeDDA = 54, kTiling = 56;
-}  // namespace
+#include "core/kxopnumbers.h"
 
 // ---- Resize -------------------------------------------------------------------
 
@@ -86,9 +84,9 @@ kxdlg::Plan DialogKXOResize::Steps() const {
     if (_ew == _iw && _eh == _ih) return {};
     if (_ddascale) {
         const float factor = _ew == _iw ? 1.0f : float(_ew) / float(_iw);
-        return {{kResizeDDA, {{"ZOOM_FACTOR", kxdlg::Real(factor)}}}};
+        return {{KXOP_RESIZEDDA, {{"ZOOM_FACTOR", kxdlg::Real(factor)}}}};
     }
-    return {{kResize, {{"NEW_WIDTH", kxown::Int(_ew)}, {"NEW_HEIGHT", kxown::Int(_eh)}}}};
+    return {{KXOP_RESIZE, {{"NEW_WIDTH", kxown::Int(_ew)}, {"NEW_HEIGHT", kxown::Int(_eh)}}}};
 }
 
 // ---- Free rotation ---------------------------------------------------------------
@@ -118,7 +116,7 @@ void DialogKXORotateFree::Prepare(KX_GfxBuffer* source, const QString& pdir, boo
 }
 
 kxdlg::Plan DialogKXORotateFree::Steps() const {
-    kxdlg::Step s{kRotateFree, {{"ROTATE_ANGLE", kxown::Int(_deg)}}};
+    kxdlg::Step s{KXOP_ROTATEFREE, {{"ROTATE_ANGLE", kxown::Int(_deg)}}};
     if (_keep) s.keys.emplace_back("KEEPSIZE", "0");
     return {s};
 }
@@ -153,4 +151,4 @@ void DialogKXOTiling::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 
 void DialogKXOTiling::Confirm() { _p1 = numericXOR->value(); }
 
-kxdlg::Plan DialogKXOTiling::Steps() const { return {{kTiling, {{"TILESIZE", kxown::Int(_p1)}}}}; }
+kxdlg::Plan DialogKXOTiling::Steps() const { return {{KXOP_TILING, {{"TILESIZE", kxown::Int(_p1)}}}}; }

@@ -12,10 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-namespace {
-constexpr uint32_t kExtractGray = 5, kAntique = 6, kBrightness = 31, kContrast = 32, kGamma = 37, kXOr = 51,
-                   kSelectGrey = 61;
-}  // namespace
+#include "core/kxopnumbers.h"
 
 // ---- XOr ----------------------------------------------------------------------
 
@@ -41,7 +38,7 @@ void DialogKXOXor::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 }
 
 kxdlg::Plan DialogKXOXor::Steps() const {
-    return {{kXOr, {{deep ? "XORVALUE16" : "XORVALUE", kxown::Int(_p1)}}}};
+    return {{KXOP_XOR, {{deep ? "XORVALUE16" : "XORVALUE", kxown::Int(_p1)}}}};
 }
 
 // ---- Brightness and contrast ----------------------------------------------------------
@@ -85,12 +82,12 @@ void DialogKXOStepped::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 DialogKXOBrightness::DialogKXOBrightness(KXClass* l, QWidget* parent)
     : DialogKXOStepped(l, parent, QStringLiteral("Adjust Brightness"), 0) {}
 
-kxdlg::Plan DialogKXOBrightness::Steps() const { return {{kBrightness, {{"ADJUST_RGB", kxown::Int(_rgb)}}}}; }
+kxdlg::Plan DialogKXOBrightness::Steps() const { return {{KXOP_BRIGHTNESS, {{"ADJUST_RGB", kxown::Int(_rgb)}}}}; }
 
 DialogKXOContrast::DialogKXOContrast(KXClass* l, QWidget* parent)
     : DialogKXOStepped(l, parent, QStringLiteral("Adjust Contrast"), 100) {}
 
-kxdlg::Plan DialogKXOContrast::Steps() const { return {{kContrast, {{"PERCENT", kxown::Int(_percent)}}}}; }
+kxdlg::Plan DialogKXOContrast::Steps() const { return {{KXOP_CONTRAST, {{"PERCENT", kxown::Int(_percent)}}}}; }
 
 // ---- Gamma --------------------------------------------------------------------
 
@@ -129,7 +126,7 @@ void DialogKXOGamma::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 }
 
 kxdlg::Plan DialogKXOGamma::Steps() const {
-    return {{kGamma,
+    return {{KXOP_GAMMA,
              {{"RED_GAMMA", kxdlg::Real(_pf1)}, {"GREEN_GAMMA", kxdlg::Real(_pf2)}, {"BLUE_GAMMA", kxdlg::Real(_pf3)}}}};
 }
 
@@ -166,7 +163,7 @@ void DialogKXOAntique::Confirm() {
 
 kxdlg::Plan DialogKXOAntique::Steps() const {
     const int mode = _mode >= 1 && _mode <= 5 ? _mode : 1;
-    return {{kAntique, {{"COLORDEPTH", kxown::Int(_depth)}, {"MODE", "MODE_" + QByteArray::number(mode)}}}};
+    return {{KXOP_ANTIQUE, {{"COLORDEPTH", kxown::Int(_depth)}, {"MODE", "MODE_" + QByteArray::number(mode)}}}};
 }
 
 // ---- Grey extraction ---------------------------------------------------------------
@@ -201,7 +198,7 @@ void DialogKXOExtractGray::Prepare(KX_GfxBuffer* source, const QString& pdir) {
 }
 
 kxdlg::Plan DialogKXOExtractGray::Steps() const {
-    kxdlg::Step s{kExtractGray, {{"COLORDEPTH", kxown::Int(_depth)}}};
+    kxdlg::Step s{KXOP_EXTRACTGRAYSCALES, {{"COLORDEPTH", kxown::Int(_depth)}}};
     if (_quick) s.keys.emplace_back("QUICK", "0");
     if (_sorted == 2) s.keys.emplace_back("SORTED8BIT", "DESCENDING");
     return {s};
@@ -300,7 +297,7 @@ kxdlg::Plan DialogKXOGrayTablet::Steps() const {
                                            {"RED_LEVEL2", "GREEN_LEVEL2", "BLUE_LEVEL2"},
                                            {"RED_LEVEL3", "GREEN_LEVEL3", "BLUE_LEVEL3"},
                                            {"RED_LEVEL4", "GREEN_LEVEL4", "BLUE_LEVEL4"}};
-    kxdlg::Step s{kSelectGrey, {}};
+    kxdlg::Step s{KXOP_SELECTGRAYSCALES, {}};
     for (int k = 0; k < 4; ++k)
         for (int c = 0; c < 3; ++c) s.keys.emplace_back(keys[k][c], kxown::Int(levels[k][c]));
     return {s};
