@@ -347,25 +347,13 @@ TEST(Pcp, TinyFilesNeverCostTheirDeclaredPicture) {
     // 600 x 600 raw with 60 % of its rows.
     std::vector<uint8_t> most = head(600, 600, 0);
     most.resize(most.size() + 600 * 360, 5);
-    struct {
-        const char* Name;
-        std::vector<uint8_t> File;
-        uint32_t Err;
-    } cases[] = {
+    const std::vector<TinyCase> cases = {
         {"42 bytes packed for 2 GB", packed, KXERR_EOF},
         {"42 bytes raw for 2 GB", raw, KXERR_EOF},
         {"runs that fill 4 MB", runs, KXERR_NONE},
         {"raw rows for 60 percent", most, KXERR_NONE},
     };
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        const TinyLoad t = LoadTiny<kxoPCP>(c.File, "tiny.pcp");
-        EXPECT_EQ(t.Err, c.Err);
-        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
-        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
-        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
-        EXPECT_GE(t.GrowthKb, 0);
-    }
+    ExpectTinyLoads<kxoPCP>(cases, "tiny.pcp");
     Loaded l;
     LoadBytes<kxoPCP>(runs, l);
     ASSERT_EQ(l.Err, KXERR_NONE);

@@ -171,25 +171,13 @@ TEST(Pcx, TinyFilesNeverCostTheirDeclaredPicture) {
     }
     runs.push_back(12);
     runs.resize(runs.size() + 768, 0);
-    struct {
-        const char* Name;
-        std::vector<uint8_t> File;
-        uint32_t Err;
-    } cases[] = {
+    const std::vector<TinyCase> cases = {
         {"182 bytes of runs for 494 MB", rle, KXERR_EOF},
         {"182 bytes raw for 196 MB", raw, KXERR_EOF},
         {"bit planes for 1.9 GB", planes, KXERR_EOF},
         {"runs that fill 1 MB", runs, KXERR_NONE},
     };
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        const TinyLoad t = LoadTiny<kxoPCX>(c.File, "tiny.pcx");
-        EXPECT_EQ(t.Err, c.Err);
-        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
-        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
-        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
-        EXPECT_GE(t.GrowthKb, 0);
-    }
+    ExpectTinyLoads<kxoPCX>(cases, "tiny.pcx");
     Loaded l;
     LoadBytes<kxoPCX>(runs, l);
     ASSERT_EQ(l.Err, KXERR_NONE);

@@ -246,26 +246,14 @@ TEST(Psd, TinyFilesNeverCostTheirDeclaredPicture) {
     runs.Channels = 1, runs.Mode = 1, runs.W = runs.H = 1000, runs.Compression = 1;
     runs.Data = std::vector<uint8_t>(2000, 0);
     for (int i = 0; i < 1000 * 1000 / 128 + 1; ++i) PutBytes(runs.Data, {0x81, 9});
-    struct {
-        const char* Name;
-        std::vector<uint8_t> File;
-        uint32_t Err;
-    } cases[] = {
+    const std::vector<TinyCase> cases = {
         {"947 bytes of PackBits for 1.9 GB", packed.bytes(), KXERR_EOF},
         {"947 bytes raw for 768 MB", raw.bytes(), KXERR_EOF},
         {"CMYK with its black channel", cmyk.bytes(), KXERR_EOF},
         {"packets that fill 1 MB", runs.bytes(), KXERR_NONE},
     };
     ASSERT_EQ(cases[0].File.size(), 947u);
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        const TinyLoad t = LoadTiny<kxoPSD>(c.File, "tiny.psd");
-        EXPECT_EQ(t.Err, c.Err);
-        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
-        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
-        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
-        EXPECT_GE(t.GrowthKb, 0);
-    }
+    ExpectTinyLoads<kxoPSD>(cases, "tiny.psd");
 }
 
 TEST(Psd, ReadersSurviveDamagedFiles) {

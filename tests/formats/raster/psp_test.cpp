@@ -309,26 +309,14 @@ TEST(Psp, TinyFilesNeverCostTheirDeclaredPicture) {
     Picture flat;
     flat.W = flat.H = 2000, flat.Compression = 2;
     flat.Pixels.assign(2000 * 2000, 3);
-    struct {
-        const char* Name;
-        std::vector<uint8_t> File;
-        uint32_t Err;
-    } cases[] = {
+    const std::vector<TinyCase> cases = {
         {"deflated 24 bits for 651 MB", huge(picture(24, 2, true), 14732), KXERR_EOF},
         {"run-length 8 bits for 217 MB", huge(picture(8, 1, true), 14732), KXERR_EOF},
         {"raw 1 bit for 200 MB", huge(picture(1, 0, false), 40000), KXERR_EOF},
         {"deflated channel that fills 4 MB", pspFile(flat), KXERR_NONE},
     };
     EXPECT_LT(cases[0].File.size(), 1000u);
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        const TinyLoad t = LoadTiny<kxoPSP>(c.File, "tiny.psp");
-        EXPECT_EQ(t.Err, c.Err);
-        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
-        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
-        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
-        EXPECT_GE(t.GrowthKb, 0);
-    }
+    ExpectTinyLoads<kxoPSP>(cases, "tiny.psp");
     Loaded l;
     LoadBytes<kxoPSP>(pspFile(flat), l);
     ASSERT_EQ(l.Err, KXERR_NONE);

@@ -89,4 +89,26 @@ TinyLoad LoadTiny(const std::vector<uint8_t>& bytes, const std::string& name) {
 constexpr long kTinyLoadKb = 64 * 1024;
 constexpr long kTinyAllocKb = 256 * 1024;
 
+// A file of a tiny-load table and the code its load gives.
+struct TinyCase {
+    const char* Name;
+    std::vector<uint8_t> File;
+    uint32_t Err;
+};
+
+// Each case loads with its code, gives a picture exactly when it loads,
+// and stays within what a tiny load may touch and allocate.
+template <class Module>
+void ExpectTinyLoads(const std::vector<TinyCase>& cases, const std::string& name) {
+    for (const TinyCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TinyLoad t = LoadTiny<Module>(c.File, name);
+        EXPECT_EQ(t.Err, c.Err);
+        EXPECT_EQ(t.Picture, c.Err == KXERR_NONE);
+        EXPECT_LT(t.GrowthKb, kTinyLoadKb);
+        EXPECT_LT(t.AllocatedKb, kTinyAllocKb);
+        EXPECT_GE(t.GrowthKb, 0);
+    }
+}
+
 }  // namespace kxt
