@@ -1,5 +1,6 @@
 // kxoDDS: DirectDraw Surface (see kxoDDS.h).
 #include "formats/raster/kxoDDS.h"
+#include "formats/raster/kxplanes.h"
 
 #include <cstring>
 #include <memory>
@@ -7,17 +8,6 @@
 namespace {
 
 const char* const TAG = "dds";
-
-struct VecDeleter {
-    void operator()(void* p) const { FreeVec(p); }
-};
-using VecPtr = std::unique_ptr<uint8_t, VecDeleter>;
-
-VecPtr allocBytes(uint64_t size) {
-    uint32_t n = 0;
-    if (KXSUP_CheckSize(&n, size ? size : 1) != KXERR_NONE) return nullptr;
-    return VecPtr(static_cast<uint8_t*>(AllocVec(n, MEMF_ANY)));
-}
 
 // Pixel-format flags and the header flag that says the format is valid.
 const uint32_t DDPF_ALPHAPIXELS = 0x1, DDPF_FOURCC = 0x4, DDPF_RGB = 0x40;
@@ -196,7 +186,7 @@ uint32_t kxoDDS::LoadBody() {
         if ((err = KXF_AttachAlpha8(img)) != KXERR_NONE) return err;
         amap = KXSUP_AlphaBytes(img);
     }
-    VecPtr row = allocBytes(rowBytes);
+    KXVecBlock row = KXF_AllocBlock(rowBytes);
     if (!row) return KXERR_NOMEMORY;
 
     if (kind) {
@@ -310,7 +300,7 @@ uint32_t kxoDDS::Save() {
         AlphaMap8Owned = owned ? 1 : 0;
     }
     const uint8_t* alpha = AlphaMap8;
-    VecPtr row = allocBytes((uint64_t)w * 4);
+    KXVecBlock row = KXF_AllocBlock((uint64_t)w * 4);
     if (!row) return KXERR_NOMEMORY;
 
     uint32_t hd[32] = {};

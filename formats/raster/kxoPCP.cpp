@@ -1,5 +1,6 @@
 // kxoPCP: Pictor (PC Paint) pictures (see kxoPCP.h).
 #include "formats/raster/kxoPCP.h"
+#include "formats/raster/kxplanes.h"
 
 #include <cstring>
 #include <memory>
@@ -8,17 +9,6 @@ namespace {
 
 const uint32_t SUBFORMAT_PACKED = 1;
 const uint32_t HEADER_SIZE = 17;
-
-struct VecDeleter {
-    void operator()(void* p) const { FreeVec(p); }
-};
-using VecPtr = std::unique_ptr<uint8_t, VecDeleter>;
-
-VecPtr allocBytes(uint64_t size) {
-    uint32_t n = 0;
-    if (KXSUP_CheckSize(&n, size ? size : 1) != KXERR_NONE) return nullptr;
-    return VecPtr(static_cast<uint8_t*>(AllocVec(n, MEMF_ANY)));
-}
 
 inline uint32_t le16(const uint8_t* p) { return (uint32_t)(p[0] | p[1] << 8); }
 
@@ -200,7 +190,7 @@ uint32_t kxoPCP::LoadBody() {
     const uint64_t rowBytes = planar ? img->BytesPerLine : w;
     FlippedOut out(img->Data, rowBytes, ht, img->BufferSize);
     if (blocks == 0) {
-        VecPtr row = allocBytes(rowBytes);
+        KXVecBlock row = KXF_AllocBlock(rowBytes);
         if (!row) return KXERR_NOMEMORY;
         while (!out.full()) {
             const size_t got = r.some(row.get(), (size_t)rowBytes);
@@ -208,7 +198,7 @@ uint32_t kxoPCP::LoadBody() {
             if (got < rowBytes) break;
         }
     } else {
-        VecPtr packed = allocBytes(rest);
+        KXVecBlock packed = KXF_AllocBlock(rest);
         if (!packed) return KXERR_NOMEMORY;
         if (!r.bytes(packed.get(), (size_t)rest)) return KXERR_EOF;
         unpackBlocks(packed.get(), rest, out);

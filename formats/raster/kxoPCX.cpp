@@ -1,21 +1,11 @@
 // kxoPCX: ZSoft PCX (see kxoPCX.h).
 #include "formats/raster/kxoPCX.h"
+#include "formats/raster/kxplanes.h"
 
 #include <cstring>
 #include <memory>
 
 namespace {
-
-struct VecDeleter {
-    void operator()(void* p) const { FreeVec(p); }
-};
-using VecPtr = std::unique_ptr<uint8_t, VecDeleter>;
-
-VecPtr allocBytes(uint64_t size, bool clear = false) {
-    uint32_t n = 0;
-    if (KXSUP_CheckSize(&n, size ? size : 1) != KXERR_NONE) return nullptr;
-    return VecPtr(static_cast<uint8_t*>(AllocVec(n, clear ? MEMF_CLEAR : MEMF_ANY)));
-}
 
 const uint32_t HEADER_SIZE = 128;
 
@@ -202,7 +192,7 @@ uint32_t kxoPCX::LoadBody() {
         }
     }
 
-    VecPtr line = allocBytes(lineBytes * (depth == 24 ? 3 : 1));
+    KXVecBlock line = KXF_AllocBlock(lineBytes * (depth == 24 ? 3 : 1));
     if (!line) return KXERR_NOMEMORY;
     std::unique_ptr<RleLines> rle;
     if (encoding == 1) {
@@ -275,8 +265,8 @@ uint32_t kxoPCX::Save() {
 
     // Everything is allocated before the file is opened: a zero line for
     // the unused planes, the encoded line and the 24-bit plane lines.
-    VecPtr zero = allocBytes(lineBytes, true);
-    VecPtr out = allocBytes((uint64_t)lineBytes * (d == 24 ? 3 : 2));
+    KXVecBlock zero = KXF_AllocBlock(lineBytes, true);
+    KXVecBlock out = KXF_AllocBlock((uint64_t)lineBytes * (d == 24 ? 3 : 2));
     if (!zero || !out) return KXERR_NOMEMORY;
     auto planeData = [&](uint32_t y, uint32_t p) -> const uint8_t* {
         if (!planar) return img->Data + (uint64_t)w * y;

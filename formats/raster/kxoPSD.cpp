@@ -1,21 +1,11 @@
 // kxoPSD: Photoshop documents (see kxoPSD.h).
 #include "formats/raster/kxoPSD.h"
+#include "formats/raster/kxplanes.h"
 
 #include <cstring>
 #include <memory>
 
 namespace {
-
-struct VecDeleter {
-    void operator()(void* p) const { FreeVec(p); }
-};
-using VecPtr = std::unique_ptr<uint8_t, VecDeleter>;
-
-VecPtr allocBytes(uint64_t size, bool clear = false) {
-    uint32_t n = 0;
-    if (KXSUP_CheckSize(&n, size ? size : 1) != KXERR_NONE) return nullptr;
-    return VecPtr(static_cast<uint8_t*>(AllocVec(n, clear ? MEMF_CLEAR : MEMF_ANY)));
-}
 
 enum Mode { BITMAP = 0, GREYSCALE = 1, INDEXED = 2, RGB = 3, CMYK = 4 };
 
@@ -194,10 +184,10 @@ uint32_t kxoPSD::ReadImage() {
     err = KXF_NewImage(&img, depth == 1 ? BITPLANE : ONEPLANE, w, h, depth, depth == 1 ? 0 : depth, true);
     if (err != KXERR_NONE) return err;
     LoadedBuffer = img;
-    VecPtr black;  // the K channel of a CMYK document
+    KXVecBlock black;  // the K channel of a CMYK document
     if (alpha && (err = KXF_AttachAlpha8(img)) != KXERR_NONE) return err;
     const uint64_t pixels = (uint64_t)w * h;
-    if (mode == CMYK && !(black = allocBytes(pixels))) return KXERR_NOMEMORY;
+    if (mode == CMYK && !(black = KXF_AllocBlock(pixels))) return KXERR_NOMEMORY;
 
     auto plane = [&](uint32_t c) -> Plane {
         if (depth == 1) return Plane{img->Data, 1, img->BufferSize};
@@ -205,12 +195,12 @@ uint32_t kxoPSD::ReadImage() {
         return Plane{black ? black.get() : KXSUP_AlphaBytes(img), 1, pixels};
     };
     std::unique_ptr<Stream> s;
-    VecPtr row;
+    KXVecBlock row;
     if (compression == 1) {
         if (!r.skip((uint64_t)channels * h * 2)) return KXERR_EOF;  // the byte counts of every row
         s.reset(new (std::nothrow) Stream(r));
         if (!s) return KXERR_NOMEMORY;
-    } else if (!(row = allocBytes(depth == 1 ? img->BytesPerLine : w))) {
+    } else if (!(row = KXF_AllocBlock(depth == 1 ? img->BytesPerLine : w))) {
         return KXERR_NOMEMORY;
     }
     for (uint32_t c = 0; c < read; ++c) {
@@ -273,7 +263,7 @@ uint32_t kxoPSD::Save() {
         }
     }
     const uint8_t* alpha = AlphaMap8;
-    VecPtr row = allocBytes(w);
+    KXVecBlock row = KXF_AllocBlock(w);
     if (!row) return KXERR_NOMEMORY;
 
     KXSafeFile sf;

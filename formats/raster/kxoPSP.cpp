@@ -1,5 +1,6 @@
 // kxoPSP: Paint Shop Pro images (see kxoPSP.h).
 #include "formats/raster/kxoPSP.h"
+#include "formats/raster/kxplanes.h"
 
 #include <zlib.h>
 
@@ -12,17 +13,6 @@ const char* const TAG = "psp";
 const uint8_t MARKER[4] = {0x7E, 0x42, 0x4B, 0x00};  // "~BK" and a zero
 const uint8_t SIGNATURE[32] = {'P', 'a', 'i', 'n', 't', ' ', 'S', 'h', 'o', 'p', ' ', 'P', 'r', 'o', ' ', 'I',
                                'm', 'a', 'g', 'e', ' ', 'F', 'i', 'l', 'e', 0x0A, 0x1A, 0,   0,   0,   0,   0};
-
-struct VecDeleter {
-    void operator()(void* p) const { FreeVec(p); }
-};
-using VecPtr = std::unique_ptr<uint8_t, VecDeleter>;
-
-VecPtr allocBytes(uint64_t size, bool clear = false) {
-    uint32_t n = 0;
-    if (KXSUP_CheckSize(&n, size ? size : 1) != KXERR_NONE) return nullptr;
-    return VecPtr(static_cast<uint8_t*>(AllocVec(n, clear ? MEMF_CLEAR : MEMF_ANY)));
-}
 
 const char* blockName(uint32_t id) {
     static const char* const names[] = {"image block",     "creator block", "color block",   "layer-s block",
@@ -196,7 +186,7 @@ uint32_t kxoPSP::LoadBody() {
     err = KXF_NewImage(&img, bits == 1 ? BITPLANE : ONEPLANE, w, h, bits, bits == 1 ? 0 : bits == 24 ? 24 : 8, true);
     if (err != KXERR_NONE) return err;
     LoadedBuffer = img;
-    VecPtr work = allocBytes(largest);
+    KXVecBlock work = KXF_AllocBlock(largest);
     if (!work) return KXERR_NOMEMORY;
     const uint64_t workSize = largest;  // no channel yields more
     KXF_Log(this, 5, TAG, "parse Channel Start\n");
@@ -208,7 +198,7 @@ uint32_t kxoPSP::LoadBody() {
                 (long)bitmapType, (long)type);
         if (bits == 24 && (type == 0 || type > 3)) continue;  // a composite channel among the colours
         if (packedLength > r.remaining()) return KXERR_EOF;
-        VecPtr packed = allocBytes(packedLength);
+        KXVecBlock packed = KXF_AllocBlock(packedLength);
         if (!packed) return KXERR_NOMEMORY;
         if (!r.bytes(packed.get(), packedLength)) return KXERR_EOF;
         const uint8_t* in = packed.get();
