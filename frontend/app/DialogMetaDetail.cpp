@@ -475,7 +475,11 @@ QVector<KXIptcRow> KX_IptcRows(const uint8_t* iptc, uint32_t size) {
     return rows;
 }
 
-uint32_t KX_IptcUpdate(KXOSpecialInfo* info, int record, int dataset, int format, const QByteArray& value) {
+namespace {
+
+// One dataset written into the record's IPTC block: in place of the one
+// present (replace), or beside the others.
+uint32_t putIptcDataset(KXOSpecialInfo* info, int record, int dataset, int format, const QByteArray& value, bool replace) {
     if (!KX_IptcEditable(format)) return KXMETA_NOT_EDITABLE;
     if (!info || !info->Iptc) return KXMETA_NOT_FOUND;
     qlonglong number = 0;
@@ -495,15 +499,21 @@ uint32_t KX_IptcUpdate(KXOSpecialInfo* info, int record, int dataset, int format
                               : iptc_dataset_set_value(ds, (unsigned int)(int32_t)number, IPTC_DONT_VALIDATE);
         if (set < 0) r = KXMETA_FAILED;
     }
-    IptcDataSet* old = r ? nullptr : iptc_data_get_next_dataset(h->Data, nullptr, IptcRecord(record), IptcTag(dataset));
-    if (!r && !old) r = KXMETA_NOT_FOUND;
-    if (!r && iptc_data_remove_dataset(h->Data, old) < 0) r = KXMETA_FAILED;
+    IptcDataSet* old = r || !replace ? nullptr : iptc_data_get_next_dataset(h->Data, nullptr, IptcRecord(record), IptcTag(dataset));
+    if (!r && replace && !old) r = KXMETA_NOT_FOUND;
+    if (!r && old && iptc_data_remove_dataset(h->Data, old) < 0) r = KXMETA_FAILED;
     if (!r && iptc_data_add_dataset(h->Data, ds) < 0) r = KXMETA_FAILED;
     if (!r) r = saveIptc(h->Data, info);
     if (old) iptc_dataset_unref(old);
     if (ds) iptc_dataset_unref(ds);
     IPTC_Close(h);
     return r;
+}
+
+}  // namespace
+
+uint32_t KX_IptcUpdate(KXOSpecialInfo* info, int record, int dataset, int format, const QByteArray& value) {
+    return putIptcDataset(info, record, dataset, format, value, true);
 }
 
 QVector<KXIptcRow> KX_IptcAddable(const uint8_t* iptc, uint32_t size) {
@@ -527,29 +537,7 @@ QVector<KXIptcRow> KX_IptcAddable(const uint8_t* iptc, uint32_t size) {
 }
 
 uint32_t KX_IptcAdd(KXOSpecialInfo* info, int record, int dataset, int format, const QByteArray& value) {
-    if (!KX_IptcEditable(format)) return KXMETA_NOT_EDITABLE;
-    if (!info || !info->Iptc) return KXMETA_NOT_FOUND;
-    qlonglong number = 0;
-    const bool bytes = format == IPTC_FORMAT_BINARY || format == IPTC_FORMAT_STRING || format == IPTC_FORMAT_NUMERIC_STRING;
-    if (!bytes && !parseLong(value, INT32_MIN, INT32_MAX, &number)) return KXMETA_BAD_VALUE;
-    uint32_t error = 0;
-    IptcHandle* h = IPTC_OpenBuf(info->Iptc, info->IptcSize, &error);
-    if (!h) return KXMETA_NOT_FOUND;
-    uint32_t r = KXMETA_OK;
-    IptcDataSet* ds = iptc_dataset_new();
-    if (!ds) r = KXMETA_NO_MEMORY;
-    if (!r) {
-        iptc_dataset_set_tag(ds, IptcRecord(record), IptcTag(dataset));
-        const int set = bytes ? iptc_dataset_set_data(ds, reinterpret_cast<const unsigned char*>(value.constData()),
-                                                      (unsigned int)value.size(), IPTC_DONT_VALIDATE)
-                              : iptc_dataset_set_value(ds, (unsigned int)(int32_t)number, IPTC_DONT_VALIDATE);
-        if (set < 0) r = KXMETA_FAILED;
-    }
-    if (!r && iptc_data_add_dataset(h->Data, ds) < 0) r = KXMETA_FAILED;
-    if (!r) r = saveIptc(h->Data, info);
-    if (ds) iptc_dataset_unref(ds);
-    IPTC_Close(h);
-    return r;
+    return putIptcDataset(info, record, dataset, format, value, false);
 }
 
 uint32_t KX_IptcRemove(KXOSpecialInfo* info, int record, int dataset) {
