@@ -8,15 +8,10 @@ kx_install_packages "${KX_BUILD_PKGS[@]}" "${KX_TEST_PKGS[@]}" "${KX_FRONTEND_PK
 
 jobs=$(nproc)
 mkdir -p build
-# lld links the sanitized binaries in about half the time of ld.bfd.
-linker=()
-if command -v ld.lld > /dev/null; then
-  linker=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=lld)
-fi
 # Line tables only (-g1): the sanitizers' stack traces keep their functions,
 # files and lines, and the build spends a quarter less on debug info.
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" \
-  -DKX_SANITIZE=ON -DKX_TESTS=ON "${linker[@]}" > build/configure.log 2>&1 || { cat build/configure.log; exit 1; }
+  -DKX_SANITIZE=ON -DKX_TESTS=ON > build/configure.log 2>&1 || { cat build/configure.log; exit 1; }
 cmake --build build/test -j "$jobs"
 cd build/test
 ctest -j "$jobs" --output-on-failure --timeout 600

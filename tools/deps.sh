@@ -38,4 +38,3 @@ kx_install_packages() {
   # With recommends: Qt's X11 platform plugin and ImageMagick's delegates come that way.
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
-KX_TEST_PKGS+=(lld)  # test.sh links with lld: the sanitized binaries link in half the time
