@@ -8,9 +8,7 @@ kx_install_packages "${KX_BUILD_PKGS[@]}" "${KX_TEST_PKGS[@]}" "${KX_FRONTEND_PK
 
 jobs=$(nproc)
 mkdir -p build
-# Line tables only (-g1): the sanitizers' stack traces keep their functions,
-# files and lines, and the build spends a quarter less on debug info.
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" \
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
   -DKX_SANITIZE=ON -DKX_TESTS=ON > build/configure.log 2>&1 || { cat build/configure.log; exit 1; }
 cmake --build build/test -j "$jobs"
 cd build/test
