@@ -28,30 +28,13 @@ KXClass* Lib() {
     return lib;
 }
 
-void Le16(Bytes& b, uint32_t v) {
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
-}
-void Le32(Bytes& b, uint32_t v) {
-    Le16(b, v & 0xFFFF);
-    Le16(b, v >> 16);
-}
-void Be16(Bytes& b, uint32_t v) {
-    b.push_back((uint8_t)(v >> 8));
-    b.push_back((uint8_t)v);
-}
-void Be32(Bytes& b, uint32_t v) {
-    Be16(b, v >> 16);
-    Be16(b, v & 0xFFFF);
-}
-void Text(Bytes& b, const char* s) { b.insert(b.end(), s, s + strlen(s)); }
 
 // GIF89a with a two-colour global table on a screen of the given size.
 Bytes GifScreen(uint32_t w, uint32_t h) {
     Bytes b;
-    Text(b, "GIF89a");
-    Le16(b, w);
-    Le16(b, h);
+    KXT_PutText(b, "GIF89a");
+    KXT_PutLe16(b, w);
+    KXT_PutLe16(b, h);
     b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255});
     return b;
 }
@@ -60,10 +43,10 @@ Bytes GifScreen(uint32_t w, uint32_t h) {
 // first pixel code at 3 bits).
 void GifImage(Bytes& b, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
     b.push_back(',');
-    Le16(b, x);
-    Le16(b, y);
-    Le16(b, w);
-    Le16(b, h);
+    KXT_PutLe16(b, x);
+    KXT_PutLe16(b, y);
+    KXT_PutLe16(b, w);
+    KXT_PutLe16(b, h);
     b.insert(b.end(), {0, 2, 2, 0x04, 0x01, 0});
 }
 
@@ -86,21 +69,21 @@ Bytes TwoFramesOnAHugeScreen() {
 // two bytes.
 Bytes HugeIlbm() {
     Bytes b;
-    Text(b, "FORM");
-    Be32(b, 4 + 8 + 20 + 8 + 2);
-    Text(b, "ILBM");
-    Text(b, "BMHD");
-    Be32(b, 20);
-    Be16(b, 65535);
-    Be16(b, 65535);
-    Be32(b, 0);                             // x, y
+    KXT_PutText(b, "FORM");
+    KXT_PutBe32(b, 4 + 8 + 20 + 8 + 2);
+    KXT_PutText(b, "ILBM");
+    KXT_PutText(b, "BMHD");
+    KXT_PutBe32(b, 20);
+    KXT_PutBe16(b, 65535);
+    KXT_PutBe16(b, 65535);
+    KXT_PutBe32(b, 0);                             // x, y
     b.insert(b.end(), {8, 0, 0, 0});        // planes, masking, compression, pad
-    Be16(b, 0);                             // transparent colour
+    KXT_PutBe16(b, 0);                             // transparent colour
     b.insert(b.end(), {1, 1});              // aspect
-    Be16(b, 320);
-    Be16(b, 200);
-    Text(b, "BODY");
-    Be32(b, 2);
+    KXT_PutBe16(b, 320);
+    KXT_PutBe16(b, 200);
+    KXT_PutText(b, "BODY");
+    KXT_PutBe32(b, 2);
     b.insert(b.end(), {0x55, 0xAA});
     return b;
 }
@@ -109,21 +92,21 @@ Bytes HugeIlbm() {
 Bytes HugeRle8Bmp() {
     Bytes b;
     const uint32_t offset = 14 + 40 + 1024;
-    Text(b, "BM");
-    Le32(b, offset + 2);
-    Le32(b, 0);
-    Le32(b, offset);
-    Le32(b, 40);
-    Le32(b, 60000);
-    Le32(b, 60000);
-    Le16(b, 1);
-    Le16(b, 8);
-    Le32(b, 1);  // RLE8
-    Le32(b, 2);
-    Le32(b, 2835);
-    Le32(b, 2835);
-    Le32(b, 256);
-    Le32(b, 0);
+    KXT_PutText(b, "BM");
+    KXT_PutLe32(b, offset + 2);
+    KXT_PutLe32(b, 0);
+    KXT_PutLe32(b, offset);
+    KXT_PutLe32(b, 40);
+    KXT_PutLe32(b, 60000);
+    KXT_PutLe32(b, 60000);
+    KXT_PutLe16(b, 1);
+    KXT_PutLe16(b, 8);
+    KXT_PutLe32(b, 1);  // RLE8
+    KXT_PutLe32(b, 2);
+    KXT_PutLe32(b, 2835);
+    KXT_PutLe32(b, 2835);
+    KXT_PutLe32(b, 256);
+    KXT_PutLe32(b, 0);
     for (int i = 0; i < 256; ++i) b.insert(b.end(), {(uint8_t)i, (uint8_t)i, (uint8_t)i, 0});
     b.insert(b.end(), {0, 1});
     return b;
@@ -132,7 +115,7 @@ Bytes HugeRle8Bmp() {
 // A binary PGM header of 65535 x 65535 with no pixels.
 Bytes HugePgm() {
     Bytes b;
-    Text(b, "P5\n65535 65535\n255\n");
+    KXT_PutText(b, "P5\n65535 65535\n255\n");
     return b;
 }
 

@@ -33,22 +33,9 @@ std::string TempPath(const std::string& name) {
     return std::string(KX_GetProcessTempDir()) + "tiny_" + std::to_string(getpid()) + "_" + name;
 }
 
-void Le16(Bytes& b, uint32_t v) {
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
-}
-void Le32(Bytes& b, uint32_t v) {
-    Le16(b, v & 0xFFFF);
-    Le16(b, v >> 16);
-}
-void Be16(Bytes& b, uint32_t v) {
-    b.push_back((uint8_t)(v >> 8));
-    b.push_back((uint8_t)v);
-}
-void Text(Bytes& b, const char* s) { b.insert(b.end(), s, s + strlen(s)); }
 Bytes TextFile(const char* s) {
     Bytes b;
-    Text(b, s);
+    KXT_PutText(b, s);
     return b;
 }
 // Pads (or leaves) the file to exactly n bytes with fill.
@@ -59,17 +46,17 @@ Bytes PadTo(Bytes b, size_t n, uint8_t fill) {
 
 // The 40-byte Windows bitmap header.
 void BmpInfo(Bytes& b, int32_t w, int32_t h, uint32_t bits, uint32_t compression, uint32_t imageSize, uint32_t colours) {
-    Le32(b, 40);
-    Le32(b, (uint32_t)w);
-    Le32(b, (uint32_t)h);
-    Le16(b, 1);
-    Le16(b, bits);
-    Le32(b, compression);
-    Le32(b, imageSize);
-    Le32(b, 2835);
-    Le32(b, 2835);
-    Le32(b, colours);
-    Le32(b, 0);
+    KXT_PutLe32(b, 40);
+    KXT_PutLe32(b, (uint32_t)w);
+    KXT_PutLe32(b, (uint32_t)h);
+    KXT_PutLe16(b, 1);
+    KXT_PutLe16(b, bits);
+    KXT_PutLe32(b, compression);
+    KXT_PutLe32(b, imageSize);
+    KXT_PutLe32(b, 2835);
+    KXT_PutLe32(b, 2835);
+    KXT_PutLe32(b, colours);
+    KXT_PutLe32(b, 0);
 }
 
 // A Windows bitmap of the given bit count (up to 8: with its full grey
@@ -77,10 +64,10 @@ void BmpInfo(Bytes& b, int32_t w, int32_t h, uint32_t bits, uint32_t compression
 Bytes Bmp(int32_t w, int32_t h, uint32_t bits, uint32_t compression, uint32_t imageSize, const Bytes& pixels) {
     const uint32_t colours = bits <= 8 ? 1u << bits : 0, offset = 14 + 40 + 4 * colours;
     Bytes b;
-    Text(b, "BM");
-    Le32(b, offset + (uint32_t)pixels.size());
-    Le32(b, 0);
-    Le32(b, offset);
+    KXT_PutText(b, "BM");
+    KXT_PutLe32(b, offset + (uint32_t)pixels.size());
+    KXT_PutLe32(b, 0);
+    KXT_PutLe32(b, offset);
     BmpInfo(b, w, h, bits, compression, imageSize, colours);
     for (uint32_t i = 0; i < colours; ++i) b.insert(b.end(), {(uint8_t)i, (uint8_t)i, (uint8_t)i, 0});
     b.insert(b.end(), pixels.begin(), pixels.end());
@@ -90,15 +77,15 @@ Bytes Bmp(int32_t w, int32_t h, uint32_t bits, uint32_t compression, uint32_t im
 // OS/2 core header: no image size, so a short file loads in part.
 Bytes Os2Bmp24(uint32_t w, uint32_t h, size_t total) {
     Bytes b;
-    Text(b, "BM");
-    Le32(b, 0);
-    Le32(b, 0);
-    Le32(b, 14 + 12);
-    Le32(b, 12);
-    Le16(b, w);
-    Le16(b, h);
-    Le16(b, 1);
-    Le16(b, 24);
+    KXT_PutText(b, "BM");
+    KXT_PutLe32(b, 0);
+    KXT_PutLe32(b, 0);
+    KXT_PutLe32(b, 14 + 12);
+    KXT_PutLe32(b, 12);
+    KXT_PutLe16(b, w);
+    KXT_PutLe16(b, h);
+    KXT_PutLe16(b, 1);
+    KXT_PutLe16(b, 24);
     return PadTo(b, total, 0x7F);
 }
 
@@ -118,16 +105,16 @@ Bytes CdrPreview(int32_t w, int32_t h, size_t total) {
     BmpInfo(disp, w, h, 24, 0, 0, 0);
     disp.resize(total - (12 + 10 + 8), 0x55);
     Bytes body;
-    Text(body, "CDR9");
-    Text(body, "vrsn");
-    Le32(body, 2);
+    KXT_PutText(body, "CDR9");
+    KXT_PutText(body, "vrsn");
+    KXT_PutLe32(body, 2);
     body.insert(body.end(), {0, 2});
-    Text(body, "DISP");
-    Le32(body, (uint32_t)disp.size());
+    KXT_PutText(body, "DISP");
+    KXT_PutLe32(body, (uint32_t)disp.size());
     body.insert(body.end(), disp.begin(), disp.end());
     Bytes b;
-    Text(b, "RIFF");
-    Le32(b, (uint32_t)body.size());
+    KXT_PutText(b, "RIFF");
+    KXT_PutLe32(b, (uint32_t)body.size());
     b.insert(b.end(), body.begin(), body.end());
     return b;
 }
@@ -135,7 +122,7 @@ Bytes CdrPreview(int32_t w, int32_t h, size_t total) {
 // GEM IMG, 8-word header, solid-run bytes after it.
 Bytes GemImg(uint32_t w, uint32_t h, uint32_t planes, size_t total) {
     Bytes b;
-    for (uint32_t v : {1u, 8u, planes, 2u, 85u, 85u, w, h}) Be16(b, v);
+    for (uint32_t v : {1u, 8u, planes, 2u, 85u, 85u, w, h}) KXT_PutBe16(b, v);
     return PadTo(b, total, 0x7F);
 }
 
@@ -295,7 +282,7 @@ TEST(TinyFiles, TheSmallestWholeFilesStillLoad) {
     Bytes hdr = TextFile("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 3 +X 1\n");
     for (int i = 0; i < 3; ++i) hdr.insert(hdr.end(), {128, 64, 32, 129});
     Bytes img;
-    for (uint32_t v : {1u, 8u, 1u, 2u, 85u, 85u, 8u, 300u}) Be16(img, v);
+    for (uint32_t v : {1u, 8u, 1u, 2u, 85u, 85u, 8u, 300u}) KXT_PutBe16(img, v);
     img.insert(img.end(), {0, 0, 0xFF, 255, 0x01, 0, 0, 0xFF, 45, 0x81});  // 255 rows from one, then 45 more
     std::vector<Case> cases = {
         {"P1 without separators", "kxoPNM", ".pbm", TextFile("P1 4 1\n0101"), KXERR_NONE, false, 4, 1},

@@ -23,6 +23,28 @@ std::vector<uint8_t> KXT_ReadBytes(const std::string& path);
 bool KXT_WriteFile(const std::string& path, const std::string& bytes);
 bool KXT_WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Byte tables of hand-built files: a value appended little- or big-endian,
+// or a text without its terminating zero.
+inline void KXT_PutLe16(std::vector<uint8_t>& b, uint32_t v) {
+    b.push_back((uint8_t)v);
+    b.push_back((uint8_t)(v >> 8));
+}
+inline void KXT_PutLe32(std::vector<uint8_t>& b, uint32_t v) {
+    KXT_PutLe16(b, v & 0xFFFF);
+    KXT_PutLe16(b, v >> 16);
+}
+inline void KXT_PutBe16(std::vector<uint8_t>& b, uint32_t v) {
+    b.push_back((uint8_t)(v >> 8));
+    b.push_back((uint8_t)v);
+}
+inline void KXT_PutBe32(std::vector<uint8_t>& b, uint32_t v) {
+    KXT_PutBe16(b, v >> 16);
+    KXT_PutBe16(b, v & 0xFFFF);
+}
+inline void KXT_PutText(std::vector<uint8_t>& b, const char* s) {
+    while (*s) b.push_back((uint8_t)*s++);
+}
+
 // The program is on PATH.
 bool KXT_HaveTool(const char* name);
 
